@@ -1,0 +1,91 @@
+#pragma once
+// The reference protocol server: an event loop on its own thread, with a small
+// thread-safe control interface for tests, operators and the program.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace olvaro::server {
+
+// Faults a test can switch on to see how the client copes.
+struct Faults {
+    bool lose_chunks = false;        // answer every message chunk with code 100, deliver nothing
+    uint32_t drop_after_packets = 0; // close a connection once it has been sent this many packets (0: off)
+    bool no_keepalive = false;       // never send "P"
+    uint32_t delay_ms = 0;           // hold every outgoing packet this long
+    bool refuse_sign_in = false;     // answer every sign-in with "LOGON FAILED"
+    std::string refuse_reason;
+    int32_t refuse_retry = 0;
+};
+
+struct Config {
+    std::vector<uint16_t> ports{0};  // 0 picks a free port
+    std::string bind_address = "127.0.0.1";
+    std::string database = ":memory:";  // or a file name
+    int word_size = 4;                  // width of ids in member lists: 4 or 8
+
+    // Keep-alive. The client answers a "P" only after its interval of quiet,
+    // so the server pings after interval + margin of its own silence and drops
+    // a client that leaves a ping unanswered for interval + grace.
+    uint32_t client_interval_ms = 30000;  // until the client announces "i"
+    uint32_t ping_margin_ms = 15000;
+    uint32_t grace_ms = 60000;
+    uint32_t interval_unit_ms = 1000;     // one unit of the announced "i"
+    uint32_t sign_in_timeout_ms = 60000;  // a connection must sign in by then
+
+    size_t max_line = 8192;
+    size_t max_headers = 64;
+    size_t max_body = 1 << 20;
+    size_t max_message = 32u << 20;  // whole message, over all its chunks
+    size_t max_output = 16u << 20;   // unsent bytes before a reader counts as stuck
+
+    bool demo = false;  // unknown addresses get an account at first sign-in
+    Faults faults;
+};
+
+struct AccountSpec {
+    std::string email;
+    std::string password;
+    std::string nickname;
+    std::string status;
+    int32_t device_type = 0;  // 1 makes it the automated contact that answers every message
+};
+
+class Core;
+
+class Server {
+public:
+    explicit Server(Config config);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Opens the database, listens and starts the loop thread.
+    bool start(std::string* error = nullptr);
+    void stop();
+    bool running() const;
+    std::vector<uint16_t> ports() const;
+
+    // Each call runs on the loop thread and waits for it. Ids are account ids;
+    // 0 means refused (address taken, malformed, not found).
+    int64_t create_account(const AccountSpec& spec);
+    int64_t account_id(const std::string& email);
+    // Lists `contact` in the owner's contact list, as if accepted.
+    bool list_contact(int64_t owner, int64_t contact);
+    int64_t create_group(const std::string& name, const std::string& description,
+                         const std::string& password, int64_t admin);
+    bool set_member(int64_t group, int64_t account, int32_t role);
+    // Pushes a "SETTING" to the signed-in account; false when it is offline.
+    bool push_setting(int64_t account, const std::string& name, const std::string& value);
+    void set_faults(const Faults& faults);
+    bool load_seed(const std::string& text, std::string* error = nullptr);
+    bool seed_demo();
+    size_t signed_in_count();
+
+private:
+    std::unique_ptr<Core> core_;
+};
+
+}  // namespace olvaro::server

@@ -1,0 +1,359 @@
+#include "core.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <future>
+
+namespace olvaro::server {
+
+namespace {
+constexpr uint64_t kListenTag = 1ull << 63;
+constexpr uint64_t kWakeTag = 1ull << 62;
+constexpr auto kLinger = std::chrono::seconds(2);
+
+uint32_t tick_ms(const Config& c) {
+    uint32_t m = std::min({c.client_interval_ms, c.ping_margin_ms, c.grace_ms, c.sign_in_timeout_ms});
+    return std::clamp<uint32_t>(m / 4, 1, 1000);
+}
+}  // namespace
+
+Core::Core(Config config) : config_(std::move(config)) {}
+
+Core::~Core() { stop(); }
+
+bool Core::start(std::string* error) {
+    if (running_) return true;
+    if (config_.word_size != 4 && config_.word_size != 8) {
+        if (error) *error = "word size must be 4 or 8";
+        return false;
+    }
+    if (!store_.is_open() && !store_.open(config_.database, error)) return false;
+    bots_ = store_.bots();
+    last_time_us_ = store_.newest_message_time();
+    epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
+    wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kWakeTag;
+    epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &ev);
+    for (size_t i = 0; i < config_.ports.size(); ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(config_.ports[i]);
+        if (inet_pton(AF_INET, config_.bind_address.c_str(), &a.sin_addr) != 1 ||
+            bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 1024) != 0) {
+            if (error) *error = "cannot listen on " + config_.bind_address + ":" + std::to_string(config_.ports[i]) +
+                                ": " + std::strerror(errno);
+            close(fd);
+            for (int l : listen_fds_) close(l);
+            listen_fds_.clear();
+            ports_.clear();
+            close(epoll_fd_);
+            close(wake_fd_);
+            return false;
+        }
+        socklen_t len = sizeof a;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        ports_.push_back(ntohs(a.sin_port));
+        listen_fds_.push_back(fd);
+        ev.data.u64 = kListenTag | i;
+        epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+    }
+    store_.commit();
+    stopping_ = false;
+    running_ = true;
+    next_tick_ = Clock::now();
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void Core::stop() {
+    if (!running_) return;
+    stopping_ = true;
+    uint64_t one = 1;
+    (void)!write(wake_fd_, &one, sizeof one);
+    thread_.join();
+    running_ = false;
+    for (auto& [id, c] : conns_)
+        if (!c->dead) close_conn(*c);
+    reap();
+    inflight_.clear();
+    store_.commit();
+    for (int fd : listen_fds_) close(fd);
+    listen_fds_.clear();
+    close(epoll_fd_);
+    close(wake_fd_);
+}
+
+void Core::call(const std::function<void()>& fn) {
+    if (!store_.is_open()) return;  // nothing to work on before start()
+    if (!running_ || std::this_thread::get_id() == loop_id_) {
+        fn();
+        store_.commit();
+        return;
+    }
+    std::promise<void> done;
+    {
+        std::lock_guard lock(tasks_mu_);
+        tasks_.push_back([&] {
+            fn();
+            done.set_value();
+        });
+    }
+    uint64_t one = 1;
+    (void)!write(wake_fd_, &one, sizeof one);
+    done.get_future().wait();
+}
+
+void Core::run() {
+    loop_id_ = std::this_thread::get_id();
+    std::vector<epoll_event> events(256);
+    while (!stopping_) {
+        auto now = Clock::now();
+        auto wake = next_wakeup(now);
+        int timeout = int(std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count());
+        int n = epoll_wait(epoll_fd_, events.data(), int(events.size()), std::max(timeout, 0));
+        for (int i = 0; i < n; ++i) {
+            uint64_t tag = events[i].data.u64;
+            if (tag == kWakeTag) {
+                uint64_t v;
+                (void)!read(wake_fd_, &v, sizeof v);
+                std::vector<std::function<void()>> tasks;
+                {
+                    std::lock_guard lock(tasks_mu_);
+                    tasks.swap(tasks_);
+                }
+                for (auto& t : tasks) t();
+            } else if (tag & kListenTag) {
+                accept_all(listen_fds_[tag & ~kListenTag]);
+            } else {
+                auto it = conns_.find(tag);
+                if (it == conns_.end() || it->second->dead) continue;
+                Conn& c = *it->second;
+                if (events[i].events & (EPOLLIN | EPOLLERR | EPOLLHUP)) on_readable(c);
+                if (!c.dead && (events[i].events & EPOLLOUT)) flush(c);
+            }
+        }
+        now = Clock::now();
+        if (now >= next_tick_) {
+            tick(now);
+            next_tick_ = now + std::chrono::milliseconds(tick_ms(config_));
+        }
+        for (auto& [id, c] : conns_)
+            if (!c->delayed.empty()) release_delayed(*c, now);
+        // Durable before anyone is told it was stored.
+        store_.commit();
+        std::vector<uint64_t> dirty;
+        dirty.swap(dirty_);
+        for (uint64_t id : dirty) {
+            auto it = conns_.find(id);
+            if (it == conns_.end()) continue;
+            it->second->dirty = false;
+            if (!it->second->dead) flush(*it->second);
+        }
+        reap();
+    }
+    loop_id_ = {};
+}
+
+Clock::time_point Core::next_wakeup(Clock::time_point) const {
+    auto wake = next_tick_;
+    for (auto& [id, c] : conns_)
+        if (!c->delayed.empty()) wake = std::min(wake, c->delayed.front().first);
+    return wake;
+}
+
+void Core::accept_all(int listen_fd) {
+    for (;;) {
+        int fd = accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        auto c = std::make_unique<Conn>(PacketReader::Limits{config_.max_line, config_.max_headers, config_.max_body});
+        c->id = next_conn_id_++;
+        c->fd = fd;
+        c->connected_at = c->last_tx = Clock::now();
+        c->interval_ms = config_.client_interval_ms;
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = c->id;
+        epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+        conns_.emplace(c->id, std::move(c));
+    }
+}
+
+void Core::on_readable(Conn& c) {
+    char buf[65536];
+    for (int round = 0; round < 4 && !c.dead; ++round) {
+        ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+        if (n <= 0) {
+            close_conn(c);
+            return;
+        }
+        if (c.closing) continue;  // going away: what it says no longer matters
+        bool ok = c.reader.feed(buf, size_t(n), [&](Packet& p) {
+            on_packet(c, p);
+            return !c.dead && !c.closing;
+        });
+        if (!ok) {
+            close_conn(c);
+            return;
+        }
+        if (size_t(n) < sizeof buf) return;
+    }
+}
+
+Conn* Core::online(int64_t account) {
+    auto it = online_.find(account);
+    if (it == online_.end()) return nullptr;
+    auto c = conns_.find(it->second);
+    return c == conns_.end() || c->second->dead ? nullptr : c->second.get();
+}
+
+void Core::send(Conn& c, const Packet& p) {
+    if (c.dead || c.closing) return;
+    auto now = Clock::now();
+    std::string bytes = p.serialize();
+    ++c.packets_sent;
+    c.last_tx = now;
+    c.awaiting_pong = p.command == "P";
+    if (c.awaiting_pong) c.ping_sent = now;
+    if (config_.faults.drop_after_packets && c.packets_sent >= config_.faults.drop_after_packets) c.closing = true;
+    if (config_.faults.delay_ms) {
+        c.delayed.emplace_back(now + std::chrono::milliseconds(config_.faults.delay_ms), std::move(bytes));
+        return;
+    }
+    c.out += bytes;
+    if (c.out.size() - c.out_sent > config_.max_output) {
+        close_conn(c);  // a reader this far behind is gone or hostile
+        return;
+    }
+    if (!c.dirty) {
+        c.dirty = true;
+        dirty_.push_back(c.id);
+    }
+}
+
+void Core::release_delayed(Conn& c, Clock::time_point now) {
+    bool any = false;
+    while (!c.delayed.empty() && c.delayed.front().first <= now) {
+        c.out += c.delayed.front().second;
+        c.delayed.pop_front();
+        any = true;
+    }
+    if (any && !c.dead && !c.dirty) {
+        c.dirty = true;
+        dirty_.push_back(c.id);
+    }
+}
+
+void Core::respond(Conn& c, const Packet& request, int64_t code) {
+    Packet r("RESPONSE");
+    r.set_id("Mesg-Id", request.get_id("Mesg-Id"));
+    uint32_t v = uint32_t(code);
+    r.body = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    send(c, r);
+}
+
+void Core::flush(Conn& c) {
+    while (c.out_sent < c.out.size()) {
+        ssize_t n = ::send(c.fd, c.out.data() + c.out_sent, c.out.size() - c.out_sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (n <= 0) {
+            close_conn(c);
+            return;
+        }
+        c.out_sent += size_t(n);
+    }
+    bool pending = c.out_sent < c.out.size();
+    if (!pending) {
+        c.out.clear();
+        c.out_sent = 0;
+    } else if (c.out_sent > (1u << 20)) {
+        c.out.erase(0, c.out_sent);
+        c.out_sent = 0;
+    }
+    if (pending != c.want_write) {
+        epoll_event ev{};
+        ev.events = EPOLLIN | (pending ? uint32_t(EPOLLOUT) : 0u);
+        ev.data.u64 = c.id;
+        epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c.fd, &ev);
+        c.want_write = pending;
+    }
+    if (!pending && c.closing && c.delayed.empty()) {
+        // Half-close and let the peer read what is left; closing with unread
+        // input would reset the link and could lose the last packets.
+        shutdown(c.fd, SHUT_WR);
+        c.ping_sent = Clock::now();
+    }
+}
+
+void Core::close_conn(Conn& c) {
+    if (c.dead) return;
+    c.dead = true;
+    epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
+    close(c.fd);
+    c.fd = -1;
+    signed_out(c);
+}
+
+void Core::reap() {
+    for (auto it = conns_.begin(); it != conns_.end();) {
+        if (it->second->dead)
+            it = conns_.erase(it);
+        else
+            ++it;
+    }
+}
+
+void Core::tick(Clock::time_point now) {
+    using std::chrono::milliseconds;
+    for (auto& [id, cp] : conns_) {
+        Conn& c = *cp;
+        if (c.dead) continue;
+        if (c.closing) {
+            if (c.out.empty() && c.delayed.empty() && now - c.ping_sent > kLinger) close_conn(c);
+            continue;
+        }
+        if (!c.account) {
+            if (now - c.connected_at > milliseconds(config_.sign_in_timeout_ms)) close_conn(c);
+            continue;
+        }
+        // The client answers a "P" only after its interval passes without any
+        // packet from us, so an unanswered ping is only overdue if nothing was
+        // sent after it.
+        if (c.awaiting_pong && now - c.ping_sent > milliseconds(c.interval_ms + config_.grace_ms)) {
+            close_conn(c);
+            continue;
+        }
+        if (!config_.faults.no_keepalive && !c.awaiting_pong &&
+            now - c.last_tx >= milliseconds(c.interval_ms + config_.ping_margin_ms))
+            send(c, Packet("P"));
+    }
+}
+
+int64_t Core::next_time_us() {
+    int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+    // Strictly increasing, so paging by time never skips or repeats a message.
+    last_time_us_ = std::max(now, last_time_us_ + 1);
+    return last_time_us_;
+}
+
+}  // namespace olvaro::server

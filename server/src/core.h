@@ -1,0 +1,184 @@
+#pragma once
+// The server's inside: one event loop thread owns the sockets, the sessions
+// and the store; other threads reach it only through post().
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "olvaro_server/server.h"
+#include "packet.h"
+#include "store.h"
+
+namespace olvaro::server {
+
+using Clock = std::chrono::steady_clock;
+
+// Roles of group members; the client reads the same bits.
+enum Role : int32_t { kAdmin = 1, kModerator = 2, kBanned = 4, kSilenced = 8, kKicked = 16 };
+constexpr int32_t kKnownRoles = kAdmin | kModerator | kBanned | kSilenced | kKicked;
+
+// Response codes.
+enum Code : int64_t {
+    kOk = 0,
+    kDone = 1,
+    kNoSuch = 2,
+    kDelivered = 4,
+    kNothingOlder = 8,
+    kTaken = 11,
+    kAlreadyListed = 12,
+    kDenied = 13,
+    kResend = 100,
+};
+
+struct Conn {
+    uint64_t id = 0;
+    int fd = -1;
+    PacketReader reader;
+    std::string out;
+    size_t out_sent = 0;
+    bool want_write = false;  // EPOLLOUT armed
+    bool dirty = false;       // queued for the end-of-round flush
+    bool closing = false;     // close once the output is gone
+    bool dead = false;
+
+    int64_t account = 0;  // 0 until signed in
+    bool ghosted = false; // replaced by a newer sign-in of the same account
+    bool mobile = false;  // signed in from a phone
+    int32_t presence = 0;
+    int64_t signed_in_us = 0;
+    uint64_t interval_ms = 0;
+    Clock::time_point connected_at, last_tx;
+    Clock::time_point ping_sent;  // valid while awaiting_pong
+    bool awaiting_pong = false;
+    uint64_t packets_sent = 0;
+    std::deque<std::pair<Clock::time_point, std::string>> delayed;
+
+    explicit Conn(PacketReader::Limits l) : reader(l) {}
+};
+
+// A message whose last chunk has not come yet, keyed by sender and first id.
+struct Inflight {
+    int64_t row = 0;
+    int64_t target = 0;
+    bool is_group = false;
+    std::string content_type;
+    int64_t time_us = 0;
+    int32_t chunks = 0;
+    size_t bytes = 0;
+    uint64_t sender_conn = 0;
+    uint64_t live_conn = 0;  // private: the recipient's connection that got the first chunk
+};
+
+class Core {
+public:
+    explicit Core(Config config);
+    ~Core();
+
+    bool start(std::string* error);
+    void stop();
+    bool running() const { return running_; }
+    std::vector<uint16_t> ports() const { return ports_; }
+
+    // Runs `fn` on the loop thread and waits for it (directly when not running).
+    void call(const std::function<void()>& fn);
+
+    // Control operations, loop thread only.
+    int64_t create_account(const AccountSpec& spec);
+    bool push_setting(int64_t account, const std::string& name, const std::string& value);
+    bool load_seed(const std::string& text, std::string* error);
+    bool seed_demo();
+    void list_contact(int64_t owner, int64_t contact) { store_.list(owner, contact); }
+    int64_t create_group(const std::string& name, const std::string& desc, const std::string& password, int64_t admin);
+    bool set_member(int64_t group, int64_t account, int32_t role);
+    Store& store() { return store_; }
+    Config& config() { return config_; }
+    size_t signed_in_count() const { return online_.size(); }
+
+private:
+    void run();
+    void accept_all(int listen_fd);
+    void on_readable(Conn& c);
+    void flush(Conn& c);
+    void close_conn(Conn& c);
+    void reap();
+    void tick(Clock::time_point now);
+    void release_delayed(Conn& c, Clock::time_point now);
+    Clock::time_point next_wakeup(Clock::time_point now) const;
+
+    // Sending.
+    void send(Conn& c, const Packet& p);
+    void respond(Conn& c, const Packet& request, int64_t code);
+    Conn* online(int64_t account);
+
+    // Session: sign-in and keep-alive.
+    void on_packet(Conn& c, Packet& p);
+    void on_logon(Conn& c, const Packet& p);
+    void on_auth(Conn& c, const Packet& p);
+    void refuse(Conn& c, const std::string& reason, int32_t retry);
+    void on_ping(Conn& c, const Packet& p);
+    void signed_out(Conn& c);
+
+    // Contacts and presence.
+    Packet contact_detail(const Account& a, int64_t viewer);
+    int32_t visible_presence(int64_t account);
+    void push_presence(int64_t account);
+    void on_contact_detail(Conn& c, const Packet& p);
+    void on_contact_add(Conn& c, const Packet& p);
+    void on_contact_add_resp(Conn& c, const Packet& p);
+    void on_contact_update(Conn& c, const Packet& p);
+    void accept_request(int64_t source, int64_t target);
+
+    // Groups.
+    Packet group_detail(const Group& g);
+    void to_members(int64_t group, const Packet& p, int64_t except = 0);
+    void on_group_create(Conn& c, const Packet& p);
+    void on_group_subscribe(Conn& c, const Packet& p);
+    void on_group_unsub(Conn& c, const Packet& p);
+    void on_group_admin(Conn& c, const Packet& p);
+
+    // Messages, stored messages and history.
+    void on_mesg(Conn& c, const Packet& p);
+    void forward_chunk(const Inflight& m, int64_t sender, const Packet& p, bool first);
+    void finish_message(int64_t sender, Inflight& m);
+    void replay(Conn& c, const StoredMessage& m, bool history);
+    void on_mesg_stored(Conn& c, const Packet& p);
+    void on_mesg_hist(Conn& c, const Packet& p);
+    void abandon_inflight(const Conn& sender);
+    void bot_answer(int64_t bot, int64_t to, const StoredMessage& m);
+    int64_t post_message(int64_t sender, int64_t target, const std::string& content_type, const std::string& body);
+    int64_t next_time_us();
+
+    Config config_;
+    Store store_;
+    std::vector<int> listen_fds_;
+    std::vector<uint16_t> ports_;
+    int epoll_fd_ = -1;
+    int wake_fd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopping_{false};
+    std::thread::id loop_id_;
+
+    std::mutex tasks_mu_;
+    std::vector<std::function<void()>> tasks_;
+
+    uint64_t next_conn_id_ = 1;
+    std::unordered_map<uint64_t, std::unique_ptr<Conn>> conns_;
+    std::unordered_map<int64_t, uint64_t> online_;  // account -> signed-in connection
+    std::vector<uint64_t> dirty_;
+    std::map<std::pair<int64_t, uint64_t>, Inflight> inflight_;
+    std::vector<int64_t> bots_;
+    int64_t last_time_us_ = 0;
+    Clock::time_point next_tick_;
+};
+
+}  // namespace olvaro::server

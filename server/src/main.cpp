@@ -1,0 +1,185 @@
+// olvaro-server: the reference protocol server as a program.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "olvaro_server/server.h"
+
+using namespace olvaro::server;
+
+namespace {
+const char* kUsage =
+    "Usage: olvaro-server [options]\n"
+    "\n"
+    "  -p, --port PORT          listen on PORT; repeat for several ports (default 12345;\n"
+    "                           0 picks a free one)\n"
+    "  -b, --bind ADDRESS       listen address (default 0.0.0.0)\n"
+    "  -d, --db FILE            keep everything in this SQLite file (default: in memory)\n"
+    "  -a, --account EMAIL:PASSWORD[:NICKNAME]\n"
+    "                           create an account (repeatable; kept if it exists)\n"
+    "  -s, --seed FILE          load accounts, contacts and groups from FILE\n"
+    "      --demo               demo accounts, a group and an automated contact;\n"
+    "                           unknown addresses get an account at first sign-in\n"
+    "  -w, --word-size 4|8      width of ids in group member lists (default 4)\n"
+    "      --ping-margin-ms N   quiet time past the client's interval before a \"P\"\n"
+    "      --grace-ms N         time past the client's interval before an unanswered\n"
+    "                           \"P\" drops the client (default 60000)\n"
+    "      --fault-lose-chunks  answer every message chunk with code 100\n"
+    "      --fault-drop-after N close each connection after sending it N packets\n"
+    "      --fault-no-ping      never send \"P\"\n"
+    "      --fault-delay-ms N   hold every outgoing packet N milliseconds\n"
+    "      --fault-refuse REASON\n"
+    "                           refuse every sign-in with REASON\n"
+    "      --fault-refuse-retry N\n"
+    "                           the \"retry\" value sent with a refusal (default 0)\n"
+    "  -h, --help               show this text\n"
+    "\n"
+    "Seed file: one record a line, fields separated by \"|\", \"#\" starts a comment:\n"
+    "  account|email|password|nickname|status     bot|email|password|nickname|status\n"
+    "  contact|owner|contact    mutual|email|email    group|name|description|password\n"
+    "  member|group|email|role  (role bits: 1 admin, 2 moderator, 4 banned, 8 silenced)\n";
+
+bool number(const char* s, long lo, long hi, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(s, &end, 10);
+    if (!*s || *end || errno || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Config config;
+    config.ports.clear();
+    config.bind_address = "0.0.0.0";
+    std::vector<AccountSpec> accounts;
+    std::vector<std::string> seeds;
+    bool demo = false;
+    auto bad = [&](const std::string& what) {
+        std::cerr << "olvaro-server: " << what << "\n" << "Try 'olvaro-server --help'.\n";
+        return 2;
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        long n = 0;
+        if (a == "-h" || a == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (a == "-p" || a == "--port") {
+            const char* v = value();
+            if (!v || !number(v, 0, 65535, n)) return bad("bad port");
+            config.ports.push_back(uint16_t(n));
+        } else if (a == "-b" || a == "--bind") {
+            const char* v = value();
+            if (!v) return bad("missing address");
+            config.bind_address = v;
+        } else if (a == "-d" || a == "--db") {
+            const char* v = value();
+            if (!v) return bad("missing database file");
+            config.database = v;
+        } else if (a == "-a" || a == "--account") {
+            const char* v = value();
+            if (!v) return bad("missing account");
+            std::string s = v;
+            size_t c1 = s.find(':');
+            if (c1 == std::string::npos) return bad("account must be EMAIL:PASSWORD[:NICKNAME]");
+            size_t c2 = s.find(':', c1 + 1);
+            AccountSpec spec;
+            spec.email = s.substr(0, c1);
+            spec.password = s.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
+            if (c2 != std::string::npos) spec.nickname = s.substr(c2 + 1);
+            accounts.push_back(spec);
+        } else if (a == "-s" || a == "--seed") {
+            const char* v = value();
+            if (!v) return bad("missing seed file");
+            seeds.push_back(v);
+        } else if (a == "--demo") {
+            demo = true;
+        } else if (a == "-w" || a == "--word-size") {
+            const char* v = value();
+            if (!v || !number(v, 4, 8, n) || (n != 4 && n != 8)) return bad("word size must be 4 or 8");
+            config.word_size = int(n);
+        } else if (a == "--ping-margin-ms") {
+            const char* v = value();
+            if (!v || !number(v, 1, 3600000, n)) return bad("bad ping margin");
+            config.ping_margin_ms = uint32_t(n);
+        } else if (a == "--grace-ms") {
+            const char* v = value();
+            if (!v || !number(v, 1, 3600000, n)) return bad("bad grace");
+            config.grace_ms = uint32_t(n);
+        } else if (a == "--fault-lose-chunks") {
+            config.faults.lose_chunks = true;
+        } else if (a == "--fault-drop-after") {
+            const char* v = value();
+            if (!v || !number(v, 1, 1000000000, n)) return bad("bad packet count");
+            config.faults.drop_after_packets = uint32_t(n);
+        } else if (a == "--fault-no-ping") {
+            config.faults.no_keepalive = true;
+        } else if (a == "--fault-delay-ms") {
+            const char* v = value();
+            if (!v || !number(v, 0, 600000, n)) return bad("bad delay");
+            config.faults.delay_ms = uint32_t(n);
+        } else if (a == "--fault-refuse") {
+            const char* v = value();
+            if (!v) return bad("missing reason");
+            config.faults.refuse_sign_in = true;
+            config.faults.refuse_reason = v;
+        } else if (a == "--fault-refuse-retry") {
+            const char* v = value();
+            if (!v || !number(v, -2147483647L - 1, 2147483647L, n)) return bad("bad retry value");
+            config.faults.refuse_retry = int32_t(n);
+        } else {
+            return bad("unknown option " + a);
+        }
+    }
+    if (config.ports.empty()) config.ports.push_back(12345);
+
+    // Signals are taken synchronously below; block them before any thread starts.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    Server server(config);
+    std::string error;
+    if (!server.start(&error)) {
+        std::cerr << "olvaro-server: " << error << "\n";
+        return 1;
+    }
+    if (demo && !server.seed_demo()) std::cerr << "olvaro-server: the demo seed did not load\n";
+    for (const std::string& file : seeds) {
+        std::ifstream in(file);
+        if (!in) {
+            std::cerr << "olvaro-server: cannot read " << file << "\n";
+            return 1;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        if (!server.load_seed(text.str(), &error)) {
+            std::cerr << "olvaro-server: " << file << ": " << error << "\n";
+            return 1;
+        }
+    }
+    for (const AccountSpec& spec : accounts) {
+        if (server.account_id(spec.email)) continue;
+        if (!server.create_account(spec)) {
+            std::cerr << "olvaro-server: cannot create the account " << spec.email << "\n";
+            return 1;
+        }
+    }
+    for (uint16_t port : server.ports()) std::cout << "listening on port " << port << std::endl;
+    int sig = 0;
+    sigwait(&set, &sig);
+    server.stop();
+    return 0;
+}

@@ -1,0 +1,130 @@
+#pragma once
+// Everything the server keeps: accounts, contact lists, pending contact
+// requests, groups and their members, and every message with its chunks.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace olvaro::server {
+
+struct Account {
+    int64_t id = 0;
+    std::string email;
+    std::string nickname;
+    std::string status;
+    int32_t device_type = 0;
+    int64_t last_online = 0;  // seconds; 0 = never signed in
+    int64_t created = 0;
+};
+
+struct ContactRequest {
+    int64_t source = 0;
+    std::string message;
+};
+
+struct Group {
+    int64_t id = 0;
+    std::string name;
+    std::string description;
+    bool has_password = false;
+};
+
+struct StoredMessage {
+    int64_t id = 0;
+    int64_t sender = 0;
+    int64_t target = 0;
+    bool is_group = false;
+    uint64_t mesg_id = 0;
+    std::string content_type;
+    int64_t time_us = 0;  // server time in microseconds
+};
+
+class Statement;
+
+class Store {
+public:
+    Store();
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    bool open(const std::string& path, std::string* error);
+    bool is_open() const { return db_ != nullptr; }
+    // Writes are gathered into one transaction until commit().
+    void commit();
+
+    // Accounts. Ids stay below 2^31 so they fit every id field of the protocol.
+    int64_t add_account(const std::string& email, const std::string& password, const std::string& nickname,
+                        const std::string& status, int32_t device_type, int64_t now);
+    std::optional<Account> account(int64_t id);
+    std::optional<Account> account_by_email(const std::string& email);
+    bool check_password(int64_t id, const std::string& password);
+    void set_identity(int64_t id, const std::string* nickname, const std::string* status);
+    void set_last_online(int64_t id, int64_t seconds);
+    void set_device_type(int64_t id, int32_t type);
+    std::vector<int64_t> bots();
+
+    // Contact lists: the owner sees the contact (accepted).
+    bool listed(int64_t owner, int64_t contact);
+    void list(int64_t owner, int64_t contact);
+    void unlist(int64_t owner, int64_t contact);
+    std::vector<Account> contacts(int64_t owner);
+    std::vector<int64_t> watchers(int64_t contact);
+
+    // Requests waiting for the target's answer.
+    void put_request(int64_t source, int64_t target, const std::string& message);
+    bool has_request(int64_t source, int64_t target);
+    void drop_request(int64_t source, int64_t target);
+    std::vector<ContactRequest> requests_to(int64_t target);
+
+    // Groups and roles.
+    int64_t add_group(const std::string& name, const std::string& description, const std::string& password);
+    std::optional<Group> group(int64_t id);
+    std::optional<Group> group_by_name(const std::string& name);
+    bool group_password_matches(int64_t id, const std::string& password);
+    std::optional<int32_t> role(int64_t group, int64_t account);
+    void set_role(int64_t group, int64_t account, int32_t role);
+    void remove_member(int64_t group, int64_t account);
+    std::vector<std::pair<int64_t, int32_t>> members(int64_t group);
+    std::vector<int64_t> groups_of(int64_t account);
+
+    // Messages.
+    int64_t add_message(int64_t sender, int64_t target, bool is_group, uint64_t mesg_id,
+                        const std::string& content_type, int64_t time_us);
+    void add_chunk(int64_t message, int32_t seq, const std::string& data);
+    void complete_message(int64_t message, bool delivered);
+    void mark_delivered(int64_t message);
+    void delete_message(int64_t message);
+    std::string payload(int64_t message);
+    std::optional<StoredMessage> message(int64_t id);
+    bool has_undelivered(int64_t account);
+    // Private messages for the account not yet delivered, or sent in [from, until).
+    std::vector<StoredMessage> stored_private(int64_t account, int64_t from_us, int64_t until_us, size_t limit);
+    std::vector<StoredMessage> stored_group(int64_t account, int64_t from_us, int64_t until_us, size_t limit);
+    // Newest first, strictly older than before_us; or oldest first, newer than after_us.
+    std::vector<StoredMessage> history_private(int64_t a, int64_t b, int64_t before_us, size_t limit);
+    std::vector<StoredMessage> history_group(int64_t group, int64_t before_us, size_t limit);
+    std::vector<StoredMessage> later_private(int64_t a, int64_t b, int64_t after_us, size_t limit);
+    std::vector<StoredMessage> later_group(int64_t group, int64_t after_us, size_t limit);
+    int64_t newest_message_time();
+
+private:
+    Statement& stmt(const char* sql);
+    void write();  // opens the pending transaction
+    void exec(const char* sql);
+    std::vector<StoredMessage> messages(Statement& s);
+
+    sqlite3* db_ = nullptr;
+    bool in_txn_ = false;
+    std::unordered_map<const char*, std::unique_ptr<Statement>> cache_;
+};
+
+}  // namespace olvaro::server
