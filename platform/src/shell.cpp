@@ -1,0 +1,476 @@
+#include "platform/shell.h"
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "platform/thread.h"
+#include "waitable.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+std::string envOr(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::string(v) : fallback;
+}
+
+std::string homeFolder() { return envOr("HOME", "/tmp"); }
+
+bool sandboxed() { return std::getenv("OLVARO_HOME") && *std::getenv("OLVARO_HOME"); }
+
+std::string programFolder() {
+  WCHAR buf[4096];
+  DWORD n = GetModuleFileName(nullptr, buf, 4096);
+  std::string exe = narrow(std::u16string(buf, n < 4096 ? n : 0));
+  return exe.substr(0, exe.rfind('/'));
+}
+
+bool makeFolders(const std::string& folder) {
+  for (size_t pos = 1; pos <= folder.size(); ++pos) {
+    if (pos == folder.size() || folder[pos] == '/') {
+      if (mkdir(folder.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return true;
+}
+
+std::string specialFolder(int csidl) {
+  std::string base = sandboxed() ? configFolder() : homeFolder();
+  switch (csidl) {
+    case CSIDL_STARTUP: return startupFolderPath();
+    case CSIDL_PERSONAL: return sandboxed() ? base + "/documents" : base;
+    case CSIDL_MYPICTURES: return sandboxed() ? base + "/pictures" : base + "/Pictures";
+    case CSIDL_APPDATA: return configFolder();
+    case CSIDL_PROGRAMS:
+      return sandboxed() ? base + "/programs" : envOr("XDG_DATA_HOME", base + "/.local/share") + "/applications";
+    case CSIDL_PROGRAM_FILES:
+    case CSIDL_WINDOWS: return programFolder();
+    default: return {};
+  }
+}
+
+struct ProcessObject : Waitable {
+  ProcessObject() : Waitable(KernelKind::Process) {}
+  bool finished = false;
+  DWORD exitCode = STILL_ACTIVE;
+  bool acquire(DWORD) override { return finished; }
+};
+
+// Splits a parameter text at blanks; double quotes group.
+std::vector<std::string> splitArguments(const std::string& text) {
+  std::vector<std::string> out;
+  std::string cur;
+  bool quoted = false, have = false;
+  for (char c : text) {
+    if (c == '"') {
+      quoted = !quoted;
+      have = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (have) out.push_back(cur);
+      cur.clear();
+      have = false;
+    } else {
+      cur += c;
+      have = true;
+    }
+  }
+  if (have) out.push_back(cur);
+  return out;
+}
+
+// Quoting of one argument of an autostart entry's Exec line.
+std::string execQuote(const std::string& arg) {
+  bool plain = !arg.empty();
+  for (char c : arg)
+    if (!(isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-+,:=@", c))) plain = false;
+  if (plain) return arg;
+  std::string out = "\"";
+  for (char c : arg) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Escapes of a desktop-entry string value; '%' is doubled for Exec.
+std::string entryEscape(const std::string& s, bool exec) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '%' && exec) {
+      out += "%%";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string entryUnescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      char e = s[++i];
+      out += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e == 's' ? ' ' : e;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+struct Clipboard {
+  std::mutex lock;
+  bool open = false;
+  std::u16string text;
+  bool hasText = false;
+  HANDLE block = nullptr;  // what GetClipboardData last handed out
+  std::function<bool(std::u16string*)> get;
+  std::function<bool(const std::u16string&)> set;
+};
+
+Clipboard& clipboard() {
+  static auto* c = new Clipboard;
+  return *c;
+}
+
+struct LocalHeader {
+  size_t size;
+  size_t magic;
+};
+constexpr size_t kLocalMagic = 0x4c4f43414c4d454dull;
+
+LocalHeader* headerOf(HLOCAL mem) {
+  if (!mem) return nullptr;
+  auto* h = reinterpret_cast<LocalHeader*>(static_cast<char*>(mem) - sizeof(LocalHeader));
+  return h->magic == kLocalMagic ? h : nullptr;
+}
+
+void registerExports() {
+  registerShellExport("SHGetSpecialFolderPath", reinterpret_cast<FARPROC>(&SHGetSpecialFolderPath));
+  registerShellExport("SHCreateShortcut", reinterpret_cast<FARPROC>(&SHCreateShortcut));
+  registerShellExport("SHGetShortcutTarget", reinterpret_cast<FARPROC>(&SHGetShortcutTarget));
+  registerShellExport("ShellExecuteEx", reinterpret_cast<FARPROC>(&ShellExecuteEx));
+}
+
+struct ExportsAtLoad {
+  ExportsAtLoad() { registerExports(); }
+} g_exportsAtLoad;
+
+}  // namespace
+
+std::string startupFolderPath() {
+  if (sandboxed()) return configFolder() + "/autostart";
+  return envOr("XDG_CONFIG_HOME", homeFolder() + "/.config") + "/autostart";
+}
+
+void setClipboardBackend(std::function<bool(std::u16string*)> get, std::function<bool(const std::u16string&)> set) {
+  auto& c = clipboard();
+  std::lock_guard<std::mutex> g(c.lock);
+  c.get = std::move(get);
+  c.set = std::move(set);
+}
+
+}  // namespace platform
+
+using namespace platform;
+
+BOOL SHGetSpecialFolderPath(HWND, LPWSTR path, int csidl, BOOL create) {
+  if (!path) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string folder = specialFolder(csidl);
+  if (folder.empty()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::u16string w = widen(folder);
+  if (w.size() >= MAX_PATH) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  if (create && !makeFolders(folder)) {
+    SetLastError(errorFromErrno(errno));
+    return FALSE;
+  }
+  std::copy(w.begin(), w.end(), path);
+  path[w.size()] = 0;
+  return TRUE;
+}
+
+BOOL SHCreateShortcut(LPWSTR shortcut, LPWSTR target) {
+  if (!shortcut || !target || !*target) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string t = narrow(target);
+  // One line only: an entry cannot carry line breaks.
+  if (t == kCouldNotConvert || t.find_first_of("\r\n") != std::string::npos) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string program, args;
+  if (t[0] == '"') {
+    size_t close = t.find('"', 1);
+    if (close == std::string::npos) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    program = t.substr(1, close - 1);
+    args = t.substr(close + 1);
+  } else {
+    size_t blank = t.find(' ');
+    program = t.substr(0, blank);
+    args = blank == std::string::npos ? "" : t.substr(blank);
+  }
+  std::string exec = execQuote(program);
+  for (const auto& a : splitArguments(args)) exec += " " + execQuote(a);
+  std::string path = nativePath(shortcut);
+  std::string name = path.substr(path.rfind('/') + 1);
+  name = name.substr(0, name.find('.'));
+  std::ostringstream entry;
+  entry << "[Desktop Entry]\n"
+        << "Type=Application\n"
+        << "Name=" << entryEscape(name.empty() ? "Olvaro" : name, false) << "\n"
+        << "Exec=" << entryEscape(exec, true) << "\n"
+        << "X-Olvaro-Target=" << entryEscape(t, false) << "\n"
+        << "X-GNOME-Autostart-enabled=true\n";
+  std::string text = entry.str();
+  std::string folder = path.substr(0, path.rfind('/'));
+  if (!folder.empty() && !makeFolders(folder)) {
+    SetLastError(errorFromErrno(errno));
+    return FALSE;
+  }
+  HANDLE f = CreateFile(shortcut, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return FALSE;
+  DWORD written = 0;
+  BOOL ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(f);
+  return ok;
+}
+
+BOOL SHGetShortcutTarget(LPWSTR shortcut, LPWSTR target, int size) {
+  if (!shortcut || !target || size <= 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::ifstream in(nativePath(shortcut));
+  if (!in) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("X-Olvaro-Target=", 0) == 0) {
+      std::u16string w = widen(entryUnescape(line.substr(16)));
+      if (w.size() + 1 > static_cast<size_t>(size)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+      }
+      std::copy(w.begin(), w.end(), target);
+      target[w.size()] = 0;
+      return TRUE;
+    }
+  }
+  SetLastError(ERROR_INVALID_DATA);
+  return FALSE;
+}
+
+BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info) {
+  if (!info || info->cbSize != sizeof(SHELLEXECUTEINFO) || !info->lpFile || !*info->lpFile) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  info->hProcess = nullptr;
+  std::string file = nativePath(info->lpFile);
+  struct stat st;
+  if (stat(file.c_str(), &st) != 0 && file.find("://") == std::string::npos) {
+    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(SE_ERR_FNF));
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  std::vector<std::string> argv;
+  bool program = S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0;
+  if (program) {
+    argv.push_back(file);
+    if (info->lpParameters)
+      for (auto& a : splitArguments(narrow(info->lpParameters))) argv.push_back(a);
+  } else {
+    argv = splitArguments(envOr("OLVARO_OPEN_COMMAND", "xdg-open"));
+    argv.push_back(file);
+  }
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  std::string dir = info->lpDirectory && *info->lpDirectory ? nativePath(info->lpDirectory) : std::string();
+  if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  pid_t pid = 0;
+  int err = posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (err != 0) {
+    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(SE_ERR_NOASSOC));
+    SetLastError(errorFromErrno(err));
+    return FALSE;
+  }
+  auto p = std::make_shared<ProcessObject>();
+  // Reaps the child so it never lingers, and signals waiters.
+  std::thread([p, pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> g(p->lock);
+    p->exitCode = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status)) : 0xC0000000u;
+    p->finished = true;
+    p->changed.notify_all();
+  }).detach();
+  if (info->fMask & SEE_MASK_NOCLOSEPROCESS) info->hProcess = addHandle(p);
+  info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(33));
+  return TRUE;
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+  auto p = lookupHandleAs<ProcessObject>(process, KernelKind::Process);
+  if (!p || !exitCode) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> g(p->lock);
+  *exitCode = p->exitCode;
+  return TRUE;
+}
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
+  if (bytes > (SIZE_MAX >> 1)) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  void* raw = (flags & LMEM_ZEROINIT) ? std::calloc(1, sizeof(LocalHeader) + bytes)
+                                      : std::malloc(sizeof(LocalHeader) + bytes);
+  if (!raw) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  auto* h = static_cast<LocalHeader*>(raw);
+  h->size = bytes;
+  h->magic = kLocalMagic;
+  return reinterpret_cast<char*>(raw) + sizeof(LocalHeader);
+}
+
+HLOCAL LocalFree(HLOCAL mem) {
+  if (!mem) return nullptr;
+  LocalHeader* h = headerOf(mem);
+  if (!h) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return mem;
+  }
+  h->magic = 0;
+  std::free(h);
+  return nullptr;
+}
+
+SIZE_T LocalSize(HLOCAL mem) {
+  LocalHeader* h = headerOf(mem);
+  return h ? h->size : 0;
+}
+
+BOOL OpenClipboard(HWND) {
+  auto& c = clipboard();
+  std::lock_guard<std::mutex> g(c.lock);
+  if (c.open) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  c.open = true;
+  return TRUE;
+}
+
+BOOL CloseClipboard() {
+  auto& c = clipboard();
+  std::lock_guard<std::mutex> g(c.lock);
+  if (!c.open) return FALSE;
+  c.open = false;
+  return TRUE;
+}
+
+BOOL EmptyClipboard() {
+  auto& c = clipboard();
+  std::lock_guard<std::mutex> g(c.lock);
+  if (!c.open) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  c.text.clear();
+  c.hasText = false;
+  if (c.set) c.set(u"");
+  return TRUE;
+}
+
+HANDLE SetClipboardData(UINT format, HANDLE mem) {
+  auto& c = clipboard();
+  std::lock_guard<std::mutex> g(c.lock);
+  LocalHeader* h = headerOf(mem);
+  if (!c.open || format != CF_UNICODETEXT || !h) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // Read no further than the block, whether or not the text ends in it.
+  const auto* p = static_cast<const char16_t*>(mem);
+  size_t max = h->size / sizeof(char16_t), n = 0;
+  while (n < max && p[n]) ++n;
+  c.text.assign(p, n);
+  c.hasText = true;
+  if (c.set) c.set(c.text);
+  LocalFree(mem);
+  return mem;
+}
+
+HANDLE GetClipboardData(UINT format) {
+  auto& c = clipboard();
+  std::lock_guard<std::mutex> g(c.lock);
+  if (!c.open || format != CF_UNICODETEXT) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (c.get) {
+    std::u16string t;
+    if (c.get(&t)) {
+      c.text = t;
+      c.hasText = true;
+    }
+  }
+  if (!c.hasText) return nullptr;
+  if (c.block) LocalFree(c.block);
+  c.block = LocalAlloc(LPTR, (c.text.size() + 1) * sizeof(char16_t));
+  if (!c.block) return nullptr;
+  std::copy(c.text.begin(), c.text.end(), static_cast<char16_t*>(c.block));
+  return c.block;
+}
+
+BOOL IsClipboardFormatAvailable(UINT format) {
+  auto& c = clipboard();
+  std::lock_guard<std::mutex> g(c.lock);
+  if (format != CF_UNICODETEXT) return FALSE;
+  if (c.get) {
+    std::u16string t;
+    return c.get(&t) && !t.empty();
+  }
+  return c.hasText;
+}

@@ -1,0 +1,9 @@
+# The service tests' extras: a plug-in-like library to load and the
+# resources the tests look up in the test program itself.
+if(TARGET platform_tests)
+  add_library(services_testmod MODULE ${CMAKE_CURRENT_LIST_DIR}/modules/services_testmod.cpp)
+  set_target_properties(services_testmod PROPERTIES PREFIX "" SUFFIX ".dll"
+                        LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/modules)
+  add_dependencies(platform_tests services_testmod)
+  target_compile_definitions(platform_tests PRIVATE SERVICES_TESTMOD="$<TARGET_FILE:services_testmod>")
+endif()
