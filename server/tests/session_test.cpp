@@ -1,1 +1,245 @@
+// Sign-in, refusal, ghosting, keep-alive, server settings and faults.
+#include <regex>
+#include <thread>
+
 #include "fixture.h"
+
+namespace olvaro::server::testing {
+namespace {
+
+using Session = ServerTest;
+
+// Raw bytes up to the end of the packet that starts with `command`.
+std::string read_through(TestClient& c, const std::string& command) {
+    std::string got;
+    for (int i = 0; i < 50; ++i) {
+        size_t at = got.find(command);
+        if (at != std::string::npos && got.find("\n\n", at) == got.size() - 2) break;
+        got += c.read_raw(200);
+    }
+    return got;
+}
+
+TEST_F(Session, FullSignInConversationByteForByte) {
+    int64_t alice = account("alice@x", "Alice", "Hi");
+    int64_t bob = account("bob@x", "Bob");
+    ASSERT_EQ(alice, 1000);
+    ASSERT_EQ(bob, 1001);
+    ASSERT_TRUE(server_->list_contact(alice, bob));
+    int64_t g = server_->create_group("G", "D", "", alice);
+    ASSERT_TRUE(server_->set_member(g, bob, 0));
+
+    auto c = connect();
+    c->send_raw("LOGON\nApp-Type: SmartPhone\nOperator: PC_CLIENT\nProtocol-Version: 1.0\n\n");
+    EXPECT_EQ(read_through(*c, "AUTH"), "AUTH\nauth-target: 0\nword-size: 4\n\n");
+    c->send_raw("AUTH\ncontent-length: 10\nauth-target: 0\nencryption-type: 0\nname: alice@x\nonline-status: 1\n\n"
+                "pw-alice@x");
+    std::string got = read_through(*c, "LOGON SUCCESSFUL\n");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(got, m, std::regex("timestamp: ([0-9]+)\\.([0-9]+)\n")));
+    std::string members("\0\0\x03\xe8\0\0\x03\xe9", 8);
+    std::string expected =
+        "CONTACT DETAIL\ncontact-id: 1001\ndevice-type: 0\nname: bob@x\nnickname: Bob\nonline-status: 0\nstate: 1\n\n"
+        "GROUP DETAIL\nadmin: 1000|1\ncontent-length: 8\ndesc: D\ngroup-id: " + std::to_string(g) + "\nname: G\n\n" +
+        members +
+        "LOGON SUCCESSFUL\nnickname: Alice\nstatus: Hi\nsub-id: 1000\ntimestamp: " + m[1].str() + "." + m[2].str() +
+        "\n\n";
+    EXPECT_EQ(got, expected);
+    // Microseconds are a plain number below a million, seconds are today's.
+    EXPECT_LT(std::stoll(m[2].str()), 1000000);
+    EXPECT_GT(std::stoll(m[1].str()), 1700000000);
+}
+
+TEST_F(Session, WrongPasswordOrUnknownAddressIsRefusedAndClosed) {
+    account("alice@x");
+    for (auto [email, password] : {std::pair{"alice@x", "nope"}, std::pair{"nobody@x", "pw"}}) {
+        auto c = connect();
+        auto got = c->sign_in(email, password);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].command, "LOGON FAILED");
+        EXPECT_FALSE(got[0].get("reason").empty());
+        EXPECT_TRUE(got[0].has("retry"));
+        EXPECT_EQ(got[0].get_int("retry"), 0);
+        EXPECT_TRUE(c->closed());
+    }
+    // The address is matched without regard to case.
+    auto c = connect();
+    auto ok = c->sign_in("ALICE@X", "pw-alice@x");
+    ASSERT_FALSE(ok.empty());
+    EXPECT_EQ(ok.back().command, "LOGON SUCCESSFUL");
+}
+
+TEST_F(Session, PacketsBeforeSignInCloseTheConnection) {
+    account("alice@x");
+    auto c = connect();
+    c->send_raw("MESG\ntarget-id: 1000\n\n");
+    EXPECT_TRUE(c->closed());
+}
+
+TEST_F(Session, SecondSignInGhostsTheFirstWithoutShowingTheAccountOffline) {
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x");
+    server_->list_contact(bob, alice);
+    auto watcher = signed_in("bob@x");
+    auto first = signed_in("alice@x");
+    auto online = watcher->until("CONTACT DETAIL");
+    ASSERT_TRUE(online);
+    EXPECT_EQ(online->get_int("Online-Status"), 1);
+
+    auto second = signed_in("alice@x", 2);
+    auto ghosted = first->read();
+    ASSERT_TRUE(ghosted);
+    EXPECT_EQ(ghosted->command, "GHOSTED");
+    EXPECT_TRUE(first->closed());
+    auto update = watcher->until("CONTACT DETAIL");
+    ASSERT_TRUE(update);
+    EXPECT_EQ(update->get_int("Online-Status"), 2);
+    EXPECT_FALSE(watcher->read(150));  // no "offline" for the replaced link
+    EXPECT_EQ(server_->signed_in_count(), 2u);
+}
+
+TEST_F(Session, LastOnlineComesFromTheSecondSignInAndPresenceFallsWhenTheLinkEnds) {
+    int64_t alice = account("alice@x");
+    account("bob@x");
+    server_->list_contact(server_->account_id("bob@x"), alice);
+    std::vector<Packet> got;
+    auto c = signed_in("alice@x", 1, &got);
+    EXPECT_FALSE(got.back().has("Last-Online"));
+    auto watcher = signed_in("bob@x");
+    c->disconnect();
+    auto off = watcher->until("CONTACT DETAIL");
+    ASSERT_TRUE(off);
+    EXPECT_EQ(off->get_int("Online-Status"), 0);
+    auto again = signed_in("alice@x", 1, &got);
+    EXPECT_GT(got.back().get_int("Last-Online"), 1700000000);
+}
+
+TEST_F(Session, KeepAlivePingsAQuietClientAndDropsOneThatNeverAnswers) {
+    Config config;
+    config.client_interval_ms = 40;
+    config.ping_margin_ms = 20;
+    config.grace_ms = 60;
+    config.interval_unit_ms = 100;
+    start(config);
+    account("alice@x");
+    account("bob@x");
+
+    // Answering every ping keeps the link long past the time-out.
+    auto answering = signed_in("alice@x");
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+    int pings = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        auto p = answering->read(100, true);
+        if (p && p->command == "P") {
+            ++pings;
+            answering->send(Packet("P"));
+        }
+    }
+    EXPECT_GE(pings, 2);
+    EXPECT_FALSE(answering->closed(1));
+
+    // A longer announced interval ("i", here in units of 100 ms) delays the next ping.
+    Packet slow("P");
+    slow.set_int("I", 5);
+    answering->send(slow);
+    auto t0 = std::chrono::steady_clock::now();
+    auto next = answering->read(3000, true);
+    ASSERT_TRUE(next);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(450));
+
+    auto silent = signed_in("bob@x");
+    auto ping = silent->read(2000, true);
+    ASSERT_TRUE(ping);
+    EXPECT_EQ(ping->command, "P");
+    EXPECT_TRUE(silent->closed());
+}
+
+TEST_F(Session, AConnectionThatNeverSignsInIsClosed) {
+    Config config;
+    config.sign_in_timeout_ms = 50;
+    start(config);
+    auto c = connect();
+    EXPECT_TRUE(c->closed());
+}
+
+TEST_F(Session, SettingsArePushedToSignedInAccountsOnly) {
+    int64_t alice = account("alice@x");
+    EXPECT_FALSE(server_->push_setting(alice, "a", "1"));
+    auto c = signed_in("alice@x");
+    EXPECT_FALSE(server_->push_setting(alice, "a", "two\nlines"));
+    ASSERT_TRUE(server_->push_setting(alice, "Connection/Servers/List", "h:1,h:2"));
+    auto s = c->read();
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->command, "SETTING");
+    EXPECT_EQ(s->get("Name"), "Connection/Servers/List");
+    EXPECT_EQ(s->get("Value"), "h:1,h:2");
+}
+
+TEST_F(Session, WordSizeEightWidensMemberIds) {
+    Config config;
+    config.word_size = 8;
+    start(config);
+    int64_t alice = account("alice@x");
+    server_->create_group("G", "", "", alice);
+    std::vector<Packet> got;
+    auto c = signed_in("alice@x", 1, &got);
+    EXPECT_EQ(c->word_size, 8);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].command, "GROUP DETAIL");
+    EXPECT_EQ(got[0].body, std::string("\0\0\0\0\0\0\x03\xe8", 8));
+}
+
+TEST_F(Session, FaultsRefuseDropAndDelay) {
+    account("alice@x");
+    Faults f;
+    f.refuse_sign_in = true;
+    f.refuse_reason = "Down for maintenance";
+    f.refuse_retry = 1;
+    server_->set_faults(f);
+    {
+        auto c = connect();
+        auto got = c->sign_in("alice@x", "pw-alice@x");
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].get("reason"), "Down for maintenance");
+        EXPECT_EQ(got[0].get_int("retry"), 1);
+        EXPECT_TRUE(c->closed());
+    }
+    f = {};
+    f.drop_after_packets = 2;  // "AUTH", then the first packet of the sign-in
+    server_->set_faults(f);
+    {
+        auto c = connect();
+        auto got = c->sign_in("alice@x", "pw-alice@x");
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].command, "LOGON SUCCESSFUL");
+        EXPECT_TRUE(c->closed());
+    }
+    f = {};
+    f.delay_ms = 150;
+    server_->set_faults(f);
+    {
+        auto c = connect();
+        c->send(Packet("LOGON"));
+        EXPECT_FALSE(c->read(60));
+        EXPECT_TRUE(c->read(2000));
+    }
+}
+
+TEST_F(Session, NoKeepAliveFaultSilencesPings) {
+    Config config;
+    config.client_interval_ms = 20;
+    config.ping_margin_ms = 10;
+    config.grace_ms = 5000;
+    config.faults.no_keepalive = true;
+    start(config);
+    account("alice@x");
+    auto c = signed_in("alice@x");
+    EXPECT_FALSE(c->read(200, true));
+    server_->set_faults({});
+    auto p = c->read(2000, true);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->command, "P");
+}
+
+}  // namespace
+}  // namespace olvaro::server::testing
