@@ -1,1 +1,330 @@
+// Messages chunk by chunk, stored messages, history, the automated contact,
+// faults, and what survives a restart.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <random>
+
 #include "fixture.h"
+
+namespace olvaro::server::testing {
+namespace {
+
+using Messages = ServerTest;
+
+Packet chunk(int64_t target, const std::string& body, bool group = false) {
+    Packet p("MESG");
+    p.set_int("Mesg-Target", group ? 1 : 0);
+    p.set_id("Target-Id", uint64_t(target));
+    p.set("Content-Type", "text/plain");
+    p.set_int("Last", 1);
+    p.body = body;
+    return p;
+}
+
+// Sends `payload` the way the client does: 512-byte chunks, the first under
+// the message's id with "Total-Length", later ones correlated to it.
+std::vector<uint64_t> send_message(TestClient& c, int64_t target, const std::string& payload, uint64_t first_id) {
+    std::vector<uint64_t> ids;
+    size_t off = 0;
+    do {
+        size_t len = std::min<size_t>(512, payload.size() - off);
+        Packet p("MESG");
+        uint64_t id = off == 0 ? first_id : first_id + 1000000 + off;
+        p.set_id("Mesg-Id", id);
+        p.set_int("Mesg-Target", 0);
+        p.set_id("Target-Id", uint64_t(target));
+        p.set("Content-Type", "application/octet-stream");
+        if (off) p.set_id("Correlation-Id", first_id);
+        p.body = payload.substr(off, len);
+        off += len;
+        if (off == payload.size())
+            p.set_int("Last", 1);
+        else if (ids.empty())
+            p.set_id("Total-Length", payload.size());
+        c.send(p);
+        ids.push_back(id);
+    } while (off < payload.size());
+    return ids;
+}
+
+// Reads whole messages as the client puts them together.
+struct Received {
+    std::string payload;
+    Packet first;
+};
+std::vector<Received> receive(TestClient& c, size_t count, std::vector<Packet>* others = nullptr) {
+    std::vector<Received> done;
+    std::map<uint64_t, Received> partial;
+    while (done.size() < count) {
+        auto p = c.read();
+        if (!p) break;
+        if (p->command != "MESG") {
+            if (others) others->push_back(*p);
+            continue;
+        }
+        uint64_t corr = p->get_id("Correlation-Id");
+        Received* r;
+        if (corr) {
+            auto it = partial.find(corr);
+            EXPECT_NE(it, partial.end()) << "continuation of an unknown message";
+            if (it == partial.end()) continue;
+            r = &it->second;
+        } else {
+            r = &partial[p->get_id("Mesg-Id")];
+            r->first = *p;
+        }
+        r->payload += p->body;
+        if (p->has("Last")) {
+            uint64_t key = corr ? corr : p->get_id("Mesg-Id");
+            done.push_back(std::move(partial[key]));
+            partial.erase(key);
+        }
+    }
+    return done;
+}
+
+TEST_F(Messages, AChunkCarriesItsHeadersToTheTargetOnly) {
+    int64_t alice = account("alice@x", "Alice");
+    int64_t bob = account("bob@x");
+    account("carol@x");
+    auto a = signed_in("alice@x");
+    auto b = signed_in("bob@x");
+    auto c = signed_in("carol@x");
+
+    EXPECT_EQ(a->response(a->request(chunk(bob, "hi Bob"))), 4);
+    auto m = b->until("MESG");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->get_id("Mesg-Id"), 32768u);
+    EXPECT_EQ(m->get_int("Source-Id"), alice);
+    EXPECT_EQ(m->get("Content-Type"), "text/plain");
+    EXPECT_EQ(m->get("Name"), "Alice");
+    EXPECT_TRUE(m->has("Last"));
+    EXPECT_FALSE(m->has("Target-Id"));  // private: the client reads a target as a group
+    EXPECT_FALSE(m->has("Hist"));
+    EXPECT_EQ(m->body, "hi Bob");
+    int sec = 0, usec = -1;
+    ASSERT_EQ(sscanf(m->get("Timestamp").c_str(), "%d.%d", &sec, &usec), 2);
+    EXPECT_GT(sec, 1700000000);
+    EXPECT_GE(usec, 0);
+    EXPECT_FALSE(c->read(50));
+
+    EXPECT_EQ(a->response(a->request(chunk(99999, "nobody"))), 2);
+}
+
+TEST_F(Messages, A64KMessageIn512ByteChunksArrivesWhole) {
+    account("alice@x");
+    int64_t bob = account("bob@x");
+    auto a = signed_in("alice@x");
+    auto b = signed_in("bob@x");
+    std::string payload(65536, '\0');
+    std::mt19937 rng(7);
+    for (char& ch : payload) ch = char(rng());
+
+    auto ids = send_message(*a, bob, payload, 40000);
+    ASSERT_EQ(ids.size(), 128u);
+    for (uint64_t id : ids) EXPECT_EQ(a->response(id), 4);
+
+    auto got = receive(*b, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].payload, payload);
+    EXPECT_EQ(got[0].first.get_id("Total-Length"), 65536u);
+    EXPECT_EQ(got[0].first.get_id("Mesg-Id"), 40000u);
+}
+
+TEST_F(Messages, GroupMessagesReachEveryMemberButTheSender) {
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x");
+    int64_t carol = account("carol@x");
+    account("dave@x");
+    int64_t g = server_->create_group("G", "", "", alice);
+    server_->set_member(g, bob, 0);
+    server_->set_member(g, carol, 0);
+    auto a = signed_in("alice@x");
+    auto b = signed_in("bob@x");
+    auto c = signed_in("carol@x");
+    auto d = signed_in("dave@x");
+
+    EXPECT_EQ(a->response(a->request(chunk(g, "hello all", true))), 4);
+    for (TestClient* who : {b.get(), c.get()}) {
+        auto m = who->until("MESG");
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->get_int("Target-Id"), g);
+        EXPECT_EQ(m->get_int("Source-Id"), alice);
+        EXPECT_EQ(m->body, "hello all");
+    }
+    EXPECT_FALSE(a->read(50));
+    EXPECT_FALSE(d->read(1));
+    EXPECT_EQ(d->response(d->request(chunk(g, "let me in", true))), 13);
+}
+
+TEST_F(Messages, StoredMessagesComeAfterSignInOnce) {
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x");
+    auto a = signed_in("alice@x");
+    EXPECT_EQ(a->response(a->request(chunk(bob, "while you were out"))), 4);
+    std::string long_one(1000, 'L');
+    auto ids = send_message(*a, bob, long_one, 50000);
+    for (uint64_t id : ids) EXPECT_EQ(a->response(id), 4);
+
+    // Bob never signed in, yet his first sign-in asks for what waits.
+    std::vector<Packet> got;
+    auto b = signed_in("bob@x", 1, &got);
+    ASSERT_TRUE(got.back().has("Last-Online"));
+    Packet stored("MESG STORED");
+    stored.set_int("Count", 0);
+    stored.set("Include-self", "0");
+    stored.set("From-Private", std::to_string(got.back().get_int("Last-Online") + 1) + ".0");
+    uint64_t req = b->request(stored);
+    auto messages = receive(*b, 2);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].payload, "while you were out");
+    EXPECT_EQ(messages[1].payload, long_one);
+    EXPECT_EQ(messages[1].first.get_id("Total-Length"), 1000u);
+    EXPECT_EQ(messages[1].first.get_int("Source-Id"), alice);
+    auto done = b->read();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->command, "RESPONSE");
+    EXPECT_EQ(done->get_id("Mesg-Id"), req);
+    EXPECT_NE(code_of(*done), 0);
+
+    // Delivered means gone from the queue.
+    b.reset();
+    auto b2 = signed_in("bob@x", 1, &got);
+    stored.set("From-Private", std::to_string(got.back().get_int("Last-Online") + 1) + ".0");
+    std::vector<Packet> before;
+    EXPECT_NE(b2->response(b2->request(stored), &before), 0);
+    EXPECT_TRUE(before.empty());
+}
+
+TEST_F(Messages, HistoryPagesNewestFirstAndSaysWhenNothingIsOlder) {
+    account("alice@x");
+    int64_t bob = account("bob@x");
+    auto a = signed_in("alice@x");
+    auto b = signed_in("bob@x");
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(a->response(a->request(chunk(bob, "m" + std::to_string(i)))), 4);
+    receive(*b, 5);
+
+    Packet hist("MESG HIST");
+    hist.set("From-Private", "2000000000.0");
+    hist.set_id("Source-Id", uint64_t(bob));
+    hist.set_int("Count", -3);
+    uint64_t id = a->request(hist);
+    EXPECT_EQ(a->response(id), 0);
+    std::vector<Packet> page;
+    EXPECT_EQ(a->response(id, &page), 1);  // more remain
+    ASSERT_EQ(page.size(), 3u);
+    EXPECT_EQ(page[0].body, "m4");
+    EXPECT_EQ(page[1].body, "m3");
+    EXPECT_EQ(page[2].body, "m2");
+    for (const Packet& m : page) EXPECT_TRUE(m.has("Hist"));
+
+    hist.set("From-Private", page[2].get("Timestamp"));
+    id = a->request(hist);
+    EXPECT_EQ(a->response(id), 0);
+    page.clear();
+    EXPECT_EQ(a->response(id, &page), 8);
+    ASSERT_EQ(page.size(), 2u);
+    EXPECT_EQ(page[0].body, "m1");
+    EXPECT_EQ(page[1].body, "m0");
+
+    hist.set_id("Source-Id", 424242);
+    EXPECT_EQ(b->response(b->request(hist)), 2);
+    Packet group("MESG HIST");
+    group.set("From-Group", "2000000000.0");
+    group.set_id("Source-Id", 77);
+    group.set_int("Count", -3);
+    EXPECT_EQ(a->response(a->request(group)), 2);
+}
+
+TEST_F(Messages, LostChunksAndUnknownContinuationsAskForTheWholeMessageAgain) {
+    account("alice@x");
+    int64_t bob = account("bob@x");
+    auto a = signed_in("alice@x");
+    auto b = signed_in("bob@x");
+
+    Packet orphan = chunk(bob, "tail");
+    orphan.set_id("Correlation-Id", 123456);
+    EXPECT_EQ(a->response(a->request(orphan)), 100);
+
+    Faults f;
+    f.lose_chunks = true;
+    server_->set_faults(f);
+    EXPECT_EQ(a->response(a->request(chunk(bob, "lost"))), 100);
+    EXPECT_FALSE(b->read(50));
+    server_->set_faults({});
+    EXPECT_EQ(a->response(a->request(chunk(bob, "found"))), 4);
+    auto m = b->until("MESG");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->body, "found");
+}
+
+TEST_F(Messages, ASenderThatDropsMidMessageLeavesNothingBehind) {
+    account("alice@x");
+    int64_t bob = account("bob@x");
+    {
+        auto a = signed_in("alice@x");
+        Packet first = chunk(bob, std::string(512, 'x'));
+        first.headers.erase("last");
+        first.set_int("Total-Length", 1024);
+        EXPECT_EQ(a->response(a->request(first)), 4);
+    }
+    std::vector<Packet> got;
+    auto b = signed_in("bob@x", 1, &got);
+    EXPECT_FALSE(got.back().has("Last-Online"));  // nothing waits for him
+}
+
+TEST_F(Messages, TheAutomatedContactAnswersEveryMessage) {
+    account("alice@x");
+    int64_t bot = server_->create_account({"echo@x", "pw", "Echo", "", 1});
+    auto a = signed_in("alice@x");
+    std::vector<Packet> skipped;
+    EXPECT_EQ(a->response(a->request(chunk(bot, "hello")), &skipped), 4);
+    auto answer = skipped.empty() ? a->until("MESG") : std::optional<Packet>(skipped[0]);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->get_int("Source-Id"), bot);
+    EXPECT_EQ(answer->body, "You said: hello");
+    EXPECT_TRUE(answer->has("Last"));
+}
+
+TEST_F(Messages, AccountsListsGroupsAndStoredMessagesSurviveARestart) {
+    char dir[] = "/tmp/olvaro-server-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    std::string db = std::string(dir) + "/server.db";
+    Config config;
+    config.database = db;
+    start(config);
+    int64_t alice = account("alice@x", "Alice");
+    int64_t bob = account("bob@x", "Bob");
+    server_->list_contact(bob, alice);
+    int64_t g = server_->create_group("G", "desc", "", alice);
+    server_->set_member(g, bob, 2);
+    {
+        auto a = signed_in("alice@x");
+        EXPECT_EQ(a->response(a->request(chunk(bob, "kept"))), 4);
+    }
+    server_.reset();
+
+    start(config);
+    std::vector<Packet> got;
+    auto b = signed_in("bob@x", 1, &got);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].get("Nickname"), "Alice");
+    EXPECT_EQ(got[1].get("Admin"), std::to_string(alice) + "|1," + std::to_string(bob) + "|2");
+    ASSERT_TRUE(got[2].has("Last-Online"));
+    Packet stored("MESG STORED");
+    stored.set("From-Private", "1.0");
+    b->request(stored);
+    auto m = receive(*b, 1);
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].payload, "kept");
+    server_.reset();
+    unlink(db.c_str());
+    unlink((db + "-wal").c_str());
+    unlink((db + "-shm").c_str());
+    rmdir(dir);
+}
+
+}  // namespace
+}  // namespace olvaro::server::testing
