@@ -1,1 +1,194 @@
+// Hostile or broken input closes only the connection it came on; seeds,
+// the demo and the program's command line.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <random>
+
 #include "fixture.h"
+
+namespace olvaro::server::testing {
+namespace {
+
+using Robustness = ServerTest;
+
+// A signed-in client proves the server still serves by getting an answer.
+void still_serving(TestClient& c) {
+    Packet p("CONTACT UPDATE");
+    p.set_id("Contact-Id", 1);
+    EXPECT_EQ(c.response(c.request(p)), 0);
+}
+
+TEST_F(Robustness, NonsenseClosesOnlyThatConnection) {
+    account("alice@x");
+    account("bob@x");
+    auto good = signed_in("alice@x");
+    const std::vector<std::string> before_sign_in = {
+        std::string(9000, 'A'),                               // a line without end
+        "LOGON\n" + std::string(9000, 'h') + "\n",            // a header line too long
+        "LOGON\ncontent-length: -5\n\n",                      // negative length
+        "LOGON\ncontent-length: 99999999999\n\n",             // beyond any body
+        [] { std::string s = "LOGON\n"; for (int i = 0; i < 100; ++i) s += "h" + std::to_string(i) + ": v\n"; return s; }(),
+        "GROUP CREATE\nname: x\n\n",                          // a request before signing in
+    };
+    for (size_t i = 0; i < before_sign_in.size(); ++i) {
+        auto bad = connect();
+        bad->send_raw(before_sign_in[i]);
+        EXPECT_TRUE(bad->closed()) << "case " << i;
+    }
+    // The same after signing in.
+    auto bad = signed_in("bob@x");
+    bad->send_raw("MESG\ncontent-length: -1\n\n");
+    EXPECT_TRUE(bad->closed());
+    still_serving(*good);
+}
+
+TEST_F(Robustness, RandomBytesNeverBringTheServerDown) {
+    account("alice@x");
+    account("bob@x");
+    auto good = signed_in("alice@x");
+    std::mt19937 rng(1234);
+    const std::string alphabet = "PMESGLOHNAUTCD :\n\r0123456789-content-length";
+    for (int round = 0; round < 60; ++round) {
+        auto c = round % 2 ? signed_in("bob@x") : connect();
+        std::string junk;
+        size_t n = rng() % 3000;
+        for (size_t i = 0; i < n; ++i)
+            junk += (rng() % 4) ? alphabet[rng() % alphabet.size()] : char(rng());
+        c->send_raw(junk);
+        c->read(5);  // whatever comes back, or nothing
+    }
+    still_serving(*good);
+}
+
+TEST_F(Robustness, AReaderThatFallsTooFarBehindIsDropped) {
+    Config config;
+    config.max_output = 64 * 1024;
+    start(config);
+    account("alice@x");
+    int64_t bob = account("bob@x");
+    auto a = signed_in("alice@x");
+    auto b = signed_in("bob@x");  // never reads while the flood lasts
+    std::string body(512, 'z');
+    for (int i = 0; i < 4000; ++i) {
+        Packet p("MESG");
+        p.set_id("Mesg-Id", uint64_t(100000 + i));
+        p.set_id("Target-Id", uint64_t(bob));
+        p.set_int("Last", 1);
+        p.body = body;
+        a->send(p);
+        if (i % 200 == 0) while (a->read(0)) {}
+    }
+    EXPECT_TRUE(b->closed(5000));
+    while (a->read(20)) {}
+    still_serving(*a);
+}
+
+TEST_F(Robustness, UnknownRequestsStillGetAnAnswer) {
+    account("alice@x");
+    auto a = signed_in("alice@x");
+    Packet bridge("BRIDGE REGISTER");
+    uint64_t id = a->request(bridge);
+    EXPECT_EQ(a->response(id), 1);
+    a->send(Packet("SOMETHING NEW"));
+    EXPECT_FALSE(a->read(50));
+    still_serving(*a);
+}
+
+TEST_F(Robustness, SeedFilesAndTheDemo) {
+    std::string error;
+    EXPECT_FALSE(server_->load_seed("account|a@x|pw|A|\nfriend|a@x|b@x\n", &error));
+    EXPECT_EQ(error.rfind("line 2", 0), 0u) << error;
+    ASSERT_TRUE(server_->load_seed("# people\naccount|b@x|pw|B|here\r\nmutual|a@x|b@x\ngroup|Club|d|\n"
+                                   "member|Club|b@x|1\n", &error)) << error;
+    auto b = connect();
+    auto got = b->sign_in("b@x", "pw");
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].get("Name"), "a@x");
+    EXPECT_EQ(got[1].get("Name"), "Club");
+    EXPECT_EQ(got[2].get("Status"), "here");
+
+    ASSERT_TRUE(server_->seed_demo());
+    auto alice = connect();
+    got = alice->sign_in("alice@olvaro.demo", "demo");
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back().command, "LOGON SUCCESSFUL");
+    int contacts = 0, groups = 0;
+    for (auto& p : got) {
+        contacts += p.command == "CONTACT DETAIL";
+        groups += p.command == "GROUP DETAIL";
+    }
+    EXPECT_EQ(contacts, 3);
+    EXPECT_EQ(groups, 2);
+
+    // A newcomer gets an account, the automated contact and the lounge.
+    auto newcomer = connect();
+    got = newcomer->sign_in("new@somewhere", "mine");
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].get_int("Device-Type"), 1);
+    EXPECT_EQ(got[1].get("Name"), "Lounge");
+    Packet hello("MESG");
+    hello.set_id("Target-Id", got[0].get_id("Contact-Id"));
+    hello.set("Content-Type", "text/plain");
+    hello.set_int("Last", 1);
+    hello.body = "anyone there?";
+    std::vector<Packet> skipped;
+    EXPECT_EQ(newcomer->response(newcomer->request(hello), &skipped), 4);
+    auto answer = skipped.empty() ? newcomer->until("MESG") : std::optional<Packet>(skipped[0]);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body, "You said: anyone there?");
+}
+
+std::string run(const std::string& command, int* status) {
+    std::string out;
+    FILE* f = popen(command.c_str(), "r");
+    char buf[4096];
+    while (size_t n = fread(buf, 1, sizeof buf, f)) out.append(buf, n);
+    *status = pclose(f);
+    return out;
+}
+
+TEST(Program, HelpBadOptionsAndARealRun) {
+    int status = 0;
+    std::string help = run(std::string(OLVARO_SERVER_PROGRAM) + " --help", &status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(help.find("--port"), std::string::npos);
+    EXPECT_NE(help.find("--demo"), std::string::npos);
+    run(std::string(OLVARO_SERVER_PROGRAM) + " --word-size 6 2>/dev/null", &status);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+
+    // Started for real: it names its port, serves, and stops cleanly on SIGTERM.
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        execl(OLVARO_SERVER_PROGRAM, OLVARO_SERVER_PROGRAM, "--port", "0", "--bind", "127.0.0.1",
+              "--account", "cli@x:secret:Cli", (char*)nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char ch;
+    while (read(out[0], &ch, 1) == 1 && ch != '\n') line += ch;
+    close(out[0]);
+    unsigned port = 0;
+    ASSERT_EQ(sscanf(line.c_str(), "listening on port %u", &port), 1) << line;
+    {
+        TestClient c{uint16_t(port)};
+        auto got = c.sign_in("cli@x", "secret");
+        ASSERT_FALSE(got.empty());
+        EXPECT_EQ(got.back().command, "LOGON SUCCESSFUL");
+        EXPECT_EQ(got.back().get("Nickname"), "Cli");
+    }
+    kill(pid, SIGTERM);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 0);
+}
+
+}  // namespace
+}  // namespace olvaro::server::testing
