@@ -6,4 +6,14 @@ if(TARGET platform_tests)
                         LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/modules)
   add_dependencies(platform_tests services_testmod)
   target_compile_definitions(platform_tests PRIVATE SERVICES_TESTMOD="$<TARGET_FILE:services_testmod>")
+  if(COMMAND olvaro_add_resources)
+    olvaro_add_resources(services_testmod ICONS CONTACT_PC
+                         FILES ${CMAKE_CURRENT_LIST_DIR}/data/services_testmod.strings)
+    olvaro_add_resources(platform_tests
+                         ICONS CONTACT_BOT CONTACT_PC CONTACT_MOBILE CONTACT_ONLINE OVERLAY_AWAY OVERLAY_BUSY
+                         FILES ${CMAKE_CURRENT_LIST_DIR}/data/services.strings
+                               ${CMAKE_CURRENT_LIST_DIR}/data/services.menubar
+                               ${CMAKE_CURRENT_LIST_DIR}/data/beep.wav)
+    target_compile_definitions(platform_tests PRIVATE SERVICES_HAVE_RESOURCES=1)
+  endif()
 endif()
