@@ -14,7 +14,8 @@ namespace {
 
 struct Registry {
   std::mutex lock;
-  std::map<const void*, const ResourceTable*> byModule;  // by link map
+  // By link map; a module may carry several tables, searched in order.
+  std::map<const void*, std::vector<const ResourceTable*>> byModule;
 };
 
 Registry& registry() {
@@ -36,12 +37,12 @@ const void* linkMapOfModule(HMODULE module) {
   return lm;
 }
 
-const ResourceTable* tableOf(HMODULE module) {
+std::vector<const ResourceTable*> tablesOf(HMODULE module) {
   const void* lm = linkMapOfModule(module);
   auto& r = registry();
   std::lock_guard<std::mutex> g(r.lock);
   auto it = r.byModule.find(lm);
-  return it == r.byModule.end() ? nullptr : it->second;
+  return it == r.byModule.end() ? std::vector<const ResourceTable*>() : it->second;
 }
 
 bool equalNoCase(const char16_t* a, const char16_t* b) {
@@ -72,10 +73,10 @@ bool matches(unsigned id, const char16_t* name, LPCWSTR wanted) {
 
 // The entry behind an HRSRC, if it is one of this module's.
 const ResourceEntry* entryOf(HMODULE module, HRSRC resource) {
-  const ResourceTable* t = tableOf(module);
   auto* e = reinterpret_cast<const ResourceEntry*>(resource);
-  if (!t || e < t->entries || e >= t->entries + t->count) return nullptr;
-  return e;
+  for (const ResourceTable* t : tablesOf(module))
+    if (e >= t->entries && e < t->entries + t->count) return e;
+  return nullptr;
 }
 
 struct Reader {
@@ -116,17 +117,21 @@ ResourceRegistration::ResourceRegistration(const ResourceTable* table) : table_(
   const void* lm = linkMapOfAddress(table);
   auto& r = registry();
   std::lock_guard<std::mutex> g(r.lock);
-  r.byModule[lm] = table;
+  r.byModule[lm].push_back(table);
 }
 
 ResourceRegistration::~ResourceRegistration() {
   auto& r = registry();
   std::lock_guard<std::mutex> g(r.lock);
-  for (auto it = r.byModule.begin(); it != r.byModule.end(); ++it)
-    if (it->second == table_) {
-      r.byModule.erase(it);
-      break;
-    }
+  for (auto it = r.byModule.begin(); it != r.byModule.end(); ++it) {
+    auto& tables = it->second;
+    for (auto t = tables.begin(); t != tables.end(); ++t)
+      if (*t == table_) {
+        tables.erase(t);
+        if (tables.empty()) r.byModule.erase(it);
+        return;
+      }
+  }
 }
 
 bool loadMenuBar(HMODULE module, UINT id, std::vector<MenuBarItem>* keys) {
@@ -151,8 +156,7 @@ HRSRC FindResource(HMODULE module, LPCWSTR name, LPCWSTR type) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  const ResourceTable* t = tableOf(module);
-  if (t) {
+  for (const ResourceTable* t : tablesOf(module)) {
     for (unsigned i = 0; i < t->count; ++i) {
       const ResourceEntry& e = t->entries[i];
       if (e.data && matches(e.typeId, e.typeName, type) && matches(e.nameId, e.name, name))
