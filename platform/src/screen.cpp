@@ -1,0 +1,192 @@
+#include <cairo.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "platform/gdi.h"
+#include "screen_internal.h"
+
+namespace platform {
+namespace {
+
+class HeadlessBackend : public ScreenBackend {
+ public:
+  const char* name() const override { return "headless"; }
+  void present(const RECT&) override {}
+};
+
+struct Screen {
+  std::mutex m;
+  int width = 0;
+  int height = 0;
+  int dpi = 0;
+  std::vector<uint32_t> pixels;
+  cairo_surface_t* surface = nullptr;
+  std::unique_ptr<ScreenBackend> backend;
+  std::map<std::string, ScreenBackendFactory> factories;
+};
+
+Screen& S() {
+  static Screen* s = new Screen;  // lives to the end; windows may paint late
+  return *s;
+}
+
+// Device settings from the environment; a phone's QVGA screen by default.
+void deviceScreen(int* w, int* h, int* dpi) {
+  *w = 240;
+  *h = 320;
+  *dpi = 131;
+  if (const char* s = std::getenv("OLVARO_SCREEN")) {
+    int a = 0, b = 0;
+    if (std::sscanf(s, "%dx%d", &a, &b) == 2 && a >= 16 && b >= 16 && a <= 4096 && b <= 4096) {
+      *w = a;
+      *h = b;
+    }
+  }
+  if (const char* s = std::getenv("OLVARO_DPI")) {
+    int d = std::atoi(s);
+    if (d >= 48 && d <= 600) *dpi = d;
+  }
+}
+
+void ensure(Screen& s) {
+  if (s.surface) return;
+  int w, h, d;
+  deviceScreen(&w, &h, &d);
+  s.width = w;
+  s.height = h;
+  s.dpi = d;
+  s.pixels.assign(size_t(w) * size_t(h), 0xFFFFFF);
+  s.surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(s.pixels.data()),
+                                                  CAIRO_FORMAT_RGB24, w, h, w * 4);
+  if (!s.backend) s.backend = std::make_unique<HeadlessBackend>();
+}
+
+}  // namespace
+
+void screenInit(int width, int height, int dpi) {
+  Screen& s = S();
+  std::lock_guard<std::mutex> g(s.m);
+  int w, h, d;
+  deviceScreen(&w, &h, &d);
+  if (width > 0 && height > 0) {
+    w = width;
+    h = height;
+  }
+  if (dpi > 0) d = dpi;
+  if (s.surface && (w != s.width || h != s.height)) {
+    // Old DCs may still point at the old surface: keep it alive, detached.
+    cairo_surface_finish(s.surface);
+    s.surface = nullptr;
+    new std::vector<uint32_t>(std::move(s.pixels));  // never freed, deliberately
+  }
+  s.width = w;
+  s.height = h;
+  s.dpi = d;
+  if (!s.surface) {
+    s.pixels.assign(size_t(w) * size_t(h), 0xFFFFFF);
+    s.surface = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(s.pixels.data()),
+                                                    CAIRO_FORMAT_RGB24, w, h, w * 4);
+  } else {
+    cairo_surface_flush(s.surface);
+    std::fill(s.pixels.begin(), s.pixels.end(), 0xFFFFFF);
+    cairo_surface_mark_dirty(s.surface);
+  }
+  if (!s.backend) s.backend = std::make_unique<HeadlessBackend>();
+}
+
+int screenWidth() {
+  Screen& s = S();
+  std::lock_guard<std::mutex> g(s.m);
+  ensure(s);
+  return s.width;
+}
+
+int screenHeight() {
+  Screen& s = S();
+  std::lock_guard<std::mutex> g(s.m);
+  ensure(s);
+  return s.height;
+}
+
+int screenDpi() {
+  Screen& s = S();
+  std::lock_guard<std::mutex> g(s.m);
+  ensure(s);
+  return s.dpi;
+}
+
+COLORREF screenPixel(int x, int y) {
+  Screen& s = S();
+  std::lock_guard<std::mutex> g(s.m);
+  ensure(s);
+  if (x < 0 || y < 0 || x >= s.width || y >= s.height) return CLR_INVALID;
+  cairo_surface_flush(s.surface);
+  uint32_t p = s.pixels[size_t(y) * size_t(s.width) + size_t(x)];
+  return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+}
+
+bool screenSavePng(const std::string& path) {
+  Screen& s = S();
+  std::lock_guard<std::mutex> g(s.m);
+  ensure(s);
+  cairo_surface_flush(s.surface);
+  return cairo_surface_write_to_png(s.surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
+void screenRegisterBackend(const std::string& name, ScreenBackendFactory factory) {
+  Screen& s = S();
+  std::lock_guard<std::mutex> g(s.m);
+  s.factories[name] = factory;
+}
+
+bool screenSelectBackend(const std::string& requested) {
+  Screen& s = S();
+  std::string name = requested;
+  if (name.empty()) {
+    const char* env = std::getenv("OLVARO_BACKEND");
+    name = env && *env ? env : "headless";
+  }
+  std::unique_ptr<ScreenBackend> b;
+  if (name == "headless") {
+    b = std::make_unique<HeadlessBackend>();
+  } else {
+    ScreenBackendFactory f = nullptr;
+    {
+      std::lock_guard<std::mutex> g(s.m);
+      auto it = s.factories.find(name);
+      if (it != s.factories.end()) f = it->second;
+    }
+    if (!f || !(b = f())) return false;
+  }
+  std::lock_guard<std::mutex> g(s.m);
+  s.backend = std::move(b);
+  return true;
+}
+
+ScreenBackend* screenBackend() {
+  Screen& s = S();
+  std::lock_guard<std::mutex> g(s.m);
+  ensure(s);
+  return s.backend.get();
+}
+
+namespace screen {
+
+cairo_surface_t* surface() {
+  Screen& s = S();
+  std::lock_guard<std::mutex> g(s.m);
+  ensure(s);
+  return s.surface;
+}
+
+void changed(const RECT& area) {
+  ScreenBackend* b = screenBackend();
+  if (b) b->present(area);
+}
+
+}  // namespace screen
+}  // namespace platform
