@@ -9,10 +9,7 @@
 
 namespace {
 
-class WindowMessages : public testkit::PlatformTest {
- protected:
-  wtest::Windows windows;
-};
+class WindowMessages : public wtest::WindowTest {};
 
 // A thread that owns one window and runs a message loop until told to quit.
 class UiThread {

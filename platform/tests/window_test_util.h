@@ -64,9 +64,23 @@ class Windows {
         },
         style, r, parent);
   }
+  // Handlers capture the test body's locals: once it has ended they must
+  // not run, while the windows are still being torn down.
+  void silence() {
+    for (auto& h : handlers_) *h = nullptr;
+  }
 
  private:
   std::vector<std::unique_ptr<Handler>> handlers_;
+};
+
+class WindowTest : public testkit::PlatformTest {
+ protected:
+  void TearDown() override {
+    windows.silence();
+    testkit::PlatformTest::TearDown();
+  }
+  Windows windows;
 };
 
 }  // namespace wtest
