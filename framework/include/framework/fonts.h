@@ -1,0 +1,16 @@
+// The three fonts every window of a module shares, sized by the screen's
+// vertical DPI when first asked for. They live as long as the module.
+#pragma once
+
+#include "platform/types.h"
+
+namespace fwk {
+
+// The screen's logical pixels per inch, vertically.
+int screenDpi();
+
+HFONT smallFont();    // DPI * 17 / 144 pixels, normal
+HFONT regularFont();  // DPI * 16 / 144 pixels, normal
+HFONT boldFont();     // DPI * 16 / 144 pixels, weight 700
+
+}  // namespace fwk
