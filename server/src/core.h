@@ -148,7 +148,7 @@ private:
     // Messages, stored messages and history.
     void on_mesg(Conn& c, const Packet& p);
     void forward_chunk(const Inflight& m, int64_t sender, const Packet& p, bool first);
-    void finish_message(int64_t sender, Inflight& m);
+    void finish_message(int64_t sender, Inflight& m, bool written);
     void replay(Conn& c, const StoredMessage& m, bool history);
     void on_mesg_stored(Conn& c, const Packet& p);
     void on_mesg_hist(Conn& c, const Packet& p);

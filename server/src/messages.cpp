@@ -57,12 +57,15 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         m.content_type = p.get("Content-Type");
         m.time_us = next_time_us();
         m.sender_conn = c.id;
-        m.row = store_.add_message(c.account, m.target, m.is_group, mesg_id, m.content_type, m.time_us);
+        forward_chunk(m, c.account, p, true);
+        // A message in one chunk is written once, already complete.
+        bool delivered = last && (m.is_group || m.live_conn != 0);
+        m.row = store_.add_message(c.account, m.target, m.is_group, mesg_id, m.content_type, m.time_us, last,
+                                   delivered);
         store_.add_chunk(m.row, m.chunks++, p.body);
         m.bytes = p.body.size();
-        forward_chunk(m, c.account, p, true);
         if (last)
-            finish_message(c.account, m);
+            finish_message(c.account, m, true);
         else
             inflight_.emplace(key, std::move(m));
     } else {
@@ -79,7 +82,7 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         m.bytes += p.body.size();
         forward_chunk(m, c.account, p, false);
         if (last) {
-            finish_message(c.account, m);
+            finish_message(c.account, m, false);
             inflight_.erase(it);
         }
     }
@@ -112,10 +115,10 @@ void Core::forward_chunk(const Inflight& m, int64_t sender, const Packet& p, boo
     }
 }
 
-void Core::finish_message(int64_t sender, Inflight& m) {
+void Core::finish_message(int64_t sender, Inflight& m, bool written) {
     Conn* t = m.is_group ? nullptr : online(m.target);
     bool delivered = m.is_group || (t && t->id == m.live_conn);
-    store_.complete_message(m.row, delivered);
+    if (!written) store_.complete_message(m.row, delivered);
     if (delivered) return;
     auto stored = store_.message(m.row);
     if (!stored) return;

@@ -175,9 +175,10 @@ static Account read_account(Statement& s) {
 #define ACCOUNT_COLUMNS "id, email, nickname, status, device_type, last_online, created"
 
 std::optional<Account> Store::account(int64_t id) {
+    if (auto it = accounts_.find(id); it != accounts_.end()) return it->second;
     auto& s = stmt("SELECT " ACCOUNT_COLUMNS " FROM accounts WHERE id = ?").bind(id);
     if (!s.row()) return std::nullopt;
-    return read_account(s);
+    return accounts_[id] = read_account(s);
 }
 
 std::optional<Account> Store::account_by_email(const std::string& email) {
@@ -195,16 +196,19 @@ void Store::set_identity(int64_t id, const std::string* nickname, const std::str
     write();
     if (nickname) stmt("UPDATE accounts SET nickname = ? WHERE id = ?").bind(*nickname).bind(id).run();
     if (status) stmt("UPDATE accounts SET status = ? WHERE id = ?").bind(*status).bind(id).run();
+    accounts_.erase(id);
 }
 
 void Store::set_last_online(int64_t id, int64_t seconds) {
     write();
     stmt("UPDATE accounts SET last_online = ? WHERE id = ?").bind(seconds).bind(id).run();
+    accounts_.erase(id);
 }
 
 void Store::set_device_type(int64_t id, int32_t type) {
     write();
     stmt("UPDATE accounts SET device_type = ? WHERE id = ?").bind(type).bind(id).run();
+    accounts_.erase(id);
 }
 
 std::vector<int64_t> Store::bots() {
@@ -326,11 +330,12 @@ std::vector<int64_t> Store::groups_of(int64_t account) {
 }
 
 int64_t Store::add_message(int64_t sender, int64_t target, bool is_group, uint64_t mesg_id,
-                           const std::string& content_type, int64_t time_us) {
+                           const std::string& content_type, int64_t time_us, bool complete, bool delivered) {
     write();
     stmt("INSERT INTO messages(sender, target, is_group, mesg_id, content_type, time_us, complete, delivered) "
-         "VALUES(?,?,?,?,?,?,0,0)")
+         "VALUES(?,?,?,?,?,?,?,?)")
         .bind(sender).bind(target).bind(is_group ? 1 : 0).bind(int64_t(mesg_id)).bind(content_type).bind(time_us)
+        .bind(complete ? 1 : 0).bind(delivered ? 1 : 0)
         .run();
     return sqlite3_last_insert_rowid(db_);
 }

@@ -98,7 +98,8 @@ public:
 
     // Messages.
     int64_t add_message(int64_t sender, int64_t target, bool is_group, uint64_t mesg_id,
-                        const std::string& content_type, int64_t time_us);
+                        const std::string& content_type, int64_t time_us, bool complete = false,
+                        bool delivered = false);
     void add_chunk(int64_t message, int32_t seq, const std::string& data);
     void complete_message(int64_t message, bool delivered);
     void mark_delivered(int64_t message);
@@ -125,6 +126,8 @@ private:
     sqlite3* db_ = nullptr;
     bool in_txn_ = false;
     std::unordered_map<const char*, std::unique_ptr<Statement>> cache_;
+    // Accounts are read for nearly every packet; kept here once read.
+    std::unordered_map<int64_t, Account> accounts_;
 };
 
 }  // namespace olvaro::server

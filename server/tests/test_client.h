@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -92,8 +93,7 @@ public:
                 return p;
             }
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || eof_) return std::nullopt;
-            if (!wait_readable(int(left.count()))) return std::nullopt;
+            if (eof_ || !wait_readable(int(std::max<int64_t>(left.count(), 0)))) return std::nullopt;
             char buf[65536];
             ssize_t n = recv(fd_, buf, sizeof buf, 0);
             if (n <= 0) {
