@@ -145,10 +145,29 @@ bool fetch(MSG* out, HWND filter, UINT mn, UINT mx, UINT flags, bool wait) {
     while (handleOneSent(q.get())) {
     }
     if (platform::ScreenBackend* b = platform::screenBackend()) b->pollInput();
+    // The windows a filter admits, found before the queue is locked: the
+    // tree lock is never taken while a queue lock is held.
+    std::vector<HWND> admitted;
+    if (filter) {
+      Guard g(lock());
+      if (Window* fw = find(filter)) {
+        std::vector<Window*> todo{fw};
+        while (!todo.empty()) {
+          Window* cur = todo.back();
+          todo.pop_back();
+          admitted.push_back(cur->handle);
+          for (HWND c : cur->children)
+            if (Window* cw = find(c)) todo.push_back(cw);
+        }
+      }
+    }
+    auto admits = [&](HWND h) {
+      return !filter || std::find(admitted.begin(), admitted.end(), h) != admitted.end();
+    };
     {
       std::lock_guard<std::mutex> g(q->m);
       for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
-        if (!inRange(it->message, mn, mx) || !hwndMatches(it->hwnd, filter)) continue;
+        if (!inRange(it->message, mn, mx) || !admits(it->hwnd)) continue;
         *out = *it;
         if (remove) q->posted.erase(it);
         q->last = *out;

@@ -27,6 +27,7 @@ struct Screen {
   cairo_surface_t* surface = nullptr;
   std::unique_ptr<ScreenBackend> backend;
   std::map<std::string, ScreenBackendFactory> factories;
+  std::vector<std::pair<cairo_surface_t*, std::unique_ptr<std::vector<uint32_t>>>> retired;
 };
 
 Screen& S() {
@@ -78,10 +79,10 @@ void screenInit(int width, int height, int dpi) {
   }
   if (dpi > 0) d = dpi;
   if (s.surface && (w != s.width || h != s.height)) {
-    // Old DCs may still point at the old surface: keep it alive, detached.
+    // DCs still open may point at the old surface: keep it and its pixels.
     cairo_surface_finish(s.surface);
+    s.retired.emplace_back(s.surface, std::make_unique<std::vector<uint32_t>>(std::move(s.pixels)));
     s.surface = nullptr;
-    new std::vector<uint32_t>(std::move(s.pixels));  // never freed, deliberately
   }
   s.width = w;
   s.height = h;
