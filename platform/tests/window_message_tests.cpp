@@ -270,6 +270,28 @@ TEST_F(WindowMessages, CreationMessagesTextAndSlots) {
   EXPECT_EQ(FindWindow(wtest::testClass(), u"Grüße"), w);
 }
 
+WNDPROC g_previous = nullptr;
+LRESULT CALLBACK subclassProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_APP) return 99;
+  return CallWindowProc(g_previous, h, m, w, l);
+}
+
+TEST_F(WindowMessages, SubclassingReplacesTheProcedureAndChainsTheRest) {
+  HWND w = windows.make(
+      [](HWND, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (m == WM_APP || m == WM_APP + 1) return 1;
+        return std::nullopt;
+      },
+      WS_POPUP, RECT{0, 0, 10, 10});
+  g_previous = reinterpret_cast<WNDPROC>(SetWindowLongPtr(w, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(subclassProc)));
+  ASSERT_NE(g_previous, nullptr);
+  EXPECT_EQ(SendMessage(w, WM_APP, 0, 0), 99);
+  EXPECT_EQ(SendMessage(w, WM_APP + 1, 0, 0), 1);
+  // A procedure does not fit the 32-bit call: refused rather than cut.
+  EXPECT_EQ(SetWindowLong(w, GWL_WNDPROC, 1234), 0);
+  EXPECT_EQ(SendMessage(w, WM_APP, 0, 0), 99);
+}
+
 TEST_F(WindowMessages, RegisteredMessagesAndBroadcast) {
   UINT a = RegisterWindowMessage(u"ORVALO_ACTIVATE");
   EXPECT_GE(a, 0xC000u);
