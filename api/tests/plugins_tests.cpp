@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "hub_fixture.h"
@@ -107,8 +108,10 @@ TEST_F(PluginsTest, CleanupEmptiesTablesButLeavesHeldHandlesValid) {
 }
 
 TEST_F(PluginsTest, TwoLibrariesSeeTheSameHub) {
-  void* a = dlopen("./libhub_probe_a.so", RTLD_NOW | RTLD_LOCAL);
-  void* b = dlopen("./libhub_probe_b.so", RTLD_NOW | RTLD_LOCAL);
+  // The probes are built beside this test program.
+  std::string folder = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+  void* a = dlopen((folder + "/libhub_probe_a.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* b = dlopen((folder + "/libhub_probe_b.so").c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(a, nullptr) << dlerror();
   ASSERT_NE(b, nullptr) << dlerror();
   using Instance = void* (*)();

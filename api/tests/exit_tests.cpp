@@ -1,0 +1,77 @@
+// KS_Exit asks the published main window to close, synchronously.
+#include <thread>
+
+#include "hub_fixture.h"
+#include "testkit/testkit.h"
+
+namespace {
+
+int g_closes = 0;
+bool g_destroyOnClose = false;
+
+LRESULT CALLBACK mainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CLOSE) {
+    ++g_closes;
+    if (g_destroyOnClose) DestroyWindow(hwnd);
+    return 0;  // the host decides; here: stay unless told otherwise
+  }
+  return DefWindowProc(hwnd, msg, wParam, lParam);
+}
+
+class ExitTest : public testkit::PlatformTest {
+ protected:
+  void SetUp() override {
+    testkit::PlatformTest::SetUp();
+    KS_API_Cleanup();
+    g_closes = 0;
+    g_destroyOnClose = false;
+    WNDCLASS wc{};
+    wc.lpfnWndProc = mainProc;
+    wc.lpszClassName = u"ExitTestMain";
+    RegisterClass(&wc);
+  }
+  void TearDown() override {
+    KS_API_Cleanup();
+    testkit::PlatformTest::TearDown();
+  }
+};
+
+}  // namespace
+
+TEST_F(ExitTest, ClosesThePublishedWindowAndDoesNothingWithoutOne) {
+  KS_Exit();  // nothing published yet
+  EXPECT_EQ(g_closes, 0);
+
+  HWND main = CreateWindowEx(0, u"ExitTestMain", u"Olvaro", WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                             nullptr);
+  ASSERT_NE(main, nullptr);
+  KS_SetVariantPtr("core.window.hwnd", main);
+  KS_Exit();
+  EXPECT_EQ(g_closes, 1);  // handled before KS_Exit returned
+  EXPECT_TRUE(IsWindow(main));
+
+  g_destroyOnClose = true;
+  KS_Exit();
+  EXPECT_FALSE(IsWindow(main));
+  KS_Exit();  // a stale handle is not used
+  EXPECT_EQ(g_closes, 2);
+}
+
+TEST_F(ExitTest, FromAnotherThreadWaitsForTheWindowsThread) {
+  HWND main = CreateWindowEx(0, u"ExitTestMain", u"Olvaro", WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                             nullptr);
+  KS_SetVariantPtr("core.window.hwnd", main);
+  bool returned = false;
+  std::thread worker([&] {
+    KS_Exit();
+    returned = true;
+  });
+  // The close is handled on this thread, when it looks at its messages.
+  for (int i = 0; i < 1000 && g_closes == 0; ++i) {
+    testkit::pump();
+    std::this_thread::yield();
+  }
+  worker.join();
+  EXPECT_EQ(g_closes, 1);
+  EXPECT_TRUE(returned);
+}
