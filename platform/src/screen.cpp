@@ -1,11 +1,13 @@
 #include <cairo.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
 
+#include "platform/device.h"
 #include "platform/gdi.h"
 #include "screen_internal.h"
 
@@ -35,22 +37,12 @@ Screen& S() {
   return *s;
 }
 
-// Device settings from the environment; a phone's QVGA screen by default.
+// Size and DPI come from the device description (OLVARO_SCREEN, OLVARO_DPI).
 void deviceScreen(int* w, int* h, int* dpi) {
-  *w = 240;
-  *h = 320;
-  *dpi = 131;
-  if (const char* s = std::getenv("OLVARO_SCREEN")) {
-    int a = 0, b = 0;
-    if (std::sscanf(s, "%dx%d", &a, &b) == 2 && a >= 16 && b >= 16 && a <= 4096 && b <= 4096) {
-      *w = a;
-      *h = b;
-    }
-  }
-  if (const char* s = std::getenv("OLVARO_DPI")) {
-    int d = std::atoi(s);
-    if (d >= 48 && d <= 600) *dpi = d;
-  }
+  platform::DeviceInfo d = platform::deviceInfo();
+  *w = std::clamp(d.screenWidth, 16, 4096);
+  *h = std::clamp(d.screenHeight, 16, 4096);
+  *dpi = std::clamp(d.dpi, 48, 600);
 }
 
 void ensure(Screen& s) {
