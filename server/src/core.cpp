@@ -76,7 +76,10 @@ bool Core::start(std::string* error) {
     stopping_ = false;
     running_ = true;
     next_tick_ = Clock::now();
+    std::lock_guard lock(tasks_mu_);
+    loop_alive_ = true;
     thread_ = std::thread([this] { run(); });
+    loop_id_ = thread_.get_id();
     return true;
 }
 
@@ -86,6 +89,7 @@ void Core::stop() {
     uint64_t one = 1;
     (void)!write(wake_fd_, &one, sizeof one);
     thread_.join();
+    std::lock_guard direct(direct_mu_);
     running_ = false;
     for (auto& [id, c] : conns_)
         if (!c->dead) close_conn(*c);
@@ -100,26 +104,26 @@ void Core::stop() {
 
 void Core::call(const std::function<void()>& fn) {
     if (!store_.is_open()) return;  // nothing to work on before start()
-    if (!running_ || std::this_thread::get_id() == loop_id_) {
+    std::unique_lock lock(tasks_mu_);
+    if (!loop_alive_ || std::this_thread::get_id() == loop_id_) {
+        lock.unlock();
+        std::lock_guard direct(direct_mu_);
         fn();
         store_.commit();
         return;
     }
     std::promise<void> done;
-    {
-        std::lock_guard lock(tasks_mu_);
-        tasks_.push_back([&] {
-            fn();
-            done.set_value();
-        });
-    }
+    tasks_.push_back([&] {
+        fn();
+        done.set_value();
+    });
+    lock.unlock();
     uint64_t one = 1;
     (void)!write(wake_fd_, &one, sizeof one);
     done.get_future().wait();
 }
 
 void Core::run() {
-    loop_id_ = std::this_thread::get_id();
     std::vector<epoll_event> events(256);
     while (!stopping_) {
         auto now = Clock::now();
@@ -152,8 +156,9 @@ void Core::run() {
             tick(now);
             next_tick_ = now + std::chrono::milliseconds(tick_ms(config_));
         }
-        for (auto& [id, c] : conns_)
-            if (!c->delayed.empty()) release_delayed(*c, now);
+        if (delayed_)
+            for (auto& [id, c] : conns_)
+                if (!c->delayed.empty()) release_delayed(*c, now);
         // Durable before anyone is told it was stored.
         store_.commit();
         std::vector<uint64_t> dirty;
@@ -166,12 +171,22 @@ void Core::run() {
         }
         reap();
     }
-    loop_id_ = {};
+    // Calls that came in while stopping still get done, here, before the
+    // loop is gone.
+    std::vector<std::function<void()>> tasks;
+    {
+        std::lock_guard lock(tasks_mu_);
+        loop_alive_ = false;
+        tasks.swap(tasks_);
+    }
+    for (auto& t : tasks) t();
+    store_.commit();
 }
 
 Clock::time_point Core::next_wakeup(Clock::time_point) const {
     auto wake = next_tick_;
-    for (auto& [id, c] : conns_)
+    if (delayed_)
+        for (auto& [id, c] : conns_)
         if (!c->delayed.empty()) wake = std::min(wake, c->delayed.front().first);
     return wake;
 }
@@ -235,6 +250,7 @@ void Core::send(Conn& c, const Packet& p) {
     if (config_.faults.drop_after_packets && c.packets_sent >= config_.faults.drop_after_packets) c.closing = true;
     if (config_.faults.delay_ms) {
         c.delayed.emplace_back(now + std::chrono::milliseconds(config_.faults.delay_ms), std::move(bytes));
+        ++delayed_;
         return;
     }
     c.out += bytes;
@@ -253,6 +269,7 @@ void Core::release_delayed(Conn& c, Clock::time_point now) {
     while (!c.delayed.empty() && c.delayed.front().first <= now) {
         c.out += c.delayed.front().second;
         c.delayed.pop_front();
+        --delayed_;
         any = true;
     }
     if (any && !c.dead && !c.dirty) {
@@ -299,13 +316,15 @@ void Core::flush(Conn& c) {
         // Half-close and let the peer read what is left; closing with unread
         // input would reset the link and could lose the last packets.
         shutdown(c.fd, SHUT_WR);
-        c.ping_sent = Clock::now();
+        c.closing_since = Clock::now();
     }
 }
 
 void Core::close_conn(Conn& c) {
     if (c.dead) return;
     c.dead = true;
+    delayed_ -= c.delayed.size();
+    c.delayed.clear();
     epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
     close(c.fd);
     c.fd = -1;
@@ -327,7 +346,7 @@ void Core::tick(Clock::time_point now) {
         Conn& c = *cp;
         if (c.dead) continue;
         if (c.closing) {
-            if (c.out.empty() && c.delayed.empty() && now - c.ping_sent > kLinger) close_conn(c);
+            if (c.out.empty() && c.delayed.empty() && now - c.closing_since > kLinger) close_conn(c);
             continue;
         }
         if (!c.account) {

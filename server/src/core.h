@@ -22,6 +22,9 @@ namespace olvaro::server {
 
 using Clock = std::chrono::steady_clock;
 
+// Server time as the protocol writes it: "%d.%d", seconds and microseconds.
+std::string format_time(int64_t us);
+
 // Roles of group members; the client reads the same bits.
 enum Role : int32_t { kAdmin = 1, kModerator = 2, kBanned = 4, kSilenced = 8, kKicked = 16 };
 constexpr int32_t kKnownRoles = kAdmin | kModerator | kBanned | kSilenced | kKicked;
@@ -58,6 +61,7 @@ struct Conn {
     uint64_t interval_ms = 0;
     Clock::time_point connected_at, last_tx;
     Clock::time_point ping_sent;  // valid while awaiting_pong
+    Clock::time_point closing_since;
     bool awaiting_pong = false;
     uint64_t packets_sent = 0;
     std::deque<std::pair<Clock::time_point, std::string>> delayed;
@@ -166,15 +170,18 @@ private:
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
-    std::thread::id loop_id_;
+    std::thread::id loop_id_;  // guarded by tasks_mu_
 
     std::mutex tasks_mu_;
     std::vector<std::function<void()>> tasks_;
+    bool loop_alive_ = false;  // guarded by tasks_mu_
+    std::mutex direct_mu_;     // serialises work done without the loop
 
     uint64_t next_conn_id_ = 1;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> conns_;
     std::unordered_map<int64_t, uint64_t> online_;  // account -> signed-in connection
     std::vector<uint64_t> dirty_;
+    size_t delayed_ = 0;  // packets held back by the delay fault
     std::map<std::pair<int64_t, uint64_t>, Inflight> inflight_;
     std::vector<int64_t> bots_;
     int64_t last_time_us_ = 0;

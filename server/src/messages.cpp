@@ -6,8 +6,6 @@
 
 namespace olvaro::server {
 
-std::string format_time(int64_t us);
-
 namespace {
 constexpr size_t kChunk = 512;
 constexpr size_t kMaxStored = 1000;

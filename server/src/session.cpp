@@ -9,15 +9,13 @@ namespace olvaro::server {
 namespace {
 bool valid_presence(int32_t s) { return s == 1 || s == 2 || s == 3 || s == 5; }
 
-std::string timestamp(int64_t us) { return std::to_string(us / 1000000) + "." + std::to_string(us % 1000000); }
-
 int64_t now_seconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 }  // namespace
 
-std::string format_time(int64_t us) { return timestamp(us); }
+std::string format_time(int64_t us) { return std::to_string(us / 1000000) + "." + std::to_string(us % 1000000); }
 
 void Core::on_packet(Conn& c, Packet& p) {
     c.awaiting_pong = false;
@@ -114,7 +112,7 @@ void Core::on_auth(Conn& c, const Packet& p) {
     ok.set_id("Sub-Id", uint64_t(id));
     ok.set("Nickname", account->nickname);
     ok.set("Status", account->status);
-    ok.set("Timestamp", timestamp(c.signed_in_us));
+    ok.set("Timestamp", format_time(c.signed_in_us));
     // Without "Last-Online" the client does not ask for stored messages, so a
     // first sign-in with messages waiting still names a time.
     int64_t last = account->last_online;
