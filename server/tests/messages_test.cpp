@@ -275,6 +275,24 @@ TEST_F(Messages, ASenderThatDropsMidMessageLeavesNothingBehind) {
     EXPECT_FALSE(got.back().has("Last-Online"));  // nothing waits for him
 }
 
+TEST_F(Messages, ARecipientWhoSignsInMidMessageGetsItWhole) {
+    account("alice@x");
+    int64_t bob = account("bob@x");
+    auto a = signed_in("alice@x");
+    Packet first = chunk(bob, std::string(512, 'a'));
+    first.headers.erase("last");
+    first.set_int("Total-Length", 600);
+    uint64_t id = a->request(first);
+    EXPECT_EQ(a->response(id), 4);
+    auto b = signed_in("bob@x");  // the first chunk went nowhere
+    Packet rest = chunk(bob, std::string(88, 'b'));
+    rest.set_id("Correlation-Id", id);
+    EXPECT_EQ(a->response(a->request(rest)), 4);
+    auto got = receive(*b, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].payload, std::string(512, 'a') + std::string(88, 'b'));
+}
+
 TEST_F(Messages, TheAutomatedContactAnswersEveryMessage) {
     account("alice@x");
     int64_t bot = server_->create_account({"echo@x", "pw", "Echo", "", 1});
