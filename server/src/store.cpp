@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <random>
@@ -109,6 +110,8 @@ bool Store::open(const std::string& path, std::string* error) {
         return false;
     }
     sqlite3_busy_timeout(db_, 2000);
+    // Messages and password digests are nobody else's business.
+    if (path != ":memory:" && !path.empty()) chmod(path.c_str(), 0600);
     char* msg = nullptr;
     std::string setup = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") + kSchema;
     if (sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
