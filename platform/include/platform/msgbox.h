@@ -1,0 +1,52 @@
+// Message boxes: a titled box with an icon and text over its owner, which
+// is disabled until the box is answered. The answers are the soft keys
+// (left: OK or Yes; right: No or Cancel), taps on them, the action key (the
+// default answer) and Back (Cancel, or No). While the box is up the
+// caller's thread keeps handling its messages.
+//
+// Tests answer through the modal idle hook (platform/menu.h), with input:
+//   platform::setModalIdleHook([](HWND box) { testkit::key(VK_TSOFT1); });
+#pragma once
+
+#include <string>
+
+#include "platform/menu.h"
+#include "platform/types.h"
+
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_YESNOCANCEL 0x00000003L
+#define MB_YESNO 0x00000004L
+#define MB_TYPEMASK 0x0000000FL
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_ICONQUESTION 0x00000020L
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONINFORMATION 0x00000040L
+#define MB_ICONASTERISK MB_ICONINFORMATION
+#define MB_ICONMASK 0x000000F0L
+#define MB_DEFBUTTON1 0x00000000L
+#define MB_DEFBUTTON2 0x00000100L
+#define MB_APPLMODAL 0x00000000L
+#define MB_SETFOREGROUND 0x00010000L
+#define MB_TOPMOST 0x00040000L
+
+#define IDYES 6
+#define IDNO 7
+
+// The answer (IDOK, IDCANCEL, IDYES, IDNO); 0 when the box could not be
+// shown or was left unanswered (the thread's loop ended, or nothing
+// answered it on the headless screen).
+int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+namespace platform {
+
+// The message box now shown (nullptr when none), its text and its icon
+// kind (MB_ICONERROR, ... or 0).
+HWND activeMessageBox();
+std::u16string messageBoxText(HWND box);
+UINT messageBoxIcon(HWND box);
+
+}  // namespace platform
