@@ -1,0 +1,30 @@
+# The host's tests, with tiny plug-ins built into a folder of their own so
+# they never land in the real program folder.
+set(HOST_TEST_PLUGIN_DIR ${CMAKE_BINARY_DIR}/tests/host_plugins)
+set(host_test_plugins)
+# name, accepted interface version (0: no PluginLoad at all)
+foreach(spec "aa_first;5" "bb_second;5" "cc_refuses;4" "dd_noexport;0")
+  list(GET spec 0 name)
+  list(GET spec 1 version)
+  add_library(${name} MODULE ${CMAKE_CURRENT_LIST_DIR}/plugins/test_plugin.cpp)
+  target_link_libraries(${name} PRIVATE api)
+  target_compile_definitions(${name} PRIVATE TEST_PLUGIN_NAME="${name}" TEST_PLUGIN_VERSION=${version})
+  # Unique symbols would keep a refused library from being unloaded.
+  target_compile_options(${name} PRIVATE -fno-gnu-unique)
+  set_target_properties(${name} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${HOST_TEST_PLUGIN_DIR})
+  list(APPEND host_test_plugins ${name})
+endforeach()
+
+file(GLOB HOST_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
+set(host_test_libs olvaro_host_core)
+if(TARGET platform_testkit)
+  list(APPEND host_test_libs platform_testkit)
+endif()
+olvaro_test(NAME host_tests SOURCES ${HOST_TESTS} LIBS ${host_test_libs})
+add_dependencies(host_tests olvaro ${host_test_plugins})
+target_compile_definitions(host_tests PRIVATE
+  HOST_TEST_PLUGIN_DIR="${HOST_TEST_PLUGIN_DIR}/"
+  HOST_PROGRAM="$<TARGET_FILE:olvaro>")
+if(COMMAND olvaro_add_resources)
+  olvaro_add_resources(host_tests ICONS ${HOST_ICONS} FILES ${HOST_RESOURCE_FILES})
+endif()

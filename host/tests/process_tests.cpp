@@ -1,0 +1,100 @@
+// The program as a real process: the instance check and the timed wake-up.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "host_fixture.h"
+#include "platform/thread.h"
+
+extern char** environ;
+
+namespace {
+
+class ProcessTest : public HostHubTest {
+ protected:
+  // Starts the host with the test's configuration folder on the headless
+  // screen; a snapshot path makes a started instance end by itself.
+  pid_t spawnHost(const std::vector<std::string>& args, const std::string& snapshot = "", int snapshotMs = 0) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+      std::string kv = *e;
+      if (kv.rfind("OLVARO_", 0) != 0) env.push_back(kv);
+    }
+    env.push_back("OLVARO_HOME=" + home_);
+    env.push_back("OLVARO_BACKEND=headless");
+    if (!snapshot.empty()) {
+      env.push_back("OLVARO_SNAPSHOT=" + snapshot);
+      env.push_back("OLVARO_SNAPSHOT_AFTER_MS=" + std::to_string(snapshotMs));
+    }
+    std::vector<std::string> argv = {HOST_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> a, e;
+    for (auto& s : argv) a.push_back(s.data());
+    a.push_back(nullptr);
+    for (auto& s : env) e.push_back(s.data());
+    e.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, HOST_PROGRAM, nullptr, nullptr, a.data(), e.data()) != 0) return -1;
+    return pid;
+  }
+
+  // The exit code, or -1 when the process has not ended within the bound
+  // (it is then killed).
+  int waitExit(pid_t pid, std::chrono::milliseconds bound = std::chrono::seconds(20)) {
+    auto end = std::chrono::steady_clock::now() + bound;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      pid_t r = waitpid(pid, &status, WNOHANG);
+      if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+  }
+
+  bool exists(const std::string& path) { return std::filesystem::exists(path); }
+};
+
+}  // namespace
+
+TEST_F(ProcessTest, TimedWakeUpExitsAtOnceEvenAlone) {
+  std::string shot = home_ + "/wake.png";
+  pid_t pid = spawnHost({"--at", "xAppRunAtTimex"}, shot, 0);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(waitExit(pid), 0);
+  EXPECT_FALSE(exists(shot));  // no window, no loop
+}
+
+TEST_F(ProcessTest, SecondStartLeavesTheRunningInstanceAndExitsWithoutAWindow) {
+  // This process is the running instance.
+  HANDLE mine = CreateMutex(nullptr, FALSE, u"Orvalo");
+  ASSERT_NE(mine, nullptr);
+  ASSERT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+
+  std::string shot = home_ + "/second.png";
+  pid_t second = spawnHost({}, shot, 0);
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(waitExit(second), 0);
+  EXPECT_FALSE(exists(shot));
+
+  // "/newinstance" skips the check: this one comes up and runs.
+  std::string own = home_ + "/own.png";
+  pid_t third = spawnHost({"/newinstance"}, own, 300);
+  ASSERT_GT(third, 0);
+  EXPECT_EQ(waitExit(third), 0);
+  EXPECT_TRUE(exists(own));
+  CloseHandle(mine);
+}
+
+TEST_F(ProcessTest, HiddenStartRunsItsLoopAndEndsCleanly) {
+  std::string shot = home_ + "/alone.png";
+  pid_t pid = spawnHost({"/hidden"}, shot, 200);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(waitExit(pid), 0);
+  EXPECT_TRUE(exists(shot));
+}
