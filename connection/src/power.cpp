@@ -1,0 +1,9 @@
+#include "power.h"
+
+namespace olvaro::conn {
+
+void powerPolicyNotifyUnattended(bool) {}
+void systemIdleTimerReset() {}
+void scheduleWakeUp(const Timestamp&) {}
+
+}  // namespace olvaro::conn

@@ -1,0 +1,46 @@
+// The protocol servers to try, from "Connection/Servers/List" (host:port
+// entries separated by commas), with a cursor that moves on after a failed
+// direct connect.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace olvaro::conn {
+
+struct ServerEntry {
+  std::string host;
+  int32_t port = 0;
+};
+
+// Our own default protocol server; see README.md.
+inline constexpr const char* kDefaultServerHost = "im.olvaro.net";
+
+class ServerList {
+ public:
+  static ServerList& instance();
+
+  // Reads the setting; an empty result gives the two default entries, which
+  // are then written back. Items without ":" are skipped.
+  void load();
+  void save() const;
+  const ServerEntry& current();
+  void advance();
+
+  const std::vector<ServerEntry>& entries() const { return entries_; }
+  size_t currentIndex() const { return current_; }
+  // Forgets the list so the next use reads the setting again.
+  void reset();
+
+  static std::vector<ServerEntry> parse(const std::string& text);
+  static std::string format(const std::vector<ServerEntry>& entries);
+
+ private:
+  void ensureLoaded();
+  bool loaded_ = false;
+  std::vector<ServerEntry> entries_;
+  size_t current_ = 0;
+};
+
+}  // namespace olvaro::conn

@@ -1,0 +1,407 @@
+#include "session.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "alerts.h"
+#include "device.h"
+#include "power.h"
+#include "server_list.h"
+#include "texts.h"
+
+namespace olvaro::conn {
+
+Connection* Connection::s_instance = nullptr;
+
+namespace {
+
+std::string settingString(const char* name, int size) {
+  std::vector<char> buffer(size_t(size) + 1, '\0');
+  KS_GetSettingString(name, "", buffer.data(), size + 1);
+  return buffer.data();
+}
+
+long powerSave() { return KS_GetSettingLong("advanced.powersave", 0); }
+
+}  // namespace
+
+Connection::Connection() {
+  s_instance = this;
+  service_ = KS_GetPrimaryService();
+  keepAliveInterval_ = 30;
+  reconnectBackoff_ = 5;
+  clockOffset_ = Timestamp{};
+  Timestamp now = Timestamp::now();
+  deadline_ = connectedAt_ = reconnectAt_ = now;
+  isPocketPC_ = platformName() == "PocketPC";
+
+  commandHandlers_ = {
+      {"P", &Connection::onPing},
+      {"AUTH", &Connection::onAuth},
+      {"LOGON SUCCESSFUL", &Connection::onLogonSuccessful},
+      {"LOGON FAILED", &Connection::onLogonFailed},
+      {"GHOSTED", &Connection::onGhosted},
+      {"CONTACT DETAIL", &Connection::onContactDetail},
+      {"GROUP DETAIL", &Connection::onGroupDetail},
+      {"RESPONSE", &Connection::onResponsePacket},
+      {"SETTING", &Connection::onSettingPacket},
+  };
+
+  bool hidden = startedHidden();
+  std::string user = settingString("connection.user", 255);
+  std::string pass = settingString("connection.pass", 255);
+  if (!user.empty() && !pass.empty()) {
+    ServiceData d{};
+    d.userName = user.c_str();
+    d.password = pass.c_str();
+    updateService(SERVICE_USERNAME | SERVICE_PASSWORD, d);
+    if (KS_GetSettingLong("Connection/AutoSignIn", 1) != 0 || hidden) {
+      ServiceData s{};
+      s.signInRequested = 1;
+      updateService(SERVICE_SIGNINREQUESTED, s);
+      connect();
+    }
+  }
+}
+
+Connection::~Connection() {
+  // No reconnect may follow the plug-in's stop, whatever ended the last link.
+  disconnectReason_ = kReasonSignedOff;
+  stopTimer();
+  closeSocket();
+  onClosed();
+  // Contacts of this service are pruned here once the contact list is built.
+  if (isPocketPC_) {
+    scheduleWakeUp(Timestamp{});
+    if (unattended_) powerPolicyNotifyUnattended(false);
+  }
+  if (service_) KS_ReleaseService(service_);
+  service_ = nullptr;
+  if (s_instance == this) s_instance = nullptr;
+}
+
+ServiceData Connection::serviceData() const {
+  ServiceData d{};
+  d.size = sizeof d;
+  if (service_) KS_GetServiceData(service_, &d);
+  return d;
+}
+
+void Connection::updateService(uint32_t mask, const ServiceData& data) {
+  if (!service_) return;
+  ServiceData d = data;
+  d.size = sizeof d;
+  d.mask = mask;
+  KS_SetServiceData(service_, &d);
+}
+
+long Connection::proxyType() const { return KS_GetSettingLong("Connection/Proxy/Type", 0); }
+
+void Connection::setState(long value) {
+  KS_SetVariantLong("connection.state", value);
+  if (isPocketPC_) {
+    setUnattended(value != kSignedOut);
+    if (unattended_) systemIdleTimerReset();
+  }
+}
+
+void Connection::setUnattended(bool on) {
+  if (on == unattended_) return;
+  unattended_ = on;
+  powerPolicyNotifyUnattended(on);
+}
+
+void Connection::powerStep(const Timestamp& wakeAt) {
+  if (!isPocketPC_) return;
+  setUnattended(keepAliveInterval_ < 61);
+  if (unattended_)
+    systemIdleTimerReset();
+  else
+    scheduleWakeUp(wakeAt);
+  systemIdleTimerReset();
+}
+
+void Connection::connect() {
+  disconnectReason_ = kReasonNone;
+  long s = state();
+  if (s == kSignedOut || s == kWaitingToReconnect) {
+    setState(kCheckingNetwork);
+    checkNetwork();
+    return;
+  }
+  setState(kConnecting);
+  if (proxyType() == 0) {
+    const ServerEntry& server = ServerList::instance().current();
+    startConnect(server.host, server.port);
+  } else {
+    startConnect(settingString("Connection/Proxy/Host", 127), int(KS_GetSettingLong("Connection/Proxy/Port", 0)));
+  }
+}
+
+void Connection::onNetworkReady(bool) {
+  // The user may have signed off while the check ran: then it leads nowhere.
+  if (state() != kCheckingNetwork || serviceData().signInRequested == 0) return;
+  connect();
+}
+
+void Connection::onConnected() {
+  PacketConnection::onConnected();
+  reconnectBackoff_ = 5;
+  keepAliveInterval_ = 30;
+  pingDue_ = Timestamp{};
+  connectedAt_ = Timestamp::now();
+  deadline_ = connectedAt_.plusSeconds(keepAliveInterval_ + 30);
+  startTimer(10000);
+  if (proxyType() == 0) {
+    setState(kLoggingOn);
+    sendLogon();
+  } else {
+    setState(kWaitingForProxy);
+    sendProxyConnect();
+  }
+}
+
+void Connection::sendLogon() {
+  Packet logon("LOGON");
+  // This packet alone keeps the case of its header names.
+  logon.headers["Protocol-Version"] = "1.0";
+  logon.headers["App-Type"] = platformName();
+  std::string op;
+  logon.headers["Operator"] = operatorName(&op) ? op : "PC_CLIENT";
+  sendPacket(logon);
+}
+
+bool Connection::onPacket(Packet& packet) {
+  if (state() == kWaitingForProxy && checkProxyReply(packet)) return true;
+  noteTraffic();
+  auto it = commandHandlers_.find(packet.command);
+  if (it == commandHandlers_.end()) return false;
+  return (this->*(it->second))(packet);
+}
+
+void Connection::noteTraffic() {
+  pingDue_ = Timestamp{};
+  deadline_ = Timestamp::now().plusSeconds(keepAliveInterval_ + 30);
+  powerStep(deadline_);
+}
+
+bool Connection::onPing(Packet&) {
+  // Answered only if nothing else arrives before it falls due.
+  pingDue_ = Timestamp::now().plusSeconds(keepAliveInterval_);
+  powerStep(pingDue_);
+  return true;
+}
+
+bool Connection::onAuth(Packet& packet) {
+  if (packet.getHeaderInt("Auth-Target") != 0) return true;
+  wordSize_ = packet.getHeaderInt("Word-Size");
+  ServiceData d = serviceData();
+  Packet auth("AUTH");
+  auth.setHeaderInt("Encryption-Type", 0);
+  auth.setHeaderInt("Auth-Target", 0);
+  auth.setHeaderInt("Online-Status", d.signInRequested);
+  auth.setHeader("Name", d.userName ? d.userName : "");
+  auth.body = d.password ? d.password : "";
+  sendPacket(auth);
+  return true;
+}
+
+bool Connection::onLogonSuccessful(Packet& packet) {
+  mySubId_ = int64_t(packet.getHeaderId("Sub-Id"));
+  KS_SetVariantLong("Olvaro/Connection/Sub-Id", long(int32_t(uint32_t(uint64_t(mySubId_)))));
+
+  std::string nickname = packet.getHeader("Nickname");
+  std::string status = packet.getHeader("Status");
+  ServiceData d{};
+  d.displayName = nickname.c_str();
+  d.text24 = status.c_str();
+  d.state = serviceData().signInRequested;
+  updateService(SERVICE_DISPLAYNAME | SERVICE_TEXT24 | SERVICE_STATE, d);
+
+  if (HGroup* list = KS_GetGroup(0)) {
+    GroupData g{};
+    g.size = sizeof g;
+    g.mask = GROUP_STATE;
+    g.state = 0;
+    KS_SetGroupData(list, &g);
+    KS_ReleaseGroup(list);
+  }
+  fwk::Singleton<kestrum::Data>::getInstance()->RemoveUnknownGroups();
+  // The group requests (create, subscribe, leave) are registered here once
+  // the groups protocol is built.
+
+  std::string stamp = packet.getHeader("Timestamp");
+  size_t dot = stamp.find('.');
+  if (dot != std::string::npos && stamp.find('.', dot + 1) == std::string::npos) {
+    Timestamp now = Timestamp::now();
+    int64_t sec = int64_t(parseInt(stamp.substr(0, dot))) - now.sec;
+    int64_t usec = int64_t(parseInt(stamp.substr(dot + 1))) - now.usec;
+    sec += usec / 1000000;
+    usec %= 1000000;
+    if (usec < 0) {
+      usec += 1000000;
+      sec -= 1;
+    }
+    clockOffset_ = {int32_t(sec), int32_t(usec)};
+  }
+
+  // With "Last-Online" the messages stored while offline are fetched (state
+  // 70) once message transfer is built; until then nothing is requested, so
+  // the server keeps them for a client that can take them.
+  setState(kSignedIn);
+  return true;
+}
+
+bool Connection::onLogonFailed(Packet& packet) {
+  std::string reason = packet.getHeader("reason");
+  int32_t retry = packet.getHeaderInt("retry");
+  ServiceData d{};
+  d.text28 = reason.c_str();
+  uint32_t mask = SERVICE_TEXT28;
+  if (retry == 0) {
+    d.password = "";
+    d.signInRequested = 0;
+    mask |= SERVICE_PASSWORD | SERVICE_SIGNINREQUESTED;
+  }
+  updateService(mask, d);
+  disconnectReason_ = kReasonRefused;
+  std::string text = loadText(kStrLoginRefused);
+  if (!reason.empty()) text += std::string("\n\n") + kReasonGiven + "\n" + reason;
+  showError(loadText(kStrLoginFailed), text);
+  return true;
+}
+
+bool Connection::onGhosted(Packet&) {
+  ServiceData d{};
+  d.signInRequested = 0;
+  updateService(SERVICE_SIGNINREQUESTED, d);
+  disconnectReason_ = kReasonGhosted;
+  return true;
+}
+
+// The contact list's first entry tells that the list is arriving; the
+// contact handling itself joins here.
+bool Connection::onContactDetail(Packet& packet) {
+  bool removal = packet.headers.size() <= (packet.getHeaderId("Bridge-Id") ? 2u : 1u);
+  if (!removal && state() == kLoggingOn) setState(kReceivingContacts);
+  return true;
+}
+
+// The first group of a sign-in: the groups protocol joins here.
+bool Connection::onGroupDetail(Packet&) {
+  long s = state();
+  if (s == kLoggingOn || s == kReceivingContacts) setState(kReceivingGroups);
+  return true;
+}
+
+void Connection::sendPing() {
+  Packet ping("P");
+  if (powerSave() > 0) ping.setHeaderInt("I", keepAliveInterval_);
+  sendPacket(ping);
+}
+
+void Connection::onTimer() {
+  Timestamp now = Timestamp::now();
+  if (connected_) {
+    if (pingDue_.isSet() && pingDue_ < now) {
+      if (powerSave() > 0)
+        keepAliveInterval_ = std::clamp<int32_t>((now.sec - connectedAt_.sec) / 3, 30, 300);
+      pingDue_ = Timestamp{};
+      deadline_ = now.plusSeconds(keepAliveInterval_ + 30);
+      sendPing();
+      if (!connected_) return;  // the send failed and the link is gone
+      powerStep(deadline_);
+    }
+    if (deadline_.isSet() && deadline_ < now) {
+      disconnectReason_ = kReasonKeepAlive;
+      if (state() == kSignedIn) reconnecting_ = true;
+      dropLink();
+      return;
+    }
+    if (isPocketPC_ && unattended_) systemIdleTimerReset();
+    return;
+  }
+  if (state() == kWaitingToReconnect && !(now < reconnectAt_)) {
+    stopTimer();
+    connect();
+  }
+}
+
+void Connection::dropLink() {
+  stopTimer();
+  closeSocket();
+  onClosed();
+}
+
+void Connection::onClosed() {
+  if (disconnectReason_ == kReasonNone) {
+    disconnectReason_ = kReasonLost;
+    long s = state();
+    if (s == kSignedIn) reconnecting_ = true;
+    // The socket never connected: try the next server next time.
+    if (s == kConnecting) ServerList::instance().advance();
+  }
+  setState(kSignedOut);
+  ServiceData d{};
+  d.state = 0;
+  updateService(SERVICE_STATE, d);
+  PacketConnection::onClosed();
+  // Contacts go to presence 100 here once the contact list is built.
+  fwk::Singleton<kestrum::Data>::getInstance()->MarkAllGroupsUnknown();
+  // Partly received messages are dropped here once message transfer is built.
+  failAllPendingRequests();
+  stopTimer();
+  scheduleReconnect();
+}
+
+void Connection::scheduleReconnect() {
+  if (serviceData().signInRequested == 0) return;
+  if (disconnectReason_ != kReasonKeepAlive && disconnectReason_ != kReasonLost) return;
+  setState(kWaitingToReconnect);
+  int32_t delay = 5;
+  if (powerSave() != 0) {
+    reconnectBackoff_ = std::min(reconnectBackoff_ * 2, 300);
+    delay = reconnectBackoff_;
+  }
+  reconnectAt_ = Timestamp::now().plusSeconds(delay);
+  startTimer(5000);
+}
+
+int Connection::setPresenceStatus(int32_t status) {
+  if (status == 0) {
+    ServiceData d{};
+    d.signInRequested = 0;
+    updateService(SERVICE_SIGNINREQUESTED, d);
+    if (disconnectReason_ == kReasonNone) disconnectReason_ = kReasonSignedOff;
+    dropLink();
+    return 1;
+  }
+  long s = state();
+  ServiceData stored{};
+  stored.signInRequested = status;
+  if (s == kSignedIn) {
+    Packet presence("CONTACT DETAIL");
+    presence.setHeaderInt("Mesg-Id", int32_t(KS_GetLUID()));
+    presence.setHeaderInt("Online-Status", status);
+    sendPacket(presence);
+  } else if (s == kSignedOut) {
+    ServiceData d = serviceData();
+    if (!d.userName || !*d.userName || !d.password || !*d.password) {
+      // The Sign In dialog asks for the account here once it is built.
+      return 0;
+    }
+    connect();
+  }
+  updateService(SERVICE_SIGNINREQUESTED, stored);
+  return 1;
+}
+
+int Connection::sendRaw(const char* data, int32_t length) {
+  if (!connected_ || !data || length < 0) return 0;
+  outputBuffer.append(data, size_t(length));
+  serviceSocket();
+  return 1;
+}
+
+}  // namespace olvaro::conn

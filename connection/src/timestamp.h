@@ -1,0 +1,27 @@
+// Times of the session: UTC seconds and microseconds, from the platform clock.
+#pragma once
+
+#include <cstdint>
+#include <tuple>
+
+#include "platform/clock.h"
+
+namespace olvaro::conn {
+
+struct Timestamp {
+  int32_t sec = 0;
+  int32_t usec = 0;
+
+  static Timestamp now() {
+    int64_t ms = platform::clockNowUnixMs();
+    return {int32_t(ms / 1000), int32_t(ms % 1000) * 1000};
+  }
+  bool isSet() const { return sec != 0 || usec != 0; }
+  Timestamp plusSeconds(int32_t s) const { return {sec + s, usec}; }
+  friend bool operator<(const Timestamp& a, const Timestamp& b) {
+    return std::tie(a.sec, a.usec) < std::tie(b.sec, b.usec);
+  }
+  friend bool operator==(const Timestamp& a, const Timestamp& b) { return a.sec == b.sec && a.usec == b.usec; }
+};
+
+}  // namespace olvaro::conn

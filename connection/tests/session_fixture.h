@@ -1,0 +1,88 @@
+// A fresh platform, hub and session for every test, with the state changes
+// and the error boxes recorded.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "alerts.h"
+#include "olvaro/api.h"
+#include "peer.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+#include "server_list.h"
+#include "session.h"
+
+namespace conntest {
+
+using olvaro::conn::Connection;
+
+struct Alert {
+  std::string caption, text;
+};
+
+class SessionTest : public testkit::PlatformTest {
+ protected:
+  void SetUp() override {
+    testkit::PlatformTest::SetUp();
+    KS_API_Cleanup();
+    platform::registryReset();
+    unsetenv("OLVARO_OPERATOR");
+    platform::setCommandLine(u"olvaro");
+    olvaro::conn::ServerList::instance().reset();
+    olvaro::conn::setAlertHook([this](const std::string& c, const std::string& t) { alerts.push_back({c, t}); });
+    stateWatch_ = KS_VariantSubscribe(&SessionTest::onState, "connection.state", this);
+  }
+  void TearDown() override {
+    connection.reset();
+    KS_VariantUnsubscribe(stateWatch_);
+    olvaro::conn::setAlertHook(nullptr);
+    KS_API_Cleanup();
+    testkit::PlatformTest::TearDown();
+  }
+
+  static uint32_t onState(void* user, void*) {
+    static_cast<SessionTest*>(user)->states.push_back(KS_GetVariantLong("connection.state"));
+    return 0;
+  }
+
+  void credentials(const std::string& user, const std::string& pass) {
+    KS_SetSettingString("connection.user", user.c_str());
+    KS_SetSettingString("connection.pass", pass.c_str());
+  }
+  void servers(const std::string& list) {
+    KS_SetSettingString("Connection/Servers/List", list.c_str());
+    olvaro::conn::ServerList::instance().reset();
+  }
+  void useServer(int port) { servers("127.0.0.1:" + std::to_string(port)); }
+  void start() { connection = std::make_unique<Connection>(); }
+
+  long state() const { return KS_GetVariantLong("connection.state"); }
+  bool waitState(long s, int ms = 5000) {
+    return waitFor([&] { return state() == s; }, ms);
+  }
+  ServiceData service() {
+    ServiceData d{};
+    d.size = sizeof d;
+    KS_GetServiceData(connection->service(), &d);
+    return d;
+  }
+  // Runs the platform clock by hand in steps, letting socket work finish
+  // after each step.
+  void runClock(int64_t ms, int64_t step = 1000) {
+    for (int64_t done = 0; done < ms; done += step) {
+      testkit::runClock(std::min(step, ms - done));
+      settle(2);
+    }
+  }
+
+  std::unique_ptr<Connection> connection;
+  std::vector<long> states;
+  std::vector<Alert> alerts;
+
+ private:
+  Subscription* stateWatch_ = nullptr;
+};
+
+}  // namespace conntest

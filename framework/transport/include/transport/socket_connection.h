@@ -1,0 +1,81 @@
+// The socket layer shared by the plug-ins that talk TCP: a worker thread
+// resolves, connects and watches the socket; every event comes back to the
+// user-interface thread through a hidden sink window, where all reading and
+// writing happens. Subclasses react through the virtual hooks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/types.h"
+
+namespace olvaro::net {
+
+// Messages the worker threads send to the sink window (lParam: the link).
+enum : UINT {
+  kMsgConnected = 0x8000,     // TCP connect succeeded
+  kMsgSocketReady = 0x8001,   // readable or in error; result 0 ends the watcher
+  kMsgNetworkMade = 0x8002,   // network check done, link made
+  kMsgNetworkReady = 0x8003,  // network check done, no link made (already online)
+  kMsgConnectFailed = 0x8004  // lookup or connect failed
+};
+
+struct Link;
+
+class SocketConnection {
+ public:
+  SocketConnection();
+  virtual ~SocketConnection();
+  SocketConnection(const SocketConnection&) = delete;
+  SocketConnection& operator=(const SocketConnection&) = delete;
+
+  virtual void onConnected();
+  virtual void onClosed();
+  virtual void onDataReceived() {}
+  virtual void onSent() {}
+  virtual void onNetworkReady(bool /*linkMade*/) {}
+  virtual void onError(int32_t code);
+  // Flushes, then reads once if the socket is readable; false when the
+  // socket is gone.
+  virtual bool serviceSocket();
+
+  // Creates the socket if there is none and connects it on a worker thread.
+  void startConnect(const std::string& host, int port);
+  // Makes sure the device has a link, on a worker thread; reports through
+  // onNetworkReady.
+  void checkNetwork();
+  // Blocking sends of at most 1024 bytes until outputBuffer is empty.
+  bool flush();
+  // One recv of at most 4096 bytes.
+  bool receive();
+  // Closes the socket without running onClosed.
+  void closeSocket();
+
+  bool connected() const { return connected_; }
+  bool hasSocket() const { return link_ != nullptr; }
+
+  std::string inputBuffer;
+  std::string outputBuffer;
+
+  // How long a blocking send may stall on a peer that stopped reading before
+  // the link counts as failed.
+  static constexpr int kSendTimeoutSeconds = 30;
+  static constexpr size_t kSendPiece = 1024;
+  static constexpr size_t kReceivePiece = 4096;
+
+ protected:
+  bool connected_ = false;
+
+ private:
+  friend struct SinkDispatch;
+  std::shared_ptr<Link> link_;
+  std::shared_ptr<Link> check_;
+};
+
+// The class name of this module's sink window, "KS_CON_SINK_WINDOW_%p".
+std::u16string connectionSinkClassName();
+// This module's sink window (created on first use on the calling thread).
+HWND connectionSinkWindow();
+
+}  // namespace olvaro::net

@@ -1,0 +1,265 @@
+#include "transport/socket_connection.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "link.h"
+#include "platform/thread.h"
+#include "platform/window.h"
+
+namespace olvaro::net {
+
+namespace {
+
+struct WorkerStart {
+  std::shared_ptr<Link> link;
+};
+
+LRESULT report(Link& link, UINT msg) {
+  if (!link.sink) return 0;
+  return SendMessage(link.sink, msg, 0, reinterpret_cast<LPARAM>(&link));
+}
+
+// Resolves and connects, then watches the socket until the UI thread says
+// it is done with it.
+DWORD WINAPI connectThread(LPVOID param) {
+  std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(param));
+  Link& link = *start->link;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  bool ok = !link.host.empty() && getaddrinfo(link.host.c_str(), nullptr, &hints, &found) == 0 && found;
+  if (ok) {
+    sockaddr_in address = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
+    address.sin_port = htons(static_cast<uint16_t>(link.port));
+    ok = !link.abandoned && connect(link.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  if (found) freeaddrinfo(found);
+  if (!ok) {
+    report(link, kMsgConnectFailed);
+  } else if (report(link, kMsgConnected)) {
+    while (!link.abandoned) {
+      // Ten-second waits bound how long a given-up link keeps its thread.
+      pollfd p{link.fd, POLLIN | POLLPRI, 0};
+      int n = poll(&p, 1, 10000);
+      if (n == 0) continue;
+      if (n < 0 && errno == EINTR) continue;
+      if (!report(link, kMsgSocketReady)) break;
+    }
+  }
+  link.abandoned = true;
+  close(link.fd);
+  return 0;
+}
+
+// The device counts as online when it has an IPv4 address outside the
+// loopback and broadcast ranges. There is no connection manager to ask for
+// a link here, so the attempt goes on either way.
+DWORD WINAPI networkCheckThread(LPVOID param) {
+  std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(param));
+  bool online = false;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) == 0) {
+    for (ifaddrs* a = list; a && !online; a = a->ifa_next) {
+      if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
+      uint32_t ip = ntohl(reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+      uint32_t first = ip >> 24;
+      online = first != 127 && first != 255;
+    }
+    freeifaddrs(list);
+  }
+  // Online or not, nothing here can make a link, so both end the same way.
+  (void)online;
+  report(*start->link, kMsgNetworkReady);
+  return 0;
+}
+
+bool startWorker(LPTHREAD_START_ROUTINE body, const std::shared_ptr<Link>& link) {
+  auto* start = new WorkerStart{link};
+  HANDLE thread = CreateThread(nullptr, 0, body, start, 0, nullptr);
+  if (!thread) {
+    delete start;
+    return false;
+  }
+  CloseHandle(thread);
+  return true;
+}
+
+}  // namespace
+
+void abandonLink(Link& link) {
+  link.owner = nullptr;
+  if (!link.abandoned.exchange(true) && link.fd >= 0) shutdown(link.fd, SHUT_RDWR);
+}
+
+LRESULT SinkDispatch::handle(UINT msg, Link* link) {
+  SocketConnection* c = link ? link->owner : nullptr;
+  if (!c) return 0;  // a link its connection gave up (or a connection gone)
+  switch (msg) {
+    case kMsgConnected:
+      if (c->link_.get() != link) return 0;
+      c->onConnected();
+      return 1;
+    case kMsgSocketReady: {
+      if (c->link_.get() != link) return 0;
+      bool more = c->serviceSocket();
+      // Without a watcher nobody would see the socket again: drop it.
+      if (!more && c->link_.get() == link) {
+        c->closeSocket();
+        c->onClosed();
+      }
+      return more ? 1 : 0;
+    }
+    case kMsgNetworkMade:
+    case kMsgNetworkReady:
+      if (c->check_.get() != link) return 0;
+      link->owner = nullptr;
+      c->check_.reset();
+      c->onNetworkReady(msg == kMsgNetworkMade);
+      return 1;
+    case kMsgConnectFailed:
+      if (c->link_.get() != link) return 0;
+      c->onError(0);
+      return 0;
+  }
+  return 0;
+}
+
+SocketConnection::SocketConnection() {
+  connectionSinkWindow();
+}
+
+SocketConnection::~SocketConnection() {
+  if (check_) {
+    check_->owner = nullptr;
+    check_.reset();
+  }
+  if (link_) {
+    bool wasConnected = connected_;
+    closeSocket();
+    // Only the base part is left here: the subclass hooks are gone.
+    if (wasConnected) SocketConnection::onClosed();
+  }
+}
+
+void SocketConnection::onConnected() { connected_ = true; }
+
+void SocketConnection::onClosed() {
+  connected_ = false;
+  inputBuffer.clear();
+}
+
+void SocketConnection::onError(int32_t) {
+  closeSocket();
+  onClosed();
+}
+
+void SocketConnection::closeSocket() {
+  connected_ = false;
+  if (link_) {
+    abandonLink(*link_);
+    link_.reset();
+  }
+}
+
+void SocketConnection::startConnect(const std::string& host, int port) {
+  if (!link_) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+      onError(errno);
+      return;
+    }
+    timeval limit{kSendTimeoutSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    link_ = std::make_shared<Link>();
+    link_->fd = fd;
+  }
+  link_->host = host;
+  link_->port = port;
+  link_->sink = connectionSinkWindow();
+  link_->owner = this;
+  if (!startWorker(connectThread, link_)) {
+    int fd = link_->fd;
+    closeSocket();
+    ::close(fd);
+    onError(0);
+  }
+}
+
+void SocketConnection::checkNetwork() {
+  if (check_) check_->owner = nullptr;
+  check_ = std::make_shared<Link>();
+  check_->sink = connectionSinkWindow();
+  check_->owner = this;
+  if (!startWorker(networkCheckThread, check_)) {
+    check_->owner = nullptr;
+    check_.reset();
+    onNetworkReady(false);
+  }
+}
+
+bool SocketConnection::flush() {
+  size_t sent = 0;
+  while (sent < outputBuffer.size()) {
+    if (!link_) {
+      onError(ENOTCONN);
+      return false;
+    }
+    size_t piece = std::min(kSendPiece, outputBuffer.size() - sent);
+    ssize_t n = send(link_->fd, outputBuffer.data() + sent, piece, MSG_NOSIGNAL);
+    if (n <= 0) {
+      int code = n < 0 ? errno : 0;
+      outputBuffer.erase(0, sent);
+      onError(code);
+      return false;
+    }
+    sent += size_t(n);
+  }
+  outputBuffer.clear();
+  onSent();
+  return true;
+}
+
+bool SocketConnection::receive() {
+  if (!link_) return false;
+  char buffer[kReceivePiece];
+  ssize_t n = recv(link_->fd, buffer, sizeof buffer, MSG_DONTWAIT);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+  if (n <= 0) {
+    closeSocket();
+    onClosed();
+    return false;
+  }
+  inputBuffer.append(buffer, size_t(n));
+  onDataReceived();
+  return connected_ && link_ != nullptr;
+}
+
+bool SocketConnection::serviceSocket() {
+  if (!link_ || !connected_) return false;
+  int fd = link_->fd;
+  pollfd p{fd, POLLIN | POLLPRI, 0};
+  int n = poll(&p, 1, 0);
+  if (n < 0 || (p.revents & (POLLERR | POLLNVAL))) {
+    int code = errno;
+    socklen_t size = sizeof code;
+    if (n >= 0) getsockopt(fd, SOL_SOCKET, SO_ERROR, &code, &size);
+    onError(code);
+    return false;
+  }
+  if (!flush()) return false;
+  if (n > 0 && (p.revents & (POLLIN | POLLHUP))) return receive();
+  return true;
+}
+
+}  // namespace olvaro::net
