@@ -29,7 +29,10 @@ uint32_t tick_ms(const Config& c) {
 
 Core::Core(Config config) : config_(std::move(config)) {}
 
-Core::~Core() { stop(); }
+Core::~Core() {
+    stop();
+    if (spare_fd_ >= 0) close(spare_fd_);
+}
 
 bool Core::start(std::string* error) {
     if (running_) return true;
@@ -41,6 +44,7 @@ bool Core::start(std::string* error) {
     bots_ = store_.bots();
     last_time_us_ = store_.newest_message_time();
     epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
+    if (spare_fd_ < 0) spare_fd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     epoll_event ev{};
     ev.events = EPOLLIN;
@@ -194,6 +198,15 @@ Clock::time_point Core::next_wakeup(Clock::time_point) const {
 void Core::accept_all(int listen_fd) {
     for (;;) {
         int fd = accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE) && spare_fd_ >= 0) {
+            // Out of descriptors: turn the caller away rather than let the
+            // pending connection wake the loop forever.
+            close(spare_fd_);
+            int turned = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (turned >= 0) close(turned);
+            spare_fd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            continue;
+        }
         if (fd < 0) return;
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

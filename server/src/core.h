@@ -167,6 +167,7 @@ private:
     std::vector<uint16_t> ports_;
     int epoll_fd_ = -1;
     int wake_fd_ = -1;
+    int spare_fd_ = -1;  // given up to refuse a caller when descriptors run out
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
