@@ -107,6 +107,7 @@ void paint(HWND h, Box* b) {
     drawIcon(dc, kind, 8, b->captionHeight + 8, s);
     left = 8 + s + 8;
   }
+  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));  // the icon's mark left its own colour
   RECT tr{left, b->captionHeight + 8, rc.right - 8, rc.bottom - 4};
   DrawText(dc, b->text.c_str(), int(b->text.size()), &tr, DT_WORDBREAK | DT_NOPREFIX);
   SelectObject(dc, of);

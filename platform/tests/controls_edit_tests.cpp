@@ -109,7 +109,7 @@ TEST_F(ControlsEdit, LimitCutsTypedAndPastedTextAndTellsTheParent) {
 
 TEST_F(ControlsEdit, PasswordIsMaskedOnScreenAndNeverCopied) {
   HWND pw = make(WC_EDIT, "", WS_BORDER | ES_PASSWORD, RECT{10, 10, 110, 34}, 101);
-  HWND plain = make(WC_EDIT, "***", WS_BORDER, RECT{10, 50, 110, 74}, 102);
+  make(WC_EDIT, "***", WS_BORDER, RECT{10, 50, 110, 74}, 102);
   SetFocus(pw);
   testkit::type("WiW");
   EXPECT_EQ(text(pw), "WiW");

@@ -273,19 +273,24 @@ TEST_F(MessageBoxes, IconsAreDrawnInTheirColours) {
                {MB_ICONINFORMATION, RGB(30, 90, 200)},
                {MB_ICONQUESTION, RGB(30, 90, 200)}};
   for (const Case& c : cases) {
-    int coloured = -1;
+    int coloured = -1, black = -1;
     UINT kind = 0;
     std::string caption;
     Script s({[&](HWND box) {
       kind = platform::messageBoxIcon(box);
       caption = testkit::windowText(box);
       coloured = testkit::countPixels(testkit::screenRect(box), c.colour);
+      RECT body = testkit::screenRect(box);
+      body.top += 30;  // below the caption band
+      body.left += 44;  // right of the icon
+      black = testkit::countPixels(body, RGB(0, 0, 0));
       press(VK_TSOFT1)(box);
     }});
     EXPECT_EQ(MessageBox(host, u"You are not signed in.", u"Can't add service", MB_OK | c.type), IDOK);
     EXPECT_EQ(kind, c.type);
     EXPECT_EQ(caption, "Can't add service");
     EXPECT_GT(coloured, 20) << std::hex << c.type;
+    EXPECT_GT(black, 40) << "the text is written in black beside the icon";
   }
 }
 
