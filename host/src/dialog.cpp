@@ -17,13 +17,13 @@ constexpr COLORREF kHeaderLine = RGB(150, 165, 190);
 }  // namespace
 
 Dialog::Dialog(HWND owner, LPCWSTR title, std::function<void()> onClosed)
-    : fwk::Control(nullptr, title, WS_CAPTION | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+    : fwk::Control(nullptr, title, WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                    CW_USEDEFAULT, owner, nullptr),
       onClosed_(std::move(onClosed)) {
   SHINITDLGINFO init{};
   init.dwMask = SHIDIM_FLAGS;
   init.hDlg = hwnd();
-  init.dwFlags = SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_FULLSCREENNOMENUBAR | SHIDIF_SIPDOWN;
+  init.dwFlags = SHIDIF_DONEBUTTON | SHIDIF_SIZEDLG | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN;
   SHInitDialog(&init);
 
   SHMENUBARINFO mb{};

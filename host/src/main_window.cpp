@@ -46,7 +46,7 @@ MainWindow::MainWindow()
   SHINITDLGINFO init{};
   init.dwMask = SHIDIM_FLAGS;
   init.hDlg = hwnd();
-  init.dwFlags = SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_FULLSCREENNOMENUBAR | SHIDIF_SIPDOWN;
+  init.dwFlags = SHIDIF_SIZEDLG | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN;
   SHInitDialog(&init);
 
   SHMENUBARINFO mb{};

@@ -1,5 +1,6 @@
 // The run from start to stop, the main window and its commands.
 #include "host_window_fixture.h"
+#include "platform/phoneshell.h"
 #include "platform/thread.h"
 
 namespace {
@@ -145,4 +146,33 @@ TEST_F(HostWindowTest, HostStringTableIsCompiledIn) {
   EXPECT_EQ(testkit::narrow(host::loadText(107)), "Cancel");
   EXPECT_EQ(testkit::narrow(host::loadText(109)), "Select a service type");
   EXPECT_EQ(testkit::narrow(host::loadText(110)), "Enter your account details");
+}
+
+TEST_F(HostWindowTest, HideLeavesTheScreenAndActivationBringsTheWindowBack) {
+  start();
+  HWND hwnd = main().hwnd();
+  testkit::key(VK_TSOFT1);  // the left soft key is "Hide"
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  PostMessage(HWND_BROADCAST, host::activateMessage(), 0, 0);
+  testkit::pump();
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+}
+
+TEST_F(HostWindowTest, PlugInsPlaceTheirScreensInThePublishedLayout) {
+  start();
+  auto* layout = static_cast<fwk::BoxLayout*>(KS_GetVariantPtr("core.window.layout"));
+  ASSERT_EQ(layout, main().layout());
+  HWND screen = CreateWindowEx(0, u"STATIC", u"", WS_CHILD | WS_VISIBLE, 0, 0, 1, 1, layout->hwnd(), nullptr,
+                               nullptr, nullptr);
+  layout->addStretching(screen);
+  testkit::pump();
+  RECT client, placed;
+  GetClientRect(main().hwnd(), &client);
+  GetClientRect(screen, &placed);
+  EXPECT_EQ(placed.right, client.right);
+  EXPECT_EQ(placed.bottom, client.bottom);
+  // The work area stays clear of the soft keys.
+  RECT keys;
+  ASSERT_TRUE(platform::shellSoftKeyRect(0, &keys));
+  EXPECT_LE(testkit::screenRect(screen).bottom, keys.top);
 }

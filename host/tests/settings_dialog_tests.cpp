@@ -41,8 +41,7 @@ TEST_F(HostWindowTest, SettingsShowsTheStoredStatesAndOkWritesThemAndTheShortcut
   // A second Settings command brings up the same dialog.
   command(host::kCommandSettings);
   EXPECT_EQ(main().settingsDialog(), dialog);
-  SendMessage(dialog->hwnd(), WM_COMMAND, IDOK, 0);
-  testkit::pump();
+  testkit::key(VK_TSOFT1);  // "OK"
   EXPECT_EQ(main().settingsDialog(), nullptr);
   EXPECT_TRUE(host::shortcutExists(host::kShortcutName));
   EXPECT_EQ(KS_GetSettingLong("messaging.notifications.sound", 1), 0);
@@ -76,8 +75,7 @@ TEST_F(HostWindowTest, SettingsCancelChangesNothing) {
   ASSERT_NE(dialog, nullptr);
   testkit::tap(dialog->checkBox(SettingsDialog::kRunAtStartup));
   testkit::tap(dialog->checkBox(SettingsDialog::kTabPerGroup));
-  SendMessage(dialog->hwnd(), WM_COMMAND, IDCANCEL, 0);
-  testkit::pump();
+  testkit::key(VK_TSOFT2);  // "Cancel"
   EXPECT_EQ(main().settingsDialog(), nullptr);
   EXPECT_FALSE(host::shortcutExists(host::kShortcutName));
   EXPECT_EQ(KS_GetSettingLong("Panorel/TabPerGroup", 0), 1);
