@@ -96,7 +96,7 @@ public:
     void call(const std::function<void()>& fn);
 
     // Control operations, loop thread only.
-    int64_t create_account(const AccountSpec& spec);
+    int64_t create_account(const NewAccount& account);
     bool push_setting(int64_t account, const std::string& name, const std::string& value);
     bool load_seed(const std::string& text, std::string* error);
     bool seed_demo();

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     Config config;
     config.ports.clear();
     config.bind_address = "0.0.0.0";
-    std::vector<AccountSpec> accounts;
+    std::vector<NewAccount> accounts;
     std::vector<std::string> seeds;
     bool demo = false;
     auto bad = [&](const std::string& what) {
@@ -92,11 +92,11 @@ int main(int argc, char** argv) {
             size_t c1 = s.find(':');
             if (c1 == std::string::npos) return bad("account must be EMAIL:PASSWORD[:NICKNAME]");
             size_t c2 = s.find(':', c1 + 1);
-            AccountSpec spec;
-            spec.email = s.substr(0, c1);
-            spec.password = s.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
-            if (c2 != std::string::npos) spec.nickname = s.substr(c2 + 1);
-            accounts.push_back(spec);
+            NewAccount account;
+            account.email = s.substr(0, c1);
+            account.password = s.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
+            if (c2 != std::string::npos) account.nickname = s.substr(c2 + 1);
+            accounts.push_back(account);
         } else if (a == "-s" || a == "--seed") {
             const char* v = value();
             if (!v) return bad("missing seed file");
@@ -170,10 +170,10 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    for (const AccountSpec& spec : accounts) {
-        if (server.account_id(spec.email)) continue;
-        if (!server.create_account(spec)) {
-            std::cerr << "olvaro-server: cannot create the account " << spec.email << "\n";
+    for (const NewAccount& account : accounts) {
+        if (server.account_id(account.email)) continue;
+        if (!server.create_account(account)) {
+            std::cerr << "olvaro-server: cannot create the account " << account.email << "\n";
             return 1;
         }
     }

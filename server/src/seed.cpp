@@ -29,15 +29,16 @@ std::vector<std::string> split(const std::string& line, char sep) {
 }
 }  // namespace
 
-int64_t Core::create_account(const AccountSpec& spec) {
-    if (spec.email.empty() || spec.password.empty() || spec.email.find_first_of(" \t") != std::string::npos ||
-        !clean(spec.email) || !clean(spec.nickname) || !clean(spec.status))
+int64_t Core::create_account(const NewAccount& account) {
+    const std::string& email = account.email;
+    if (email.empty() || account.password.empty() || email.find_first_of(" \t") != std::string::npos ||
+        !clean(email) || !clean(account.nickname) || !clean(account.status))
         return 0;
     int64_t now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-    std::string nickname = spec.nickname.empty() ? spec.email.substr(0, spec.email.find('@')) : spec.nickname;
-    int64_t id = store_.add_account(spec.email, spec.password, nickname, spec.status, spec.device_type, now);
-    if (id && spec.device_type == 1) bots_.push_back(id);
+    std::string nickname = account.nickname.empty() ? email.substr(0, email.find('@')) : account.nickname;
+    int64_t id = store_.add_account(email, account.password, nickname, account.status, account.device_type, now);
+    if (id && account.device_type == 1) bots_.push_back(id);
     return id;
 }
 

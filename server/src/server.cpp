@@ -12,9 +12,9 @@ void Server::stop() { core_->stop(); }
 bool Server::running() const { return core_->running(); }
 std::vector<uint16_t> Server::ports() const { return core_->ports(); }
 
-int64_t Server::create_account(const AccountSpec& spec) {
+int64_t Server::create_account(const NewAccount& account) {
     int64_t id = 0;
-    core_->call([&] { id = core_->create_account(spec); });
+    core_->call([&] { id = core_->create_account(account); });
     return id;
 }
 

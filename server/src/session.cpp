@@ -74,8 +74,8 @@ void Core::on_auth(Conn& c, const Packet& p) {
     auto account = store_.account_by_email(name);
     if (!account && config_.demo && name.find('@') != std::string::npos && !p.body.empty()) {
         // Demo: a newcomer gets an account, and the demo people as contacts.
-        AccountSpec spec{name, p.body, name.substr(0, name.find('@')), "", 0};
-        if (int64_t id = create_account(spec)) {
+        NewAccount fresh{name, p.body, name.substr(0, name.find('@')), "", 0};
+        if (int64_t id = create_account(fresh)) {
             for (int64_t bot : bots_) {
                 store_.list(id, bot);
                 store_.list(bot, id);

@@ -45,7 +45,7 @@ struct Config {
     Faults faults;
 };
 
-struct AccountSpec {
+struct NewAccount {
     std::string email;
     std::string password;
     std::string nickname;
@@ -70,7 +70,7 @@ public:
 
     // Each call runs on the loop thread and waits for it. Ids are account ids;
     // 0 means refused (address taken, malformed, not found).
-    int64_t create_account(const AccountSpec& spec);
+    int64_t create_account(const NewAccount& account);
     int64_t account_id(const std::string& email);
     // Lists `contact` in the owner's contact list, as if accepted.
     bool list_contact(int64_t owner, int64_t contact);
