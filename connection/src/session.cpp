@@ -71,7 +71,7 @@ Connection::~Connection() {
   stopTimer();
   closeSocket();
   onClosed();
-  // Contacts of this service are pruned here once the contact list is built.
+  KS_PruneContacts(1, service_, 0, 0);
   if (isPocketPC_) {
     scheduleWakeUp(Timestamp{});
     if (unattended_) powerPolicyNotifyUnattended(false);
