@@ -240,3 +240,9 @@ bool saveScreenshot(const std::string& name) {
 }
 
 }  // namespace testkit
+
+// fontconfig keeps its configuration and font cache for the life of the
+// process; under the leak checker that is not a leak of ours.
+extern "C" __attribute__((used, visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
