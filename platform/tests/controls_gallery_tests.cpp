@@ -44,8 +44,15 @@ pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // Ours replace what the test process has (earlier tests set some).
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) envStrings.push_back(*e);
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    bool replaced = false;
+    for (auto& mine : env)
+      if (kv.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0) replaced = true;
+    if (!replaced) envStrings.push_back(kv);
+  }
   for (auto& e : env) envStrings.push_back(e);
   std::vector<char*> envp;
   for (auto& e : envStrings) envp.push_back(const_cast<char*>(e.c_str()));
