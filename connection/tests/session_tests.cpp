@@ -402,3 +402,32 @@ TEST_F(Session, ProxyRefusalShowsTheStatusLineAndDoesNotReconnect) {
   runClock(30000);
   EXPECT_FALSE(peer.hasPendingConnection());
 }
+
+TEST_F(Session, AnOverlongProxyStatusLineIsShownWhole) {
+  credentials("ann@example.org", "secret12");
+  KS_SetSettingLong("Connection/Proxy/Type", 1);
+  KS_SetSettingString("Connection/Proxy/Host", "127.0.0.1");
+  KS_SetSettingLong("Connection/Proxy/Port", peer.port());
+  start();
+  ASSERT_TRUE(peer.accept());
+  peer.takePacket();
+  std::string status = "HTTP/1.1" + std::string(3000, 'v') + " 502 " + std::string(5000, 'r');
+  peer.send(status + "\r\n\r\n");
+  ASSERT_TRUE(waitFor([&] { return !alerts.empty(); }));
+  EXPECT_EQ(alerts[0].text, "The proxy rejected the connection:\n\n" + status);
+  EXPECT_EQ(connection->disconnectReason(), 4);
+}
+
+TEST_F(Session, NonProxyLinesWhileWaitingForTheProxyAreOrdinaryPackets) {
+  credentials("ann@example.org", "secret12");
+  KS_SetSettingLong("Connection/Proxy/Type", 1);
+  KS_SetSettingString("Connection/Proxy/Host", "127.0.0.1");
+  KS_SetSettingLong("Connection/Proxy/Port", peer.port());
+  start();
+  ASSERT_TRUE(peer.accept());
+  peer.takePacket();
+  peer.send("SETTING\nName: early\nValue: 3\n\nHTTP/1.0 200 OK\n\n");
+  ASSERT_TRUE(waitState(40));
+  EXPECT_EQ(KS_GetSettingLong("early", 0), 3);
+  EXPECT_EQ(peer.takePacket(), expectedLogon());
+}
