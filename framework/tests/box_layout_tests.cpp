@@ -1,5 +1,8 @@
 #include "framework/box_layout.h"
 
+#include "framework/list_control.h"
+#include "framework/tab_strip.h"
+
 #include <memory>
 
 #include "framework_fixture.h"
@@ -138,6 +141,31 @@ TEST_F(BoxLayoutTest, AFocusedGrandchildCountsAsItsChild) {
   SetFocus(inner.hwnd());
   SendMessage(layout->hwnd(), WM_NEXTDLGCTL, 0, 0);
   EXPECT_EQ(GetFocus(), bottom.hwnd());
+}
+
+TEST_F(BoxLayoutTest, AScreenOfTabsOverAListMovesTheFocusBetweenThem) {
+  fwk::TabStrip tabs(layout->hwnd(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 1, 1);
+  fwk::ListControl list(layout->hwnd(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 1, 1);
+  tabs.addTab(std::make_unique<fwk::TabItem>(u"Contacts"));
+  tabs.addTab(std::make_unique<fwk::TabItem>(u"Groups"));
+  for (const char16_t* name : {u"Alice", u"Bob", u"Carol"})
+    list.addRow(fwk::Ref<fwk::Row>(new fwk::TwoLineRow(name, u"online")));
+  layout->add(tabs.hwnd(), 26);
+  layout->addStretching(list.hwnd());
+  EXPECT_RECT(placed(list.hwnd()), 0, 26, 240, 300);
+  MoveWindow(layout->hwnd(), 0, 30, 240, 290, TRUE);  // below the shell's title bar, for the screenshot
+  EXPECT_RECT(placed(list.hwnd()), 0, 26, 240, 290);
+
+  SetFocus(list.hwnd());
+  testkit::pump();
+  testkit::key(VK_DOWN);
+  testkit::saveScreenshot("layout_tabs_over_list");
+  testkit::key(VK_UP);
+  testkit::key(VK_UP);  // past the first row: the tabs above
+  EXPECT_EQ(GetFocus(), tabs.hwnd());
+  EXPECT_EQ(list.selectedIndex(), 0);
+  testkit::key(VK_DOWN);
+  EXPECT_EQ(GetFocus(), list.hwnd());
 }
 
 }  // namespace
