@@ -61,7 +61,7 @@ Control* controlFromWindow(HWND hwnd) {
 }
 
 LRESULT CALLBACK controlWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_CREATE || msg == WM_INITDIALOG) {
+  if ((msg == WM_CREATE || msg == WM_INITDIALOG) && lParam) {
     void* param = msg == WM_CREATE ? reinterpret_cast<CREATESTRUCT*>(lParam)->lpCreateParams
                                    : reinterpret_cast<void*>(lParam);
     if (auto* c = static_cast<Control*>(param)) {
