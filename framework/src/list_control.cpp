@@ -14,7 +14,15 @@ ListControl::ListControl(HWND parent, DWORD style, int x, int y, int width, int 
   refresh();
 }
 
-ListControl::~ListControl() = default;
+ListControl::~ListControl() {
+  // Rows go while the list is still whole: a row's destructor may send
+  // messages that reach the list.
+  std::deque<Ref<Row>> gone;
+  gone.swap(m_rows);
+  m_rects.clear();
+  m_selected = -1;
+  gone.clear();
+}
 
 int ListControl::clientWidth() const {
   RECT r{};
