@@ -206,7 +206,8 @@ BOOL DeleteDC(HDC hdc) {
 }
 
 HBITMAP CreateCompatibleBitmap(HDC, int width, int height) {
-  if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
+  // Bounded so a wild size fails instead of exhausting memory.
+  if (width <= 0 || height <= 0 || width > 16384 || height > 16384 || int64_t(width) * height > (1 << 26)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }

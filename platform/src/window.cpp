@@ -181,7 +181,7 @@ using namespace platform::win;
 // ---- Classes -------------------------------------------------------------
 
 ATOM RegisterClass(const WNDCLASS* wc) {
-  if (!wc || !wc->lpszClassName || !wc->lpfnWndProc) {
+  if (!wc || !wc->lpszClassName || !wc->lpfnWndProc || wc->cbWndExtra < 0 || wc->cbWndExtra > 4096) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }

@@ -27,6 +27,9 @@ RECT barRect(Window* w, int bar) {
   return RECT{c.left, c.bottom, c.right, c.bottom + s};
 }
 
+// Positions min..max inclusive; wider than an int can hold at the extremes.
+int64_t rangeOf(const ScrollBar& sb) { return int64_t(sb.max) - sb.min + 1; }
+
 struct Layout {
   int start, end;        // the track between the arrow buttons, along the bar
   int thumbAt, thumbLen; // thumb position along the bar
@@ -41,20 +44,20 @@ Layout layoutOf(Window* w, int bar) {
   Layout l{a + s, b - s, 0, 0, false};
   if (l.end < l.start) l.start = l.end = (a + b) / 2;
   const ScrollBar& sb = w->bars[bar];
-  int range = sb.max - sb.min + 1;
+  int64_t range = rangeOf(sb);
   int track = l.end - l.start;
-  if (range > 0 && sb.page > 0 && int(sb.page) < range && track > 8) {
+  if (range > 0 && sb.page > 0 && int64_t(sb.page) < range && track > 8) {
     l.thumbLen = std::max(std::min(8, track), int(int64_t(track) * sb.page / range));
-    int room = range - int(sb.page);
-    l.thumbAt = l.start + int(int64_t(track - l.thumbLen) * (sb.pos - sb.min) / std::max(1, room));
+    int64_t room = range - int64_t(sb.page);
+    l.thumbAt = l.start + int(int64_t(track - l.thumbLen) * (int64_t(sb.pos) - sb.min) / std::max<int64_t>(1, room));
     l.hasThumb = true;
   }
   return l;
 }
 
 void clampPos(ScrollBar& sb) {
-  int maxPos = sb.max - std::max(0, int(sb.page) - 1);
-  sb.pos = std::clamp(sb.pos, sb.min, std::max(sb.min, maxPos));
+  int64_t maxPos = int64_t(sb.max) - std::max<int64_t>(0, int64_t(sb.page) - 1);
+  sb.pos = int(std::clamp<int64_t>(sb.pos, sb.min, std::max<int64_t>(sb.min, maxPos)));
 }
 
 void postScroll(HWND h, int bar, int code, int pos) {
@@ -113,10 +116,10 @@ void scrollDrag(POINT screenPt) {
   Layout l = layoutOf(w, bar);
   if (!l.hasThumb) return;
   ScrollBar& sb = w->bars[bar];
-  int room = sb.max - sb.min + 1 - int(sb.page);
+  int64_t room = rangeOf(sb) - int64_t(sb.page);
   int travel = std::max(1, l.end - l.start - l.thumbLen);
-  int pos = sb.min + int(int64_t(along - g_drag.grab - l.start) * room / travel);
-  pos = std::clamp(pos, sb.min, sb.min + std::max(0, room));
+  int64_t want = int64_t(sb.min) + int64_t(along - g_drag.grab - l.start) * room / travel;
+  int pos = int(std::clamp<int64_t>(want, sb.min, int64_t(sb.min) + std::max<int64_t>(0, room)));
   if (pos == sb.trackPos) return;
   sb.trackPos = pos;
   postScroll(g_drag.hwnd, bar, SB_THUMBTRACK, pos);
@@ -198,15 +201,15 @@ int SetScrollInfo(HWND hwnd, int bar, LPCSCROLLINFO info, BOOL redraw) {
       sb.max = std::max(info->nMin, info->nMax);
     }
     if (info->fMask & SIF_PAGE) sb.page = info->nPage;
-    int range = sb.max - sb.min + 1;
-    if (int64_t(sb.page) > range) sb.page = UINT(range);
+    int64_t range = rangeOf(sb);
+    if (int64_t(sb.page) > range) sb.page = UINT(std::min<int64_t>(range, 0xFFFFFFFF));
     if (info->fMask & SIF_POS) sb.pos = info->nPos;
     clampPos(sb);
     pos = sb.pos;
     if (info->fMask & (SIF_RANGE | SIF_PAGE)) {
       // A bar with nothing to scroll goes away, and comes back when needed.
       bool needed = (info->fMask & SIF_DISABLENOSCROLL) ||
-                    (sb.page == 0 ? sb.max > sb.min : int(sb.page) < range);
+                    (sb.page == 0 ? sb.max > sb.min : int64_t(sb.page) < range);
       DWORD bit = styleBit(bar);
       if (needed != bool(w->style & bit)) {
         w->style ^= bit;

@@ -43,6 +43,14 @@ TEST_F(WindowScroll, TheBarComesAndGoesWithTheRange) {
   EXPECT_EQ(si.nPage, 300u);
   EXPECT_EQ(SetScrollPos(list, SB_VERT, -4, TRUE), 700);
   EXPECT_EQ(GetScrollPos(list, SB_VERT), 0);
+  // The extremes of the range do not overflow.
+  SCROLLINFO wide{sizeof wide, SIF_RANGE | SIF_PAGE | SIF_POS, INT32_MIN, INT32_MAX, 0xFFFFFFFFu, INT32_MAX, 0};
+  SetScrollInfo(list, SB_VERT, &wide, TRUE);
+  wide.nPage = 10;
+  SetScrollInfo(list, SB_VERT, &wide, TRUE);
+  EXPECT_EQ(GetScrollPos(list, SB_VERT), INT32_MAX - 9);
+  testkit::pump();
+  setRange(list, 999, 300, 0);
   testkit::pump();
   // The bar is drawn in its place beside the client area.
   EXPECT_NE(testkit::countPixels(RECT{240 - bar, 0, 240, 300}, GetSysColor(COLOR_BTNFACE)), 0);
