@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -149,16 +150,20 @@ Clipboard& clipboard() {
   return *c;
 }
 
-struct LocalHeader {
-  size_t size;
-  size_t magic;
-};
-constexpr size_t kLocalMagic = 0x4c4f43414c4d454dull;
+// Live LocalAlloc blocks and their sizes: a pointer that is not one of them
+// is refused without being read.
+std::mutex g_localLock;
+std::map<const void*, size_t>& localBlocks() {
+  static auto* m = new std::map<const void*, size_t>;
+  return *m;
+}
 
-LocalHeader* headerOf(HLOCAL mem) {
-  if (!mem) return nullptr;
-  auto* h = reinterpret_cast<LocalHeader*>(static_cast<char*>(mem) - sizeof(LocalHeader));
-  return h->magic == kLocalMagic ? h : nullptr;
+bool localSize(HLOCAL mem, size_t* size) {
+  std::lock_guard<std::mutex> g(g_localLock);
+  auto it = localBlocks().find(mem);
+  if (it == localBlocks().end()) return false;
+  *size = it->second;
+  return true;
 }
 
 void registerExports() {
@@ -358,37 +363,32 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
 }
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
-  if (bytes > (SIZE_MAX >> 1)) {
+  void* p = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
+  if (!p) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  void* raw = (flags & LMEM_ZEROINIT) ? std::calloc(1, sizeof(LocalHeader) + bytes)
-                                      : std::malloc(sizeof(LocalHeader) + bytes);
-  if (!raw) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  auto* h = static_cast<LocalHeader*>(raw);
-  h->size = bytes;
-  h->magic = kLocalMagic;
-  return reinterpret_cast<char*>(raw) + sizeof(LocalHeader);
+  std::lock_guard<std::mutex> g(g_localLock);
+  localBlocks()[p] = bytes;
+  return p;
 }
 
 HLOCAL LocalFree(HLOCAL mem) {
   if (!mem) return nullptr;
-  LocalHeader* h = headerOf(mem);
-  if (!h) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return mem;
+  {
+    std::lock_guard<std::mutex> g(g_localLock);
+    if (!localBlocks().erase(mem)) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return mem;
+    }
   }
-  h->magic = 0;
-  std::free(h);
+  std::free(mem);
   return nullptr;
 }
 
 SIZE_T LocalSize(HLOCAL mem) {
-  LocalHeader* h = headerOf(mem);
-  return h ? h->size : 0;
+  size_t size = 0;
+  return localSize(mem, &size) ? size : 0;
 }
 
 BOOL OpenClipboard(HWND) {
@@ -426,14 +426,14 @@ BOOL EmptyClipboard() {
 HANDLE SetClipboardData(UINT format, HANDLE mem) {
   auto& c = clipboard();
   std::lock_guard<std::mutex> g(c.lock);
-  LocalHeader* h = headerOf(mem);
-  if (!c.open || format != CF_UNICODETEXT || !h) {
+  size_t bytes = 0;
+  if (!c.open || format != CF_UNICODETEXT || !localSize(mem, &bytes)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   // Read no further than the block, whether or not the text ends in it.
   const auto* p = static_cast<const char16_t*>(mem);
-  size_t max = h->size / sizeof(char16_t), n = 0;
+  size_t max = bytes / sizeof(char16_t), n = 0;
   while (n < max && p[n]) ++n;
   c.text.assign(p, n);
   c.hasText = true;

@@ -126,8 +126,8 @@ std::string lockFileName(const std::u16string& name) {
 // holder (in any process) had it open.
 std::unique_ptr<NamedPresence> claimName(const std::u16string& name, bool* existed) {
   std::string folder = configFolder() + "/run";
-  mkdir(configFolder().c_str(), 0700);
-  mkdir(folder.c_str(), 0700);
+  for (size_t pos = 1; pos <= folder.size(); ++pos)
+    if (pos == folder.size() || folder[pos] == '/') mkdir(folder.substr(0, pos).c_str(), 0700);
   int guard = open((folder + "/guard.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (guard < 0) return nullptr;
   auto p = std::make_unique<NamedPresence>();
@@ -330,6 +330,11 @@ HANDLE CreateMutex(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
       } else {
         m = std::make_shared<MutexObject>();
         m->name = name;
+        // The name becomes a file name; one too long for that is refused.
+        if (lockFileName(m->name).size() > 240) {
+          SetLastError(ERROR_FILENAME_EXCED_RANGE);
+          return nullptr;
+        }
         m->presence = claimName(m->name, &existed);
         if (!m->presence) {
           SetLastError(ERROR_ACCESS_DENIED);

@@ -98,7 +98,8 @@ TEST(ServicesResources, IconGroupsOfferEverySizeAndDepth) {
       seen |= (e.bWidth == 16 ? 1 : e.bWidth == 22 ? 2 : e.bWidth == 32 ? 4 : 0) << (e.wBitCount == 8 ? 3 : 0);
       HRSRC image = FindResource(self, MAKEINTRESOURCE(e.nID), RT_ICON);
       ASSERT_NE(image, nullptr);
-      EXPECT_EQ(SizeofResource(self, image), e.dwBytesInRes);
+      DWORD bytesInRes = e.dwBytesInRes;  // a packed field: copy before comparing
+      EXPECT_EQ(SizeofResource(self, image), bytesInRes);
       platform::DecodedIcon decoded;
       ASSERT_TRUE(platform::decodeIconImage(static_cast<const uint8_t*>(LockResource(LoadResource(self, image))),
                                             SizeofResource(self, image), &decoded));

@@ -157,3 +157,15 @@ TEST(ServicesThread, CommandLineCanBeSetAndRead) {
   EXPECT_EQ(std::u16string(GetCommandLine()), u"\"/opt/o l/olvaro\" /hidden");
   platform::setCommandLine(before);
 }
+
+TEST_F(ServicesMutex, FreshFoldersAndOverlongNames) {
+  // A first start: the configuration folder does not exist yet.
+  setenv("OLVARO_HOME", (home_ + "/not/yet/there").c_str(), 1);
+  HANDLE m = CreateMutex(nullptr, FALSE, u"Orvalo");
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  CloseHandle(m);
+  std::u16string longName(300, u'x');
+  EXPECT_EQ(CreateMutex(nullptr, FALSE, longName.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
