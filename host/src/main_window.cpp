@@ -100,8 +100,8 @@ LRESULT MainWindow::onCommand(UINT id, UINT, HWND) {
 }
 
 LRESULT MainWindow::onClose() {
-  // KS_Exit closes the window: the same as choosing Exit.
-  command(kCommandExit);
+  // KS_Exit closes the window: the same question as choosing Exit.
+  exit();
   return 0;
 }
 

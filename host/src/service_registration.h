@@ -22,6 +22,12 @@ struct ServiceRegistration {
   ServiceRegistrationField fields[8];
 };
 
+// The protocol plug-in reads the record by this layout.
+static_assert(offsetof(ServiceRegistration, mesgId) == 8);
+static_assert(offsetof(ServiceRegistration, fieldCount) == 16);
+static_assert(offsetof(ServiceRegistration, fields) == 20);
+static_assert(sizeof(ServiceRegistrationField) == 81);
+
 // Copies UTF-8 text into a fixed slot, cut at a character boundary so the
 // slot always ends in a NUL and never holds half a character.
 void copyToSlot(char* slot, size_t size, std::string_view utf8);

@@ -52,7 +52,7 @@ void Host::start(const CommandLine& command, const std::u16string& folder) {
 
 int Host::loop() {
   MSG msg;
-  while (GetMessage(&msg, nullptr, 0, 0)) {
+  while (GetMessage(&msg, nullptr, 0, 0) > 0) {
     HWND active = GetActiveWindow();
     if (active && IsDialogMessage(active, &msg)) continue;
     TranslateMessage(&msg);

@@ -50,6 +50,14 @@ class AddServiceTest : public HostWindowTest {
     for (HServiceType* t : {xmpp_, icq_}) KS_RegisterFunction(registerName(t).c_str(), &Registrations::onRegister, &registered_);
   }
 
+  void TearDown() override {
+    // The dialog refers to the types: it goes first.
+    if (host_) host_->stop();
+    KS_ReleaseServiceType(xmpp_);
+    KS_ReleaseServiceType(icq_);
+    HostWindowTest::TearDown();
+  }
+
   // Opens the wizard and goes to the form of the type in row `row`.
   AddServiceDialog* openForm(int row) {
     command(host::kCommandAddService);

@@ -66,7 +66,9 @@ struct OfferedMenus {
   }
 };
 
-HService* makeService(const char* typeName, const char* userName, OfferedMenus* menus) {
+// The caller releases the service and then its type (services keep their
+// type without a reference).
+HService* makeService(const char* typeName, const char* userName, OfferedMenus* menus, HServiceType** type) {
   ServiceTypeData t{};
   t.size = sizeof t;
   t.mask = SERVICETYPE_LONGNAME | SERVICETYPE_SHORTNAME;
@@ -75,7 +77,7 @@ HService* makeService(const char* typeName, const char* userName, OfferedMenus* 
   ServiceData d{};
   d.size = sizeof d;
   d.mask = SERVICE_TYPE | SERVICE_USERNAME;
-  d.type = KS_CreateServiceType(&t);
+  d.type = *type = KS_CreateServiceType(&t);
   d.userName = userName;
   HService* s = KS_CreateService(&d);
   char name[64];
@@ -125,7 +127,8 @@ TEST_F(ServiceMenuTest, WithoutOfferingServicesOnlyTheHostItemsShow) {
   start();
   OfferedMenus none;
   none.offer = false;
-  HService* s = makeService("ICQ", "123456", &none);
+  HServiceType* t = nullptr;
+  HService* s = makeService("ICQ", "123456", &none, &t);
   MenuLook look = openMenu();
   EXPECT_GE(look.opened, 1);
   EXPECT_EQ(look.items, 4);
@@ -133,14 +136,16 @@ TEST_F(ServiceMenuTest, WithoutOfferingServicesOnlyTheHostItemsShow) {
   EXPECT_EQ(look.last, "Exit...");
   EXPECT_EQ(main().serviceSubmenus(), 0);
   KS_ReleaseService(s);
+  KS_ReleaseServiceType(t);
 }
 
 TEST_F(ServiceMenuTest, OfferingServicesGetSubmenusRebuiltAndFreedEachTime) {
   start();
   OfferedMenus offered, silent;
   silent.offer = false;
-  HService* a = makeService("ICQ", "abcdefghijklmnopq@example.com", &offered);
-  HService* b = makeService("AIM", "buddy", &silent);
+  HServiceType *ta = nullptr, *tb = nullptr;
+  HService* a = makeService("ICQ", "abcdefghijklmnopq@example.com", &offered, &ta);
+  HService* b = makeService("AIM", "buddy", &silent, &tb);
   int32_t countA = KS_GetHandleReferenceCount(a), countB = KS_GetHandleReferenceCount(b);
   MenuLook look = openMenu("host_menu");
   EXPECT_EQ(look.items, 5);
@@ -157,4 +162,6 @@ TEST_F(ServiceMenuTest, OfferingServicesGetSubmenusRebuiltAndFreedEachTime) {
   EXPECT_EQ(KS_GetHandleReferenceCount(b), countB);
   KS_ReleaseService(a);
   KS_ReleaseService(b);
+  KS_ReleaseServiceType(ta);
+  KS_ReleaseServiceType(tb);
 }
