@@ -3,6 +3,8 @@
 // are given on a 32-unit grid and sampled at each pixel's centre, so one
 // description serves every size.
 //
+// Also writes the shared new-message beep, BEEP.wav.
+//
 //   olvaro-icongen <output folder>
 #include <algorithm>
 #include <cmath>
@@ -56,6 +58,15 @@ struct Canvas {
               in = !in;
           }
           return in;
+        },
+        c);
+  }
+  // Pixels between two radii whose centre-relative angle passes `keep`.
+  void ring(double cx, double cy, double r0, double r1, uint32_t c, const std::function<bool(double, double)>& keep) {
+    fill(
+        [=](double x, double y) {
+          double d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+          return d2 >= r0 * r0 && d2 <= r1 * r1 && keep(x - cx, y - cy);
         },
         c);
   }
@@ -199,7 +210,120 @@ std::vector<Icon> icons() {
          c.rect(3, 25, 29, 30, kInk);
          c.rect(4.5, 26.5, 27.5, 28.5, kGrey);
        }},
+      // Plug-ins' own: message kinds, the overview tab, the bridged networks.
+      {"PHOTO",
+       [](Canvas& c) {
+         c.rect(8, 5, 14, 9, kInk);
+         c.roundRect(2, 8, 30, 28, 3, kInk);
+         c.roundRect(3.5, 9.5, 28.5, 26.5, 2, 0x707880);
+         c.circle(16, 18, 7, kInk);
+         c.circle(16, 18, 5, 0x4090E0);
+         c.circle(14, 16, 1.5, kWhite);
+       }},
+      {"TEXT_NOTE",
+       [](Canvas& c) {
+         c.rect(6, 2, 26, 30, kInk);
+         c.rect(7.5, 3.5, 24.5, 28.5, kWhite);
+         for (int i = 0; i < 5; ++i) c.rect(10, 8 + i * 4, i == 4 ? 17 : 22, 9.5 + i * 4, 0x606060);
+       }},
+      {"VOICE",
+       [](Canvas& c) {
+         c.polygon({{3, 11}, {9, 11}, {16, 4}, {16, 28}, {9, 21}, {3, 21}}, kInk);
+         c.polygon({{4.5, 12.5}, {9.5, 12.5}, {14.5, 7.5}, {14.5, 24.5}, {9.5, 19.5}, {4.5, 19.5}}, 0x808890);
+         auto right = [](double dx, double dy) { return dx > std::fabs(dy) * 0.8; };
+         c.ring(16, 16, 5, 7.5, 0x2060C0, right);
+         c.ring(16, 16, 10, 12.5, 0x2060C0, right);
+       }},
+      {"OVERVIEW",
+       [](Canvas& c) {
+         for (int i = 0; i < 3; ++i) {
+           c.circle(7, 7 + i * 9, 3.5, kInk);
+           c.circle(7, 7 + i * 9, 2.2, 0x20A020);
+           c.rect(13, 5.5 + i * 9, 29, 8.5 + i * 9, kDark);
+         }
+       }},
+      {"NET_MSN",
+       [](Canvas& c) {
+         c.ellipse(10, 11, 7, 8, 0x2080F0);
+         c.ellipse(22, 11, 7, 8, 0x20B040);
+         c.ellipse(11, 23, 6, 6, 0xF08020);
+         c.ellipse(21, 23, 6, 6, 0xE03030);
+         c.rect(15, 6, 17, 29, kInk);
+       }},
+      {"NET_YAHOO",
+       [](Canvas& c) {
+         c.circle(16, 16, 14.5, kInk);
+         c.circle(16, 16, 13, 0x7020A0);
+         c.line(10, 8, 16, 16, 3, kWhite);
+         c.line(22, 8, 16, 16, 3, kWhite);
+         c.line(16, 16, 16, 25, 3, kWhite);
+       }},
+      {"NET_AIM",
+       [](Canvas& c) {
+         c.circle(16, 16, 14.5, kInk);
+         c.circle(16, 16, 13, 0xFFD020);
+         c.circle(17, 8, 3, kInk);
+         c.line(16, 12, 13, 20, 2.5, kInk);
+         c.line(13, 20, 9, 26, 2.5, kInk);
+         c.line(13, 20, 19, 25, 2.5, kInk);
+         c.line(15, 14, 21, 16, 2.5, kInk);
+       }},
+      {"NET_GG",
+       [](Canvas& c) {
+         for (int i = 0; i < 8; ++i) {
+           double a = i * 3.14159265 / 4;
+           c.circle(16 + 10 * std::cos(a), 16 + 10 * std::sin(a), 4.5, 0xF0A000);
+         }
+         c.circle(16, 16, 8, kInk);
+         c.circle(16, 16, 6.5, 0xFFE060);
+       }},
+      {"NET_ICQ",
+       [](Canvas& c) {
+         for (int i = 0; i < 7; ++i) {
+           double a = i * 2 * 3.14159265 / 7 - 1.5708;
+           c.circle(16 + 9.5 * std::cos(a), 16 + 9.5 * std::sin(a), 5.5, kInk);
+           c.circle(16 + 9.5 * std::cos(a), 16 + 9.5 * std::sin(a), 4.2, i == 0 ? 0xE02020 : 0x30B030);
+         }
+         c.circle(16, 16, 4, 0xFFE040);
+       }},
+      {"NET_XMPP",
+       [](Canvas& c) {
+         c.circle(16, 12, 10.5, kInk);
+         c.circle(16, 12, 9, 0xFFE040);
+         c.rect(11, 20, 21, 29, kInk);
+         c.rect(12.5, 21, 19.5, 27.5, kGrey);
+         c.line(12.5, 24, 19.5, 24, 1, kInk);
+       }},
   };
+}
+
+// The new-message beep: 150 ms of 880 Hz at 8000 samples/s, 16-bit mono.
+bool writeBeep(const std::string& path) {
+  const int rate = 8000, samples = 1200;
+  std::vector<uint8_t> o;
+  auto put16 = [&](unsigned v) { o.push_back(v & 255), o.push_back((v >> 8) & 255); };
+  auto put32 = [&](uint32_t v) { for (int k = 0; k < 4; ++k) o.push_back((v >> (8 * k)) & 255); };
+  o.insert(o.end(), {'R', 'I', 'F', 'F'});
+  put32(36 + samples * 2);
+  o.insert(o.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  put32(16);
+  put16(1);
+  put16(1);
+  put32(rate);
+  put32(rate * 2);
+  put16(2);
+  put16(16);
+  o.insert(o.end(), {'d', 'a', 't', 'a'});
+  put32(samples * 2);
+  for (int i = 0; i < samples; ++i) {
+    double fade = std::min({1.0, i / 80.0, (samples - i) / 80.0});
+    auto v = static_cast<int16_t>(std::lround(12000 * fade * std::sin(2 * 3.14159265358979 * 880 * i / rate)));
+    put16(static_cast<uint16_t>(v));
+  }
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(o.data(), 1, o.size(), f) == o.size();
+  return std::fclose(f) == 0 && ok;
 }
 
 std::vector<uint32_t> palette(int bits) {
@@ -328,6 +452,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot write %s\n", path.c_str());
       return 1;
     }
+  }
+  if (!writeBeep(std::string(argv[1]) + "/BEEP.wav")) {
+    std::fprintf(stderr, "cannot write the beep\n");
+    return 1;
   }
   return 0;
 }

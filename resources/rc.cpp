@@ -4,8 +4,9 @@
 //
 //   olvaro-rc <output.cpp> <source>...
 //
-// Sources, by extension (the file's stem is the resource's name; a stem of
-// digits is a numeric id):
+// Sources, by extension (the file's stem is the resource's name, or the
+// name after an "@" that follows the path; a name of digits is a numeric
+// id):
 //   .ico      an icon group, its images become icon resources
 //   .wav      WAVE data
 //   .strings  a string table: lines "<id> <text>" or "<id> "<escaped text>""
@@ -93,9 +94,12 @@ std::string readFile(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The name given after "@", cut off the path; empty when none.
+std::string g_alias;
+
 void nameFromStem(const std::string& path, Entry* e) {
   std::string base = path.substr(path.find_last_of('/') + 1);
-  std::string stem = base.substr(0, base.rfind('.'));
+  std::string stem = g_alias.empty() ? base.substr(0, base.rfind('.')) : g_alias;
   bool digits = !stem.empty() && stem.size() <= 5;
   for (char c : stem) digits = digits && std::isdigit(static_cast<unsigned char>(c));
   if (digits && std::stoul(stem) > 0 && std::stoul(stem) < 65536)
@@ -289,6 +293,12 @@ int main(int argc, char** argv) {
   unsigned nextIconId = 1;
   for (int i = 2; i < argc; ++i) {
     std::string path = argv[i];
+    size_t at = path.rfind('@');
+    g_alias.clear();
+    if (at != std::string::npos && path.find('/', at) == std::string::npos) {
+      g_alias = path.substr(at + 1);
+      path.resize(at);
+    }
     std::string ext = path.substr(path.rfind('.') == std::string::npos ? path.size() : path.rfind('.'));
     if (ext == ".ico") {
       addIcon(path, &nextIconId, &entries);

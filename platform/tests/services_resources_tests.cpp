@@ -48,6 +48,13 @@ TEST(ServicesResources, EachModuleHasItsOwnTable) {
   EXPECT_EQ(loadString(GetModuleHandle(nullptr), 200), u"");
   EXPECT_NE(FindResource(mod, u"contact_pc", RT_GROUP_ICON), nullptr);
   EXPECT_EQ(FindResource(mod, u"CONTACT_BOT", RT_GROUP_ICON), nullptr);
+  // Shared icons and sounds can be compiled in under an id.
+  EXPECT_NE(FindResource(mod, MAKEINTRESOURCE(101), RT_GROUP_ICON), nullptr);
+  EXPECT_NE(FindResource(mod, u"#101", RT_GROUP_ICON), nullptr);
+  EXPECT_EQ(FindResource(mod, u"PHOTO", RT_GROUP_ICON), nullptr);
+  HRSRC beep = FindResource(mod, MAKEINTRESOURCE(105), RT_WAVE);
+  ASSERT_NE(beep, nullptr);
+  EXPECT_EQ(SizeofResource(mod, beep), 44u + 2400u);
   // A handle of one module is not a resource of another.
   HRSRC res = FindResource(mod, u"CONTACT_PC", RT_GROUP_ICON);
   EXPECT_EQ(LoadResource(GetModuleHandle(nullptr), res), nullptr);
