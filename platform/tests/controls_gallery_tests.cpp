@@ -159,26 +159,26 @@ TEST_F(ControlsGallery, RunsInAWindowAndTakesRealKeys) {
   ASSERT_GT(gallery_, 0);
   // The window shows the device screen: the title and soft-key bars'
   // blue appears.
-  ASSERT_TRUE(waitFor([&] { return x("xdotool search --onlyvisible --name Olvaro") == 0; }, 150))
+  ASSERT_TRUE(waitFor([&] { return x("xdotool search --onlyvisible --name Olvaro") == 0; }, 300))
       << "the gallery's window did not appear";
   x("xdotool search --onlyvisible --name Olvaro windowfocus");
-  ASSERT_TRUE(waitFor([&] { return countOnScreen(24, 48, 96) > 240 * 20; }, 100)) << "the bars are not drawn";
+  ASSERT_TRUE(waitFor([&] { return countOnScreen(24, 48, 96) > 240 * 20; }, 300)) << "the bars are not drawn";
   x("xdotool type --delay 30 olvaro");
   // F1 is the left soft key: the information box with its blue icon.
   x("xdotool key F1");
-  EXPECT_TRUE(waitFor([&] { return countOnScreen(30, 90, 200, "ControlsGallery-box.png") > 100; }, 100))
+  EXPECT_TRUE(waitFor([&] { return countOnScreen(30, 90, 200, "ControlsGallery-box.png") > 100; }, 300))
       << "F1 did not bring up the message box";
   // The action key answers it.
   x("xdotool key Return");
-  EXPECT_TRUE(waitFor([&] { return countOnScreen(30, 90, 200) == 0; }, 100)) << "the box did not go away";
+  EXPECT_TRUE(waitFor([&] { return countOnScreen(30, 90, 200) == 0; }, 300)) << "the box did not go away";
   // F2 opens the menu; Up from the top wraps to "Exit".
   x("xdotool key F2");
-  EXPECT_TRUE(waitFor([&] { return countOnScreen(0, 72, 160, "ControlsGallery-menu.png") > 200; }, 100))
+  EXPECT_TRUE(waitFor([&] { return countOnScreen(0, 72, 160, "ControlsGallery-menu.png") > 200; }, 300))
       << "F2 did not open the menu with its highlighted item";
   x("xdotool key Up");
   x("xdotool key Return");
   int status = -1;
-  bool ended = waitFor([&] { return waitpid(gallery_, &status, WNOHANG) == gallery_; }, 100);
+  bool ended = waitFor([&] { return waitpid(gallery_, &status, WNOHANG) == gallery_; }, 300);
   ASSERT_TRUE(ended) << "Exit did not end the gallery";
   gallery_ = -1;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);

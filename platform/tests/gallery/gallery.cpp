@@ -221,6 +221,12 @@ void press(UINT vk) {
   platform::inputKey(vk, false);
 }
 
+void tearDown() {
+  if (g_main && IsWindow(g_main)) DestroyWindow(g_main);
+  if (g_icon) DestroyIcon(g_icon);
+  g_icon = nullptr;
+}
+
 int shot(const std::string& what, const std::string& png) {
   platform::screenSelectBackend("headless");
   platform::screenInit();
@@ -248,10 +254,17 @@ int shot(const std::string& what, const std::string& png) {
     saved = platform::screenSavePng(png);
   }
   platform::setModalIdleHook(nullptr);
+  tearDown();
   return saved ? 0 : 1;
 }
 
 }  // namespace
+
+// fontconfig and the desktop bus keep caches for the life of the process;
+// they are not leaks.
+extern "C" __attribute__((used, visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\nleak:libdbus-1.so\n";
+}
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--shot") == 0) return shot(argv[2], argv[3]);
@@ -265,5 +278,6 @@ int main(int argc, char** argv) {
       DispatchMessage(&m);
     }
   }
+  tearDown();
   return int(m.wParam);
 }
