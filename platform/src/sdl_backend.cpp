@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "phoneshell_internal.h"
 #include "platform/clock.h"
 #include "platform/screen.h"
 #include "platform/shell.h"
@@ -139,7 +140,10 @@ class SdlBackend : public ScreenBackend {
         }
         // Letters and digits come as text; the keys that have no text go
         // as keys.
-        if (UINT vk = virtualKey(k)) inputKey(vk, down);
+        // The soft keys and Back go to the shell first (again in inputKey
+        // when the window system asks it too; the answer is the same).
+        if (UINT vk = virtualKey(k))
+          if (!shell::softKeyFilter(vk, down)) inputKey(vk, down);
         break;
       }
       case SDL_TEXTINPUT: {
