@@ -35,6 +35,8 @@ Connection::Connection() {
   Timestamp now = Timestamp::now();
   deadline_ = connectedAt_ = reconnectAt_ = now;
   isPocketPC_ = platformName() == "PocketPC";
+  // A start after a stop reads the list again, like a fresh process.
+  ServerList::instance().reset();
 
   commandHandlers_ = {
       {"P", &Connection::onPing},
