@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -62,24 +61,11 @@ DWORD WINAPI connectThread(LPVOID param) {
   return 0;
 }
 
-// The device counts as online when it has an IPv4 address outside the
-// loopback and broadcast ranges. There is no connection manager to ask for
-// a link here, so the attempt goes on either way.
+// There is no connection manager on this platform to make a link, so the
+// check always reports that none was made and the attempt goes on; a device
+// without a route fails at the connect instead.
 DWORD WINAPI networkCheckThread(LPVOID param) {
   std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(param));
-  bool online = false;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) == 0) {
-    for (ifaddrs* a = list; a && !online; a = a->ifa_next) {
-      if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
-      uint32_t ip = ntohl(reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
-      uint32_t first = ip >> 24;
-      online = first != 127 && first != 255;
-    }
-    freeifaddrs(list);
-  }
-  // Online or not, nothing here can make a link, so both end the same way.
-  (void)online;
   report(*start->link, kMsgNetworkReady);
   return 0;
 }
