@@ -5,6 +5,7 @@
 
 #include "control_internal.h"
 #include "menu_internal.h"
+#include "phoneshell_internal.h"
 #include "platform/screen.h"
 
 namespace platform::menus {
@@ -119,8 +120,11 @@ LRESULT CALLBACK popupProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_ERASEBKGND:
       return 1;
-    case WM_MOUSEACTIVATE:
-      return 3;  // MA_NOACTIVATE
+    case WM_ACTIVATE:
+      // A tap on the menu must not take the activation (and the focus)
+      // from the window the menu belongs to.
+      shell::bounceActivation(h, wParam, lParam);
+      return 0;
   }
   return DefWindowProc(h, msg, wParam, lParam);
 }

@@ -187,6 +187,9 @@ bool bounceActivation(HWND self, WPARAM wParam, LPARAM lParam) {
   HWND focus = GetFocus();
   SetActiveWindow(prev);
   if (focus && IsWindow(focus) && GetFocus() != focus) SetFocus(focus);
+  // Activating brought the other window to the front; the shell's own stays
+  // above it.
+  SetWindowPos(self, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   return true;
 }
 

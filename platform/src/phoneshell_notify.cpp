@@ -406,8 +406,22 @@ void hideBubble(Notification& note) {
 
 }  // namespace
 
+// Icons and notifications whose window is gone go with it.
+void prune() {
+  auto& icons = T().icons;
+  icons.erase(std::remove_if(icons.begin(), icons.end(), [](const Icon& i) { return !IsWindow(i.hwnd); }), icons.end());
+  auto& notes = T().notes;
+  for (size_t i = notes.size(); i-- > 0;)
+    if (notes[i].sink && !IsWindow(notes[i].sink)) {
+      Notification n = notes[i];
+      notes.erase(notes.begin() + long(i));
+      hideBubble(n);
+    }
+}
+
 int paintTray(HDC dc, int right, int top, int size) {
   std::lock_guard<std::recursive_mutex> g(T().m);
+  prune();
   T().slots.clear();
   int x = right;
   auto& icons = T().icons;
@@ -515,9 +529,8 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
   }
   {
     std::lock_guard<std::recursive_mutex> g(T().m);
+    prune();
     auto& v = T().icons;
-    // Icons of windows that are gone go with them.
-    v.erase(std::remove_if(v.begin(), v.end(), [](const Icon& i) { return !IsWindow(i.hwnd); }), v.end());
     auto it = std::find_if(v.begin(), v.end(), [&](const Icon& i) { return i.hwnd == data->hWnd && i.id == data->uID; });
     auto apply = [&](Icon& ic) {
       if (data->uFlags & NIF_MESSAGE) ic.callback = data->uCallbackMessage;
@@ -568,6 +581,7 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
   if (!data || data->cbStruct < sizeof(SHNOTIFICATIONDATA)) return ERROR_INVALID_PARAMETER;
   {
     std::lock_guard<std::recursive_mutex> g(T().m);
+    prune();
     if (findNote(data->clsid, data->dwID) >= 0) return ERROR_ALREADY_EXISTS;
     Notification n{data->clsid,
                    data->dwID,

@@ -285,6 +285,21 @@ TEST_F(Shell, NotificationIconsShowAndCallBack) {
   testkit::pump();
   EXPECT_TRUE(platform::shellTrayIcons().empty());
   EXPECT_EQ(testkit::countPixels(title, RGB(0, 255, 0)), 0);
+  // A window that goes takes its icon and its notifications along.
+  HWND gone = CreateWindowEx(0, hostClass(), u"Gone", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  NOTIFYICONDATA other{sizeof other, gone, 1, NIF_ICON, 0, red, {}};
+  ASSERT_TRUE(Shell_NotifyIcon(NIM_ADD, &other));
+  const CLSID clsid = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  SHNOTIFICATIONDATA nd{sizeof nd, 9, SHNP_INFORMATION, 0, red, SHNF_STRAIGHTTOTRAY, clsid, gone, u"x", u"t", 0};
+  ASSERT_EQ(SHNotificationAdd(&nd), ERROR_SUCCESS);
+  testkit::pump();
+  EXPECT_GT(testkit::countPixels(title, RGB(255, 0, 0)), 200);
+  DestroyWindow(gone);
+  platform::shellTrayIcons();
+  InvalidateRect(platform::shellTitleBar(), nullptr, TRUE);
+  testkit::pump();
+  EXPECT_EQ(testkit::countPixels(title, RGB(255, 0, 0)), 0);
+  EXPECT_FALSE(platform::shellNotificationPresent(clsid, 9));
   DestroyIcon(red);
   DestroyIcon(green);
 }
