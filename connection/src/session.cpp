@@ -1,7 +1,6 @@
 #include "session.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 #include "alerts.h"
