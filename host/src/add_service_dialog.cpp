@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "framework/fonts.h"
 #include "framework/list_control.h"
 #include "framework/row.h"
 #include "platform/bitmap.h"
@@ -110,6 +111,8 @@ void AddServiceDialog::showForm(HServiceType* type) {
     f.edit = CreateWindowEx(WS_EX_CLIENTEDGE, WC_EDIT, s.initial,
                             WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | s.style, 0, 0, 10, 10,
                             hwnd(), reinterpret_cast<HMENU>(uintptr_t(id++)), nullptr, nullptr);
+    for (HWND control : {f.label, f.edit})
+      SendMessage(control, WM_SETFONT, reinterpret_cast<WPARAM>(fwk::smallFont()), FALSE);
     fields_.push_back(f);
   }
   placeForm();

@@ -1,5 +1,6 @@
 #include "dialog.h"
 
+#include "framework/fonts.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
 #include "platform/module.h"
@@ -110,7 +111,9 @@ LRESULT Dialog::onPaint() {
     text.right -= 6;
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
+    HGDIOBJ old = SelectObject(dc, fwk::boldFont());
     DrawText(dc, header_.c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_END_ELLIPSIS);
+    SelectObject(dc, old);
   }
   EndPaint(hwnd(), &ps);
   return 0;

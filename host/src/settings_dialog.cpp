@@ -1,5 +1,6 @@
 #include "settings_dialog.h"
 
+#include "framework/fonts.h"
 #include "olvaro/api.h"
 #include "platform/controls.h"
 #include "platform/screen.h"
@@ -30,6 +31,7 @@ SettingsDialog::SettingsDialog(HWND owner, std::function<void()> onClosed)
     boxes_[i] = CreateWindowEx(0, WC_BUTTON, kSwitches[i].label, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
                                0, 0, 10, 10, hwnd(), reinterpret_cast<HMENU>(uintptr_t(kRunAtStartup + i)),
                                nullptr, nullptr);
+    SendMessage(boxes_[i], WM_SETFONT, reinterpret_cast<WPARAM>(fwk::smallFont()), FALSE);
     bool checked = kSwitches[i].setting ? KS_GetSettingLong(kSwitches[i].setting, kSwitches[i].defaultValue) != 0
                                         : shortcutExists(kShortcutName);
     SendMessage(boxes_[i], BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
