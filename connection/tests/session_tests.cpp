@@ -53,8 +53,24 @@ class Session : public SessionTest {
     peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\nStatus: here\nTimestamp: 1767225700.250000\n\n");
     ASSERT_TRUE(waitState(100));
   }
+  // Sends the bytes and waits until the client has handled them: a setting
+  // pushed behind them arrives last.
+  void deliver(const std::string& bytes) {
+    std::string mark = std::to_string(++marks_);
+    peer.send(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
+    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }));
+  }
+  // A "P" must be the last packet (anything after it cancels the answer).
+  void deliverPing() {
+    peer.send("P\n\n");
+    ASSERT_TRUE(waitFor([&] { return connection->pingPending(); }));
+  }
+
   Peer peer;
   std::vector<std::pair<int64_t, std::string>> log;  // outlives the session
+
+ private:
+  long marks_ = 0;
 };
 
 }  // namespace
@@ -139,19 +155,16 @@ TEST_F(Session, RawPacketsGoOutAsGivenAndOnlyWhileConnected) {
 
 TEST_F(Session, PingIsAnsweredAfterTheIntervalUnlessOtherTrafficCame) {
   signIn();
-  peer.send("P\n\n");
-  settle();
+  deliverPing();
   runClock(20000);
   EXPECT_EQ(peer.received(), "");
   runClock(20000);  // the 10-second tick after the 30 s pause
   EXPECT_EQ(peer.takePacket(), "P\n\n");
 
   // Any packet after a "P" cancels the answer.
-  peer.send("P\n\n");
-  settle();
+  deliverPing();
   runClock(10000);
-  peer.send("MESG\nMesg-Id: 1\n\n");
-  settle();
+  deliver("MESG\nMesg-Id: 1\n\n");
   runClock(40000);
   EXPECT_EQ(peer.received(), "");
   EXPECT_EQ(state(), 100);
@@ -179,12 +192,10 @@ TEST_F(Session, PowerSaveGrowsTheIntervalWithTheAgeOfTheLink) {
   // Keep the link busy, then ping so the answer falls due at age 595 s.
   for (int age = 0; age < 550; age += 50) {
     runClock(50000, 10000);
-    peer.send("NOOP\n\n");
-    settle(5);
+    deliver("NOOP\n\n");
   }
   runClock(15000, 5000);  // age 565
-  peer.send("P\n\n");
-  settle();
+  deliverPing();
   runClock(35000, 5000);  // the tick at 600
   EXPECT_EQ(peer.takePacket(), "P\ni: 200\n\n");
   EXPECT_EQ(connection->keepAliveInterval(), 200);
@@ -192,12 +203,10 @@ TEST_F(Session, PowerSaveGrowsTheIntervalWithTheAgeOfTheLink) {
   // the answer falls due at age 1195.
   for (int i = 0; i < 2; ++i) {
     runClock(150000, 10000);
-    peer.send("NOOP\n\n");
-    settle(5);
+    deliver("NOOP\n\n");
   }
   runClock(95000, 5000);
-  peer.send("P\n\n");
-  settle();
+  deliverPing();
   runClock(205000, 5000);  // the tick at 1200
   EXPECT_EQ(peer.takePacket(), "P\ni: 300\n\n");
   EXPECT_EQ(connection->keepAliveInterval(), 300);
