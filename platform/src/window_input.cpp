@@ -1,5 +1,6 @@
 // Focus, activation, capture, keyboard and stylus input, dialog keys.
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include "platform/clock.h"
@@ -306,7 +307,14 @@ BOOL IsDialogMessage(HWND dialog, LPMSG msg) {
 
 namespace platform {
 
+namespace {
+std::atomic<KeyFilter> g_keyFilter{nullptr};
+}  // namespace
+
+void setKeyFilter(KeyFilter filter) { g_keyFilter = filter; }
+
 void inputKey(UINT vk, bool down) {
+  if (KeyFilter f = g_keyFilter.load(); f && f(vk & 0xFF, down)) return;
   HWND target;
   LPARAM lParam;
   {

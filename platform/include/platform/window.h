@@ -601,6 +601,10 @@ void inputStylusDown(int x, int y);
 void inputStylusMove(int x, int y);
 void inputStylusUp(int x, int y);
 void inputWheel(int x, int y, int delta);
+// The shell's claim on the phone's own keys (soft keys, Back): called for
+// every key before it is queued; true when the shell took the key.
+using KeyFilter = bool (*)(UINT vk, bool down);
+void setKeyFilter(KeyFilter filter);
 // How long the stylus must rest before a press becomes a context menu.
 constexpr int kTapAndHoldMs = 500;
 
