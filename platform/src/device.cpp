@@ -1,4 +1,5 @@
 #include "platform/device.h"
+#include "platform/phoneshell.h"
 
 #include <strings.h>
 
@@ -32,6 +33,14 @@ DeviceInfo deviceInfo() {
 }  // namespace platform
 
 BOOL SystemParametersInfo(UINT action, UINT param, void* pv, UINT) {
+  if (action == SPI_GETWORKAREA) {
+    if (!pv) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    *static_cast<RECT*>(pv) = platform::shellWorkArea();
+    return TRUE;
+  }
   std::u16string text;
   if (action == SPI_GETPLATFORMTYPE)
     text = platform::deviceInfo().platformType;

@@ -8,6 +8,7 @@
 #include "platform/bitmap.h"
 #include "platform/menu.h"
 #include "platform/clock.h"
+#include "platform/device.h"
 #include "platform/module.h"
 #include "platform/phoneshell.h"
 
@@ -225,6 +226,9 @@ TEST_F(Shell, InitDialogSizesToTheWorkAreaAndDoneSendsOk) {
   RECT work = platform::shellWorkArea();
   EXPECT_GT(work.top, 0);
   EXPECT_LT(work.bottom, 320);
+  RECT asked{};
+  ASSERT_TRUE(SystemParametersInfo(SPI_GETWORKAREA, 0, &asked, 0));
+  EXPECT_TRUE(EqualRect(&asked, &work));
   SHINITDLGINFO info{SHIDIM_FLAGS, host, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN};
   ASSERT_TRUE(SHInitDialog(&info));
   testkit::pump();

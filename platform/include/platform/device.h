@@ -16,12 +16,14 @@
 
 typedef WORD LANGID;
 
+#define SPI_GETWORKAREA 48
 #define SPI_GETPLATFORMTYPE 257
 #define SPI_GETOEMINFO 258
 
 // SPI_GETPLATFORMTYPE and SPI_GETOEMINFO: copies the text as UTF-16 with
 // its NUL into `pv`, whose size in bytes is `param`; too small a buffer
-// fails with ERROR_INSUFFICIENT_BUFFER.
+// fails with ERROR_INSUFFICIENT_BUFFER. SPI_GETWORKAREA writes the RECT of
+// the screen between the title bar and the soft-key bar.
 BOOL SystemParametersInfo(UINT action, UINT param, void* pv, UINT winIni);
 LANGID GetUserDefaultUILanguage();
 
