@@ -3,10 +3,7 @@
 #include "olvaro/api.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#if __has_include("platform/msgbox.h")
 #include "platform/msgbox.h"
-#define OLVARO_HAVE_MESSAGEBOX 1
-#endif
 
 namespace olvaro::conn {
 namespace {
@@ -23,10 +20,8 @@ void showError(const std::string& caption, const std::string& text) {
     hook()(caption, text);
     return;
   }
-#ifdef OLVARO_HAVE_MESSAGEBOX
   HWND owner = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"));
   MessageBox(owner, platform::widen(text).c_str(), platform::widen(caption).c_str(), MB_OK | MB_ICONERROR);
-#endif
 }
 
 }  // namespace olvaro::conn

@@ -2,10 +2,7 @@
 
 #include "platform/module.h"
 #include "platform/text.h"
-#if __has_include("platform/resources.h")
 #include "platform/resources.h"
-#define OLVARO_HAVE_RESOURCES 1
-#endif
 
 namespace olvaro::conn {
 namespace {
@@ -13,11 +10,9 @@ char g_moduleMarker;
 }
 
 std::string loadText(unsigned id) {
-#ifdef OLVARO_HAVE_RESOURCES
   LPCWSTR text = nullptr;
   int length = LoadString(platform::moduleOfAddress(&g_moduleMarker), id, reinterpret_cast<LPWSTR>(&text), 0);
   if (length > 0 && text) return platform::narrow(std::u16string_view(text, size_t(length)));
-#endif
   switch (id) {
     case kStrLoginRefused:
       return "The server did not allow you to sign in at this time.";
