@@ -11,6 +11,7 @@
 #include "platform/handles.h"
 #include "platform/screen.h"
 #include "platform/thread.h"
+#include "broadcast_relay.h"
 #include "window_internal.h"
 
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
@@ -328,16 +329,9 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   MSG m{hwnd, msg, wParam, lParam, DWORD(platform::clockMonotonicMs()), {}};
   if (hwnd == HWND_BROADCAST) {
-    std::vector<std::pair<HWND, std::shared_ptr<ThreadQueue>>> all;
-    {
-      Guard g(lock());
-      for (HWND h : topLevels())
-        if (Window* w = find(h)) all.emplace_back(h, w->queue);
-    }
-    for (auto& [h, q] : all) {
-      m.hwnd = h;
-      postTo(q, m);
-    }
+    postLocalBroadcast(msg, wParam, lParam);
+    std::u16string name = registeredName(msg);
+    if (!name.empty()) relayBroadcast(name, wParam, lParam);
     return TRUE;
   }
   if (!hwnd) {
@@ -460,6 +454,32 @@ LRESULT CallWindowProc(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
   return proc ? proc(hwnd, msg, wParam, lParam) : 0;
 }
 
+namespace platform::win {
+
+void postLocalBroadcast(UINT msg, WPARAM wParam, LPARAM lParam) {
+  MSG m{nullptr, msg, wParam, lParam, DWORD(platform::clockMonotonicMs()), {}};
+  std::vector<std::pair<HWND, std::shared_ptr<ThreadQueue>>> all;
+  {
+    Guard g(lock());
+    for (HWND h : topLevels())
+      if (Window* w = find(h)) all.emplace_back(h, w->queue);
+  }
+  for (auto& [h, q] : all) {
+    m.hwnd = h;
+    postTo(q, m);
+  }
+}
+
+std::u16string registeredName(UINT msg) {
+  if (msg < 0xC000) return std::u16string();
+  std::lock_guard<std::mutex> g(g_registeredLock);
+  for (const auto& [key, id] : registered())
+    if (id == msg) return key;
+  return std::u16string();
+}
+
+}  // namespace platform::win
+
 UINT RegisterWindowMessage(LPCWSTR name) {
   if (!name || !*name) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -470,6 +490,8 @@ UINT RegisterWindowMessage(LPCWSTR name) {
     if (c >= 'A' && c <= 'Z') c = char16_t(c - 'A' + 'a');
   std::lock_guard<std::mutex> g(g_registeredLock);
   auto& m = registered();
+  // Whoever registers a message may be sent it by other processes.
+  startBroadcastListener();
   auto it = m.find(key);
   if (it != m.end()) return it->second;
   UINT id = UINT(0xC000 + m.size());
