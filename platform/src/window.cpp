@@ -433,7 +433,8 @@ BOOL IsChild(HWND parent, HWND hwnd) {
 // ---- Showing, enabling, moving ------------------------------------------
 
 BOOL ShowWindow(HWND hwnd, int cmd) {
-  bool show = cmd != SW_HIDE;
+  // A phone has no minimised windows: minimising takes the window out of view.
+  bool show = cmd != SW_HIDE && cmd != SW_MINIMIZE && cmd != SW_SHOWMINIMIZED && cmd != SW_SHOWMINNOACTIVE;
   bool activate = false;
   bool wasVisible;
   RECT area{};

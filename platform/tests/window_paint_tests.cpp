@@ -81,6 +81,14 @@ TEST_F(WindowPaint, ClosingAPopupRepaintsWhatWasUnderIt) {
   HWND popup = windows.solid(&popupColor, WS_POPUP | WS_VISIBLE, RECT{20, 20, 220, 120});
   testkit::pump();
   EXPECT_EQ(testkit::pixel(100, 100), kGreen);
+  // Minimising takes a window out of view as hiding does.
+  ShowWindow(popup, SW_MINIMIZE);
+  testkit::pump();
+  EXPECT_FALSE(IsWindowVisible(popup));
+  EXPECT_EQ(testkit::pixel(100, 100), kRed);
+  ShowWindow(popup, SW_SHOW);
+  testkit::pump();
+  EXPECT_EQ(testkit::pixel(100, 100), kGreen);
   SendMessage(popup, WM_CLOSE, 0, 0);  // the default closes by destroying
   EXPECT_FALSE(IsWindow(popup));
   testkit::pump();
