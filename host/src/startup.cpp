@@ -1,6 +1,8 @@
 #include "startup.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "main_window.h"
 #include "olvaro/api.h"
@@ -67,16 +69,70 @@ void Host::stop() {
   KS_API_Cleanup();
 }
 
+namespace {
+
+const char* stateName(long state) {
+  switch (state) {
+    case 0: return "signed out";
+    case 10: return "checking network";
+    case 30: return "connecting";
+    case 35: return "waiting for the proxy";
+    case 40: return "logging on";
+    case 50: return "receiving the contact list";
+    case 60: return "receiving groups";
+    case 70: return "fetching stored messages";
+    case 100: return "signed in";
+    case 130: return "waiting to reconnect";
+  }
+  return "unknown";
+}
+
+// For runs without a screen to look at: prints the connection states as they
+// pass and, when asked, saves the screen shortly after signing in.
+struct StateTrace {
+  MainWindow* window = nullptr;
+  std::string snapshot;
+  bool snapshotOnSignIn = false;
+  static uint32_t changed(void* user, void*) {
+    auto* self = static_cast<StateTrace*>(user);
+    long state = KS_GetVariantLong("connection.state");
+    std::printf("connection.state %ld (%s)\n", state, stateName(state));
+    std::fflush(stdout);
+    if (state == 100 && self->snapshotOnSignIn && self->window) {
+      self->window->snapshotAfter(1000, self->snapshot);  // let the screen settle
+      self->snapshotOnSignIn = false;
+    }
+    return 0;
+  }
+};
+
+bool envFlag(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v && std::string(v) != "0";
+}
+
+}  // namespace
+
 int run(const std::u16string& commandLine) {
   CommandLine command = parseCommandLine(commandLine);
   Host host;
   if (!host.claimInstance(command)) return 0;
+  StateTrace trace;
+  Subscription* traced = nullptr;
+  // Before the plug-ins start, so the first steps of signing in show too.
+  if (envFlag("OLVARO_TRACE_STATES")) traced = KS_VariantSubscribe(StateTrace::changed, "connection.state", &trace);
   host.start(command, folderOf(hostPath()));
   if (const char* shot = std::getenv("OLVARO_SNAPSHOT"); shot && *shot) {
     const char* after = std::getenv("OLVARO_SNAPSHOT_AFTER_MS");
+    // OLVARO_SNAPSHOT_AFTER_MS bounds the wait when the picture is to be
+    // taken once signed in.
     host.mainWindow()->snapshotAfter(after ? static_cast<unsigned>(std::strtoul(after, nullptr, 10)) : 3000, shot);
+    trace.window = host.mainWindow();
+    trace.snapshot = shot;
+    trace.snapshotOnSignIn = envFlag("OLVARO_SNAPSHOT_ON_SIGN_IN");
   }
   host.loop();
+  KS_VariantUnsubscribe(traced);
   host.stop();
   return 0;
 }
