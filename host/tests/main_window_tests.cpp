@@ -158,6 +158,18 @@ TEST_F(HostWindowTest, HideLeavesTheScreenAndActivationBringsTheWindowBack) {
   EXPECT_TRUE(IsWindowVisible(hwnd));
 }
 
+TEST_F(HostWindowTest, HideOnAKeysOnlyPhoneMinimisesOutOfView) {
+  setenv("OLVARO_PLATFORM", "SmartPhone", 1);
+  start();
+  HWND hwnd = main().hwnd();
+  testkit::key(VK_TSOFT1);
+  unsetenv("OLVARO_PLATFORM");
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  PostMessage(HWND_BROADCAST, host::activateMessage(), 0, 0);
+  testkit::pump();
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+}
+
 TEST_F(HostWindowTest, PlugInsPlaceTheirScreensInThePublishedLayout) {
   start();
   auto* layout = static_cast<fwk::BoxLayout*>(KS_GetVariantPtr("core.window.layout"));
