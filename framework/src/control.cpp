@@ -33,6 +33,7 @@ void registerClassOnce() {
   wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
   wc.lpfnWndProc = controlWindowProc;
   wc.hInstance = Control::moduleInstance();
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
   wc.lpszClassName = Control::moduleClassName();
   RegisterClass(&wc);

@@ -123,6 +123,10 @@ TEST_F(ControlTest, ClassFontAndDefaults) {
   ASSERT_TRUE(GetClassInfo(fwk::Control::moduleInstance(), name, &wc));
   EXPECT_EQ(wc.style & (CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS), UINT(CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS));
   EXPECT_EQ(wc.lpfnWndProc, &fwk::controlWindowProc);
+  ASSERT_NE(LoadCursor(nullptr, IDC_ARROW), nullptr);
+  EXPECT_EQ(wc.hCursor, LoadCursor(nullptr, IDC_ARROW));
+  EXPECT_NE(LoadCursor(nullptr, IDC_IBEAM), LoadCursor(nullptr, IDC_ARROW));
+  EXPECT_EQ(LoadCursor(nullptr, MAKEINTRESOURCE(7)), nullptr);
 
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessage(probe.hwnd(), WM_GETFONT, 0, 0)), fwk::smallFont());
 

@@ -963,6 +963,17 @@ int GetSystemMetrics(int index) {
   return 0;
 }
 
+HCURSOR LoadCursor(HINSTANCE instance, LPCWSTR name) {
+  // One distinct, never-freed handle per system cursor.
+  static char cursors[4];
+  uintptr_t id = reinterpret_cast<uintptr_t>(name);
+  if (instance || !IS_INTRESOURCE(name) || id < 32512 || id > 32515) {
+    SetLastError(ERROR_RESOURCE_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HCURSOR>(&cursors[id - 32512]);
+}
+
 DWORD GetSysColor(int index) {
   switch (index) {
     case COLOR_SCROLLBAR:

@@ -579,6 +579,15 @@ int GetSystemMetrics(int index);
 DWORD GetSysColor(int index);
 HBRUSH GetSysColorBrush(int index);
 
+// The system's cursors. A phone shows none; the handles exist so window
+// classes can name theirs, and a windowed backend may honour them.
+#define IDC_ARROW MAKEINTRESOURCE(32512)
+#define IDC_IBEAM MAKEINTRESOURCE(32513)
+#define IDC_WAIT MAKEINTRESOURCE(32514)
+#define IDC_CROSS MAKEINTRESOURCE(32515)
+// Only the system cursors (instance NULL) are known; others give NULL.
+HCURSOR LoadCursor(HINSTANCE instance, LPCWSTR name);
+
 // Rectangle helpers.
 BOOL SetRect(LPRECT rect, int left, int top, int right, int bottom);
 BOOL SetRectEmpty(LPRECT rect);
