@@ -11,6 +11,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "platform/clock.h"
@@ -263,6 +264,17 @@ struct WriteLock {
   }
 };
 
+// For a change to a hive: unless the key is volatile, holds the hive's
+// cross-process write lock and re-reads what other writers left first.
+struct ChangeGuard {
+  ChangeGuard(int hive, bool volatileKey) {
+    if (volatileKey) return;
+    lock.emplace(hive);
+    refresh(hive);
+  }
+  std::optional<WriteLock> lock;
+};
+
 int rootHive(HKEY key) {
   if (key == HKEY_CURRENT_USER) return 0;
   if (key == HKEY_LOCAL_MACHINE) return 1;
@@ -367,11 +379,7 @@ LONG RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD options, REGS
     if (!(access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
     bool volatileKey = isVolatile(fullFolded) || (options & REG_OPTION_VOLATILE);
     if (isVolatile(fullFolded) != volatileKey) return ERROR_INVALID_PARAMETER;  // only System\State is volatile
-    std::unique_ptr<WriteLock> wl;
-    if (!volatileKey) {
-      wl = std::make_unique<WriteLock>(hive);
-      refresh(hive);
-    }
+    ChangeGuard change(hive, volatileKey);
     auto& data = g_hives[hive].data;
     exists = data.count(fullFolded) != 0;
     if (!exists) {
@@ -440,11 +448,7 @@ LONG RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* d
   if (!resolve(key, &hive, &folded, &path, &access)) return ERROR_INVALID_HANDLE;
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   bool volatileKey = isVolatile(folded);
-  std::unique_ptr<WriteLock> wl;
-  if (!volatileKey) {
-    wl = std::make_unique<WriteLock>(hive);
-    refresh(hive);
-  }
+  ChangeGuard change(hive, volatileKey);
   auto k = g_hives[hive].data.find(folded);
   if (k == g_hives[hive].data.end()) return ERROR_KEY_DELETED;
   RegValue& v = k->second.values[regFold(name)];
@@ -462,11 +466,7 @@ LONG RegDeleteValue(HKEY key, LPCWSTR valueName) {
   if (!resolve(key, &hive, &folded, &path, &access)) return ERROR_INVALID_HANDLE;
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   bool volatileKey = isVolatile(folded);
-  std::unique_ptr<WriteLock> wl;
-  if (!volatileKey) {
-    wl = std::make_unique<WriteLock>(hive);
-    refresh(hive);
-  }
+  ChangeGuard change(hive, volatileKey);
   auto k = g_hives[hive].data.find(folded);
   if (k == g_hives[hive].data.end()) return ERROR_KEY_DELETED;
   if (!k->second.values.erase(regFold(valueName ? valueName : u""))) return ERROR_FILE_NOT_FOUND;
@@ -484,11 +484,7 @@ LONG RegDeleteKey(HKEY key, LPCWSTR subKey) {
   if (!resolve(key, &hive, &folded, &path, &access)) return ERROR_INVALID_HANDLE;
   std::u16string target = regFold(join(path, sub));
   bool volatileKey = isVolatile(target);
-  std::unique_ptr<WriteLock> wl;
-  if (!volatileKey) {
-    wl = std::make_unique<WriteLock>(hive);
-    refresh(hive);
-  }
+  ChangeGuard change(hive, volatileKey);
   auto& data = g_hives[hive].data;
   auto it = data.find(target);
   if (it == data.end()) return ERROR_FILE_NOT_FOUND;
