@@ -7,6 +7,7 @@
 #include "main_window.h"
 #include "olvaro/api.h"
 #include "platform/device.h"
+#include "platform/screen.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 #include "plugin_loader.h"
@@ -117,6 +118,10 @@ int run(const std::u16string& commandLine) {
   CommandLine command = parseCommandLine(commandLine);
   Host host;
   if (!host.claimInstance(command)) return 0;
+  // The device screen: a real window when there is a display (or
+  // OLVARO_BACKEND says so), the in-memory screen otherwise.
+  platform::screenInit();
+  if (!platform::screenSelectBackend()) platform::screenSelectBackend("headless");
   StateTrace trace;
   Subscription* traced = nullptr;
   // Before the plug-ins start, so the first steps of signing in show too.
