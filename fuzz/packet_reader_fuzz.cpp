@@ -14,7 +14,7 @@ using namespace olvaro::conn;
 namespace {
 
 // Small bounds, so the fuzzer reaches them.
-ReaderLimits limits() {
+ReaderLimits smallLimits() {
   ReaderLimits l;
   l.maxLine = 512;
   l.maxHeaders = 16;
@@ -23,10 +23,10 @@ ReaderLimits limits() {
 }
 
 struct Sink : PacketReader {
-  Sink() : PacketReader(limits()) {}
+  Sink() : PacketReader(smallLimits()) {}
   std::vector<Packet> packets;
   bool onPacket(Packet& p) override {
-    if (p.body.size() > size_t(limits().maxBody) || p.headers.size() > limits().maxHeaders) abort();
+    if (p.body.size() > size_t(smallLimits().maxBody) || p.headers.size() > smallLimits().maxHeaders) abort();
     if (packets.size() < 64) packets.push_back(p);
     return true;
   }
@@ -50,7 +50,7 @@ Outcome run(const std::string& stream, const std::vector<size_t>& pieces) {
       break;
     }
     // What stays buffered is at most one unfinished line.
-    if (input.size() > limits().maxLine) abort();
+    if (input.size() > smallLimits().maxLine) abort();
   }
   out.packets = std::move(sink.packets);
   return out;
