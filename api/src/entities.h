@@ -33,6 +33,11 @@ void releaseHandle(Handle<T>* h) {
   }
 }
 
+// Services are listed without a reference, so the release that drops the
+// last one also takes the service out of the list, whoever makes it.
+template <>
+void releaseHandle<Service>(Handle<Service>* h);
+
 // Replaces a held handle: the new reference is taken before the old one is
 // released, so setting the same handle again changes nothing.
 template <class T>

@@ -2,6 +2,22 @@
 
 #include "hub.h"
 
+namespace kestrum {
+
+template <>
+void releaseHandle<Service>(HService* h) {
+  if (!h || h->count.fetch_sub(1) != 1) return;
+  // A hub being torn down has already dropped its list.
+  if (fwk::Singleton<Data>::hasInstance()) {
+    auto& list = tables().services;
+    list.erase(std::remove(list.begin(), list.end(), h), list.end());
+  }
+  delete h->entity;
+  delete h;
+}
+
+}  // namespace kestrum
+
 using namespace kestrum;
 
 KS_API HService* KS_CreateService(const ServiceData* data) {
@@ -47,14 +63,7 @@ KS_API void KS_GetServiceData(HService* h, ServiceData* out) {
 
 KS_API HService* KS_DuplicateServiceHandle(HService* h) { return duplicateHandle(h); }
 
-KS_API void KS_ReleaseService(HService* h) {
-  if (!h) return;
-  if (h->count.load() == 1 && fwk::Singleton<Data>::hasInstance()) {
-    auto& list = tables().services;
-    list.erase(std::remove(list.begin(), list.end(), h), list.end());
-  }
-  releaseHandle(h);
-}
+KS_API void KS_ReleaseService(HService* h) { releaseHandle(h); }
 
 KS_API Subscription* KS_ServiceSubscribe(HubCallback callback, HService* h, void* user) {
   return h ? subscribe(h->entity->signal, callback, user) : nullptr;

@@ -347,6 +347,59 @@ TEST_F(EntitiesTest, ServicesListAndReleaseOrder) {
   KS_ReleaseService(primary);
 }
 
+namespace {
+std::vector<HService*> listedServices() {
+  int count = 0;
+  KS_GetServices(nullptr, &count);
+  std::vector<HService*> list(size_t(count) + 1);
+  count = int(list.size());
+  KS_GetServices(list.data(), &count);  // reads every listed cell
+  list.resize(size_t(count));
+  for (HService* s : list) KS_ReleaseService(s);
+  return list;
+}
+}  // namespace
+
+TEST_F(EntitiesTest, ServiceLeavesTheListWhoeverDropsItsLastReference) {
+  ServiceData d{};
+  d.size = sizeof d;
+  HService* kept = KS_CreateService(&d);
+
+  HService* byContact = KS_CreateService(&d);
+  HContact* c = makeContact(1, 1, byContact);
+  KS_ReleaseService(byContact);  // the contact holds the last reference
+  EXPECT_EQ(listedServices(), (std::vector<HService*>{kept, byContact}));
+  KS_ReleaseContact(c);
+  EXPECT_EQ(listedServices(), (std::vector<HService*>{kept}));
+
+  HService* byGroup = KS_CreateService(&d);
+  GroupData gd{};
+  gd.size = sizeof gd;
+  gd.mask = GROUP_SERVICE;
+  gd.service = byGroup;
+  HGroup* g = KS_CreateGroup(&gd);
+  KS_ReleaseService(byGroup);
+  KS_ReleaseGroup(g);
+  EXPECT_EQ(listedServices(), (std::vector<HService*>{kept}));
+
+  HService* replaced = KS_CreateService(&d);
+  c = makeContact(2, 1, replaced);
+  KS_ReleaseService(replaced);
+  ContactData change{};
+  change.size = sizeof change;
+  change.mask = CONTACT_SERVICE;
+  change.service = kept;
+  KS_SetContactData(c, &change);  // drops the old service's last reference
+  EXPECT_EQ(listedServices(), (std::vector<HService*>{kept}));
+  KS_ReleaseContact(c);
+
+  // A service that outlives the hub is released without touching any list.
+  KS_API_Cleanup();
+  EXPECT_EQ(KS_GetHandleReferenceCount(kept), 1);
+  KS_ReleaseService(kept);
+  EXPECT_TRUE(listedServices().empty());
+}
+
 TEST_F(EntitiesTest, ServiceTypesStoreKindAlwaysAndStayListed) {
   ServiceTypeData d{};
   d.size = sizeof d;
