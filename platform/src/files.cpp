@@ -24,14 +24,44 @@
 namespace platform {
 namespace {
 
+// The files this process has open, by device and inode, with what each
+// open may do and lets others do, so CreateFile can refuse an open that
+// the share modes forbid, as Win32 does.
+struct OpenFile {
+  bool read, write;
+  DWORD share;
+};
+using FileKey = std::pair<dev_t, ino_t>;
+std::mutex g_sharingLock;
+std::multimap<FileKey, OpenFile>& openFiles() {
+  static auto* m = new std::multimap<FileKey, OpenFile>;
+  return *m;
+}
+
+bool shareAllows(const FileKey& key, bool read, bool write, DWORD share) {
+  auto range = openFiles().equal_range(key);
+  for (auto it = range.first; it != range.second; ++it) {
+    const OpenFile& o = it->second;
+    if ((read && !(o.share & FILE_SHARE_READ)) || (write && !(o.share & FILE_SHARE_WRITE))) return false;
+    if ((o.read && !(share & FILE_SHARE_READ)) || (o.write && !(share & FILE_SHARE_WRITE))) return false;
+  }
+  return true;
+}
+
 struct FileObject : KernelObject {
   FileObject() : KernelObject(KernelKind::File) {}
   ~FileObject() override {
+    if (registered) {
+      std::lock_guard<std::mutex> g(g_sharingLock);
+      openFiles().erase(entry);
+    }
     if (fd >= 0) close(fd);
   }
   int fd = -1;
   bool canRead = false;
   bool canWrite = false;
+  bool registered = false;
+  std::multimap<FileKey, OpenFile>::iterator entry;
 };
 
 struct MappingObject : KernelObject {
@@ -222,7 +252,8 @@ BOOL FindClose(HANDLE find) {
   return TRUE;
 }
 
-HANDLE CreateFile(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD, HANDLE) {
+HANDLE CreateFile(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+                  HANDLE) {
   if (!fileName || !*fileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
@@ -244,10 +275,22 @@ HANDLE CreateFile(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
       break;
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
   }
+  // Held from the check to the registration, so two opens of one file in
+  // different threads cannot both pass; checked before open() so a refused
+  // CREATE_ALWAYS does not truncate the file in use.
+  std::lock_guard<std::mutex> sharing(g_sharingLock);
   struct stat st;
   bool before = stat(path.c_str(), &st) == 0;
   if (before && S_ISDIR(st.st_mode)) {
     SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (before && disposition == CREATE_NEW) {
+    SetLastError(ERROR_FILE_EXISTS);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (before && !shareAllows(FileKey(st.st_dev, st.st_ino), r, w, shareMode)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
     return INVALID_HANDLE_VALUE;
   }
   int fd = open(path.c_str(), flags, 0600);
@@ -263,6 +306,17 @@ HANDLE CreateFile(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
   f->fd = fd;
   f->canRead = r;
   f->canWrite = w;
+  struct stat opened;
+  if (fstat(fd, &opened) == 0) {
+    FileKey key(opened.st_dev, opened.st_ino);
+    // The name may have been replaced between the stat and the open.
+    if (!shareAllows(key, r, w, shareMode)) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return INVALID_HANDLE_VALUE;  // f closes the descriptor
+    }
+    f->entry = openFiles().emplace(key, OpenFile{r, w, shareMode});
+    f->registered = true;
+  }
   // Win32 reports an existing file that was opened or replaced this way.
   SetLastError(before && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                        : ERROR_SUCCESS);

@@ -9,7 +9,7 @@
 
 namespace platform {
 
-enum class KernelKind { File, Mapping, Thread, Event, Mutex, Process, Find };
+enum class KernelKind { File, Mapping, Thread, Event, Mutex, Process, Find, Connection };
 
 struct KernelObject {
   explicit KernelObject(KernelKind k) : kind(k) {}

@@ -630,14 +630,17 @@ LRESULT DefWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_CONTEXTMENU:
     case WM_MOUSEWHEEL: {
-      // Not handled here: let the parent have it.
+      // Not handled here: a child passes it to its parent unchanged, so a
+      // context menu still names the window that was clicked however far it
+      // travels up.
       HWND parent = nullptr;
       {
         Guard g(lock());
         Window* w = find(hwnd);
-        if (w) parent = w->parent;
+        if (w && (w->style & WS_CHILD)) parent = w->parent;
       }
-      return parent ? SendMessage(parent, msg, msg == WM_CONTEXTMENU ? WPARAM(hwnd) : wParam, lParam) : 0;
+      if (msg == WM_CONTEXTMENU && !wParam) wParam = WPARAM(hwnd);
+      return parent ? SendMessage(parent, msg, wParam, lParam) : 0;
     }
     case WM_NEXTDLGCTL: {
       HWND next = lParam ? reinterpret_cast<HWND>(wParam) : GetNextDlgTabItem(hwnd, GetFocus(), wParam != 0);

@@ -1,6 +1,7 @@
 // MessageBox: a modal box over its owner with a caption band, an icon, the
 // text, and its answers on the soft keys.
 #include <algorithm>
+#include <mutex>
 
 #include "control_internal.h"
 #include "menu_internal.h"
@@ -23,6 +24,12 @@ struct Box {
 
 Box* boxOf(HWND h) { return controls::stateOf<Box>(h); }
 HWND g_active = nullptr;
+
+std::mutex g_hookLock;
+MessageBoxHook& hook() {
+  static MessageBoxHook* h = new MessageBoxHook;
+  return *h;
+}
 
 UINT buttons(const Box* b) { return b->type & MB_TYPEMASK; }
 int leftAnswer(const Box* b) { return buttons(b) == MB_YESNO || buttons(b) == MB_YESNOCANCEL ? IDYES : IDOK; }
@@ -157,11 +164,38 @@ LPCWSTR boxClass() {
 // Keys reach the box whatever has the focus: the action key gives the
 // default answer, Back the cancelling one, and the soft keys their own
 // when the shell did not take them first.
+int defaultAnswer(const Box* b) {
+  return (b->type & MB_DEFBUTTON2) && rightAnswer(b) ? rightAnswer(b) : leftAnswer(b);
+}
+
+bool offers(const Box* b, int result) {
+  switch (buttons(b)) {
+    case MB_OK: return result == IDOK;
+    case MB_OKCANCEL: return result == IDOK || result == IDCANCEL;
+    case MB_YESNO: return result == IDYES || result == IDNO;
+    case MB_YESNOCANCEL: return result == IDYES || result == IDNO || result == IDCANCEL;
+  }
+  return false;
+}
+
+// Lets the test hook see the box and answer it.
+void askHook(HWND h, HWND owner, Box* b) {
+  MessageBoxHook hk;
+  {
+    std::lock_guard<std::mutex> g(g_hookLock);
+    hk = hook();
+  }
+  if (!hk) return;
+  int result = hk(MessageBoxShown{h, owner, b->text, b->caption, b->type});
+  if (result == kMessageBoxDefaultAnswer) result = defaultAnswer(b);
+  if (offers(b, result)) answer(b, result);
+}
+
 bool filter(Box* b, MSG& m) {
   if (m.message == WM_KEYDOWN) {
     switch (m.wParam) {
       case VK_RETURN:
-        answer(b, (b->type & MB_DEFBUTTON2) && rightAnswer(b) ? rightAnswer(b) : leftAnswer(b));
+        answer(b, defaultAnswer(b));
         break;
       case VK_ESCAPE:
         answer(b, backAnswer(b));
@@ -193,6 +227,13 @@ std::u16string messageBoxText(HWND box) {
 UINT messageBoxIcon(HWND box) {
   msgbox::Box* b = IsWindow(box) ? msgbox::boxOf(box) : nullptr;
   return b ? (b->type & MB_ICONMASK) : 0;
+}
+
+MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
+  std::lock_guard<std::mutex> g(msgbox::g_hookLock);
+  MessageBoxHook old = std::move(msgbox::hook());
+  msgbox::hook() = std::move(hook);
+  return old;
 }
 
 }  // namespace platform
@@ -251,6 +292,8 @@ int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   g_active = h;
   ShowWindow(h, SW_SHOW);
   SetFocus(h);
+  UpdateWindow(h);
+  askHook(h, owner, &box);
   menus::runModal(h, [&](MSG& m) { return filter(&box, m); }, [&] { return box.done || !IsWindow(h); });
   g_active = outer;
   if (IsWindow(h)) DestroyWindow(h);

@@ -205,3 +205,15 @@ int LoadString(HINSTANCE module, UINT id, LPWSTR buffer, int size) {
   buffer[n] = 0;
   return n;
 }
+
+namespace platform {
+
+std::u16string loadStringWide(HINSTANCE module, UINT id) {
+  LPCWSTR text = nullptr;
+  int n = LoadString(module, id, reinterpret_cast<LPWSTR>(&text), 0);
+  return n > 0 && text ? std::u16string(text, size_t(n)) : std::u16string();
+}
+
+std::string loadStringUtf8(HINSTANCE module, UINT id) { return narrow(loadStringWide(module, id)); }
+
+}  // namespace platform

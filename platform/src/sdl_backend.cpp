@@ -18,6 +18,7 @@
 
 #include "phoneshell_internal.h"
 #include "platform/clock.h"
+#include "platform/end_request.h"
 #include "platform/screen.h"
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -124,7 +125,9 @@ class SdlBackend : public ScreenBackend {
   void handle(const SDL_Event& e) {
     switch (e.type) {
       case SDL_QUIT:
-        PostQuitMessage(0);
+        // Closing the window ends the program as its own Exit would; a
+        // program that named no end target just leaves its loop.
+        if (!requestEnd()) PostQuitMessage(0);
         break;
       case SDL_WINDOWEVENT:
         dirty_ = true;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/bitmap.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -473,4 +475,91 @@ BOOL IsClipboardFormatAvailable(UINT format) {
     return c.get(&t) && !t.empty();
   }
   return c.hasText;
+}
+
+namespace platform {
+namespace {
+
+// A generic icon drawn in code: a page with a folded corner and text lines,
+// or a folder with its tab. Pixels outside the shape are transparent.
+HICON genericIcon(bool folder, int size) {
+  size = std::clamp(size, 8, 256);
+  std::vector<uint32_t> color(size_t(size) * size, 0), mask(size_t(size) * size, 0xFFFFFF);
+  auto put = [&](int x, int y, uint32_t rgb) {
+    if (x < 0 || y < 0 || x >= size || y >= size) return;
+    color[size_t(y) * size + x] = rgb;
+    mask[size_t(y) * size + x] = 0;
+  };
+  int s = size;
+  if (folder) {
+    int top = s / 5, tab = s / 2;
+    for (int y = top - s / 8; y < top; ++y)
+      for (int x = 1; x < tab; ++x) put(x, y, 0xE0B040);
+    for (int y = top; y < s - 2; ++y)
+      for (int x = 1; x < s - 1; ++x) {
+        bool edge = y == top || y == s - 3 || x == 1 || x == s - 2;
+        put(x, y, edge ? 0xA07810 : 0xF8D060);
+      }
+  } else {
+    int left = s / 6, right = s - s / 6, fold = s / 4;
+    for (int y = 0; y < s; ++y)
+      for (int x = left; x < right; ++x) {
+        if (x > right - fold + y) continue;  // the cut corner
+        bool edge = y == 0 || y == s - 1 || x == left || x == right - 1 || x == right - fold + y;
+        bool line = !edge && y > fold && y < s - 2 && (y - fold) % 3 == 0 && x > left + 1 && x < right - 2;
+        put(x, y, edge ? 0x606060 : line ? 0x8090B0 : 0xFFFFFF);
+      }
+  }
+  // 32-bit bitmaps take blue, green, red and a spare byte per pixel.
+  auto bgr = [](const std::vector<uint32_t>& px) {
+    std::vector<uint8_t> out(px.size() * 4);
+    for (size_t i = 0; i < px.size(); ++i) {
+      out[i * 4] = uint8_t(px[i]);
+      out[i * 4 + 1] = uint8_t(px[i] >> 8);
+      out[i * 4 + 2] = uint8_t(px[i] >> 16);
+    }
+    return out;
+  };
+  std::vector<uint8_t> c = bgr(color), m = bgr(mask);
+  ICONINFO ii{TRUE, 0, 0, CreateBitmap(size, size, 1, 32, m.data()), CreateBitmap(size, size, 1, 32, c.data())};
+  HICON icon = CreateIconIndirect(&ii);
+  DeleteObject(ii.hbmMask);
+  DeleteObject(ii.hbmColor);
+  return icon;
+}
+
+}  // namespace
+}  // namespace platform
+
+DWORD_PTR SHGetFileInfo(LPCWSTR path, DWORD fileAttributes, SHFILEINFO* info, UINT infoSize, UINT flags) {
+  if (!path || !info || infoSize < sizeof(SHFILEINFO)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  DWORD attributes = fileAttributes;
+  if (!(flags & SHGFI_USEFILEATTRIBUTES)) {
+    attributes = GetFileAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  }
+  bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  *info = SHFILEINFO{};
+  info->iIcon = folder ? 1 : 0;
+  if (flags & SHGFI_ATTRIBUTES) info->dwAttributes = attributes;
+  if (flags & SHGFI_DISPLAYNAME) {
+    std::u16string p(path);
+    size_t cut = p.find_last_of(u"\\/");
+    std::u16string leaf = cut == std::u16string::npos ? p : p.substr(cut + 1);
+    leaf.resize(std::min<size_t>(leaf.size(), MAX_PATH - 1));
+    std::copy(leaf.begin(), leaf.end(), info->szDisplayName);
+  }
+  if (flags & SHGFI_TYPENAME) {
+    const std::u16string type = folder ? u"Folder" : u"File";
+    std::copy(type.begin(), type.end(), info->szTypeName);
+  }
+  if (flags & SHGFI_ICON) {
+    int size = GetSystemMetrics((flags & SHGFI_SMALLICON) ? SM_CXSMICON : SM_CXICON);
+    info->hIcon = platform::genericIcon(folder, size);
+    if (!info->hIcon) return 0;
+  }
+  return 1;
 }

@@ -20,6 +20,11 @@ struct Link {
   std::atomic<bool> abandoned{false};
   // UI thread only: the connection this link still belongs to.
   SocketConnection* owner = nullptr;
+  // A network check's connection-manager link. The worker sets it before
+  // reporting; the UI thread takes it over while handling the report
+  // (SendMessage orders the two), else the worker gives it back.
+  HANDLE connMgr = nullptr;
+  bool connMgrTaken = false;
 };
 
 // Ends the link from the UI thread: the peer sees the close at once, and a

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "link.h"
+#include "platform/connmgr.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 
@@ -61,12 +62,30 @@ DWORD WINAPI connectThread(LPVOID param) {
   return 0;
 }
 
-// There is no connection manager on this platform to make a link, so the
-// check always reports that none was made and the attempt goes on; a device
-// without a route fails at the connect instead.
+// Already online when the device's own name resolves to an address that
+// is neither loopback nor broadcast; otherwise the connection manager is
+// asked for a link. Either way the connect is tried next.
 DWORD WINAPI networkCheckThread(LPVOID param) {
   std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(param));
-  report(*start->link, kMsgNetworkReady);
+  Link& link = *start->link;
+  for (const platform::Ipv4& a : platform::ownHostAddresses())
+    if (a[0] != 127 && a[0] != 255) {
+      report(link, kMsgNetworkReady);
+      return 0;
+    }
+  CONNMGR_CONNECTIONINFO info{};
+  info.cbSize = sizeof info;
+  info.dwParams = CONNMGR_PARAM_GUIDDESTNET;
+  info.dwPriority = CONNMGR_PRIORITY_HIPRIBKGND;
+  info.guidDestNet = IID_DestNetInternet;
+  HANDLE handle = nullptr;
+  DWORD status = 0;
+  HRESULT hr = ConnMgrEstablishConnectionSync(&info, &handle, SocketConnection::kNetworkCheckTimeoutMs, &status);
+  bool made = SUCCEEDED(hr) && handle;
+  link.connMgr = made ? handle : nullptr;
+  report(link, made ? kMsgNetworkMade : kMsgNetworkReady);
+  // Nobody took the link (the check was replaced, or its connection is gone).
+  if (made && !link.connMgrTaken) ConnMgrReleaseConnection(handle, FALSE);
   return 0;
 }
 
@@ -110,6 +129,11 @@ LRESULT SinkDispatch::handle(UINT msg, Link* link) {
     case kMsgNetworkReady:
       if (c->check_.get() != link) return 0;
       link->owner = nullptr;
+      if (link->connMgr) {
+        c->releaseNetworkLink();
+        c->connMgrHandle_ = link->connMgr;
+        link->connMgrTaken = true;
+      }
       c->check_.reset();
       c->onNetworkReady(msg == kMsgNetworkMade);
       return 1;
@@ -130,6 +154,7 @@ SocketConnection::~SocketConnection() {
     check_->owner = nullptr;
     check_.reset();
   }
+  releaseNetworkLink();
   if (link_) {
     bool wasConnected = connected_;
     closeSocket();
@@ -182,7 +207,14 @@ void SocketConnection::startConnect(const std::string& host, int port) {
   }
 }
 
+void SocketConnection::releaseNetworkLink() {
+  if (!connMgrHandle_) return;
+  ConnMgrReleaseConnection(connMgrHandle_, FALSE);
+  connMgrHandle_ = nullptr;
+}
+
 void SocketConnection::checkNetwork() {
+  releaseNetworkLink();
   if (check_) check_->owner = nullptr;
   check_ = std::make_shared<Link>();
   check_->sink = connectionSinkWindow();

@@ -65,8 +65,11 @@ HANDLE FindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATA data);
 BOOL FindNextFile(HANDLE find, LPWIN32_FIND_DATA data);
 BOOL FindClose(HANDLE find);
 
-// Files are created readable and writable by their owner only. Sharing
-// flags are accepted and not enforced.
+// Files are created readable and writable by their owner only. Share modes
+// hold within the process, per file (device and inode) whatever the name:
+// an open whose access another open's share mode forbids, or whose share
+// mode forbids another open's access, fails with ERROR_SHARING_VIOLATION
+// until that handle is closed. A file mapping does not hold the share.
 HANDLE CreateFile(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                   DWORD flags, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED overlapped);

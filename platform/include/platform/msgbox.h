@@ -6,8 +6,10 @@
 //
 // Tests answer through the modal idle hook (platform/menu.h), with input:
 //   platform::setModalIdleHook([](HWND box) { testkit::key(VK_TSOFT1); });
+// or see and answer every box through setMessageBoxHook (below).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/menu.h"
@@ -48,5 +50,23 @@ namespace platform {
 HWND activeMessageBox();
 std::u16string messageBoxText(HWND box);
 UINT messageBoxIcon(HWND box);
+
+// A test seam: while set, every MessageBox (on any thread) is shown to the
+// hook once the box is up, and the hook's answer closes it. The answer must
+// be one the box offers (IDOK, IDCANCEL, IDYES, IDNO) or
+// kMessageBoxDefaultAnswer for its default button; 0 leaves the box to the
+// user (or the modal idle hook), and any other answer is refused, so the
+// box is left too. Returns the hook it replaced. testkit::MessageBoxRecorder
+// is the usual way to use it.
+struct MessageBoxShown {
+  HWND box;
+  HWND owner;
+  std::u16string text;
+  std::u16string caption;
+  UINT type;
+};
+constexpr int kMessageBoxDefaultAnswer = -1;
+using MessageBoxHook = std::function<int(const MessageBoxShown&)>;
+MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
 
 }  // namespace platform

@@ -23,23 +23,6 @@
 #include "platform/types.h"
 #include "platform/window.h"
 
-#ifndef OLVARO_GUID_DEFINED
-#define OLVARO_GUID_DEFINED
-struct GUID {
-  DWORD Data1;
-  WORD Data2;
-  WORD Data3;
-  BYTE Data4[8];
-};
-typedef GUID CLSID;
-#endif
-typedef LONG HRESULT;
-#ifndef S_OK
-#define S_OK ((HRESULT)0)
-#define E_FAIL ((HRESULT)0x80004005L)
-#define E_INVALIDARG ((HRESULT)0x80070057L)
-#endif
-
 // ---- Soft-key bars --------------------------------------------------------
 
 struct SHMENUBARINFO {

@@ -94,4 +94,18 @@ struct MenuBarItem {
 // False when the module has no such menu bar or its data is damaged.
 bool loadMenuBar(HMODULE module, UINT id, std::vector<MenuBarItem>* keys);
 
+// A string resource of a module, whole (LoadString cuts to a buffer); empty
+// when the module has no such string.
+std::u16string loadStringWide(HINSTANCE module, UINT id);
+std::string loadStringUtf8(HINSTANCE module, UINT id);
+
+// The module the calling code was compiled into: each translation unit gets
+// its own anchor, so a plug-in finds itself, not the platform library.
+namespace {
+[[maybe_unused]] inline HMODULE currentModule() {
+  static const char anchor = 0;
+  return moduleOfAddress(&anchor);
+}
+}  // namespace
+
 }  // namespace platform

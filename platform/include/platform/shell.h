@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/window.h"
 
 #define CSIDL_PROGRAMS 0x0002
 #define CSIDL_PERSONAL 0x0005
@@ -32,9 +33,6 @@ BOOL SHGetShortcutTarget(LPWSTR shortcut, LPWSTR target, int size);
 
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040
 #define SEE_MASK_FLAG_NO_UI 0x00000400
-#ifndef SW_SHOWNORMAL
-#define SW_SHOWNORMAL 1
-#endif
 #define SE_ERR_FNF 2
 #define SE_ERR_NOASSOC 31
 
@@ -83,6 +81,27 @@ HANDLE SetClipboardData(UINT format, HANDLE mem);
 // The clipboard's own block; valid until the clipboard changes.
 HANDLE GetClipboardData(UINT format);
 BOOL IsClipboardFormatAvailable(UINT format);
+
+// What the shell shows for a file: its icon, name and kind. The icon is a
+// generic document or folder (SHGFI_SMALLICON: SM_CXSMICON pixels, else
+// SM_CXICON); the caller destroys it with DestroyIcon. iIcon is 0 for a
+// document and 1 for a folder. Without SHGFI_USEFILEATTRIBUTES the file must
+// exist; the result is 0 on failure, else non-zero.
+struct SHFILEINFO {
+  HICON hIcon;
+  int iIcon;
+  DWORD dwAttributes;
+  WCHAR szDisplayName[MAX_PATH];
+  WCHAR szTypeName[80];
+};
+#define SHGFI_LARGEICON 0x000000000
+#define SHGFI_SMALLICON 0x000000001
+#define SHGFI_USEFILEATTRIBUTES 0x000000010
+#define SHGFI_ICON 0x000000100
+#define SHGFI_DISPLAYNAME 0x000000200
+#define SHGFI_TYPENAME 0x000000400
+#define SHGFI_ATTRIBUTES 0x000000800
+DWORD_PTR SHGetFileInfo(LPCWSTR path, DWORD fileAttributes, SHFILEINFO* info, UINT infoSize, UINT flags);
 
 namespace platform {
 

@@ -101,6 +101,34 @@ typedef RECT* LPRECT;
 typedef const RECT* LPCRECT;
 typedef POINT* LPPOINT;
 
+// COM-style results and identifiers, shared by the shell, the connection
+// manager and the plug-in interfaces.
+struct GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+};
+typedef GUID CLSID;
+typedef GUID IID;
+inline bool operator==(const GUID& a, const GUID& b) {
+  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+  for (int i = 0; i < 8; ++i)
+    if (a.Data4[i] != b.Data4[i]) return false;
+  return true;
+}
+inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+
+typedef LONG HRESULT;
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define E_NOTIMPL ((HRESULT)0x80004001L)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
 // Error codes reported through GetLastError.
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L

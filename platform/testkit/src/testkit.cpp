@@ -3,8 +3,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <mutex>
 
 #include "platform/clock.h"
+#include "platform/connmgr.h"
 #include "platform/gdi.h"
 #include "platform/registry.h"
 #include "platform/screen.h"
@@ -22,6 +24,8 @@ Session::Session(const Options& options) {
   setenv("OLVARO_HOME", home_.c_str(), 1);
   setenv("OLVARO_BACKEND", "headless", 1);
   platform::registryReset();
+  platform::powerRecordReset();
+  platform::setTestNetwork(nullptr);
   platform::clockSetManual(options.wallClockMs);
   platform::screenSelectBackend("headless");
   platform::screenInit(options.width, options.height, options.dpi);
@@ -31,6 +35,8 @@ Session::Session(const Options& options) {
 Session::~Session() {
   platform::windowSystemResetThread();
   platform::registryReset();
+  platform::powerRecordReset();
+  platform::setTestNetwork(nullptr);
   platform::clockSetReal();
   std::error_code ec;
   if (!home_.empty()) std::filesystem::remove_all(home_, ec);
@@ -150,6 +156,76 @@ void tap(HWND hwnd) {
   RECT r = screenRect(hwnd);
   tap((r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
+
+struct MessageBoxRecorder::State {
+  mutable std::mutex m;
+  int answer = platform::kMessageBoxDefaultAnswer;
+  std::function<int(const SeenMessageBox&)> answerer;
+  std::vector<SeenMessageBox> boxes;
+};
+
+MessageBoxRecorder::MessageBoxRecorder(int answer) : state_(std::make_shared<State>()) {
+  state_->answer = answer;
+  // The hook holds the state, so a box that is still asking when the
+  // recorder goes finds it alive.
+  std::shared_ptr<State> state = state_;
+  previous_ = platform::setMessageBoxHook([state](const platform::MessageBoxShown& shown) {
+    SeenMessageBox seen{shown.owner, platform::narrow(shown.caption), platform::narrow(shown.text), shown.type, 0};
+    std::function<int(const SeenMessageBox&)> answerer;
+    {
+      std::lock_guard<std::mutex> g(state->m);
+      answerer = state->answerer;
+      seen.answer = state->answer;
+    }
+    if (answerer) seen.answer = answerer(seen);
+    std::lock_guard<std::mutex> g(state->m);
+    state->boxes.push_back(seen);
+    return seen.answer;
+  });
+}
+
+MessageBoxRecorder::~MessageBoxRecorder() { platform::setMessageBoxHook(std::move(previous_)); }
+
+void MessageBoxRecorder::setAnswer(int answer) {
+  std::lock_guard<std::mutex> g(state_->m);
+  state_->answer = answer;
+  state_->answerer = nullptr;
+}
+
+void MessageBoxRecorder::setAnswerer(std::function<int(const SeenMessageBox&)> answerer) {
+  std::lock_guard<std::mutex> g(state_->m);
+  state_->answerer = std::move(answerer);
+}
+
+std::vector<SeenMessageBox> MessageBoxRecorder::boxes() const {
+  std::lock_guard<std::mutex> g(state_->m);
+  return state_->boxes;
+}
+
+size_t MessageBoxRecorder::count() const {
+  std::lock_guard<std::mutex> g(state_->m);
+  return state_->boxes.size();
+}
+
+SeenMessageBox MessageBoxRecorder::last() const {
+  std::lock_guard<std::mutex> g(state_->m);
+  return state_->boxes.empty() ? SeenMessageBox{nullptr, {}, {}, 0, 0} : state_->boxes.back();
+}
+
+void MessageBoxRecorder::clear() {
+  std::lock_guard<std::mutex> g(state_->m);
+  state_->boxes.clear();
+}
+
+platform::PowerRecord powerRecord() { return platform::powerRecord(); }
+void resetPowerRecord() { platform::powerRecordReset(); }
+
+FakeNetwork::FakeNetwork(std::vector<std::string> hostAddresses, std::vector<std::string> interfaceAddresses) {
+  platform::TestNetwork n{std::move(hostAddresses), std::move(interfaceAddresses)};
+  platform::setTestNetwork(&n);
+}
+
+FakeNetwork::~FakeNetwork() { platform::setTestNetwork(nullptr); }
 
 std::u16string wide(const std::string& utf8) { return platform::widen(utf8); }
 std::string narrow(const std::u16string& text) { return platform::narrow(text); }

@@ -17,7 +17,7 @@ enum : UINT {
   kMsgConnected = 0x8000,     // TCP connect succeeded
   kMsgSocketReady = 0x8001,   // readable or in error; result 0 ends the watcher
   kMsgNetworkMade = 0x8002,   // network check done, link made
-  kMsgNetworkReady = 0x8003,  // network check done, no link made (already online)
+  kMsgNetworkReady = 0x8003,  // network check done, no link made (already online, or none to be had)
   kMsgConnectFailed = 0x8004  // lookup or connect failed
 };
 
@@ -54,6 +54,9 @@ class SocketConnection {
 
   bool connected() const { return connected_; }
   bool hasSocket() const { return link_ != nullptr; }
+  // Whether a link made by the connection manager is held (released by the
+  // next check and by the destructor).
+  bool holdsNetworkLink() const { return connMgrHandle_ != nullptr; }
 
   std::string inputBuffer;
   std::string outputBuffer;
@@ -63,14 +66,18 @@ class SocketConnection {
   static constexpr int kSendTimeoutSeconds = 30;
   static constexpr size_t kSendPiece = 1024;
   static constexpr size_t kReceivePiece = 4096;
+  // How long the connection manager may take to make a link.
+  static constexpr DWORD kNetworkCheckTimeoutMs = 30000;
 
  protected:
   bool connected_ = false;
 
  private:
   friend struct SinkDispatch;
+  void releaseNetworkLink();
   std::shared_ptr<Link> link_;
   std::shared_ptr<Link> check_;
+  HANDLE connMgrHandle_ = nullptr;
 };
 
 // The class name of this module's sink window, "KS_CON_SINK_WINDOW_%p".

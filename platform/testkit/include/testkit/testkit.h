@@ -18,9 +18,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/msgbox.h"
+#include "platform/power.h"
 #include "platform/types.h"
 #include "platform/window.h"
 
@@ -104,6 +108,57 @@ RECT inkBox(const RECT& area, COLORREF background);
 bool saveScreenshot(const std::string& name);
 std::string screenshotDir();
 
+// Every MessageBox shown while a recorder lives (on any thread), answered
+// at once with the configured answer: IDOK, IDCANCEL, IDYES, IDNO, or
+// platform::kMessageBoxDefaultAnswer (the box's default button). An answer
+// the box does not offer leaves it unanswered (MessageBox gives 0 on the
+// headless screen). Recorders nest; the inner one sees the boxes.
+struct SeenMessageBox {
+  HWND owner;
+  std::string caption;
+  std::string text;
+  UINT type;     // MB_* flags as passed
+  int answer;    // what the recorder answered (kMessageBoxDefaultAnswer as such)
+};
+class MessageBoxRecorder {
+ public:
+  explicit MessageBoxRecorder(int answer = platform::kMessageBoxDefaultAnswer);
+  ~MessageBoxRecorder();
+  MessageBoxRecorder(const MessageBoxRecorder&) = delete;
+  MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
+
+  void setAnswer(int answer);
+  // Chooses each answer from the box (replaces setAnswer's).
+  void setAnswerer(std::function<int(const SeenMessageBox&)> answerer);
+  std::vector<SeenMessageBox> boxes() const;
+  size_t count() const;
+  // The last box seen; an empty record (type 0, answer 0) when none.
+  SeenMessageBox last() const;
+  void clear();
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+  platform::MessageBoxHook previous_;
+};
+
+// What the power calls recorded (platform/power.h); each Session starts with
+// an empty record.
+platform::PowerRecord powerRecord();
+void resetPowerRecord();
+
+// While alive, the device's own host name resolves to `hostAddresses` and
+// its interfaces have `interfaceAddresses` (dotted quads), so both outcomes
+// of a network check can be tested:
+//   testkit::FakeNetwork offline({"127.0.0.1"}, {"127.0.0.1"});
+//   testkit::FakeNetwork dialUp({"127.0.1.1"}, {"127.0.0.1", "10.1.2.3"});
+class FakeNetwork {
+ public:
+  FakeNetwork(std::vector<std::string> hostAddresses, std::vector<std::string> interfaceAddresses);
+  ~FakeNetwork();
+  FakeNetwork(const FakeNetwork&) = delete;
+  FakeNetwork& operator=(const FakeNetwork&) = delete;
+};
 
 // UTF-8 to the platform's wide text.
 std::u16string wide(const std::string& utf8);
