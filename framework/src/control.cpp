@@ -39,6 +39,31 @@ void registerClassOnce() {
   RegisterClass(&wc);
 }
 
+// The messages being dispatched on this thread, innermost first. They live
+// on the stack, not in the object, because a handler may delete its control.
+struct Dispatch {
+  const Control* control;
+  UINT msg;
+  WPARAM wParam;
+  LPARAM lParam;
+  const Dispatch* outer;
+};
+thread_local const Dispatch* t_dispatch = nullptr;
+
+class DispatchScope {
+ public:
+  DispatchScope(const Control* c, UINT msg, WPARAM wParam, LPARAM lParam)
+      : m_frame{c, msg, wParam, lParam, t_dispatch} {
+    t_dispatch = &m_frame;
+  }
+  ~DispatchScope() { t_dispatch = m_frame.outer; }
+  DispatchScope(const DispatchScope&) = delete;
+  DispatchScope& operator=(const DispatchScope&) = delete;
+
+ private:
+  Dispatch m_frame;
+};
+
 bool sameClass(LPCWSTR a, LPCWSTR b) {
   if (a == b) return true;
   if (!a || !b || IS_INTRESOURCE(a) || IS_INTRESOURCE(b)) return false;
@@ -80,6 +105,7 @@ LRESULT CALLBACK controlWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
     SetWindowLongPtr(hwnd, GWL_USERDATA, 0);
     return r;
   }
+  DispatchScope scope(c, msg, wParam, lParam);
   return c->windowProc(msg, wParam, lParam);
 }
 
@@ -126,6 +152,26 @@ LRESULT Control::defaultProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProc(m_hwnd, msg, wParam, lParam);
 }
 
+LRESULT Control::passOn(UINT msg, WPARAM wParam, LPARAM lParam) {
+  for (const Dispatch* d = t_dispatch; d; d = d->outer) {
+    if (d->control != this) continue;
+    // Only the message this control is handling right now; a handler that
+    // calls another message's default gets that message as it asked.
+    if (d->msg == msg) return defaultProc(msg, d->wParam, d->lParam);
+    break;
+  }
+  return defaultProc(msg, wParam, lParam);
+}
+
+bool Control::takesFocusOnTap() const {
+  if (!m_hwnd) return false;
+  if (m_focusOnTap) return true;
+  // A subclassed platform control takes the focus in its own procedure.
+  if (m_previous) return false;
+  LONG style = GetWindowLong(m_hwnd, GWL_STYLE);
+  return (style & WS_CHILD) && (style & WS_TABSTOP);
+}
+
 LRESULT Control::windowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_ACTIVATE:
@@ -155,6 +201,11 @@ LRESULT Control::windowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       return onKillFocus(reinterpret_cast<HWND>(wParam));
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
+      // The handler already sees (and paints) the control focused.
+      if (takesFocusOnTap() && GetFocus() != m_hwnd) {
+        SetFocus(m_hwnd);
+        if (!m_hwnd) return 0;  // the focus change destroyed the window
+      }
       return onStylusDown(msg == WM_LBUTTONDBLCLK, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
     case WM_LBUTTONUP:
       return onStylusUp(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
@@ -181,11 +232,11 @@ LRESULT Control::windowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 LRESULT Control::onActivate(UINT state, bool minimized, HWND other) {
   WPARAM w = MAKEWPARAM(state, minimized ? 1 : 0);
   LPARAM l = reinterpret_cast<LPARAM>(other);
-  if (!m_hwnd || (GetWindowLong(m_hwnd, GWL_STYLE) & WS_CHILD)) return defaultProc(WM_ACTIVATE, w, l);
+  if (!m_hwnd || (GetWindowLong(m_hwnd, GWL_STYLE) & WS_CHILD)) return passOn(WM_ACTIVATE, w, l);
   if (state == WA_INACTIVE) {
     HWND focus = GetFocus();
     m_focusWhenInactive = focus && IsChild(m_hwnd, focus) ? focus : nullptr;
-    return defaultProc(WM_ACTIVATE, w, l);
+    return passOn(WM_ACTIVATE, w, l);
   }
   setNavBarTitle(m_hwnd);
   HWND back = m_focusWhenInactive;
@@ -194,71 +245,71 @@ LRESULT Control::onActivate(UINT state, bool minimized, HWND other) {
     SetFocus(back);
     return 0;
   }
-  return defaultProc(WM_ACTIVATE, w, l);
+  return passOn(WM_ACTIVATE, w, l);
 }
 
-LRESULT Control::onClose() { return defaultProc(WM_CLOSE, 0, 0); }
+LRESULT Control::onClose() { return passOn(WM_CLOSE, 0, 0); }
 
 LRESULT Control::onCommand(UINT id, UINT code, HWND control) {
-  return defaultProc(WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
+  return passOn(WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
 }
 
 LRESULT Control::onContextMenu(int x, int y) {
-  return defaultProc(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m_hwnd), MAKELPARAM(x, y));
+  return passOn(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(m_hwnd), MAKELPARAM(x, y));
 }
 
 LRESULT Control::onCtlColorStatic(HDC dc, HWND control) {
-  return defaultProc(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+  return passOn(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
 }
 
-LRESULT Control::onDestroy() { return defaultProc(WM_DESTROY, 0, 0); }
+LRESULT Control::onDestroy() { return passOn(WM_DESTROY, 0, 0); }
 
-LRESULT Control::onEraseBackground(HDC dc) { return defaultProc(WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0); }
+LRESULT Control::onEraseBackground(HDC dc) { return passOn(WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0); }
 
 LRESULT Control::onGetDlgCode(UINT key, MSG* msg) {
-  return defaultProc(WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(msg));
+  return passOn(WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(msg));
 }
 
 LRESULT Control::onHotKey(int id, UINT modifiers, UINT key) {
-  return defaultProc(WM_HOTKEY, WPARAM(id), MAKELPARAM(modifiers, key));
+  return passOn(WM_HOTKEY, WPARAM(id), MAKELPARAM(modifiers, key));
 }
 
 LRESULT Control::onHScroll(UINT code, int pos, HWND bar) {
-  return defaultProc(WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(bar));
+  return passOn(WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(bar));
 }
 
 LRESULT Control::onKey(UINT key, bool down, LPARAM repeatData) {
-  return defaultProc(down ? WM_KEYDOWN : WM_KEYUP, key, repeatData);
+  return passOn(down ? WM_KEYDOWN : WM_KEYUP, key, repeatData);
 }
 
-LRESULT Control::onKillFocus(HWND next) { return defaultProc(WM_KILLFOCUS, reinterpret_cast<WPARAM>(next), 0); }
+LRESULT Control::onKillFocus(HWND next) { return passOn(WM_KILLFOCUS, reinterpret_cast<WPARAM>(next), 0); }
 
 LRESULT Control::onStylusDown(bool doubleTap, int x, int y) {
-  return defaultProc(doubleTap ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+  return passOn(doubleTap ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
 }
 
-LRESULT Control::onStylusUp(int x, int y) { return defaultProc(WM_LBUTTONUP, 0, MAKELPARAM(x, y)); }
+LRESULT Control::onStylusUp(int x, int y) { return passOn(WM_LBUTTONUP, 0, MAKELPARAM(x, y)); }
 
-LRESULT Control::onNextDlgCtl(bool previous) { return defaultProc(WM_NEXTDLGCTL, previous ? 1 : 0, 0); }
+LRESULT Control::onNextDlgCtl(bool previous) { return passOn(WM_NEXTDLGCTL, previous ? 1 : 0, 0); }
 
-LRESULT Control::onPaint() { return defaultProc(WM_PAINT, 0, 0); }
+LRESULT Control::onPaint() { return passOn(WM_PAINT, 0, 0); }
 
 LRESULT Control::onSetFocus(HWND previous) {
-  return defaultProc(WM_SETFOCUS, reinterpret_cast<WPARAM>(previous), 0);
+  return passOn(WM_SETFOCUS, reinterpret_cast<WPARAM>(previous), 0);
 }
 
 LRESULT Control::onSize(UINT kind, int width, int height) {
-  return defaultProc(WM_SIZE, kind, MAKELPARAM(width, height));
+  return passOn(WM_SIZE, kind, MAKELPARAM(width, height));
 }
 
-LRESULT Control::onTimer(UINT_PTR id) { return defaultProc(WM_TIMER, id, 0); }
+LRESULT Control::onTimer(UINT_PTR id) { return passOn(WM_TIMER, id, 0); }
 
 LRESULT Control::onVScroll(UINT code, int pos, HWND bar) {
-  return defaultProc(WM_VSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(bar));
+  return passOn(WM_VSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(bar));
 }
 
 LRESULT Control::onMouseWheel(int delta, int x, int y) {
-  return defaultProc(WM_MOUSEWHEEL, MAKEWPARAM(0, delta), MAKELPARAM(x, y));
+  return passOn(WM_MOUSEWHEEL, MAKEWPARAM(0, delta), MAKELPARAM(x, y));
 }
 
 }  // namespace fwk

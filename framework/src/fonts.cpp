@@ -7,16 +7,7 @@ namespace fwk {
 
 namespace {
 
-HFONT makeFont(int pixels, LONG weight) {
-  LOGFONT lf{};
-  lf.lfHeight = -pixels;  // character height, not cell height
-  lf.lfWeight = weight;
-  lf.lfCharSet = DEFAULT_CHARSET;
-  lf.lfQuality = ANTIALIASED_QUALITY;
-  const char16_t face[] = u"Tahoma";
-  for (size_t i = 0; i < sizeof face / sizeof face[0]; ++i) lf.lfFaceName[i] = face[i];
-  return CreateFontIndirect(&lf);
-}
+constexpr WCHAR kFace[] = u"Tahoma";
 
 }  // namespace
 
@@ -27,18 +18,28 @@ int screenDpi() {
   return dpi > 0 ? dpi : 96;
 }
 
+HFONT createFont(LPCWSTR face, int decipoints, LONG weight) {
+  LOGFONT lf{};
+  lf.lfHeight = -(screenDpi() * decipoints / 720);  // character height, not cell height
+  lf.lfWeight = weight;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  lf.lfQuality = ANTIALIASED_QUALITY;
+  for (size_t i = 0; face && face[i] && i + 1 < LF_FACESIZE; ++i) lf.lfFaceName[i] = face[i];
+  return CreateFontIndirect(&lf);
+}
+
 HFONT smallFont() {
-  static HFONT font = makeFont(screenDpi() * 17 / 144, FW_NORMAL);
+  static HFONT font = createFont(kFace, 85, FW_NORMAL);
   return font;
 }
 
 HFONT regularFont() {
-  static HFONT font = makeFont(screenDpi() * 16 / 144, FW_NORMAL);
+  static HFONT font = createFont(kFace, 80, FW_NORMAL);
   return font;
 }
 
 HFONT boldFont() {
-  static HFONT font = makeFont(screenDpi() * 16 / 144, FW_BOLD);
+  static HFONT font = createFont(kFace, 80, FW_BOLD);
   return font;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/gesture.h"
+#include "framework/paint.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
 
@@ -10,6 +11,7 @@ namespace fwk {
 
 ListControl::ListControl(HWND parent, DWORD style, int x, int y, int width, int height, UINT id)
     : Control(nullptr, u"", style | WS_VSCROLL, x, y, width, height, parent, nullptr, 0, id) {
+  setTakesFocusOnTap(true);
   // Sizing messages during creation reached Control only.
   refresh();
 }
@@ -292,7 +294,6 @@ LRESULT ListControl::onSetFocus(HWND previous) {
 }
 
 LRESULT ListControl::onStylusDown(bool doubleTap, int x, int y) {
-  SetFocus(hwnd());
   int i = hitTest(x, y);
   if (i >= 0) m_selected = i;
   InvalidateRect(hwnd(), nullptr, FALSE);
@@ -313,32 +314,21 @@ LRESULT ListControl::onPaint() {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd(), &ps);
   int w = clientWidth(), h = clientHeight();
-  if (dc && w > 0 && h > 0) {
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, w, h);
-    HGDIOBJ oldBitmap = SelectObject(mem, bitmap);
+  if (MemoryDC mem(dc, w, h); mem) {
     RECT area = ps.rcPaint;
-    IntersectClipRect(mem, area.left, area.top, area.right, area.bottom);
+    IntersectClipRect(mem.dc(), area.left, area.top, area.right, area.bottom);
+    fillVerticalGradient(mem.dc(), RECT{0, 0, w, h}, kGradientTop, kGradientBottom);
 
-    TRIVERTEX v[2] = {
-        {0, 0, COLOR16(GetRValue(kGradientTop) << 8), COLOR16(GetGValue(kGradientTop) << 8),
-         COLOR16(GetBValue(kGradientTop) << 8), 0},
-        {w, h, COLOR16(GetRValue(kGradientBottom) << 8), COLOR16(GetGValue(kGradientBottom) << 8),
-         COLOR16(GetBValue(kGradientBottom) << 8), 0},
-    };
-    GRADIENT_RECT gr{0, 1};
-    GradientFill(mem, v, 2, &gr, 1, GRADIENT_FILL_RECT_V);
-
-    SetBkMode(mem, TRANSPARENT);
-    SelectObject(mem, reinterpret_cast<HFONT>(SendMessage(hwnd(), WM_GETFONT, 0, 0)));
+    SetBkMode(mem.dc(), TRANSPARENT);
+    ScopedSelect font(mem.dc(), reinterpret_cast<HFONT>(SendMessage(hwnd(), WM_GETFONT, 0, 0)));
     int pos = scrollPosition();
     int n = rowCount();
     for (int i = firstRowBelow(area.top + pos); i < n && m_rects[size_t(i)].top < area.bottom + pos; ++i) {
       RECT r = rowRect(i);
       Row* row = m_rows[size_t(i)].get();
       row->setSelected(i == m_selected);
-      row->paintSelectionBackground(mem, r, i == m_selected && m_hasFocus);
-      row->paint(mem, r);
+      row->paintSelectionBackground(mem.dc(), r, i == m_selected && m_hasFocus);
+      row->paint(mem.dc(), r);
     }
     // The page for Page Up/Down is what the whole list shows, even when
     // only part of it was repainted.
@@ -346,11 +336,7 @@ LRESULT ListControl::onPaint() {
     for (int i = firstRowBelow(pos); i < n && m_rects[size_t(i)].top < pos + h; ++i) ++painted;
     m_painted = painted;
 
-    BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, mem, area.left, area.top,
-           SRCCOPY);
-    SelectObject(mem, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(mem);
+    mem.copyTo(area);
   }
   EndPaint(hwnd(), &ps);
   return 0;

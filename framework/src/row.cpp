@@ -1,6 +1,7 @@
 #include "framework/row.h"
 
 #include "framework/fonts.h"
+#include "framework/paint.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
 #include "platform/window.h"
@@ -42,7 +43,7 @@ void TwoLineRow::paint(HDC dc, const RECT& rect) {
   RECT lines{rect.left + rowHeight, (rect.top + rect.bottom - band) / 2, rect.right, 0};
   lines.bottom = lines.top + band;
 
-  int saved = SaveDC(dc);
+  SavedDC saved(dc);
   SetBkMode(dc, TRANSPARENT);
   RECT title = lines;
   SelectObject(dc, boldFont());
@@ -57,7 +58,6 @@ void TwoLineRow::paint(HDC dc, const RECT& rect) {
     DrawIconEx(dc, rect.left + (rowHeight - size) / 2, rect.top + (rowHeight - size) / 2, m_icon, size, size, 0,
                nullptr, DI_NORMAL);
   }
-  RestoreDC(dc, saved);
 }
 
 }  // namespace fwk

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/fonts.h"
+#include "framework/paint.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
 
@@ -17,16 +18,6 @@ constexpr COLORREF kTabBottom = RGB(186, 194, 208);
 constexpr COLORREF kSelectedTop = RGB(255, 255, 255);
 constexpr COLORREF kSelectedBottom = RGB(246, 242, 236);
 constexpr COLORREF kBorder = RGB(128, 138, 156);
-
-TRIVERTEX vertex(int x, int y, COLORREF c) {
-  return TRIVERTEX{x, y, COLOR16(GetRValue(c) << 8), COLOR16(GetGValue(c) << 8), COLOR16(GetBValue(c) << 8), 0};
-}
-
-void gradient(HDC dc, const RECT& r, COLORREF top, COLORREF bottom) {
-  TRIVERTEX v[2] = {vertex(r.left, r.top, top), vertex(r.right, r.bottom, bottom)};
-  GRADIENT_RECT gr{0, 1};
-  GradientFill(dc, v, 2, &gr, 1, GRADIENT_FILL_RECT_V);
-}
 
 }  // namespace
 
@@ -107,7 +98,9 @@ void TabItem::onStylusDown(bool, int, int) {}
 // ---- TabStrip --------------------------------------------------------------
 
 TabStrip::TabStrip(HWND parent, DWORD style, int x, int y, int width, int height, UINT id)
-    : Control(nullptr, u"", style, x, y, width, height, parent, nullptr, 0, id) {}
+    : Control(nullptr, u"", style, x, y, width, height, parent, nullptr, 0, id) {
+  setTakesFocusOnTap(true);
+}
 
 TabStrip::~TabStrip() = default;
 
@@ -154,14 +147,15 @@ void TabStrip::layoutTabs() {
   GetClientRect(hwnd(), &client);
   int inset = screenDpi() / 32;
   HDC dc = GetDC(hwnd());
-  HGDIOBJ old = SelectObject(dc, smallFont());
-  int x = 0;
-  for (const auto& item : m_items) {
-    int w = item->width(dc);
-    m_rects.push_back(RECT{x, client.top + inset, x + w, client.bottom});
-    x += w;
+  {
+    ScopedSelect font(dc, smallFont());
+    int x = 0;
+    for (const auto& item : m_items) {
+      int w = item->width(dc);
+      m_rects.push_back(RECT{x, client.top + inset, x + w, client.bottom});
+      x += w;
+    }
   }
-  SelectObject(dc, old);
   ReleaseDC(hwnd(), dc);
 }
 
@@ -266,7 +260,6 @@ LRESULT TabStrip::onSetFocus(HWND previous) {
 }
 
 LRESULT TabStrip::onStylusDown(bool doubleTap, int x, int y) {
-  SetFocus(hwnd());
   int i = hitTest(x, y);
   if (i < 0) return 0;
   if (i != m_selected) setSelectedIndex(i);
@@ -288,48 +281,40 @@ LRESULT TabStrip::onPaint() {
   RECT client{};
   GetClientRect(hwnd(), &client);
   int w = client.right, h = client.bottom;
-  if (dc && w > 0 && h > 0) {
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, w, h);
-    HGDIOBJ oldBitmap = SelectObject(mem, bitmap);
+  if (MemoryDC mem(dc, w, h); mem) {
+    HDC m = mem.dc();
     HBRUSH back = CreateSolidBrush(kStripBackground);
-    FillRect(mem, &client, back);
+    FillRect(m, &client, back);
     DeleteObject(back);
-    SelectObject(mem, smallFont());
-    SetBkMode(mem, TRANSPARENT);
-    SetTextColor(mem, RGB(0, 0, 0));
-    HPEN pen = CreatePen(PS_SOLID, 1, kBorder);
-    HGDIOBJ oldPen = SelectObject(mem, pen);
+    ScopedSelect font(m, smallFont());
+    SetBkMode(m, TRANSPARENT);
+    SetTextColor(m, RGB(0, 0, 0));
+    ScopedSelect pen(m, CreatePen(PS_SOLID, 1, kBorder), ScopedSelect::kOwned);
     // The line the unselected tabs stand on.
-    MoveToEx(mem, 0, h - 1, nullptr);
-    LineTo(mem, w, h - 1);
+    MoveToEx(m, 0, h - 1, nullptr);
+    LineTo(m, w, h - 1);
     // The selected tab last, over its neighbours.
     auto paintTab = [&](int i) {
       RECT r;
       if (!tabRect(i, &r) || r.right <= 0 || r.left >= w) return;
       bool selected = i == m_selected;
-      gradient(mem, r, selected ? kSelectedTop : kTabTop, selected ? kSelectedBottom : kTabBottom);
+      fillVerticalGradient(m, r, selected ? kSelectedTop : kTabTop, selected ? kSelectedBottom : kTabBottom);
       POINT outline[4] = {{r.left, r.bottom - (selected ? 0 : 1)},
                           {r.left, r.top},
                           {r.right - 1, r.top},
                           {r.right - 1, r.bottom - (selected ? 0 : 1)}};
-      Polyline(mem, outline, 4);
-      m_items[size_t(i)]->paintParts(mem, r);
+      Polyline(m, outline, 4);
+      m_items[size_t(i)]->paintParts(m, r);
       if (selected && m_hasFocus) {
         RECT f = r;
         InflateRect(&f, -2, -2);
-        DrawFocusRect(mem, &f);
+        DrawFocusRect(m, &f);
       }
     };
     for (int i = 0; i < tabCount(); ++i)
       if (i != m_selected) paintTab(i);
     if (m_selected >= 0) paintTab(m_selected);
-    SelectObject(mem, oldPen);
-    DeleteObject(pen);
-    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(mem);
+    mem.copyTo(client);
   }
   EndPaint(hwnd(), &ps);
   return 0;

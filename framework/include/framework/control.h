@@ -13,6 +13,12 @@
 //
 // Handlers are virtual from the moment the constructor has finished; messages
 // that arrive while the window is being created reach Control's defaults.
+// A default handler passes on the message exactly as it came (key flags,
+// wheel state, the window clicked), not one rebuilt from its arguments.
+//
+// A tap (left button down or double click) gives the control the focus
+// before onStylusDown runs, when the control takes the focus on taps: a
+// child of this module's class with WS_TABSTOP, or one that asked to.
 #pragma once
 
 #include "platform/types.h"
@@ -44,7 +50,12 @@ class Control {
   static LPCWSTR moduleClassName();
   static HINSTANCE moduleInstance();
 
+  bool takesFocusOnTap() const;
+
  protected:
+  // For controls that want the focus on a tap whatever their style.
+  void setTakesFocusOnTap(bool on) { m_focusOnTap = on; }
+
   virtual LRESULT onActivate(UINT state, bool minimized, HWND other);
   virtual LRESULT onClose();
   virtual LRESULT onCommand(UINT id, UINT code, HWND control);
@@ -71,10 +82,14 @@ class Control {
  private:
   friend LRESULT CALLBACK controlWindowProc(HWND, UINT, WPARAM, LPARAM);
   void detach();
+  // Hands on `msg` as it was dispatched to this control when that is the
+  // message being handled, else as given.
+  LRESULT passOn(UINT msg, WPARAM wParam, LPARAM lParam);
 
   HWND m_hwnd = nullptr;
   WNDPROC m_previous = nullptr;  // set for a subclassed platform control
   HWND m_focusWhenInactive = nullptr;
+  bool m_focusOnTap = false;
 };
 
 // The one procedure of every wrapper, of this module's class and of the
