@@ -87,6 +87,10 @@ LRESULT MainWindow::windowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     if (menu && menu == mine) serviceMenu_.rebuild(menu);
     return 0;
   }
+  if (msg == kEndRequest) {
+    endWithoutAsking();
+    return 0;
+  }
   if (msg == kReapDialogs) {
     retired_.clear();
     return 0;
@@ -170,6 +174,19 @@ void MainWindow::exit() {
   if (signedIn && MessageBox(hwnd(), loadText(kExitText).c_str(), loadText(kExitCaption).c_str(),
                              MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;
+  DestroyWindow(hwnd());
+}
+
+void MainWindow::endWithoutAsking() {
+  endRequested_ = true;
+  // A message box or menu runs its own loop below the host's. Destroying the
+  // window under it would return into code whose windows are gone; a quit
+  // message instead ends each such loop in turn and then the host's, which
+  // destroys the window afterwards.
+  if (platform::activeMessageBox() || platform::activeMenuWindow()) {
+    PostQuitMessage(0);
+    return;
+  }
   DestroyWindow(hwnd());
 }
 

@@ -25,6 +25,10 @@ enum Command : UINT {
   kCommandAddService = 40023,
 };
 
+// Posted to the main window when the program is asked to end from outside
+// (a termination signal, the desktop window closed).
+constexpr UINT kEndRequest = WM_APP + 2;
+
 class MainWindow : public fwk::Control {
  public:
   MainWindow();
@@ -43,6 +47,9 @@ class MainWindow : public fwk::Control {
   AddServiceDialog* addServiceDialog() const { return addService_.get(); }
   // Services submenus currently inserted at the top of "Menu".
   int serviceSubmenus() const { return serviceMenu_.inserted(); }
+  // An end was asked for from outside, and the window may still stand
+  // because a message box or menu was up then.
+  bool endRequested() const { return endRequested_; }
 
   LRESULT windowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
@@ -57,6 +64,7 @@ class MainWindow : public fwk::Control {
   void command(UINT id);
   void hide();
   void exit();
+  void endWithoutAsking();
   void showSettings();
   void showAddService();
   // A dialog that closed is let go at once and freed once its own message
@@ -66,6 +74,7 @@ class MainWindow : public fwk::Control {
   std::string snapshotPath_;
   HWND menuBar_ = nullptr;
   UINT activate_ = 0;
+  bool endRequested_ = false;
   HICON smallIcon_ = nullptr;
   HICON bigIcon_ = nullptr;
   ServiceMenu serviceMenu_;

@@ -7,6 +7,7 @@
 #include "main_window.h"
 #include "olvaro/api.h"
 #include "platform/device.h"
+#include "platform/end_request.h"
 #include "platform/screen.h"
 #include "platform/thread.h"
 #include "platform/window.h"
@@ -43,6 +44,7 @@ bool Host::claimInstance(const CommandLine& command) {
 
 void Host::start(const CommandLine& command, const std::u16string& folder) {
   mainWindow_ = std::make_unique<MainWindow>();
+  platform::setEndTarget(mainWindow_->hwnd(), kEndRequest);
   if (!command.hidden) mainWindow_->show();
   KS_SetVariantPtr("core.window.hwnd", mainWindow_->hwnd());
   KS_SetVariantPtr("core.window.layout", static_cast<void*>(mainWindow_->layout()));
@@ -61,10 +63,19 @@ int Host::loop() {
     TranslateMessage(&msg);
     DispatchMessage(&msg);
   }
+  // An end that came while a message box or menu was up left the window
+  // standing; it goes now, before the plug-ins stop, as after Exit. Its own
+  // quit message has no loop left to end.
+  if (mainWindow_ && mainWindow_->endRequested() && IsWindow(mainWindow_->hwnd())) {
+    DestroyWindow(mainWindow_->hwnd());
+    MSG quit;
+    PeekMessage(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+  }
   return static_cast<int>(msg.wParam);
 }
 
 void Host::stop() {
+  platform::setEndTarget(nullptr, 0);
   KS_PluginStopAll();
   mainWindow_.reset();
   KS_API_Cleanup();
@@ -118,6 +129,9 @@ int run(const std::u16string& commandLine) {
   CommandLine command = parseCommandLine(commandLine);
   Host host;
   if (!host.claimInstance(command)) return 0;
+  // From here on a termination signal ends the run as Exit does: settings
+  // saved, plug-ins stopped, the link signed off.
+  platform::installEndSignals();
   // The device screen: a real window when there is a display (or
   // OLVARO_BACKEND says so), the in-memory screen otherwise.
   platform::screenInit();

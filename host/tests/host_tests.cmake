@@ -25,6 +25,12 @@ add_dependencies(host_tests olvaro ${host_test_plugins})
 target_compile_definitions(host_tests PRIVATE
   HOST_TEST_PLUGIN_DIR="${HOST_TEST_PLUGIN_DIR}/"
   HOST_PROGRAM="$<TARGET_FILE:olvaro>")
+# The real program signs in to the reference server in some tests.
+if("server" IN_LIST OLVARO_MODULES AND "connection" IN_LIST OLVARO_MODULES)
+  target_link_libraries(host_tests PRIVATE olvaro_server_core)
+  target_compile_definitions(host_tests PRIVATE HOST_TEST_SERVER=1)
+  add_dependencies(host_tests connection)
+endif()
 if(COMMAND olvaro_add_resources)
   olvaro_add_resources(host_tests ICONS ${HOST_ICONS} FILES ${HOST_RESOURCE_FILES})
 endif()
