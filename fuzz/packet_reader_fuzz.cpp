@@ -22,12 +22,26 @@ ReaderLimits smallLimits() {
   return l;
 }
 
-struct Sink : PacketReader {
-  Sink() : PacketReader(smallLimits()) {}
+struct Sink {
+  PacketReader reader{smallLimits()};
   std::vector<Packet> packets;
-  bool onPacket(Packet& p) override {
-    if (p.body.size() > size_t(smallLimits().maxBody) || p.headers.size() > smallLimits().maxHeaders) abort();
-    if (packets.size() < 64) packets.push_back(p);
+  // Parses everything buffered; false on a protocol error.
+  bool read(std::string& input) {
+    size_t pos = 0;
+    for (;;) {
+      size_t used = 0;
+      PacketReader::Result r = reader.parse(input.data() + pos, input.size() - pos, &used);
+      if (used > input.size() - pos) abort();
+      pos += used;
+      if (r == PacketReader::Result::Error) return false;
+      if (r == PacketReader::Result::NeedMore) break;
+      const Packet& p = reader.packet();
+      if (p.body.size() > size_t(smallLimits().maxBody) || p.headers.size() > smallLimits().maxHeaders) abort();
+      if (packets.size() < 64) packets.push_back(p);
+    }
+    // The reader takes in every byte it is given.
+    if (pos != input.size()) abort();
+    input.clear();
     return true;
   }
 };
@@ -49,8 +63,6 @@ Outcome run(const std::string& stream, const std::vector<size_t>& pieces) {
       out.ok = false;
       break;
     }
-    // What stays buffered is at most one unfinished line.
-    if (input.size() > smallLimits().maxLine) abort();
   }
   out.packets = std::move(sink.packets);
   return out;

@@ -1,115 +1,140 @@
 #include "packet_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace olvaro::conn {
 
-void PacketReader::resetReader() {
-  readState_ = ReadState::CommandLine;
-  ++resets_;
+void PacketReader::reset() {
+  state_ = ReadState::CommandLine;
+  line_.clear();
 }
 
-bool PacketReader::onHeader(const std::string& name, const std::string& value) {
-  currentPacket_.setHeader(name, value);
-  return true;
-}
-
-bool PacketReader::onHeadersComplete() {
-  readState_ = currentPacket_.getHeaderInt("Content-Length") != 0 ? ReadState::Body : ReadState::Dispatch;
-  return true;
-}
-
-PacketReader::Line PacketReader::takeLine(const std::string& input, size_t& pos, std::string& line) const {
-  const char* start = input.data() + pos;
-  size_t available = input.size() - pos;
-  const void* lf = std::memchr(start, '\n', available);
-  if (!lf) return available > limits_.maxLine ? Line::TooLong : Line::NeedMore;
-  size_t length = size_t(static_cast<const char*>(lf) - start);
-  if (length > limits_.maxLine) return Line::TooLong;
-  // CR LF line ends: the line is cut at its last CR.
-  const void* cr = length ? memrchr(start, '\r', length) : nullptr;
-  line.assign(start, cr ? size_t(static_cast<const char*>(cr) - start) : length);
-  pos += length + 1;
-  return Line::Got;
-}
-
-bool PacketReader::read(std::string& input) {
-  // A handler may send and so service the socket, which reads again: the
-  // outer run picks up those bytes itself.
-  if (reading_) return true;
-  reading_ = true;
-  const uint64_t resets = resets_;
-  size_t pos = 0;
-  bool ok = true;
-  std::string line;
-  bool progress = true;
-  while (ok && progress) {
-    progress = false;
-    switch (readState_) {
-      case ReadState::CommandLine: {
-        Line got = takeLine(input, pos, line);
-        if (got == Line::TooLong) ok = false;
-        if (got != Line::Got) break;
-        currentPacket_.command = line;
-        currentPacket_.headers.clear();
-        currentPacket_.body.clear();
-        readState_ = ReadState::Headers;
-        progress = true;
-        break;
-      }
-      case ReadState::Headers: {
-        Line got = takeLine(input, pos, line);
-        if (got == Line::TooLong) ok = false;
-        if (got != Line::Got) break;
-        progress = true;
-        if (line.empty()) {
-          onHeadersComplete();
-          if (resets_ != resets) progress = false;
-          break;
-        }
-        size_t colon = line.find(':');
-        if (colon == std::string::npos) break;  // not a header: skipped
-        size_t valueAt = colon + 1;
-        if (valueAt < line.size() && line[valueAt] == ' ') ++valueAt;
-        bool more = onHeader(line.substr(0, colon), line.substr(valueAt));
-        if (resets_ != resets) {
-          progress = false;
-          break;
-        }
-        if (currentPacket_.headers.size() > limits_.maxHeaders) ok = false;
-        if (!more) progress = false;
-        break;
-      }
-      case ReadState::Body: {
-        int32_t length = currentPacket_.getHeaderInt("Content-Length");
-        if (length < 0 || length > limits_.maxBody) {
-          ok = false;
-          break;
-        }
-        size_t want = size_t(length);
-        std::string& body = currentPacket_.body;
-        if (body.size() < want) {
-          size_t take = std::min(want - body.size(), input.size() - pos);
-          body.append(input, pos, take);
-          pos += take;
-        }
-        if (body.size() >= want) {
-          readState_ = ReadState::Dispatch;
-          progress = true;
-        }
-        break;
-      }
-      case ReadState::Dispatch:
-        onPacket(currentPacket_);
-        if (resets_ != resets) break;  // the link closed under us; the input is gone
-        readState_ = ReadState::CommandLine;
-        progress = true;
-        break;
+bool PacketReader::takeLine(const char*& at, const char* end, std::string_view* line, bool* tooLong) {
+  size_t available = size_t(end - at);
+  const void* lf = std::memchr(at, '\n', available);
+  if (!lf) {
+    if (line_.size() + available > limits_.maxLine) {
+      *tooLong = true;
+      return false;
     }
+    line_.append(at, available);
+    at = end;
+    return false;
   }
-  if (resets_ == resets) input.erase(0, pos);
-  reading_ = false;
-  return ok;
+  size_t take = size_t(static_cast<const char*>(lf) - at);
+  if (line_.size() + take > limits_.maxLine) {
+    *tooLong = true;
+    return false;
+  }
+  // A line that arrived in one piece is read in place; only a line split
+  // across receives is gathered in line_.
+  if (line_.empty()) {
+    *line = std::string_view(at, take);
+  } else {
+    line_.append(at, take);
+    *line = line_;
+  }
+  at += take + 1;
+  // CR LF line ends: the line is cut at its last CR.
+  if (!line->empty())
+    if (const void* cr = memrchr(line->data(), '\r', line->size()))
+      *line = line->substr(0, size_t(static_cast<const char*>(cr) - line->data()));
+  return true;
+}
+
+void PacketReader::startPacket(std::string_view command) {
+  packet_.command.assign(command);
+  Headers& headers = packet_.headers;
+  while (!headers.empty()) spare_.push_back(headers.extract(headers.begin()));
+  packet_.body.clear();
+  contentLength_ = 0;
+  state_ = ReadState::Headers;
+}
+
+void PacketReader::addHeader(std::string_view text) {
+  const char* line = text.data();
+  size_t length = text.size();
+  const char* colon = static_cast<const char*>(std::memchr(line, ':', length));
+  if (!colon) return;  // not a header: skipped
+  const char* value = colon + 1;
+  const char* end = line + length;
+  if (value < end && *value == ' ') ++value;
+  Node node;
+  if (!spare_.empty()) {
+    node = std::move(spare_.back());
+    spare_.pop_back();
+  } else {
+    node = Headers{{std::string(), std::string()}}.extract(std::string());
+  }
+  std::string& name = node.key();
+  name.assign(line, size_t(colon - line));
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  std::string& stored = node.mapped();
+  stored.assign(value, size_t(end - value));
+  if (name == "content-length") contentLength_ = parseInt(stored);
+  // Senders write headers in name order, so the end is the likely place.
+  Headers& headers = packet_.headers;
+  auto position = headers.insert(headers.end(), std::move(node));
+  if (node) {  // a repeated name keeps its last value
+    position->second.swap(node.mapped());
+    spare_.push_back(std::move(node));
+  }
+}
+
+PacketReader::Result PacketReader::headersDone() {
+  int32_t length = contentLength_;
+  if (length < 0 || length > limits_.maxBody) return Result::Error;
+  bodyLength_ = size_t(length);
+  if (bodyLength_ == 0) {
+    state_ = ReadState::CommandLine;
+    return Result::Packet;
+  }
+  // Announced lengths are not trusted for more than a modest head start.
+  packet_.body.reserve(std::min<size_t>(bodyLength_, 64 * 1024));
+  state_ = ReadState::Body;
+  return Result::NeedMore;
+}
+
+PacketReader::Result PacketReader::parse(const char* data, size_t size, size_t* used) {
+  const char* at = data;
+  const char* end = data + size;
+  Result result = Result::NeedMore;
+  bool tooLong = false;
+  std::string_view line;
+  while (at < end && result == Result::NeedMore) {
+    switch (state_) {
+      case ReadState::CommandLine:
+        if (!takeLine(at, end, &line, &tooLong)) break;
+        startPacket(line);
+        line_.clear();
+        break;
+      case ReadState::Headers:
+        if (!takeLine(at, end, &line, &tooLong)) break;
+        if (line.empty()) {
+          result = headersDone();
+        } else {
+          addHeader(line);
+          if (packet_.headers.size() > limits_.maxHeaders) result = Result::Error;
+        }
+        line_.clear();
+        break;
+      case ReadState::Body: {
+        size_t take = std::min(bodyLength_ - packet_.body.size(), size_t(end - at));
+        packet_.body.append(at, take);
+        at += take;
+        if (packet_.body.size() == bodyLength_) {
+          state_ = ReadState::CommandLine;
+          result = Result::Packet;
+        }
+        break;
+      }
+    }
+    if (tooLong) result = Result::Error;
+  }
+  *used = size_t(at - data);
+  return result;
 }
 
 }  // namespace olvaro::conn

@@ -4,7 +4,10 @@
 #include <vector>
 
 #include "alerts.h"
+#include "contacts.h"
 #include "device.h"
+#include "groups.h"
+#include "responses.h"
 #include "power.h"
 #include "server_list.h"
 #include "texts.h"
@@ -37,17 +40,14 @@ Connection::Connection() {
   // A start after a stop reads the list again, like a fresh process.
   ServerList::instance().reset();
 
-  commandHandlers_ = {
-      {"P", &Connection::onPing},
-      {"AUTH", &Connection::onAuth},
-      {"LOGON SUCCESSFUL", &Connection::onLogonSuccessful},
-      {"LOGON FAILED", &Connection::onLogonFailed},
-      {"GHOSTED", &Connection::onGhosted},
-      {"CONTACT DETAIL", &Connection::onContactDetail},
-      {"GROUP DETAIL", &Connection::onGroupDetail},
-      {"RESPONSE", &Connection::onResponsePacket},
-      {"SETTING", &Connection::onSettingPacket},
-  };
+  commands_.enter<&Connection::onPing>("P", this);
+  commands_.enter<&Connection::onAuth>("AUTH", this);
+  commands_.enter<&Connection::onLogonSuccessful>("LOGON SUCCESSFUL", this);
+  commands_.enter<&Connection::onLogonFailed>("LOGON FAILED", this);
+  commands_.enter<&Connection::onGhosted>("GHOSTED", this);
+  areas_.push_back(std::make_unique<Contacts>(*this));
+  areas_.push_back(std::make_unique<Groups>(*this));
+  areas_.push_back(std::make_unique<Responses>(*this));
 
   bool hidden = startedHidden();
   std::string user = settingString("connection.user", 255);
@@ -77,6 +77,7 @@ Connection::~Connection() {
     scheduleWakeUp(Timestamp{});
     if (unattended_) powerPolicyNotifyUnattended(false);
   }
+  areas_.clear();
   if (service_) KS_ReleaseService(service_);
   service_ = nullptr;
   if (s_instance == this) s_instance = nullptr;
@@ -100,7 +101,7 @@ void Connection::updateService(uint32_t mask, const ServiceData& data) {
 long Connection::proxyType() const { return KS_GetSettingLong("Connection/Proxy/Type", 0); }
 
 void Connection::setState(long value) {
-  KS_SetVariantLong("connection.state", value);
+  KS_SetVariantLong(kConnectionStateVariant, value);
   if (isPocketPC_) {
     setUnattended(value != kSignedOut);
     if (unattended_) systemIdleTimerReset();
@@ -176,9 +177,7 @@ void Connection::sendLogon() {
 bool Connection::onPacket(Packet& packet) {
   if (state() == kWaitingForProxy && checkProxyReply(packet)) return true;
   noteTraffic();
-  auto it = commandHandlers_.find(packet.command);
-  if (it == commandHandlers_.end()) return false;
-  return (this->*(it->second))(packet);
+  return commands_.dispatch(packet);
 }
 
 void Connection::noteTraffic() {
@@ -229,23 +228,12 @@ bool Connection::onLogonSuccessful(Packet& packet) {
     KS_ReleaseGroup(list);
   }
   fwk::Singleton<kestrum::Data>::getInstance()->RemoveUnknownGroups();
-  // The group requests (create, subscribe, leave) are registered here once
-  // the groups protocol is built.
 
-  std::string stamp = packet.getHeader("Timestamp");
-  size_t dot = stamp.find('.');
-  if (dot != std::string::npos && stamp.find('.', dot + 1) == std::string::npos) {
-    Timestamp now = Timestamp::now();
-    int64_t sec = int64_t(parseInt(stamp.substr(0, dot))) - now.sec;
-    int64_t usec = int64_t(parseInt(stamp.substr(dot + 1))) - now.usec;
-    sec += usec / 1000000;
-    usec %= 1000000;
-    if (usec < 0) {
-      usec += 1000000;
-      sec -= 1;
-    }
-    clockOffset_ = {int32_t(sec), int32_t(usec)};
-  }
+  Timestamp serverTime;
+  if (Timestamp::parse(packet.getHeader("Timestamp"), &serverTime))
+    clockOffset_ = Timestamp::difference(serverTime, Timestamp::now());
+
+  for (auto& area : areas_) area->onLoggedOn(packet);
 
   // With "Last-Online" the messages stored while offline are fetched (state
   // 70) once message transfer is built; until then nothing is requested, so
@@ -278,21 +266,6 @@ bool Connection::onGhosted(Packet&) {
   d.signInRequested = 0;
   updateService(SERVICE_SIGNINREQUESTED, d);
   disconnectReason_ = kReasonGhosted;
-  return true;
-}
-
-// The contact list's first entry tells that the list is arriving; the
-// contact handling itself joins here.
-bool Connection::onContactDetail(Packet& packet) {
-  bool removal = packet.headers.size() <= (packet.getHeaderId("Bridge-Id") ? 2u : 1u);
-  if (!removal && state() == kLoggingOn) setState(kReceivingContacts);
-  return true;
-}
-
-// The first group of a sign-in: the groups protocol joins here.
-bool Connection::onGroupDetail(Packet&) {
-  long s = state();
-  if (s == kLoggingOn || s == kReceivingContacts) setState(kReceivingGroups);
   return true;
 }
 
@@ -348,9 +321,10 @@ void Connection::onClosed() {
   d.state = 0;
   updateService(SERVICE_STATE, d);
   PacketConnection::onClosed();
-  // Contacts go to presence 100 here once the contact list is built.
   fwk::Singleton<kestrum::Data>::getInstance()->MarkAllGroupsUnknown();
-  // Partly received messages are dropped here once message transfer is built.
+  // The areas first (contacts go unknown, partly received messages are
+  // dropped), then every request still waiting hears that the link is gone.
+  for (auto& area : areas_) area->onLinkClosed();
   failAllPendingRequests();
   stopTimer();
   scheduleReconnect();

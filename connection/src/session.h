@@ -6,30 +6,20 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "command_table.h"
 #include "olvaro/api.h"
+#include "olvaro/connection_state.h"
 #include "packet_connection.h"
 #include "pending_requests.h"
+#include "protocol_area.h"
 #include "timestamp.h"
 #include "transport/timer_client.h"
 
 namespace olvaro::conn {
-
-// Values of "connection.state".
-enum State : long {
-  kSignedOut = 0,
-  kCheckingNetwork = 10,
-  kConnecting = 30,
-  kWaitingForProxy = 35,
-  kLoggingOn = 40,
-  kReceivingContacts = 50,
-  kReceivingGroups = 60,
-  kFetchingStored = 70,
-  kSignedIn = 100,
-  kWaitingToReconnect = 130,
-};
 
 // Why the link last ended. Only the first two bring a reconnect.
 enum DisconnectReason : int32_t {
@@ -41,27 +31,32 @@ enum DisconnectReason : int32_t {
   kReasonSignedOff = 5,
 };
 
-class Connection : public PacketConnection, public net::TimerClient {
+class Connection : public PacketConnection, public net::TimerClient, public Session {
  public:
-  using Handler = bool (Connection::*)(Packet&);
-
   Connection();
   ~Connection() override;
 
   static Connection* instance() { return s_instance; }
 
   void connect();
-  void setState(long value);
-  long state() const { return KS_GetVariantLong("connection.state"); }
+
+  // Session.
+  bool send(Packet& packet) override { return sendPacket(packet); }
+  void registerPendingRequest(fwk::counted_ptr<PendingRequest> request) override {
+    pendingRequests_.add(std::move(request));
+  }
+  PendingRequests& pendingRequests() override { return pendingRequests_; }
+  long state() const override { return KS_GetVariantLong(kConnectionStateVariant); }
+  void setState(long value) override;
+  HService* service() const override { return service_; }
+  CommandTable& commands() override { return commands_; }
 
   // "Connection/SetPresenceStatus": 1 done, 0 when credentials are missing.
   int setPresenceStatus(int32_t status);
   // "Connection/SendPacket": raw, already formatted bytes.
   int sendRaw(const char* data, int32_t length);
 
-  void registerPendingRequest(fwk::counted_ptr<PendingRequest> request) { pendingRequests_.add(std::move(request)); }
   void failAllPendingRequests() { pendingRequests_.failAll(); }
-  const PendingRequests& pendingRequests() const { return pendingRequests_; }
 
   // Session hooks.
   void onConnected() override;
@@ -79,7 +74,6 @@ class Connection : public PacketConnection, public net::TimerClient {
   bool reconnecting() const { return reconnecting_; }
   bool pingPending() const { return pingDue_.isSet(); }
   void clearReconnecting() { reconnecting_ = false; }
-  HService* service() const { return service_; }
 
  private:
   // Command handlers.
@@ -88,10 +82,6 @@ class Connection : public PacketConnection, public net::TimerClient {
   bool onLogonSuccessful(Packet& packet);
   bool onLogonFailed(Packet& packet);
   bool onGhosted(Packet& packet);
-  bool onContactDetail(Packet& packet);
-  bool onGroupDetail(Packet& packet);
-  bool onResponsePacket(Packet& packet);
-  bool onSettingPacket(Packet& packet);
 
   void sendLogon();
   void sendPing();
@@ -114,8 +104,10 @@ class Connection : public PacketConnection, public net::TimerClient {
   static Connection* s_instance;
 
   HService* service_ = nullptr;
-  std::map<std::string, Handler> commandHandlers_;
+  CommandTable commands_;
   PendingRequests pendingRequests_;
+  // Created after the session's own handlers, destroyed before the table.
+  std::vector<std::unique_ptr<ProtocolArea>> areas_;
   int32_t disconnectReason_ = kReasonNone;
   int32_t wordSize_ = 0;
   int64_t mySubId_ = 0;

@@ -1,0 +1,55 @@
+// The session and its protocol areas. The session (class Connection) owns
+// the link, the sign-in and the keep-alive; each protocol area (contacts,
+// groups, responses, and the ones still to come) is its own object that
+// enters its handlers into the command table, keeps its own state and
+// reaches the link only through Session.
+#pragma once
+
+#include "command_table.h"
+#include "olvaro/api.h"
+#include "olvaro/fwk.h"
+#include "packet.h"
+#include "pending_requests.h"
+
+namespace olvaro::conn {
+
+// What the session offers its protocol areas.
+class Session {
+ public:
+  // Sends at once; false when the send failed and the link is gone.
+  virtual bool send(Packet& packet) = 0;
+  virtual void registerPendingRequest(fwk::counted_ptr<PendingRequest> request) = 0;
+  virtual PendingRequests& pendingRequests() = 0;
+  virtual long state() const = 0;
+  virtual void setState(long value) = 0;
+  // The user's own service (the primary one).
+  virtual HService* service() const = 0;
+  virtual CommandTable& commands() = 0;
+
+ protected:
+  ~Session() = default;
+};
+
+class ProtocolArea {
+ public:
+  explicit ProtocolArea(Session& session) : session_(session) {}
+  virtual ~ProtocolArea() { session_.commands().removeOwner(this); }
+  ProtocolArea(const ProtocolArea&) = delete;
+  ProtocolArea& operator=(const ProtocolArea&) = delete;
+
+  // The server accepted the sign-in ("LOGON SUCCESSFUL"), before the session
+  // reports itself signed in.
+  virtual void onLoggedOn(const Packet& /*logon*/) {}
+  // The link ended, before the requests still waiting hear of it.
+  virtual void onLinkClosed() {}
+
+ protected:
+  template <auto Method, class Area>
+  void handle(const char* command, Area* area) {
+    session_.commands().template enter<Method>(command, area);
+  }
+
+  Session& session_;
+};
+
+}  // namespace olvaro::conn
