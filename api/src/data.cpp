@@ -114,18 +114,39 @@ fwk::counted_ptr<Variant> Data::getVariant(const char* name) { return m_impl->va
 bool Data::getFunction(const char* name, HubCallback* outFunction, void** outUser) {
   auto it = m_impl->functions.find(std::string_view(name ? name : ""));
   if (it == m_impl->functions.end()) return false;
-  if (outFunction) *outFunction = it->second.first;
-  if (outUser) *outUser = it->second.second;
+  if (outFunction) *outFunction = it->second.function;
+  if (outUser) *outUser = it->second.user;
   return true;
 }
 
-void Data::registerFunction(const char* name, HubCallback function, void* user) {
-  m_impl->functions[copyText(name)] = {function, user};
-}
+void Data::registerFunction(const char* name, HubCallback function, void* user) { bindFunction(name, function, user); }
 
 void Data::unregisterFunction(const char* name) {
   auto it = m_impl->functions.find(std::string_view(name ? name : ""));
   if (it != m_impl->functions.end()) m_impl->functions.erase(it);
+}
+
+namespace {
+// Process-wide, so a binding of a later hub instance never reuses a number.
+uint64_t g_nextBinding = 1;
+}  // namespace
+
+uint64_t Data::bindFunction(const char* name, HubCallback function, void* user) {
+  uint64_t serial = g_nextBinding++;
+  m_impl->functions[copyText(name)] = {function, user, serial};
+  return serial;
+}
+
+bool Data::unbindFunction(const char* name, uint64_t serial) {
+  auto it = m_impl->functions.find(std::string_view(name ? name : ""));
+  if (it == m_impl->functions.end() || it->second.serial != serial) return false;
+  m_impl->functions.erase(it);
+  return true;
+}
+
+bool Data::isBound(const char* name, uint64_t serial) {
+  auto it = m_impl->functions.find(std::string_view(name ? name : ""));
+  return it != m_impl->functions.end() && it->second.serial == serial;
 }
 
 uint32_t Data::getLUID() { return m_impl->luid++; }

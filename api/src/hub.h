@@ -12,9 +12,15 @@
 namespace kestrum {
 
 struct Data::Impl {
+  struct Binding {
+    HubCallback function;
+    void* user;
+    uint64_t serial;  // names this binding alone, so an owner removes only its own
+  };
+
   std::map<std::string, fwk::counted_ptr<fwk::Signal<void*>>, std::less<>> events;
   std::map<std::string, fwk::counted_ptr<Variant>, std::less<>> variants;
-  std::map<std::string, std::pair<HubCallback, void*>, std::less<>> functions;
+  std::map<std::string, Binding, std::less<>> functions;
   std::map<std::string, fwk::counted_ptr<Setting>, std::less<>> settings;
 
   std::map<int64_t, HGroup*> groups;  // one reference held on each
@@ -35,6 +41,8 @@ struct Data::Impl {
   fwk::counted_ptr<fwk::Signal<void*>>& event(std::string_view name);
   fwk::counted_ptr<Variant>& variant(std::string_view name);
   void publishUnreadTotal();
+  // Drops every subscription and named function whose callback lies in module.
+  void dropCallbacksInto(HMODULE module);
 };
 
 inline Data& hub() { return *fwk::Singleton<Data>::getInstance(); }

@@ -90,6 +90,11 @@ class KS_CLASS Data {
   bool getFunction(const char* name, HubCallback* outFunction, void** outUser);
   void registerFunction(const char* name, HubCallback function, void* user);
   void unregisterFunction(const char* name);
+  // As registerFunction, returning a number that names this binding alone;
+  // unbindFunction removes the name only while that binding is still in place.
+  uint64_t bindFunction(const char* name, HubCallback function, void* user);
+  bool unbindFunction(const char* name, uint64_t serial);
+  bool isBound(const char* name, uint64_t serial);
   uint32_t getLUID();
 
   // The group table's lookup-or-create; returns the table's handle without
