@@ -1,5 +1,6 @@
-// Plug-in list, process-unique numbers, the audio lock, teardown and the one
-// hub shared by every module of the process.
+// Plug-in list and what a stopped plug-in leaves behind, process-unique
+// numbers, the audio lock, teardown and the one hub shared by every module of
+// the process.
 #include <dlfcn.h>
 
 #include <atomic>
@@ -7,6 +8,8 @@
 #include <thread>
 
 #include "hub_fixture.h"
+#include "olvaro/registrations.h"
+#include "platform/module.h"
 
 using PluginsTest = HubTest;
 
@@ -41,6 +44,105 @@ TEST_F(PluginsTest, StartAllInOrderStopOnlyStartedInTheSameOrder) {
   KS_PluginStartAll();
   KS_PluginStopAll();
   EXPECT_EQ(log, (std::vector<std::string>{"start a", "start b", "start c", "stop a", "stop c"}));
+}
+
+namespace {
+
+// Starts by running the forgetful probe library, which subscribes and
+// registers and then never cleans up.
+struct ForgetfulPlugin : kestrum::Plugin {
+  using StartFunction = void (*)(int*, HContact*, HGroup*, HService*, HMessage*, Subscription**);
+  void Start() override {
+    reinterpret_cast<StartFunction>(GetProcAddress(module, "probe_forgetful_start"))(&calls, contact, group, service,
+                                                                                      message, left);
+    state = 1;
+  }
+  void Stop() override { state = 0; }
+  const char* Name() override { return "forgetful"; }
+  int calls = 0;
+  HContact* contact = nullptr;
+  HGroup* group = nullptr;
+  HService* service = nullptr;
+  HMessage* message = nullptr;
+  Subscription* left[6] = {};
+};
+
+// Raises everything the probe subscribed to and calls its function.
+void touchEverything(ForgetfulPlugin& p, long value) {
+  KS_EventRaise("probe.event", nullptr);
+  KS_SetVariantLong("probe.variant", value);
+  ContactData cd{};
+  cd.size = sizeof cd;
+  KS_SetContactData(p.contact, &cd);
+  GroupData gd{};
+  gd.size = sizeof gd;
+  KS_SetGroupData(p.group, &gd);
+  ServiceData sd{};
+  sd.size = sizeof sd;
+  KS_SetServiceData(p.service, &sd);
+  MessageData md{};
+  md.size = sizeof md;
+  KS_SetMessageData(p.message, &md);
+  KS_CallFunction("probe.function", nullptr);
+}
+
+}  // namespace
+
+TEST_F(PluginsTest, StopAllDropsWhatAStoppedPluginLeftBehind) {
+  ForgetfulPlugin p;
+  std::string folder = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+  std::u16string path;
+  for (char ch : folder + "/libhub_probe_forgetful.so") path += char16_t(ch);
+  p.module = LoadLibrary(path.c_str());
+  ASSERT_NE(p.module, nullptr);
+  ASSERT_NE(GetProcAddress(p.module, "probe_forgetful_start"), nullptr);
+
+  // Reached through the tables: the service list, group 4 and its member,
+  // and an unread message from that member.
+  ServiceData sd{};
+  sd.size = sizeof sd;
+  p.service = KS_CreateService(&sd);
+  p.contact = makeContact(9, 1, p.service);
+  p.group = KS_GetGroup(4);
+  KS_AddGroupMember(p.group, p.contact);
+  MessageData md{};
+  md.size = sizeof md;
+  md.mask = MESSAGE_CONTACT | MESSAGE_TARGET;
+  md.contact = p.contact;
+  md.target = p.contact;
+  p.message = KS_CreateMessage(&md);
+  KS_UnreadMessageAdd(p.message);
+
+  // The host's own callbacks on the same names stay.
+  Recorder mine;
+  olvaro::EventSubscription event = olvaro::subscribeEvent("probe.event", Recorder::callback, &mine);
+  olvaro::VariantSubscription variant = olvaro::subscribeVariant("probe.variant", Recorder::callback, &mine);
+  olvaro::FunctionRegistration function("host.function", Recorder::callback, &mine);
+
+  KS_PluginAdd(&p);
+  KS_PluginStartAll();
+  touchEverything(p, 1);
+  EXPECT_EQ(p.calls, 7);  // every one of its callbacks is live before the stop
+  EXPECT_EQ(platform::moduleOfAddress(reinterpret_cast<const void*>(p.left[0]->callback())), p.module);
+
+  KS_PluginStopAll();
+  touchEverything(p, 2);
+  EXPECT_EQ(p.calls, 7);
+  EXPECT_EQ(KS_GetFunctionProcAddress("probe.function", nullptr, nullptr), 0);
+  EXPECT_EQ(mine.count(), 4u);  // two event raises, two variant changes
+  EXPECT_EQ(KS_CallFunction("host.function", nullptr), 7u);
+  EXPECT_TRUE(event.attached());
+  EXPECT_TRUE(variant.attached());
+
+  // The plug-in may still unsubscribe late: its subscriptions are detached, not freed.
+  for (Subscription* s : p.left) {
+    EXPECT_EQ(s->signal(), nullptr);
+    KS_EventUnsubscribe(s);
+  }
+  KS_ReleaseMessage(p.message);
+  KS_ReleaseGroup(p.group);
+  KS_ReleaseContact(p.contact);
+  KS_ReleaseService(p.service);
 }
 
 TEST_F(PluginsTest, LuidStartsAt32768AndRestartsWithAFreshHub) {

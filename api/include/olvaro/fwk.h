@@ -26,6 +26,7 @@ class Subscription {
 
   SignalBase* signal() const { return m_signal; }
   uint64_t serial() const { return m_serial; }
+  HubCallback callback() const { return m_callback; }
 
  protected:
   virtual ~Subscription() = default;
@@ -55,6 +56,18 @@ class SignalBase {
   // Returns the number of subscriptions called.
   int raise(void* argument);
   size_t size() const { return m_subscriptions.size(); }
+
+  // Detaches every subscription for which pred is true, without calling into
+  // it; each stays allocated for its owner's unsubscribe. Safe during a raise,
+  // which skips what is no longer attached.
+  template <class Pred>
+  size_t detachIf(Pred pred) {
+    std::vector<Subscription*> doomed;
+    for (Subscription* s : m_subscriptions)
+      if (pred(s)) doomed.push_back(s);
+    for (Subscription* s : doomed) detach(s);
+    return doomed.size();
+  }
 
  private:
   struct RaiseFrame {
