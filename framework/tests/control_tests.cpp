@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "framework/fonts.h"
+#include "framework/list_control.h"
+#include "framework/tab_strip.h"
 #include "framework_fixture.h"
 #include "platform/module.h"
 
@@ -241,6 +243,137 @@ TEST_F(ControlTest, EveryModuleRegistersItsOwnClass) {
   EXPECT_NE(names[1], names[2]);
   // Kept loaded, as plug-ins are: their classes stay registered.
   for (HMODULE m : modules) reinterpret_cast<void (*)()>(GetProcAddress(m, "fwmod_destroy"))();
+}
+
+}  // namespace
+
+namespace {
+
+// A stand-in platform control that records what reaches its own procedure.
+struct Seen {
+  UINT msg;
+  WPARAM wParam;
+  LPARAM lParam;
+  bool operator==(const Seen&) const = default;
+};
+std::vector<Seen> g_seen;
+LRESULT CALLBACK recordingProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+  switch (msg) {
+    case WM_KEYDOWN:
+    case WM_MOUSEWHEEL:
+    case WM_CONTEXTMENU:
+    case WM_LBUTTONDOWN:
+    case WM_HSCROLL:
+      g_seen.push_back(Seen{msg, w, l});
+      return 0;
+  }
+  return DefWindowProc(h, msg, w, l);
+}
+
+// Hands keys on with arguments of its own, after a message of another kind
+// has been dispatched to it meanwhile.
+class Passer : public fwk::Control {
+ public:
+  explicit Passer(HWND parent)
+      : Control(u"FWTEST_RECORD", u"", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, parent, nullptr) {}
+
+ protected:
+  LRESULT onKey(UINT key, bool down, LPARAM) override {
+    SendMessage(hwnd(), WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, 120), MAKELPARAM(1, 2));
+    return Control::onKey(key, down, 0);
+  }
+};
+
+TEST_F(ControlTest, DefaultsPassTheMessageOnAsItCame) {
+  WNDCLASS wc{};
+  wc.lpfnWndProc = recordingProc;
+  wc.lpszClassName = u"FWTEST_RECORD";
+  ASSERT_TRUE(RegisterClass(&wc) || GetClassInfo(nullptr, u"FWTEST_RECORD", &wc));
+  Host host;
+  Passer passer(host.hwnd());
+  HWND h = passer.hwnd();
+  ASSERT_TRUE(h);
+  g_seen.clear();
+
+  const LPARAM keyFlags = LPARAM(0x01480001);  // extended key, scan code 0x48, once
+  const WPARAM wheel = MAKEWPARAM(MK_CONTROL | MK_SHIFT, WORD(-240));
+  const WPARAM clicked = reinterpret_cast<WPARAM>(host.hwnd());  // the window the menu was asked in
+  SendMessage(h, WM_KEYDOWN, VK_UP, keyFlags);
+  SendMessage(h, WM_MOUSEWHEEL, wheel, MAKELPARAM(30, 40));
+  SendMessage(h, WM_CONTEXTMENU, clicked, MAKELPARAM(0xFFFF, 0xFFFF));
+  SendMessage(h, WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, MAKELPARAM(3, 4));
+  SendMessage(h, WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 0xFFF0), 0);
+
+  std::vector<Seen> expected = {
+      {WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, 120), MAKELPARAM(1, 2)},  // the one sent inside the key's handler
+      {WM_KEYDOWN, VK_UP, keyFlags},
+      {WM_MOUSEWHEEL, wheel, MAKELPARAM(30, 40)},
+      {WM_CONTEXTMENU, clicked, MAKELPARAM(0xFFFF, 0xFFFF)},
+      {WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, MAKELPARAM(3, 4)},
+      {WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 0xFFF0), 0},
+  };
+  EXPECT_EQ(g_seen, expected);
+}
+
+// Counts focus changes and whether the focus was already there when the
+// tap reached the handler.
+template <class Base>
+class FocusWatch : public Base {
+ public:
+  using Base::Base;
+  int focuses = 0;
+  int downs = 0;
+  int downsFocused = 0;
+
+ protected:
+  LRESULT onSetFocus(HWND previous) override {
+    ++focuses;
+    return Base::onSetFocus(previous);
+  }
+  LRESULT onStylusDown(bool dbl, int x, int y) override {
+    ++downs;
+    if (GetFocus() == this->hwnd()) ++downsFocused;
+    return Base::onStylusDown(dbl, x, y);
+  }
+};
+
+TEST_F(ControlTest, ATapGivesTheFocusOnceBeforeTheHandlerSeesIt) {
+  Host host;
+  // List and tab strip take the focus whatever their style.
+  FocusWatch<fwk::ListControl> list(host.hwnd(), WS_CHILD | WS_VISIBLE, 0, 0, 240, 60);
+  FocusWatch<fwk::TabStrip> strip(host.hwnd(), WS_CHILD | WS_VISIBLE, 0, 60, 240, 30);
+  strip.addTab(std::make_unique<fwk::TabItem>(u"One"));
+  FocusWatch<fwk::Control> stop(nullptr, u"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 100, 240, 40, host.hwnd(),
+                                nullptr);
+  FocusWatch<fwk::Control> plain(nullptr, u"", WS_CHILD | WS_VISIBLE, 0, 150, 240, 40, host.hwnd(), nullptr);
+  testkit::pump();
+
+  testkit::tap(50, 30);
+  EXPECT_EQ(GetFocus(), list.hwnd());
+  testkit::runClock(2000);
+  testkit::doubleTap(50, 30);
+  EXPECT_EQ(list.focuses, 1);
+  EXPECT_EQ(list.downs, 3);
+  EXPECT_EQ(list.downsFocused, 3);
+
+  testkit::runClock(2000);
+  testkit::tap(5, 75);
+  EXPECT_EQ(GetFocus(), strip.hwnd());
+  EXPECT_EQ(strip.focuses, 1);
+  EXPECT_EQ(strip.downsFocused, 1);
+
+  testkit::runClock(2000);
+  testkit::tap(50, 120);
+  EXPECT_EQ(GetFocus(), stop.hwnd());
+  EXPECT_EQ(stop.focuses, 1);
+  EXPECT_EQ(stop.downsFocused, 1);
+
+  // Not in the keyboard order: the tap is handled, the focus stays put.
+  testkit::runClock(2000);
+  testkit::tap(50, 170);
+  EXPECT_EQ(plain.downs, 1);
+  EXPECT_EQ(plain.focuses, 0);
+  EXPECT_EQ(GetFocus(), stop.hwnd());
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <memory>
 #include <vector>
 
+#include "framework/fonts.h"
 #include "framework_fixture.h"
+#include "gdi_audit.h"
 #include "platform/module.h"
 
 namespace {
@@ -394,6 +396,26 @@ TEST_F(ListTest, TwoLineRowsPlaceIconTitleAndText) {
   EXPECT_GT(grey, 10);
   EXPECT_LT(blackBottom, greyTop + 6);  // the text is the lower line
   EXPECT_GT(greyTop, bandTop + band / 3);
+  DestroyIcon(red);
+}
+
+TEST_F(ListTest, PaintingPutsBackWhatItSelectsAndFreesWhatItMakes) {
+  HICON red = fwktest::solidIcon(16, RGB(255, 0, 0));
+  list->addRow(Ref<fwk::Row>(new fwk::TwoLineRow(u"Alice", u"online", red)));
+  fill(3);
+  focusList();  // the selected row paints its background too
+  fwk::boldFont();
+  fwktest::GdiCounts before = fwktest::gdiCounts();
+  for (int i = 0; i < 5; ++i) {
+    InvalidateRect(list->hwnd(), nullptr, FALSE);
+    testkit::pump();
+  }
+  fwktest::GdiCounts after = fwktest::gdiCounts();
+  EXPECT_EQ(after.dcsMade, before.dcsMade + 5);
+  EXPECT_GE(after.objectsMade, before.objectsMade + 10);  // a bitmap and a brush each time
+  EXPECT_EQ(after.dcsLive, before.dcsLive);
+  EXPECT_EQ(after.objectsLive, before.objectsLive);
+  EXPECT_EQ(after.dcsDeletedDirty, before.dcsDeletedDirty);
   DestroyIcon(red);
 }
 

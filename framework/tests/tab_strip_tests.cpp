@@ -5,6 +5,7 @@
 
 #include "framework/fonts.h"
 #include "framework_fixture.h"
+#include "gdi_audit.h"
 
 namespace {
 
@@ -227,6 +228,21 @@ TEST_F(TabStripTest, RemovingTheSelectedTabSelectsItsNeighbour) {
   focusStrip();
   testkit::key(VK_RIGHT);  // nothing to select
   EXPECT_EQ(strip->selectedIndex(), -1);
+}
+
+TEST_F(TabStripTest, PaintingPutsBackWhatItSelectsAndFreesWhatItMakes) {
+  focusStrip();
+  fwktest::GdiCounts before = fwktest::gdiCounts();
+  for (int i = 0; i < 5; ++i) {
+    strip->setSelectedIndex(i % 3);
+    testkit::pump();
+  }
+  fwktest::GdiCounts after = fwktest::gdiCounts();
+  EXPECT_EQ(after.dcsMade, before.dcsMade + 5);
+  EXPECT_GE(after.objectsMade, before.objectsMade + 15);  // a bitmap, a brush and a pen each time
+  EXPECT_EQ(after.dcsLive, before.dcsLive);
+  EXPECT_EQ(after.objectsLive, before.objectsLive);
+  EXPECT_EQ(after.dcsDeletedDirty, before.dcsDeletedDirty);
 }
 
 }  // namespace
