@@ -1,15 +1,10 @@
-// Modal error boxes over the main window. Tests replace the box with a hook
-// that records what would be shown.
+// Modal error boxes over the main window.
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace olvaro::conn {
 
-using AlertHook = std::function<void(const std::string& caption, const std::string& text)>;
-
 void showError(const std::string& caption, const std::string& text);
-void setAlertHook(AlertHook hook);
 
 }  // namespace olvaro::conn

@@ -23,8 +23,12 @@ std::vector<ServerEntry> ServerList::parse(const std::string& text) {
     size_t end = comma == std::string::npos ? text.size() : comma;
     std::string item = text.substr(start, end - start);
     size_t colon = item.find(':');
-    // Without a port the entry cannot be used at all.
-    if (colon != std::string::npos) out.push_back({item.substr(0, colon), parseInt(item.substr(colon + 1))});
+    // Without a port, or with one no socket can have, the entry cannot be
+    // used at all.
+    if (colon != std::string::npos) {
+      int32_t port = parseInt(item.substr(colon + 1));
+      if (isValidPort(port)) out.push_back({item.substr(0, colon), port});
+    }
     if (comma == std::string::npos) break;
     start = comma + 1;
   }

@@ -17,12 +17,16 @@ struct ServerEntry {
 // Our own default protocol server; see README.md.
 inline constexpr const char* kDefaultServerHost = "im.olvaro.net";
 
+// A TCP port: 1 to 65535 (anything else would wrap on the socket call).
+inline bool isValidPort(long port) { return port >= 1 && port <= 65535; }
+
 class ServerList {
  public:
   static ServerList& instance();
 
   // Reads the setting; an empty result gives the two default entries, which
-  // are then written back. Items without ":" are skipped.
+  // are then written back. Items without ":" or with a port outside
+  // 1-65535 are skipped.
   void load();
   void save() const;
   const ServerEntry& current();

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "alerts.h"
@@ -8,7 +9,9 @@
 #include "device.h"
 #include "groups.h"
 #include "responses.h"
-#include "power.h"
+#include "platform/module.h"
+#include "platform/power.h"
+#include "platform/systime.h"
 #include "server_list.h"
 #include "texts.h"
 
@@ -25,6 +28,22 @@ std::string settingString(const char* name, int size) {
 }
 
 long powerSave() { return KS_GetSettingLong("advanced.powersave", 0); }
+
+// Asks the system to start the host program at `at` (local time); a zero
+// time cancels the wake-up.
+void scheduleWakeUp(const Timestamp& at) {
+  WCHAR path[260] = {};
+  GetModuleFileName(nullptr, path, 260);
+  if (!at.isSet()) {
+    CeRunAppAtTime(path, nullptr);
+    return;
+  }
+  FILETIME utc = platform::unixMsToFileTime(int64_t(at.sec) * 1000 + at.usec / 1000), local{};
+  SYSTEMTIME when{};
+  FileTimeToLocalFileTime(&utc, &local);
+  FileTimeToSystemTime(&local, &when);
+  CeRunAppAtTime(path, &when);
+}
 
 }  // namespace
 
@@ -75,7 +94,7 @@ Connection::~Connection() {
   KS_PruneContacts(1, service_, 0, 0);
   if (isPocketPC_) {
     scheduleWakeUp(Timestamp{});
-    if (unattended_) powerPolicyNotifyUnattended(false);
+    if (unattended_) PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
   }
   areas_.clear();
   if (service_) KS_ReleaseService(service_);
@@ -104,24 +123,24 @@ void Connection::setState(long value) {
   KS_SetVariantLong(kConnectionStateVariant, value);
   if (isPocketPC_) {
     setUnattended(value != kSignedOut);
-    if (unattended_) systemIdleTimerReset();
+    if (unattended_) SystemIdleTimerReset();
   }
 }
 
 void Connection::setUnattended(bool on) {
   if (on == unattended_) return;
   unattended_ = on;
-  powerPolicyNotifyUnattended(on);
+  PowerPolicyNotify(PPN_UNATTENDEDMODE, on ? TRUE : FALSE);
 }
 
 void Connection::powerStep(const Timestamp& wakeAt) {
   if (!isPocketPC_) return;
   setUnattended(keepAliveInterval_ < 61);
   if (unattended_)
-    systemIdleTimerReset();
+    SystemIdleTimerReset();
   else
     scheduleWakeUp(wakeAt);
-  systemIdleTimerReset();
+  SystemIdleTimerReset();
 }
 
 void Connection::connect() {
@@ -137,7 +156,14 @@ void Connection::connect() {
     const ServerEntry& server = ServerList::instance().current();
     startConnect(server.host, server.port);
   } else {
-    startConnect(settingString("Connection/Proxy/Host", 127), int(KS_GetSettingLong("Connection/Proxy/Port", 0)));
+    long port = KS_GetSettingLong("Connection/Proxy/Port", 0);
+    // A proxy port no socket can have fails like a proxy that cannot be
+    // reached, instead of wrapping to some other port.
+    if (!isValidPort(port)) {
+      onError(EINVAL);
+      return;
+    }
+    startConnect(settingString("Connection/Proxy/Host", 127), int(port));
   }
 }
 
@@ -293,7 +319,7 @@ void Connection::onTimer() {
       dropLink();
       return;
     }
-    if (isPocketPC_ && unattended_) systemIdleTimerReset();
+    if (isPocketPC_ && unattended_) SystemIdleTimerReset();
     return;
   }
   if (state() == kWaitingToReconnect && !(now < reconnectAt_)) {

@@ -1,7 +1,6 @@
 #include "texts.h"
 
 #include "platform/module.h"
-#include "platform/text.h"
 #include "platform/resources.h"
 
 namespace olvaro::conn {
@@ -9,17 +8,6 @@ namespace {
 char g_moduleMarker;
 }
 
-std::string loadText(unsigned id) {
-  LPCWSTR text = nullptr;
-  int length = LoadString(platform::moduleOfAddress(&g_moduleMarker), id, reinterpret_cast<LPWSTR>(&text), 0);
-  if (length > 0 && text) return platform::narrow(std::u16string_view(text, size_t(length)));
-  switch (id) {
-    case kStrLoginRefused:
-      return "The server did not allow you to sign in at this time.";
-    case kStrLoginFailed:
-      return "Login Failed";
-  }
-  return std::string();
-}
+std::string loadText(unsigned id) { return platform::loadStringUtf8(platform::moduleOfAddress(&g_moduleMarker), id); }
 
 }  // namespace olvaro::conn

@@ -1,4 +1,4 @@
-// Texts the session shows, by their string-table ids.
+// Texts the session shows, by their ids in this module's string table.
 #pragma once
 
 #include <string>
@@ -10,7 +10,7 @@ enum : unsigned {
   kStrLoginFailed = 124,   // "Login Failed"
 };
 
-// The module's string, or the built-in English text when the table lacks it.
+// The string of this module's table; empty when it lacks the id.
 std::string loadText(unsigned id);
 
 inline constexpr const char* kReasonGiven = "The reason given was:";

@@ -62,7 +62,7 @@ TEST_F(ServerTest, SignsInThroughTinyproxy) {
   start();
   ASSERT_TRUE(waitState(100));
   EXPECT_EQ(states, (std::vector<long>{10, 30, 35, 40, 50, 60, 100}));
-  EXPECT_TRUE(alerts.empty());
+  EXPECT_TRUE((boxes->count() == 0));
   EXPECT_EQ(server->signed_in_count(), 1u);
 }
 
@@ -76,8 +76,8 @@ TEST_F(ServerTest, TinyproxyRefusingTheTunnelStopsTheAttempt) {
   KS_SetSettingString("Connection/Proxy/Host", "127.0.0.1");
   KS_SetSettingLong("Connection/Proxy/Port", restricted.port());
   start();
-  ASSERT_TRUE(waitFor([&] { return !alerts.empty(); }));
-  EXPECT_EQ(alerts[0].text.rfind("The proxy rejected the connection:\n\nHTTP/1.", 0), 0u) << alerts[0].text;
+  ASSERT_TRUE(waitFor([&] { return !(boxes->count() == 0); }));
+  EXPECT_EQ(boxes->boxes()[0].text.rfind("The proxy rejected the connection:\n\nHTTP/1.", 0), 0u) << boxes->boxes()[0].text;
   ASSERT_TRUE(waitState(0, 10000));
   EXPECT_EQ(connection->disconnectReason(), 4);
   runClock(30000);

@@ -30,15 +30,16 @@ TEST_F(ServerListTest, AdvanceWrapsAroundTheEntries) {
   EXPECT_EQ(list.current().host, "a");
 }
 
-TEST(ServerListParse, ItemsWithoutAPortAreSkipped) {
-  auto entries = ServerList::parse("a:1,nohost,,b:x,c:3,");
+TEST(ServerListParse, ItemsWithoutAUsablePortAreSkipped) {
+  // "d:70000" would wrap to port 4464 on the socket call.
+  auto entries = ServerList::parse("a:1,nohost,,b:x,c:3,d:70000,e:-1,f:0,g:65535,");
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].host, "a");
-  EXPECT_EQ(entries[1].host, "b");
-  EXPECT_EQ(entries[1].port, 0);
-  EXPECT_EQ(entries[2].port, 3);
+  EXPECT_EQ(entries[1].host, "c");
+  EXPECT_EQ(entries[1].port, 3);
+  EXPECT_EQ(entries[2].port, 65535);
   EXPECT_TRUE(ServerList::parse("nohost").empty());
-  EXPECT_EQ(ServerList::format(entries), "a:1,b:0,c:3");
+  EXPECT_EQ(ServerList::format(entries), "a:1,c:3,g:65535");
 }
 
 TEST_F(ServerListTest, AListOfUnusableItemsFallsBackToTheDefaults) {

@@ -40,9 +40,9 @@ TEST_F(ServerTest, WrongPasswordShowsTheBoxAndForgetsThePassword) {
   credentials("ann@example.org", "wrongpass");
   useServer(port(*server));
   start();
-  ASSERT_TRUE(waitFor([&] { return !alerts.empty(); }));
-  EXPECT_EQ(alerts[0].caption, "Login Failed");
-  EXPECT_EQ(alerts[0].text,
+  ASSERT_TRUE(waitFor([&] { return !(boxes->count() == 0); }));
+  EXPECT_EQ(boxes->boxes()[0].caption, "Login Failed");
+  EXPECT_EQ(boxes->boxes()[0].text,
             "The server did not allow you to sign in at this time.\n\nThe reason given was:\n"
             "The e-mail address or the password is wrong.");
   ASSERT_TRUE(waitState(0));
@@ -67,8 +67,8 @@ TEST_F(ServerTest, RefusalWithRetryKeepsThePasswordAndDoesNotReconnect) {
   credentials("ann@example.org", "secret12");
   useServer(port(*server));
   start();
-  ASSERT_TRUE(waitFor([&] { return !alerts.empty(); }));
-  EXPECT_NE(alerts[0].text.find("\n\nThe reason given was:\nDown for maintenance"), std::string::npos);
+  ASSERT_TRUE(waitFor([&] { return !(boxes->count() == 0); }));
+  EXPECT_NE(boxes->boxes()[0].text.find("\n\nThe reason given was:\nDown for maintenance"), std::string::npos);
   ASSERT_TRUE(waitState(0));
   EXPECT_STREQ(service().password, "secret12");
   runClock(30000);

@@ -1,12 +1,11 @@
 // A fresh platform, hub and session for every test, with the state changes
-// and the error boxes recorded.
+// and the message boxes recorded.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "alerts.h"
 #include "olvaro/api.h"
 #include "peer.h"
 #include "platform/registry.h"
@@ -18,10 +17,6 @@ namespace conntest {
 
 using olvaro::conn::Connection;
 
-struct Alert {
-  std::string caption, text;
-};
-
 class SessionTest : public testkit::PlatformTest {
  protected:
   void SetUp() override {
@@ -31,13 +26,13 @@ class SessionTest : public testkit::PlatformTest {
     unsetenv("OLVARO_OPERATOR");
     platform::setCommandLine(u"olvaro");
     olvaro::conn::ServerList::instance().reset();
-    olvaro::conn::setAlertHook([this](const std::string& c, const std::string& t) { alerts.push_back({c, t}); });
+    boxes = std::make_unique<testkit::MessageBoxRecorder>(IDOK);
     stateWatch_ = KS_VariantSubscribe(&SessionTest::onState, "connection.state", this);
   }
   void TearDown() override {
     connection.reset();
     KS_VariantUnsubscribe(stateWatch_);
-    olvaro::conn::setAlertHook(nullptr);
+    boxes.reset();
     KS_API_Cleanup();
     testkit::PlatformTest::TearDown();
   }
@@ -79,7 +74,8 @@ class SessionTest : public testkit::PlatformTest {
 
   std::unique_ptr<Connection> connection;
   std::vector<long> states;
-  std::vector<Alert> alerts;
+  // Every message box the session shows, answered at once.
+  std::unique_ptr<testkit::MessageBoxRecorder> boxes;
 
  private:
   Subscription* stateWatch_ = nullptr;

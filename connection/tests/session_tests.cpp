@@ -4,10 +4,13 @@
 
 #include "device.h"
 #include "pending_requests.h"
+#include "platform/module.h"
+#include "platform/power.h"
 #include "session_fixture.h"
 
 using namespace conntest;
 using olvaro::conn::PendingRequest;
+using olvaro::conn::Timestamp;
 
 namespace {
 
@@ -212,6 +215,36 @@ TEST_F(Session, PowerSaveGrowsTheIntervalWithTheAgeOfTheLink) {
   EXPECT_EQ(connection->keepAliveInterval(), 300);
 }
 
+// On a Pocket PC the device stays awake while fast keep-alives run and is
+// woken at the next deadline once they slow down; the stop gives it back.
+TEST_F(Session, PowerCallsFollowTheKeepAliveAndEndWithTheStop) {
+  KS_SetSettingLong("advanced.powersave", 1);
+  signIn();
+  EXPECT_TRUE(testkit::powerRecord().unattended());
+  EXPECT_GT(testkit::powerRecord().idleTimerResets, 0);
+  WCHAR path[260] = {};
+  GetModuleFileName(nullptr, path, 260);
+  // Age the link until the interval passes 60 s: the device may sleep and
+  // a wake-up is asked for at the deadline.
+  for (int age = 0; age < 250; age += 50) {
+    runClock(50000, 10000);
+    deliver("NOOP\n\n");
+  }
+  deliverPing();
+  runClock(45000, 5000);  // the answer goes out on the first tick after it fell due
+  EXPECT_EQ(peer.takePacket().rfind("P\ni: ", 0), 0u);
+  ASSERT_GT(connection->keepAliveInterval(), 60);
+  deliver("NOOP\n\n");
+  EXPECT_FALSE(testkit::powerRecord().unattended());
+  const platform::PowerRecord::WakeUp* wake = testkit::powerRecord().wakeUpOf(path);
+  ASSERT_NE(wake, nullptr);
+  int64_t deadlineMs = int64_t(Timestamp::now().plusSeconds(connection->keepAliveInterval() + 30).sec) * 1000;
+  EXPECT_NEAR(double(wake->atUnixMs), double(deadlineMs), 2000.0);
+  connection.reset();
+  EXPECT_EQ(testkit::powerRecord().wakeUpOf(path), nullptr);
+  EXPECT_FALSE(testkit::powerRecord().unattended());
+}
+
 TEST_F(Session, SignOffWhileReceivingContactsFailsPendingRequests) {
   signIn(50);
   connection->registerPendingRequest(fwk::counted_ptr<PendingRequest>(new Recorded(40000, &log)));
@@ -277,9 +310,9 @@ TEST_F(Session, SettingFromTheServerIsStored) {
 TEST_F(Session, RefusalShowsTheReasonAndForgetsThePasswordOnlyWithRetryZero) {
   signIn(40);
   peer.send("LOGON FAILED\nreason: Try later\nretry: 1\n\n");
-  ASSERT_TRUE(waitFor([&] { return !alerts.empty(); }));
-  EXPECT_EQ(alerts[0].caption, "Login Failed");
-  EXPECT_EQ(alerts[0].text,
+  ASSERT_TRUE(waitFor([&] { return !(boxes->count() == 0); }));
+  EXPECT_EQ(boxes->boxes()[0].caption, "Login Failed");
+  EXPECT_EQ(boxes->boxes()[0].text,
             "The server did not allow you to sign in at this time.\n\nThe reason given was:\nTry later");
   EXPECT_STREQ(service().password, "secret12");
   EXPECT_STREQ(service().text28, "Try later");
@@ -294,8 +327,8 @@ TEST_F(Session, RefusalShowsTheReasonAndForgetsThePasswordOnlyWithRetryZero) {
   ASSERT_TRUE(peer.accept());
   peer.takePacket();
   peer.send("LOGON FAILED\nretry: 0\n\n");
-  ASSERT_TRUE(waitFor([&] { return alerts.size() == 2; }));
-  EXPECT_EQ(alerts[1].text, "The server did not allow you to sign in at this time.");
+  ASSERT_TRUE(waitFor([&] { return boxes->count() == 2; }));
+  EXPECT_EQ(boxes->boxes()[1].text, "The server did not allow you to sign in at this time.");
   EXPECT_STREQ(service().password, "");
   EXPECT_EQ(service().signInRequested, 0);
   peer.drop();
@@ -393,6 +426,17 @@ TEST_F(Session, ProxyTunnelIsAskedForTheCurrentServer) {
   EXPECT_EQ(state(), 40);
 }
 
+TEST_F(Session, AProxyPortNoSocketCanHaveFailsWithoutConnecting) {
+  credentials("ann@example.org", "secret12");
+  KS_SetSettingLong("Connection/Proxy/Type", 1);
+  KS_SetSettingString("Connection/Proxy/Host", "127.0.0.1");
+  KS_SetSettingLong("Connection/Proxy/Port", peer.port() + 65536);  // wraps to the peer's port
+  start();
+  ASSERT_TRUE(waitState(130));
+  settle(100);
+  EXPECT_FALSE(peer.hasPendingConnection());
+}
+
 TEST_F(Session, ProxyRefusalShowsTheStatusLineAndDoesNotReconnect) {
   credentials("ann@example.org", "secret12");
   KS_SetSettingLong("Connection/Proxy/Type", 1);
@@ -402,9 +446,9 @@ TEST_F(Session, ProxyRefusalShowsTheStatusLineAndDoesNotReconnect) {
   ASSERT_TRUE(peer.accept());
   peer.takePacket();
   peer.send("HTTP/1.0 407 Proxy Authentication Required\r\nContent-Length: 5\r\n\r\nnope!");
-  ASSERT_TRUE(waitFor([&] { return !alerts.empty(); }));
-  EXPECT_EQ(alerts[0].caption, "Login Failed");
-  EXPECT_EQ(alerts[0].text, "The proxy rejected the connection:\n\nHTTP/1.0 407 Proxy Authentication Required");
+  ASSERT_TRUE(waitFor([&] { return !(boxes->count() == 0); }));
+  EXPECT_EQ(boxes->boxes()[0].caption, "Login Failed");
+  EXPECT_EQ(boxes->boxes()[0].text, "The proxy rejected the connection:\n\nHTTP/1.0 407 Proxy Authentication Required");
   peer.drop();
   ASSERT_TRUE(waitState(0));
   EXPECT_EQ(connection->disconnectReason(), 4);
@@ -422,8 +466,8 @@ TEST_F(Session, AnOverlongProxyStatusLineIsShownWhole) {
   peer.takePacket();
   std::string status = "HTTP/1.1" + std::string(3000, 'v') + " 502 " + std::string(5000, 'r');
   peer.send(status + "\r\n\r\n");
-  ASSERT_TRUE(waitFor([&] { return !alerts.empty(); }));
-  EXPECT_EQ(alerts[0].text, "The proxy rejected the connection:\n\n" + status);
+  ASSERT_TRUE(waitFor([&] { return !(boxes->count() == 0); }));
+  EXPECT_EQ(boxes->boxes()[0].text, "The proxy rejected the connection:\n\n" + status);
   EXPECT_EQ(connection->disconnectReason(), 4);
 }
 

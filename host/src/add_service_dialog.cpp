@@ -226,7 +226,7 @@ void AddServiceDialog::submit() {
       return;
     }
   }
-  if (KS_GetVariantLong("connection.state") != 100) {
+  if (KS_GetVariantLong(olvaro::kConnectionStateVariant) != olvaro::kSignedIn) {
     MessageBox(hwnd(), u"You are not signed in.", u"Can't add service", MB_OK | MB_ICONEXCLAMATION);
     return;
   }

@@ -6,6 +6,7 @@
 
 #include "main_window.h"
 #include "olvaro/api.h"
+#include "olvaro/connection_state.h"
 #include "platform/device.h"
 #include "platform/end_request.h"
 #include "platform/screen.h"
@@ -83,22 +84,6 @@ void Host::stop() {
 
 namespace {
 
-const char* stateName(long state) {
-  switch (state) {
-    case 0: return "signed out";
-    case 10: return "checking network";
-    case 30: return "connecting";
-    case 35: return "waiting for the proxy";
-    case 40: return "logging on";
-    case 50: return "receiving the contact list";
-    case 60: return "receiving groups";
-    case 70: return "fetching stored messages";
-    case 100: return "signed in";
-    case 130: return "waiting to reconnect";
-  }
-  return "unknown";
-}
-
 // For runs without a screen to look at: prints the connection states as they
 // pass and, when asked, saves the screen shortly after signing in.
 struct StateTrace {
@@ -107,10 +92,10 @@ struct StateTrace {
   bool snapshotOnSignIn = false;
   static uint32_t changed(void* user, void*) {
     auto* self = static_cast<StateTrace*>(user);
-    long state = KS_GetVariantLong("connection.state");
-    std::printf("connection.state %ld (%s)\n", state, stateName(state));
+    long state = KS_GetVariantLong(olvaro::kConnectionStateVariant);
+    std::printf("connection.state %ld (%s)\n", state, olvaro::connectionStateName(state));
     std::fflush(stdout);
-    if (state == 100 && self->snapshotOnSignIn && self->window) {
+    if (state == olvaro::kSignedIn && self->snapshotOnSignIn && self->window) {
       self->window->snapshotAfter(1000, self->snapshot);  // let the screen settle
       self->snapshotOnSignIn = false;
     }
@@ -139,7 +124,7 @@ int run(const std::u16string& commandLine) {
   StateTrace trace;
   Subscription* traced = nullptr;
   // Before the plug-ins start, so the first steps of signing in show too.
-  if (envFlag("OLVARO_TRACE_STATES")) traced = KS_VariantSubscribe(StateTrace::changed, "connection.state", &trace);
+  if (envFlag("OLVARO_TRACE_STATES")) traced = KS_VariantSubscribe(StateTrace::changed, olvaro::kConnectionStateVariant, &trace);
   host.start(command, folderOf(hostPath()));
   if (const char* shot = std::getenv("OLVARO_SNAPSHOT"); shot && *shot) {
     const char* after = std::getenv("OLVARO_SNAPSHOT_AFTER_MS");
