@@ -25,14 +25,8 @@ uint32_t setPresenceFunction(void* user, void* argument) {
 
 }  // namespace
 
-void registerConnectionFunctions(Connection* connection) {
-  KS_RegisterFunction("Connection/SendPacket", sendPacketFunction, connection);
-  KS_RegisterFunction("Connection/SetPresenceStatus", setPresenceFunction, connection);
-}
-
-void unregisterConnectionFunctions() {
-  KS_UnregisterFunction("Connection/SendPacket");
-  KS_UnregisterFunction("Connection/SetPresenceStatus");
-}
+ConnectionFunctions::ConnectionFunctions(Connection* connection)
+    : sendPacket_("Connection/SendPacket", sendPacketFunction, connection),
+      setPresenceStatus_("Connection/SetPresenceStatus", setPresenceFunction, connection) {}
 
 }  // namespace olvaro::conn

@@ -1,4 +1,6 @@
 // The plug-in object the host loads: Start creates the session, Stop ends it.
+#include <memory>
+
 #include "olvaro/api.h"
 #include "session.h"
 
@@ -11,25 +13,23 @@ class ConnectionPlugin : public kestrum::Plugin {
 
   void Start() override {
     if (!connection_) {
-      connection_ = new Connection();
-      registerConnectionFunctions(connection_);
+      connection_ = std::make_unique<Connection>();
+      functions_ = std::make_unique<ConnectionFunctions>(connection_.get());
     }
     state = 1;
   }
 
   void Stop() override {
-    if (connection_) {
-      unregisterConnectionFunctions();
-      delete connection_;
-      connection_ = nullptr;
-    }
+    functions_.reset();
+    connection_.reset();
     state = 0;
   }
 
   const char* Name() override { return "Connection"; }
 
  private:
-  Connection* connection_ = nullptr;
+  std::unique_ptr<Connection> connection_;
+  std::unique_ptr<ConnectionFunctions> functions_;
 };
 
 ConnectionPlugin* g_plugin = nullptr;

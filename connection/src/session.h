@@ -13,6 +13,7 @@
 #include "command_table.h"
 #include "olvaro/api.h"
 #include "olvaro/connection_state.h"
+#include "olvaro/registrations.h"
 #include "packet_connection.h"
 #include "pending_requests.h"
 #include "protocol_area.h"
@@ -120,8 +121,14 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   bool unattended_ = false;
 };
 
-// The plug-in's named functions.
-void registerConnectionFunctions(Connection* connection);
-void unregisterConnectionFunctions();
+// The plug-in's named functions, registered while this object lives.
+class ConnectionFunctions {
+ public:
+  explicit ConnectionFunctions(Connection* connection);
+
+ private:
+  FunctionRegistration sendPacket_;
+  FunctionRegistration setPresenceStatus_;
+};
 
 }  // namespace olvaro::conn

@@ -142,7 +142,7 @@ TEST_F(Session, PresenceChangesAreSentOnlyWhenSignedIn) {
 
 TEST_F(Session, RawPacketsGoOutAsGivenAndOnlyWhileConnected) {
   signIn();
-  olvaro::conn::registerConnectionFunctions(connection.get());
+  auto functions = std::make_unique<olvaro::conn::ConnectionFunctions>(connection.get());
   struct {
     const char* data;
     int32_t length;
@@ -153,7 +153,9 @@ TEST_F(Session, RawPacketsGoOutAsGivenAndOnlyWhileConnected) {
   EXPECT_EQ(KS_CallFunction("Connection/SetPresenceStatus", &off), 1u);
   EXPECT_EQ(state(), 0);
   EXPECT_EQ(KS_CallFunction("Connection/SendPacket", &raw), 0u);
-  olvaro::conn::unregisterConnectionFunctions();
+  // The functions go away with their owner.
+  functions.reset();
+  EXPECT_EQ(KS_CallFunction("Connection/SetPresenceStatus", &off), 0u);
 }
 
 TEST_F(Session, PingIsAnsweredAfterTheIntervalUnlessOtherTrafficCame) {

@@ -7,6 +7,7 @@
 
 #include "framework/fonts.h"
 #include "framework/nav_bar.h"
+#include "olvaro/registrations.h"
 #include "platform/module.h"
 
 namespace fwk {
@@ -19,9 +20,7 @@ const std::u16string& classNameOfThisModule() {
   static const std::u16string name = [] {
     Dl_info info{};
     dladdr(reinterpret_cast<void*>(&classNameOfThisModule), &info);
-    char text[64];
-    std::snprintf(text, sizeof text, "KS_CTRL_%p", info.dli_fbase);
-    return std::u16string(text, text + std::char_traits<char>::length(text));
+    return olvaro::handleName(u"KS_CTRL_%p", info.dli_fbase);
   }();
   return name;
 }

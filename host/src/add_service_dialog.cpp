@@ -5,6 +5,8 @@
 #include "framework/fonts.h"
 #include "framework/list_control.h"
 #include "framework/row.h"
+#include "olvaro/connection_state.h"
+#include "olvaro/registrations.h"
 #include "platform/bitmap.h"
 #include "platform/controls.h"
 #include "platform/msgbox.h"
@@ -230,9 +232,7 @@ void AddServiceDialog::submit() {
     MessageBox(hwnd(), u"You are not signed in.", u"Can't add service", MB_OK | MB_ICONEXCLAMATION);
     return;
   }
-  char name[64];
-  std::snprintf(name, sizeof name, "ServiceType/%p/Register", static_cast<void*>(chosen_));
-  KS_CallFunction(name, &record);
+  KS_CallFunction(olvaro::handleName("ServiceType/%p/Register", chosen_).c_str(), &record);
   close();
 }
 

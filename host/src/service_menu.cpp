@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "olvaro/api.h"
+#include "olvaro/registrations.h"
 #include "platform/menu.h"
 #include "platform/text.h"
 
@@ -49,9 +50,8 @@ int ServiceMenu::rebuild(HMENU menu) {
   int count = kMaxMenuServices;
   KS_GetServices(services, &count);
   for (int i = 0; i < count && i < kMaxMenuServices; ++i) {
-    char name[64];
-    std::snprintf(name, sizeof name, "Service/%p/CreatePopupMenu", static_cast<void*>(services[i]));
-    HMENU popup = reinterpret_cast<HMENU>(static_cast<uintptr_t>(KS_CallFunction(name, nullptr)));
+    std::string name = olvaro::handleName("Service/%p/CreatePopupMenu", services[i]);
+    HMENU popup = reinterpret_cast<HMENU>(static_cast<uintptr_t>(KS_CallFunction(name.c_str(), nullptr)));
     if (popup) {
       ServiceData data{};
       data.size = sizeof data;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "olvaro/registrations.h"
 #include "link.h"
 #include "platform/module.h"
 #include "platform/window.h"
@@ -27,12 +28,7 @@ std::u16string connectionSinkClassName() {
   Dl_info info{};
   const void* base = &g_moduleMarker;
   if (dladdr(&g_moduleMarker, &info) && info.dli_fbase) base = info.dli_fbase;
-  char text[64];
-  std::snprintf(text, sizeof text, "KS_CON_SINK_WINDOW_%0*llX", int(sizeof(void*) * 2),
-                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(base)));
-  std::u16string name;
-  for (const char* p = text; *p; ++p) name += char16_t(*p);
-  return name;
+  return olvaro::handleName(u"KS_CON_SINK_WINDOW_%p", base);
 }
 
 HWND connectionSinkWindow() {
