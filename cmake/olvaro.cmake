@@ -13,3 +13,15 @@ function(olvaro_test)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 600)
 endfunction()
+
+# olvaro_sources(<var> <folder> [EXCLUDE <file>...])
+# Every .cpp in a module's folder (src/ or tests/), found again when files
+# are added, less the ones named: the one way a module lists its sources.
+function(olvaro_sources var folder)
+  cmake_parse_arguments(S "" "" "EXCLUDE" ${ARGN})
+  file(GLOB found CONFIGURE_DEPENDS ${folder}/*.cpp)
+  foreach(name ${S_EXCLUDE})
+    list(REMOVE_ITEM found ${folder}/${name})
+  endforeach()
+  set(${var} ${found} PARENT_SCOPE)
+endfunction()

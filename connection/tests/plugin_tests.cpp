@@ -59,6 +59,5 @@ TEST_F(ServerTest, PluginSignsInByItselfWithTheSavedAccount) {
   EXPECT_EQ(KS_CallFunction("Connection/SetPresenceStatus", &busy), 0u);  // unregistered
   EXPECT_TRUE(waitFor([&] { return server->signed_in_count() == 0; }));
   runClock(30000);
-  settle(100);
   EXPECT_EQ(state(), 0);
 }

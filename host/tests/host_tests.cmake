@@ -15,7 +15,7 @@ foreach(spec "aa_first;5" "bb_second;5" "cc_refuses;4" "dd_noexport;0")
   list(APPEND host_test_plugins ${name})
 endforeach()
 
-file(GLOB HOST_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
+olvaro_sources(HOST_TESTS ${CMAKE_CURRENT_LIST_DIR})
 set(host_test_libs olvaro_host_core)
 if(TARGET platform_testkit)
   list(APPEND host_test_libs platform_testkit)

@@ -54,6 +54,8 @@ class SocketConnection {
 
   bool connected() const { return connected_; }
   bool hasSocket() const { return link_ != nullptr; }
+  // A network check runs and has not reported yet.
+  bool checkingNetwork() const { return check_ != nullptr; }
   // Whether a link made by the connection manager is held (released by the
   // next check and by the destructor).
   bool holdsNetworkLink() const { return connMgrHandle_ != nullptr; }
