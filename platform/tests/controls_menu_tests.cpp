@@ -1,7 +1,10 @@
 // Menus as data, menus tracked by keys and stylus, and message boxes
 // answered by each soft key, the action key, Back and the stylus.
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
+#include <thread>
 
 #include "controls_fixture.h"
 #include "platform/menu.h"
@@ -262,6 +265,58 @@ TEST_F(MessageBoxes, EachAnswerBySoftKeysActionBackAndStylus) {
   EXPECT_EQ(MessageBox(host, u"q", u"c", MB_YESNO), 0);
   EXPECT_TRUE(IsWindowEnabled(host));
   EXPECT_EQ(MessageBox(host, u"q", u"c", 0x7), 0) << "an unknown button set is refused";
+}
+
+TEST_F(MessageBoxes, ARecorderSeesEveryBoxAndAnswersIt) {
+  std::vector<HWND> shownBoxes;
+  {
+    testkit::MessageBoxRecorder boxes(IDNO);
+    EXPECT_EQ(MessageBox(host, u"Delete all history?", u"History", MB_YESNO | MB_ICONQUESTION), IDNO);
+    ASSERT_EQ(boxes.count(), 1u);
+    testkit::SeenMessageBox seen = boxes.last();
+    EXPECT_EQ(seen.owner, host);
+    EXPECT_EQ(seen.caption, "History");
+    EXPECT_EQ(seen.text, "Delete all history?");
+    EXPECT_EQ(seen.type, UINT(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_EQ(seen.answer, IDNO);
+    EXPECT_TRUE(IsWindowEnabled(host));
+    EXPECT_EQ(platform::activeMessageBox(), nullptr);
+
+    // An answer the box does not offer leaves it unanswered.
+    EXPECT_EQ(MessageBox(host, u"Signed out.", u"Olvaro", MB_OK), 0);
+    boxes.setAnswer(platform::kMessageBoxDefaultAnswer);
+    EXPECT_EQ(MessageBox(host, u"q", u"c", MB_OKCANCEL | MB_DEFBUTTON2), IDCANCEL);
+    boxes.setAnswerer([&](const testkit::SeenMessageBox& b) {
+      shownBoxes.push_back(platform::activeMessageBox());
+      return b.text == "Retry?" ? IDYES : IDNO;
+    });
+    EXPECT_EQ(MessageBox(nullptr, u"Retry?", nullptr, MB_YESNO), IDYES);
+    EXPECT_EQ(boxes.last().caption, "Error");  // the default caption, as shown
+    {
+      testkit::MessageBoxRecorder inner(IDOK);
+      EXPECT_EQ(MessageBox(host, u"inner", u"c", MB_OK), IDOK);
+      EXPECT_EQ(inner.count(), 1u);
+    }
+    EXPECT_EQ(boxes.count(), 4u);  // the inner recorder had that one
+    // Boxes from another thread are seen too.
+    // (Its box takes the activation from this thread's window, which this
+    // thread must handle: pump while waiting.)
+    std::atomic<int> fromThread{-1};
+    std::thread t([&] { fromThread = MessageBox(nullptr, u"Far away", u"Worker", MB_YESNO); });
+    for (int i = 0; i < 5000 && fromThread < 0; ++i) {
+      testkit::pump();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    t.join();
+    EXPECT_EQ(fromThread, IDNO);
+    EXPECT_EQ(boxes.count(), 5u);
+    EXPECT_EQ(boxes.last().text, "Far away");
+  }
+  // The answerer ran while the real box was up.
+  ASSERT_EQ(shownBoxes.size(), 2u);
+  EXPECT_NE(shownBoxes[0], nullptr);
+  // Without a recorder the box is left to the user again.
+  EXPECT_EQ(MessageBox(host, u"q", u"c", MB_YESNO), 0);
 }
 
 TEST_F(MessageBoxes, IconsAreDrawnInTheirColours) {

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <vector>
@@ -86,6 +87,47 @@ TEST_F(ServicesFiles, ReadWriteSeekAndTruncate) {
   EXPECT_EQ(CreateFile(path("missing").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(ServicesFiles, ShareModesRefuseConflictingOpensUntilClosed) {
+  make("log.txt", "old");
+  auto open = [&](const std::string& name, DWORD access, DWORD share, DWORD disposition = OPEN_EXISTING) {
+    return CreateFile(path(name).c_str(), access, share, nullptr, disposition, 0, nullptr);
+  };
+  HANDLE writer = open("log.txt", GENERIC_WRITE, FILE_SHARE_READ);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  // A second writer is refused, and a replacing open does not truncate the file in use.
+  EXPECT_EQ(open("log.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(open("log.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(GetFileAttributes(path("log.txt").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  // A reader that lets others write may come; one that does not may not.
+  HANDLE reader = open("log.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  char buf[4] = {};
+  DWORD n = 0;
+  EXPECT_TRUE(ReadFile(reader, buf, 3, &n, nullptr));
+  EXPECT_EQ(std::string(buf, n), "old");
+  EXPECT_EQ(open("log.txt", GENERIC_READ, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+  // The same file under another name is the same file.
+  ASSERT_EQ(link((home_ + "/log.txt").c_str(), (home_ + "/alias.txt").c_str()), 0);
+  EXPECT_EQ(open("alias.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(writer));
+  // Closing the writer lets a writer in; the open reader still shares writing.
+  HANDLE second = open("alias.txt", GENERIC_WRITE, FILE_SHARE_READ);
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  CloseHandle(second);
+  CloseHandle(reader);
+  // A reader that shares nothing keeps out readers and writers alike.
+  HANDLE only = open("log.txt", GENERIC_READ, 0);
+  ASSERT_NE(only, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open("log.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open("log.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+  CloseHandle(only);
+  HANDLE again = open("log.txt", GENERIC_READ | GENERIC_WRITE, 0);
+  EXPECT_NE(again, INVALID_HANDLE_VALUE);
+  CloseHandle(again);
 }
 
 TEST_F(ServicesFiles, MappedFilesShowTheirBytes) {

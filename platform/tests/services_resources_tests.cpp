@@ -61,6 +61,21 @@ TEST(ServicesResources, EachModuleHasItsOwnTable) {
   FreeLibrary(mod);
 }
 
+TEST(ServicesResources, WholeStringsOfTheCallingModule) {
+  HMODULE self = GetModuleHandle(nullptr);
+  EXPECT_EQ(platform::currentModule(), self);
+  EXPECT_EQ(platform::loadStringWide(self, 103), u"Line one\nLine \"two\"");
+  EXPECT_EQ(platform::loadStringUtf8(self, 105), "\u20ac and \U0001F600");
+  EXPECT_EQ(platform::loadStringUtf8(self, 999), "");
+  EXPECT_EQ(platform::loadStringUtf8(nullptr, 102), "Exit Olvaro?");  // NULL: the program
+  HMODULE mod = LoadLibrary(platform::widen(SERVICES_TESTMOD).c_str());
+  ASSERT_NE(mod, nullptr);
+  auto own = reinterpret_cast<const char* (*)()>(GetProcAddress(mod, "services_own_string"));
+  ASSERT_NE(own, nullptr);
+  EXPECT_STREQ(own(), "From the test module");  // a plug-in finds its own table, not the program's
+  FreeLibrary(mod);
+}
+
 TEST(ServicesResources, MenuBarsAndWaveData) {
   std::vector<platform::MenuBarItem> keys;
   ASSERT_TRUE(platform::loadMenuBar(GetModuleHandle(nullptr), 102, &keys));

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/bitmap.h"
 #include "platform/device.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -139,4 +140,40 @@ TEST_F(ServicesShell, DeviceComesFromTheEnvironment) {
   d = platform::deviceInfo();
   EXPECT_EQ(d.screenWidth, 240);
   EXPECT_EQ(d.dpi, 131);
+}
+
+TEST_F(ServicesShell, FileInfoGivesADocumentOrFolderIcon) {
+  std::ofstream(home_ + "/note.txt") << "x";
+  std::u16string file = wide(home_ + "\\note.txt"), folder = wide(home_);
+  SHFILEINFO fi{};
+  ASSERT_NE(SHGetFileInfo(file.c_str(), 0, &fi, sizeof fi, SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME), 0u);
+  ASSERT_NE(fi.hIcon, nullptr);
+  EXPECT_EQ(fi.iIcon, 0);
+  EXPECT_EQ(std::u16string(fi.szDisplayName), u"note.txt");
+  ICONINFO ii{};
+  ASSERT_TRUE(GetIconInfo(fi.hIcon, &ii));
+  BITMAP bm{};
+  GetObject(ii.hbmColor, sizeof bm, &bm);
+  EXPECT_EQ(bm.bmWidth, GetSystemMetrics(SM_CXSMICON));
+  DeleteObject(ii.hbmColor);
+  DeleteObject(ii.hbmMask);
+  EXPECT_TRUE(DestroyIcon(fi.hIcon));
+
+  SHFILEINFO di{};
+  ASSERT_NE(SHGetFileInfo(folder.c_str(), 0, &di, sizeof di, SHGFI_ICON | SHGFI_SMALLICON | SHGFI_ATTRIBUTES), 0u);
+  EXPECT_EQ(di.iIcon, 1);
+  EXPECT_NE(di.dwAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  DestroyIcon(di.hIcon);
+  // A missing file has no icon unless its attributes are given.
+  std::u16string missing = wide(home_ + "/missing.doc");
+  EXPECT_EQ(SHGetFileInfo(missing.c_str(), 0, &fi, sizeof fi, SHGFI_ICON | SHGFI_SMALLICON), 0u);
+  ASSERT_NE(SHGetFileInfo(missing.c_str(), FILE_ATTRIBUTE_NORMAL, &fi, sizeof fi,
+                          SHGFI_ICON | SHGFI_USEFILEATTRIBUTES), 0u);
+  ASSERT_TRUE(GetIconInfo(fi.hIcon, &ii));
+  GetObject(ii.hbmColor, sizeof bm, &bm);
+  EXPECT_EQ(bm.bmWidth, GetSystemMetrics(SM_CXICON));
+  DeleteObject(ii.hbmColor);
+  DeleteObject(ii.hbmMask);
+  DestroyIcon(fi.hIcon);
+  EXPECT_EQ(SHGetFileInfo(file.c_str(), 0, &fi, sizeof fi - 1, SHGFI_ICON), 0u);
 }

@@ -269,6 +269,16 @@ TEST_F(WindowInput, ContextMenuAndWheelClimbToTheParent) {
   EXPECT_EQ(log[0].msg, UINT(WM_MOUSEWHEEL));
   EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(log[0].wParam), -WHEEL_DELTA);
   EXPECT_EQ(log[1], (Event{top, WM_CONTEXTMENU, WPARAM(child), MAKELPARAM(10, 10)}));
+  // Through a window between, the parent still learns which window was held.
+  HWND panel = windows.make(nullptr, WS_CHILD | WS_VISIBLE, RECT{120, 0, 240, 100}, top);
+  HWND inner = windows.make(nullptr, WS_CHILD | WS_VISIBLE, RECT{10, 10, 60, 60}, panel);
+  testkit::tapAndHold(150, 30);
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[2], (Event{top, WM_CONTEXTMENU, WPARAM(inner), MAKELPARAM(150, 30)}));
+  // A top-level window keeps an unhandled one.
+  HWND lone = windows.make(nullptr, WS_POPUP, RECT{0, 0, 10, 10}, top);
+  EXPECT_EQ(SendMessage(lone, WM_CONTEXTMENU, WPARAM(lone), 0), 0);
+  EXPECT_EQ(log.size(), 3u);
 }
 
 }  // namespace
