@@ -17,7 +17,7 @@ ModalIdleHook& hook() {
 }
 
 bool headless() {
-  ScreenBackend* b = screenBackend();
+  DeviceBackend* b = deviceBackend();
   return !b || std::strcmp(b->name(), "headless") == 0;
 }
 

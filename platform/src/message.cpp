@@ -145,7 +145,7 @@ bool fetch(MSG* out, HWND filter, UINT mn, UINT mx, UINT flags, bool wait) {
     }
     while (handleOneSent(q.get())) {
     }
-    if (platform::ScreenBackend* b = platform::screenBackend()) b->pollInput();
+    if (platform::DeviceBackend* b = platform::deviceBackend()) b->pollInput();
     // The windows a filter admits, found before the queue is locked: the
     // tree lock is never taken while a queue lock is held.
     std::vector<HWND> admitted;
@@ -203,7 +203,7 @@ bool fetch(MSG* out, HWND filter, UINT mn, UINT mx, UINT flags, bool wait) {
     bool headless = true;
     lk.unlock();
     due = threadTimerDue(tid);
-    if (platform::ScreenBackend* b = platform::screenBackend()) headless = std::strcmp(b->name(), "headless") == 0;
+    if (platform::DeviceBackend* b = platform::deviceBackend()) headless = std::strcmp(b->name(), "headless") == 0;
     lk.lock();
     if (!platform::clockIsManual() && due >= 0) {
       int64_t ms = std::max<int64_t>(1, due - platform::clockMonotonicMs());

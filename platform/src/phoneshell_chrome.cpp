@@ -377,14 +377,20 @@ DWORD SHRecognizeGesture(SHRGINFO* info) {
 }
 
 HRESULT Vibrate(DWORD, const void*, BOOL, DWORD) {
-  std::lock_guard<std::recursive_mutex> g(C().m);
-  C().vibrating = true;
+  {
+    std::lock_guard<std::recursive_mutex> g(C().m);
+    C().vibrating = true;
+  }
+  if (DeviceBackend* b = deviceBackend()) b->vibrate(true);
   return S_OK;
 }
 
 HRESULT VibrateStop() {
-  std::lock_guard<std::recursive_mutex> g(C().m);
-  C().vibrating = false;
+  {
+    std::lock_guard<std::recursive_mutex> g(C().m);
+    C().vibrating = false;
+  }
+  if (DeviceBackend* b = deviceBackend()) b->vibrate(false);
   return S_OK;
 }
 
@@ -398,8 +404,11 @@ BOOL NLedSetDevice(UINT deviceId, void* input) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::lock_guard<std::recursive_mutex> g(C().m);
-  C().leds[s->LedNum] = s->OffOnBlink;
+  {
+    std::lock_guard<std::recursive_mutex> g(C().m);
+    C().leds[s->LedNum] = s->OffOnBlink;
+  }
+  if (DeviceBackend* b = deviceBackend()) b->setLed(s->LedNum, s->OffOnBlink);
   return TRUE;
 }
 

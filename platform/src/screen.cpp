@@ -14,10 +14,10 @@
 namespace platform {
 namespace {
 
-class HeadlessBackend : public ScreenBackend {
+// Shows nothing, plays nothing: the screen is read by tests.
+class HeadlessBackend : public DeviceBackend {
  public:
   const char* name() const override { return "headless"; }
-  void present(const RECT&) override {}
 };
 
 struct Screen {
@@ -27,8 +27,8 @@ struct Screen {
   int dpi = 0;
   std::vector<uint32_t> pixels;
   cairo_surface_t* surface = nullptr;
-  std::unique_ptr<ScreenBackend> backend;
-  std::map<std::string, ScreenBackendFactory> factories;
+  std::unique_ptr<DeviceBackend> backend;
+  std::map<std::string, DeviceBackendFactory> factories;
   std::vector<std::pair<cairo_surface_t*, std::unique_ptr<std::vector<uint32_t>>>> retired;
 };
 
@@ -130,7 +130,7 @@ bool screenSavePng(const std::string& path) {
   return cairo_surface_write_to_png(s.surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
 }
 
-void screenRegisterBackend(const std::string& name, ScreenBackendFactory factory) {
+void screenRegisterBackend(const std::string& name, DeviceBackendFactory factory) {
   Screen& s = S();
   std::lock_guard<std::mutex> g(s.m);
   s.factories[name] = factory;
@@ -143,11 +143,11 @@ bool screenSelectBackend(const std::string& requested) {
     const char* env = std::getenv("OLVARO_BACKEND");
     name = env && *env ? env : "headless";
   }
-  std::unique_ptr<ScreenBackend> b;
+  std::unique_ptr<DeviceBackend> b;
   if (name == "headless") {
     b = std::make_unique<HeadlessBackend>();
   } else {
-    ScreenBackendFactory f = nullptr;
+    DeviceBackendFactory f = nullptr;
     {
       std::lock_guard<std::mutex> g(s.m);
       auto it = s.factories.find(name);
@@ -160,7 +160,7 @@ bool screenSelectBackend(const std::string& requested) {
   return true;
 }
 
-ScreenBackend* screenBackend() {
+DeviceBackend* deviceBackend() {
   Screen& s = S();
   std::lock_guard<std::mutex> g(s.m);
   ensure(s);
@@ -177,7 +177,7 @@ cairo_surface_t* surface() {
 }
 
 void changed(const RECT& area) {
-  ScreenBackend* b = screenBackend();
+  DeviceBackend* b = deviceBackend();
   if (b) b->present(area);
 }
 

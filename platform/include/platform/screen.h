@@ -1,5 +1,5 @@
 // The emulated device screen: an image in memory that every window draws
-// into, and the backend that shows it. The headless backend shows nothing;
+// into, and the device backend that shows it (and plays, vibrates, ...). The headless backend shows nothing;
 // tests read the image pixel by pixel and save it as PNG. Another backend
 // (a real window) registers itself under a name and is picked with
 // OLVARO_BACKEND.
@@ -8,22 +8,15 @@
 #include <memory>
 #include <string>
 
+#include "platform/device_backend.h"
 #include "platform/types.h"
 
 namespace platform {
 
-class ScreenBackend {
- public:
-  virtual ~ScreenBackend() = default;
-  virtual const char* name() const = 0;
-  // The pixels inside `area` (screen coordinates) changed.
-  virtual void present(const RECT& area) = 0;
-  // Called from the message loop of the thread that waits for input; turns
-  // device events into platform::input* calls.
-  virtual void pollInput() {}
-};
-
-using ScreenBackendFactory = std::unique_ptr<ScreenBackend> (*)();
+// The screen's backend is the device backend (device_backend.h); the old
+// names stay for callers that only think of the screen.
+using ScreenBackend = DeviceBackend;
+using ScreenBackendFactory = DeviceBackendFactory;
 
 // (Re)creates the screen, white, of the given size and DPI. Zero values are
 // taken from the device settings (OLVARO_SCREEN "240x320", OLVARO_DPI).
@@ -36,10 +29,12 @@ int screenDpi();
 COLORREF screenPixel(int x, int y);
 bool screenSavePng(const std::string& path);
 
-void screenRegisterBackend(const std::string& name, ScreenBackendFactory factory);
+void screenRegisterBackend(const std::string& name, DeviceBackendFactory factory);
 // Picks a registered backend ("headless" is always there); false when
 // unknown. With an empty name OLVARO_BACKEND decides, else headless.
 bool screenSelectBackend(const std::string& name = "");
-ScreenBackend* screenBackend();
+// The device backend now in use (headless until another is selected).
+DeviceBackend* deviceBackend();
+inline DeviceBackend* screenBackend() { return deviceBackend(); }
 
 }  // namespace platform

@@ -1,0 +1,57 @@
+// The device backend: one object that is the phone's hardware to the
+// platform — the screen it shows, the input it gives, and the sound, the
+// vibration motor and the LEDs. "headless" does nothing with any of them
+// (tests read the screen image and the shell's record instead); "sdl" shows
+// the screen in a window and takes the desktop's keys and mouse. Every
+// operation but name() has a default that does nothing, so a backend
+// overrides only the parts it has.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "platform/types.h"
+
+namespace platform {
+
+// PCM as a wave device takes it: interleaved little-endian samples.
+struct AudioFormat {
+  int samplesPerSecond = 8000;
+  int bitsPerSample = 16;
+  int channels = 1;
+};
+
+class DeviceBackend {
+ public:
+  virtual ~DeviceBackend() = default;
+  virtual const char* name() const = 0;
+
+  // ---- Screen: the pixels inside `area` (screen coordinates) changed.
+  virtual void present(const RECT& /*area*/) {}
+
+  // ---- Input: called from the message loop of the thread that waits for
+  // input; turns device events into platform::input* calls.
+  virtual void pollInput() {}
+
+  // ---- Sound out. False from open: no such device (the caller reports
+  // it). Play takes whole blocks and returns the bytes accepted; without a
+  // device they are dropped, as silence.
+  virtual bool audioOutOpen(const AudioFormat& /*format*/) { return true; }
+  virtual size_t audioOutPlay(const void* /*data*/, size_t bytes) { return bytes; }
+  virtual void audioOutClose() {}
+
+  // ---- Sound in: records into `buffer`, returning the bytes got so far
+  // (0 when nothing is there yet). Without a microphone open fails.
+  virtual bool audioInOpen(const AudioFormat& /*format*/) { return false; }
+  virtual size_t audioInRead(void* /*buffer*/, size_t /*bytes*/) { return 0; }
+  virtual void audioInClose() {}
+
+  // ---- The vibration motor and the notification LEDs (0 off, 1 on,
+  // 2 blink); the shell keeps its own record for tests either way.
+  virtual void vibrate(bool /*on*/) {}
+  virtual void setLed(UINT /*led*/, int /*state*/) {}
+};
+
+using DeviceBackendFactory = std::unique_ptr<DeviceBackend> (*)();
+
+}  // namespace platform
