@@ -65,7 +65,7 @@ UINT virtualKey(SDL_Keycode k) {
   return 0;
 }
 
-class SdlBackend : public ScreenBackend {
+class SdlBackend : public DeviceBackend {
  public:
   ~SdlBackend() override {
     setClipboardBackend(nullptr, nullptr);
@@ -213,7 +213,7 @@ class SdlBackend : public ScreenBackend {
   POINT rightAt_{};
 };
 
-std::unique_ptr<ScreenBackend> makeSdl() {
+std::unique_ptr<DeviceBackend> makeSdl() {
   auto b = std::make_unique<SdlBackend>();
   if (!b->open()) return nullptr;
   return b;
