@@ -237,8 +237,9 @@ TEST_F(Session, PowerCallsFollowTheKeepAliveAndEndWithTheStop) {
   EXPECT_EQ(peer.takePacket().rfind("P\ni: ", 0), 0u);
   ASSERT_GT(connection->keepAliveInterval(), 60);
   deliver("NOOP\n\n");
-  EXPECT_FALSE(testkit::powerRecord().unattended());
-  const platform::PowerRecord::WakeUp* wake = testkit::powerRecord().wakeUpOf(path);
+  platform::PowerRecord record = testkit::powerRecord();  // wakeUpOf points into it
+  EXPECT_FALSE(record.unattended());
+  const platform::PowerRecord::WakeUp* wake = record.wakeUpOf(path);
   ASSERT_NE(wake, nullptr);
   int64_t deadlineMs = int64_t(Timestamp::now().plusSeconds(connection->keepAliveInterval() + 30).sec) * 1000;
   EXPECT_NEAR(double(wake->atUnixMs), double(deadlineMs), 2000.0);
