@@ -1,16 +1,55 @@
-// The contact list and presence: "CONTACT DETAIL" from the server.
+// The contact list and presence: "CONTACT DETAIL" from the server turns into
+// hub contacts and membership of the contact list (group 0); the user's own
+// identity goes out; contacts are added and removed on request.
 #pragma once
 
+#include <cstdint>
+#include <map>
+
+#include "olvaro/registrations.h"
 #include "protocol_area.h"
 
 namespace olvaro::conn {
 
+// "Service/%p/AddContact"'s argument.
+struct AddContactRequest {
+  int32_t size;
+  const char* userName;
+  const char* message;
+  ResponseCallback callback;  // may be null
+  void* context;
+};
+
+// "Connection/SetIdentity"'s argument; a null field is left as it is.
+struct IdentityRequest {
+  const char* nickname;
+  const char* status;
+};
+
 class Contacts : public ProtocolArea {
  public:
   explicit Contacts(Session& session);
+  ~Contacts() override;
+
+  // The contact with this id, created when new; the caller releases the
+  // reference it is given.
+  HContact* getContact(int64_t id);
+  size_t size() const { return contacts_.size(); }
+  // The user's own contact (+1 reference).
+  HContact* getMyHandle() { return getContact(session_.mySubId()); }
+
+  // 1 when sent, 0 when not signed in.
+  int setIdentity(const IdentityRequest& request);
+  int addContact(const AddContactRequest& request);
+  int deleteContact(HContact* contact);
+
+  void onLinkClosed() override;
 
  private:
   bool onContactDetail(Packet& packet);
+
+  std::map<int64_t, HContact*> contacts_;  // one reference each
+  FunctionRegistration setIdentity_, addContact_, deleteContact_, getMyHandle_;
 };
 
 }  // namespace olvaro::conn

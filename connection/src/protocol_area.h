@@ -25,6 +25,8 @@ class Session {
   // The user's own service (the primary one).
   virtual HService* service() const = 0;
   virtual CommandTable& commands() = 0;
+  // The user's own id, from the sign-in ("Sub-Id"); 0 before it.
+  virtual int64_t mySubId() const = 0;
 
  protected:
   ~Session() = default;

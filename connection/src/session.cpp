@@ -64,7 +64,9 @@ Connection::Connection() {
   commands_.enter<&Connection::onLogonSuccessful>("LOGON SUCCESSFUL", this);
   commands_.enter<&Connection::onLogonFailed>("LOGON FAILED", this);
   commands_.enter<&Connection::onGhosted>("GHOSTED", this);
-  areas_.push_back(std::make_unique<Contacts>(*this));
+  auto contacts = std::make_unique<Contacts>(*this);
+  contacts_ = contacts.get();
+  areas_.push_back(std::move(contacts));
   areas_.push_back(std::make_unique<Groups>(*this));
   areas_.push_back(std::make_unique<Responses>(*this));
 

@@ -22,6 +22,8 @@
 
 namespace olvaro::conn {
 
+class Contacts;
+
 // Why the link last ended. Only the first two bring a reconnect.
 enum DisconnectReason : int32_t {
   kReasonNone = 0,
@@ -58,6 +60,8 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   int sendRaw(const char* data, int32_t length);
 
   void failAllPendingRequests() { pendingRequests_.failAll(); }
+  // The contacts of this service, for the areas that name contacts.
+  Contacts& contacts() { return *contacts_; }
 
   // Session hooks.
   void onConnected() override;
@@ -70,7 +74,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   int32_t keepAliveInterval() const { return keepAliveInterval_; }
   int32_t reconnectBackoff() const { return reconnectBackoff_; }
   int32_t wordSize() const { return wordSize_; }
-  int64_t mySubId() const { return mySubId_; }
+  int64_t mySubId() const override { return mySubId_; }
   Timestamp clockOffset() const { return clockOffset_; }
   bool reconnecting() const { return reconnecting_; }
   bool pingPending() const { return pingDue_.isSet(); }
@@ -109,6 +113,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   PendingRequests pendingRequests_;
   // Created after the session's own handlers, destroyed before the table.
   std::vector<std::unique_ptr<ProtocolArea>> areas_;
+  Contacts* contacts_ = nullptr;  // one of areas_
   int32_t disconnectReason_ = kReasonNone;
   int32_t wordSize_ = 0;
   int64_t mySubId_ = 0;

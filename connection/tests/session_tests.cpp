@@ -2,6 +2,7 @@
 // bytes the client sends, its states, keep-alive, reconnect and sign-off.
 #include <cstring>
 
+#include "contacts.h"
 #include "device.h"
 #include "pending_requests.h"
 #include "platform/module.h"
@@ -11,6 +12,8 @@
 using namespace conntest;
 using olvaro::conn::PendingRequest;
 using olvaro::conn::Timestamp;
+using olvaro::conn::AddContactRequest;
+using olvaro::conn::IdentityRequest;
 
 namespace {
 
@@ -485,4 +488,93 @@ TEST_F(Session, NonProxyLinesWhileWaitingForTheProxyAreOrdinaryPackets) {
   ASSERT_TRUE(waitState(40));
   EXPECT_EQ(KS_GetSettingLong("early", 0), 3);
   EXPECT_EQ(peer.takePacket(), expectedLogon());
+}
+
+namespace {
+
+ContactData contactOf(HContact* contact) {
+  ContactData d{};
+  d.size = sizeof d;
+  KS_GetContactData(contact, &d);
+  return d;
+}
+
+bool listed(HContact* contact) {
+  HGroup* list = KS_GetGroup(0);
+  bool in = KS_GroupContainsMember(list, contact) != 0;
+  KS_ReleaseGroup(list);
+  return in;
+}
+
+}  // namespace
+
+// The contact list as it arrives, then changes to it after sign-in, and the
+// presence that a lost link makes unknown.
+TEST_F(Session, ContactDetailsKeepTheListAndPresence) {
+  signIn();  // bob (7) came with the initial list, online
+  auto& contacts = connection->contacts();
+  HContact* bob = contacts.getContact(7);
+  EXPECT_TRUE(listed(bob));
+  EXPECT_STREQ(contactOf(bob).nickname, "bob@example.org");  // no nickname: the name
+  EXPECT_EQ(contactOf(bob).onlineStatus, 1);
+
+  deliver("CONTACT DETAIL\nContact-Id: 8\nName: carl@example.org\nState: 0\nOnline-Status: 2\n\n");
+  HContact* carl = contacts.getContact(8);
+  EXPECT_STREQ(contactOf(carl).name, "carl@example.org");
+  EXPECT_FALSE(listed(carl));  // signed in, bit 0 clear: not added
+  deliver("CONTACT DETAIL\nContact-Id: 8\nNickname: Carl\nState: 1\n\n");
+  EXPECT_TRUE(listed(carl));
+  EXPECT_EQ(contactOf(carl).onlineStatus, 2);  // no presence given: kept
+  EXPECT_STREQ(contactOf(carl).nickname, "Carl");
+
+  deliver("CONTACT DETAIL\nContact-Id: 7\n\n");  // only the id: a removal
+  EXPECT_FALSE(listed(bob));
+  EXPECT_STREQ(contactOf(bob).name, "bob@example.org");
+
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  EXPECT_EQ(contactOf(carl).onlineStatus, 100);
+  EXPECT_EQ(contacts.size(), 2u);
+  KS_ReleaseContact(bob);
+  KS_ReleaseContact(carl);
+}
+
+TEST_F(Session, IdentityAndContactRequestsGoOutExactly) {
+  IdentityRequest identity{"Annie", "busy day"};
+  EXPECT_EQ(KS_CallFunction("Connection/SetIdentity", &identity), 0u);  // not signed in
+  signIn();
+  uint64_t next = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction("Connection/SetIdentity", &identity), 1u);
+  EXPECT_EQ(peer.takePacket(), "CONTACT DETAIL\nmesg-id: " + std::to_string(next) + "\nnickname: Annie\nstatus: busy day\n\n");
+  EXPECT_STREQ(service().displayName, "Annie");
+  EXPECT_STREQ(service().text24, "busy day");
+
+  std::string prefix = "Service/" + olvaro::handleName("%p", connection->service());
+  AddContactRequest byId{sizeof(AddContactRequest), "12345", "hi", nullptr, nullptr};
+  next = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction((prefix + "/AddContact").c_str(), &byId), 1u);
+  std::string sent = "CONTACT ADD\ncontent-length: 2\nmesg-id: " + std::to_string(next) + "\ntarget-id: 12345\n\nhi";
+  EXPECT_EQ(peer.take(sent.size()), sent);
+  AddContactRequest byName{sizeof(AddContactRequest), "dan@example.org", "", nullptr, nullptr};
+  next = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction((prefix + "/AddContact").c_str(), &byName), 1u);
+  EXPECT_EQ(peer.takePacket(), "CONTACT ADD\nmesg-id: " + std::to_string(next) + "\nname: dan@example.org\n\n");
+  AddContactRequest tooShort{8, "x", "", nullptr, nullptr};
+  EXPECT_EQ(KS_CallFunction((prefix + "/AddContact").c_str(), &tooShort), 0u);
+
+  // A removal waits for the server's yes.
+  HContact* bob = connection->contacts().getContact(7);
+  next = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction((prefix + "/DeleteContact").c_str(), &bob), 1u);
+  EXPECT_EQ(peer.takePacket(), "CONTACT UPDATE\ncontact-id: 7\nmesg-id: " + std::to_string(next) + "\nremove: 1\n\n");
+  EXPECT_TRUE(listed(bob));
+  deliver("RESPONSE\nMesg-Id: " + std::to_string(next) + "\nContent-Length: 4\n\n" + std::string(4, '\0'));
+  EXPECT_FALSE(listed(bob));
+  KS_ReleaseContact(bob);
+
+  HContact* me = nullptr;
+  EXPECT_EQ(KS_CallFunction((prefix + "/GetMyHandle").c_str(), &me), 1u);
+  ASSERT_NE(me, nullptr);
+  EXPECT_EQ(KS_GetContactID(me), 4294967297);
+  KS_ReleaseContact(me);
 }
