@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <string>
 
 #include "framework/fonts.h"

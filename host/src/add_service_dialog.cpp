@@ -1,7 +1,5 @@
 #include "add_service_dialog.h"
 
-#include <cstdio>
-
 #include "framework/fonts.h"
 #include "framework/list_control.h"
 #include "framework/row.h"

@@ -1,7 +1,5 @@
 #include "service_menu.h"
 
-#include <cstdio>
-
 #include "olvaro/api.h"
 #include "olvaro/registrations.h"
 #include "platform/menu.h"

@@ -1,7 +1,5 @@
 #include <dlfcn.h>
 
-#include <cstdio>
-
 #include "olvaro/registrations.h"
 #include "link.h"
 #include "platform/module.h"
