@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "incoming_messages.h"
 #include "olvaro/connection_state.h"
 
 namespace olvaro::conn {
@@ -161,6 +162,7 @@ bool Contacts::onContactDetail(Packet& packet) {
   }
   KS_SetContactData(contact, &d);
   if (listedBit || session_.state() == kReceivingContacts) setListed(contact, true);
+  session_.incomingMessages().abandonPartialMessagesFrom(contact);
   KS_ReleaseContact(contact);
   return true;
 }

@@ -5,13 +5,19 @@
 // reaches the link only through Session.
 #pragma once
 
+#include <string>
+
 #include "command_table.h"
 #include "olvaro/api.h"
 #include "olvaro/fwk.h"
 #include "packet.h"
 #include "pending_requests.h"
+#include "timestamp.h"
 
 namespace olvaro::conn {
+
+class Contacts;
+class IncomingMessages;
 
 // What the session offers its protocol areas.
 class Session {
@@ -27,6 +33,31 @@ class Session {
   virtual CommandTable& commands() = 0;
   // The user's own id, from the sign-in ("Sub-Id"); 0 before it.
   virtual int64_t mySubId() const = 0;
+  // Byte width of the ids in a group's member list, from "AUTH" (4 or 8;
+  // 0 before it).
+  virtual int32_t wordSize() const = 0;
+  // Server time minus local time, from the sign-in.
+  virtual Timestamp clockOffset() const = 0;
+  virtual int32_t keepAliveInterval() const = 0;
+  // Set when a signed-in link dropped; cleared once stored messages are asked for.
+  virtual bool reconnecting() const = 0;
+  virtual void clearReconnecting() = 0;
+  // An incoming message arrived now.
+  virtual void noteIncomingMessage() = 0;
+
+  // The areas other areas call into.
+  virtual Contacts& contacts() = 0;
+  virtual IncomingMessages& incomingMessages() = 0;
+
+  // Bridged networks. Until bridging is built none is known: a service has
+  // bridge id 0 and no bridged contact or group is found.
+  virtual uint64_t bridgeIdOf(HService* /*service*/) { return 0; }
+  // The bridged contact for (bridge, id), +1 reference; null when unknown.
+  virtual HContact* bridgedContact(uint64_t /*bridge*/, int64_t /*id*/, const std::string& /*name*/) {
+    return nullptr;
+  }
+  // The group a bridge knows under this id, +1 reference; null when unknown.
+  virtual HGroup* bridgedGroup(uint64_t /*bridge*/, int64_t /*id*/) { return nullptr; }
 
  protected:
   ~Session() = default;

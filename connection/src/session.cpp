@@ -5,10 +5,14 @@
 #include <vector>
 
 #include "alerts.h"
+#include "contact_requests.h"
 #include "contacts.h"
 #include "device.h"
 #include "groups.h"
+#include "history.h"
+#include "incoming_messages.h"
 #include "responses.h"
+#include "transfers.h"
 #include "platform/module.h"
 #include "platform/power.h"
 #include "platform/systime.h"
@@ -67,8 +71,16 @@ Connection::Connection() {
   auto contacts = std::make_unique<Contacts>(*this);
   contacts_ = contacts.get();
   areas_.push_back(std::move(contacts));
+  areas_.push_back(std::make_unique<ContactRequests>(*this));
   areas_.push_back(std::make_unique<Groups>(*this));
+  auto incoming = std::make_unique<IncomingMessages>(*this);
+  incoming_ = incoming.get();
+  areas_.push_back(std::move(incoming));
+  auto history = std::make_unique<History>(*this);
+  history_ = history.get();
+  areas_.push_back(std::move(history));
   areas_.push_back(std::make_unique<Responses>(*this));
+  OutgoingTransfers::attach(*this);
 
   bool hidden = startedHidden();
   std::string user = settingString("connection.user", 255);
@@ -98,6 +110,7 @@ Connection::~Connection() {
     scheduleWakeUp(Timestamp{});
     if (unattended_) PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
   }
+  OutgoingTransfers::detach();
   areas_.clear();
   if (service_) KS_ReleaseService(service_);
   service_ = nullptr;
@@ -263,10 +276,12 @@ bool Connection::onLogonSuccessful(Packet& packet) {
 
   for (auto& area : areas_) area->onLoggedOn(packet);
 
-  // With "Last-Online" the messages stored while offline are fetched (state
-  // 70) once message transfer is built; until then nothing is requested, so
-  // the server keeps them for a client that can take them.
-  setState(kSignedIn);
+  // With "Last-Online" the messages stored while offline are fetched first
+  // (state 70 until the server says it has sent them all).
+  if (packet.hasHeader("Last-Online"))
+    history_->requestStoredMessages(int64_t(packet.getHeaderId("Last-Online")));
+  else
+    setState(kSignedIn);
   return true;
 }
 

@@ -23,6 +23,8 @@
 namespace olvaro::conn {
 
 class Contacts;
+class IncomingMessages;
+class History;
 
 // Why the link last ended. Only the first two bring a reconnect.
 enum DisconnectReason : int32_t {
@@ -61,7 +63,8 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
 
   void failAllPendingRequests() { pendingRequests_.failAll(); }
   // The contacts of this service, for the areas that name contacts.
-  Contacts& contacts() { return *contacts_; }
+  Contacts& contacts() override { return *contacts_; }
+  IncomingMessages& incomingMessages() override { return *incoming_; }
 
   // Session hooks.
   void onConnected() override;
@@ -71,14 +74,16 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   void onTimer() override;
 
   int32_t disconnectReason() const { return disconnectReason_; }
-  int32_t keepAliveInterval() const { return keepAliveInterval_; }
+  int32_t keepAliveInterval() const override { return keepAliveInterval_; }
   int32_t reconnectBackoff() const { return reconnectBackoff_; }
-  int32_t wordSize() const { return wordSize_; }
+  int32_t wordSize() const override { return wordSize_; }
   int64_t mySubId() const override { return mySubId_; }
-  Timestamp clockOffset() const { return clockOffset_; }
-  bool reconnecting() const { return reconnecting_; }
+  Timestamp clockOffset() const override { return clockOffset_; }
+  bool reconnecting() const override { return reconnecting_; }
   bool pingPending() const { return pingDue_.isSet(); }
-  void clearReconnecting() { reconnecting_ = false; }
+  void clearReconnecting() override { reconnecting_ = false; }
+  void noteIncomingMessage() override { lastIncomingMessage_ = Timestamp::now(); }
+  Timestamp lastIncomingMessage() const { return lastIncomingMessage_; }
 
  private:
   // Command handlers.
@@ -113,11 +118,15 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   PendingRequests pendingRequests_;
   // Created after the session's own handlers, destroyed before the table.
   std::vector<std::unique_ptr<ProtocolArea>> areas_;
-  Contacts* contacts_ = nullptr;  // one of areas_
+  // The areas others call into; each is one of areas_.
+  Contacts* contacts_ = nullptr;
+  IncomingMessages* incoming_ = nullptr;
+  History* history_ = nullptr;
   int32_t disconnectReason_ = kReasonNone;
   int32_t wordSize_ = 0;
   int64_t mySubId_ = 0;
   Timestamp clockOffset_;
+  Timestamp lastIncomingMessage_;
   bool reconnecting_ = false;
   Timestamp pingDue_, deadline_, connectedAt_, reconnectAt_;
   int32_t keepAliveInterval_ = 30;
