@@ -1,0 +1,104 @@
+// The client under test signed in to the real server as ann, with bob as a
+// second account spoken to at the protocol level, and every message the hub
+// receives recorded.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "contacts.h"
+#include "olvaro/registrations.h"
+#include "server_fixture.h"
+#include "wire_client.h"
+
+namespace conntest {
+
+// A message the hub holds, read when its last chunk came.
+struct HubMessage {
+  int64_t sender = 0;
+  int64_t group = 0;  // 0 for a private message
+  std::string contentType;
+  std::string payload;
+  int32_t origin = 0;
+  bool interrupted = false;
+};
+
+class Inbox {
+ public:
+  Inbox() : complete_(olvaro::subscribeEvent("messages.new.complete", &Inbox::onComplete, this)) {}
+  std::vector<HubMessage> messages;
+
+ private:
+  static uint32_t onComplete(void* user, void* argument) {
+    auto* message = static_cast<HMessage*>(argument);
+    MessageData d{};
+    d.size = sizeof d;
+    KS_GetMessageData(message, &d);
+    HubMessage m;
+    m.sender = d.contact ? KS_GetContactID(d.contact) : 0;
+    m.group = d.isGroup && d.target ? KS_GetGroupID(static_cast<HGroup*>(d.target)) : 0;
+    m.contentType = d.contentType ? d.contentType : "";
+    if (d.payload && d.payloadLength > 0) m.payload.assign(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
+    m.origin = d.origin;
+    m.interrupted = d.interrupted != 0;
+    static_cast<Inbox*>(user)->messages.push_back(std::move(m));
+    return 0;
+  }
+  olvaro::EventSubscription complete_;
+};
+
+class MessengerTest : public ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    inbox = std::make_unique<Inbox>();
+  }
+  void TearDown() override {
+    connection.reset();
+    inbox.reset();
+    ServerTest::TearDown();
+  }
+  void signInAnn() {
+    credentials("ann@example.org", "secret12");
+    useServer(port(*server));
+    start();
+    ASSERT_TRUE(waitState(100));
+  }
+  // bob at the protocol level.
+  std::unique_ptr<WireClient> signInBob(srv::Server& at) {
+    auto client = std::make_unique<WireClient>(port(at));
+    EXPECT_TRUE(client->signIn("bob@example.org", "bobpass1"));
+    return client;
+  }
+  // The hub's contact for an account id (+1 reference, released by the holder).
+  struct ContactRef {
+    HContact* handle;
+    ~ContactRef() { KS_ReleaseContact(handle); }
+    ContactData data() const {
+      ContactData d{};
+      d.size = sizeof d;
+      KS_GetContactData(handle, &d);
+      return d;
+    }
+  };
+  ContactRef contact(int64_t id) { return ContactRef{connection->contacts().getContact(id)}; }
+  bool listed(int64_t id) {
+    HGroup* list = KS_GetGroup(0);
+    ContactRef c = contact(id);
+    bool in = KS_GroupContainsMember(list, c.handle) != 0;
+    KS_ReleaseGroup(list);
+    return in;
+  }
+  // Sends from the hub as a plug-in would; the message handle is released.
+  void sendFromHub(int64_t to, const std::string& type, const std::string& payload) {
+    ContactRef c = contact(to);
+    HMessage* m = nullptr;
+    KS_SendMessage(c.handle, 0, type.c_str(), payload.data(), int(payload.size()), 1, &m);
+    if (m) KS_ReleaseMessage(m);
+  }
+
+  std::unique_ptr<Inbox> inbox;
+};
+
+}  // namespace conntest
