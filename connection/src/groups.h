@@ -1,16 +1,76 @@
-// Groups, their members and roles: "GROUP DETAIL" from the server.
+// Chat groups: "GROUP DETAIL", "GROUP UPDATE" and "GROUP ADMIN" from the
+// server keep the hub's groups, members and roles; joining, creating and
+// leaving groups and changing a member's role go out on request.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+#include "olvaro/registrations.h"
 #include "protocol_area.h"
 
 namespace olvaro::conn {
+
+// "orvaloGroupCreate"'s argument.
+struct GroupCreateRequest {
+  int32_t size;  // the record's size as the caller knows it
+  const char* name;
+  ResponseCallback callback;  // may be null
+  void* context;
+};
+
+// "orvaloGroupSubscribe"'s argument.
+struct GroupJoinRequest {
+  int32_t size;  // the record's size as the caller knows it
+  const char* name;
+  const char* password;       // may be null
+  ResponseCallback callback;  // may be null
+  void* context;
+};
+
+// "Service/%p/AdminContact"'s argument: gives the contact the role `action`.
+struct AdminContactRequest {
+  HContact* contact;
+  HGroup* group;
+  int32_t action;
+};
+
+// The payload of an "olvaro/x-admin" message: a role change in a group.
+// Bytes 0-3 the new role and 4-11 the member's id (both little-endian), then
+// the member's nickname without terminator.
+struct AdminNotice {
+  int32_t action;
+  int64_t target;
+  std::string nickname;
+
+  static constexpr size_t kFixedSize = 12;
+  std::string encode() const;
+};
 
 class Groups : public ProtocolArea {
  public:
   explicit Groups(Session& session);
 
+  // Each returns 1 when the request was sent, 0 when not.
+  int createGroup(const GroupCreateRequest& request);
+  int joinGroup(const GroupJoinRequest& request);
+  int leaveGroup(HGroup* group);
+  int adminContact(const AdminContactRequest& request);
+
+  void onLoggedOn(const Packet& logon) override;
+  void onLinkClosed() override;
+
  private:
   bool onGroupDetail(Packet& packet);
+  bool onGroupUpdate(Packet& packet);
+  bool onGroupAdmin(Packet& packet);
+
+  void addMembers(HGroup* group, const std::string& body);
+  void setRoles(HGroup* group, const std::string& admin);
+
+  // Only while signed in.
+  FunctionRegistration create_, subscribe_, unsubscribe_;
+  FunctionRegistration adminContact_;
 };
 
 }  // namespace olvaro::conn
