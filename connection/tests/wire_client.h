@@ -200,8 +200,10 @@ class WireClient {
     Packet done;
     if (!next([](const Packet& p) { return p.command == "LOGON SUCCESSFUL" || p.command == "LOGON FAILED"; }, &done))
       return false;
+    subId = int64_t(done.getHeaderId("Sub-Id"));
     return done.command == "LOGON SUCCESSFUL";
   }
+  int64_t subId = 0;  // the account's id, from the sign-in
 
   // A whole message in chunks of `chunk` bytes, as a client sends one; the
   // "Mesg-Id" of its last chunk is returned.

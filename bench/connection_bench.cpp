@@ -1,0 +1,238 @@
+// The connection plug-in against the real server on loopback: sign-in of an
+// account with 1,000 to 10,000 contacts and 200 groups of 50 members (time to
+// "signed in" and the client's resident memory per contact), and 1,000
+// messages of 1 KB to a second account (messages per second, client CPU per
+// message). The server runs in a child process so the client's figures are
+// its own.
+#include <benchmark/benchmark.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "olvaro/api.h"
+#include "olvaro/connection_state.h"
+#include "olvaro_server/server.h"
+#include "packet_reader.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+#include "server_list.h"
+#include "contacts.h"
+#include "session.h"
+#include "testkit/testkit.h"
+#include "wire_client.h"
+
+namespace {
+
+const int kSizes[] = {1000, 5000, 10000};
+constexpr int kGroups = 200, kMembers = 50;
+
+long rssKb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return 0;
+}
+
+double threadCpuUs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+// The seed: 10,000 accounts; owner<N> lists the first N and belongs, with
+// 49 of them, to 200 groups of its own; "sender" and "receiver" for the
+// message run.
+std::string seed() {
+  std::string s;
+  for (int i = 0; i < 10000; ++i)
+    s += "account|c" + std::to_string(i) + "@bench|pw|Contact " + std::to_string(i) + "|here\n";
+  s += "account|sender@bench|pw|Sender|\naccount|receiver@bench|pw|Receiver|\n";
+  s += "mutual|sender@bench|receiver@bench\n";
+  for (int n : kSizes) {
+    std::string owner = "owner" + std::to_string(n) + "@bench";
+    s += "account|" + owner + "|pw|Owner|\n";
+    for (int i = 0; i < n; ++i) s += "contact|" + owner + "|c" + std::to_string(i) + "@bench\n";
+    for (int g = 0; g < kGroups; ++g) {
+      std::string name = "g" + std::to_string(n) + "-" + std::to_string(g);
+      s += "group|" + name + "|bench group|\n";
+      s += "member|" + name + "|" + owner + "|1\n";
+      for (int m = 1; m < kMembers; ++m)
+        s += "member|" + name + "|c" + std::to_string((g * kMembers + m) % n) + "@bench|0\n";
+    }
+  }
+  return s;
+}
+
+// The server in a child process; the port comes back through a pipe and
+// the child ends when the pipe to it closes.
+struct ServerProcess {
+  pid_t pid = -1;
+  int port = 0;
+  int keepAlive = -1;
+
+  bool start() {
+    int up[2], down[2];
+    if (pipe(up) != 0 || pipe(down) != 0) return false;
+    pid = fork();
+    if (pid == 0) {
+      close(up[0]);
+      close(down[1]);
+      olvaro::server::Config config;
+      olvaro::server::Server server(config);
+      std::string error;
+      int p = 0;
+      if (server.start(&error) && server.load_seed(seed(), &error)) p = server.ports().at(0);
+      if (p == 0) fprintf(stderr, "server: %s\n", error.c_str());
+      (void)!write(up[1], &p, sizeof p);
+      char c;
+      while (read(down[0], &c, 1) > 0) {
+      }
+      server.stop();
+      _exit(0);
+    }
+    close(up[1]);
+    close(down[0]);
+    keepAlive = down[1];
+    bool ok = read(up[0], &port, sizeof port) == sizeof port && port != 0;
+    close(up[0]);
+    return ok;
+  }
+  ~ServerProcess() {
+    if (keepAlive >= 0) close(keepAlive);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+  }
+};
+
+ServerProcess& server() {
+  static ServerProcess* s = [] {
+    auto* p = new ServerProcess;
+    if (!p->start()) fprintf(stderr, "the server did not start\n");
+    return p;
+  }();
+  return *s;
+}
+
+// A fresh platform and hub, signed in as `user`; null when it did not sign in.
+class Client {
+ public:
+  explicit Client(const std::string& user) {
+    KS_API_Cleanup();
+    platform::registryReset();
+    platform::setCommandLine(u"olvaro");
+    KS_SetSettingString("connection.user", user.c_str());
+    KS_SetSettingString("connection.pass", "pw");
+    KS_SetSettingString("Connection/Servers/List", ("127.0.0.1:" + std::to_string(server().port)).c_str());
+    olvaro::conn::ServerList::instance().reset();
+  }
+  ~Client() {
+    connection.reset();
+    KS_API_Cleanup();
+  }
+  bool signIn() {
+    connection = std::make_unique<olvaro::conn::Connection>();
+    return conntest::waitFor([] { return KS_GetVariantLong("connection.state") == olvaro::kSignedIn; }, 60000);
+  }
+  std::unique_ptr<olvaro::conn::Connection> connection;
+};
+
+void BM_SignIn(benchmark::State& state) {
+  testkit::Session platformSession;
+  int contacts = int(state.range(0));
+  std::string user = "owner" + std::to_string(contacts) + "@bench";
+  double kbPerContact = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto client = std::make_unique<Client>(user);
+    long before = rssKb();
+    state.ResumeTiming();
+    if (!client->signIn()) {
+      state.SkipWithError("no sign-in");
+      break;
+    }
+    state.PauseTiming();
+    // Freed memory is reused by later rounds, so the first round counts.
+    kbPerContact = std::max(kbPerContact, double(rssKb() - before) / contacts);
+    client.reset();
+    state.ResumeTiming();
+  }
+  state.counters["bytes_per_contact"] = kbPerContact * 1024;
+  state.SetComplexityN(contacts);
+}
+
+// 1,000 messages of 1 KB from the client under test to a second account
+// reading on its own thread; the client's thread time is the CPU figure.
+void BM_Messages(benchmark::State& state) {
+  testkit::Session platformSession;
+  constexpr int kCount = 1000;
+  std::string payload(1024, 'm');
+  double cpuPerMessage = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Client client("sender@bench");
+    if (!client.signIn()) {
+      state.SkipWithError("no sign-in");
+      break;
+    }
+    conntest::WireClient receiver(server().port);
+    if (!receiver.signIn("receiver@bench", "pw")) {
+      state.SkipWithError("receiver did not sign in");
+      break;
+    }
+    HContact* to = client.connection->contacts().getContact(receiver.subId);
+    std::atomic<int> received{0};
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+      while (!stop && received < kCount) {
+        receiver.pump();
+        for (auto it = receiver.queue().begin(); it != receiver.queue().end();) {
+          if (it->command == "MESG" && it->hasHeader("Last")) ++received;
+          it = receiver.queue().erase(it);
+        }
+        pollfd none{};
+        poll(&none, 0, 1);
+      }
+    });
+    double cpu0 = threadCpuUs();
+    state.ResumeTiming();
+    for (int i = 0; i < kCount; ++i) {
+      HMessage* m = nullptr;
+      KS_SendMessage(to, 0, "text/plain", payload.data(), int(payload.size()), 1, &m);
+      if (m) KS_ReleaseMessage(m);
+      testkit::pump();
+    }
+    bool done = conntest::waitFor([&] { return received == kCount; }, 60000);
+    state.PauseTiming();
+    cpuPerMessage = (threadCpuUs() - cpu0) / kCount;
+    stop = true;
+    reader.join();
+    KS_ReleaseContact(to);
+    if (!done) state.SkipWithError("not every message arrived");
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kCount);
+  state.counters["client_cpu_us_per_message"] = cpuPerMessage;
+}
+
+}  // namespace
+
+BENCHMARK(BM_SignIn)->Arg(1000)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_Messages)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  server();  // fork before any thread starts
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
