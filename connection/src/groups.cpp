@@ -236,8 +236,8 @@ bool Groups::onGroupAdmin(Packet& packet) {
 
     MessageData m{};
     m.size = sizeof m;
-    m.mask = MESSAGE_ID | MESSAGE_CONTACT | MESSAGE_TARGET | MESSAGE_ISGROUP | MESSAGE_CONTENTTYPE |
-             MESSAGE_PAYLOAD | MESSAGE_COMPLETE;
+    m.mask = MESSAGE_ID | MESSAGE_CONTACT | MESSAGE_TARGET | MESSAGE_ISGROUP | MESSAGE_CONTENTTYPE | MESSAGE_PAYLOAD |
+             MESSAGE_COMPLETE;
     m.id = KS_GetLUID();
     m.contact = source;
     m.target = group;
