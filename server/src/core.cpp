@@ -262,6 +262,7 @@ void Core::send(Conn& c, const Packet& p) {
     if (c.awaiting_pong) c.ping_sent = now;
     if (config_.faults.drop_after_packets && c.packets_sent >= config_.faults.drop_after_packets) c.closing = true;
     if (config_.faults.delay_ms) {
+        c.delayed_bytes += bytes.size();
         c.delayed.emplace_back(now + std::chrono::milliseconds(config_.faults.delay_ms), std::move(bytes));
         ++delayed_;
         return;
@@ -281,6 +282,7 @@ void Core::release_delayed(Conn& c, Clock::time_point now) {
     bool any = false;
     while (!c.delayed.empty() && c.delayed.front().first <= now) {
         c.out += c.delayed.front().second;
+        c.delayed_bytes -= c.delayed.front().second.size();
         c.delayed.pop_front();
         --delayed_;
         any = true;
@@ -300,15 +302,28 @@ void Core::respond(Conn& c, const Packet& request, int64_t code) {
 }
 
 void Core::flush(Conn& c) {
-    while (c.out_sent < c.out.size()) {
-        ssize_t n = ::send(c.fd, c.out.data() + c.out_sent, c.out.size() - c.out_sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        if (n <= 0) {
-            close_conn(c);
-            return;
+    for (bool blocked = false; !blocked;) {
+        if (!c.backlog.empty()) pump(c);
+        if (c.dead) return;
+        while (c.out_sent < c.out.size()) {
+            ssize_t n = ::send(c.fd, c.out.data() + c.out_sent, c.out.size() - c.out_sent, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                blocked = true;
+                break;
+            }
+            if (n <= 0) {
+                close_conn(c);
+                return;
+            }
+            c.out_sent += size_t(n);
         }
-        c.out_sent += size_t(n);
+        if (c.out_sent == c.out.size()) {
+            c.out.clear();
+            c.out_sent = 0;
+        }
+        // Drained: go on with the backlog unless the delay fault holds it.
+        if (c.backlog.empty() || c.closing || unsent(c) >= (64u << 10)) break;
     }
     bool pending = c.out_sent < c.out.size();
     if (!pending) {
@@ -338,6 +353,8 @@ void Core::close_conn(Conn& c) {
     c.dead = true;
     delayed_ -= c.delayed.size();
     c.delayed.clear();
+    c.delayed_bytes = 0;
+    c.backlog.clear();
     epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
     close(c.fd);
     c.fd = -1;
@@ -355,6 +372,10 @@ void Core::reap() {
 
 void Core::tick(Clock::time_point now) {
     using std::chrono::milliseconds;
+    if (now >= next_prune_) {
+        store_.prune_group_inbox(next_time_us());
+        next_prune_ = now + std::chrono::minutes(1);
+    }
     for (auto& [id, cp] : conns_) {
         Conn& c = *cp;
         if (c.dead) continue;

@@ -42,6 +42,20 @@ enum Code : int64_t {
     kResend = 100,
 };
 
+// One stored or history message (or the answer that ends a request) queued
+// for a connection; `payload` is read when its first chunk is due.
+struct Backlog {
+    StoredMessage message;
+    bool is_message = true;
+    bool history = false;
+    bool mark = false;  // counts as delivered once its last chunk is out
+    std::string payload;
+    size_t off = 0;
+    bool started = false;
+    uint64_t respond_id = 0;  // !is_message: the "RESPONSE" to send
+    int64_t code = 0;
+};
+
 struct Conn {
     uint64_t id = 0;
     int fd = -1;
@@ -65,6 +79,10 @@ struct Conn {
     bool awaiting_pong = false;
     uint64_t packets_sent = 0;
     std::deque<std::pair<Clock::time_point, std::string>> delayed;
+    size_t delayed_bytes = 0;
+    // Whole messages waiting to go out, fed into `out` as it drains so a long
+    // backlog never counts as a stuck reader.
+    std::deque<Backlog> backlog;
 
     explicit Conn(PacketReader::Limits l) : reader(l) {}
 };
@@ -80,6 +98,9 @@ struct Inflight {
     size_t bytes = 0;
     uint64_t sender_conn = 0;
     uint64_t live_conn = 0;  // private: the recipient's connection that got the first chunk
+    // Group: the members' connections that got the first chunk; only they
+    // get the rest, the others get the message whole.
+    std::vector<std::pair<int64_t, uint64_t>> live_members;
 };
 
 class Core {
@@ -103,6 +124,9 @@ public:
     void list_contact(int64_t owner, int64_t contact) { store_.list(owner, contact); }
     int64_t create_group(const std::string& name, const std::string& desc, const std::string& password, int64_t admin);
     bool set_member(int64_t group, int64_t account, int32_t role);
+    // Gives `owner` `contacts` listed contacts and `groups` groups of
+    // `members` members (the owner administers them), in one transaction.
+    bool seed_bulk(int64_t owner, int contacts, int groups, int members);
     Store& store() { return store_; }
     Config& config() { return config_; }
     size_t signed_in_count() const { return online_.size(); }
@@ -153,7 +177,10 @@ private:
     void on_mesg(Conn& c, const Packet& p);
     void forward_chunk(const Inflight& m, int64_t sender, const Packet& p, bool first);
     void finish_message(int64_t sender, Inflight& m, bool written);
-    void replay(Conn& c, const StoredMessage& m, bool history);
+    void replay(Conn& c, const StoredMessage& m, bool history, bool mark = false);
+    void respond_later(Conn& c, uint64_t mesg_id, int64_t code);
+    void pump(Conn& c);
+    size_t unsent(const Conn& c) const { return c.out.size() - c.out_sent + c.delayed_bytes; }
     void on_mesg_stored(Conn& c, const Packet& p);
     void on_mesg_hist(Conn& c, const Packet& p);
     void abandon_inflight(const Conn& sender);
@@ -187,6 +214,7 @@ private:
     std::vector<int64_t> bots_;
     int64_t last_time_us_ = 0;
     Clock::time_point next_tick_;
+    Clock::time_point next_prune_;
 };
 
 }  // namespace olvaro::server

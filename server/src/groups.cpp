@@ -63,7 +63,10 @@ void Core::on_group_unsub(Conn& c, const Packet& p) {
     // A ban outlives leaving, or leaving and coming back would lift it.
     if (!(*role & kBanned)) store_.remove_member(gid, c.account);
     respond(c, p, kOk);
-    to_members(gid, membership(gid, c.account, 1), c.account);
+    // The leaver too: its own id tells its client the group is gone.
+    Packet left = membership(gid, c.account, 1);
+    to_members(gid, left, c.account);
+    send(c, left);
 }
 
 void Core::on_group_admin(Conn& c, const Packet& p) {
@@ -75,9 +78,12 @@ void Core::on_group_admin(Conn& c, const Packet& p) {
     if (!mine || !theirs) return respond(c, p, kNoSuch);
     bool admin = (*mine & kAdmin) && !(*mine & (kBanned | kKicked));
     bool moderator = (*mine & kModerator) && !(*mine & (kBanned | kKicked | kSilenced));
+    // Administrators may set any role. Moderators may silence, kick or ban
+    // plain members, and undo a silence (role 0 for a silenced member).
+    bool moderated = action == kBanned || action == kSilenced || action == kKicked ||
+                     (action == 0 && *theirs == kSilenced);
     bool allowed = (action & ~kKnownRoles) == 0 &&
-                   (admin || (moderator && (action == kBanned || action == kSilenced || action == kKicked) &&
-                              !(*theirs & (kAdmin | kModerator))));
+                   (admin || (moderator && moderated && !(*theirs & (kAdmin | kModerator))));
     if (!allowed) return respond(c, p, kDenied);
 
     Packet echo("GROUP ADMIN");

@@ -26,6 +26,12 @@ const char* kUsage =
     "  -s, --seed FILE          load accounts, contacts and groups from FILE\n"
     "      --demo               demo accounts, a group and an automated contact;\n"
     "                           unknown addresses get an account at first sign-in\n"
+"      --seed-contacts N    give one account N new contacts (for benchmarks; the\n"
+    "                           new accounts have the password \"seed\")\n"
+    "      --seed-groups G      ... and G new groups it administers\n"
+    "      --group-members M    ... of M members each, the account included\n"
+    "      --seed-owner EMAIL   the account seeded (default: the first --account, else\n"
+    "                           seed@olvaro.test with the password \"seed\")\n"
     "  -w, --word-size 4|8      width of ids in group member lists (default 4)\n"
     "      --ping-margin-ms N   quiet time past the client's interval before a \"P\"\n"
     "      --grace-ms N         time past the client's interval before an unanswered\n"
@@ -62,6 +68,8 @@ int main(int argc, char** argv) {
     std::vector<NewAccount> accounts;
     std::vector<std::string> seeds;
     bool demo = false;
+    long seed_contacts = 0, seed_groups = 0, group_members = 0;
+    std::string seed_owner;
     auto bad = [&](const std::string& what) {
         std::cerr << "olvaro-server: " << what << "\n" << "Try 'olvaro-server --help'.\n";
         return 2;
@@ -101,6 +109,14 @@ int main(int argc, char** argv) {
             const char* v = value();
             if (!v) return bad("missing seed file");
             seeds.push_back(v);
+        } else if (a == "--seed-contacts" || a == "--seed-groups" || a == "--group-members") {
+            const char* v = value();
+            if (!v || !number(v, 0, a == "--seed-contacts" ? 1000000 : 100000, n)) return bad("bad count for " + a);
+            (a == "--seed-contacts" ? seed_contacts : a == "--seed-groups" ? seed_groups : group_members) = n;
+        } else if (a == "--seed-owner") {
+            const char* v = value();
+            if (!v) return bad("missing seed owner");
+            seed_owner = v;
         } else if (a == "--demo") {
             demo = true;
         } else if (a == "-w" || a == "--word-size") {
@@ -174,6 +190,15 @@ int main(int argc, char** argv) {
         if (server.account_id(account.email)) continue;
         if (!server.create_account(account)) {
             std::cerr << "olvaro-server: cannot create the account " << account.email << "\n";
+            return 1;
+        }
+    }
+    if (seed_contacts || seed_groups) {
+        if (seed_owner.empty()) seed_owner = accounts.empty() ? "seed@olvaro.test" : accounts.front().email;
+        int64_t owner = server.account_id(seed_owner);
+        if (!owner) owner = server.create_account({seed_owner, "seed", "", "", 0});
+        if (!owner || !server.seed_bulk(owner, int(seed_contacts), int(seed_groups), int(group_members))) {
+            std::cerr << "olvaro-server: cannot seed " << seed_owner << "\n";
             return 1;
         }
     }

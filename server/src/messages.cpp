@@ -10,6 +10,8 @@ namespace {
 constexpr size_t kChunk = 512;
 constexpr size_t kMaxStored = 1000;
 constexpr int32_t kMaxHistory = 200;
+constexpr size_t kMaxOpenMessages = 16;      // unfinished messages one sender may have
+constexpr size_t kBacklogBudget = 256u << 10;  // queued bytes a backlog keeps ahead of the socket
 
 // "%d.%d": seconds, then microseconds as a plain number (".5" is 5 us).
 int64_t parse_time(const std::string& text, int64_t absent) {
@@ -34,6 +36,12 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         return respond(c, p, kResend);
     }
     bool last = p.has("Last");
+    // What this sender has on its way, so unfinished messages cannot pile up.
+    size_t open_count = 0, open_bytes = 0;
+    for (auto it = inflight_.lower_bound({c.account, 0}); it != inflight_.end() && it->first.first == c.account; ++it) {
+        ++open_count;
+        open_bytes += it->second.bytes;
+    }
     if (corr == 0) {
         Inflight m;
         m.target = id_of(p, "Target-Id");
@@ -45,23 +53,29 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         } else if (!store_.account(m.target)) {
             return respond(c, p, kNoSuch);
         }
-        if (p.body.size() > config_.max_message) return respond(c, p, kDenied);
         uint64_t mesg_id = p.get_id("Mesg-Id");
         auto key = std::make_pair(c.account, mesg_id);
         if (auto old = inflight_.find(key); old != inflight_.end()) {
             store_.delete_message(old->second.row);  // the sender started over under the same id
+            open_count -= 1;
+            open_bytes -= old->second.bytes;
             inflight_.erase(old);
         }
+        if (p.body.size() > config_.max_message) return respond(c, p, kDenied);
+        if (!last && (open_count >= kMaxOpenMessages || open_bytes + p.body.size() > config_.max_message))
+            return respond(c, p, kDenied);
         m.content_type = p.get("Content-Type");
         m.time_us = next_time_us();
         m.sender_conn = c.id;
         forward_chunk(m, c.account, p, true);
-        // A message in one chunk is written once, already complete.
-        bool delivered = last && (m.is_group || m.live_conn != 0);
         m.row = store_.add_message(c.account, m.target, m.is_group, mesg_id, m.content_type, m.time_us, last,
-                                   delivered);
+                                   m.is_group);
         store_.add_chunk(m.row, m.chunks++, p.body);
         m.bytes = p.body.size();
+        if (m.is_group)
+            for (auto [account, role] : store_.members(m.target))
+                if (account != c.account && !(role & (kBanned | kKicked)))
+                    store_.add_group_inbox(account, m.row, m.time_us);
         if (last)
             finish_message(c.account, m, true);
         else
@@ -71,7 +85,7 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         // Nothing to continue (lost to a restart, or never begun): ask for all of it again.
         if (it == inflight_.end()) return respond(c, p, kResend);
         Inflight& m = it->second;
-        if (m.bytes + p.body.size() > config_.max_message) {
+        if (m.bytes + p.body.size() > config_.max_message || open_bytes + p.body.size() > config_.max_message) {
             store_.delete_message(m.row);
             inflight_.erase(it);
             return respond(c, p, kDenied);
@@ -99,14 +113,30 @@ void Core::forward_chunk(const Inflight& m, int64_t sender, const Packet& p, boo
     if (first)
         if (auto a = store_.account(sender)) out.set("Name", a->nickname);
     out.body = p.body;
+    auto& live = const_cast<Inflight&>(m);
     if (m.is_group) {
         out.set_id("Target-Id", uint64_t(m.target));
-        return to_members(m.target, out, sender);
+        if (first) {
+            for (auto [account, role] : store_.members(m.target)) {
+                if (account == sender || (role & (kBanned | kKicked))) continue;
+                if (Conn* c = online(account)) {
+                    send(*c, out);
+                    live.live_members.emplace_back(account, c->id);
+                }
+            }
+            return;
+        }
+        // A member that missed the first chunk could not place the rest.
+        for (auto [account, conn] : m.live_members) {
+            auto it = conns_.find(conn);
+            if (it != conns_.end() && !it->second->dead) send(*it->second, out);
+        }
+        return;
     }
     Conn* t = online(m.target);
     if (!t) return;
     if (first) {
-        const_cast<Inflight&>(m).live_conn = t->id;
+        live.live_conn = t->id;
         send(*t, out);
     } else if (t->id == m.live_conn) {
         send(*t, out);
@@ -114,67 +144,127 @@ void Core::forward_chunk(const Inflight& m, int64_t sender, const Packet& p, boo
 }
 
 void Core::finish_message(int64_t sender, Inflight& m, bool written) {
-    Conn* t = m.is_group ? nullptr : online(m.target);
-    bool delivered = m.is_group || (t && t->id == m.live_conn);
-    if (!written) store_.complete_message(m.row, delivered);
+    if (m.is_group) {
+        if (!written) store_.complete_message(m.row, true);
+        std::vector<uint64_t> got_all;
+        for (auto [account, conn] : m.live_members) {
+            auto it = conns_.find(conn);
+            if (it == conns_.end() || it->second->dead || it->second->closing) continue;
+            store_.mark_group_delivered(account, m.row);
+            got_all.push_back(conn);
+        }
+        auto stored = store_.message(m.row);
+        if (!stored) return;
+        // Members who came online while it was on its way get it whole now;
+        // the rest find it kept for them.
+        for (int64_t account : store_.group_inbox_waiting(m.row)) {
+            Conn* t = online(account);
+            if (t && std::find(got_all.begin(), got_all.end(), t->id) == got_all.end())
+                replay(*t, *stored, false, true);
+        }
+        return;
+    }
+    Conn* t = online(m.target);
+    bool delivered = t && t->id == m.live_conn;
+    if (!written || delivered) store_.complete_message(m.row, delivered);
     if (delivered) return;
     auto stored = store_.message(m.row);
     if (!stored) return;
     // The recipient came online while the message was on its way: send it whole.
-    if (t) {
-        replay(*t, *stored, false);
-        store_.mark_delivered(m.row);
-        return;
-    }
+    if (t) return replay(*t, *stored, false, true);
     if (std::find(bots_.begin(), bots_.end(), m.target) != bots_.end()) {
         store_.mark_delivered(m.row);
         bot_answer(m.target, sender, *stored);
     }
 }
 
-void Core::replay(Conn& c, const StoredMessage& m, bool history) {
-    std::string payload = store_.payload(m.id);
-    auto sender = store_.account(m.sender);
-    uint64_t id = m.mesg_id ? m.mesg_id : uint64_t(m.id);
-    size_t off = 0;
-    do {
-        size_t len = std::min(kChunk, payload.size() - off);
+void Core::replay(Conn& c, const StoredMessage& m, bool history, bool mark) {
+    Backlog b;
+    b.message = m;
+    b.history = history;
+    b.mark = mark;
+    c.backlog.push_back(std::move(b));
+    pump(c);
+}
+
+void Core::respond_later(Conn& c, uint64_t mesg_id, int64_t code) {
+    Backlog b;
+    b.is_message = false;
+    b.respond_id = mesg_id;
+    b.code = code;
+    c.backlog.push_back(std::move(b));
+    pump(c);
+}
+
+void Core::pump(Conn& c) {
+    while (!c.backlog.empty() && !c.dead && !c.closing && unsent(c) < kBacklogBudget) {
+        Backlog& b = c.backlog.front();
+        if (!b.is_message) {
+            Packet request;
+            request.set_id("Mesg-Id", b.respond_id);
+            int64_t code = b.code;
+            c.backlog.pop_front();
+            respond(c, request, code);
+            continue;
+        }
+        const StoredMessage& m = b.message;
+        bool first = !b.started;
+        if (first) {
+            b.payload = store_.payload(m.id);
+            b.started = true;
+        }
+        uint64_t id = m.mesg_id ? m.mesg_id : uint64_t(m.id);
+        size_t len = std::min(kChunk, b.payload.size() - b.off);
         Packet q("MESG");
         q.set_id("Mesg-Id", id);
         q.set_id("Source-Id", uint64_t(m.sender));
         q.set("Content-Type", m.content_type);
         q.set("Timestamp", format_time(m.time_us));
         if (m.is_group) q.set_id("Target-Id", uint64_t(m.target));
-        if (history) q.set_int("Hist", 1);
-        if (off == 0) {
-            if (sender) q.set("Name", sender->nickname);
-            if (payload.size() > kChunk) q.set_id("Total-Length", payload.size());
+        if (b.history) q.set_int("Hist", 1);
+        if (first) {
+            if (auto sender = store_.account(m.sender)) q.set("Name", sender->nickname);
+            if (b.payload.size() > kChunk) q.set_id("Total-Length", b.payload.size());
         } else {
             q.set_id("Correlation-Id", id);
         }
-        q.body = payload.substr(off, len);
-        off += len;
-        if (off == payload.size()) q.set_int("Last", 1);
+        q.body = b.payload.substr(b.off, len);
+        b.off += len;
+        bool done = b.off == b.payload.size();
+        if (done) q.set_int("Last", 1);
         send(c, q);
-    } while (off < payload.size());
+        if (!done) continue;
+        if (b.mark) {
+            if (m.is_group)
+                store_.mark_group_delivered(c.account, m.id);
+            else if (m.target == c.account)
+                store_.mark_delivered(m.id);
+        }
+        c.backlog.pop_front();
+    }
 }
 
 void Core::on_mesg_stored(Conn& c, const Packet& p) {
     int32_t count = p.get_int("Count");
     size_t limit = count > 0 ? std::min<size_t>(size_t(count), kMaxStored) : kMaxStored;
-    int64_t from = parse_time(p.get("From-Private"), INT64_MAX);
-    auto list = store_.stored_private(c.account, from, c.signed_in_us, limit);
+    std::vector<StoredMessage> list;
+    // Each kind only when asked for: the client asks for group messages only
+    // after it lost a link, from the time its last one came.
+    if (p.has("From-Private"))
+        list = store_.stored_private(c.account, parse_time(p.get("From-Private"), INT64_MAX), c.signed_in_us, limit);
     if (p.has("From-Group")) {
-        auto more = store_.stored_group(c.account, parse_time(p.get("From-Group"), INT64_MAX), c.signed_in_us, limit);
+        int64_t from = parse_time(p.get("From-Group"), INT64_MAX);
+        // Whole seconds travel, and the client asks from one past its last:
+        // a kept message of that same second still counts.
+        int64_t kept_from = from - std::min<int64_t>(from, 1000000);
+        auto more = store_.stored_group(c.account, from, kept_from, c.signed_in_us, limit);
+        store_.drop_group_inbox_before(c.account, kept_from);
         list.insert(list.end(), more.begin(), more.end());
         std::sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.time_us < b.time_us; });
         if (list.size() > limit) list.resize(limit);
     }
-    for (const StoredMessage& m : list) {
-        replay(c, m, false);
-        if (!m.is_group) store_.mark_delivered(m.id);
-    }
-    respond(c, p, kDone);
+    for (const StoredMessage& m : list) replay(c, m, false, true);
+    respond_later(c, p.get_id("Mesg-Id"), kDone);
 }
 
 void Core::on_mesg_hist(Conn& c, const Packet& p) {
@@ -201,7 +291,7 @@ void Core::on_mesg_hist(Conn& c, const Packet& p) {
     bool more = list.size() > want;
     if (more) list.resize(want);
     for (const StoredMessage& m : list) replay(c, m, true);
-    respond(c, p, more ? kDone : kNothingOlder);
+    respond_later(c, p.get_id("Mesg-Id"), more ? kDone : kNothingOlder);
 }
 
 void Core::abandon_inflight(const Conn& sender) {
@@ -219,24 +309,22 @@ void Core::abandon_inflight(const Conn& sender) {
 int64_t Core::post_message(int64_t sender, int64_t target, const std::string& content_type, const std::string& body) {
     int64_t row = store_.add_message(sender, target, false, 0, content_type, next_time_us());
     store_.add_chunk(row, 0, body);
-    Conn* t = online(target);
-    store_.complete_message(row, t != nullptr);
-    if (t)
-        if (auto m = store_.message(row)) replay(*t, *m, false);
+    store_.complete_message(row, false);
+    if (Conn* t = online(target))
+        if (auto m = store_.message(row)) replay(*t, *m, false, true);
     return row;
 }
 
 void Core::bot_answer(int64_t bot, int64_t to, const StoredMessage& m) {
-    std::string reply;
-    if (m.content_type == "text/plain") {
-        std::string text = store_.payload(m.id);
-        if (text.size() > 400) text = text.substr(0, 400) + "...";
-        reply = "You said: " + text;
-    } else {
-        reply = "Thanks! I got your " + (m.content_type.empty() ? std::string("message") : m.content_type) + " (" +
-                std::to_string(store_.payload(m.id).size()) + " bytes).";
+    std::string payload = store_.payload(m.id);
+    if (m.content_type != "text/plain") {
+        // Photos and voice come back as they went, so one person can see and
+        // hear every kind.
+        post_message(bot, to, m.content_type, payload);
+        return;
     }
-    post_message(bot, to, "text/plain", reply);
+    if (payload.size() > 400) payload = payload.substr(0, 400) + "...";
+    post_message(bot, to, "text/plain", "You said: " + payload);
 }
 
 }  // namespace olvaro::server

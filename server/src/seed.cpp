@@ -56,6 +56,15 @@ bool Core::set_member(int64_t group, int64_t account, int32_t role) {
     return true;
 }
 
+bool Core::seed_bulk(int64_t owner, int contacts, int groups, int members) {
+    if (!store_.account(owner) || contacts < 0 || groups < 0 || members < 0 || contacts > 1000000 ||
+        groups > 100000 || members > 100000)
+        return false;
+    int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return store_.seed_bulk(owner, contacts, groups, members, "seed", now);
+}
+
 bool Core::push_setting(int64_t account, const std::string& name, const std::string& value) {
     Conn* c = online(account);
     if (!c || name.empty() || !clean(name) || !clean(value) || name.find(':') != std::string::npos) return false;

@@ -58,6 +58,16 @@ void Server::set_faults(const Faults& faults) {
     core_->call([&] { core_->config().faults = faults; });
 }
 
+void Server::set_lose_chunks(bool on) {
+    core_->call([&] { core_->config().faults.lose_chunks = on; });
+}
+
+bool Server::seed_bulk(int64_t owner, int contacts, int groups, int members) {
+    bool ok = false;
+    core_->call([&] { ok = core_->seed_bulk(owner, contacts, groups, members); });
+    return ok;
+}
+
 bool Server::load_seed(const std::string& text, std::string* error) {
     bool ok = false;
     core_->call([&] { ok = core_->load_seed(text, error); });

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <random>
 
@@ -72,6 +73,10 @@ CREATE TABLE IF NOT EXISTS messages(id INTEGER PRIMARY KEY, sender INTEGER NOT N
 CREATE INDEX IF NOT EXISTS messages_to ON messages(is_group, target, time_us);
 CREATE INDEX IF NOT EXISTS messages_from ON messages(sender, is_group, target, time_us);
 CREATE INDEX IF NOT EXISTS messages_waiting ON messages(target, delivered) WHERE delivered = 0 AND is_group = 0;
+CREATE TABLE IF NOT EXISTS group_inbox(account INTEGER NOT NULL, message INTEGER NOT NULL, time_us INTEGER NOT NULL,
+  delivered INTEGER NOT NULL, PRIMARY KEY(account, message)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS group_inbox_by_message ON group_inbox(message);
+CREATE INDEX IF NOT EXISTS group_inbox_by_time ON group_inbox(time_us);
 CREATE TABLE IF NOT EXISTS chunks(message INTEGER NOT NULL, seq INTEGER NOT NULL, data BLOB NOT NULL,
   PRIMARY KEY(message, seq)) WITHOUT ROWID;
 )";
@@ -123,6 +128,7 @@ bool Store::open(const std::string& path, std::string* error) {
     }
     // Messages cut off by a stop can never be finished: their senders resend them.
     exec("DELETE FROM chunks WHERE message IN (SELECT id FROM messages WHERE complete = 0)");
+    exec("DELETE FROM group_inbox WHERE message IN (SELECT id FROM messages WHERE complete = 0)");
     exec("DELETE FROM messages WHERE complete = 0");
     return true;
 }
@@ -361,6 +367,7 @@ void Store::mark_delivered(int64_t message) {
 void Store::delete_message(int64_t message) {
     write();
     stmt("DELETE FROM chunks WHERE message = ?").bind(message).run();
+    stmt("DELETE FROM group_inbox WHERE message = ?").bind(message).run();
     stmt("DELETE FROM messages WHERE id = ?").bind(message).run();
 }
 
@@ -398,12 +405,44 @@ std::vector<StoredMessage> Store::stored_private(int64_t account, int64_t from_u
                         .bind(account).bind(from_us).bind(until_us).bind(int64_t(limit)));
 }
 
-std::vector<StoredMessage> Store::stored_group(int64_t account, int64_t from_us, int64_t until_us, size_t limit) {
+std::vector<StoredMessage> Store::stored_group(int64_t account, int64_t from_us, int64_t kept_from_us,
+                                              int64_t until_us, size_t limit) {
+    // Only while still a member in good standing.
     return messages(stmt("SELECT m.id, m.sender, m.target, m.is_group, m.mesg_id, m.content_type, m.time_us"
-                         " FROM members g JOIN messages m ON m.is_group = 1 AND m.target = g.group_id"
-                         " WHERE g.account = ? AND m.sender != g.account AND m.complete = 1"
-                         " AND m.time_us >= ? AND m.time_us < ? ORDER BY m.time_us LIMIT ?")
-                        .bind(account).bind(from_us).bind(until_us).bind(int64_t(limit)));
+                         " FROM group_inbox i JOIN messages m ON m.id = i.message"
+                         " JOIN members g ON g.group_id = m.target AND g.account = i.account"
+                         " WHERE i.account = ? AND m.complete = 1 AND (g.role & 20) = 0 AND i.time_us < ?"
+                         " AND ((i.delivered = 0 AND i.time_us >= ?) OR i.time_us >= ?) ORDER BY i.time_us LIMIT ?")
+                        .bind(account).bind(until_us).bind(kept_from_us).bind(from_us).bind(int64_t(limit)));
+}
+
+void Store::add_group_inbox(int64_t account, int64_t message, int64_t time_us) {
+    write();
+    stmt("INSERT OR REPLACE INTO group_inbox VALUES(?,?,?,0)").bind(account).bind(message).bind(time_us).run();
+}
+
+void Store::mark_group_delivered(int64_t account, int64_t message) {
+    write();
+    stmt("UPDATE group_inbox SET delivered = 1 WHERE account = ? AND message = ?").bind(account).bind(message).run();
+}
+
+std::vector<int64_t> Store::group_inbox_waiting(int64_t message) {
+    std::vector<int64_t> r;
+    auto& s = stmt("SELECT account FROM group_inbox WHERE message = ? AND delivered = 0").bind(message);
+    while (s.row()) r.push_back(s.i(0));
+    return r;
+}
+
+void Store::drop_group_inbox_before(int64_t account, int64_t time_us) {
+    write();
+    stmt("DELETE FROM group_inbox WHERE account = ? AND time_us < ?").bind(account).bind(time_us).run();
+}
+
+void Store::prune_group_inbox(int64_t now_us) {
+    const int64_t hour = 3600ll * 1000000, month = 30 * 24 * hour;
+    write();
+    stmt("DELETE FROM group_inbox WHERE time_us < ? AND (delivered = 1 OR time_us < ?)")
+        .bind(now_us - hour).bind(now_us - month).run();
 }
 
 std::vector<StoredMessage> Store::history_private(int64_t a, int64_t b, int64_t before_us, size_t limit) {
@@ -430,6 +469,42 @@ std::vector<StoredMessage> Store::later_group(int64_t group, int64_t after_us, s
     return messages(stmt("SELECT " MESSAGE_COLUMNS " FROM messages WHERE is_group = 1 AND target = ? AND complete = 1"
                          " AND time_us > ? ORDER BY time_us LIMIT ?")
                         .bind(group).bind(after_us).bind(int64_t(limit)));
+}
+
+bool Store::seed_bulk(int64_t owner, int contacts, int groups, int members, const std::string& password,
+                      int64_t now) {
+    if (contacts < 0 || groups < 0 || members < 0) return false;
+    // Members beyond the owner come from the new contacts, with more new
+    // accounts when the contacts are fewer.
+    int64_t people = std::max<int64_t>(contacts, members > 1 ? members - 1 : 0);
+    auto& top = stmt("SELECT IFNULL(MAX(id), 999) FROM accounts");
+    int64_t first = top.row() ? top.i(0) + 1 : 1000;
+    if (first + people > INT32_MAX) return false;
+    auto& gtop = stmt("SELECT IFNULL(MAX(id), 0) FROM chat_groups");
+    int64_t first_group = gtop.row() ? gtop.i(0) + 1 : 1;
+    write();
+    // One salt for all: the digest is computed once, not per account.
+    std::string salt = new_salt();
+    std::string digest = sha256_hex(salt + password);
+    auto& add = stmt("INSERT OR IGNORE INTO accounts VALUES(?,?,?,?,?,?,0,0,?)");
+    for (int64_t i = 0; i < people; ++i) {
+        int64_t id = first + i;
+        add.reset().bind(id).bind("seed" + std::to_string(id) + "@seed.olvaro").bind(salt).bind(digest)
+            .bind("Seed " + std::to_string(id)).bind(std::string("seeded")).bind(now).run();
+    }
+    auto& listed = stmt("INSERT OR IGNORE INTO contacts VALUES(?,?)");
+    for (int64_t i = 0; i < contacts; ++i) listed.reset().bind(owner).bind(first + i).run();
+    auto& group = stmt("INSERT OR IGNORE INTO chat_groups VALUES(?,?,?,?,'')");
+    auto& member = stmt("INSERT OR REPLACE INTO members VALUES(?,?,?)");
+    int64_t next = 0;
+    for (int64_t g = 0; g < groups; ++g) {
+        int64_t id = first_group + g;
+        group.reset().bind(id).bind("Seed group " + std::to_string(id)).bind(std::string("seeded")).bind(salt).run();
+        member.reset().bind(id).bind(owner).bind(1).run();
+        for (int k = 1; k < members && people; ++k, ++next)
+            member.reset().bind(id).bind(first + next % people).bind(0).run();
+    }
+    return true;
 }
 
 int64_t Store::newest_message_time() {

@@ -109,13 +109,30 @@ public:
     bool has_undelivered(int64_t account);
     // Private messages for the account not yet delivered, or sent in [from, until).
     std::vector<StoredMessage> stored_private(int64_t account, int64_t from_us, int64_t until_us, size_t limit);
-    std::vector<StoredMessage> stored_group(int64_t account, int64_t from_us, int64_t until_us, size_t limit);
+    // Group messages kept for the member (it was offline, or the link may
+    // have lost them): not yet delivered and sent from kept_from_us on, or
+    // sent in [from_us, until_us).
+    std::vector<StoredMessage> stored_group(int64_t account, int64_t from_us, int64_t kept_from_us, int64_t until_us,
+                                            size_t limit);
+    void add_group_inbox(int64_t account, int64_t message, int64_t time_us);
+    void mark_group_delivered(int64_t account, int64_t message);
+    std::vector<int64_t> group_inbox_waiting(int64_t message);
+    void drop_group_inbox_before(int64_t account, int64_t time_us);
+    // Delivered entries are kept only while a lost link could still ask for
+    // them again; undelivered ones for a month.
+    void prune_group_inbox(int64_t now_us);
     // Newest first, strictly older than before_us; or oldest first, newer than after_us.
     std::vector<StoredMessage> history_private(int64_t a, int64_t b, int64_t before_us, size_t limit);
     std::vector<StoredMessage> history_group(int64_t group, int64_t before_us, size_t limit);
     std::vector<StoredMessage> later_private(int64_t a, int64_t b, int64_t after_us, size_t limit);
     std::vector<StoredMessage> later_group(int64_t group, int64_t after_us, size_t limit);
     int64_t newest_message_time();
+
+    // Bulk seeding for benchmarks: `owner` lists `contacts` new accounts and
+    // administers `groups` new groups of `members` members each (the owner and
+    // new accounts). Everything goes in with one statement each, in the
+    // pending transaction. Returns false when the ids would run out.
+    bool seed_bulk(int64_t owner, int contacts, int groups, int members, const std::string& password, int64_t now);
 
 private:
     Statement& stmt(const char* sql);

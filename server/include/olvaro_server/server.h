@@ -80,6 +80,12 @@ public:
     // Pushes a "SETTING" to the signed-in account; false when it is offline.
     bool push_setting(int64_t account, const std::string& name, const std::string& value);
     void set_faults(const Faults& faults);
+    // Switches only the lost-chunk fault, leaving the others as they are.
+    void set_lose_chunks(bool on);
+    // Gives `owner` `contacts` new listed contacts and `groups` new groups of
+    // `members` members each (the owner administers them), quickly: for
+    // benchmarks. The new accounts have the password "seed".
+    bool seed_bulk(int64_t owner, int contacts, int groups, int members);
     bool load_seed(const std::string& text, std::string* error = nullptr);
     bool seed_demo();
     size_t signed_in_count();
