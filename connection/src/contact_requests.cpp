@@ -1,8 +1,208 @@
 #include "contact_requests.h"
 
-namespace olvaro::conn {
+#include "contacts.h"
+#include "platform/menu.h"
+#include "platform/msgbox.h"
+#include "platform/resources.h"
 
-ContactRequests::ContactRequests(Session& session) : ProtocolArea(session) {}
-ContactRequests::~ContactRequests() = default;
+namespace olvaro::conn {
+namespace {
+
+enum : unsigned {
+  kStrAccept = 129,
+  kStrDecline = 130,
+  kStrContactAccepted = 134,
+  kStrAddToListQuestion = 135,
+};
+enum : UINT { kMenuAccept = 1, kMenuDecline = 2 };
+
+constexpr const char* kAddBackMessage = "You just added me - I'd like to add you too.";
+
+// The overview section of requests, made once per process: the overview
+// keeps it for as long as anyone holds the handle.
+void* g_section = nullptr;
+
+void* requestsSection() {
+  if (!g_section) {
+    OverviewSectionInfo info{sizeof info, "AWAITING_ACCEPTANCE", "Wanting to add you...", 1, nullptr};
+    if (KS_CallFunction("Overview/CreateSection", &info)) g_section = info.section;
+  }
+  return g_section;
+}
+
+bool listed(HContact* contact) {
+  HGroup* list = KS_GetGroup(0);
+  if (!list) return false;
+  bool in = KS_GroupContainsMember(list, contact) != 0;
+  KS_ReleaseGroup(list);
+  return in;
+}
+
+// The answer to an accept or decline: taken, the request goes.
+class ContactAcceptPendingRequest : public PendingRequest {
+ public:
+  ContactAcceptPendingRequest(uint64_t id, ContactRequests& requests, int64_t sourceId, uint64_t bridge)
+      : PendingRequest(id), requests_(requests), sourceId_(sourceId), bridge_(bridge) {}
+  bool onResponse(int64_t code, const std::string&) override {
+    // Bridged requests live with their bridge, which is not built yet.
+    if (code == kResponseOk && bridge_ == 0) requests_.remove(sourceId_);
+    return true;
+  }
+
+ private:
+  // The table of waiting requests is emptied before the areas go.
+  ContactRequests& requests_;
+  int64_t sourceId_;
+  uint64_t bridge_;
+};
+
+uint32_t acceptContactFunction(void* user, void* argument) {
+  auto* request = static_cast<AcceptContactRequest*>(argument);
+  if (!request) return 0;
+  return uint32_t(static_cast<ContactRequests*>(user)->acceptContact(*request));
+}
+
+}  // namespace
+
+ContactRequest::ContactRequest(ContactRequests& owner, HService* service, HContact* contact, int64_t sourceId,
+                               std::string name, std::string message)
+    : owner_(owner),
+      service_(service ? KS_DuplicateServiceHandle(service) : nullptr),
+      contact_(KS_DuplicateContactHandle(contact)),
+      sourceId_(sourceId),
+      name_(std::move(name)),
+      message_(std::move(message)) {}
+
+ContactRequest::~ContactRequest() {
+  holder_.contextMenu.reset();
+  if (holder_.item) KS_CallFunction("Overview/DeleteItem", holder_.item);
+  holder_.item = nullptr;
+  if (contact_) KS_ReleaseContact(contact_);
+  if (service_) KS_ReleaseService(service_);
+}
+
+void ContactRequest::show(ContactRequest* replaced) {
+  if (replaced && replaced != this) {
+    holder_.item = replaced->holder_.item;
+    replaced->holder_.item = nullptr;
+  }
+  const char* text = message_.c_str();
+  if (requestState_ == kRequestAccepting) text = "Accepting Contact...";
+  if (requestState_ == kRequestDeclining) text = "Declining Contact...";
+  OverviewItemInfo info{};
+  info.size = sizeof info;
+  info.title = name_.c_str();
+  info.text = text;
+  info.iconModule = platform::currentModule();
+  info.iconResource = u"CONTACT";
+  if (holder_.item) {
+    info.item = holder_.item;
+    KS_CallFunction("Overview/UpdateStaticItem", &info);
+  } else if (void* section = requestsSection()) {
+    info.section = section;
+    if (KS_CallFunction("Overview/AddStaticItem", &info)) holder_.item = info.item;
+  }
+  if (!holder_.contextMenu)
+    holder_.contextMenu = subscribeEvent("Overview/Item/OnContextMenu", &ContactRequest::onContextMenu, this);
+}
+
+uint32_t ContactRequest::onContextMenu(void* user, void* argument) {
+  auto* self = static_cast<ContactRequest*>(user);
+  auto* info = static_cast<OverviewContextMenuInfo*>(argument);
+  if (!info || !self->holder_.item || info->item != self->holder_.item) return 0;
+  self->owner_.showMenu(self->sourceId_, info->x, info->y);
+  return 1;
+}
+
+ContactRequests::ContactRequests(Session& session) : ProtocolArea(session) {
+  handle<&ContactRequests::onContactAdd>("CONTACT ADD", this);
+  acceptContact_.reset(handleName("Service/%p/AcceptContact", session.service()), acceptContactFunction, this);
+}
+
+// Before the table goes, so no request calls back into a half-gone area.
+ContactRequests::~ContactRequests() { requests_.clear(); }
+
+ContactRequest* ContactRequests::find(int64_t sourceId) const {
+  auto it = requests_.find(sourceId);
+  return it == requests_.end() ? nullptr : it->second.get();
+}
+
+bool ContactRequests::onContactAdd(Packet& packet) {
+  int64_t sourceId = int64_t(packet.getHeaderId("Source-Id"));
+  std::string name = packet.getHeader("Name");
+  HContact* contact = session_.contacts().getContact(sourceId);
+  if (!contact) return true;
+  ContactData d{};
+  d.size = sizeof d;
+  d.mask = CONTACT_NAME;
+  d.name = name.c_str();
+  KS_SetContactData(contact, &d);
+
+  fwk::counted_ptr<ContactRequest> request(
+      new ContactRequest(*this, session_.service(), contact, sourceId, std::move(name), packet.body));
+  KS_ReleaseContact(contact);
+  // The older request stays alive until the new one has its item.
+  fwk::counted_ptr<ContactRequest> older;
+  auto it = requests_.find(sourceId);
+  if (it != requests_.end()) older = it->second;
+  requests_[sourceId] = request;
+  request->show(older.get());
+  return true;
+}
+
+int ContactRequests::acceptContact(const AcceptContactRequest& request) {
+  uint32_t id = KS_GetLUID();
+  Packet answer("CONTACT ADD RESP");
+  answer.setHeaderInt("Mesg-Id", int32_t(id));
+  answer.setHeaderId("Source-Id", uint64_t(request.sourceId));
+  if (request.accepted) answer.setHeaderInt("Accepted", 1);
+  // Entered first: a send that ends the link answers it with the others.
+  session_.registerPendingRequest(
+      fwk::counted_ptr<PendingRequest>(new ContactAcceptPendingRequest(id, *this, request.sourceId, 0)));
+  session_.send(answer);
+  return 1;
+}
+
+void ContactRequests::showMenu(int64_t sourceId, int x, int y) {
+  HMODULE module = platform::currentModule();
+  HMENU menu = CreatePopupMenu();
+  if (!menu) return;
+  std::u16string accept = platform::loadStringWide(module, kStrAccept);
+  std::u16string decline = platform::loadStringWide(module, kStrDecline);
+  AppendMenu(menu, MF_STRING, kMenuAccept, accept.c_str());
+  AppendMenu(menu, MF_STRING, kMenuDecline, decline.c_str());
+  auto* owner = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"));
+  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY, x, y, owner, nullptr));
+  DestroyMenu(menu);
+
+  // The menu and the question run their own loops: the link may have ended
+  // or the request been answered or replaced meanwhile, so it is looked up
+  // again after each.
+  auto current = [&] {
+    auto it = requests_.find(sourceId);
+    return it == requests_.end() ? fwk::counted_ptr<ContactRequest>() : it->second;
+  };
+  fwk::counted_ptr<ContactRequest> request = current();
+  if (!request) return;
+  if (chosen == kMenuAccept) {
+    if (!listed(request->contact())) {
+      std::u16string caption = platform::loadStringWide(module, kStrContactAccepted);
+      std::u16string question = platform::loadStringWide(module, kStrAddToListQuestion);
+      int answer = MessageBox(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION);
+      request = current();
+      if (!request) return;
+      if (answer == IDYES) {
+        AddContactRequest add{sizeof add, request->name().c_str(), kAddBackMessage, nullptr, nullptr};
+        session_.contacts().addContact(add);
+      }
+    }
+    acceptContact(AcceptContactRequest{sourceId, 1});
+    request->setRequestState(kRequestAccepting);
+  } else if (chosen == kMenuDecline) {
+    acceptContact(AcceptContactRequest{sourceId, 0});
+    request->setRequestState(kRequestDeclining);
+  }
+  request->show(nullptr);
+}
 
 }  // namespace olvaro::conn

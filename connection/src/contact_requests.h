@@ -3,14 +3,119 @@
 // and "Service/%p/AcceptContact".
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "olvaro/registrations.h"
 #include "protocol_area.h"
 
 namespace olvaro::conn {
+
+// The overview's records, as the contact-list plug-in takes them. A named
+// function's 32-bit result cannot carry a pointer on a 64-bit system, so
+// the section and the item made come back in the record: "section" of
+// OverviewSectionInfo (read only when size covers it) and "item" of
+// OverviewItemInfo for "Overview/AddStaticItem".
+struct OverviewSectionInfo {
+  uint32_t size;
+  const char* key;
+  const char* title;
+  int32_t atFront;
+  void* section;  // out: the section handle
+};
+
+struct OverviewItemInfo {
+  uint32_t size;
+  void* section;
+  void* item;  // the item to update; out for an add
+  const char* title;
+  const char* text;
+  HMODULE iconModule;
+  LPCWSTR iconResource;
+};
+
+// "Overview/Item/OnContextMenu"'s argument; x and y on the screen.
+struct OverviewContextMenuInfo {
+  void* item;
+  int32_t x;
+  int32_t y;
+};
+
+// "Service/%p/AcceptContact"'s argument.
+struct AcceptContactRequest {
+  int64_t sourceId;
+  uint8_t accepted;
+};
+
+enum ContactRequestState : int32_t { kRequestWaiting = 0, kRequestAccepting = 1, kRequestDeclining = 2 };
+
+class ContactRequests;
+
+// One person asking to add the user, and its overview item while shown.
+class ContactRequest {
+ public:
+  ContactRequest(ContactRequests& owner, HService* service, HContact* contact, int64_t sourceId, std::string name,
+                 std::string message);
+  // Deletes the item and drops the subscription.
+  ~ContactRequest();
+  ContactRequest(const ContactRequest&) = delete;
+  ContactRequest& operator=(const ContactRequest&) = delete;
+
+  int64_t sourceId() const { return sourceId_; }
+  const std::string& name() const { return name_; }
+  const std::string& message() const { return message_; }
+  int32_t requestState() const { return requestState_; }
+  void setRequestState(int32_t state) { requestState_ = state; }
+  HContact* contact() const { return contact_; }
+  void* item() const { return holder_.item; }
+
+  // Adds the item, or updates it when there is one; takes over the item of
+  // the request this one replaces.
+  void show(ContactRequest* replaced);
+
+ private:
+  static uint32_t onContextMenu(void* user, void* argument);
+
+  struct Holder {
+    void* item = nullptr;
+    EventSubscription contextMenu;
+  };
+
+  ContactRequests& owner_;
+  HService* service_;  // one reference
+  HContact* contact_;  // one reference
+  int64_t sourceId_;
+  std::string name_;
+  std::string message_;
+  int32_t requestState_ = kRequestWaiting;
+  Holder holder_;
+};
 
 class ContactRequests : public ProtocolArea {
  public:
   explicit ContactRequests(Session& session);
   ~ContactRequests() override;
+
+  // Sends "CONTACT ADD RESP"; always 1.
+  int acceptContact(const AcceptContactRequest& request);
+  // The server took the answer: the request goes, and its item with it.
+  void remove(int64_t sourceId) { requests_.erase(sourceId); }
+
+  size_t size() const { return requests_.size(); }
+  // Null when this id has no request waiting.
+  ContactRequest* find(int64_t sourceId) const;
+
+  void onLinkClosed() override { requests_.clear(); }
+
+  // The menu of a request's item, at (x, y).
+  void showMenu(int64_t sourceId, int x, int y);
+
+ private:
+  bool onContactAdd(Packet& packet);
+
+  std::map<int64_t, fwk::counted_ptr<ContactRequest>> requests_;
+  FunctionRegistration acceptContact_;
 };
 
 }  // namespace olvaro::conn

@@ -5,9 +5,21 @@
 
 #include <cstdint>
 
+#include "olvaro/registrations.h"
 #include "protocol_area.h"
 
 namespace olvaro::conn {
+
+// "Connection/RequestMessageHistory"'s argument, filled by the chat window.
+struct HistoryRequest {
+  int32_t count;  // negative: messages before the time given
+  void* target;   // HContact*, or HGroup* when isGroup
+  uint8_t isGroup;
+  int32_t fromSec;
+  int32_t fromUsec;
+  ResponseCallback onProgress;  // may be null
+  void* user;
+};
 
 class History : public ProtocolArea {
  public:
@@ -17,6 +29,11 @@ class History : public ProtocolArea {
   // Asks for the messages stored since the later of "Last-Online" (server
   // seconds) and the newest message seen; the session waits in state 70.
   void requestStoredMessages(int64_t lastOnline);
+  // 1 when asked; 0 without a conversation to ask about.
+  int requestHistory(const HistoryRequest& request);
+
+ private:
+  FunctionRegistration requestHistory_;
 };
 
 }  // namespace olvaro::conn

@@ -1,0 +1,303 @@
+// Contact requests against a scripted peer: their overview items (through a
+// stand-in for the contact list's overview functions), the Accept/Decline
+// menu, the question box and the exact packets that go out.
+#include <cstring>
+#include <deque>
+#include <memory>
+
+#include "contact_requests.h"
+#include "contacts.h"
+#include "olvaro/registrations.h"
+#include "platform/bitmap.h"
+#include "session_fixture.h"
+
+using namespace conntest;
+using olvaro::conn::AcceptContactRequest;
+using olvaro::conn::OverviewContextMenuInfo;
+using olvaro::conn::OverviewItemInfo;
+using olvaro::conn::OverviewSectionInfo;
+
+namespace {
+
+const char kAuthChallenge[] = "AUTH\nAuth-Target: 0\nWord-Size: 4\n\n";
+
+// The overview's four functions, keeping what they were given. The section
+// lives for the whole program, as the contact list's would.
+struct FakeOverview {
+  struct Item {
+    void* section;
+    std::string title, text;
+    HMODULE iconModule;
+    LPCWSTR iconResource;
+  };
+  static char section;
+  static OverviewSectionInfo sectionMade;  // the last request for it
+  static std::string sectionKey, sectionTitle;
+  std::vector<std::unique_ptr<Item>> items;
+  std::vector<olvaro::FunctionRegistration> functions;
+
+  FakeOverview() {
+    functions.emplace_back("Overview/CreateSection", &createSection, this);
+    functions.emplace_back("Overview/AddStaticItem", &addItem, this);
+    functions.emplace_back("Overview/UpdateStaticItem", &updateItem, this);
+    functions.emplace_back("Overview/DeleteItem", &deleteItem, this);
+  }
+  static uint32_t createSection(void*, void* argument) {
+    auto* info = static_cast<OverviewSectionInfo*>(argument);
+    if (!info || info->size < sizeof *info) return 0;
+    sectionMade = *info;
+    sectionKey = info->key;
+    sectionTitle = info->title;
+    info->section = &section;
+    return 1;
+  }
+  static uint32_t addItem(void* user, void* argument) {
+    auto* info = static_cast<OverviewItemInfo*>(argument);
+    if (!info || !info->section) return 0;
+    auto* self = static_cast<FakeOverview*>(user);
+    self->items.push_back(std::make_unique<Item>(
+        Item{info->section, info->title, info->text, info->iconModule, info->iconResource}));
+    info->item = self->items.back().get();
+    return 1;
+  }
+  static uint32_t updateItem(void* user, void* argument) {
+    auto* info = static_cast<OverviewItemInfo*>(argument);
+    Item* item = static_cast<FakeOverview*>(user)->find(info->item);
+    if (!item) return 0;
+    if (info->title) item->title = info->title;
+    if (info->text) item->text = info->text;
+    if (info->iconModule && info->iconResource) {
+      item->iconModule = info->iconModule;
+      item->iconResource = info->iconResource;
+    }
+    return 1;
+  }
+  static uint32_t deleteItem(void* user, void* argument) {
+    auto& items = static_cast<FakeOverview*>(user)->items;
+    for (auto it = items.begin(); it != items.end(); ++it)
+      if (it->get() == argument) {
+        items.erase(it);
+        return 1;
+      }
+    return 0;
+  }
+  Item* find(void* handle) {
+    for (auto& item : items)
+      if (item.get() == handle) return item.get();
+    return nullptr;
+  }
+};
+char FakeOverview::section;
+OverviewSectionInfo FakeOverview::sectionMade;
+std::string FakeOverview::sectionKey, FakeOverview::sectionTitle;
+
+// Keys given to the next modal loops, one per idle moment.
+class MenuKeys {
+ public:
+  explicit MenuKeys(std::deque<UINT> keys) : keys_(std::move(keys)) {
+    platform::setModalIdleHook([this](HWND) {
+      if (keys_.empty()) return;
+      UINT vk = keys_.front();
+      keys_.pop_front();
+      platform::inputKey(vk, true);
+      platform::inputKey(vk, false);
+    });
+  }
+  ~MenuKeys() { platform::setModalIdleHook(nullptr); }
+
+ private:
+  std::deque<UINT> keys_;
+};
+
+class ContactRequestsTest : public SessionTest {
+ protected:
+  // After the fixture's fresh hub. The main window owns the menu; keys go
+  // to it while the menu is up.
+  void SetUp() override {
+    SessionTest::SetUp();
+    overview = std::make_unique<FakeOverview>();
+    mainWindow = CreateWindowEx(0, u"STATIC", u"Main", WS_POPUP | WS_VISIBLE, 0, 0, 240, 320, nullptr, nullptr,
+                                nullptr, nullptr);
+    KS_SetVariantPtr("core.window.hwnd", mainWindow);
+    SetFocus(mainWindow);
+  }
+  void TearDown() override {
+    connection.reset();
+    overview.reset();
+    if (mainWindow) DestroyWindow(mainWindow);
+    SessionTest::TearDown();
+  }
+
+  void signIn() {
+    credentials("ann@example.org", "secret12");
+    useServer(peer.port());
+    start();
+    ASSERT_TRUE(peer.accept());
+    peer.takePacket();
+    peer.send(kAuthChallenge);
+    ASSERT_TRUE(waitFor([&] { return peer.received().find("secret12") != std::string::npos; }));
+    peer.clear();
+    // bob (7) is listed, carl (9) is not.
+    peer.send("CONTACT DETAIL\nContact-Id: 7\nName: bob@example.org\nOnline-Status: 1\n\n");
+    peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\n\n");
+    ASSERT_TRUE(waitState(100));
+  }
+  // Sends the bytes and waits until the client has handled them.
+  void deliver(const std::string& bytes) {
+    std::string mark = std::to_string(++marks_);
+    peer.send(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
+    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }));
+  }
+  static std::string contactAdd(int64_t from, const std::string& name, const std::string& message) {
+    return "CONTACT ADD\nSource-Id: " + std::to_string(from) + "\nName: " + name +
+           "\nContent-Length: " + std::to_string(message.size()) + "\n\n" + message;
+  }
+  static std::string response(uint64_t id, uint8_t code) {
+    return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(3, '\0') +
+           char(code);
+  }
+  // The item's context menu, answered with these keys.
+  static void openMenu(void* item, std::deque<UINT> keys) {
+    MenuKeys script(std::move(keys));
+    OverviewContextMenuInfo info{item, 20, 40};
+    KS_EventRaise("Overview/Item/OnContextMenu", &info);
+  }
+
+  Peer peer;
+  std::unique_ptr<FakeOverview> overview;
+  HWND mainWindow = nullptr;
+
+ private:
+  long marks_ = 0;
+};
+
+TEST_F(ContactRequestsTest, ARepeatedRequestKeepsOneItemWithTheLatestMessage) {
+  signIn();
+  deliver(contactAdd(9, "carl@example.org", "hello"));
+  deliver(contactAdd(9, "carl@example.org", "it's Carl, from work"));
+  ASSERT_EQ(overview->items.size(), 1u);
+  const FakeOverview::Item& item = *overview->items[0];
+  EXPECT_EQ(item.title, "carl@example.org");
+  EXPECT_EQ(item.text, "it's Carl, from work");
+  EXPECT_EQ(item.section, &FakeOverview::section);
+  EXPECT_EQ(FakeOverview::sectionKey, "AWAITING_ACCEPTANCE");
+  EXPECT_EQ(FakeOverview::sectionTitle, "Wanting to add you...");
+  EXPECT_EQ(FakeOverview::sectionMade.atFront, 1);
+  HICON icon = LoadIcon(HINSTANCE(item.iconModule), item.iconResource);
+  EXPECT_NE(icon, nullptr) << "the module carries the CONTACT icon";
+  if (icon) DestroyIcon(icon);
+
+  HContact* carl = connection->contacts().getContact(9);
+  ContactData d{};
+  d.size = sizeof d;
+  KS_GetContactData(carl, &d);
+  EXPECT_STREQ(d.name, "carl@example.org");
+  KS_ReleaseContact(carl);
+
+  // Another requester gets an item of its own; the session's end takes both.
+  deliver(contactAdd(12, "dora@example.org", "hi"));
+  EXPECT_EQ(overview->items.size(), 2u);
+  connection.reset();
+  EXPECT_TRUE(overview->items.empty());
+}
+
+TEST_F(ContactRequestsTest, AcceptAsksToAddBackAndDeclineSendsNoAccepted) {
+  signIn();
+  deliver(contactAdd(9, "carl@example.org", "hello"));
+  ASSERT_EQ(overview->items.size(), 1u);
+  FakeOverview::Item* item = overview->items[0].get();
+
+  // Dismissed: nothing goes out; a menu event for another item is ignored.
+  openMenu(item, {VK_ESCAPE});
+  openMenu(&FakeOverview::section, {VK_RETURN});
+  EXPECT_EQ(boxes->count(), 0u);
+
+  boxes->setAnswer(IDYES);
+  uint64_t next = KS_GetLUID() + 1;
+  openMenu(item, {VK_RETURN});  // Accept
+  ASSERT_EQ(boxes->count(), 1u);
+  EXPECT_EQ(boxes->last().caption, "Contact Accepted");
+  EXPECT_EQ(boxes->last().text,
+            "This contact will now be able to see your online status.\n\nWould you like to add this contact to your "
+            "contact list?");
+  EXPECT_EQ(boxes->last().type & MB_TYPEMASK, UINT(MB_YESNO));
+  EXPECT_EQ(boxes->last().owner, nullptr);
+  const std::string addBack = "You just added me - I'd like to add you too.";
+  std::string sent = "CONTACT ADD\ncontent-length: " + std::to_string(addBack.size()) +
+                     "\nmesg-id: " + std::to_string(next) + "\nname: carl@example.org\n\n" + addBack;
+  EXPECT_EQ(peer.take(sent.size()), sent);
+  EXPECT_EQ(peer.takePacket(),
+            "CONTACT ADD RESP\naccepted: 1\nmesg-id: " + std::to_string(next + 1) + "\nsource-id: 9\n\n");
+  EXPECT_EQ(item->text, "Accepting Contact...");
+
+  // Refused: the request stays shown.
+  deliver(response(next + 1, 5));
+  ASSERT_EQ(overview->items.size(), 1u);
+
+  next = KS_GetLUID() + 1;
+  openMenu(item, {VK_DOWN, VK_RETURN});  // Decline
+  EXPECT_EQ(peer.takePacket(), "CONTACT ADD RESP\nmesg-id: " + std::to_string(next) + "\nsource-id: 9\n\n");
+  EXPECT_EQ(item->text, "Declining Contact...");
+  EXPECT_EQ(boxes->count(), 1u);
+  deliver(response(next, 0));
+  EXPECT_TRUE(overview->items.empty());
+
+  // A listed requester is accepted without the question, and "No" adds nobody.
+  deliver(contactAdd(7, "bob@example.org", "again"));
+  ASSERT_EQ(overview->items.size(), 1u);
+  next = KS_GetLUID() + 1;
+  openMenu(overview->items[0].get(), {VK_RETURN});
+  EXPECT_EQ(boxes->count(), 1u);
+  EXPECT_EQ(peer.takePacket(),
+            "CONTACT ADD RESP\naccepted: 1\nmesg-id: " + std::to_string(next) + "\nsource-id: 7\n\n");
+  deliver(contactAdd(11, "eve@example.org", "x"));
+  boxes->setAnswer(IDNO);
+  next = KS_GetLUID() + 1;
+  openMenu(overview->items.back().get(), {VK_RETURN});
+  EXPECT_EQ(boxes->count(), 2u);
+  EXPECT_EQ(peer.takePacket(),
+            "CONTACT ADD RESP\naccepted: 1\nmesg-id: " + std::to_string(next) + "\nsource-id: 11\n\n");
+}
+
+TEST_F(ContactRequestsTest, TheLinksEndTakesTheRequestsAndTheirItems) {
+  signIn();
+  deliver(contactAdd(9, "carl@example.org", "hello"));
+  ASSERT_EQ(overview->items.size(), 1u);
+  void* gone = overview->items[0].get();
+  uint64_t next = KS_GetLUID() + 1;
+  std::string prefix = "Service/" + olvaro::handleName("%p", connection->service());
+  AcceptContactRequest accept{9, 1};
+  EXPECT_EQ(KS_CallFunction((prefix + "/AcceptContact").c_str(), &accept), 1u);
+  EXPECT_EQ(peer.takePacket(),
+            "CONTACT ADD RESP\naccepted: 1\nmesg-id: " + std::to_string(next) + "\nsource-id: 9\n\n");
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  EXPECT_TRUE(overview->items.empty());
+  // The old item's menu finds nobody; the failed accept changed nothing.
+  openMenu(gone, {VK_RETURN});
+  EXPECT_EQ(boxes->count(), 0u);
+}
+
+TEST_F(ContactRequestsTest, WithoutAnOverviewRequestsStillWork) {
+  overview.reset();
+  signIn();
+  deliver(contactAdd(9, "carl@example.org", "hello"));
+  deliver(contactAdd(9, "carl@example.org", "hello again"));
+  uint64_t next = KS_GetLUID() + 1;
+  std::string prefix = "Service/" + olvaro::handleName("%p", connection->service());
+  AcceptContactRequest decline{9, 0};
+  EXPECT_EQ(KS_CallFunction((prefix + "/AcceptContact").c_str(), &decline), 1u);
+  EXPECT_EQ(KS_CallFunction((prefix + "/AcceptContact").c_str(), nullptr), 0u);
+  EXPECT_EQ(peer.takePacket(), "CONTACT ADD RESP\nmesg-id: " + std::to_string(next) + "\nsource-id: 9\n\n");
+  deliver(response(next, 0));
+  // An overview that comes later shows the next request.
+  overview = std::make_unique<FakeOverview>();
+  deliver(contactAdd(9, "carl@example.org", "third time"));
+  ASSERT_EQ(overview->items.size(), 1u);
+  EXPECT_EQ(overview->items[0]->text, "third time");
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  EXPECT_TRUE(overview->items.empty());
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// Stored messages at sign-in and history requests against a scripted peer:
+// the exact "MESG STORED" and "MESG HIST" packets, the time they start from
+// and the session state while stored messages arrive.
+#include <cstring>
+
+#include "contacts.h"
+#include "history.h"
+#include "session_fixture.h"
+
+using namespace conntest;
+using olvaro::conn::HistoryRequest;
+using olvaro::conn::Response;
+
+namespace {
+
+const char kAuthChallenge[] = "AUTH\nAuth-Target: 0\nWord-Size: 4\n\n";
+
+class HistoryTest : public SessionTest {
+ protected:
+  // Signs in up to "LOGON SUCCESSFUL" with these extra headers.
+  void signIn(const std::string& logonHeaders, bool first = true) {
+    if (first) {
+      credentials("ann@example.org", "secret12");
+      useServer(peer.port());
+      start();
+    }
+    ASSERT_TRUE(peer.accept());
+    peer.takePacket();
+    peer.send(kAuthChallenge);
+    ASSERT_TRUE(waitFor([&] { return peer.received().find("secret12") != std::string::npos; }));
+    peer.clear();
+    peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\n" + logonHeaders + "\n");
+    ASSERT_TRUE(waitFor([&] { return state() == 70 || state() == 100; }));
+  }
+  void deliver(const std::string& bytes) {
+    std::string mark = std::to_string(++marks_);
+    peer.send(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
+    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }));
+  }
+  static std::string response(uint64_t id, uint8_t code) {
+    return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(3, '\0') +
+           char(code);
+  }
+  static std::string stored(uint64_t id, const std::string& from, bool groupsToo) {
+    return "MESG STORED\ncount: 0\n" + (groupsToo ? "from-group: " + from + "\n" : std::string()) +
+           "from-private: " + from + "\ninclude-self: 0\nmesg-id: " + std::to_string(id) + "\n\n";
+  }
+
+  Peer peer;
+
+ private:
+  long marks_ = 0;
+};
+
+TEST_F(HistoryTest, FirstSignInAsksForPrivateMessagesSinceLastOnline) {
+  uint64_t next = KS_GetLUID() + 1;
+  signIn("Last-Online: 1200000000\n");
+  EXPECT_EQ(peer.takePacket(), stored(next, "1200000001.0", false));
+  EXPECT_EQ(state(), 70);
+  deliver(response(next, 0));  // still sending
+  EXPECT_EQ(state(), 70);
+  deliver(response(next, 3));
+  EXPECT_EQ(state(), 100);
+  EXPECT_EQ(connection->pendingRequests().size(), 0u);
+}
+
+TEST_F(HistoryTest, AReconnectAsksForGroupsTooFromBeforeTheDrop) {
+  signIn("");  // no "Last-Online": nothing asked, signed in at once
+  EXPECT_EQ(state(), 100);
+  settle();
+  EXPECT_EQ(peer.received(), "");
+
+  KS_SetSettingLong("connection.LastMessageTime", 1199999000);
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  EXPECT_TRUE(connection->reconnecting());
+  runClock(5000);
+  uint64_t next = KS_GetLUID() + 1;
+  signIn("Last-Online: 1200000000\n", false);
+  // 1200000000 - (30 + 30) is later than the newest message seen.
+  EXPECT_EQ(peer.takePacket(), stored(next, "1199999941.0", true));
+  EXPECT_FALSE(connection->reconnecting());
+
+  // A drop while stored messages arrive is not a drop while signed in.
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  EXPECT_FALSE(connection->reconnecting());
+  runClock(5000);
+  next = KS_GetLUID() + 1;
+  signIn("Last-Online: 1199990000\n", false);
+  EXPECT_EQ(peer.takePacket(), stored(next, "1199999001.0", false));
+}
+
+struct Progress {
+  std::vector<std::pair<int64_t, std::string>> seen;
+  static void record(void* user, const Response* response) {
+    static_cast<Progress*>(user)->seen.push_back({response->code, response->text});
+  }
+};
+
+TEST_F(HistoryTest, HistoryRequestsGoOutExactlyAndHearEveryAnswer) {
+  signIn("");
+  GroupData g{};
+  g.size = sizeof g;
+  g.mask = GROUP_ID;
+  g.id = 7;
+  HGroup* group = KS_CreateGroup(&g);
+  ASSERT_NE(group, nullptr);
+  Progress progress;
+  HistoryRequest request{-10, group, 1, 1200000000, 5, &Progress::record, &progress};
+  uint64_t next = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction("Connection/RequestMessageHistory", &request), 1u);
+  EXPECT_EQ(peer.takePacket(), "MESG HIST\ncount: -10\nfrom-group: 1200000000.5\nmesg-id: " + std::to_string(next) +
+                                   "\nsource-id: 7\n\n");
+  deliver(response(next, 0));
+  EXPECT_TRUE(connection->pendingRequests().contains(next));
+  deliver(response(next, 2));
+  EXPECT_EQ(progress.seen, (std::vector<std::pair<int64_t, std::string>>{{0, ""}, {2, ""}}));
+  EXPECT_FALSE(connection->pendingRequests().contains(next));
+  KS_ReleaseGroup(group);
+
+  // A contact's history; one still waiting hears the link's end.
+  HContact* bob = connection->contacts().getContact(4294967298);
+  HistoryRequest older{-20, bob, 0, 1199999999, -3, &Progress::record, &progress};
+  next = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction("Connection/RequestMessageHistory", &older), 1u);
+  EXPECT_EQ(peer.takePacket(), "MESG HIST\ncount: -20\nfrom-private: 1199999999.-3\nmesg-id: " +
+                                   std::to_string(next) + "\nsource-id: 4294967298\n\n");
+  KS_ReleaseContact(bob);
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  ASSERT_EQ(progress.seen.size(), 3u);
+  EXPECT_EQ(progress.seen[2].first, 100);
+
+  // Nothing to ask about: nothing sent, nothing waits.
+  HistoryRequest nobody{-10, nullptr, 0, 0, 0, &Progress::record, &progress};
+  EXPECT_EQ(KS_CallFunction("Connection/RequestMessageHistory", &nobody), 0u);
+  EXPECT_EQ(KS_CallFunction("Connection/RequestMessageHistory", nullptr), 0u);
+  EXPECT_EQ(connection->pendingRequests().size(), 0u);
+}
+
+}  // namespace
