@@ -1,7 +1,6 @@
 // Stored messages at sign-in and history requests against a scripted peer:
 // the exact "MESG STORED" and "MESG HIST" packets, the time they start from
 // and the session state while stored messages arrive.
-#include <cstring>
 
 #include "contacts.h"
 #include "history.h"
@@ -80,15 +79,6 @@ TEST_F(HistoryTest, AReconnectAsksForGroupsTooFromBeforeTheDrop) {
   // 1200000000 - (30 + 30) is later than the newest message seen.
   EXPECT_EQ(peer.takePacket(), stored(next, "1199999941.0", true));
   EXPECT_FALSE(connection->reconnecting());
-
-  // A drop while stored messages arrive is not a drop while signed in.
-  peer.drop();
-  ASSERT_TRUE(waitState(130));
-  EXPECT_FALSE(connection->reconnecting());
-  runClock(5000);
-  next = KS_GetLUID() + 1;
-  signIn("Last-Online: 1199990000\n", false);
-  EXPECT_EQ(peer.takePacket(), stored(next, "1199999001.0", false));
 }
 
 struct Progress {
