@@ -197,7 +197,9 @@ void Core::respond_later(Conn& c, uint64_t mesg_id, int64_t code) {
 }
 
 void Core::pump(Conn& c) {
-    while (!c.backlog.empty() && !c.dead && !c.closing && unsent(c) < kBacklogBudget) {
+    // Well below the stuck-reader limit, so a backlog never trips it.
+    const size_t budget = std::min(kBacklogBudget, config_.max_output / 2);
+    while (!c.backlog.empty() && !c.dead && !c.closing && unsent(c) < budget) {
         Backlog& b = c.backlog.front();
         if (!b.is_message) {
             Packet request;

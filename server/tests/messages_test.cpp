@@ -198,6 +198,187 @@ TEST_F(Messages, StoredMessagesComeAfterSignInOnce) {
     EXPECT_TRUE(before.empty());
 }
 
+Packet stored_request(const char* from_private, const char* from_group) {
+    Packet p("MESG STORED");
+    p.set_int("Count", 0);
+    p.set("Include-self", "0");
+    if (from_private) p.set("From-Private", from_private);
+    if (from_group) p.set("From-Group", from_group);
+    return p;
+}
+
+// Whole messages out of packets already read, put together as the client does.
+std::vector<Received> assemble(const std::vector<Packet>& packets) {
+    std::vector<Received> done;
+    std::map<uint64_t, Received> partial;
+    for (const Packet& p : packets) {
+        if (p.command != "MESG") continue;
+        uint64_t corr = p.get_id("Correlation-Id");
+        uint64_t key = corr ? corr : p.get_id("Mesg-Id");
+        Received& r = partial[key];
+        if (!corr) r.first = p;
+        r.payload += p.body;
+        if (p.has("Last")) {
+            done.push_back(std::move(r));
+            partial.erase(key);
+        }
+    }
+    EXPECT_TRUE(partial.empty()) << "a message without its last chunk";
+    return done;
+}
+
+// The messages sent before the request's final answer (code 0 keeps it open).
+int64_t final_answer(TestClient& c, uint64_t id, std::vector<Received>* messages) {
+    std::vector<Packet> before;
+    int64_t code;
+    while ((code = c.response(id, &before)) == 0) {}
+    *messages = assemble(before);
+    return code;
+}
+
+TEST_F(Messages, GroupMessagesAreKeptForOfflineMembersAndComeOnlyWhenAskedFrom) {
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x");
+    int64_t carol = account("carol@x");
+    int64_t dave = account("dave@x");
+    int64_t g = server_->create_group("G", "", "", alice);
+    server_->set_member(g, bob, 0);
+    server_->set_member(g, carol, 0);
+    auto a = signed_in("alice@x");
+    auto c = signed_in("carol@x");
+    EXPECT_EQ(a->response(a->request(chunk(g, "while you were out", true))), 4);
+    EXPECT_EQ(a->response(a->request(chunk(bob, "private one"))), 4);
+    auto live = c->until("MESG");  // carol was there: her copy carries the time all copies keep
+    ASSERT_TRUE(live);
+    server_->set_member(g, dave, 0);  // joins after it was said
+
+    auto b = signed_in("bob@x");
+    std::vector<Received> got;
+    EXPECT_NE(final_answer(*b, b->request(stored_request("1.0", nullptr)), &got), 0);
+    ASSERT_EQ(got.size(), 1u);  // no "From-Group": private ones only
+    EXPECT_EQ(got[0].payload, "private one");
+    EXPECT_FALSE(got[0].first.has("Target-Id"));
+
+    // Said while he is here: live, and not his to fetch again.
+    EXPECT_EQ(a->response(a->request(chunk(g, "now", true))), 4);
+    auto now = b->until("MESG");
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->body, "now");
+    got.clear();
+    EXPECT_NE(final_answer(*b, b->request(stored_request(nullptr, "1.0")), &got), 0);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].payload, "while you were out");
+    EXPECT_EQ(got[0].first.get_int("Target-Id"), g);
+    EXPECT_EQ(got[0].first.get_int("Source-Id"), alice);
+    EXPECT_EQ(got[0].first.get("Timestamp"), live->get("Timestamp"));
+    EXPECT_FALSE(got[0].first.has("Hist"));
+
+    // Dave was not a member then, only for the later one; Carol got it live
+    // and asks from after it.
+    auto d = signed_in("dave@x");
+    got.clear();
+    EXPECT_NE(final_answer(*d, d->request(stored_request("1.0", "1.0")), &got), 0);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].payload, "now");
+    c.reset();
+    auto c2 = signed_in("carol@x");
+    int sec = 0;
+    ASSERT_EQ(sscanf(live->get("Timestamp").c_str(), "%d", &sec), 1);
+    std::string after = std::to_string(sec + 2) + ".0";
+    got.clear();
+    EXPECT_NE(final_answer(*c2, c2->request(stored_request(after.c_str(), after.c_str())), &got), 0);
+    for (const Received& r : got) EXPECT_NE(r.payload, "while you were out");
+    (void)carol;
+}
+
+TEST_F(Messages, AMemberWhoSignsInMidGroupMessageGetsItWhole) {
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x");
+    int64_t g = server_->create_group("G", "", "", alice);
+    server_->set_member(g, bob, 0);
+    auto a = signed_in("alice@x");
+    Packet first = chunk(g, std::string(512, 'a'), true);
+    first.headers.erase("last");
+    first.set_int("Total-Length", 600);
+    uint64_t id = a->request(first);
+    EXPECT_EQ(a->response(id), 4);
+    auto b = signed_in("bob@x");
+    Packet rest = chunk(g, std::string(88, 'b'), true);
+    rest.set_id("Correlation-Id", id);
+    EXPECT_EQ(a->response(a->request(rest)), 4);
+    auto got = receive(*b, 1);
+    ASSERT_EQ(got.size(), 1u);  // no stray tail without its head
+    EXPECT_EQ(got[0].payload, std::string(512, 'a') + std::string(88, 'b'));
+    EXPECT_EQ(got[0].first.get_int("Target-Id"), g);
+}
+
+TEST_F(Messages, GroupHistoryHonoursANegativeCount) {
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x");
+    int64_t g = server_->create_group("G", "", "", alice);
+    server_->set_member(g, bob, 0);
+    auto a = signed_in("alice@x");
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(a->response(a->request(chunk(g, "g" + std::to_string(i), true))), 4);
+    auto b = signed_in("bob@x");
+    Packet hist("MESG HIST");
+    hist.set("From-Group", "2000000000.5");
+    hist.set_id("Source-Id", uint64_t(g));
+    hist.set_int("Count", -2);
+    uint64_t id = b->request(hist);
+    EXPECT_EQ(b->response(id), 0);
+    std::vector<Packet> page;
+    EXPECT_EQ(b->response(id, &page), 1);
+    ASSERT_EQ(page.size(), 2u);
+    EXPECT_EQ(page[0].body, "g3");
+    EXPECT_EQ(page[1].body, "g2");
+    for (const Packet& m : page) {
+        EXPECT_TRUE(m.has("Hist"));
+        EXPECT_EQ(m.get_int("Target-Id"), g);
+    }
+}
+
+TEST_F(Messages, AStoredBacklogBeyondTheOutputLimitStillArrivesWhole) {
+    Config config;
+    config.max_output = 64 << 10;
+    start(config);
+    account("alice@x");
+    int64_t bob = account("bob@x");
+    auto a = signed_in("alice@x");
+    std::vector<std::string> sent;
+    for (int i = 0; i < 12; ++i) {
+        sent.push_back(std::string(20000, char('a' + i)));
+        for (uint64_t id : send_message(*a, bob, sent.back(), 60000 + i * 100)) EXPECT_EQ(a->response(id), 4);
+    }
+    auto b = signed_in("bob@x");
+    std::vector<Received> got;
+    EXPECT_NE(final_answer(*b, b->request(stored_request("1.0", nullptr)), &got), 0);
+    ASSERT_EQ(got.size(), sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(got[i].payload, sent[i]) << i;
+}
+
+TEST_F(Messages, UnfinishedMessagesOfOneSenderAreBounded) {
+    Config config;
+    config.max_message = 4096;
+    start(config);
+    account("alice@x");
+    int64_t bob = account("bob@x");
+    auto a = signed_in("alice@x");
+    auto b = signed_in("bob@x");
+    auto open = [&](TestClient& from, const std::string& body) {
+        Packet p = chunk(bob, body);
+        p.headers.erase("last");
+        return from.response(from.request(p));
+    };
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(open(*a, std::string(512, 'x')), 4) << i;
+    EXPECT_EQ(open(*a, "one byte too many"), 13);  // 4096 bytes already open
+    EXPECT_EQ(a->response(a->request(chunk(bob, "a whole one still goes"))), 4);
+
+    a.reset();  // leaving drops what was open
+    auto a2 = signed_in("alice@x");
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(open(*a2, "x"), 4) << i;
+    EXPECT_EQ(open(*a2, "x"), 13);  // too many at once
+}
+
 TEST_F(Messages, HistoryPagesNewestFirstAndSaysWhenNothingIsOlder) {
     account("alice@x");
     int64_t bob = account("bob@x");
@@ -248,12 +429,10 @@ TEST_F(Messages, LostChunksAndUnknownContinuationsAskForTheWholeMessageAgain) {
     orphan.set_id("Correlation-Id", 123456);
     EXPECT_EQ(a->response(a->request(orphan)), 100);
 
-    Faults f;
-    f.lose_chunks = true;
-    server_->set_faults(f);
+    server_->set_lose_chunks(true);
     EXPECT_EQ(a->response(a->request(chunk(bob, "lost"))), 100);
     EXPECT_FALSE(b->read(50));
-    server_->set_faults({});
+    server_->set_lose_chunks(false);
     EXPECT_EQ(a->response(a->request(chunk(bob, "found"))), 4);
     auto m = b->until("MESG");
     ASSERT_TRUE(m);
@@ -304,6 +483,34 @@ TEST_F(Messages, TheAutomatedContactAnswersEveryMessage) {
     EXPECT_EQ(answer->get_int("Source-Id"), bot);
     EXPECT_EQ(answer->body, "You said: hello");
     EXPECT_TRUE(answer->has("Last"));
+
+    // Photos and voice come back whole, once, in their own type.
+    for (const char* type : {"image/jpeg", "audio/x-speex", "audio/ms-gsm"}) {
+        std::string payload(1300, type[0]);
+        payload[7] = '\0';
+        size_t off = 0;
+        uint64_t first = 0;
+        std::vector<Packet> seen;
+        do {
+            Packet p("MESG");
+            p.set_int("Mesg-Target", 0);
+            p.set_id("Target-Id", uint64_t(bot));
+            p.set("Content-Type", type);
+            if (first) p.set_id("Correlation-Id", first);
+            p.body = payload.substr(off, 512);
+            off += p.body.size();
+            if (off == payload.size()) p.set_int("Last", 1);
+            uint64_t id = a->request(p);
+            if (!first) first = id;
+            EXPECT_EQ(a->response(id, &seen), 4);
+        } while (off < payload.size());
+        auto echo = assemble(seen);
+        ASSERT_EQ(echo.size(), 1u) << type;
+        EXPECT_EQ(echo[0].first.get("Content-Type"), type);
+        EXPECT_EQ(echo[0].first.get_int("Source-Id"), bot);
+        EXPECT_EQ(echo[0].payload, payload);
+    }
+    EXPECT_FALSE(a->until("MESG", nullptr, 100));
 }
 
 TEST_F(Messages, AccountsListsGroupsAndStoredMessagesSurviveARestart) {
