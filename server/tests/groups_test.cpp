@@ -78,6 +78,11 @@ TEST_F(Groups, CreateJoinWithPasswordAndLeave) {
     Packet leave("GROUP UNSUB");
     leave.set_id("Group-Id", uint64_t(g));
     EXPECT_EQ(b->response(b->request(leave)), 0);
+    auto own = b->until("GROUP UPDATE");  // the leaver's client drops the group on its own id
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->get_int("Group-ID"), g);
+    EXPECT_EQ(own->get_int("Contact-Id"), bob);
+    EXPECT_NE(own->get_int("Type"), 0);
     EXPECT_EQ(b->response(b->request(leave)), 2);
     auto left = a->until("GROUP UPDATE");
     ASSERT_TRUE(left);
@@ -128,6 +133,13 @@ TEST_F(Groups, RolesOnlyAdministratorsOrModeratorsMayChange) {
     say.set_int("Last", 1);
     say.body = "hi";
     EXPECT_EQ(c->response(c->request(say)), 13);
+    // The moderator may lift the silence again, but not set a plain role on anyone else.
+    EXPECT_EQ(b->response(b->request(admin(g, dave, 0))), 13);
+    EXPECT_EQ(b->response(b->request(admin(g, carol, 0))), 0);
+    auto lifted = c->until("GROUP ADMIN");
+    ASSERT_TRUE(lifted);
+    EXPECT_EQ(lifted->get_int("Action"), 0);
+    EXPECT_EQ(c->response(c->request(say)), 4);
 
     // Kick: Dave is out and told so; the others see him leave.
     EXPECT_EQ(b->response(b->request(admin(g, dave, 16))), 0);

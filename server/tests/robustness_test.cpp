@@ -166,7 +166,8 @@ TEST(Program, HelpBadOptionsAndARealRun) {
         dup2(out[1], 1);
         close(out[0]);
         execl(OLVARO_SERVER_PROGRAM, OLVARO_SERVER_PROGRAM, "--port", "0", "--bind", "127.0.0.1",
-              "--account", "cli@x:secret:Cli", (char*)nullptr);
+              "--account", "cli@x:secret:Cli", "--seed-contacts", "3", "--seed-groups", "2", "--group-members", "4",
+              (char*)nullptr);
         _exit(127);
     }
     close(out[1]);
@@ -182,6 +183,11 @@ TEST(Program, HelpBadOptionsAndARealRun) {
         ASSERT_FALSE(got.empty());
         EXPECT_EQ(got.back().command, "LOGON SUCCESSFUL");
         EXPECT_EQ(got.back().get("Nickname"), "Cli");
+        // Seeded for the first account: three contacts, two groups of four.
+        ASSERT_EQ(got.size(), 6u);
+        EXPECT_EQ(got[2].command, "CONTACT DETAIL");
+        EXPECT_EQ(got[3].command, "GROUP DETAIL");
+        EXPECT_EQ(got[4].body.size(), 16u);
     }
     kill(pid, SIGTERM);
     int st = 0;

@@ -1,5 +1,7 @@
 // Sign-in, refusal, ghosting, keep-alive, server settings and faults.
+#include <chrono>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "fixture.h"
@@ -18,6 +20,37 @@ std::string read_through(TestClient& c, const std::string& command) {
         got += c.read_raw(200);
     }
     return got;
+}
+
+TEST_F(Session, BulkSeedingGivesOneAccountManyContactsAndGroups) {
+    int64_t busy = account("busy@x");
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(server_->seed_bulk(busy, 10000, 200, 50));
+    auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(took, std::chrono::seconds(20));  // one transaction, not 20,000
+
+    std::vector<Packet> got;
+    auto c = signed_in("busy@x", 1, &got);
+    ASSERT_EQ(got.size(), 10000u + 200u + 1u);
+    std::set<int64_t> contacts;
+    for (size_t i = 0; i < 10000; ++i) {
+        ASSERT_EQ(got[i].command, "CONTACT DETAIL");
+        EXPECT_EQ(got[i].get_int("State"), 1);
+        contacts.insert(got[i].get_int("Contact-Id"));
+    }
+    EXPECT_EQ(contacts.size(), 10000u);
+    for (size_t i = 10000; i < 10200; ++i) {
+        ASSERT_EQ(got[i].command, "GROUP DETAIL");
+        EXPECT_EQ(got[i].body.size(), 50u * 4u);
+        EXPECT_EQ(got[i].get("Admin"), std::to_string(busy) + "|1");
+    }
+    // The seeded accounts sign in too, and may not take an id twice.
+    auto seeded = connect();
+    auto s = seeded->sign_in("seed" + std::to_string(*contacts.begin()) + "@seed.olvaro", "seed");
+    ASSERT_FALSE(s.empty());
+    EXPECT_EQ(s.back().command, "LOGON SUCCESSFUL");
+    EXPECT_EQ(account("after@x"), *contacts.rbegin() + 1);
+    EXPECT_FALSE(server_->seed_bulk(424242, 1, 0, 0));
 }
 
 TEST_F(Session, FullSignInConversationByteForByte) {
