@@ -235,6 +235,7 @@ void Core::pump(Conn& c) {
         bool done = b.off == b.payload.size();
         if (done) q.set_int("Last", 1);
         send(c, q);
+        if (c.dead) return;  // closing it emptied the backlog
         if (!done) continue;
         if (b.mark) {
             if (m.is_group)
