@@ -1,0 +1,502 @@
+// Messages against a scripted server: the exact chunks that go out, how
+// answers move, finish and restart them, and incoming chunks turned into hub
+// messages.
+#include <cstring>
+#include <regex>
+
+#include "contacts.h"
+#include "incoming_messages.h"
+#include "session_fixture.h"
+#include "transfers.h"
+
+using namespace conntest;
+using olvaro::conn::IncomingMessages;
+using olvaro::conn::OutgoingTransfers;
+
+namespace {
+
+const char kAuthChallenge[] = "AUTH\nAuth-Target: 0\nWord-Size: 4\n\n";
+const char kAuthAnswer[] =
+    "AUTH\nauth-target: 0\ncontent-length: 8\nencryption-type: 0\nname: ann@example.org\nonline-status: 1\n\nsecret12";
+constexpr int64_t kMe = 4294967297;
+
+std::string response(uint64_t id, uint32_t code) {
+  char body[4] = {char(code >> 24), char(code >> 16), char(code >> 8), char(code)};
+  return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(body, 4);
+}
+
+// The wire form of a chunk to bob (7): `headers` are the ones after
+// "content-length", in their byte order.
+std::string chunk(const std::string& headers, const std::string& body) {
+  return "MESG\n" + (body.empty() ? std::string() : "content-length: " + std::to_string(body.size()) + "\n") +
+         headers + "\n" + body;
+}
+
+std::string pattern(size_t n, char from = 'a') {
+  std::string s(n, ' ');
+  for (size_t i = 0; i < n; ++i) s[i] = char(from + i % 26);
+  return s;
+}
+
+uint64_t mesgIdOf(const std::string& packet) {
+  std::smatch m;
+  return std::regex_search(packet, m, std::regex("\nmesg-id: (\\d+)\n")) ? std::stoull(m[1]) : 0;
+}
+
+MessageData dataOf(HMessage* message) {
+  MessageData d{};
+  d.size = sizeof d;
+  KS_GetMessageData(message, &d);
+  return d;
+}
+
+class Messages : public SessionTest {
+ protected:
+  void TearDown() override {
+    for (HMessage* m : seen) KS_ReleaseMessage(m);
+    for (HMessage* m : mine) KS_ReleaseMessage(m);
+    events.clear();
+    newWatch_.reset();
+    completeWatch_.reset();
+    if (bob) KS_ReleaseContact(bob);
+    SessionTest::TearDown();
+  }
+
+  void signIn() {
+    credentials("ann@example.org", "secret12");
+    useServer(peer.port());
+    start();
+    logOn();
+  }
+  // One sign-in on a link the client opens: the server is 10.5 s ahead of
+  // the test clock (1767225600.000).
+  void logOn() {
+    ASSERT_TRUE(peer.accept());
+    peer.takePacket();
+    peer.send(kAuthChallenge);
+    ASSERT_EQ(peer.take(strlen(kAuthAnswer)), kAuthAnswer);
+    peer.send("CONTACT DETAIL\nContact-Id: 7\nName: bob@example.org\nOnline-Status: 1\n\n");
+    peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nTimestamp: 1767225610.500000\n\n");
+    ASSERT_TRUE(waitState(100));
+    if (!bob) bob = connection->contacts().getContact(7);
+  }
+  // Sends the bytes and waits until the client has handled them.
+  void deliver(const std::string& bytes) {
+    std::string mark = std::to_string(++marks_);
+    push(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
+    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }, 20000));
+  }
+  // In pieces, letting the client read between them: the peer's send does
+  // not pump, so a large packet at once could fill both socket buffers.
+  void push(const std::string& bytes) {
+    const size_t piece = 16 * 1024;
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+      peer.send(bytes.substr(at, piece));
+      if (bytes.size() > piece) settle(1);
+    }
+  }
+  // Nothing more was sent.
+  bool quiet() {
+    settle(20);
+    return peer.received().empty();
+  }
+  // The next chunk the client sent, headers and body.
+  std::string takeChunk() {
+    std::string head = peer.takePacket();
+    std::smatch m;
+    if (!std::regex_search(head, m, std::regex("\ncontent-length: (\\d+)\n"))) return head;
+    return head + peer.take(std::stoul(m[1]));
+  }
+
+  // A text to bob, raised as the chat window does; the test keeps a reference.
+  HMessage* send(const std::string& payload, bool complete = true, void* target = nullptr) {
+    MessageData d{};
+    d.size = sizeof d;
+    d.mask = MESSAGE_ID | MESSAGE_CONTENTTYPE | MESSAGE_PAYLOAD | MESSAGE_COMPLETE | MESSAGE_TARGET | MESSAGE_ISGROUP;
+    d.id = KS_GetLUID();
+    d.contentType = "text/plain";
+    d.payload = reinterpret_cast<const uint8_t*>(payload.data());
+    d.payloadLength = int32_t(payload.size());
+    d.complete = complete;
+    d.target = target ? target : bob;
+    HMessage* m = KS_CreateMessage(&d);
+    mine.push_back(m);
+    KS_SendMessageEx(m);
+    return m;
+  }
+  std::string bobHeaders(HMessage* m, const std::string& before, const std::string& after, uint64_t id = 0) {
+    return "content-type: text/plain\n" + before + "mesg-id: " + std::to_string(id ? id : KS_GetMessageID(m)) +
+           "\nmesg-target: 0\ntarget-id: 7\n" + after;
+  }
+
+  void watchEvents() {
+    newWatch_ = olvaro::subscribeEvent("messages.new", &Messages::onEvent, this);
+    completeWatch_ = olvaro::subscribeEvent("messages.new.complete", &Messages::onComplete, this);
+  }
+  static uint32_t onEvent(void* user, void* argument) {
+    auto* self = static_cast<Messages*>(user);
+    auto* m = static_cast<HMessage*>(argument);
+    self->events.push_back({"new", m});
+    self->seen.push_back(KS_DuplicateMessageHandle(m));
+    if (self->markRead) {
+      MessageData d{};
+      d.size = sizeof d;
+      d.mask = MESSAGE_READ;
+      d.read = 1;
+      KS_SetMessageData(m, &d);
+    }
+    return 0;
+  }
+  static uint32_t onComplete(void* user, void* argument) {
+    static_cast<Messages*>(user)->events.push_back({"complete", static_cast<HMessage*>(argument)});
+    return 0;
+  }
+  IncomingMessages& incoming() { return connection->incomingMessages(); }
+
+  Peer peer;
+  HContact* bob = nullptr;
+  std::vector<HMessage*> mine;  // sent by the test
+  std::vector<HMessage*> seen;  // raised with "messages.new"
+  std::vector<std::pair<std::string, HMessage*>> events;
+  bool markRead = false;
+
+ private:
+  long marks_ = 0;
+  olvaro::EventSubscription newWatch_, completeWatch_;
+};
+
+}  // namespace
+
+TEST_F(Messages, CompleteMessagesGoOutInChunksWithExactHeaders) {
+  signIn();
+  std::string full = pattern(512);
+  HMessage* one = send(full);
+  EXPECT_EQ(takeChunk(), chunk(bobHeaders(one, "last: 1\n", ""), full));
+  EXPECT_TRUE(quiet());
+
+  std::string longer = pattern(513, 'A');
+  HMessage* two = send(longer);
+  uint64_t id = uint64_t(KS_GetMessageID(two));
+  EXPECT_EQ(takeChunk(), chunk(bobHeaders(two, "", "total-length: 513\n"), longer.substr(0, 512)));
+  std::string second = takeChunk();
+  uint64_t secondId = mesgIdOf(second);
+  EXPECT_NE(secondId, id);
+  EXPECT_EQ(second, chunk(bobHeaders(two, "correlation-id: " + std::to_string(id) + "\nlast: 1\n", "", secondId),
+                          longer.substr(512)));
+  EXPECT_TRUE(quiet());
+  // Each chunk waits for its answer.
+  EXPECT_TRUE(connection->pendingRequests().contains(id));
+  EXPECT_TRUE(connection->pendingRequests().contains(secondId));
+
+  // A contact of a service that is neither ours nor bridged: nothing goes out.
+  ServiceData sd{};
+  sd.size = sizeof sd;
+  sd.mask = SERVICE_STATE;
+  sd.state = 1;
+  HService* other = KS_CreateService(&sd);
+  ContactData cd{};
+  cd.size = sizeof cd;
+  cd.mask = CONTACT_ID | CONTACT_SERVICE;
+  cd.id = 99;
+  cd.service = other;
+  HContact* stranger = KS_CreateContact(&cd);
+  send("hello", true, stranger);
+  EXPECT_TRUE(quiet());
+  KS_ReleaseContact(stranger);
+  KS_ReleaseService(other);
+}
+
+TEST_F(Messages, AGrowingPayloadGoesOutInFullChunksAndEndsWithAnEmptyLast) {
+  signIn();
+  std::string payload = pattern(1024);
+  HMessage* m = send(payload.substr(0, 300), false);
+  uint64_t id = uint64_t(KS_GetMessageID(m));
+  EXPECT_TRUE(quiet());  // 300 unsent bytes wait for more
+
+  KS_ContinueMessage(m, payload.data() + 300, 212, 0);
+  EXPECT_EQ(takeChunk(), chunk(bobHeaders(m, "", ""), payload.substr(0, 512)));
+  KS_ContinueMessage(m, payload.data() + 512, 511, 0);
+  EXPECT_TRUE(quiet());
+  KS_ContinueMessage(m, payload.data() + 1023, 1, 0);
+  std::string second = takeChunk();
+  EXPECT_EQ(second, chunk(bobHeaders(m, "correlation-id: " + std::to_string(id) + "\n", "", mesgIdOf(second)),
+                          payload.substr(512)));
+  // Complete with everything already sent: one empty chunk carries "Last".
+  KS_ContinueMessage(m, nullptr, 0, 1);
+  std::string last = takeChunk();
+  EXPECT_EQ(last, chunk(bobHeaders(m, "correlation-id: " + std::to_string(id) + "\nlast: 1\n", "", mesgIdOf(last)), ""));
+  EXPECT_TRUE(quiet());
+}
+
+TEST_F(Messages, DeliveredChunksCountAsProgressUntilTheTransferEnds) {
+  signIn();
+  std::string payload = pattern(513);
+  HMessage* m = send(payload);
+  uint64_t first = mesgIdOf(takeChunk());
+  uint64_t second = mesgIdOf(takeChunk());
+  ASSERT_EQ(OutgoingTransfers::instance()->size(), 1u);
+  int32_t held = KS_GetHandleReferenceCount(m);
+
+  deliver(response(first, 4));
+  EXPECT_EQ(dataOf(m).progress, 512);
+  EXPECT_EQ(OutgoingTransfers::instance()->size(), 1u);
+  // An answer to no request, or a second one to the same chunk, changes nothing.
+  deliver(response(first, 4) + response(12345, 4));
+  EXPECT_EQ(dataOf(m).progress, 512);
+
+  deliver(response(second, 4));
+  EXPECT_EQ(dataOf(m).progress, 513);
+  EXPECT_EQ(OutgoingTransfers::instance()->size(), 0u);
+  // The transfer and both chunk requests gave their references back.
+  EXPECT_EQ(KS_GetHandleReferenceCount(m), held - 3);
+  EXPECT_EQ(connection->pendingRequests().size(), 0u);
+  EXPECT_TRUE(quiet());
+}
+
+TEST_F(Messages, ALostChunkRestartsTheMessageAtOnceThenAfterGrowingPauses) {
+  signIn();
+  std::string payload = pattern(513);
+  HMessage* m = send(payload);
+  uint64_t id = uint64_t(KS_GetMessageID(m));
+  uint64_t first = mesgIdOf(takeChunk());
+  uint64_t second = mesgIdOf(takeChunk());
+  deliver(response(first, 4));
+  ASSERT_EQ(dataOf(m).progress, 512);
+
+  // Both chunks of a round lost: one restart, in full, under a new id.
+  deliver(response(second, 100));
+  uint64_t renamed = uint64_t(KS_GetMessageID(m));
+  EXPECT_NE(renamed, id);
+  EXPECT_EQ(dataOf(m).progress, 0);
+  EXPECT_EQ(takeChunk(), chunk(bobHeaders(m, "", "total-length: 513\n"), payload.substr(0, 512)));
+  uint64_t again = mesgIdOf(takeChunk());
+  deliver(response(first, 100));  // already finished, and of the old round
+  EXPECT_TRUE(quiet());
+  EXPECT_EQ(KS_GetMessageID(m), int64_t(renamed));
+
+  // Lost again before anything of it was delivered: the next restart waits
+  // a second, the one after two.
+  deliver(response(again, 100));
+  deliver(response(renamed, 100));  // the rest of that round: no restart of its own
+  EXPECT_TRUE(quiet());
+  runClock(900, 100);
+  EXPECT_TRUE(quiet());
+  runClock(100, 100);
+  std::string restarted = takeChunk();
+  EXPECT_EQ(mesgIdOf(restarted), uint64_t(KS_GetMessageID(m)));
+  takeChunk();
+  deliver(response(uint64_t(KS_GetMessageID(m)), 100));
+  runClock(1900, 100);
+  EXPECT_TRUE(quiet());
+  runClock(100, 100);
+  uint64_t third = mesgIdOf(takeChunk());
+  EXPECT_EQ(third, uint64_t(KS_GetMessageID(m)));
+  uint64_t thirdLast = mesgIdOf(takeChunk());
+
+  // A delivered chunk ends the pauses: the next loss restarts at once.
+  deliver(response(third, 4));
+  deliver(response(thirdLast, 100));
+  EXPECT_EQ(mesgIdOf(takeChunk()), uint64_t(KS_GetMessageID(m)));
+  takeChunk();
+  EXPECT_EQ(OutgoingTransfers::instance()->size(), 1u);
+}
+
+TEST_F(Messages, ALinkDropRestartsTheMessageInFullAfterTheNextSignIn) {
+  signIn();
+  std::string payload = pattern(600);
+  HMessage* m = send(payload);
+  uint64_t first = mesgIdOf(takeChunk());
+  takeChunk();
+  deliver(response(first, 4));
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  EXPECT_EQ(connection->pendingRequests().size(), 0u);
+  EXPECT_EQ(dataOf(m).progress, 0);
+  // Nothing while signed out, but a message sent now waits too.
+  HMessage* later = send("later");
+  runClock(5000);
+  logOn();
+  // Each transfer runs on the service's signal, in no order between them.
+  std::vector<std::string> sent = {takeChunk(), takeChunk(), takeChunk()};
+  std::string id = std::to_string(KS_GetMessageID(m));
+  std::erase(sent, chunk(bobHeaders(later, "last: 1\n", ""), "later"));
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0], chunk(bobHeaders(m, "", "total-length: 600\n"), payload.substr(0, 512)));
+  EXPECT_NE(mesgIdOf(sent[0]), first);
+  EXPECT_EQ(sent[1], chunk(bobHeaders(m, "correlation-id: " + id + "\nlast: 1\n", "", mesgIdOf(sent[1])),
+                           payload.substr(512)));
+  EXPECT_TRUE(quiet());
+}
+
+TEST_F(Messages, AnIncomingMessageBecomesAHubMessage) {
+  signIn();
+  watchEvents();
+  deliver(
+      "MESG\nSource-Id: 7\nMesg-Id: 900\nContent-Type: text/plain\nLast: 1\nname: Bobby\n"
+      "Timestamp: 1200000000.250000\nContent-Length: 5\n\nhello");
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].first, "new");
+  EXPECT_EQ(events[1].first, "complete");
+  EXPECT_EQ(events[0].second, events[1].second);
+  MessageData d = dataOf(events[0].second);
+  EXPECT_EQ(d.id, 900);
+  EXPECT_EQ(d.contact, bob);
+  EXPECT_EQ(KS_GetContactID(static_cast<HContact*>(d.target)), kMe);
+  EXPECT_EQ(d.isGroup, 0);
+  EXPECT_EQ(d.complete, 1);
+  EXPECT_STREQ(d.contentType, "text/plain");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength)), "hello");
+  EXPECT_EQ(d.origin, 1);
+  EXPECT_EQ(d.timeSec, 1200000000);
+  EXPECT_EQ(d.timeUsec, 250000);
+  // The server runs 10.5 s ahead.
+  EXPECT_EQ(d.localTimeSec, 1199999989);
+  EXPECT_EQ(d.localTimeUsec, 750000);
+  EXPECT_EQ(KS_GetSettingLong("connection.LastMessageTime", 0), 1200000000);
+  EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 1);
+  ContactData c{};
+  c.size = sizeof c;
+  KS_GetContactData(bob, &c);
+  EXPECT_STREQ(c.nickname, "Bobby");
+  EXPECT_EQ(incoming().partialCount(), 0u);
+
+  // Seconds alone are a time; text that is none leaves the times at 0.
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 901\nLast: 1\nTimestamp: 1300000000\n\n");
+  d = dataOf(events.back().second);
+  EXPECT_EQ(d.timeSec, 1300000000);
+  EXPECT_EQ(d.localTimeSec, 1299999989);
+  EXPECT_EQ(d.localTimeUsec, 500000);
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 902\nLast: 1\nTimestamp: soon\n\n");
+  d = dataOf(events.back().second);
+  EXPECT_EQ(d.timeSec, 0);
+  EXPECT_EQ(d.localTimeSec, 0);
+  EXPECT_EQ(KS_GetSettingLong("connection.LastMessageTime", 0), 1300000000);
+  EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 3);
+}
+
+TEST_F(Messages, ChunksOfAnIncomingMessageAreAppendedToIt) {
+  signIn();
+  watchEvents();
+  size_t contacts = connection->contacts().size();
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 50\nTarget-Id: 3\nContent-Type: image/jpeg\nTotal-Length: 9\nContent-Length: 3\n\nabc");
+  ASSERT_EQ(events.size(), 1u);
+  HMessage* m = events[0].second;
+  MessageData d = dataOf(m);
+  EXPECT_EQ(d.isGroup, 1);
+  EXPECT_EQ(KS_GetGroupID(static_cast<HGroup*>(d.target)), 3);
+  EXPECT_EQ(d.complete, 0);
+  EXPECT_EQ(d.totalLength, 9);
+  EXPECT_EQ(incoming().partialCount(), 1u);
+  HGroup* group = KS_GetGroup(3);
+  EXPECT_EQ(KS_GetUnreadMessageCount(group, 1), 1);
+  KS_ReleaseGroup(group);
+
+  // Dropped without effect: another sender, an unknown message, an unknown
+  // bridge.
+  deliver("MESG\nSource-Id: 8\nMesg-Id: 51\nCorrelation-Id: 50\nContent-Length: 3\n\nxxx");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 52\nCorrelation-Id: 49\nContent-Length: 3\n\nxxx");
+  deliver("MESG\nSource-Id: 9\nMesg-Id: 53\nCorrelation-Id: 77\nLast: 1\n\n");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 54\nBridge-Id: 5\nLast: 1\nContent-Length: 3\n\nxxx");
+  EXPECT_EQ(events.size(), 1u);
+  EXPECT_EQ(dataOf(m).payloadLength, 3);
+  EXPECT_EQ(connection->contacts().size(), contacts + 1);  // only 8, which sent a continuation of 50
+
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 55\nCorrelation-Id: 50\nContent-Length: 3\n\ndef");
+  EXPECT_EQ(dataOf(m).payloadLength, 6);
+  EXPECT_EQ(events.size(), 1u);
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 56\nCorrelation-Id: 50\nLast: 1\nContent-Length: 3\n\nghi");
+  d = dataOf(m);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength)), "abcdefghi");
+  EXPECT_EQ(d.complete, 1);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1], (std::pair<std::string, HMessage*>{"complete", m}));
+  EXPECT_EQ(incoming().partialCount(), 0u);
+  // Finished: a late chunk finds nothing.
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 57\nCorrelation-Id: 50\nContent-Length: 3\n\njkl");
+  EXPECT_EQ(dataOf(m).payloadLength, 9);
+}
+
+TEST_F(Messages, HistoryStoredAndReadMessagesAreNotCountedAlike) {
+  signIn();
+  watchEvents();
+  KS_SetSettingLong("connection.LastMessageTime", 5);
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 60\nHist: 1\nLast: 1\nTimestamp: 1200000000.0\n\n");
+  MessageData d = dataOf(events.back().second);
+  EXPECT_EQ(d.origin, 3);
+  EXPECT_EQ(d.timeSec, 1200000000);
+  EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 0);
+  EXPECT_EQ(KS_GetSettingLong("connection.LastMessageTime", 0), 5);
+
+  // Shown by a chat window while "messages.new" runs: not unread.
+  markRead = true;
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 61\nLast: 1\n\n");
+  EXPECT_EQ(dataOf(events.back().second).origin, 1);
+  EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 0);
+  markRead = false;
+
+  // While stored messages are fetched everything is stored, even history.
+  KS_SetVariantLong("connection.state", 70);
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 62\nHist: 1\nLast: 1\nTimestamp: 1200000100.0\n\n");
+  EXPECT_EQ(dataOf(events.back().second).origin, 2);
+  EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 1);
+  EXPECT_EQ(KS_GetSettingLong("connection.LastMessageTime", 0), 1200000100);
+}
+
+TEST_F(Messages, PartlyReceivedMessagesAreAbandonedOnNewDetailsAndOnALinkDrop) {
+  signIn();
+  watchEvents();
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 70\nContent-Length: 1\n\na");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 71\nContent-Length: 1\n\nb");
+  deliver("MESG\nSource-Id: 8\nMesg-Id: 72\nContent-Length: 1\n\nc");
+  ASSERT_EQ(incoming().partialCount(), 3u);
+  auto interrupted = [&] {
+    int n = 0;
+    for (HMessage* m : seen) n += dataOf(m).interrupted;
+    return n;
+  };
+
+  deliver("CONTACT DETAIL\nContact-Id: 7\nStatus: away\n\n");
+  EXPECT_EQ(incoming().partialCount(), 2u);
+  EXPECT_EQ(interrupted(), 1);
+  EXPECT_EQ(dataOf(seen[2]).interrupted, 0);  // not from bob
+
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  EXPECT_EQ(incoming().partialCount(), 0u);
+  EXPECT_EQ(interrupted(), 3);
+  for (HMessage* m : seen) EXPECT_EQ(dataOf(m).complete, 0);
+}
+
+TEST_F(Messages, AnIncomingMessageCannotGrowPastItsBound) {
+  signIn();
+  watchEvents();
+  // Announced as 5 bytes: 3 then 3 more is abandoned, nothing appended.
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 80\nTotal-Length: 5\nContent-Length: 3\n\nabc");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 81\nCorrelation-Id: 80\nLast: 1\nContent-Length: 3\n\ndef");
+  HMessage* announced = seen.back();
+  EXPECT_EQ(dataOf(announced).interrupted, 1);
+  EXPECT_EQ(dataOf(announced).payloadLength, 3);
+  EXPECT_EQ(incoming().partialCount(), 0u);
+  EXPECT_EQ(events.size(), 1u);  // never complete
+
+  // A first chunk already over its announced length is abandoned at once.
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 82\nTotal-Length: 2\nContent-Length: 3\n\nabc");
+  EXPECT_EQ(dataOf(seen.back()).interrupted, 1);
+  EXPECT_EQ(incoming().partialCount(), 0u);
+
+  // Without a length: up to 16 MiB exactly, then abandoned.
+  const size_t piece = 1 << 20;
+  std::string bytes(piece, 'x');
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 90\nContent-Length: " + std::to_string(piece) + "\n\n" + bytes);
+  HMessage* open = seen.back();
+  for (int i = 1; i < 16; ++i)
+    deliver("MESG\nSource-Id: 7\nMesg-Id: " + std::to_string(90 + i) + "\nCorrelation-Id: 90\nContent-Length: " +
+            std::to_string(piece) + "\n\n" + bytes);
+  EXPECT_EQ(dataOf(open).payloadLength, int32_t(IncomingMessages::kMaxPayload));
+  EXPECT_EQ(dataOf(open).interrupted, 0);
+  EXPECT_EQ(incoming().partialCount(), 1u);
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 120\nCorrelation-Id: 90\nContent-Length: 1\n\nx");
+  EXPECT_EQ(dataOf(open).interrupted, 1);
+  EXPECT_EQ(dataOf(open).payloadLength, int32_t(IncomingMessages::kMaxPayload));
+  EXPECT_EQ(incoming().partialCount(), 0u);
+}
