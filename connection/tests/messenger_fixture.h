@@ -90,6 +90,13 @@ class MessengerTest : public ServerTest {
     KS_ReleaseGroup(list);
     return in;
   }
+  // Whether the hub holds this group (KS_GetGroup would create it).
+  static bool groupExists(int64_t id) {
+    int64_t at = 0;
+    for (int more = KS_EnumGroupsBegin(&at); more; at = KS_EnumGroupsNext(at), more = at != 0)
+      if (at == id) return true;
+    return false;
+  }
   // Sends from the hub as a plug-in would; the message handle is released.
   void sendFromHub(int64_t to, const std::string& type, const std::string& payload) {
     ContactRef c = contact(to);

@@ -3,8 +3,14 @@
 // on the other side.
 #include <unistd.h>
 
+#include <climits>
 #include <filesystem>
+#include <map>
+#include <set>
 
+#include "contact_requests.h"
+#include "groups.h"
+#include "history.h"
 #include "messenger_fixture.h"
 
 using namespace conntest;
@@ -155,4 +161,202 @@ TEST_F(MessengerTest, ServerRestartMidMessageSendsItAgainWhole) {
   connection.reset();
   server.reset();
   std::filesystem::remove(db);
+}
+
+namespace {
+
+// The contact list's overview, as far as contact requests use it.
+struct FakeOverview {
+  std::map<void*, std::pair<std::string, std::string>> items;  // title, text
+  int next = 1;
+  int deleted = 0;
+  std::vector<olvaro::FunctionRegistration> functions;
+
+  FakeOverview() {
+    functions.emplace_back("Overview/CreateSection", &FakeOverview::createSection, this);
+    functions.emplace_back("Overview/AddStaticItem", &FakeOverview::add, this);
+    functions.emplace_back("Overview/UpdateStaticItem", &FakeOverview::update, this);
+    functions.emplace_back("Overview/DeleteItem", &FakeOverview::remove, this);
+  }
+  static uint32_t createSection(void*, void* argument) {
+    static_cast<olvaro::conn::OverviewSectionInfo*>(argument)->section = reinterpret_cast<void*>(0x5ec);
+    return 1;
+  }
+  static uint32_t add(void* user, void* argument) {
+    auto* self = static_cast<FakeOverview*>(user);
+    auto* info = static_cast<olvaro::conn::OverviewItemInfo*>(argument);
+    info->item = reinterpret_cast<void*>(intptr_t(self->next++));
+    self->items[info->item] = {info->title, info->text};
+    return 1;
+  }
+  static uint32_t update(void* user, void* argument) {
+    auto* info = static_cast<olvaro::conn::OverviewItemInfo*>(argument);
+    static_cast<FakeOverview*>(user)->items[info->item] = {info->title, info->text};
+    return 1;
+  }
+  static uint32_t remove(void* user, void* item) {
+    auto* self = static_cast<FakeOverview*>(user);
+    self->deleted += int(self->items.erase(item));
+    return 1;
+  }
+};
+
+struct Answers {
+  std::vector<int64_t> codes;
+  static void record(void* user, const olvaro::conn::Response* response) {
+    static_cast<Answers*>(user)->codes.push_back(response->code);
+  }
+};
+
+std::string serviceFunction(HService* service, const char* name) {
+  return olvaro::handleName((std::string("Service/%p/") + name).c_str(), service);
+}
+
+}  // namespace
+
+TEST_F(MessengerTest, ContactRequestIsShownAcceptedAndReturned) {
+  FakeOverview overview;
+  int64_t carol = server->create_account({"carol@example.org", "carolpw1", "Carol", "", 0});
+  signInAnn();
+  WireClient c(port(*server));
+  ASSERT_TRUE(c.signIn("carol@example.org", "carolpw1"));
+  Packet add("CONTACT ADD");
+  add.setHeader("Name", "ann@example.org");
+  add.body = "hi ann, it's carol";
+  ASSERT_EQ(c.response(c.request(add)), 0);
+  ASSERT_TRUE(waitFor([&] { return overview.items.size() == 1; }));
+  EXPECT_EQ(overview.items.begin()->second.first, "carol@example.org");
+  EXPECT_EQ(overview.items.begin()->second.second, "hi ann, it's carol");
+
+  olvaro::conn::AcceptContactRequest accept{carol, 1};
+  EXPECT_EQ(KS_CallFunction(serviceFunction(connection->service(), "AcceptContact").c_str(), &accept), 1u);
+  ASSERT_TRUE(waitFor([&] { return overview.deleted == 1; }));
+  Packet detail;
+  ASSERT_TRUE(c.next([&](const Packet& p) {
+    return p.command == "CONTACT DETAIL" && int64_t(p.getHeaderId("Contact-Id")) == ann;
+  }, &detail));
+  EXPECT_EQ(detail.getHeaderInt("Online-Status"), 1);
+  EXPECT_FALSE(listed(carol));  // let in, not yet listed by ann
+
+  // ann asks back; carol accepts and both list each other with presence.
+  olvaro::conn::AddContactRequest back{int32_t(sizeof(olvaro::conn::AddContactRequest)), "carol@example.org",
+                                       "and you", nullptr, nullptr};
+  EXPECT_EQ(KS_CallFunction(serviceFunction(connection->service(), "AddContact").c_str(), &back), 1u);
+  Packet asked;
+  ASSERT_TRUE(c.next("CONTACT ADD", &asked));
+  EXPECT_EQ(int64_t(asked.getHeaderId("Source-Id")), ann);
+  Packet yes("CONTACT ADD RESP");
+  yes.setHeaderId("Source-Id", uint64_t(ann));
+  yes.setHeaderInt("Accepted", 1);
+  ASSERT_EQ(c.response(c.request(yes)), 0);
+  ASSERT_TRUE(waitFor([&] { return listed(carol) && contact(carol).data().onlineStatus == 1; }));
+  EXPECT_STREQ(contact(carol).data().nickname, "Carol");
+}
+
+TEST_F(MessengerTest, HistoryBringsEarlierMessagesAsHistory) {
+  signInAnn();
+  auto b = signInBob(*server);
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(b->response(b->sendMessage(ann, false, "text/plain", "old " + std::to_string(i))), 4);
+  ASSERT_TRUE(waitFor([&] { return inbox->messages.size() == 3; }));
+  long newest = KS_GetSettingLong("connection.LastMessageTime", 0);
+  EXPECT_NE(newest, 0);
+
+  Answers answers;
+  ContactRef with = contact(bob);
+  olvaro::conn::HistoryRequest request{-10, with.handle, 0, INT32_MAX, 0, &Answers::record, &answers};
+  EXPECT_EQ(KS_CallFunction("Connection/RequestMessageHistory", &request), 1u);
+  ASSERT_TRUE(waitFor([&] { return answers.codes.size() == 2; }));
+  EXPECT_EQ(answers.codes[0], 0);
+  EXPECT_NE(answers.codes[1], 0);
+  ASSERT_EQ(inbox->messages.size(), 6u);
+  std::set<std::string> older;
+  for (size_t i = 3; i < 6; ++i) {
+    EXPECT_EQ(inbox->messages[i].origin, 3);
+    older.insert(inbox->messages[i].payload);
+  }
+  EXPECT_EQ(older, (std::set<std::string>{"old 0", "old 1", "old 2"}));
+  EXPECT_EQ(KS_GetUnreadMessageCount(with.handle, 0), 3);  // history is not unread
+  EXPECT_EQ(KS_GetSettingLong("connection.LastMessageTime", 0), newest);
+}
+
+TEST_F(MessengerTest, GroupsAreCreatedJoinedLeftAndModerated) {
+  int64_t secret = server->create_group("Secret", "", "sesame", bob);
+  signInAnn();
+  auto b = signInBob(*server);
+  Answers answers;
+  auto join = [&](const char* name, const char* password) {
+    answers.codes.clear();
+    olvaro::conn::GroupJoinRequest r{int32_t(sizeof(olvaro::conn::GroupJoinRequest)), name, password,
+                                     &Answers::record, &answers};
+    EXPECT_EQ(KS_CallFunction("orvaloGroupSubscribe", &r), 1u);
+    EXPECT_TRUE(waitFor([&] { return !answers.codes.empty(); }));
+    return answers.codes.empty() ? -1000 : answers.codes[0];
+  };
+  EXPECT_EQ(join("No Such Group", nullptr), 2);
+  EXPECT_EQ(join("Friends", nullptr), 11);
+  EXPECT_EQ(join("Secret", "wrong"), 13);
+  EXPECT_EQ(join("Secret", "sesame"), 0);
+  ASSERT_TRUE(waitFor([&] { return groupExists(secret); }));
+  HGroup* s = KS_GetGroup(secret);
+  GroupData sd{};
+  sd.size = sizeof sd;
+  KS_GetGroupData(s, &sd);
+  EXPECT_STREQ(sd.name, "Secret");
+  int32_t role = -1;
+  ContactRef bobInHub = contact(bob);
+  EXPECT_TRUE(KS_GetGroupMember(s, bobInHub.handle, &role));
+  EXPECT_EQ(role, 1);
+  KS_ReleaseGroup(s);
+
+  // ann leaves: the server agrees and the group goes from the hub.
+  s = KS_GetGroup(secret);
+  EXPECT_EQ(KS_CallFunction("orvaloGroupUnsub", s), 1u);
+  KS_ReleaseGroup(s);
+  ASSERT_TRUE(waitFor([&] { return !groupExists(secret); }));
+
+  // ann creates a group, bob joins it, ann silences, kicks and bans him.
+  answers.codes.clear();
+  olvaro::conn::GroupCreateRequest create{int32_t(sizeof(olvaro::conn::GroupCreateRequest)), "Chess",
+                                          &Answers::record, &answers};
+  EXPECT_EQ(KS_CallFunction("orvaloGroupCreate", &create), 1u);
+  ASSERT_TRUE(waitFor([&] { return !answers.codes.empty(); }));
+  EXPECT_EQ(answers.codes[0], 0);
+  Packet subscribe("GROUP SUBSCRIBE");
+  subscribe.setHeader("Name", "Chess");
+  ASSERT_EQ(b->response(b->request(subscribe)), 0);
+  Packet detail;
+  ASSERT_TRUE(b->next([](const Packet& p) { return p.command == "GROUP DETAIL" && p.getHeader("Name") == "Chess"; },
+                      &detail));
+  int64_t chess = int64_t(detail.getHeaderId("Group-ID"));
+  HGroup* g = KS_GetGroup(chess);
+  ASSERT_TRUE(waitFor([&] { return KS_GroupContainsMember(g, bobInHub.handle) != 0; }));
+  size_t notices = inbox->messages.size();
+  // Silenced and banned members stay listed with their role; a kicked one
+  // leaves the group.
+  for (int32_t action : {8, 4, 16}) {
+    olvaro::conn::AdminContactRequest admin{bobInHub.handle, g, action};
+    EXPECT_EQ(KS_CallFunction(serviceFunction(connection->service(), "AdminContact").c_str(), &admin), 1u);
+    if (action == 16) {  // a banned member no longer hears the group
+      EXPECT_TRUE(waitFor([&] { return KS_GroupContainsMember(g, bobInHub.handle) == 0; }));
+      continue;
+    }
+    Packet echo;
+    ASSERT_TRUE(b->next("GROUP ADMIN", &echo)) << "action " << action;
+    EXPECT_EQ(echo.getHeaderInt("Action"), action);
+    EXPECT_TRUE(waitFor([&] {
+      int32_t value = -1;
+      return KS_GetGroupMember(g, bobInHub.handle, &value) && value == action;
+    })) << "action " << action;
+    // Neither may speak in the group.
+    EXPECT_EQ(b->response(b->sendMessage(chess, true, "text/plain", "let me talk")), 13);
+  }
+  ASSERT_TRUE(waitFor([&] { return inbox->messages.size() == notices + 3; }));
+  for (size_t i = notices; i < inbox->messages.size(); ++i) {
+    EXPECT_EQ(inbox->messages[i].contentType, "olvaro/x-admin");
+    EXPECT_EQ(inbox->messages[i].group, chess);
+    EXPECT_EQ(inbox->messages[i].payload.size(), 12u + 3u);  // "Bob"
+  }
+  EXPECT_EQ(KS_GetUnreadMessageCount(g, 1), 3);
+  KS_ReleaseGroup(g);
 }
