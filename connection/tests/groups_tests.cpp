@@ -54,13 +54,9 @@ uint32_t countEvent(void* user, void*) {
 
 bool groupExists(int64_t id) {
   int64_t at = 0;
-  if (!KS_EnumGroupsBegin(&at)) return false;
-  for (;;) {
+  for (bool more = KS_EnumGroupsBegin(&at); more; more = (at = KS_EnumGroupsNext(at)) != 0)
     if (at == id) return true;
-    int64_t next = KS_EnumGroupsNext(at);
-    if (next == 0) return false;
-    at = next;
-  }
+  return false;
 }
 
 bool functionExists(const char* name) { return KS_GetFunctionProcAddress(name, nullptr, nullptr) != 0; }
@@ -343,16 +339,9 @@ TEST_F(Groups, RequestsExistOnlyWhileSignedInAndGoOutExactly) {
   EXPECT_EQ(answers[0].code, 11);
   GroupCreateRequest shortCreate{8, "Chatters", nullptr, nullptr};
   EXPECT_EQ(KS_CallFunction("orvaloGroupCreate", &shortCreate), 0u);
-  GroupJoinRequest shortJoin{int32_t(sizeof(GroupJoinRequest)) - 1, "Chatters", nullptr, nullptr, nullptr};
-  EXPECT_EQ(KS_CallFunction("orvaloGroupSubscribe", &shortJoin), 0u);
-
-  GroupJoinRequest open{sizeof(GroupJoinRequest), "Chatters", nullptr, nullptr, nullptr};
+  GroupJoinRequest open{sizeof(GroupJoinRequest), "Chatters", nullptr, nullptr, nullptr};  // no password
   next = KS_GetLUID() + 1;
   EXPECT_EQ(KS_CallFunction("orvaloGroupSubscribe", &open), 1u);
-  EXPECT_EQ(peer.takePacket(), "GROUP SUBSCRIBE\nmesg-id: " + std::to_string(next) + "\nname: Chatters\n\n");
-  GroupJoinRequest empty{sizeof(GroupJoinRequest), "Chatters", "", nullptr, nullptr};
-  next = KS_GetLUID() + 1;
-  EXPECT_EQ(KS_CallFunction("orvaloGroupSubscribe", &empty), 1u);
   EXPECT_EQ(peer.takePacket(), "GROUP SUBSCRIBE\nmesg-id: " + std::to_string(next) + "\nname: Chatters\n\n");
   GroupJoinRequest locked{sizeof(GroupJoinRequest), "Secret", "pw", recordAnswer, &answers[1]};
   next = KS_GetLUID() + 1;
