@@ -193,6 +193,27 @@ TEST_F(Messages, CompleteMessagesGoOutInChunksWithExactHeaders) {
   EXPECT_TRUE(connection->pendingRequests().contains(id));
   EXPECT_TRUE(connection->pendingRequests().contains(secondId));
 
+  // To a group of our service.
+  HGroup* group = KS_GetGroup(3);
+  GroupData gd{};
+  gd.size = sizeof gd;
+  gd.mask = GROUP_SERVICE;
+  gd.service = connection->service();
+  KS_SetGroupData(group, &gd);
+  MessageData d{};
+  d.size = sizeof d;
+  d.mask = MESSAGE_ID | MESSAGE_PAYLOAD | MESSAGE_COMPLETE | MESSAGE_TARGET | MESSAGE_ISGROUP;
+  d.id = KS_GetLUID();
+  d.payload = reinterpret_cast<const uint8_t*>("hi");
+  d.payloadLength = 2;
+  d.complete = d.isGroup = 1;
+  d.target = group;
+  mine.push_back(KS_CreateMessage(&d));
+  KS_SendMessageEx(mine.back());
+  EXPECT_EQ(takeChunk(), "MESG\ncontent-length: 2\nlast: 1\nmesg-id: " + std::to_string(d.id) +
+                             "\nmesg-target: 1\ntarget-id: 3\n\nhi");
+  KS_ReleaseGroup(group);
+
   // A contact of a service that is neither ours nor bridged: nothing goes out.
   ServiceData sd{};
   sd.size = sizeof sd;
