@@ -74,7 +74,8 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         m.bytes = p.body.size();
         if (m.is_group)
             for (auto [account, role] : store_.members(m.target))
-                if (account != c.account && !(role & (kBanned | kKicked)))
+                if (account != c.account && !(role & (kBanned | kKicked)) &&
+                    std::find(bots_.begin(), bots_.end(), account) == bots_.end())  // it never asks
                     store_.add_group_inbox(account, m.row, m.time_us);
         if (last)
             finish_message(c.account, m, true);
