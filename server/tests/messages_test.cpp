@@ -288,7 +288,6 @@ TEST_F(Messages, GroupMessagesAreKeptForOfflineMembersAndComeOnlyWhenAskedFrom) 
     got.clear();
     EXPECT_NE(final_answer(*c2, c2->request(stored_request(after.c_str(), after.c_str())), &got), 0);
     for (const Received& r : got) EXPECT_NE(r.payload, "while you were out");
-    (void)carol;
 }
 
 TEST_F(Messages, AMemberWhoSignsInMidGroupMessageGetsItWhole) {
