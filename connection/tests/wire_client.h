@@ -40,6 +40,8 @@ struct WireMessage {
   std::string contentType;
   std::string payload;
   bool hist = false;
+  std::string timestamp;  // server time, "seconds.microseconds"
+  uint64_t id = 0;        // "Mesg-Id" of the first chunk
 };
 
 class WireClient {
@@ -164,6 +166,8 @@ class WireClient {
           m.group = int64_t(p.getHeaderId("Target-Id"));
           m.contentType = p.getHeader("Content-Type");
           m.hist = p.hasHeader("Hist");
+          m.timestamp = p.getHeader("Timestamp");
+          m.id = first;
         }
         m.payload += p.body;
         if (p.hasHeader("Last")) {
