@@ -360,3 +360,47 @@ TEST_F(MessengerTest, GroupsAreCreatedJoinedLeftAndModerated) {
   EXPECT_EQ(KS_GetUnreadMessageCount(g, 1), 3);
   KS_ReleaseGroup(g);
 }
+
+// The demo the main job signs in to: alice's list, her groups, and the
+// automated contact answering every kind of message.
+TEST_F(MessengerTest, DemoAccountHasItsListGroupsAndAnAnsweringContact) {
+  ASSERT_TRUE(server->seed_demo());
+  int64_t alice = server->account_id("alice@olvaro.demo"), echo = server->account_id("echo@olvaro.demo");
+  credentials("alice@olvaro.demo", "demo");
+  useServer(port(*server));
+  start();
+  ASSERT_TRUE(waitState(100));
+  HGroup* list = KS_GetGroup(0);
+  uint32_t count = 0;
+  KS_GetGroupMembers(list, nullptr, nullptr, &count);
+  KS_ReleaseGroup(list);
+  EXPECT_EQ(count, 3u);  // bob, carol, echo
+  EXPECT_TRUE(listed(server->account_id("bob@olvaro.demo")));
+  EXPECT_EQ(contact(echo).data().onlineStatus, 1);
+
+  std::map<std::string, int32_t> aliceRoles;
+  ContactRef me = contact(alice);
+  int64_t id = 0;
+  for (int more = KS_EnumGroupsBegin(&id); more; id = KS_EnumGroupsNext(id), more = id != 0) {
+    if (id == 0) continue;
+    HGroup* g = KS_GetGroup(id);
+    GroupData d{};
+    d.size = sizeof d;
+    KS_GetGroupData(g, &d);
+    int32_t role = -1;
+    KS_GetGroupMember(g, me.handle, &role);
+    aliceRoles[d.name ? d.name : ""] = role;
+    KS_ReleaseGroup(g);
+  }
+  EXPECT_EQ(aliceRoles, (std::map<std::string, int32_t>{{"Lounge", 1}, {"Back Room", 1}}));
+
+  const std::pair<const char*, std::string> kinds[] = {
+      {"text/plain", "hello echo"}, {"image/jpeg", pattern(2000, 'j')}, {"audio/x-speex", pattern(900, 's')}};
+  for (auto& [type, payload] : kinds) sendFromHub(echo, type, payload);
+  ASSERT_TRUE(waitFor([&] { return inbox->messages.size() == 3; }));
+  EXPECT_EQ(inbox->messages[0].payload, "You said: hello echo");
+  EXPECT_EQ(inbox->messages[1].contentType, "image/jpeg");
+  EXPECT_EQ(inbox->messages[1].payload, pattern(2000, 'j'));
+  EXPECT_EQ(inbox->messages[2].contentType, "audio/x-speex");
+  for (auto& m : inbox->messages) EXPECT_EQ(m.sender, echo);
+}
