@@ -44,17 +44,8 @@ class ChaosTest : public MessengerTest {};
 TEST_F(ChaosTest, EveryMessageArrivesWholeThroughDropsAndRestarts) {
   const int total = envInt("OLVARO_CHAOS_MESSAGES", 1000);
   const int restarts = envInt("OLVARO_CHAOS_RESTARTS", 5);
-  std::string db = testing::TempDir() + "chaos-" + std::to_string(getpid()) + ".db";
-  std::filesystem::remove(db);
-  srv::Config config;
-  config.database = db;
-  server.reset();
-  server = startServer(config);
+  srv::Config config = restartableServer("chaos");
   ASSERT_TRUE(server);
-  ann = server->create_account({"ann@example.org", "secret12", "Ann", "", 0});
-  bob = server->create_account({"bob@example.org", "bobpass1", "Bob", "", 0});
-  server->list_contact(ann, bob);
-  config.ports = {uint16_t(port(*server))};
   signInAnn();
 
   std::mt19937 rng(20261209);
@@ -137,11 +128,6 @@ TEST_F(ChaosTest, EveryMessageArrivesWholeThroughDropsAndRestarts) {
   EXPECT_EQ(int(arrivals.size()), total);
   EXPECT_EQ(corrupted, 0);
   EXPECT_EQ(restartsDone, restarts);
-  connection.reset();
-  server.reset();
-  std::filesystem::remove(db);
-  std::filesystem::remove(db + "-wal");
-  std::filesystem::remove(db + "-shm");
 }
 
 }  // namespace

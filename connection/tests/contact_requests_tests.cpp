@@ -19,7 +19,6 @@ using olvaro::conn::OverviewSectionInfo;
 
 namespace {
 
-const char kAuthChallenge[] = "AUTH\nAuth-Target: 0\nWord-Size: 4\n\n";
 
 // The overview's functions, keeping what they were given. The section lives
 // for the whole program, as the contact list's would.
@@ -96,7 +95,7 @@ class MenuKeys {
   std::deque<UINT> keys_;
 };
 
-class ContactRequestsTest : public SessionTest {
+class ContactRequestsTest : public ScriptedSessionTest {
  protected:
   // After the fixture's fresh hub. The main window owns the menu; keys go
   // to it while the menu is up.
@@ -119,21 +118,11 @@ class ContactRequestsTest : public SessionTest {
     credentials("ann@example.org", "secret12");
     useServer(peer.port());
     start();
-    ASSERT_TRUE(peer.accept());
-    peer.takePacket();
-    peer.send(kAuthChallenge);
-    ASSERT_TRUE(waitFor([&] { return peer.received().find("secret12") != std::string::npos; }));
-    peer.clear();
+    openLink();
     // bob (7) is listed, carl (9) is not.
     peer.send("CONTACT DETAIL\nContact-Id: 7\nName: bob@example.org\nOnline-Status: 1\n\n");
     peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\n\n");
     ASSERT_TRUE(waitState(100));
-  }
-  // Sends the bytes and waits until the client has handled them.
-  void deliver(const std::string& bytes) {
-    std::string mark = std::to_string(++marks_);
-    peer.send(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
-    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }));
   }
   static std::string contactAdd(int64_t from, const std::string& name, const std::string& message) {
     return "CONTACT ADD\nSource-Id: " + std::to_string(from) + "\nName: " + name +
@@ -150,12 +139,10 @@ class ContactRequestsTest : public SessionTest {
     KS_EventRaise("Overview/Item/OnContextMenu", &info);
   }
 
-  Peer peer;
   std::unique_ptr<FakeOverview> overview;
   HWND mainWindow = nullptr;
 
  private:
-  long marks_ = 0;
 };
 
 TEST_F(ContactRequestsTest, ARepeatedRequestKeepsOneItemWithTheLatestMessage) {

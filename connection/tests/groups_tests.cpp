@@ -26,16 +26,6 @@ std::string expectedLogon() {
 const char kAuthAnswer[] =
     "AUTH\nauth-target: 0\ncontent-length: 8\nencryption-type: 0\nname: ann@example.org\nonline-status: 1\n\nsecret12";
 
-std::string bigEndian(uint64_t value, int width) {
-  std::string out;
-  for (int i = width - 1; i >= 0; --i) out += char((value >> (8 * i)) & 0xff);
-  return out;
-}
-
-std::string withBody(const std::string& head, const std::string& body) {
-  return head + "Content-Length: " + std::to_string(body.size()) + "\n\n" + body;
-}
-
 struct Answer {
   int calls = 0;
   int64_t code = -1;
@@ -61,7 +51,7 @@ bool groupExists(int64_t id) {
 
 bool functionExists(const char* name) { return KS_GetFunctionProcAddress(name, nullptr, nullptr) != 0; }
 
-class Groups : public SessionTest {
+class Groups : public ScriptedSessionTest {
  protected:
   // Signs in through the scripted peer with the "Word-Size" given (none when
   // empty), stopping at the contact list when `upTo` is 50.
@@ -86,15 +76,6 @@ class Groups : public SessionTest {
   void finishSignIn() {
     peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\n\n");
     ASSERT_TRUE(waitState(100));
-  }
-  // Sends the bytes and waits until the client has handled them.
-  void deliver(const std::string& bytes) {
-    std::string mark = std::to_string(++marks_);
-    peer.send(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
-    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }));
-  }
-  void respond(uint64_t id, uint32_t code) {
-    deliver(withBody("RESPONSE\nMesg-Id: " + std::to_string(id) + "\n", bigEndian(code, 4)));
   }
 
   // The member value of contact `id` in group `group`; -1 when not a member.
@@ -121,11 +102,9 @@ class Groups : public SessionTest {
     return d;
   }
 
-  Peer peer;
   std::vector<Answer> answers = std::vector<Answer>(4);  // outlive the session
 
  private:
-  long marks_ = 0;
 };
 
 }  // namespace

@@ -12,9 +12,8 @@ using olvaro::conn::Response;
 
 namespace {
 
-const char kAuthChallenge[] = "AUTH\nAuth-Target: 0\nWord-Size: 4\n\n";
 
-class HistoryTest : public SessionTest {
+class HistoryTest : public ScriptedSessionTest {
  protected:
   // Signs in up to "LOGON SUCCESSFUL" with these extra headers.
   void signIn(const std::string& logonHeaders, bool first = true) {
@@ -23,18 +22,9 @@ class HistoryTest : public SessionTest {
       useServer(peer.port());
       start();
     }
-    ASSERT_TRUE(peer.accept());
-    peer.takePacket();
-    peer.send(kAuthChallenge);
-    ASSERT_TRUE(waitFor([&] { return peer.received().find("secret12") != std::string::npos; }));
-    peer.clear();
+    openLink();
     peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\n" + logonHeaders + "\n");
     ASSERT_TRUE(waitFor([&] { return state() == 70 || state() == 100; }));
-  }
-  void deliver(const std::string& bytes) {
-    std::string mark = std::to_string(++marks_);
-    peer.send(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
-    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }));
   }
   static std::string response(uint64_t id, uint8_t code) {
     return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(3, '\0') +
@@ -45,10 +35,8 @@ class HistoryTest : public SessionTest {
            "from-private: " + from + "\ninclude-self: 0\nmesg-id: " + std::to_string(id) + "\n\n";
   }
 
-  Peer peer;
 
  private:
-  long marks_ = 0;
 };
 
 TEST_F(HistoryTest, FirstSignInAsksForPrivateMessagesSinceLastOnline) {

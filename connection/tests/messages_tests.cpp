@@ -15,7 +15,6 @@ using olvaro::conn::OutgoingTransfers;
 
 namespace {
 
-const char kAuthChallenge[] = "AUTH\nAuth-Target: 0\nWord-Size: 4\n\n";
 const char kAuthAnswer[] =
     "AUTH\nauth-target: 0\ncontent-length: 8\nencryption-type: 0\nname: ann@example.org\nonline-status: 1\n\nsecret12";
 constexpr int64_t kMe = 4294967297;
@@ -54,7 +53,7 @@ std::string payloadOf(const MessageData& d) {
   return std::string(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
 }
 
-class Messages : public SessionTest {
+class Messages : public ScriptedSessionTest {
  protected:
   void TearDown() override {
     for (HMessage* m : seen) KS_ReleaseMessage(m);
@@ -93,7 +92,7 @@ class Messages : public SessionTest {
         },
         this);
   }
-  // Sends the bytes and waits until the client has handled them.
+  // Sends the bytes in pieces and waits until the client has handled them.
   void deliver(const std::string& bytes) {
     std::string mark = std::to_string(++marks_);
     push(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
@@ -158,7 +157,6 @@ class Messages : public SessionTest {
   }
   IncomingMessages& incoming() { return connection->incomingMessages(); }
 
-  Peer peer;
   HContact* bob = nullptr;
   std::vector<HMessage*> mine;  // sent by the test
   std::vector<HMessage*> seen;  // raised with "messages.new"

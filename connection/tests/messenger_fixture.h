@@ -3,6 +3,9 @@
 // receives recorded.
 #pragma once
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +61,24 @@ class MessengerTest : public ServerTest {
     connection.reset();
     inbox.reset();
     ServerTest::TearDown();
+    if (!database.empty())
+      for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(database + end);
+  }
+  // Moves the server onto a database file, with ann listing bob, so it can
+  // stop and start again on the same port and data; gives its settings.
+  srv::Config restartableServer(const std::string& name) {
+    database = testing::TempDir() + name + "-" + std::to_string(getpid()) + ".db";
+    std::filesystem::remove(database);
+    srv::Config config;
+    config.database = database;
+    server.reset();
+    server = startServer(config);
+    if (!server) return config;
+    ann = server->create_account({"ann@example.org", "secret12", "Ann", "", 0});
+    bob = server->create_account({"bob@example.org", "bobpass1", "Bob", "", 0});
+    server->list_contact(ann, bob);
+    config.ports = {uint16_t(port(*server))};
+    return config;
   }
   void signInAnn() {
     credentials("ann@example.org", "secret12");
@@ -106,6 +127,7 @@ class MessengerTest : public ServerTest {
   }
 
   std::unique_ptr<Inbox> inbox;
+  std::string database;  // the file of a restartable server
 };
 
 }  // namespace conntest

@@ -123,17 +123,8 @@ TEST_F(MessengerTest, MessagesWhileOfflineArriveStoredAndUnread) {
 // on the same port with the same database: the message goes out again in
 // full and arrives once.
 TEST_F(MessengerTest, ServerRestartMidMessageSendsItAgainWhole) {
-  std::string db = testing::TempDir() + "messenger-restart-" + std::to_string(getpid()) + ".db";
-  std::filesystem::remove(db);
-  srv::Config config;
-  config.database = db;
-  server.reset();
-  server = startServer(config);
+  srv::Config config = restartableServer("messenger-restart");
   ASSERT_TRUE(server);
-  ann = server->create_account({"ann@example.org", "secret12", "Ann", "", 0});
-  bob = server->create_account({"bob@example.org", "bobpass1", "Bob", "", 0});
-  server->list_contact(ann, bob);
-  int serverPort = port(*server);
   signInAnn();
   auto b = signInBob(*server);
 
@@ -145,7 +136,6 @@ TEST_F(MessengerTest, ServerRestartMidMessageSendsItAgainWhole) {
   ASSERT_TRUE(b->next([](const Packet& p) { return p.command == "MESG" && p.hasHeader("Correlation-Id"); }, nullptr));
 
   server.reset();
-  config.ports = {uint16_t(serverPort)};
   server = startServer(config);
   ASSERT_TRUE(server);
   ASSERT_TRUE(waitFor([&] { return state() != 100; }));
@@ -158,9 +148,6 @@ TEST_F(MessengerTest, ServerRestartMidMessageSendsItAgainWhole) {
   ASSERT_TRUE(b->nextMessage(&got));
   EXPECT_EQ(got.payload, first + rest);
   EXPECT_FALSE(b->nextMessage(nullptr, 300)) << "arrived twice";
-  connection.reset();
-  server.reset();
-  std::filesystem::remove(db);
 }
 
 namespace {

@@ -81,4 +81,45 @@ class SessionTest : public testkit::PlatformTest {
   Subscription* stateWatch_ = nullptr;
 };
 
+// The challenge a server sends first, with 4-byte member ids.
+inline const char kAuthChallenge[] = "AUTH\nAuth-Target: 0\nWord-Size: 4\n\n";
+
+inline std::string bigEndian(uint64_t value, int width) {
+  std::string out;
+  for (int i = width - 1; i >= 0; --i) out += char((value >> (8 * i)) & 0xff);
+  return out;
+}
+
+inline std::string withBody(const std::string& head, const std::string& body) {
+  return head + "Content-Length: " + std::to_string(body.size()) + "\n\n" + body;
+}
+
+// A session against a scripted peer.
+class ScriptedSessionTest : public SessionTest {
+ protected:
+  // Takes the link the client opens and its "LOGON", sends the challenge
+  // and waits for the answer with the password; the peer is left empty.
+  void openLink(const std::string& challenge = kAuthChallenge) {
+    ASSERT_TRUE(peer.accept());
+    peer.takePacket();
+    peer.send(challenge);
+    ASSERT_TRUE(waitFor([&] { return peer.received().find("secret12") != std::string::npos; }));
+    peer.clear();
+  }
+  // Sends the bytes and waits until the client has handled them: a setting
+  // pushed behind them arrives last.
+  void deliver(const std::string& bytes) {
+    std::string mark = std::to_string(++marks_);
+    peer.send(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
+    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }));
+  }
+  // The server's answer to request `id`.
+  void respond(uint64_t id, uint32_t code) {
+    deliver(withBody("RESPONSE\nMesg-Id: " + std::to_string(id) + "\n", bigEndian(code, 4)));
+  }
+
+  Peer peer;
+  long marks_ = 0;
+};
+
 }  // namespace conntest
