@@ -1,6 +1,7 @@
 // The plug-in object the host loads: Start creates the session, Stop ends it.
 #include <memory>
 
+#include "connection_ui.h"
 #include "olvaro/api.h"
 #include "session.h"
 
@@ -15,11 +16,13 @@ class ConnectionPlugin : public kestrum::Plugin {
     if (!connection_) {
       connection_ = std::make_unique<Connection>();
       functions_ = std::make_unique<ConnectionFunctions>(connection_.get());
+      ui_ = std::make_unique<ConnectionUi>(connection_.get());
     }
     state = 1;
   }
 
   void Stop() override {
+    ui_.reset();
     functions_.reset();
     connection_.reset();
     state = 0;
@@ -30,6 +33,7 @@ class ConnectionPlugin : public kestrum::Plugin {
  private:
   std::unique_ptr<Connection> connection_;
   std::unique_ptr<ConnectionFunctions> functions_;
+  std::unique_ptr<ConnectionUi> ui_;
 };
 
 ConnectionPlugin* g_plugin = nullptr;

@@ -406,7 +406,7 @@ int Connection::setPresenceStatus(int32_t status) {
   } else if (s == kSignedOut) {
     ServiceData d = serviceData();
     if (!d.userName || !*d.userName || !d.password || !*d.password) {
-      // The Sign In dialog asks for the account here once it is built.
+      if (signInPrompt_) signInPrompt_();
       return 0;
     }
     connect();

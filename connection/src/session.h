@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,8 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
 
   // "Connection/SetPresenceStatus": 1 done, 0 when credentials are missing.
   int setPresenceStatus(int32_t status);
+  // Asks the user for an account when going online finds none.
+  void setSignInPrompt(std::function<void()> prompt) { signInPrompt_ = std::move(prompt); }
   // "Connection/SendPacket": raw, already formatted bytes.
   int sendRaw(const char* data, int32_t length);
 
@@ -133,6 +136,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   int32_t reconnectBackoff_ = 5;
   bool isPocketPC_ = false;
   bool unattended_ = false;
+  std::function<void()> signInPrompt_;
 };
 
 // The plug-in's named functions, registered while this object lives.

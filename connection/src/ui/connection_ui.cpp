@@ -1,0 +1,30 @@
+#include "connection_ui.h"
+
+#include "framework/box_layout.h"
+#include "session.h"
+
+namespace olvaro::conn {
+
+ConnectionUi::ConnectionUi(Connection* connection)
+    : connection_(connection), menu_(std::make_unique<PresenceMenu>(connection->service())) {
+  if (auto parent = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"))) {
+    PresenceMenu* menu = menu_.get();
+    statusBar_ = std::make_unique<ConnectionStatusBar>(
+        parent, KS_GetVariantPtr("core.window.layout"), connection->service(),
+        [menu, this](int x, int y) { menu->popUp(statusBar_ ? statusBar_->hwnd() : nullptr, x, y); });
+  }
+  connection_->setSignInPrompt([menu = menu_.get()] { menu->showSignIn(); });
+}
+
+ConnectionUi::~ConnectionUi() {
+  connection_->setSignInPrompt(nullptr);
+  if (statusBar_) {
+    // The layout goes on living with the main window; take the bar out first.
+    if (auto* layout = static_cast<fwk::BoxLayout*>(KS_GetVariantPtr("core.window.layout")))
+      layout->remove(statusBar_->hwnd());
+  }
+  statusBar_.reset();
+  menu_.reset();
+}
+
+}  // namespace olvaro::conn

@@ -1,0 +1,262 @@
+#include "status_bar.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "framework/box_layout.h"
+#include "framework/fonts.h"
+#include "framework/gesture.h"
+#include "framework/paint.h"
+#include "olvaro/connection_state.h"
+#include "platform/bitmap.h"
+#include "platform/gdi.h"
+#include "platform/resources.h"
+#include "platform/text.h"
+#include "ui_texts.h"
+
+namespace olvaro::conn {
+
+namespace {
+
+constexpr UINT_PTR kAnimationTimer = 1;
+constexpr UINT kAnimationMs = 150;
+constexpr COLORREF kTop = RGB(58, 84, 128);
+constexpr COLORREF kBottom = RGB(24, 38, 66);
+constexpr COLORREF kFirstLine = RGB(255, 255, 255);
+constexpr COLORREF kSecondLine = RGB(160, 160, 160);
+constexpr COLORREF kSpokeLit = RGB(255, 255, 255);
+constexpr COLORREF kSpokeDim = RGB(110, 125, 150);
+constexpr int kSpokes = 8;
+
+std::u16string presenceName(int32_t presence) {
+  unsigned id = presenceTextId(presence);
+  return id ? loadWideText(id) : std::u16string();
+}
+
+bool empty(const char* text) { return !text || !*text; }
+
+}  // namespace
+
+const char16_t* statusIconName(long state, long unread) {
+  if (state == kSignedOut) return u"ORVALO_GRAY";
+  if (state == kSignedIn) return unread == 0 ? u"AA_ORVALO" : u"ORVALO_YELLOW";
+  return nullptr;
+}
+
+bool showsBusyIndicator(long state) {
+  switch (state) {
+    case 10: case 30: case 35: case 40: case 50: case 60: case 70: case 130:
+      return true;
+  }
+  return false;
+}
+
+// The proxy wait shows the indicator standing still.
+bool animatesBusyIndicator(long state) { return state != 35 && showsBusyIndicator(state); }
+
+std::u16string statusFirstLine(long state, const ServiceData& own) {
+  switch (state) {
+    case 0:
+      return loadWideText(kStrNotConnected);
+    case 10:
+      return loadWideText(kStrDialing);
+    case 30:
+      return loadWideText(kStrConnecting);
+    case 35:
+      return loadWideText(kStrConnectingViaProxy);
+    case 40:
+      return loadWideText(kStrLoggingIn);
+    case 50: case 60: case 70:
+      return loadWideText(kStrSynchronizing);
+    case 130:
+      return loadWideText(kStrReconnectPending);
+    case 100: {
+      std::u16string line = widen(empty(own.displayName) ? own.userName : own.displayName);
+      // Asking to be signed in at all means online unless said otherwise.
+      line += u" - " + presenceName(own.signInRequested < 2 ? 1 : own.signInRequested);
+      return line;
+    }
+  }
+  return u"Unknown State";
+}
+
+std::u16string statusSecondLine(long state, long unread, const ServiceData& own) {
+  if (unread == 1) return loadWideText(kStrOneNewMessage);
+  if (unread > 1) {
+    std::string format = platform::narrow(loadWideText(kStrNewMessages));
+    char text[128];
+    std::snprintf(text, sizeof text, format.find("%d") != std::string::npos ? format.c_str() : "%d", int(unread));
+    return platform::widen(text);
+  }
+  switch (state) {
+    case 50:
+      return loadWideText(kStrRetrievingContacts);
+    case 60:
+      return loadWideText(kStrRetrievingGroups);
+    case 70:
+      return loadWideText(kStrRetrievingMessages);
+    case 100:
+      if (!empty(own.text24)) return widen(own.text24);
+      break;
+  }
+  return loadWideText(kStrNoMessages);
+}
+
+ConnectionStatusBar::ConnectionStatusBar(HWND parent, void* layout, HService* service, MenuOpener openMenu)
+    : fwk::Control(nullptr, u"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, parent, nullptr),
+      service_(service ? KS_DuplicateServiceHandle(service) : nullptr),
+      openMenu_(std::move(openMenu)) {
+  int height = heightForDpi(fwk::screenDpi());
+  if (layout) {
+    static_cast<fwk::BoxLayout*>(layout)->add(hwnd(), height);
+  } else {
+    RECT client{};
+    GetClientRect(parent, &client);
+    MoveWindow(hwnd(), 0, 0, client.right, height, TRUE);
+  }
+  stateWatch_ = subscribeVariant("connection.state", &ConnectionStatusBar::onChange, this);
+  unreadWatch_ = subscribeVariant("messages.unread", &ConnectionStatusBar::onChange, this);
+  if (service_) serviceWatch_ = subscribeService(service_, &ConnectionStatusBar::onChange, this);
+  refresh();
+}
+
+ConnectionStatusBar::~ConnectionStatusBar() {
+  stateWatch_.reset();
+  unreadWatch_.reset();
+  serviceWatch_.reset();
+  if (timerRunning_) KillTimer(hwnd(), kAnimationTimer);
+  for (auto& [key, icon] : icons_) DestroyIcon(icon);
+  if (service_) KS_ReleaseService(service_);
+}
+
+uint32_t ConnectionStatusBar::onChange(void* user, void*) {
+  static_cast<ConnectionStatusBar*>(user)->refresh();
+  return 0;
+}
+
+void ConnectionStatusBar::refresh() {
+  bool animate = animatesBusyIndicator(KS_GetVariantLong("connection.state"));
+  if (animate && !timerRunning_) {
+    timerRunning_ = SetTimer(hwnd(), kAnimationTimer, kAnimationMs, nullptr) != 0;
+  } else if (!animate && timerRunning_) {
+    KillTimer(hwnd(), kAnimationTimer);
+    timerRunning_ = false;
+  }
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+LRESULT ConnectionStatusBar::onTimer(UINT_PTR id) {
+  if (id != kAnimationTimer) return 0;
+  ++ticks_;
+  InvalidateRect(hwnd(), nullptr, FALSE);
+  return 0;
+}
+
+LRESULT ConnectionStatusBar::onEraseBackground(HDC) { return 1; }
+
+LRESULT ConnectionStatusBar::onGetDlgCode(UINT, MSG*) { return DLGC_WANTMESSAGE; }
+
+LRESULT ConnectionStatusBar::onKey(UINT key, bool down, LPARAM repeatData) {
+  if (key == VK_RETURN) {
+    if (down && openMenu_) openMenu_(5, 5);
+    return 0;
+  }
+  return fwk::Control::onKey(key, down, repeatData);
+}
+
+LRESULT ConnectionStatusBar::onStylusDown(bool, int x, int y) {
+  if (fwk::recognizeTapAndHold(hwnd(), x, y) && openMenu_) {
+    POINT at{x, y};
+    ClientToScreen(hwnd(), &at);
+    openMenu_(at.x, at.y);
+  }
+  return 0;
+}
+
+LRESULT ConnectionStatusBar::onContextMenu(int x, int y) {
+  if (!openMenu_) return 0;
+  if (x == -1 && y == -1) {
+    openMenu_(5, 5);
+  } else {
+    openMenu_(x, y);
+  }
+  return 0;
+}
+
+LRESULT ConnectionStatusBar::onPaint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd(), &ps);
+  RECT client;
+  GetClientRect(hwnd(), &client);
+  {
+    fwk::MemoryDC mem(dc, client.right, client.bottom);
+    if (mem) {
+      paint(mem.dc(), client);
+      mem.copyTo(ps.rcPaint);
+    }
+  }
+  EndPaint(hwnd(), &ps);
+  return 0;
+}
+
+void ConnectionStatusBar::paint(HDC dc, const RECT& client) {
+  fwk::fillVerticalGradient(dc, client, kTop, kBottom);
+  long state = KS_GetVariantLong("connection.state");
+  long unread = KS_GetVariantLong("messages.unread");
+  ServiceData own{};
+  own.size = sizeof own;
+  if (service_) KS_GetServiceData(service_, &own);
+
+  int h = client.bottom - client.top;
+  int size = h > 64 ? 64 : h > 32 ? 32 : 16;
+  int offset = (h - size) / 2;
+  if (const char16_t* name = statusIconName(state, unread)) {
+    if (HICON i = icon(name, size)) DrawIconEx(dc, offset, offset + 1, i, size, size, 0, nullptr, DI_NORMAL);
+  } else if (showsBusyIndicator(state)) {
+    drawBusyIndicator(dc, offset, offset + 1, size);
+  }
+
+  int dpi = fwk::screenDpi();
+  RECT text{h, client.top + 2 + dpi / 20, client.right, client.bottom};
+  fwk::SavedDC saved(dc);
+  SetBkMode(dc, TRANSPARENT);
+  const UINT format = DT_SINGLELINE | DT_LEFT | DT_NOPREFIX | DT_END_ELLIPSIS;
+  std::u16string first = statusFirstLine(state, own);
+  SelectObject(dc, fwk::boldFont());
+  SetTextColor(dc, kFirstLine);
+  RECT measured = text;
+  DrawText(dc, first.c_str(), -1, &measured, format | DT_CALCRECT);
+  DrawText(dc, first.c_str(), -1, &text, format);
+  text.top += (measured.bottom > measured.top ? measured.bottom - measured.top : dpi / 9);
+  std::u16string second = statusSecondLine(state, unread, own);
+  SelectObject(dc, fwk::regularFont());
+  SetTextColor(dc, kSecondLine);
+  DrawText(dc, second.c_str(), -1, &text, format);
+}
+
+// Spokes round the square; the lit one walks on with each tick.
+void ConnectionStatusBar::drawBusyIndicator(HDC dc, int x, int y, int size) {
+  double centre = size / 2.0, radius = size * 0.38;
+  int dot = size / 8 > 1 ? size / 8 : 2;
+  unsigned lit = ticks_ % kSpokes;
+  for (int i = 0; i < kSpokes; ++i) {
+    double angle = 2 * M_PI * i / kSpokes;
+    int cx = x + int(std::lround(centre + radius * std::sin(angle)));
+    int cy = y + int(std::lround(centre - radius * std::cos(angle)));
+    HBRUSH brush = CreateSolidBrush(unsigned(i) == lit ? kSpokeLit : kSpokeDim);
+    RECT r{cx - dot / 2, cy - dot / 2, cx - dot / 2 + dot, cy - dot / 2 + dot};
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
+  }
+}
+
+HICON ConnectionStatusBar::icon(const char16_t* name, int size) {
+  auto key = std::make_pair(std::u16string(name), size);
+  auto found = icons_.find(key);
+  if (found != icons_.end()) return found->second;
+  auto loaded = static_cast<HICON>(LoadImage(platform::currentModule(), name, IMAGE_ICON, size, size, 0));
+  if (loaded) icons_[key] = loaded;
+  return loaded;
+}
+
+}  // namespace olvaro::conn
