@@ -24,12 +24,14 @@ struct Icon {
 struct Notification {
   CLSID clsid;
   DWORD id;
+  SHNP priority;
   DWORD flags;
   DWORD duration;
   HICON icon;
   HWND sink;
   std::u16string title;
   std::u16string html;
+  LPARAM lParam;
   HWND bubble = nullptr;
 };
 
@@ -212,6 +214,9 @@ std::vector<Piece> parseHtml(const std::u16string& html) {
 // ---- Bubble windows --------------------------------------------------------
 
 constexpr UINT_PTR kHideTimer = 1;
+// Buttons are numbered from here, clear of IDOK and IDCANCEL, which the
+// dialog keys send to the bubble itself; each button's command is kept.
+constexpr int kFirstButtonId = 0x100;
 
 struct BubbleState {
   CLSID clsid;
@@ -219,7 +224,65 @@ struct BubbleState {
   std::vector<Piece> pieces;
   std::vector<RECT> textRects;  // one per text piece, in order
   int titleHeight = 0;
+  std::vector<int> commands;  // per button, by control id - kFirstButtonId
+  // The window and focus a bubble opened for the keys took over, given back
+  // when it goes.
+  HWND returnActive = nullptr;
+  HWND returnFocus = nullptr;
 };
+
+// Activating a window brings it to the front; the title bar stays above.
+void raiseTitleBar() {
+  if (HWND t = shellTitleBar()) SetWindowPos(t, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// Gives the keys back to the window that had them before the bubble took
+// them, then destroys the bubble.
+void destroyBubbleWindow(HWND b) {
+  if (!b || !IsWindow(b)) return;
+  auto* st = controls::stateOf<BubbleState>(b);
+  HWND active = GetActiveWindow();
+  if (st && active == b) {
+    HWND back = st->returnActive, focus = st->returnFocus;
+    if (back && IsWindow(back) && IsWindowVisible(back)) {
+      SetActiveWindow(back);
+      if (focus && IsWindow(focus) && GetActiveWindow() == back && (focus == back || IsChild(back, focus)))
+        SetFocus(focus);
+      raiseTitleBar();
+    }
+  }
+  DestroyWindow(b);
+}
+
+void focusFirstButton(HWND bubble) {
+  HWND first = GetNextDlgTabItem(bubble, nullptr, FALSE);
+  if (!first || GetParent(first) != bubble) return;
+  SetFocus(first);
+  raiseTitleBar();
+}
+
+WNDPROC g_buttonProc = nullptr;
+
+// The bubble's buttons take the phone's keys: Left/Up and Right/Down step
+// between them, the action key presses one (the button's own handling),
+// Back closes the bubble to the tray.
+LRESULT CALLBACK bubbleButtonProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_KEYDOWN) {
+    HWND bubble = GetParent(h);
+    switch (wParam) {
+      case VK_LEFT:
+      case VK_UP:
+      case VK_RIGHT:
+      case VK_DOWN:
+        SendMessage(bubble, WM_NEXTDLGCTL, (wParam == VK_LEFT || wParam == VK_UP) ? 1 : 0, 0);
+        return 0;
+      case VK_ESCAPE:
+        PostMessage(bubble, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+        return 0;
+    }
+  }
+  return CallWindowProc(g_buttonProc ? g_buttonProc : DefWindowProc, h, msg, wParam, lParam);
+}
 
 HFONT bubbleFont() { return GetStockObject(DEFAULT_GUI_FONT); }
 
@@ -233,6 +296,7 @@ void layoutBubble(HWND h, BubbleState* st, int width, int* heightOut) {
   int y = st->titleHeight + 4;
   int pad = 6;
   st->textRects.clear();
+  st->commands.clear();
   // Destroy old buttons.
   for (HWND c = GetWindow(h, GW_CHILD); c;) {
     HWND next = GetWindow(c, GW_HWNDNEXT);
@@ -266,8 +330,14 @@ void layoutBubble(HWND h, BubbleState* st, int width, int* heightOut) {
       y += 4;
       for (int k = 0; k < count; ++k) {
         Piece& b = st->pieces[i + size_t(k)];
-        CreateWindowEx(0, WC_BUTTON, b.text.c_str(), WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, pad + k * (bw + gap), y, bw,
-                       bh, h, reinterpret_cast<HMENU>(intptr_t(b.command)), nullptr, nullptr);
+        int id = kFirstButtonId + int(st->commands.size());
+        HWND button = CreateWindowEx(0, WC_BUTTON, b.text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+                                     pad + k * (bw + gap), y, bw, bh, h, reinterpret_cast<HMENU>(intptr_t(id)), nullptr,
+                                     nullptr);
+        if (!button) continue;
+        st->commands.push_back(b.command);
+        if (!g_buttonProc) g_buttonProc = reinterpret_cast<WNDPROC>(GetWindowLongPtr(button, GWLP_WNDPROC));
+        SetWindowLongPtr(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bubbleButtonProc));
       }
       y += bh;
       lastWasBreak = false;
@@ -343,15 +413,35 @@ LRESULT CALLBACK bubbleProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_ACTIVATE: {
+      // Where the keys were, to give them back when the bubble goes.
+      auto prev = reinterpret_cast<HWND>(lParam);
+      if (LOWORD(wParam) != WA_INACTIVE && prev && prev != h && IsWindow(prev) &&
+          reinterpret_cast<WNDPROC>(GetWindowLongPtr(prev, GWLP_WNDPROC)) != bubbleProc) {
+        st->returnActive = prev;
+        HWND focus = GetFocus();
+        st->returnFocus = focus && (focus == prev || IsChild(prev, focus)) ? focus : nullptr;
+      }
+      break;
+    }
     case WM_COMMAND: {
-      if (HIWORD(wParam) != BN_CLICKED) return 0;
+      auto from = reinterpret_cast<HWND>(lParam);
+      if (!from) {
+        // Back, through the dialog keys or a button: the bubble goes, the
+        // notification stays in the tray.
+        if (LOWORD(wParam) == IDCANCEL) destroyBubbleWindow(h);
+        return 0;
+      }
+      int index = int(LOWORD(wParam)) - kFirstButtonId;
+      if (HIWORD(wParam) != BN_CLICKED || GetParent(from) != h || index < 0 || size_t(index) >= st->commands.size())
+        return 0;
       HWND sink = nullptr;
       {
         std::lock_guard<std::recursive_mutex> g(T().m);
         int n = findNote(st->clsid, st->id);
         if (n >= 0) sink = T().notes[size_t(n)].sink;
       }
-      int cmd = LOWORD(wParam);
+      int cmd = st->commands[size_t(index)];
       // Posted: the sink usually removes the notification, and with it
       // this window, while handling the command.
       if (cmd && sink && IsWindow(sink)) PostMessage(sink, WM_COMMAND, MAKEWPARAM(WORD(cmd), 0), 0);
@@ -360,7 +450,7 @@ LRESULT CALLBACK bubbleProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kHideTimer) {
         KillTimer(h, kHideTimer);
-        DestroyWindow(h);  // the notification stays in the tray
+        destroyBubbleWindow(h);  // the notification stays in the tray
       }
       return 0;
   }
@@ -380,15 +470,24 @@ LPCWSTR bubbleClass() {
 }
 
 // Shows (or re-lays out) the bubble of notification n. Lock held.
-void showBubble(size_t n) {
+HWND showBubble(size_t n) {
   Notification& note = T().notes[n];
   RECT work = shellWorkArea();
   int width = work.right - work.left - 8;
-  auto* st = new BubbleState{note.clsid, note.id, parseHtml(note.html), {}, 0};
-  if (note.bubble && IsWindow(note.bubble)) DestroyWindow(note.bubble);
+  auto* st = new BubbleState{note.clsid, note.id, parseHtml(note.html), {}, 0, {}, nullptr, nullptr};
+  bool hadKeys = false;
+  if (note.bubble && IsWindow(note.bubble)) {
+    // A bubble laid out again keeps the keys it had, and where they go back.
+    if (auto* old = controls::stateOf<BubbleState>(note.bubble)) {
+      st->returnActive = old->returnActive;
+      st->returnFocus = old->returnFocus;
+    }
+    hadKeys = GetActiveWindow() == note.bubble;
+    DestroyWindow(note.bubble);
+  }
   HWND h = CreateWindowEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, bubbleClass(), note.title.c_str(), WS_POPUP | WS_BORDER,
                           work.left + 4, work.top + 4, width, 40, nullptr, nullptr, nullptr, st);
-  if (!h) return;
+  if (!h) return nullptr;
   note.bubble = h;
   int height = 40;
   layoutBubble(h, st, width - 2, &height);
@@ -396,12 +495,14 @@ void showBubble(size_t n) {
   MoveWindow(h, work.left + 4, work.top + 4, width, height, TRUE);
   if (note.duration > 0) SetTimer(h, kHideTimer, note.duration * 1000, nullptr);
   ShowWindow(h, SW_SHOWNA);
+  if (hadKeys) focusFirstButton(h);
+  return h;
 }
 
 void hideBubble(Notification& note) {
   HWND b = note.bubble;
   note.bubble = nullptr;
-  if (b && IsWindow(b)) DestroyWindow(b);
+  destroyBubbleWindow(b);
 }
 
 }  // namespace
@@ -467,8 +568,13 @@ bool trayTap(int x) {
 }
 
 void showTrayNotification(size_t index) {
-  std::lock_guard<std::recursive_mutex> g(T().m);
-  if (index < T().notes.size()) showBubble(index);
+  HWND bubble = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> g(T().m);
+    if (index < T().notes.size()) bubble = showBubble(index);
+  }
+  // Opened by the user: its buttons take the keys.
+  if (bubble) focusFirstButton(bubble);
 }
 
 }  // namespace platform::shell
@@ -502,6 +608,25 @@ bool shellTrayIconRect(HWND hwnd, UINT id, RECT* out) {
   return false;
 }
 
+bool shellTrayNotificationRect(const CLSID& clsid, DWORD id, RECT* out) {
+  using namespace shell;
+  HWND title = shellTitleBar();
+  UpdateWindow(title);
+  std::lock_guard<std::recursive_mutex> g(T().m);
+  int n = findNote(clsid, id);
+  if (n < 0) return false;
+  for (const TraySlot& s : T().slots) {
+    if (s.isIcon || s.index != size_t(n)) continue;
+    if (out) {
+      RECT r;
+      GetWindowRect(title, &r);
+      *out = RECT{s.left, r.top, s.right, r.bottom};
+    }
+    return true;
+  }
+  return false;
+}
+
 HWND shellNotificationBubble(const CLSID& clsid, DWORD id) {
   using namespace shell;
   std::lock_guard<std::recursive_mutex> g(T().m);
@@ -515,6 +640,17 @@ bool shellNotificationPresent(const CLSID& clsid, DWORD id) {
   using namespace shell;
   std::lock_guard<std::recursive_mutex> g(T().m);
   return findNote(clsid, id) >= 0;
+}
+
+std::vector<ShellNotification> shellNotifications() {
+  using namespace shell;
+  std::lock_guard<std::recursive_mutex> g(T().m);
+  prune();
+  std::vector<ShellNotification> out;
+  for (const Notification& n : T().notes)
+    out.push_back(ShellNotification{n.clsid, n.id, n.priority, n.duration, n.icon, n.flags, n.sink, n.html, n.title,
+                                    n.lParam});
+  return out;
 }
 
 }  // namespace platform
@@ -585,12 +721,14 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
     if (findNote(data->clsid, data->dwID) >= 0) return ERROR_ALREADY_EXISTS;
     Notification n{data->clsid,
                    data->dwID,
+                   data->npPriority,
                    data->grfFlags,
                    data->csDuration,
                    data->hicon,
                    data->hwndSink,
                    data->pszTitle ? std::u16string(data->pszTitle) : std::u16string(),
-                   data->pszHTML ? std::u16string(data->pszHTML) : std::u16string()};
+                   data->pszHTML ? std::u16string(data->pszHTML) : std::u16string(),
+                   data->lParam};
     T().notes.push_back(std::move(n));
     if (!(data->grfFlags & SHNF_STRAIGHTTOTRAY)) showBubble(T().notes.size() - 1);
   }

@@ -378,6 +378,90 @@ TEST_F(Shell, BubbleButtonsSendTheirCommandsToTheSink) {
   DestroyIcon(icon);
 }
 
+// Handles the queue as the host's loop does: the active window's dialog
+// keys first.
+void dialogPump() {
+  MSG m;
+  for (int guard = 0; guard < 10000 && PeekMessage(&m, nullptr, 0, 0, PM_REMOVE); ++guard) {
+    HWND active = GetActiveWindow();
+    if (active && IsDialogMessage(active, &m)) continue;
+    TranslateMessage(&m);
+    DispatchMessage(&m);
+  }
+}
+
+void pressKey(UINT vk, bool dialogKeys) {
+  if (!dialogKeys) return testkit::key(vk);
+  platform::inputKey(vk, true);
+  dialogPump();
+  platform::inputKey(vk, false);
+  dialogPump();
+}
+
+TEST_F(Shell, OpenedBubbleTakesTheKeysAndGivesThemBack) {
+  HWND edit = make(WC_EDIT, "", 0, RECT{10, 40, 200, 60});
+  SetFocus(edit);
+  SHNOTIFICATIONDATA nd{sizeof nd, 3, SHNP_INFORMATION, 0, nullptr, SHNF_STRAIGHTTOTRAY, kClsid, host,
+                        u"Pick<br><input type='button' name='cmd:2' value='Two'>"
+                        u"<input type='button' name='cmd:5' value='Five'>",
+                        u"Keys", 77};
+  HICON icon = solidIcon(RGB(0, 0, 255));
+  nd.hicon = icon;
+  ASSERT_EQ(SHNotificationAdd(&nd), ERROR_SUCCESS);
+  auto held = platform::shellNotifications();
+  ASSERT_EQ(held.size(), 1u);
+  EXPECT_EQ(held[0].priority, SHNP_INFORMATION);
+  EXPECT_EQ(held[0].flags, DWORD(SHNF_STRAIGHTTOTRAY));
+  EXPECT_EQ(held[0].lParam, 77);
+  EXPECT_EQ(held[0].icon, icon);
+  EXPECT_EQ(held[0].title, u"Keys");
+  EXPECT_EQ(held[0].sink, host);
+  // Without and with the dialog keys of the host's loop.
+  for (bool dialogKeys : {false, true}) {
+    SCOPED_TRACE(dialogKeys ? "dialog keys" : "plain pump");
+    commands().clear();
+    RECT r{};
+    ASSERT_TRUE(platform::shellTrayNotificationRect(kClsid, 3, &r));
+    testkit::tap((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    HWND bubble = platform::shellNotificationBubble(kClsid, 3);
+    ASSERT_NE(bubble, nullptr);
+    HWND two = testkit::findWindow("BUTTON", "Two", bubble);
+    HWND five = testkit::findWindow("BUTTON", "Five", bubble);
+    EXPECT_EQ(GetActiveWindow(), bubble);
+    EXPECT_EQ(GetFocus(), two);
+    pressKey(VK_DOWN, dialogKeys);
+    EXPECT_EQ(GetFocus(), five);
+    pressKey(VK_RIGHT, dialogKeys);
+    EXPECT_EQ(GetFocus(), two) << "the last button steps round to the first";
+    pressKey(VK_LEFT, dialogKeys);
+    EXPECT_EQ(GetFocus(), five);
+    pressKey(VK_RETURN, dialogKeys);
+    testkit::pump();
+    EXPECT_EQ(count(5, 0), 1);
+    EXPECT_EQ(platform::shellNotificationBubble(kClsid, 3), bubble) << "the sink decides whether it goes";
+    // Back closes it to the tray, sends nothing (not even a button that
+    // shares the cancel command's number) and gives the keys back.
+    pressKey(VK_ESCAPE, dialogKeys);
+    testkit::pump();
+    EXPECT_FALSE(IsWindow(bubble));
+    EXPECT_TRUE(platform::shellNotificationPresent(kClsid, 3));
+    EXPECT_EQ(count(2, 0), 0);
+    EXPECT_EQ(count(5, 0), 1);
+    EXPECT_EQ(GetActiveWindow(), host);
+    EXPECT_EQ(GetFocus(), edit);
+  }
+  // Removed while it has the keys, it gives them back too.
+  RECT r{};
+  ASSERT_TRUE(platform::shellTrayNotificationRect(kClsid, 3, &r));
+  testkit::tap((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  ASSERT_EQ(GetActiveWindow(), platform::shellNotificationBubble(kClsid, 3));
+  ASSERT_EQ(SHNotificationRemove(&kClsid, 3), ERROR_SUCCESS);
+  EXPECT_EQ(GetActiveWindow(), host);
+  EXPECT_EQ(GetFocus(), edit);
+  EXPECT_TRUE(platform::shellNotifications().empty());
+  DestroyIcon(icon);
+}
+
 TEST_F(Shell, VibrationAndLedAreAcceptedAndVisibleToTests) {
   HMODULE ayg = LoadLibrary(u"aygshell.dll");
   auto vibrate = reinterpret_cast<HRESULT (*)(DWORD, const void*, BOOL, DWORD)>(GetProcAddress(ayg, "Vibrate"));

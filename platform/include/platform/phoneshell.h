@@ -187,7 +187,9 @@ struct SHNOTIFICATIONDATA {
 // The bubble renders the HTML the system sends: text, <br>, and
 // <input type='button' name='cmd:N' value='...'> as buttons that send
 // WM_COMMAND N to hwndSink. SHNF_STRAIGHTTOTRAY puts it in the title bar
-// as its icon; a tap there opens it. ERROR_SUCCESS on success.
+// as its icon; a tap there opens it, and the opened bubble takes the keys:
+// Left/Up and Right/Down step between its buttons, the action key presses
+// one, Back closes it to the tray. ERROR_SUCCESS on success.
 LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data);
 LRESULT SHNotificationUpdate(DWORD mask, SHNOTIFICATIONDATA* data);
 LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id);
@@ -230,9 +232,26 @@ std::vector<TrayIcon> shellTrayIcons();
 bool shellTrayIconRect(HWND hwnd, UINT id, RECT* out);
 // The title shown now.
 std::u16string shellTitleText();
+// Where a straight-to-tray notification's icon is drawn; false when it has
+// none there.
+bool shellTrayNotificationRect(const CLSID& clsid, DWORD id, RECT* out);
 // The bubble window of a notification (nullptr when it is not shown).
 HWND shellNotificationBubble(const CLSID& clsid, DWORD id);
 bool shellNotificationPresent(const CLSID& clsid, DWORD id);
+// The notifications the shell holds, in the order added, as they were given.
+struct ShellNotification {
+  CLSID clsid;
+  DWORD id;
+  SHNP priority;
+  DWORD duration;
+  HICON icon;
+  DWORD flags;
+  HWND sink;
+  std::u16string html;
+  std::u16string title;
+  LPARAM lParam;
+};
+std::vector<ShellNotification> shellNotifications();
 // The soft-key bar of the active window and the screen rectangle of a key
 // (0 left, 1 right).
 HWND shellActiveMenuBar();
