@@ -12,9 +12,9 @@
 #include "platform/controls.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
-#include "platform/phoneshell.h"
 #include "service_item.h"
 #include "session_fixture.h"
+#include "ui_fixture.h"
 
 namespace conntest {
 namespace {
@@ -51,28 +51,14 @@ class UiTest : public ScriptedSessionTest {
  protected:
   void SetUp() override {
     ScriptedSessionTest::SetUp();
-    window_ = std::make_unique<fwk::Control>(nullptr, u"Olvaro", WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 240, 320,
-                                             nullptr, nullptr);
-    main_ = window_->hwnd();
-    // Below the shell's title bar, as the host's window is.
-    SHINITDLGINFO init{};
-    init.dwMask = SHIDIM_FLAGS;
-    init.hDlg = main_;
-    init.dwFlags = SHIDIF_SIZEDLG | SHIDIF_SIZEDLGFULLSCREEN;
-    SHInitDialog(&init);
-    RECT client;
-    GetClientRect(main_, &client);
-    layout_ = std::make_unique<fwk::BoxLayout>(main_, WS_CHILD | WS_VISIBLE, 0, 0, client.right, client.bottom);
-    KS_SetVariantPtr("core.window.hwnd", main_);
-    KS_SetVariantPtr("core.window.layout", layout_.get());
+    main_ = std::make_unique<MainWindowStandIn>();
   }
   void TearDown() override {
     platform::setModalIdleHook({});
     ui.reset();
     functions_.reset();
     connection.reset();
-    layout_.reset();
-    window_.reset();
+    main_.reset();
     ScriptedSessionTest::TearDown();
   }
 
@@ -124,9 +110,7 @@ class UiTest : public ScriptedSessionTest {
   std::unique_ptr<ConnectionUi> ui;
 
  private:
-  std::unique_ptr<fwk::Control> window_;
-  HWND main_ = nullptr;
-  std::unique_ptr<fwk::BoxLayout> layout_;
+  std::unique_ptr<MainWindowStandIn> main_;
   std::unique_ptr<olvaro::conn::ConnectionFunctions> functions_;
 };
 
@@ -339,6 +323,23 @@ TEST_F(UiTest, PresenceMenuOffersSignInAsOnlySignedOutAndMyIdentityOnlySignedIn)
   });
   testkit::key(VK_RETURN);
   EXPECT_EQ(asked, (std::vector<int32_t>{2, 0, 3}));
+  // Tap-and-hold opens it under the stylus; a plain tap does not.
+  RECT opened{};
+  int menus = 0;
+  platform::setModalIdleHook([&](HWND) {
+    if (!platform::activeMenuWindow()) return;  // the gesture's own wait
+    ++menus;
+    opened = testkit::screenRect(platform::activeMenuWindow());
+    press(VK_ESCAPE);
+  });
+  RECT r = barRect();
+  testkit::tap(r.left + 120, r.top + 10);
+  EXPECT_EQ(menus, 0);
+  testkit::tapAndHold(r.left + 120, r.top + 10);
+  platform::setModalIdleHook({});
+  EXPECT_EQ(menus, 1);
+  EXPECT_GE(opened.left, r.left + 60);
+  EXPECT_EQ(asked.size(), 3u);
 }
 
 TEST_F(UiTest, GoingOnlineWithoutAnAccountAsksForItAndTheDialogSignsIn) {
