@@ -154,7 +154,8 @@ LRESULT ConnectionStatusBar::onTimer(UINT_PTR id) {
 
 LRESULT ConnectionStatusBar::onEraseBackground(HDC) { return 1; }
 
-LRESULT ConnectionStatusBar::onGetDlgCode(UINT, MSG*) { return DLGC_WANTMESSAGE; }
+// Enter (the key and its character are both 13) is ours: it opens the menu.
+LRESULT ConnectionStatusBar::onGetDlgCode(UINT key, MSG*) { return key == VK_RETURN ? DLGC_WANTMESSAGE : 0; }
 
 LRESULT ConnectionStatusBar::onKey(UINT key, bool down, LPARAM repeatData) {
   if (key == VK_RETURN) {
