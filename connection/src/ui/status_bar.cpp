@@ -1,7 +1,7 @@
 #include "status_bar.h"
 
 #include <cmath>
-#include <cstdio>
+#include <string>
 
 #include "framework/box_layout.h"
 #include "framework/fonts.h"
@@ -83,10 +83,13 @@ std::u16string statusFirstLine(long state, const ServiceData& own) {
 std::u16string statusSecondLine(long state, long unread, const ServiceData& own) {
   if (unread == 1) return loadWideText(kStrOneNewMessage);
   if (unread > 1) {
-    std::string format = platform::narrow(loadWideText(kStrNewMessages));
-    char text[128];
-    std::snprintf(text, sizeof text, format.find("%d") != std::string::npos ? format.c_str() : "%d", int(unread));
-    return platform::widen(text);
+    // The count goes in by text, not printf: a translated table is no
+    // format string to trust.
+    std::u16string text = loadWideText(kStrNewMessages);
+    std::string count = std::to_string(unread);
+    size_t at = text.find(u"%d");
+    if (at == std::u16string::npos) return platform::widen(count) + u" " + text;
+    return text.replace(at, 2, platform::widen(count));
   }
   switch (state) {
     case 50:
