@@ -3,14 +3,22 @@
 
 #include "connection_ui.h"
 #include "platform/controls.h"
+#include "platform/menu.h"
+#include "platform/window.h"
 #include "server_fixture.h"
 #include "ui_fixture.h"
+#include "wire_client.h"
 
 namespace conntest {
 namespace {
 
 class UiServerTest : public ServerTest {
  protected:
+  // After the hub is fresh, so the main window's variants stay set.
+  void SetUp() override {
+    ServerTest::SetUp();
+    main = std::make_unique<MainWindowStandIn>();
+  }
   void TearDown() override {
     ui.reset();
     functions.reset();
@@ -18,7 +26,7 @@ class UiServerTest : public ServerTest {
     main.reset();
     ServerTest::TearDown();
   }
-  std::unique_ptr<MainWindowStandIn> main = std::make_unique<MainWindowStandIn>();
+  std::unique_ptr<MainWindowStandIn> main;
   std::unique_ptr<olvaro::conn::ConnectionFunctions> functions;
   std::unique_ptr<olvaro::conn::ConnectionUi> ui;
 };
@@ -64,6 +72,28 @@ TEST_F(UiServerTest, SignsInThroughTheDialogAfterAWrongPassword) {
   EXPECT_EQ(testkit::narrow(olvaro::conn::statusFirstLine(100, service())), "Ann - Online");
   EXPECT_EQ(testkit::narrow(olvaro::conn::statusSecondLine(100, 0, service())), "around");
   testkit::saveScreenshot("connection_signed_in_through_the_dialog");
+
+  // Away from the presence menu, by keys: bob, who lists ann, sees it.
+  server->list_contact(bob, ann);
+  WireClient b(port(*server));
+  ASSERT_TRUE(b.signIn("bob@example.org", "bobpass1"));
+  ASSERT_TRUE(ui->statusBar());
+  SetFocus(ui->statusBar()->hwnd());
+  platform::setModalIdleHook([&](HWND) {
+    if (!platform::activeMenuWindow()) return;
+    platform::setModalIdleHook({});
+    platform::inputKey(VK_DOWN, true);  // from "Online" over the separator to "Away"
+    platform::inputKey(VK_DOWN, false);
+    platform::inputKey(VK_RETURN, true);
+    platform::inputKey(VK_RETURN, false);
+  });
+  testkit::key(VK_RETURN);
+  EXPECT_EQ(service().signInRequested, 2);
+  Packet seen;
+  ASSERT_TRUE(b.next([&](const Packet& p) {
+    return p.command == "CONTACT DETAIL" && int64_t(p.getHeaderId("Contact-Id")) == ann &&
+           p.getHeaderInt("Online-Status") == 2;
+  }, &seen));
 }
 
 }  // namespace
