@@ -1,5 +1,7 @@
 #include "framework/paint.h"
 
+#include <cmath>
+
 #include "platform/bitmap.h"
 
 namespace fwk {
@@ -56,6 +58,22 @@ BOOL fillVerticalGradient(HDC dc, const RECT& rect, COLORREF top, COLORREF botto
   TRIVERTEX v[2] = {vertex(rect.left, rect.top, top), vertex(rect.right, rect.bottom, bottom)};
   GRADIENT_RECT gr{0, 1};
   return GradientFill(dc, v, 2, &gr, 1, GRADIENT_FILL_RECT_V);
+}
+
+void drawBusyIndicator(HDC dc, int x, int y, int size, unsigned tick, COLORREF lit, COLORREF dim) {
+  constexpr int kSpots = 8;
+  double centre = size / 2.0, radius = size * 0.38;
+  int dot = size / 8 > 1 ? size / 8 : 2;
+  HBRUSH litBrush = CreateSolidBrush(lit), dimBrush = CreateSolidBrush(dim);
+  for (int i = 0; i < kSpots; ++i) {
+    double angle = 2 * M_PI * i / kSpots;
+    int cx = x + int(std::lround(centre + radius * std::sin(angle)));
+    int cy = y + int(std::lround(centre - radius * std::cos(angle)));
+    RECT r{cx - dot / 2, cy - dot / 2, cx - dot / 2 + dot, cy - dot / 2 + dot};
+    FillRect(dc, &r, unsigned(i) == tick % kSpots ? litBrush : dimBrush);
+  }
+  DeleteObject(litBrush);
+  DeleteObject(dimBrush);
 }
 
 }  // namespace fwk

@@ -1,5 +1,7 @@
 #include "framework/paint.h"
 
+#include <vector>
+
 #include "framework/fonts.h"
 #include "framework_fixture.h"
 #include "gdi_audit.h"
@@ -102,6 +104,38 @@ TEST_F(PaintTest, GradientRunsFromTheTopToTheBottomOfItsRectangle) {
   EXPECT_EQ(GetPixel(mem.dc(), 5, 60), GetPixel(mem.dc(), 24, 60));
   EXPECT_EQ(GetPixel(mem.dc(), 4, 60), RGB(0, 255, 0));
   EXPECT_EQ(GetPixel(mem.dc(), 15, 110), RGB(0, 255, 0));
+}
+
+// One spot lit at a time, walking round with the tick, and no brush left over.
+TEST_F(PaintTest, BusyIndicatorLightsOneSpotThatWalksWithTheTick) {
+  MemoryDC mem(screen, 32, 32);
+  ASSERT_TRUE(mem);
+  const COLORREF lit = RGB(255, 255, 255), dim = RGB(0, 0, 255), back = RGB(0, 0, 0);
+  auto litSpots = [&](unsigned tick) {
+    RECT all{0, 0, 32, 32};
+    FillRect(mem.dc(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    fwk::drawBusyIndicator(mem.dc(), 0, 0, 32, tick, lit, dim);
+    std::vector<POINT> found;
+    int dimPixels = 0;
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 32; ++x) {
+        COLORREF c = GetPixel(mem.dc(), x, y);
+        if (c == lit) found.push_back({x, y});
+        else if (c == dim) ++dimPixels;
+        else EXPECT_EQ(c, back);
+      }
+    EXPECT_GT(dimPixels, 0);
+    return found;
+  };
+  GdiCounts before = gdiCounts();
+  auto first = litSpots(0), second = litSpots(1), again = litSpots(8);
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(first[0].x * 100 + first[0].y, second[0].x * 100 + second[0].y);
+  EXPECT_EQ(first.size(), again.size());
+  EXPECT_EQ(first[0].x, again[0].x);
+  EXPECT_EQ(first[0].y, again[0].y);
+  EXPECT_EQ(gdiCounts().objectsLive, before.objectsLive);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "status_bar.h"
 
-#include <cmath>
 #include <string>
 
 #include "framework/box_layout.h"
@@ -24,9 +23,6 @@ constexpr COLORREF kTop = RGB(58, 84, 128);
 constexpr COLORREF kBottom = RGB(24, 38, 66);
 constexpr COLORREF kFirstLine = RGB(255, 255, 255);
 constexpr COLORREF kSecondLine = RGB(160, 160, 160);
-constexpr COLORREF kSpokeLit = RGB(255, 255, 255);
-constexpr COLORREF kSpokeDim = RGB(110, 125, 150);
-constexpr int kSpokes = 8;
 
 std::u16string presenceName(int32_t presence) {
   unsigned id = presenceTextId(presence);
@@ -217,7 +213,7 @@ void ConnectionStatusBar::paint(HDC dc, const RECT& client) {
   if (const char16_t* name = statusIconName(state, unread)) {
     if (HICON i = icon(name, size)) DrawIconEx(dc, offset, offset + 1, i, size, size, 0, nullptr, DI_NORMAL);
   } else if (showsBusyIndicator(state)) {
-    drawBusyIndicator(dc, offset, offset + 1, size);
+    fwk::drawBusyIndicator(dc, offset, offset + 1, size, ticks_);
   }
 
   int dpi = fwk::screenDpi();
@@ -236,22 +232,6 @@ void ConnectionStatusBar::paint(HDC dc, const RECT& client) {
   SelectObject(dc, fwk::regularFont());
   SetTextColor(dc, kSecondLine);
   DrawText(dc, second.c_str(), -1, &text, format);
-}
-
-// Spokes round the square; the lit one walks on with each tick.
-void ConnectionStatusBar::drawBusyIndicator(HDC dc, int x, int y, int size) {
-  double centre = size / 2.0, radius = size * 0.38;
-  int dot = size / 8 > 1 ? size / 8 : 2;
-  unsigned lit = ticks_ % kSpokes;
-  for (int i = 0; i < kSpokes; ++i) {
-    double angle = 2 * M_PI * i / kSpokes;
-    int cx = x + int(std::lround(centre + radius * std::sin(angle)));
-    int cy = y + int(std::lround(centre - radius * std::cos(angle)));
-    HBRUSH brush = CreateSolidBrush(unsigned(i) == lit ? kSpokeLit : kSpokeDim);
-    RECT r{cx - dot / 2, cy - dot / 2, cx - dot / 2 + dot, cy - dot / 2 + dot};
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
-  }
 }
 
 HICON ConnectionStatusBar::icon(const char16_t* name, int size) {

@@ -50,7 +50,6 @@ class ConnectionStatusBar : public fwk::Control {
   static uint32_t onChange(void* user, void* argument);
   void refresh();
   void paint(HDC dc, const RECT& client);
-  void drawBusyIndicator(HDC dc, int x, int y, int size);
   HICON icon(const char16_t* name, int size);
 
   HService* service_;

@@ -89,4 +89,10 @@ class SavedDC {
 // `bottom` at its bottom edge.
 BOOL fillVerticalGradient(HDC dc, const RECT& rect, COLORREF top, COLORREF bottom);
 
+// The busy indicator: eight spots round a square of `size` at (x, y), one
+// lit; the lit one walks on with `tick`, so a window that repaints on a timer
+// animates it.
+void drawBusyIndicator(HDC dc, int x, int y, int size, unsigned tick, COLORREF lit = RGB(255, 255, 255),
+                       COLORREF dim = RGB(110, 125, 150));
+
 }  // namespace fwk
