@@ -1,6 +1,7 @@
 #include "dialog.h"
 
 #include "framework/fonts.h"
+#include "framework/phone_dialog.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
 #include "platform/module.h"
@@ -21,22 +22,7 @@ Dialog::Dialog(HWND owner, LPCWSTR title, std::function<void()> onClosed)
     : fwk::Control(nullptr, title, WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                    CW_USEDEFAULT, owner, nullptr),
       onClosed_(std::move(onClosed)) {
-  SHINITDLGINFO init{};
-  init.dwMask = SHIDIM_FLAGS;
-  init.hDlg = hwnd();
-  init.dwFlags = SHIDIF_DONEBUTTON | SHIDIF_SIZEDLG | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN;
-  SHInitDialog(&init);
-
-  SHMENUBARINFO mb{};
-  mb.cbSize = sizeof mb;
-  mb.hwndParent = hwnd();
-  mb.nToolBarId = kDialogMenuBar;
-  mb.hInstRes = GetModuleHandle(nullptr);
-  if (SHCreateMenuBar(&mb)) menuBar_ = mb.hwndMB;
-  // Back belongs to the dialog (an edit field deletes with it) instead of
-  // leaving it.
-  SendMessage(menuBar_, SHCMBM_OVERRIDEKEY, VK_TBACK,
-              MAKELPARAM(SHMBOF_NODEFAULT | SHMBOF_NOTIFY, SHMBOF_NODEFAULT | SHMBOF_NOTIFY));
+  menuBar_ = fwk::initPhoneDialog(hwnd(), kDialogMenuBar, GetModuleHandle(nullptr));
 }
 
 Dialog::~Dialog() { onClosed_ = nullptr; }

@@ -2,6 +2,7 @@
 
 #include "contacts.h"
 #include "framework/fonts.h"
+#include "framework/phone_dialog.h"
 #include "platform/controls.h"
 #include "platform/msgbox.h"
 #include "platform/phoneshell.h"
@@ -25,21 +26,7 @@ constexpr int kIdentityFieldLimit = 255;
 AccountDialog::AccountDialog(HWND owner, LPCWSTR caption)
     : fwk::Control(nullptr, caption, WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                    owner, nullptr) {
-  SHINITDLGINFO init{};
-  init.dwMask = SHIDIM_FLAGS;
-  init.hDlg = hwnd();
-  init.dwFlags = SHIDIF_DONEBUTTON | SHIDIF_SIZEDLG | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN;
-  SHInitDialog(&init);
-
-  SHMENUBARINFO mb{};
-  mb.cbSize = sizeof mb;
-  mb.hwndParent = hwnd();
-  mb.nToolBarId = kDialogMenuBar;
-  mb.hInstRes = platform::currentModule();
-  if (SHCreateMenuBar(&mb)) menuBar_ = mb.hwndMB;
-  // Back deletes in the edits instead of leaving the dialog.
-  SendMessage(menuBar_, SHCMBM_OVERRIDEKEY, VK_TBACK,
-              MAKELPARAM(SHMBOF_NODEFAULT | SHMBOF_NOTIFY, SHMBOF_NODEFAULT | SHMBOF_NOTIFY));
+  menuBar_ = fwk::initPhoneDialog(hwnd(), kDialogMenuBar, platform::currentModule());
   CreateWindowEx(0, WC_SIPPREF, u"", WS_CHILD, 0, 0, 0, 0, hwnd(), reinterpret_cast<HMENU>(uintptr_t(99)), nullptr,
                  nullptr);
 }
