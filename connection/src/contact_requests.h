@@ -13,11 +13,6 @@
 
 namespace olvaro::conn {
 
-// "Service/%p/AcceptContact"'s argument.
-struct AcceptContactRequest {
-  int64_t sourceId;
-  uint8_t accepted;
-};
 
 enum ContactRequestState : int32_t { kRequestWaiting = 0, kRequestAccepting = 1, kRequestDeclining = 2 };
 

@@ -11,20 +11,7 @@
 
 namespace olvaro::conn {
 
-// "Service/%p/AddContact"'s argument.
-struct AddContactRequest {
-  int32_t size;
-  const char* userName;
-  const char* message;
-  ResponseCallback callback;  // may be null
-  void* context;
-};
 
-// "Connection/SetIdentity"'s argument; a null field is left as it is.
-struct IdentityRequest {
-  const char* nickname;
-  const char* status;
-};
 
 class Contacts : public ProtocolArea {
  public:

@@ -11,29 +11,8 @@
 
 namespace olvaro::conn {
 
-// "orvaloGroupCreate"'s argument.
-struct GroupCreateRequest {
-  int32_t size;  // the record's size as the caller knows it
-  const char* name;
-  ResponseCallback callback;  // may be null
-  void* context;
-};
 
-// "orvaloGroupSubscribe"'s argument.
-struct GroupJoinRequest {
-  int32_t size;  // the record's size as the caller knows it
-  const char* name;
-  const char* password;       // may be null
-  ResponseCallback callback;  // may be null
-  void* context;
-};
 
-// "Service/%p/AdminContact"'s argument: gives the contact the role `action`.
-struct AdminContactRequest {
-  HContact* contact;
-  HGroup* group;
-  int32_t action;
-};
 
 // The payload of an "olvaro/x-admin" message: a role change in a group.
 // Bytes 0-3 the new role and 4-11 the member's id (both little-endian), then

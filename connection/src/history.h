@@ -10,16 +10,6 @@
 
 namespace olvaro::conn {
 
-// "Connection/RequestMessageHistory"'s argument, filled by the chat window.
-struct HistoryRequest {
-  int32_t count;  // negative: messages before the time given
-  void* target;   // HContact*, or HGroup* when isGroup
-  uint8_t isGroup;
-  int32_t fromSec;
-  int32_t fromUsec;
-  ResponseCallback onProgress;  // may be null
-  void* user;
-};
 
 class History : public ProtocolArea {
  public:

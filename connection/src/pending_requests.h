@@ -5,15 +5,21 @@
 #include <map>
 #include <string>
 
+#include "olvaro/connection_calls.h"
 #include "olvaro/fwk.h"
 
 namespace olvaro::conn {
 
-// What a caller's callback receives; text is never NULL.
-struct Response {
-  int64_t code;
-  const char* text;
-};
+using olvaro::AcceptContactRequest;
+using olvaro::AddContactRequest;
+using olvaro::AdminContactRequest;
+using olvaro::GroupCreateRequest;
+using olvaro::GroupJoinRequest;
+using olvaro::HistoryRequest;
+using olvaro::IdentityRequest;
+using olvaro::Response;
+using olvaro::ResponseCallback;
+
 
 // Codes with a meaning to the client.
 enum : int64_t { kResponseOk = 0, kResponseChunkDelivered = 4, kResponseLost = 100 };
@@ -30,7 +36,6 @@ class PendingRequest {
   uint64_t id_;
 };
 
-using ResponseCallback = void (*)(void* context, const Response* response);
 
 // Hands any answer to a caller's callback and is done.
 class CallbackPendingRequest : public PendingRequest {
