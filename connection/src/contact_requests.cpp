@@ -4,16 +4,11 @@
 #include "platform/menu.h"
 #include "platform/msgbox.h"
 #include "platform/resources.h"
+#include "texts.h"
 
 namespace olvaro::conn {
 namespace {
 
-enum : unsigned {
-  kStrAccept = 129,
-  kStrDecline = 130,
-  kStrContactAccepted = 134,
-  kStrAddToListQuestion = 135,
-};
 enum : UINT { kMenuAccept = 1, kMenuDecline = 2 };
 
 constexpr const char* kAddBackMessage = "You just added me - I'd like to add you too.";

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "hub_records.h"
 #include "incoming_messages.h"
 #include "olvaro/connection_state.h"
 
@@ -9,13 +10,6 @@ namespace olvaro::conn {
 namespace {
 
 constexpr int32_t kPresenceUnknown = 100;
-
-ContactData contactData(HContact* contact) {
-  ContactData d{};
-  d.size = sizeof d;
-  KS_GetContactData(contact, &d);
-  return d;
-}
 
 bool digitsOnly(const char* text) {
   for (const char* p = text; *p; ++p)

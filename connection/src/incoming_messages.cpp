@@ -6,17 +6,11 @@
 #include <string>
 
 #include "contacts.h"
+#include "hub_records.h"
 #include "olvaro/connection_state.h"
 
 namespace olvaro::conn {
 namespace {
-
-MessageData messageData(HMessage* message) {
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(message, &d);
-  return d;
-}
 
 void markInterrupted(HMessage* message) {
   MessageData d{};

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "hub_records.h"
+
 namespace olvaro::conn {
 namespace {
 
@@ -9,13 +11,6 @@ OutgoingTransfers* g_transfers = nullptr;
 uint64_t g_lastRound = 0;
 
 uint64_t nextRound() { return ++g_lastRound; }
-
-MessageData messageData(HMessage* message) {
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(message, &d);
-  return d;
-}
 
 uint32_t payloadLength(const MessageData& m) { return m.payloadLength > 0 ? uint32_t(m.payloadLength) : 0; }
 
