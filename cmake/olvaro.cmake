@@ -1,3 +1,32 @@
+# Run as a script at link time (see olvaro_stamp below): writes the build
+# stamp note and assembles it into OUT.
+if(CMAKE_SCRIPT_MODE_FILE AND OLVARO_STAMP_OUT)
+  if(OLVARO_STAMP_VALUE)
+    set(stamp ${OLVARO_STAMP_VALUE})
+  else()
+    # Honours SOURCE_DATE_EPOCH, so builds can be reproducible.
+    string(TIMESTAMP stamp "%s" UTC)
+  endif()
+  set(source ${OLVARO_STAMP_OUT}.S)
+  file(WRITE ${source} "\
+  .section .note.olvaro.stamp,\"a\",%note
+  .balign 4
+  .long 7
+  .long 4
+  .long 1
+  .asciz \"Olvaro\"
+  .balign 4
+  .long ${stamp}
+  .balign 4
+  .section .note.GNU-stack,\"\",%progbits
+")
+  execute_process(COMMAND ${OLVARO_STAMP_CC} -c ${source} -o ${OLVARO_STAMP_OUT} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "could not assemble the build stamp")
+  endif()
+  return()
+endif()
+
 # olvaro_test(NAME name SOURCES ... LIBS ... [LABELS ...])
 # One GoogleTest program per module; tests run from the program folder so the
 # modules it loads lie beside it. Tests labelled "unit" run again under the
@@ -24,4 +53,39 @@ function(olvaro_sources var folder)
     list(REMOVE_ITEM found ${folder}/${name})
   endforeach()
   set(${var} ${found} PARENT_SCOPE)
+endfunction()
+
+# Every module (program, shared library, plug-in) carries an ELF note
+# "Olvaro", type 1, with its link time in seconds since 1970: the build stamp
+# the update check reports and the About box shows. The note is made when the
+# module links, so a rebuilt module gets a new stamp; the target property
+# OLVARO_STAMP fixes the value (for test releases). add_library and
+# add_executable pick this up for every module of the tree.
+set(OLVARO_STAMP_SCRIPT ${CMAKE_CURRENT_LIST_FILE})
+function(olvaro_stamp target)
+  get_target_property(type ${target} TYPE)
+  get_target_property(imported ${target} IMPORTED)
+  if(imported OR NOT type MATCHES "^(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)$")
+    return()
+  endif()
+  set(object ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/${target}.dir/olvaro_stamp.o)
+  add_custom_command(TARGET ${target} PRE_LINK
+    COMMAND ${CMAKE_COMMAND} -DOLVARO_STAMP_OUT=${object} -DOLVARO_STAMP_CC=${CMAKE_C_COMPILER}
+            -DOLVARO_STAMP_VALUE=$<TARGET_PROPERTY:${target},OLVARO_STAMP> -P ${OLVARO_STAMP_SCRIPT}
+    VERBATIM)
+  target_link_options(${target} PRIVATE ${object})
+endfunction()
+
+function(add_library name)
+  _add_library(${name} ${ARGN})
+  if(NOT "ALIAS" IN_LIST ARGN)
+    olvaro_stamp(${name})
+  endif()
+endfunction()
+
+function(add_executable name)
+  _add_executable(${name} ${ARGN})
+  if(NOT "ALIAS" IN_LIST ARGN)
+    olvaro_stamp(${name})
+  endif()
 endfunction()
