@@ -1,0 +1,382 @@
+#include "contact_list.h"
+
+#include <algorithm>
+
+#include "framework/box_layout.h"
+#include "framework/fonts.h"
+#include "framework/paint.h"
+#include "platform/bitmap.h"
+#include "platform/gdi.h"
+#include "platform/menu.h"
+#include "platform/phoneshell.h"
+#include "texts.h"
+
+namespace panorel {
+
+namespace {
+
+std::u16string groupName(int64_t id) {
+  HGroup* g = KS_GetGroup(id);
+  GroupData d{};
+  d.size = sizeof d;
+  KS_GetGroupData(g, &d);
+  std::u16string name = widen(d.name);
+  KS_ReleaseGroup(g);
+  return name;
+}
+
+}  // namespace
+
+// ---- TabBar --------------------------------------------------------------
+
+TabBar::TabBar(HWND parent, ContactList* owner)
+    : fwk::Control(nullptr, u"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 10, 10, parent, nullptr), m_owner(owner) {
+  m_strip = std::make_unique<fwk::TabStrip>(hwnd(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 10, 10);
+}
+
+LRESULT TabBar::windowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NOTIFY) {
+    auto* header = reinterpret_cast<NMHDR*>(lParam);
+    if (header && header->hwndFrom == m_strip->hwnd() && header->code == TCN_SELCHANGE)
+      m_owner->showTab(m_strip->selectedIndex());
+    return 0;
+  }
+  return fwk::Control::windowProc(msg, wParam, lParam);
+}
+
+LRESULT TabBar::onSize(UINT, int width, int height) {
+  if (m_strip) MoveWindow(m_strip->hwnd(), 0, 0, width, height, TRUE);
+  return 0;
+}
+
+LRESULT TabBar::onSetFocus(HWND) {
+  SetFocus(m_strip->hwnd());
+  return 0;
+}
+
+// Up and Down from the strip move on among the layout's controls.
+LRESULT TabBar::onNextDlgCtl(bool previous) {
+  if (HWND parent = GetParent(hwnd())) SendMessage(parent, WM_NEXTDLGCTL, previous ? 1 : 0, 0);
+  return 0;
+}
+
+// ---- GroupTab ------------------------------------------------------------
+
+GroupTab::GroupTab(ContactList* owner, const std::u16string& title, int height)
+    : fwk::TabItem(title), m_owner(owner), m_height(height) {
+  // Room for the triangle: the right part, as wide as the tab is high.
+  addIcon(nullptr, std::max(2, height * 2 / 3));
+}
+
+void GroupTab::paintParts(HDC dc, const RECT& rect) const {
+  fwk::TabItem::paintParts(dc, rect);
+  int h = rect.bottom - rect.top;
+  int side = std::max(4, h / 3);
+  int cx = rect.right - h / 2, cy = (rect.top + rect.bottom) / 2;
+  POINT points[3] = {{cx - side / 2, cy - side / 4}, {cx + side / 2, cy - side / 4}, {cx, cy + side / 4 + 1}};
+  HBRUSH brush = CreateSolidBrush(RGB(128, 128, 128));
+  HPEN pen = CreatePen(PS_SOLID, 1, RGB(128, 128, 128));
+  {
+    fwk::SavedDC saved(dc);
+    SelectObject(dc, brush);
+    SelectObject(dc, pen);
+    Polygon(dc, points, 3);
+  }
+  DeleteObject(brush);
+  DeleteObject(pen);
+}
+
+bool GroupTab::onKey(UINT key) {
+  if (key == VK_RIGHT) {
+    m_owner->selectNextGroup();
+    return true;
+  }
+  if (key == VK_RETURN) {
+    m_owner->chooseGroup();
+    return true;
+  }
+  return false;
+}
+
+void GroupTab::onStylusDown(bool, int x, int) {
+  RECT r{};
+  fwk::TabStrip& strip = m_owner->tabs();
+  if (!strip.tabRect(strip.selectedIndex(), &r)) return;
+  int width = r.right - r.left, height = r.bottom - r.top;
+  if (x >= width - height) m_owner->chooseGroup();
+}
+
+// ---- ContactList ---------------------------------------------------------
+
+ContactList::ContactList()
+    : m_owner(static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"))),
+      m_layout(static_cast<fwk::BoxLayout*>(KS_GetVariantPtr("core.window.layout"))),
+      m_tabPerGroup(KS_GetSettingLong("Panorel/TabPerGroup", 0) != 0) {
+  HGroup* contacts = KS_GetGroup(0);
+  std::string name = narrow(text(kStrContacts));
+  GroupData d{};
+  d.size = sizeof d;
+  d.mask = GROUP_NAME;
+  d.name = name.c_str();
+  KS_SetGroupData(contacts, &d);
+  KS_ReleaseGroup(contacts);
+
+  HWND parent = m_layout ? m_layout->hwnd() : m_owner;
+  m_tabBar = std::make_unique<TabBar>(parent, this);
+  rebuildTabs();
+  tabs().setSelectedIndex(0, false);
+  showTab(0);
+
+  addMenus();
+  m_commandWatch = olvaro::subscribeEvent("core.window.OnCommand", &ContactList::onCommand, this);
+  m_stateWatch = olvaro::subscribeVariant("connection.state", &ContactList::onState, this);
+  m_groupsWatch = olvaro::subscribeEvent("groups.changed", &ContactList::onGroupsChanged, this);
+  m_startupWatch = olvaro::subscribeEvent("core.startup", &ContactList::onStartup, this);
+  updateMenus();
+  if (m_overview) SetFocus(m_overview->hwnd());
+}
+
+ContactList::~ContactList() {
+  m_startupWatch.reset();
+  m_groupsWatch.reset();
+  m_stateWatch.reset();
+  m_commandWatch.reset();
+  removeMenus();
+  if (m_layout) {
+    if (m_shown) m_layout->remove(m_shown->hwnd());
+    m_layout->remove(m_tabBar->hwnd());
+  }
+  m_shown = nullptr;
+  m_groupView.reset();
+  m_overview.reset();
+  m_tabBar.reset();
+}
+
+int ContactList::stripHeight() const { return fwk::screenDpi() * 21 / 96; }
+
+std::vector<int64_t> ContactList::groupIds() {
+  std::vector<int64_t> ids;
+  int64_t id = 0;
+  for (int more = KS_EnumGroupsBegin(&id); more; id = KS_EnumGroupsNext(id), more = id != 0)
+    if (id != 0) ids.push_back(id);
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  return ids;
+}
+
+void ContactList::rebuildTabs() {
+  fwk::TabStrip& strip = tabs();
+  // What is shown now, to select it again.
+  bool overviewShown = m_overviewShown;
+  int64_t shownGroup = m_groupView ? m_groupView->groupId() : -1;
+  bool onGroupTab = !m_tabPerGroup && strip.selectedIndex() == 2;
+
+  while (strip.tabCount() > 0) strip.removeTab(strip.tabCount() - 1);
+  m_tabGroups.clear();
+  int h = stripHeight();
+  int overviewIcon = m_tabPerGroup && h <= 15 ? 12 : 16;
+  strip.addTab(std::make_unique<fwk::TabItem>(moduleIcon(MAKEINTRESOURCE(kOverviewIcon), overviewIcon),
+                                              overviewIcon));
+  strip.addTab(std::make_unique<fwk::TabItem>(groupName(0)));
+  m_tabGroups.push_back(0);
+  std::vector<int64_t> ids = groupIds();
+  if (m_tabPerGroup) {
+    for (int64_t id : ids) {
+      strip.addTab(std::make_unique<fwk::TabItem>(groupName(id)));
+      m_tabGroups.push_back(id);
+    }
+  } else if (!ids.empty()) {
+    if (std::find(ids.begin(), ids.end(), m_selectedGroup) == ids.end()) m_selectedGroup = ids.front();
+    strip.addTab(std::make_unique<GroupTab>(this, text(kStrGroup) + u": " + groupName(m_selectedGroup), h));
+    m_tabGroups.push_back(m_selectedGroup);
+  } else {
+    m_selectedGroup = 0;
+  }
+
+  int select = 0;
+  if (!overviewShown) {
+    auto at = std::find(m_tabGroups.begin(), m_tabGroups.end(), shownGroup);
+    if (onGroupTab && m_tabGroups.size() > 1 && m_selectedGroup != 0)
+      select = 2;
+    else if (at != m_tabGroups.end())
+      select = int(at - m_tabGroups.begin()) + 1;
+    else
+      select = 1;
+  }
+  strip.setSelectedIndex(select, false);
+  if (m_overview || m_groupView) showTab(select);
+  InvalidateRect(strip.hwnd(), nullptr, FALSE);
+}
+
+void ContactList::showTab(int i) {
+  if (i <= 0) {
+    showOverview();
+  } else if (size_t(i - 1) < m_tabGroups.size()) {
+    showGroup(m_tabGroups[size_t(i - 1)]);
+  }
+}
+
+void ContactList::showOverview() {
+  m_overviewShown = true;
+  if (!m_overview) {
+    m_overview = std::make_unique<OverviewView>(m_layout ? m_layout->hwnd() : m_owner);
+    m_overview->setSideKeyHandler([this](UINT key) { sideKey(key); });
+  }
+  if (m_shown != m_overview.get()) {
+    if (m_shown && m_layout) m_layout->remove(m_shown->hwnd());
+    m_shown = m_overview.get();
+    m_groupView.reset();
+  }
+  ShowWindow(m_overview->hwnd(), SW_SHOW);
+  place();
+  SetFocus(m_overview->hwnd());
+}
+
+void ContactList::showGroup(int64_t id) {
+  m_overviewShown = false;
+  if (!m_groupView || m_groupView->groupId() != id) {
+    if (m_shown && m_layout) m_layout->remove(m_shown->hwnd());
+    m_shown = nullptr;
+    m_groupView.reset();
+    HGroup* group = KS_GetGroup(id);
+    m_groupView = std::make_unique<GroupView>(m_layout ? m_layout->hwnd() : m_owner, group);
+    KS_ReleaseGroup(group);
+    m_groupView->setSideKeyHandler([this](UINT key) { sideKey(key); });
+  }
+  if (m_overview) {
+    if (m_layout) m_layout->remove(m_overview->hwnd());
+    ShowWindow(m_overview->hwnd(), SW_HIDE);
+  }
+  m_shown = m_groupView.get();
+  ShowWindow(m_groupView->hwnd(), SW_SHOW);
+  place();
+  SetFocus(m_groupView->hwnd());
+}
+
+void ContactList::place() {
+  if (!m_layout) return;
+  m_layout->remove(m_tabBar->hwnd());
+  if (m_shown) m_layout->addStretching(m_shown->hwnd());
+  m_layout->add(m_tabBar->hwnd(), stripHeight());
+}
+
+void ContactList::selectGroup(int64_t id) {
+  if (m_tabPerGroup) return;
+  m_selectedGroup = id;
+  if (tabs().tabCount() > 2) {
+    tabs().tab(2)->setText(text(kStrGroup) + u": " + groupName(id));
+    m_tabGroups[1] = id;
+    tabs().setSelectedIndex(2, false);
+    // The strip measures its tabs again when it is sized.
+    RECT r{};
+    GetClientRect(tabs().hwnd(), &r);
+    SendMessage(tabs().hwnd(), WM_SIZE, 0, MAKELPARAM(r.right, r.bottom));
+    InvalidateRect(tabs().hwnd(), nullptr, FALSE);
+    showTab(2);
+  }
+}
+
+void ContactList::selectNextGroup() {
+  std::vector<int64_t> ids = groupIds();
+  if (ids.empty()) return;
+  auto at = std::upper_bound(ids.begin(), ids.end(), m_selectedGroup);
+  selectGroup(at == ids.end() ? ids.front() : *at);
+}
+
+void ContactList::chooseGroup() {
+  std::vector<int64_t> ids = groupIds();
+  if (ids.empty()) return;
+  HMENU menu = CreatePopupMenu();
+  for (size_t i = 0; i < ids.size(); ++i)
+    AppendMenu(menu, MF_STRING | (ids[i] == m_selectedGroup ? MF_CHECKED : 0), i + 1, groupName(ids[i]).c_str());
+  RECT r{};
+  POINT corner{0, 0};
+  if (tabs().tabRect(tabs().selectedIndex(), &r)) corner = POINT{r.left, r.bottom};
+  ClientToScreen(tabs().hwnd(), &corner);
+  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_BOTTOMALIGN, corner.x, corner.y,
+                                      m_owner, nullptr));
+  DestroyMenu(menu);
+  if (chosen >= 1 && chosen <= ids.size()) selectGroup(ids[chosen - 1]);
+}
+
+void ContactList::sideKey(UINT key) {
+  SetFocus(tabs().hwnd());
+  SendMessage(tabs().hwnd(), WM_KEYDOWN, key, 0);
+}
+
+void ContactList::addMenus() {
+  HWND bar = m_owner ? SHFindMenuBar(m_owner) : nullptr;
+  HMENU barMenu = bar ? reinterpret_cast<HMENU>(SendMessage(bar, SHCMBM_GETMENU, 0, 0)) : nullptr;
+  if (!barMenu) return;
+  HMENU menu = GetSubMenu(barMenu, 1);
+  for (int i = 0, n = GetMenuItemCount(barMenu); !menu && i < n; ++i) menu = GetSubMenu(barMenu, i);
+  if (!menu) return;
+  for (UINT& id : m_commands) id = KS_GetLUID();
+  m_contactsMenu = CreatePopupMenu();
+  AppendMenu(m_contactsMenu, MF_STRING, m_commands[0], text(kStrAddContactMenu).c_str());
+  m_groupsMenu = CreatePopupMenu();
+  AppendMenu(m_groupsMenu, MF_STRING | MF_GRAYED, m_commands[1], text(kStrJoinGroupMenu).c_str());
+  AppendMenu(m_groupsMenu, MF_STRING | MF_GRAYED, m_commands[2], text(kStrCreateGroupMenu).c_str());
+  InsertMenu(menu, 1, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+  InsertMenu(menu, 2, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(m_contactsMenu), text(kStrContacts).c_str());
+  InsertMenu(menu, 3, MF_BYPOSITION | MF_POPUP, reinterpret_cast<UINT_PTR>(m_groupsMenu), text(kStrGroups).c_str());
+  InsertMenu(menu, 4, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+  m_hostMenu = menu;
+  DrawMenuBar(m_owner);
+}
+
+void ContactList::removeMenus() {
+  if (!m_hostMenu || !IsMenu(m_hostMenu)) return;
+  int at = -1;
+  for (int i = 0, n = GetMenuItemCount(m_hostMenu); i < n; ++i)
+    if (GetSubMenu(m_hostMenu, i) == m_contactsMenu) at = i;
+  if (at < 0) return;
+  // The separator after "Groups", "Groups", "Contacts", the one before.
+  DeleteMenu(m_hostMenu, UINT(at + 2), MF_BYPOSITION);
+  DeleteMenu(m_hostMenu, UINT(at + 1), MF_BYPOSITION);
+  DeleteMenu(m_hostMenu, UINT(at), MF_BYPOSITION);
+  if (at > 0) DeleteMenu(m_hostMenu, UINT(at - 1), MF_BYPOSITION);
+  m_hostMenu = m_contactsMenu = m_groupsMenu = nullptr;
+  if (m_owner && IsWindow(m_owner)) DrawMenuBar(m_owner);
+}
+
+void ContactList::updateMenus() {
+  if (!m_groupsMenu) return;
+  UINT flags = MF_BYCOMMAND | (KS_GetVariantLong("connection.state") == 100 ? MF_ENABLED : MF_GRAYED);
+  EnableMenuItem(m_groupsMenu, m_commands[1], flags);
+  EnableMenuItem(m_groupsMenu, m_commands[2], flags);
+}
+
+uint32_t ContactList::onCommand(void* user, void* arg) {
+  auto* self = static_cast<ContactList*>(user);
+  UINT id = UINT(reinterpret_cast<uintptr_t>(arg));
+  if (!id) return 0;
+  bool connected = KS_GetVariantLong("connection.state") == 100;
+  if (id == self->m_commands[0]) {
+    self->m_dialogs.addContact().bringUp();
+  } else if (id == self->m_commands[1] && connected) {
+    self->m_dialogs.joinGroup().bringUp();
+  } else if (id == self->m_commands[2] && connected) {
+    self->m_dialogs.createGroup().bringUp();
+  }
+  return 0;
+}
+
+uint32_t ContactList::onState(void* user, void*) {
+  static_cast<ContactList*>(user)->updateMenus();
+  return 0;
+}
+
+uint32_t ContactList::onGroupsChanged(void* user, void*) {
+  static_cast<ContactList*>(user)->rebuildTabs();
+  return 0;
+}
+
+uint32_t ContactList::onStartup(void* user, void*) {
+  // Plug-ins started after this one put their bars in the layout too; the
+  // list and its tabs stay at the bottom.
+  static_cast<ContactList*>(user)->place();
+  return 0;
+}
+
+}  // namespace panorel

@@ -1,0 +1,107 @@
+#include "group_view.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "texts.h"
+
+namespace panorel {
+
+namespace {
+
+bool before(const fwk::Ref<fwk::Row>& a, const fwk::Ref<fwk::Row>& b) {
+  auto* x = static_cast<ContactRow*>(a.get());
+  auto* y = static_cast<ContactRow*>(b.get());
+  if (x->online() != y->online()) return x->online();
+  return strcasecmp(x->nickname().c_str(), y->nickname().c_str()) < 0;
+}
+
+}  // namespace
+
+std::string GroupView::collapsedSetting(const std::string& key) { return "Panorel/Groups/" + key + "/Collapsed"; }
+
+GroupView::GroupView(HWND parent, HGroup* group)
+    : SectionView(parent), m_group(KS_DuplicateGroupHandle(group)), m_id(KS_GetGroupID(group)) {
+  m_groupWatch = olvaro::subscribeGroup(m_group, &GroupView::onChanged, this);
+  m_unreadWatch = olvaro::subscribeVariant("messages.unread", &GroupView::onChanged, this);
+  if (m_id != 0) {
+    fwk::Ref<OverviewSection> chat(new OverviewSection("GROUP", text(kStrGroupChat)));
+    chat->items.push_back(fwk::Ref<fwk::Row>(new GroupChatRow(this, m_group)));
+    appendSection(chat);
+  }
+  appendSection(fwk::Ref<OverviewSection>(new OverviewSection("ONLINE", text(kStrOnline))));
+  appendSection(fwk::Ref<OverviewSection>(new OverviewSection("OFFLINE", text(kStrOffline))));
+  for (auto& s : m_sections) s->collapsed = KS_GetSettingLong(collapsedSetting(s->key).c_str(), 0) != 0;
+  rebuild();
+}
+
+GroupView::~GroupView() {
+  for (auto& s : m_sections) KS_SetSettingLong(collapsedSetting(s->key).c_str(), s->collapsed ? 1 : 0);
+  m_unreadWatch.reset();
+  m_groupWatch.reset();
+  removeAllRows();
+  for (auto& s : m_sections)
+    if (s->key != "GROUP") s->items.clear();
+  m_rows.clear();
+  // The group-chat row goes with its section, before the handle.
+  m_sections.clear();
+  KS_ReleaseGroup(m_group);
+}
+
+uint32_t GroupView::onChanged(void* user, void*) {
+  static_cast<GroupView*>(user)->markDirty();
+  return 0;
+}
+
+void GroupView::markDirty() {
+  m_dirty = true;
+  invalidate();
+}
+
+void GroupView::invalidate() { InvalidateRect(hwnd(), nullptr, FALSE); }
+
+void GroupView::rebuild() {
+  m_dirty = false;
+  OverviewSection* online = section("ONLINE");
+  OverviewSection* offline = section("OFFLINE");
+  online->items.clear();
+  offline->items.clear();
+
+  uint32_t count = 0;
+  KS_GetGroupMembers(m_group, nullptr, nullptr, &count);
+  std::vector<HContact*> handles(count);
+  std::vector<int32_t> values(count);
+  if (count) KS_GetGroupMembers(m_group, handles.data(), values.data(), &count);
+
+  // Rows of members still listed are kept with their icons and
+  // subscriptions; the rest go.
+  std::unordered_map<HContact*, fwk::Ref<ContactRow>> rows;
+  rows.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    auto found = m_rows.find(handles[i]);
+    fwk::Ref<ContactRow> row;
+    if (found != m_rows.end()) {
+      row = found->second;
+      row->setRole(values[i]);
+      row->readSortKey();
+    } else {
+      row = fwk::Ref<ContactRow>(new ContactRow(this, handles[i], values[i]));
+    }
+    (row->listedOnline() ? online : offline)->items.push_back(row);
+    rows.emplace(handles[i], row);
+  }
+  std::stable_sort(online->items.begin(), online->items.end(), before);
+  std::stable_sort(offline->items.begin(), offline->items.end(), before);
+  m_rows.swap(rows);
+  layOut();
+  rows.clear();
+}
+
+LRESULT GroupView::onPaint() {
+  if (m_dirty) rebuild();
+  return fwk::ListControl::onPaint();
+}
+
+}  // namespace panorel
