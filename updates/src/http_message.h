@@ -1,0 +1,63 @@
+// The update check's HTTP: the request it writes and an incremental reader
+// for the response.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace updates {
+
+struct HttpMessage {
+  std::string startLine;
+  std::map<std::string, std::string> headers;  // lower-cased names, byte order
+  std::string body;
+};
+
+// Start line, LF; each header with a value as "name: value" LF in map
+// order; an empty line; the body. Only LF is written.
+std::string serializeRequest(const HttpMessage& request);
+
+struct ModuleStamp {
+  std::string name;
+  uint32_t build;
+};
+
+// The module list the server answers with a package.
+std::string requestBody(const std::vector<ModuleStamp>& modules, const std::string& platform, long language,
+                        long subid);
+
+class ResponseReader {
+ public:
+  // Larger bodies are refused rather than reserved.
+  static constexpr size_t kMaxBody = size_t(64) << 20;
+  static constexpr size_t kMaxLine = 8192;
+  static constexpr size_t kMaxHeaders = 100;
+
+  enum class State { Head, Body, UntilClose, Complete, Failed };
+
+  // Consumes what it can of `data` (all of it, unless complete or failed).
+  void feed(const char* data, size_t size);
+  // The peer closed the connection.
+  void close();
+
+  State state() const { return state_; }
+  const HttpMessage& message() const { return message_; }
+  // The body length announced, and whether one was.
+  bool hasLength() const { return hasLength_; }
+  size_t expected() const { return expected_; }
+  size_t received() const { return message_.body.size(); }
+
+ private:
+  void headerLine(std::string line);
+  State state_ = State::Head;
+  HttpMessage message_;
+  std::string line_;
+  bool hasLength_ = false;
+  bool sawStart_ = false;
+  size_t expected_ = 0;
+};
+
+}  // namespace updates

@@ -1,0 +1,197 @@
+// The package installer and the stamp reader on real files.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "build_stamp.h"
+#include "http_message.h"
+#include "package_builder.h"
+#include "package_signature.h"
+#include "update_package.h"
+
+using namespace updatestest;
+using updates::InstallResult;
+namespace fs = std::filesystem;
+
+namespace {
+
+InstallResult install(const fs::path& folder, const std::string& body) {
+  return updates::installPackage(folder.string(), reinterpret_cast<const uint8_t*>(body.data()), body.size());
+}
+
+class PackageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    writeFile(folder / "a.so", "AAAAABBBBBCCCCC");
+    writeFile(folder / "b.so", "0123456789");
+  }
+  void TearDown() override { fs::remove_all(folder); }
+  fs::path folder;
+};
+
+TEST_F(PackageTest, CopiesAndLiteralsRebuildFilesAndSwapThem) {
+  // One whole-file copy reproduces the source; a literal of length 0 adds
+  // nothing; ranges of two sources and literals mix.
+  std::string body = package("a.so,b.so", {{"a.so", Ops().copy(1, 0, 15).literal("")},
+                                           {"b.so", Ops().copy(2, 5, 5).literal("xy").copy(1, 10, 5)},
+                                           {"c.so", Ops().literal("new module")}});
+  ASSERT_EQ(install(folder, body), InstallResult::Installed);
+  EXPECT_EQ(readFile(folder / "a.so"), "AAAAABBBBBCCCCC");
+  EXPECT_EQ(readFile(folder / "b.so"), "56789xyCCCCC");
+  EXPECT_EQ(readFile(folder / "c.so"), "new module");
+  EXPECT_EQ(readFile(folder / "b.so.old"), "0123456789");
+  EXPECT_EQ(readFile(folder / "a.so.old"), "AAAAABBBBBCCCCC");
+  EXPECT_FALSE(fs::exists(folder / "b.so.new"));
+  EXPECT_FALSE(fs::exists(folder / "c.so.old"));
+}
+
+TEST_F(PackageTest, RejectedPackagesLeaveTheFolderAsItWas) {
+  auto before = snapshot(folder);
+  struct Case {
+    const char* what;
+    std::string body;
+    InstallResult expected;
+  } cases[] = {
+      {"source number past the list", package("a.so", {{"a.so", Ops().copy(2, 0, 1)}}), InstallResult::BadPackage},
+      {"range past the source", package("a.so", {{"a.so", Ops().copy(1, 10, 6)}}), InstallResult::BadPackage},
+      {"offset wrapping round", package("a.so", {{"a.so", Ops().copy(1, 0xFFFFFFFFu, 2)}}),
+       InstallResult::BadPackage},
+      {"copy with no sources", package("", {{"a.so", Ops().copy(1, 0, 1)}}), InstallResult::BadPackage},
+      {"target climbing out", package("a.so", {{"../evil.so", Ops().literal("x")}}), InstallResult::BadPackage},
+      {"absolute target", package("a.so", {{"/tmp/evil.so", Ops().literal("x")}}), InstallResult::BadPackage},
+      {"target in a subfolder", package("a.so", {{"sub\\evil.so", Ops().literal("x")}}),
+       InstallResult::BadPackage},
+      {"empty target", package("a.so", {{"", Ops().literal("x")}}), InstallResult::BadPackage},
+      {"dot-dot target", package("a.so", {{"..", Ops().literal("x")}}), InstallResult::BadPackage},
+      {"source outside", package("../b.so", {{"a.so", Ops().copy(1, 0, 1)}}), InstallResult::BadPackage},
+      {"empty source name", package("a.so,", {{"a.so", Ops().copy(1, 0, 1)}}), InstallResult::BadPackage},
+      {"a target twice", package("", {{"x.so", Ops().literal("1")}, {"x.so", Ops().literal("2")}}),
+       InstallResult::BadPackage},
+      {"no end of sources", std::string("a.so"), InstallResult::BadPackage},
+      {"length past the body", package("a.so", {{"a.so", Ops().literal("abc")}}).substr(0, 14),
+       InstallResult::BadPackage},
+      {"literal past its entry", package("", {{"x.so", Ops().literal("abcdef")}}).substr(0, 13) + "\x00\x00\x00\x03",
+       InstallResult::BadPackage},
+      {"missing source", package("gone.so", {{"a.so", Ops().copy(1, 0, 1)}}), InstallResult::MapFailed},
+      // A bad entry after a good one: nothing of the good one is written.
+      {"bad second entry", package("a.so", {{"b.so", Ops().literal("x")}, {"a.so", Ops().copy(1, 0, 99)}}),
+       InstallResult::BadPackage},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(install(folder, c.body), c.expected) << c.what;
+    EXPECT_EQ(snapshot(folder), before) << c.what;
+  }
+  EXPECT_FALSE(fs::exists(folder.parent_path() / "evil.so"));
+}
+
+TEST_F(PackageTest, RenameFailingPartWayUndoesTheOnesDone) {
+  // "b.so.old" is a folder holding a file, so moving b.so aside fails after
+  // a.so has already been swapped.
+  fs::create_directory(folder / "b.so.old");
+  writeFile(folder / "b.so.old" / "keep", "k");
+  auto before = snapshot(folder);
+  std::string body = package("a.so,b.so", {{"a.so", Ops().literal("new a")}, {"b.so", Ops().literal("new b")}});
+  EXPECT_EQ(install(folder, body), InstallResult::InstallFailed);
+  EXPECT_EQ(snapshot(folder), before);
+}
+
+TEST_F(PackageTest, UnwritableOutputFailsAndWritesNothing) {
+  fs::create_directory(folder / "x.so.new");  // cannot be opened as a file
+  writeFile(folder / "x.so.new" / "keep", "k");
+  auto before = snapshot(folder);
+  std::string body = package("", {{"a.so", Ops().literal("1")}, {"x.so", Ops().literal("2")}});
+  EXPECT_EQ(install(folder, body), InstallResult::OutputFailed);
+  EXPECT_EQ(snapshot(folder), before);
+}
+
+TEST(PackageSignature, OnlyTheBuiltInKeysSignatureVerifies) {
+  std::string body = package("", {{"x.so", Ops().literal("code")}});
+  auto verify = [](const std::string& b, const std::string& s) {
+    return updates::verifyPackageSignature(reinterpret_cast<const uint8_t*>(b.data()), b.size(), s);
+  };
+  std::string good = sign(body);
+  EXPECT_TRUE(verify(body, good));
+  EXPECT_FALSE(verify(body + "!", good));
+  EXPECT_FALSE(verify(body, ""));
+  EXPECT_FALSE(verify(body, good.substr(0, 127)));
+  EXPECT_FALSE(verify(body, std::string(128, 'z')));
+  // Another key's signature of the same body.
+  EXPECT_FALSE(verify(body, sign(body, "0000000000000000000000000000000000000000000000000000000000000001")));
+}
+
+TEST(BuildStamp, ElfNoteOfThisProgramAndImageRule) {
+  // The test program is linked with a fixed stamp.
+  EXPECT_EQ(updates::readBuildStamp("/proc/self/exe"), 1200000000u);
+  std::string self = readFile("/proc/self/exe");
+  auto stampOf = [](const std::string& s) {
+    return updates::buildStampOf(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+  };
+  EXPECT_EQ(stampOf(self.substr(0, 4096)), 1200000000u);  // the notes come early
+  EXPECT_EQ(stampOf(self.substr(0, 40)), 0u);
+  // Program headers said to lie past the end.
+  std::string lying = self.substr(0, 4096);
+  for (int i = 32; i < 40; ++i) lying[size_t(i)] = char(0x7F);
+  EXPECT_EQ(stampOf(lying), 0u);
+
+  std::string image(256, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  image[60] = char(0x80);  // the header at 128; the stamp at 128 + 8
+  image[136] = char(0x00);
+  image[137] = char(0x2F);
+  image[138] = char(0x68);
+  image[139] = char(0x59);
+  EXPECT_EQ(stampOf(image), 0x59682F00u);
+  EXPECT_EQ(stampOf(image.substr(0, 140)), 0u);
+  image[60] = char(0xF0);
+  EXPECT_EQ(stampOf(image), 0u);
+  EXPECT_EQ(stampOf("not a module at all, just text that is long enough to be read past 64 bytes....."), 0u);
+  EXPECT_EQ(updates::readBuildStamp("/nonexistent/file.so"), 0u);
+}
+
+TEST(HttpResponse, HeadLinesLengthsAndBounds) {
+  using State = updates::ResponseReader::State;
+  std::string whole = "HTTP/1.0 200 OK\r\nContent-Length: 5\nX-Olvaro-Signature: ab\r\n\r\nhello";
+  for (size_t piece : {whole.size(), size_t(1)}) {
+    updates::ResponseReader r;
+    for (size_t i = 0; i < whole.size(); i += piece) r.feed(whole.data() + i, std::min(piece, whole.size() - i));
+    ASSERT_EQ(r.state(), State::Complete);
+    EXPECT_EQ(r.message().startLine, "HTTP/1.0 200 OK");
+    EXPECT_EQ(r.message().headers.at("x-olvaro-signature"), "ab");
+    EXPECT_EQ(r.message().body, "hello");
+  }
+  auto after = [](const std::string& text) {
+    updates::ResponseReader r;
+    r.feed(text.data(), text.size());
+    return r.state();
+  };
+  EXPECT_EQ(after("HTTP/1.0 200 OK\ncontent-length: 0\n\n"), State::Complete);
+  EXPECT_EQ(after("HTTP/1.0 200 OK\ncontent-length: 67108865\n\n"), State::Failed);
+  EXPECT_EQ(after("HTTP/1.0 200 OK\ncontent-length: 99999999999999999999\n\n"), State::Failed);
+  EXPECT_EQ(after("HTTP/1.0 200 OK\ncontent-length: -1\n\n"), State::Failed);
+  EXPECT_EQ(after("HTTP/1.0 200 OK\n" + std::string(10000, 'x')), State::Failed);
+  EXPECT_EQ(after("HTTP/1.0 200 OK\n\nbody"), State::UntilClose);
+  updates::ResponseReader cut;
+  std::string partial = "HTTP/1.0 200 OK\ncontent-length: 10\n\nabc";
+  cut.feed(partial.data(), partial.size());
+  cut.close();
+  EXPECT_EQ(cut.state(), State::Failed);
+}
+
+TEST(HttpRequest, BytesOnTheWire) {
+  updates::HttpMessage m;
+  m.startLine = "POST /u.php HTTP/1.0";
+  m.headers["Host"] = "up.example";
+  m.body = updates::requestBody({{"olvaro", 7}, {"skip.so", 0}, {"api.dll", 1200000000}}, "PocketPC", 1033, 42);
+  m.headers["Content-Length"] = std::to_string(m.body.size());
+  m.headers["Content-Type"] = "text/xml";
+  m.headers["Empty"] = "";
+  EXPECT_EQ(updates::serializeRequest(m),
+            "POST /u.php HTTP/1.0\ncontent-length: 238\ncontent-type: text/xml\nhost: up.example\n\n"
+            "<?xml version='1.0'?>\n<root><file><name>olvaro</name><build>7</build></file>"
+            "<file><name>api.dll</name><build>1200000000</build></file><platform><name>PocketPC</name>"
+            "<language>1033</language></platform><user><subid>42</subid></user></root>");
+}
+
+}  // namespace
