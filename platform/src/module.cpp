@@ -4,10 +4,12 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
+#include <string_view>
 
 #include "platform/text.h"
 
@@ -178,6 +180,12 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
       return nullptr;
     }
     if (module == shellModule()) {
+      // A device described as having no camera has no camera dialog.
+      const char* noCamera = std::getenv("OLVARO_NO_CAMERA");
+      if (noCamera && *noCamera && std::string_view(noCamera) != "0" && std::string_view(procName) == "SHCameraCapture") {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+      }
       auto it = s.shellExports.find(procName);
       if (it != s.shellExports.end()) return it->second;
     }

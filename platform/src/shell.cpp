@@ -299,12 +299,32 @@ BOOL SHGetShortcutTarget(LPWSTR shortcut, LPWSTR target, int size) {
   return FALSE;
 }
 
+namespace {
+bool isBrowser(LPCWSTR file);
+std::string webAddress(std::string text);
+}  // namespace
+static BOOL spawnOpener(LPSHELLEXECUTEINFO info, std::vector<std::string>& argv);
+
 BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info) {
   if (!info || info->cbSize != sizeof(SHELLEXECUTEINFO) || !info->lpFile || !*info->lpFile) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   info->hProcess = nullptr;
+  std::vector<std::string> argv;
+  if (isBrowser(info->lpFile)) {
+    // The phone's browser is the desktop's: the address goes to the opener
+    // as one argument, never through a shell.
+    std::string address = webAddress(info->lpParameters ? narrow(info->lpParameters) : std::string());
+    if (address.empty()) {
+      info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(SE_ERR_FNF));
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    argv = splitArguments(envOr("OLVARO_OPEN_COMMAND", "xdg-open"));
+    argv.push_back(address);
+    return spawnOpener(info, argv);
+  }
   std::string file = nativePath(info->lpFile);
   struct stat st;
   if (stat(file.c_str(), &st) != 0 && file.find("://") == std::string::npos) {
@@ -312,7 +332,6 @@ BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  std::vector<std::string> argv;
   bool program = S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0;
   if (program) {
     argv.push_back(file);
@@ -322,6 +341,43 @@ BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info) {
     argv = splitArguments(envOr("OLVARO_OPEN_COMMAND", "xdg-open"));
     argv.push_back(file);
   }
+  return spawnOpener(info, argv);
+}
+
+namespace {
+
+bool isBrowser(LPCWSTR file) {
+  std::string name = narrow(file);
+  size_t slash = name.find_last_of("/\\");
+  if (slash != std::string::npos) name = name.substr(slash + 1);
+  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return name == "iexplore.exe" || name == "iexplore";
+}
+
+// The address as the browser gets it: blanks around it dropped, a bare
+// "www." or "ftp." given its scheme; empty when there is none or it could
+// pass for an option of the opener.
+std::string webAddress(std::string text) {
+  size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string::npos) return std::string();
+  size_t end = text.find_last_not_of(" \t\r\n");
+  text = text.substr(begin, end - begin + 1);
+  auto startsWith = [&](const char* p) {
+    size_t n = std::strlen(p);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+      if (std::tolower(static_cast<unsigned char>(text[i])) != p[i]) return false;
+    return true;
+  };
+  if (startsWith("www.")) return "http://" + text;
+  if (startsWith("ftp.")) return "ftp://" + text;
+  if (text[0] == '-') return std::string();
+  return text;
+}
+
+}  // namespace
+
+static BOOL spawnOpener(LPSHELLEXECUTEINFO info, std::vector<std::string>& argv) {
   std::vector<char*> cargv;
   for (auto& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
