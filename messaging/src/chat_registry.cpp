@@ -1,0 +1,53 @@
+#include "chat_registry.h"
+
+#include <vector>
+
+#include "chat_window.h"
+
+namespace messaging {
+
+ChatRegistry::ChatRegistry()
+    : m_contactEvent(olvaro::subscribeEvent("messaging.chat.contact", &ChatRegistry::onContact, this)),
+      m_groupEvent(olvaro::subscribeEvent("messaging.chat.group", &ChatRegistry::onGroup, this)) {}
+
+ChatRegistry::~ChatRegistry() {
+  m_contactEvent = olvaro::EventSubscription();
+  m_groupEvent = olvaro::EventSubscription();
+  std::vector<ChatWindow*> open;
+  for (auto& [peer, window] : m_windows) open.push_back(window);
+  for (ChatWindow* window : open) delete window;
+}
+
+ChatWindow* ChatRegistry::find(void* peer) const {
+  auto it = m_windows.find(peer);
+  return it == m_windows.end() ? nullptr : it->second;
+}
+
+ChatWindow* ChatRegistry::open(void* peer, bool isGroup) {
+  if (!peer) return nullptr;
+  if (ChatWindow* window = find(peer)) {
+    SetForegroundWindow(window->hwnd());
+    return window;
+  }
+  auto* window = new ChatWindow(this, peer, isGroup);
+  if (!window->hwnd()) {
+    delete window;
+    return nullptr;
+  }
+  ShowWindow(window->hwnd(), SW_SHOWNORMAL);
+  // Showing activates the window, which takes the focus itself.
+  window->focusInput();
+  return window;
+}
+
+uint32_t ChatRegistry::onContact(void* user, void* argument) {
+  static_cast<ChatRegistry*>(user)->open(argument, false);
+  return 0;
+}
+
+uint32_t ChatRegistry::onGroup(void* user, void* argument) {
+  static_cast<ChatRegistry*>(user)->open(argument, true);
+  return 0;
+}
+
+}  // namespace messaging

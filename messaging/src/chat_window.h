@@ -1,0 +1,126 @@
+// ChatWindow: one conversation with a contact or a group. The message list
+// on top, the input of the selected tab below it (text, voice or photo, or
+// the notice that the user may not talk), the tabs at the bottom.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "framework/box_layout.h"
+#include "framework/control.h"
+#include "framework/tab_strip.h"
+#include "message_edit.h"
+#include "message_list.h"
+#include "olvaro/api.h"
+#include "olvaro/connection_calls.h"
+#include "olvaro/registrations.h"
+#include "photo.h"
+
+namespace messaging {
+
+class ChatRegistry;
+
+// (seconds, microseconds) since 1970 UTC.
+struct TimeStamp {
+  int32_t sec;
+  int32_t usec;
+  bool operator<(const TimeStamp& o) const { return sec != o.sec ? sec < o.sec : usec < o.usec; }
+};
+
+class ChatWindow : public fwk::Control, public Conversation {
+ public:
+  static constexpr UINT_PTR kHistoryTimer = 1;
+  static constexpr UINT kHistoryDelayMs = 250;
+  enum HistoryState { kIdle = 0, kRequested = 1, kReceiving = 2 };
+  enum Tab { kTextTab = 0, kVoiceTab = 1, kPhotoTab = 2 };
+
+  // `peer` is a contact or (with `isGroup`) a group; the window takes its
+  // own reference.
+  ChatWindow(ChatRegistry* registry, void* peer, bool isGroup);
+  ~ChatWindow() override;
+
+  void* peer() const { return m_peer; }
+  bool isGroup() const { return m_isGroup; }
+  MessageList* list() const { return m_list.get(); }
+  MessageEdit* edit() const { return m_edit.get(); }
+  CaptureButton* captureButton() const { return m_capture.get(); }
+  fwk::TabStrip* tabs() const { return m_tabs.get(); }
+  HWND muteNotice() const { return m_muteNotice; }
+  HWND talkPlaceholder() const { return m_talk; }
+  HWND menuBar() const { return m_menuBar; }
+  int pendingHistory() const { return m_pendingHistory; }
+  int requestedHistory() const { return m_requestedHistory; }
+  int historyState() const { return m_historyState; }
+  TimeStamp oldestTime() const { return m_oldest; }
+  bool signedIn() const { return m_signedIn; }
+  bool talkingAllowed();
+  // The edit box when it takes input, else the list.
+  void focusInput();
+
+  // Conversation
+  std::u16string ownName() override;
+  void requestHistory() override;
+  bool listKey(UINT key, bool down, LPARAM repeatData) override;
+  HWND windowHandle() override { return hwnd(); }
+
+  // The history request's completion; ignored once the window is gone.
+  static void historyProgress(void* user, const olvaro::Response* result);
+  static bool isLive(const ChatWindow* window);
+
+  LRESULT windowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+ protected:
+  LRESULT onActivate(UINT state, bool minimized, HWND other) override;
+  LRESULT onClose() override;
+  LRESULT onCommand(UINT id, UINT code, HWND control) override;
+  LRESULT onHotKey(int id, UINT modifiers, UINT key) override;
+  LRESULT onKey(UINT key, bool down, LPARAM repeatData) override;
+  LRESULT onSize(UINT kind, int width, int height) override;
+  LRESULT onTimer(UINT_PTR id) override;
+
+ private:
+  static uint32_t onNewMessage(void* user, void* argument);
+  static uint32_t onContactChanged(void* user, void* argument);
+  static uint32_t onServiceChanged(void* user, void* argument);
+
+  void buildChildren();
+  void refreshTitleAndIcons();
+  void applyInputRule();
+  void addUnread();
+  void receive(HMessage* message);
+  void acceptInput(HWND from, HMessage* message);
+  void fillPlaceholder(HMessage* message);
+  void historyDone(int64_t code);
+  void dropPlaceholders(bool keepMoreRow);
+  void noteTime(const MessageData& d);
+  void selectTab(int tab);
+  HService* ownService() const;
+
+  ChatRegistry* m_registry;
+  void* m_peer;
+  bool m_isGroup;
+  HService* m_service = nullptr;
+  HICON m_smallIcon = nullptr;
+  HICON m_bigIcon = nullptr;
+  std::unique_ptr<fwk::BoxLayout> m_layout;
+  std::unique_ptr<MessageList> m_list;
+  std::unique_ptr<fwk::TabStrip> m_tabs;
+  std::unique_ptr<MessageEdit> m_edit;
+  std::unique_ptr<CaptureButton> m_capture;
+  HWND m_talk = nullptr;
+  HWND m_muteNotice = nullptr;
+  HWND m_menuBar = nullptr;
+  HWND m_sipPref = nullptr;
+  TimeStamp m_oldest{2147483647, 0};
+  int m_pendingHistory = 0;
+  int m_requestedHistory = 0;
+  int m_historyState = kIdle;
+  bool m_signedIn = true;
+  std::u16string m_ownName;
+  olvaro::EventSubscription m_newMessages;
+  olvaro::EventSubscription m_contactChanges;
+  olvaro::ServiceSubscription m_serviceChanges;
+};
+
+}  // namespace messaging

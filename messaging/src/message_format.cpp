@@ -1,0 +1,133 @@
+#include "message_format.h"
+
+#include <array>
+#include <cstdio>
+
+#include "platform/resources.h"
+#include "platform/systime.h"
+#include "platform/text.h"
+
+namespace messaging {
+namespace {
+
+SYSTEMTIME localTime(int64_t sec) {
+  FILETIME utc = platform::unixMsToFileTime(sec * 1000);
+  FILETIME local{};
+  SYSTEMTIME st{};
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) FileTimeToSystemTime(&utc, &st);
+  return st;
+}
+
+// Days since 1970-01-01 of a civil date, to compare local dates.
+int64_t dayNumber(const SYSTEMTIME& st) {
+  int y = st.wYear - (st.wMonth <= 2);
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int yoe = int(y - era * 400);
+  int m = st.wMonth;
+  int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + st.wDay - 1;
+  int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+std::u16string ascii(const char* s) { return std::u16string(s, s + std::char_traits<char>::length(s)); }
+
+}  // namespace
+
+std::u16string formatTimeStamp(int64_t when, int64_t now) {
+  SYSTEMTIME t = localTime(when);
+  SYSTEMTIME today = localTime(now);
+  char buf[64];
+  int64_t day = dayNumber(t), todayNumber = dayNumber(today);
+  if (day == todayNumber)
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.wHour, t.wMinute, t.wSecond);
+  else if (day + 1 == todayNumber)
+    std::snprintf(buf, sizeof buf, "Yesterday, %02d:%02d", t.wHour, t.wMinute);
+  else
+    std::snprintf(buf, sizeof buf, "%02d-%02d-%02d, %02d:%02d", t.wDay, t.wMonth, t.wYear - 2000, t.wHour,
+                  t.wMinute);
+  return ascii(buf);
+}
+
+std::u16string formatClockTime(int64_t when) {
+  SYSTEMTIME t = localTime(when);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.wHour, t.wMinute, t.wSecond);
+  return ascii(buf);
+}
+
+Body messageBody(std::string_view contentType, std::string_view payload, HINSTANCE resources) {
+  Body body;
+  if (contentType == "text/plain") {
+    if (payload.substr(0, 4) == "/me ") {
+      body.text = u"* " + platform::widen(std::string(payload.substr(4))) + u" *";
+      body.action = true;
+    } else {
+      body.text = platform::widen(std::string(payload));
+    }
+  } else if (contentType.substr(0, 6) == "audio/") {
+    body.text = platform::loadStringWide(resources, 106);
+  } else if (contentType.substr(0, 6) == "image/") {
+    body.text = platform::loadStringWide(resources, 107);
+  } else {
+    body.text = platform::widen(std::string(contentType));
+  }
+  return body;
+}
+
+std::vector<std::string> findWebAddresses(std::string_view text) {
+  static constexpr std::array<std::string_view, 5> kStarts = {"www.", "ftp.", "http://", "https://", "ftp://"};
+  std::vector<std::string> found;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t hit = std::string_view::npos;
+    for (std::string_view s : kStarts) hit = std::min(hit, text.find(s, at));
+    if (hit == std::string_view::npos) break;
+    size_t end = text.find_first_of("\r ", hit);
+    if (end == std::string_view::npos) end = text.size();
+    found.emplace_back(text.substr(hit, end - hit));
+    at = end;
+  }
+  return found;
+}
+
+std::u16string addressWithScheme(std::u16string address) {
+  if (address.rfind(u"www.", 0) == 0) return u"http://" + address;
+  if (address.rfind(u"ftp.", 0) == 0) return u"ftp://" + address;
+  return address;
+}
+
+int adminNoticeRole(std::string_view payload) {
+  if (payload.size() < 12) return -1;
+  uint32_t role = 0;
+  for (int i = 3; i >= 0; --i) role = (role << 8) | uint8_t(payload[size_t(i)]);
+  return int(role);
+}
+
+std::u16string adminNoticeText(std::string_view payload, const std::u16string& sender, HINSTANCE resources) {
+  UINT id = 0;
+  switch (adminNoticeRole(payload)) {
+    case 0: id = 120; break;
+    case 1: id = 115; break;
+    case 2: id = 116; break;
+    case 4: id = 119; break;
+    case 8: id = 117; break;
+    case 16: id = 118; break;
+    default: return std::u16string();
+  }
+  std::u16string pattern = platform::loadStringWide(resources, id);
+  std::u16string member = platform::widen(std::string(payload.substr(12)));
+  // The names are put in literally: a "%" in a nickname stays text.
+  std::u16string out;
+  int arg = 0;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == u'%' && i + 1 < pattern.size() && pattern[i + 1] == u's' && arg < 2) {
+      out += arg++ == 0 ? sender : member;
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace messaging

@@ -1,0 +1,48 @@
+// Photo messages: taking one with the shell's camera dialog and showing a
+// received one with the desktop's viewer.
+#pragma once
+
+#include "framework/control.h"
+#include "olvaro/api.h"
+
+namespace messaging {
+
+// The largest photo sent.
+constexpr long kMaxPhotoBytes = 65535;
+
+// Saves the photo's bytes as "image.jpg" in the temporary folder (or
+// "imag1.jpg" when the viewer holds that one) and opens it.
+void ViewPhotoMessage(HMessage* message);
+
+// Takes a photo for a conversation: the camera dialog, then the file it
+// saved read into a new "image/jpeg" message. Every failure is told in a
+// message box owned by `owner`; NULL then (and when the user cancelled).
+// The caller releases the message.
+HMessage* capturePhotoMessage(HWND owner);
+
+// The Photo tab's button: activated by Enter or Space released on it, or the
+// stylus lifted after pressing it; the photo goes to `window` as the input
+// message.
+class CaptureButton : public fwk::Control {
+ public:
+  CaptureButton(HWND parent, HWND window);
+  bool pressed() const { return m_pressed; }
+
+ protected:
+  LRESULT onGetDlgCode(UINT key, MSG* msg) override;
+  LRESULT onKey(UINT key, bool down, LPARAM repeatData) override;
+  LRESULT onKillFocus(HWND next) override;
+  LRESULT onSetFocus(HWND previous) override;
+  LRESULT onStylusDown(bool doubleTap, int x, int y) override;
+  LRESULT onStylusUp(int x, int y) override;
+  LRESULT onPaint() override;
+  LRESULT onEraseBackground(HDC) override { return 1; }
+
+ private:
+  void capture();
+  HWND m_window;
+  bool m_pressed = false;
+  bool m_focused = false;
+};
+
+}  // namespace messaging

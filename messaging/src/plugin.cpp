@@ -1,0 +1,48 @@
+// The plug-in object the host loads: Start opens conversations on the
+// contact list's request, Stop closes them.
+#include <memory>
+
+#include "chat_registry.h"
+#include "olvaro/api.h"
+
+namespace messaging {
+namespace {
+
+class MessagingPlugin : public kestrum::Plugin {
+ public:
+  virtual ~MessagingPlugin() = default;
+
+  void Start() override {
+    if (!registry_) registry_ = std::make_unique<ChatRegistry>();
+    state = 1;
+  }
+
+  void Stop() override {
+    registry_.reset();
+    state = 0;
+  }
+
+  const char* Name() override { return "Messaging"; }
+
+ private:
+  std::unique_ptr<ChatRegistry> registry_;
+};
+
+MessagingPlugin* g_plugin = nullptr;
+
+}  // namespace
+}  // namespace messaging
+
+extern "C" __attribute__((visibility("default"))) int PluginLoad(int version, kestrum::Plugin** out) {
+  if (out) *out = nullptr;
+  if (version != 5 || !out) return 0;
+  if (!messaging::g_plugin) messaging::g_plugin = new messaging::MessagingPlugin();
+  *out = messaging::g_plugin;
+  return 1;
+}
+
+extern "C" __attribute__((visibility("default"))) int PluginUnload() {
+  delete messaging::g_plugin;
+  messaging::g_plugin = nullptr;
+  return 0;
+}
