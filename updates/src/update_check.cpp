@@ -1,0 +1,178 @@
+#include "update_check.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+
+#include "build_stamp.h"
+#include "olvaro/api.h"
+#include "package_signature.h"
+#include "platform/device.h"
+#include "update_package.h"
+
+#ifndef OLVARO_UPDATE_HOST
+#define OLVARO_UPDATE_HOST "localhost"
+#endif
+
+namespace updates {
+
+bool isModuleName(const std::string& name) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return true;
+  std::string ext = name.substr(dot);
+  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".dll" || ext == ".exe" || ext == ".so";
+}
+
+std::vector<ModuleStamp> listModules(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (!entry.is_regular_file(error)) continue;
+    std::string name = entry.path().filename().string();
+    if (isModuleName(name)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<ModuleStamp> modules;
+  for (const std::string& name : names)
+    if (uint32_t build = readBuildStamp(folder + "/" + name)) modules.push_back({name, build});
+  return modules;
+}
+
+std::string buildRequest(const std::string& host, const std::string& folder) {
+  char platform[64] = {};
+  KS_GetPlatformName(platform);
+  platform[32] = 0;
+  HttpMessage request;
+  request.startLine = "POST /u.php HTTP/1.0";
+  request.headers["Host"] = host;
+  request.body = requestBody(listModules(folder), platform, long(GetUserDefaultUILanguage()),
+                             KS_GetVariantLong("Olvaro/Connection/Sub-Id"));
+  request.headers["Content-Length"] = std::to_string(request.body.size());
+  request.headers["Content-Type"] = "text/xml";
+  return serializeRequest(request);
+}
+
+UpdateCheck::UpdateCheck(StatusSink& status, std::string folder) : status_(status), folder_(std::move(folder)) {}
+
+UpdateCheck::~UpdateCheck() {
+  // The check is going away: nothing it reports may reach the sink now.
+  done_ = true;
+  closeSocket();
+}
+
+void UpdateCheck::start() {
+  status_.reportStatus("Automatic Updates", "Connecting to server...");
+  char host[256] = {};
+  KS_GetSettingString("Updates/ServerHost", OLVARO_UPDATE_HOST, host, sizeof host);
+  host_ = host;
+  startConnect(host_, int(KS_GetSettingLong("Updates/ServerPort", 80)));
+}
+
+void UpdateCheck::onConnected() {
+  SocketConnection::onConnected();
+  status_.reportStatus("Automatic Updates", "Checking for updates...");
+  outputBuffer += buildRequest(host_, folder_);
+  flush();
+}
+
+void UpdateCheck::onDataReceived() {
+  if (done_) {
+    inputBuffer.clear();
+    return;
+  }
+  reader_.feed(inputBuffer.data(), inputBuffer.size());
+  inputBuffer.clear();
+  switch (reader_.state()) {
+    case ResponseReader::State::Body: {
+      state_ = kCheckDownloading;
+      size_t r = reader_.received(), t = reader_.expected();
+      char text[96];
+      std::snprintf(text, sizeof text, "Downloading %d/%d KB (%d %%)", int(r / 1024), int(t / 1024),
+                    t ? int(uint64_t(r) * 100 / t) : 0);
+      status_.reportStatus("Downloading Updates", text);
+      break;
+    }
+    case ResponseReader::State::Complete:
+      done_ = true;
+      process(reader_.message());
+      closeSocket();
+      break;
+    case ResponseReader::State::Failed:
+      // Oversized or malformed: nothing of it is used.
+      done_ = true;
+      status_.removeStatus();
+      state_ = kCheckFailed;
+      closeSocket();
+      break;
+    default:
+      break;
+  }
+}
+
+void UpdateCheck::onClosed() {
+  SocketConnection::onClosed();
+  if (done_) return;
+  done_ = true;
+  if (state_ == kCheckStarted) {
+    status_.removeStatus();
+  } else if (state_ == kCheckDownloading) {
+    // Cut off mid-download: the next tick may try again.
+    status_.removeStatus();
+    state_ = kCheckFailed;
+  }
+}
+
+void UpdateCheck::fail(const std::string& text) {
+  status_.reportStatus("Automatic Updates Failed", text);
+  state_ = kCheckFailed;
+}
+
+void UpdateCheck::process(const HttpMessage& response) {
+  state_ = kCheckProcessing;
+  if (response.startLine.find(" 200 ") == std::string::npos) {
+    status_.removeStatus();
+    state_ = kCheckFailed;
+    return;
+  }
+  if (response.body.empty()) {
+    status_.removeStatus();
+    state_ = kCheckNoUpdates;
+    return;
+  }
+  auto length = response.headers.find("content-length");
+  if (length == response.headers.end() || length->second != std::to_string(response.body.size())) {
+    status_.removeStatus();
+    state_ = kCheckFailed;
+    return;
+  }
+  const auto* body = reinterpret_cast<const uint8_t*>(response.body.data());
+  auto signature = response.headers.find(kSignatureHeader);
+  if (signature == response.headers.end() ||
+      !verifyPackageSignature(body, response.body.size(), signature->second)) {
+    fail("The update is not signed by Olvaro.");
+    return;
+  }
+  status_.reportStatus("Automatic Updates", "Installing Updates");
+  switch (installPackage(folder_, body, response.body.size())) {
+    case InstallResult::Installed:
+      status_.reportStatus("New Updates Installed", "Restart Olvaro when Convenient");
+      state_ = kCheckInstalled;
+      return;
+    case InstallResult::MapFailed:
+      fail("Could not map file to memory.");
+      return;
+    case InstallResult::OutputFailed:
+      fail("Could not open output file.");
+      return;
+    case InstallResult::BadPackage:
+      fail("The update package is damaged.");
+      return;
+    case InstallResult::InstallFailed:
+      fail("Could not replace the program files.");
+      return;
+  }
+}
+
+}  // namespace updates

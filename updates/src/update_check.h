@@ -1,0 +1,63 @@
+// One update check: connects to the update server, sends the module list,
+// reads the answer with progress and installs the package it carries.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "http_message.h"
+#include "transport/socket_connection.h"
+
+namespace updates {
+
+// Where a check shows its progress (the overview's status item).
+class StatusSink {
+ public:
+  virtual ~StatusSink() = default;
+  virtual void reportStatus(const std::string& title, const std::string& text) = 0;
+  virtual void removeStatus() = 0;
+};
+
+enum CheckState : int32_t {
+  kCheckStarted = 0,
+  kCheckDownloading = 1,
+  kCheckProcessing = 2,
+  kCheckFailed = 3,
+  kCheckNoUpdates = 4,
+  kCheckInstalled = 5,
+};
+
+// Modules the check reports: no extension, ".dll", ".exe" or ".so".
+bool isModuleName(const std::string& name);
+// The modules of `folder` with a build stamp, in name order.
+std::vector<ModuleStamp> listModules(const std::string& folder);
+// The whole request, as written to the socket.
+std::string buildRequest(const std::string& host, const std::string& folder);
+
+class UpdateCheck : public olvaro::net::SocketConnection {
+ public:
+  UpdateCheck(StatusSink& status, std::string folder);
+  ~UpdateCheck() override;
+
+  // Reports "Connecting to server..." and connects to the configured server.
+  void start();
+  int32_t checkState() const { return state_; }
+
+  // Runs a complete response (public so it can be driven without a server).
+  void process(const HttpMessage& response);
+
+  void onConnected() override;
+  void onDataReceived() override;
+  void onClosed() override;
+
+ private:
+  void fail(const std::string& text);
+  StatusSink& status_;
+  std::string folder_;
+  std::string host_;
+  ResponseReader reader_;
+  int32_t state_ = kCheckStarted;
+  bool done_ = false;
+};
+
+}  // namespace updates

@@ -1,0 +1,188 @@
+// The plug-in's start, its timer and a check against a scripted server.
+#include <cstdlib>
+
+#include "build_stamp.h"
+#include "platform/device.h"
+#include "platform/shell.h"
+#include "updates_fixture.h"
+
+using namespace updatestest;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST_F(UpdatesTest, StartTidiesTheFolderMovesSettingsOnAndShowsTheChangeLogOnce) {
+  setenv("OLVARO_PLATFORM", "SmartPhone", 1);
+  writeFile(folder / "api.so.old", "x");
+  writeFile(folder / "api.so.new", "x");
+  writeFile(folder / "api.so", "keep");
+  writeFile(folder / "changelog.txt", "Faster photos\nFewer crashes\n");
+  start();
+  EXPECT_EQ(snapshot(folder), (std::map<std::string, std::string>{{"api.so", "keep"}}));
+  EXPECT_EQ(KS_GetSettingLong("advanced.powersave", 0), 1);
+  EXPECT_EQ(KS_GetSettingLong("updates.versionid", 0), 5);
+  EXPECT_TRUE(fs::exists(fs::path(platform::startupFolderPath()) / "Olvaro.desktop"));
+  HWND log = updater->notice().changeLogWindow();
+  ASSERT_TRUE(log);
+  EXPECT_EQ(testkit::windowText(log), "Olvaro Updated!");
+  HWND edit = testkit::findWindow("EDIT", "", log);
+  ASSERT_TRUE(edit);
+  EXPECT_EQ(testkit::windowText(edit), "Faster photos\r\nFewer crashes\r\n");
+  updater.reset();
+  start();  // the next start shows nothing
+  EXPECT_FALSE(updater->notice().changeLogWindow());
+}
+
+TEST_F(UpdatesTest, MigrationKeepsWhatALaterLevelOrThePocketPcHas) {
+  setenv("OLVARO_PLATFORM", "SmartPhone", 1);
+  KS_SetSettingLong("updates.versionid", 3);
+  start();
+  EXPECT_EQ(KS_GetSettingLong("advanced.powersave", 0), 0);
+  EXPECT_FALSE(fs::exists(fs::path(platform::startupFolderPath()) / "Olvaro.desktop"));
+  updater.reset();
+  setenv("OLVARO_PLATFORM", "PocketPC", 1);
+  KS_SetSettingLong("updates.versionid", 0);
+  start();
+  EXPECT_EQ(KS_GetSettingLong("advanced.powersave", 0), 0);
+  EXPECT_TRUE(fs::exists(fs::path(platform::startupFolderPath()) / "Olvaro.desktop"));
+}
+
+TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
+  std::atomic<bool> release{false};
+  std::string body = package("", {{"new.so", Ops().literal(std::string(5000, 'n'))}});
+  ScriptedServer server([&](const std::string&, const std::function<void(const std::string&)>& send) {
+    std::string all = response(body, sign(body));
+    send(all.substr(0, all.size() - 1000));
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    send(all.substr(all.size() - 1000));
+  });
+  useServer(server);
+  start();
+  EXPECT_FALSE(updater->check());
+  testkit::runClock(updates::Updater::kTickMs);
+  ASSERT_TRUE(updater->check());
+  updates::UpdateCheck* first = updater->check();
+  ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckDownloading; }));
+  EXPECT_EQ(overview.sections, std::vector<std::string>{"UPDATES/Automatic Updates"});
+  EXPECT_EQ(overview.reports.at(0), std::make_pair(std::string("Automatic Updates"), std::string("Connecting to server...")));
+  EXPECT_EQ(overview.reports.at(1), std::make_pair(std::string("Automatic Updates"), std::string("Checking for updates...")));
+  EXPECT_EQ(overview.last().first, "Downloading Updates");
+  EXPECT_EQ(overview.last().second.rfind("Downloading ", 0), 0u);
+  // Five minutes on, while downloading: the same check goes on.
+  testkit::runClock(updates::Updater::kTickMs);
+  EXPECT_EQ(updater->check(), first);
+  release = true;
+  ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckInstalled; }));
+  EXPECT_EQ(overview.last(), std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
+  EXPECT_EQ(readFile(folder / "new.so"), std::string(5000, 'n'));
+  // After an installation no check runs again, however late it gets.
+  platform::clockSetWallTime(platform::clockNowUnixMs() + 7200000);
+  testkit::runClock(updates::Updater::kTickMs);
+  EXPECT_EQ(server.accepted(), 1);
+}
+
+TEST_F(UpdatesTest, NoUpdatesRemovesTheItemAndTheHourRuleGoesBothWays) {
+  ScriptedServer server([](const std::string&, const std::function<void(const std::string&)>& send) {
+    send("HTTP/1.0 200 OK\ncontent-length: 0\n\n");
+  });
+  useServer(server);
+  writeFile(folder / "plain.dll", "not a module");
+  fs::copy_file("/proc/self/exe", folder / "olvaro");
+  start();
+  testkit::runClock(updates::Updater::kTickMs);
+  ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckNoUpdates; }));
+  EXPECT_EQ(overview.items, 0);
+  EXPECT_GE(overview.deletes, 1);
+  // The request as written: only modules with a stamp are listed.
+  char platformName[64] = {};
+  KS_GetPlatformName(platformName);
+  std::string body = updates::requestBody({{"olvaro", 1200000000}}, platformName,
+                                          long(GetUserDefaultUILanguage()), 0);
+  EXPECT_EQ(server.request(), "POST /u.php HTTP/1.0\ncontent-length: " + std::to_string(body.size()) +
+                                  "\ncontent-type: text/xml\nhost: 127.0.0.1\n\n" + body);
+  // Five minutes later: within the hour, nothing.
+  testkit::runClock(updates::Updater::kTickMs);
+  EXPECT_FALSE(updater->check());
+  // The clock set back by more than an hour: a check.
+  platform::clockSetWallTime(platform::clockNowUnixMs() - 3601000 - 2 * updates::Updater::kTickMs);
+  testkit::runClock(updates::Updater::kTickMs);
+  ASSERT_TRUE(updater->check());
+  ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckNoUpdates; }));
+  EXPECT_EQ(server.accepted(), 2);
+}
+
+// Each answer the check must not install from, and what it shows.
+TEST_F(UpdatesTest, UnsignedHugeOrBrokenAnswersInstallNothing) {
+  writeFile(folder / "a.so", "old module");
+  std::string body = package("a.so", {{"a.so", Ops().literal("evil code")}});
+  struct Case {
+    const char* what;
+    std::string answer;
+    int32_t state;
+    std::string title;  // empty: the item is gone
+  } cases[] = {
+      {"no signature", response(body, ""), updates::kCheckFailed, "Automatic Updates Failed"},
+      {"wrong signature", response(body, sign(body + "x")), updates::kCheckFailed, "Automatic Updates Failed"},
+      {"another key", response(body, sign(body, "0000000000000000000000000000000000000000000000000000000000000001")),
+       updates::kCheckFailed, "Automatic Updates Failed"},
+      {"huge length", "HTTP/1.0 200 OK\ncontent-length: 4000000000\n\n", updates::kCheckFailed, ""},
+      {"not 200", "HTTP/1.0 404 Not Found\ncontent-length: 3\n\nno!", updates::kCheckFailed, ""},
+      {"cut short", "HTTP/1.0 200 OK\ncontent-length: 100\n\nabc", updates::kCheckFailed, ""},
+      {"signed but out of range",
+       response(package("a.so", {{"a.so", Ops().copy(1, 5, 6)}}), sign(package("a.so", {{"a.so", Ops().copy(1, 5, 6)}}))),
+       updates::kCheckFailed, "Automatic Updates Failed"},
+  };
+  std::string answer;
+  ScriptedServer server([&](const std::string&, const std::function<void(const std::string&)>& send) { send(answer); });
+  useServer(server);
+  start();
+  auto before = snapshot(folder);
+  for (const Case& c : cases) {
+    answer = c.answer;
+    KS_SetSettingLong("Updates/LastCheck", 0);
+    int accepted = server.accepted();
+    testkit::runClock(updates::Updater::kTickMs);
+    ASSERT_TRUE(pumpUntil([&] { return server.accepted() > accepted && state() != updates::kCheckStarted &&
+                                       state() != updates::kCheckDownloading && state() != updates::kCheckProcessing; }))
+        << c.what;
+    EXPECT_EQ(state(), c.state) << c.what;
+    if (c.title.empty()) {
+      EXPECT_EQ(overview.items, 0) << c.what;
+    } else {
+      EXPECT_EQ(overview.items, 1) << c.what;
+      EXPECT_EQ(overview.last().first, c.title) << c.what;
+    }
+    EXPECT_EQ(snapshot(folder), before) << c.what;
+  }
+}
+
+TEST_F(UpdatesTest, ProgressCountsKilobytesAndPercent) {
+  struct Sink : updates::StatusSink {
+    std::vector<std::string> texts;
+    void reportStatus(const std::string&, const std::string& text) override { texts.push_back(text); }
+    void removeStatus() override {}
+  } sink;
+  std::string body(300000, 'x');
+  ScriptedServer server([&](const std::string&, const std::function<void(const std::string&)>& send) {
+    send("HTTP/1.0 200 OK\ncontent-length: 300000\n\n");
+    send(body.substr(0, 153600));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  });
+  useServer(server);
+  updates::UpdateCheck check(sink, folder.string());
+  check.start();
+  ASSERT_TRUE(pumpUntil([&] { return check.checkState() == updates::kCheckFailed; }));
+  EXPECT_NE(std::find(sink.texts.begin(), sink.texts.end(), "Downloading 150/292 KB (51 %)"), sink.texts.end());
+}
+
+TEST_F(UpdatesTest, UnreachableServerRemovesTheItem) {
+  KS_SetSettingString("Updates/ServerHost", "127.0.0.1");
+  KS_SetSettingLong("Updates/ServerPort", 1);
+  start();
+  testkit::runClock(updates::Updater::kTickMs);
+  ASSERT_TRUE(pumpUntil([&] { return overview.deletes == 1; }));
+  EXPECT_EQ(state(), updates::kCheckStarted);
+  EXPECT_EQ(overview.items, 0);
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// A fresh platform and hub per test, a stand-in overview that records what
+// the plug-in shows in it, a program folder of its own, and a scripted
+// update server on a loopback socket.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "olvaro/api.h"
+#include "olvaro/connection_calls.h"
+#include "package_builder.h"
+#include "platform/clock.h"
+#include "testkit/testkit.h"
+#include "updater.h"
+
+namespace updatestest {
+
+// What the overview was asked to show.
+struct Overview {
+  std::vector<std::string> sections;
+  std::vector<std::pair<std::string, std::string>> reports;  // title, text of every add or update
+  int items = 0;                                             // items alive
+  int deletes = 0;
+  static uint32_t createSection(void* user, void* arg) {
+    auto* info = static_cast<olvaro::OverviewSectionInfo*>(arg);
+    static_cast<Overview*>(user)->sections.push_back(std::string(info->key) + "/" + info->title);
+    info->section = user;
+    return 1;
+  }
+  static uint32_t addItem(void* user, void* arg) {
+    auto* self = static_cast<Overview*>(user);
+    auto* info = static_cast<olvaro::OverviewItemInfo*>(arg);
+    self->reports.emplace_back(info->title, info->text);
+    ++self->items;
+    info->item = &self->items;
+    return 1;
+  }
+  static uint32_t updateItem(void* user, void* arg) {
+    auto* info = static_cast<olvaro::OverviewItemInfo*>(arg);
+    static_cast<Overview*>(user)->reports.emplace_back(info->title, info->text);
+    return 1;
+  }
+  static uint32_t deleteItem(void* user, void*) {
+    auto* self = static_cast<Overview*>(user);
+    --self->items;
+    ++self->deletes;
+    return 1;
+  }
+  void install() {
+    KS_RegisterFunction("Overview/CreateSection", &createSection, this);
+    KS_RegisterFunction("Overview/AddStaticItem", &addItem, this);
+    KS_RegisterFunction("Overview/UpdateStaticItem", &updateItem, this);
+    KS_RegisterFunction("Overview/DeleteItem", &deleteItem, this);
+  }
+  std::pair<std::string, std::string> last() const { return reports.empty() ? std::pair<std::string, std::string>() : reports.back(); }
+};
+
+// Accepts one connection at a time; `script` gets the request and writes
+// the answer through `send`.
+class ScriptedServer {
+ public:
+  using Script = std::function<void(const std::string& request, const std::function<void(const std::string&)>& send)>;
+  explicit ScriptedServer(Script script) : script_(std::move(script)) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd_, 4);
+    socklen_t n = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~ScriptedServer() {
+    stop_ = true;
+    shutdown(fd_, SHUT_RDWR);
+    close(fd_);
+    thread_.join();
+  }
+  int port() const { return port_; }
+  int accepted() const { return accepted_; }
+  std::string request() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return request_;
+  }
+
+ private:
+  void run() {
+    while (!stop_) {
+      int c = accept(fd_, nullptr, nullptr);
+      if (c < 0) return;
+      ++accepted_;
+      std::string in;
+      char buf[4096];
+      size_t need = std::string::npos;
+      while (need == std::string::npos || in.size() < need) {
+        ssize_t n = recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        in.append(buf, size_t(n));
+        size_t head = in.find("\n\n");
+        size_t at = in.find("content-length: ");
+        if (head != std::string::npos && at != std::string::npos) need = head + 2 + std::stoul(in.substr(at + 16));
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        request_ = in;
+      }
+      script_(in, [c](const std::string& bytes) { ::send(c, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+      close(c);
+    }
+  }
+  Script script_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> accepted_{0};
+  std::mutex mutex_;
+  std::string request_;
+  std::thread thread_;
+};
+
+// Pumps the test thread's messages until `done` holds (the socket events
+// come from worker threads); false after five seconds.
+inline bool pumpUntil(const std::function<bool()>& done) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < until) {
+    testkit::pump();
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+inline std::string response(const std::string& body, const std::string& signature) {
+  std::string head = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+  if (!signature.empty()) head += "X-Olvaro-Signature: " + signature + "\r\n";
+  return head + "\r\n" + body;
+}
+
+class UpdatesTest : public testkit::PlatformTest {
+ protected:
+  void SetUp() override {
+    testkit::PlatformTest::SetUp();
+    KS_API_Cleanup();
+    folder = freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    overview.install();
+  }
+  void TearDown() override {
+    updater.reset();
+    KS_API_Cleanup();
+    unsetenv("OLVARO_PLATFORM");
+    std::filesystem::remove_all(folder);
+    testkit::PlatformTest::TearDown();
+  }
+  void start() {
+    updater = std::make_unique<updates::Updater>(folder.string(), "olvaro");
+    testkit::pump();
+  }
+  void useServer(const ScriptedServer& server) {
+    KS_SetSettingString("Updates/ServerHost", "127.0.0.1");
+    KS_SetSettingLong("Updates/ServerPort", server.port());
+  }
+  int32_t state() const { return updater && updater->check() ? updater->check()->checkState() : -1; }
+
+  std::filesystem::path folder;
+  Overview overview;
+  std::unique_ptr<updates::Updater> updater;
+};
+
+}  // namespace updatestest
