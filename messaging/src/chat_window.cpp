@@ -91,7 +91,8 @@ class ChatLayout : public fwk::BoxLayout {
 }  // namespace
 
 ChatWindow::ChatWindow(ChatRegistry* registry, void* peer, bool isGroup)
-    : fwk::Control(chatWindowClass(), u"Chat Window", WS_POPUP | WS_CAPTION, CW_USEDEFAULT, CW_USEDEFAULT, 500, 350,
+    // No caption of its own: the shell's title bar shows the title.
+    : fwk::Control(chatWindowClass(), u"Chat Window", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, 500, 350,
                    ownerWindow(), nullptr),
       m_registry(registry),
       m_peer(isGroup ? static_cast<void*>(KS_DuplicateGroupHandle(static_cast<HGroup*>(peer)))

@@ -269,9 +269,13 @@ void NoticeRow::paint(HDC dc, const RECT& rect) {
   SetTextColor(dc, kGreyText);
   RECT timeRect = rect;
   DrawText(dc, time.c_str(), int(time.size()), &timeRect, DT_RIGHT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SIZE timeSize{};
+  GetTextExtentPoint32(dc, time.c_str(), int(time.size()), &timeSize);
   SetTextColor(dc, m_color);
-  RECT textRect{rect.left + 2 * rowHeight, rect.top, rect.right, rect.bottom};
-  DrawText(dc, m_text.c_str(), int(m_text.size()), &textRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  // A long line ends short of the time rather than under it.
+  RECT textRect{rect.left + 2 * rowHeight, rect.top, rect.right - timeSize.cx - 4, rect.bottom};
+  DrawText(dc, m_text.c_str(), int(m_text.size()), &textRect,
+           DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
 }
 
 int MoreHistoryRow::height(int) { return fwk::screenDpi() / 8 + 2; }

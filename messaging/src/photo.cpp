@@ -109,13 +109,17 @@ HMessage* capturePhotoMessage(HWND owner) {
   d.complete = 0;
   HMessage* message = KS_CreateMessage(&d);
   if (!message) return nullptr;
-  constexpr DWORD kPiece = 4096;
-  if (size == 0) KS_ContinueMessage(message, nullptr, 0, 1);
-  for (DWORD at = 0; at < size; at += kPiece) {
-    DWORD n = std::min(kPiece, size - at);
-    KS_ContinueMessage(message, bytes.data() + at, int(n), at + n == size ? 1 : 0);
-  }
+  appendInPieces(message, bytes.data(), bytes.size());
   return message;
+}
+
+void appendInPieces(HMessage* message, const uint8_t* bytes, size_t size) {
+  constexpr size_t kPiece = 4096;
+  if (size == 0) KS_ContinueMessage(message, nullptr, 0, 1);
+  for (size_t at = 0; at < size; at += kPiece) {
+    size_t n = std::min(kPiece, size - at);
+    KS_ContinueMessage(message, bytes + at, int(n), at + n == size ? 1 : 0);
+  }
 }
 
 void ViewPhotoMessage(HMessage* message) {

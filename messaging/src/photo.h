@@ -20,6 +20,10 @@ void ViewPhotoMessage(HMessage* message);
 // The caller releases the message.
 HMessage* capturePhotoMessage(HWND owner);
 
+// Appends `bytes` to the message in pieces of at most 4096 bytes, the last
+// one completing it.
+void appendInPieces(HMessage* message, const uint8_t* bytes, size_t size);
+
 // The Photo tab's button: activated by Enter or Space released on it, or the
 // stylus lifted after pressing it; the photo goes to `window` as the input
 // message.
