@@ -84,8 +84,8 @@ LRESULT BusyAnimation::onPaint() {
 
 int PanelDialog::captionHeight() { return fwk::screenDpi() * 2 / 5; }
 
-PanelDialog::PanelDialog(UINT menuBarId, unsigned captionId)
-    : fwk::Control(nullptr, u"", WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+PanelDialog::PanelDialog(LPCWSTR title, UINT menuBarId, unsigned captionId)
+    : fwk::Control(nullptr, title, WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                    ownerWindow(), nullptr),
       m_captionId(captionId),
       m_caption(text(captionId)),
@@ -203,7 +203,7 @@ std::u16string PanelDialog::leftKeyText() const {
   info.dwMask = TBIF_TEXT;
   info.pszText = buffer;
   info.cchText = 63;
-  if (!m_menuBar || !SendMessage(m_menuBar, TB_GETBUTTONINFO, kCommandAction, reinterpret_cast<LPARAM>(&info)))
+  if (!m_menuBar || SendMessage(m_menuBar, TB_GETBUTTONINFO, kCommandAction, reinterpret_cast<LPARAM>(&info)) < 0)
     return u"";
   return buffer;
 }
@@ -219,8 +219,8 @@ void PanelDialog::setLeftKey(const std::u16string& label) {
   SendMessage(m_menuBar, TB_SETBUTTONINFO, kCommandAction, reinterpret_cast<LPARAM>(&info));
 }
 
-LRESULT PanelDialog::onCommand(UINT id, UINT, HWND control) {
-  if (control) return 0;  // notifications of the fields
+LRESULT PanelDialog::onCommand(UINT id, UINT, HWND) {
+  // The fields' ids start at 100, clear of the soft keys' commands.
   if (id == kCommandClose) {
     close();
   } else if (id == kCommandAction) {
@@ -308,7 +308,7 @@ void PanelDialog::place() {
 
 // ---- Add a Contact -------------------------------------------------------
 
-AddContactDialog::AddContactDialog() : PanelDialog(kMenuOkCancel, kStrChooseContact) {
+AddContactDialog::AddContactDialog() : PanelDialog(u"Add a Contact", kMenuOkCancel, kStrChooseContact) {
   m_services = addField(u"Contact Service:", WC_COMBOBOX, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
   m_userName = addField(text(kStrContactUsername).c_str(), WC_EDIT, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL);
   SendMessage(m_userName, EM_LIMITTEXT, kUserNameLimit, 0);
@@ -395,7 +395,7 @@ void AddContactDialog::onResult(int64_t code) {
 
 // ---- Contact Properties --------------------------------------------------
 
-ContactPropertiesDialog::ContactPropertiesDialog() : PanelDialog(kMenuOk, 0) {
+ContactPropertiesDialog::ContactPropertiesDialog() : PanelDialog(u"Contact Properties", kMenuOk, 0) {
   DWORD style = WS_TABSTOP | ES_READONLY | ES_AUTOHSCROLL;
   m_nickname = addField(u"Nickname:", WC_EDIT, style);
   m_status = addField(u"Status Message:", WC_EDIT, style);
@@ -430,7 +430,7 @@ void ContactPropertiesDialog::fill(HContact* contact) {
 
 // ---- Create a Group ------------------------------------------------------
 
-CreateGroupDialog::CreateGroupDialog() : PanelDialog(kMenuOkCancel, kStrNameGroup) {
+CreateGroupDialog::CreateGroupDialog() : PanelDialog(u"Create a Group", kMenuOkCancel, kStrNameGroup) {
   m_name = addField(u"Group Name:", WC_EDIT, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL);
   SendMessage(m_name, EM_LIMITTEXT, kGroupNameLimit, 0);
 }
@@ -468,7 +468,7 @@ void CreateGroupDialog::onResult(int64_t code) {
 
 // ---- Join a Group --------------------------------------------------------
 
-JoinGroupDialog::JoinGroupDialog() : PanelDialog(kMenuOkCancel, kStrChooseGroup) {
+JoinGroupDialog::JoinGroupDialog() : PanelDialog(u"Join a Group", kMenuOkCancel, kStrChooseGroup) {
   m_name = addField(u"Group Name:", WC_EDIT, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL);
   m_password = addField(u"Password:", WC_EDIT, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_PASSWORD);
   SendMessage(m_name, EM_LIMITTEXT, kGroupNameLimit, 0);

@@ -37,7 +37,7 @@ class PanelDialog : public fwk::Control {
   // Dialog states; "Join a Group" also has kInputWithPassword.
   enum State { kInput = 0, kWaiting = 1, kFinished = 2 };
 
-  PanelDialog(UINT menuBarId, unsigned captionId);
+  PanelDialog(LPCWSTR title, UINT menuBarId, unsigned captionId);
   ~PanelDialog() override;
 
   // Shows the dialog; one that had finished starts over.
