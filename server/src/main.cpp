@@ -6,10 +6,12 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "olvaro_server/server.h"
+#include "update_server.h"
 
 using namespace olvaro::server;
 
@@ -44,6 +46,12 @@ const char* kUsage =
     "                           refuse every sign-in with REASON\n"
     "      --fault-refuse-retry N\n"
     "                           the \"retry\" value sent with a refusal (default 0)\n"
+    "      --update-releases DIR\n"
+    "                           serve update packages of the modules in DIR (off\n"
+    "                           without it; older builds may lie in its subfolders)\n"
+    "      --update-port PORT   the update server's port (default 8080; 0 picks one)\n"
+    "      --update-key FILE    sign packages with the 64-hex-digit Ed25519 seed in\n"
+    "                           FILE (default: the demo key)\n"
     "  -h, --help               show this text\n"
     "\n"
     "Seed file: one record a line, fields separated by \"|\", \"#\" starts a comment:\n"
@@ -70,6 +78,9 @@ int main(int argc, char** argv) {
     bool demo = false;
     long seed_contacts = 0, seed_groups = 0, group_members = 0;
     std::string seed_owner;
+    UpdateConfig update;
+    update.port = 8080;
+    update.bind_address.clear();
     auto bad = [&](const std::string& what) {
         std::cerr << "olvaro-server: " << what << "\n" << "Try 'olvaro-server --help'.\n";
         return 2;
@@ -152,6 +163,20 @@ int main(int argc, char** argv) {
             const char* v = value();
             if (!v || !number(v, -2147483647L - 1, 2147483647L, n)) return bad("bad retry value");
             config.faults.refuse_retry = int32_t(n);
+        } else if (a == "--update-releases") {
+            const char* v = value();
+            if (!v) return bad("missing release folder");
+            update.releases = v;
+        } else if (a == "--update-port") {
+            const char* v = value();
+            if (!v || !number(v, 0, 65535, n)) return bad("bad update port");
+            update.port = uint16_t(n);
+        } else if (a == "--update-key") {
+            const char* v = value();
+            std::ifstream in(v ? v : "");
+            std::string seed;
+            if (!v || !(in >> seed)) return bad("cannot read the update key");
+            update.seed_hex = seed;
         } else {
             return bad("unknown option " + a);
         }
@@ -171,6 +196,15 @@ int main(int argc, char** argv) {
     if (!server.start(&error)) {
         std::cerr << "olvaro-server: " << error << "\n";
         return 1;
+    }
+    std::unique_ptr<UpdateServer> updates;
+    if (!update.releases.empty()) {
+        if (update.bind_address.empty()) update.bind_address = config.bind_address;
+        updates = std::make_unique<UpdateServer>(update);
+        if (!updates->start(&error)) {
+            std::cerr << "olvaro-server: " << error << "\n";
+            return 1;
+        }
     }
     if (demo && !server.seed_demo()) std::cerr << "olvaro-server: the demo seed did not load\n";
     for (const std::string& file : seeds) {
@@ -203,8 +237,10 @@ int main(int argc, char** argv) {
         }
     }
     for (uint16_t port : server.ports()) std::cout << "listening on port " << port << std::endl;
+    if (updates) std::cout << "update server on port " << updates->port() << std::endl;
     int sig = 0;
     sigwait(&set, &sig);
+    if (updates) updates->stop();
     server.stop();
     return 0;
 }

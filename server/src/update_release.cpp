@@ -1,0 +1,229 @@
+#include "update_release.h"
+
+#include <sodium.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+
+#include "update_delta.h"
+
+namespace olvaro::server {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kMaxModule = size_t(48) << 20;  // the client takes 64 MiB of package
+constexpr uint32_t kMaxPiece = 0xFFFFFFFFu;
+
+uint64_t le(const std::string& b, uint64_t at, int width) {
+    uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = v << 8 | uint8_t(b[at + i]);
+    return v;
+}
+
+bool has(const std::string& b, uint64_t at, uint64_t n) { return at <= b.size() && n <= b.size() - at; }
+
+void put32(std::string* out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out->push_back(char(v >> shift));
+}
+
+void put_literal(std::string* out, std::string_view bytes) {
+    while (!bytes.empty()) {
+        size_t n = std::min<size_t>(bytes.size(), kMaxPiece);
+        out->push_back('\0');
+        put32(out, uint32_t(n));
+        out->append(bytes.substr(0, n));
+        bytes.remove_prefix(n);
+    }
+}
+
+void put_entry(std::string* body, const std::string& name, const std::string& ops) {
+    body->append(name);
+    body->push_back('\0');
+    put32(body, uint32_t(ops.size()));
+    body->append(ops);
+}
+
+bool plain_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+bool read_file(const fs::path& path, std::string* out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out->assign(std::istreambuf_iterator<char>(in), {});
+    return true;
+}
+
+}  // namespace
+
+uint32_t module_stamp(const std::string& b) {
+    if (b.size() >= 64 && b[0] == 'M' && b[1] == 'Z') {
+        uint64_t header = le(b, 60, 4);
+        return has(b, header + 4, 20) ? uint32_t(le(b, header + 8, 4)) : 0;
+    }
+    if (b.size() < 64 || b.compare(0, 4, "\x7f" "ELF") != 0 || b[5] != 1) return 0;
+    bool wide = b[4] == 2;
+    uint64_t phoff = wide ? le(b, 32, 8) : le(b, 28, 4);
+    uint64_t size = wide ? le(b, 54, 2) : le(b, 42, 2), count = wide ? le(b, 56, 2) : le(b, 44, 2);
+    if (size < (wide ? 56u : 32u)) return 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        uint64_t ph = phoff + i * size;
+        if (!has(b, ph, size)) return 0;
+        if (le(b, ph, 4) != 4) continue;  // PT_NOTE
+        uint64_t at = wide ? le(b, ph + 8, 8) : le(b, ph + 4, 4);
+        uint64_t length = wide ? le(b, ph + 32, 8) : le(b, ph + 16, 4);
+        if (!has(b, at, length)) return 0;
+        uint64_t end = at + length;
+        while (end - at >= 12) {
+            uint64_t namesz = le(b, at, 4), descsz = le(b, at + 4, 4), type = le(b, at + 8, 4);
+            uint64_t desc = at + 12 + ((namesz + 3) & ~3ull), next = desc + ((descsz + 3) & ~3ull);
+            if (next > end) break;
+            if (type == 1 && namesz == 7 && descsz == 4 && b.compare(at + 12, 7, std::string("Olvaro\0", 7)) == 0)
+                return uint32_t(le(b, desc, 4));
+            at = next;
+        }
+    }
+    return 0;
+}
+
+ReleaseStore::ReleaseStore(std::string folder, std::string secret_seed_hex) : folder_(std::move(folder)) {
+    unsigned char seed[crypto_sign_SEEDBYTES], pk[crypto_sign_PUBLICKEYBYTES];
+    size_t length = 0;
+    key_ok_ = sodium_init() >= 0 &&
+              sodium_hex2bin(seed, sizeof seed, secret_seed_hex.data(), secret_seed_hex.size(), nullptr, &length,
+                             nullptr) == 0 &&
+              length == sizeof seed && crypto_sign_seed_keypair(pk, secret_, seed) == 0;
+    sodium_memzero(seed, sizeof seed);
+}
+
+void ReleaseStore::rescan() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::error_code error;
+    std::map<std::string, uint32_t> current;
+    auto look = [&](const fs::path& path, bool top) {
+        std::string name = path.filename().string();
+        if (!plain_name(name)) return;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > kMaxModule) return;
+        if (top && name == "changelog.txt") {
+            read_file(path, &changelog_);
+            return;
+        }
+        int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        uint32_t stamp = 0;
+        auto seen = seen_.find(path.string());
+        if (seen != seen_.end() && seen->second.size == int64_t(st.st_size) && seen->second.mtime == mtime) {
+            stamp = seen->second.stamp;  // unchanged since the last look
+        } else {
+            auto bytes = std::make_shared<std::string>();
+            if (!read_file(path, bytes.get())) return;
+            stamp = module_stamp(*bytes);
+            seen_[path.string()] = {int64_t(st.st_size), mtime, stamp};
+            if (stamp) {
+                Build& build = modules_[name].builds[stamp];
+                if (!build.bytes) build.bytes = std::move(bytes);
+            }
+        }
+        if (!stamp) return;  // not a module
+        if (top) current[name] = stamp;
+    };
+    bool hadChangelog = false;
+    for (const auto& entry : fs::directory_iterator(folder_, error)) {
+        if (entry.is_directory(error)) {
+            for (const auto& inner : fs::directory_iterator(entry.path(), error))
+                if (inner.is_regular_file(error)) look(inner.path(), false);
+        } else if (entry.is_regular_file(error)) {
+            if (entry.path().filename() == "changelog.txt") hadChangelog = true;
+            look(entry.path(), true);
+        }
+    }
+    if (!hadChangelog) changelog_.clear();
+    for (auto& [name, module] : modules_) {
+        auto it = current.find(name);
+        module.current = it == current.end() ? 0 : it->second;
+    }
+}
+
+uint32_t ReleaseStore::newest(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = modules_.find(name);
+    return it == modules_.end() ? 0 : it->second.current;
+}
+
+// The operations of one entry: a delta from the client's build when the
+// server has it (source number `source`), else the new build whole.
+std::string ReleaseStore::ops_for(const std::string& name, uint32_t from, uint32_t to, int source) {
+    const Module& module = modules_[name];
+    const std::string& fresh = *module.builds.at(to).bytes;
+    std::string ops;
+    auto old = module.builds.find(from);
+    if (source > 0 && old != module.builds.end() && old->second.bytes) {
+        auto key = std::make_tuple(name, from, to);
+        auto cached = delta_cache_.find(key);
+        if (cached == delta_cache_.end()) cached = delta_cache_.emplace(key, block_delta(*old->second.bytes, fresh)).first;
+        for (const DeltaOp& op : cached->second) {
+            if (op.copy) {
+                ops.push_back(char(source));
+                put32(&ops, uint32_t(op.offset));
+                put32(&ops, uint32_t(op.length));
+            } else {
+                put_literal(&ops, std::string_view(fresh).substr(op.offset, op.length));
+            }
+        }
+    }
+    if (ops.empty()) put_literal(&ops, fresh);
+    return ops;
+}
+
+UpdatePackage ReleaseStore::package_for(const std::vector<InstalledModule>& installed) {
+    rescan();
+    std::lock_guard<std::mutex> lock(mutex_);
+    UpdatePackage package;
+    if (!key_ok_) return package;
+    struct Change {
+        std::string name;
+        uint32_t from, to;
+        int source;
+    };
+    std::vector<Change> changes;
+    std::string sources;
+    int count = 0;
+    for (const InstalledModule& m : installed) {
+        auto it = modules_.find(m.name);
+        if (it == modules_.end() || !it->second.current || it->second.current == m.build) continue;
+        if (std::any_of(changes.begin(), changes.end(), [&](const Change& c) { return c.name == m.name; })) continue;
+        int source = 0;
+        // Copies can name 255 sources; past that a module goes whole.
+        if (it->second.builds.count(m.build) && count < 255) {
+            source = ++count;
+            if (!sources.empty()) sources += ",";
+            sources += m.name;
+        }
+        changes.push_back({m.name, m.build, it->second.current, source});
+    }
+    if (changes.empty()) return package;
+    package.body = sources;
+    package.body.push_back('\0');
+    for (const Change& c : changes) put_entry(&package.body, c.name, ops_for(c.name, c.from, c.to, c.source));
+    if (!changelog_.empty()) {
+        std::string ops;
+        put_literal(&ops, changelog_);
+        put_entry(&package.body, "changelog.txt", ops);
+    }
+    unsigned char sig[crypto_sign_BYTES];
+    crypto_sign_detached(sig, nullptr, reinterpret_cast<const unsigned char*>(package.body.data()), package.body.size(),
+                         secret_);
+    char hex[2 * crypto_sign_BYTES + 1];
+    sodium_bin2hex(hex, sizeof hex, sig, sizeof sig);
+    package.signature = hex;
+    return package;
+}
+
+}  // namespace olvaro::server
