@@ -82,18 +82,21 @@ void UpdateCheck::onDataReceived() {
     inputBuffer.clear();
     return;
   }
+  size_t before = reader_.received();
   reader_.feed(inputBuffer.data(), inputBuffer.size());
   inputBuffer.clear();
-  switch (reader_.state()) {
-    case ResponseReader::State::Body: {
-      state_ = kCheckDownloading;
-      size_t r = reader_.received(), t = reader_.expected();
-      char text[96];
-      std::snprintf(text, sizeof text, "Downloading %d/%d KB (%d %%)", int(r / 1024), int(t / 1024),
-                    t ? int(uint64_t(r) * 100 / t) : 0);
-      status_.reportStatus("Downloading Updates", text);
-      break;
-    }
+  auto state = reader_.state();
+  // Every block that brought body bytes is progress, the last one too.
+  if (reader_.hasLength() && reader_.received() > before &&
+      (state == ResponseReader::State::Body || state == ResponseReader::State::Complete)) {
+    state_ = kCheckDownloading;
+    size_t r = reader_.received(), t = reader_.expected();
+    char text[96];
+    std::snprintf(text, sizeof text, "Downloading %d/%d KB (%d %%)", int(r / 1024), int(t / 1024),
+                  t ? int(uint64_t(r) * 100 / t) : 0);
+    status_.reportStatus("Downloading Updates", text);
+  }
+  switch (state) {
     case ResponseReader::State::Complete:
       done_ = true;
       process(reader_.message());
