@@ -130,12 +130,7 @@ ChatWindow::ChatWindow(ChatRegistry* registry, void* peer, bool isGroup)
   if (primary && primary == m_service) m_list->setMoreRow(true);
   if (primary) KS_ReleaseService(primary);
 
-  m_ownName = [this] {
-    HContact* me = myHandle(ownService());
-    std::u16string name = nicknameOf(me);
-    if (me) KS_ReleaseContact(me);
-    return name;
-  }();
+  m_ownName = ownNameNow();
   addUnread();
   refreshTitleAndIcons();
   applyInputRule();
@@ -218,6 +213,23 @@ HService* ChatWindow::ownService() const {
 }
 
 std::u16string ChatWindow::ownName() { return m_ownName; }
+
+std::u16string ChatWindow::ownNameNow() const {
+  HService* service = ownService();
+  HContact* me = myHandle(service);
+  std::u16string name = nicknameOf(me);
+  if (me) KS_ReleaseContact(me);
+  // The own contact may not have heard its nickname: the service knows it
+  // from the sign-in.
+  if (name.empty() && service) {
+    ServiceData s{};
+    s.size = sizeof s;
+    KS_GetServiceData(service, &s);
+    const char* shown = s.displayName && *s.displayName ? s.displayName : s.userName;
+    name = platform::widen(shown ? shown : "");
+  }
+  return name;
+}
 
 void ChatWindow::refreshTitleAndIcons() {
   std::u16string title;
@@ -342,9 +354,12 @@ void ChatWindow::fillPlaceholder(HMessage* message) {
 void ChatWindow::requestHistory() {
   if (KS_GetVariantLong("connection.state") != 100) return;
   bool more = m_list->hasMoreRow();
+  bool onBar = more && m_list->selectedIndex() == 0;
   m_list->setMoreRow(false);
   m_list->insertRowAtFront(fwk::Ref<fwk::Row>(new WaitRow()));
   if (more) m_list->setMoreRow(true);
+  // The bar keeps the selection, so Up asks again.
+  if (onBar) m_list->setSelectedIndex(0);
   if (m_pendingHistory == m_requestedHistory) SetTimer(hwnd(), kHistoryTimer, kHistoryDelayMs, nullptr);
   ++m_pendingHistory;
 }
@@ -408,17 +423,14 @@ void ChatWindow::dropPlaceholders(bool keepMoreRow) {
 uint32_t ChatWindow::onContactChanged(void* user, void* argument) {
   auto* self = static_cast<ChatWindow*>(user);
   if (!self->m_isGroup && argument == self->m_peer) self->refreshTitleAndIcons();
-  HContact* me = myHandle(self->ownService());
-  if (me) {
-    self->m_ownName = nicknameOf(me);
-    KS_ReleaseContact(me);
-  }
+  self->m_ownName = self->ownNameNow();
   InvalidateRect(self->m_list->hwnd(), nullptr, FALSE);
   return 0;
 }
 
 uint32_t ChatWindow::onServiceChanged(void* user, void*) {
   auto* self = static_cast<ChatWindow*>(user);
+  self->m_ownName = self->ownNameNow();
   bool now = serviceSignedIn(self->m_service);
   if (now == self->m_signedIn) return 0;
   self->m_signedIn = now;

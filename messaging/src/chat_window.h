@@ -96,6 +96,7 @@ class ChatWindow : public fwk::Control, public Conversation {
   void noteTime(const MessageData& d);
   void selectTab(int tab);
   HService* ownService() const;
+  std::u16string ownNameNow() const;
 
   ChatRegistry* m_registry;
   void* m_peer;
