@@ -128,8 +128,24 @@ class PanorelTest : public testkit::PlatformTest {
     KS_UnreadMessageAdd(m);
     KS_ReleaseMessage(m);
   }
-  // The rows' first lines, as the list holds them.
-  static std::vector<std::string> rowNames(panorel::SectionView* view);
+  // The rows' first lines as the list holds them; "[header]" for a section
+  // header.
+  static std::vector<std::string> rowNames(panorel::SectionView* view) {
+    std::vector<std::string> names;
+    for (int i = 0; i < view->rowCount(); ++i) {
+      fwk::Row* row = view->row(i);
+      if (auto* two = dynamic_cast<fwk::TwoLineRow*>(row)) {
+        names.push_back(testkit::narrow(two->title()));
+      } else if (auto* contact = dynamic_cast<panorel::ContactRow*>(row)) {
+        names.push_back(contact->nickname());
+      } else if (dynamic_cast<panorel::GroupChatRow*>(row)) {
+        names.push_back("<group chat>");
+      } else {
+        names.push_back("[header]");
+      }
+    }
+    return names;
+  }
 
   std::unique_ptr<testkit::MessageBoxRecorder> boxes;
   std::unique_ptr<HostStandIn> host;
