@@ -53,8 +53,9 @@ enum class InstallResult {
 };
 
 // Installs the package into `folder`. On any failure the folder holds what
-// it held before.
-InstallResult installPackage(const std::string& folder, const uint8_t* data, size_t size);
+// it held before. `durable` false skips flushing to disk (only to measure
+// the rest against tools that do not flush).
+InstallResult installPackage(const std::string& folder, const uint8_t* data, size_t size, bool durable = true);
 
 // --- inline ---
 
