@@ -13,16 +13,17 @@ enum : UINT { kMenuAccept = 1, kMenuDecline = 2 };
 
 constexpr const char* kAddBackMessage = "You just added me - I'd like to add you too.";
 
-// The overview section of requests, made once per process: the overview
-// keeps it for as long as anyone holds the handle.
-void* g_section = nullptr;
-
+// The overview section of requests, made once per hub: the overview keeps
+// it for as long as anyone holds the handle. Kept in a variant, so a new hub
+// (and a new overview) gets a new section.
 void* requestsSection() {
-  if (!g_section) {
+  constexpr const char* kKept = "connection.overview.requests";
+  void* section = KS_GetVariantPtr(kKept);
+  if (!section) {
     OverviewSectionInfo info{sizeof info, "AWAITING_ACCEPTANCE", "Wanting to add you...", 1, nullptr};
-    if (KS_CallFunction("Overview/CreateSection", &info)) g_section = info.section;
+    if (KS_CallFunction("Overview/CreateSection", &info)) KS_SetVariantPtr(kKept, section = info.section);
   }
-  return g_section;
+  return section;
 }
 
 bool listed(HContact* contact) {
@@ -39,7 +40,7 @@ class ContactAcceptPendingRequest : public PendingRequest {
   ContactAcceptPendingRequest(uint64_t id, ContactRequests& requests, int64_t sourceId, uint64_t bridge)
       : PendingRequest(id), requests_(requests), sourceId_(sourceId), bridge_(bridge) {}
   bool onResponse(int64_t code, const std::string&) override {
-    // Bridged requests live with their bridge, which is not built yet.
+    // Bridged requests live with their bridge, which answers its own.
     if (code == kResponseOk && bridge_ == 0) requests_.remove(sourceId_);
     return true;
   }
@@ -59,7 +60,7 @@ uint32_t acceptContactFunction(void* user, void* argument) {
 
 }  // namespace
 
-ContactRequest::ContactRequest(ContactRequests& owner, HService* service, HContact* contact, int64_t sourceId,
+ContactRequest::ContactRequest(ContactRequestOwner& owner, HService* service, HContact* contact, int64_t sourceId,
                                std::string name, std::string message)
     : owner_(owner),
       service_(service ? KS_DuplicateServiceHandle(service) : nullptr),
@@ -105,7 +106,7 @@ uint32_t ContactRequest::onContextMenu(void* user, void* argument) {
   auto* self = static_cast<ContactRequest*>(user);
   auto* info = static_cast<OverviewContextMenuInfo*>(argument);
   if (!info || !self->holder_.item || info->item != self->holder_.item) return 0;
-  self->owner_.showMenu(self->sourceId_, info->x, info->y);
+  showContactRequestMenu(self->owner_, self->sourceId_, info->x, info->y);
   return 1;
 }
 
@@ -136,13 +137,28 @@ bool ContactRequests::onContactAdd(Packet& packet) {
   fwk::counted_ptr<ContactRequest> request(
       new ContactRequest(*this, session_.service(), contact, sourceId, std::move(name), packet.body));
   KS_ReleaseContact(contact);
+  enterContactRequest(requests_, sourceId, std::move(request));
+  return true;
+}
+
+void enterContactRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& table, int64_t id,
+                         fwk::counted_ptr<ContactRequest> request) {
   // The older request stays alive until the new one has its item.
   fwk::counted_ptr<ContactRequest> older;
-  auto it = requests_.find(sourceId);
-  if (it != requests_.end()) older = it->second;
-  requests_[sourceId] = request;
+  auto it = table.find(id);
+  if (it != table.end()) older = it->second;
+  table[id] = request;
   request->show(older.get());
-  return true;
+}
+
+fwk::counted_ptr<ContactRequest> ContactRequests::findRequest(int64_t id) const {
+  auto it = requests_.find(id);
+  return it == requests_.end() ? fwk::counted_ptr<ContactRequest>() : it->second;
+}
+
+void ContactRequests::addBack(const std::string& name, const char* message) {
+  AddContactRequest add{sizeof add, name.c_str(), message, nullptr, nullptr};
+  session_.contacts().addContact(add);
 }
 
 int ContactRequests::acceptContact(const AcceptContactRequest& request) {
@@ -158,7 +174,7 @@ int ContactRequests::acceptContact(const AcceptContactRequest& request) {
   return 1;
 }
 
-void ContactRequests::showMenu(int64_t sourceId, int x, int y) {
+void showContactRequestMenu(ContactRequestOwner& owner, int64_t sourceId, int x, int y) {
   HMODULE module = platform::currentModule();
   HMENU menu = CreatePopupMenu();
   if (!menu) return;
@@ -166,35 +182,28 @@ void ContactRequests::showMenu(int64_t sourceId, int x, int y) {
   std::u16string decline = platform::loadStringWide(module, kStrDecline);
   AppendMenu(menu, MF_STRING, kMenuAccept, accept.c_str());
   AppendMenu(menu, MF_STRING, kMenuDecline, decline.c_str());
-  auto* owner = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"));
-  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY, x, y, owner, nullptr));
+  auto* window = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"));
+  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY, x, y, window, nullptr));
   DestroyMenu(menu);
 
   // The menu and the question run their own loops: the link may have ended
   // or the request been answered or replaced meanwhile, so it is looked up
   // again after each.
-  auto current = [&] {
-    auto it = requests_.find(sourceId);
-    return it == requests_.end() ? fwk::counted_ptr<ContactRequest>() : it->second;
-  };
-  fwk::counted_ptr<ContactRequest> request = current();
+  fwk::counted_ptr<ContactRequest> request = owner.findRequest(sourceId);
   if (!request) return;
   if (chosen == kMenuAccept) {
     if (!listed(request->contact())) {
       std::u16string caption = platform::loadStringWide(module, kStrContactAccepted);
       std::u16string question = platform::loadStringWide(module, kStrAddToListQuestion);
       int answer = MessageBox(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION);
-      request = current();
+      request = owner.findRequest(sourceId);
       if (!request) return;
-      if (answer == IDYES) {
-        AddContactRequest add{sizeof add, request->name().c_str(), kAddBackMessage, nullptr, nullptr};
-        session_.contacts().addContact(add);
-      }
+      if (answer == IDYES) owner.addBack(request->name(), kAddBackMessage);
     }
-    acceptContact(AcceptContactRequest{sourceId, 1});
+    owner.acceptContact(AcceptContactRequest{sourceId, 1});
     request->setRequestState(kRequestAccepting);
   } else if (chosen == kMenuDecline) {
-    acceptContact(AcceptContactRequest{sourceId, 0});
+    owner.acceptContact(AcceptContactRequest{sourceId, 0});
     request->setRequestState(kRequestDeclining);
   }
   request->show(nullptr);

@@ -16,12 +16,33 @@ namespace olvaro::conn {
 
 enum ContactRequestState : int32_t { kRequestWaiting = 0, kRequestAccepting = 1, kRequestDeclining = 2 };
 
-class ContactRequests;
+class ContactRequest;
+
+// Who keeps a table of requests: the own service's, or a bridge's. The
+// request's item asks it for the menu's answers.
+class ContactRequestOwner {
+ public:
+  // The request waiting under this id, or none.
+  virtual fwk::counted_ptr<ContactRequest> findRequest(int64_t id) const = 0;
+  virtual int acceptContact(const AcceptContactRequest& request) = 0;
+  // Adds the requester back (after the user agreed to).
+  virtual void addBack(const std::string& name, const char* message) = 0;
+
+ protected:
+  ~ContactRequestOwner() = default;
+};
+
+// The Accept/Decline menu of a request's item at (x, y), and the answer.
+void showContactRequestMenu(ContactRequestOwner& owner, int64_t id, int x, int y);
+
+// Enters a new request under `id`, taking over the item of the one it replaces.
+void enterContactRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& table, int64_t id,
+                         fwk::counted_ptr<ContactRequest> request);
 
 // One person asking to add the user, and its overview item while shown.
 class ContactRequest {
  public:
-  ContactRequest(ContactRequests& owner, HService* service, HContact* contact, int64_t sourceId, std::string name,
+  ContactRequest(ContactRequestOwner& owner, HService* service, HContact* contact, int64_t sourceId, std::string name,
                  std::string message);
   // Deletes the item and drops the subscription.
   ~ContactRequest();
@@ -48,7 +69,7 @@ class ContactRequest {
     EventSubscription contextMenu;
   };
 
-  ContactRequests& owner_;
+  ContactRequestOwner& owner_;
   HService* service_;  // one reference
   HContact* contact_;  // one reference
   int64_t sourceId_;
@@ -58,13 +79,15 @@ class ContactRequest {
   Holder holder_;
 };
 
-class ContactRequests : public ProtocolArea {
+class ContactRequests : public ProtocolArea, public ContactRequestOwner {
  public:
   explicit ContactRequests(Session& session);
   ~ContactRequests() override;
 
   // Sends "CONTACT ADD RESP"; always 1.
-  int acceptContact(const AcceptContactRequest& request);
+  int acceptContact(const AcceptContactRequest& request) override;
+  fwk::counted_ptr<ContactRequest> findRequest(int64_t id) const override;
+  void addBack(const std::string& name, const char* message) override;
   // The server took the answer: the request goes, and its item with it.
   void remove(int64_t sourceId) { requests_.erase(sourceId); }
 
@@ -75,7 +98,7 @@ class ContactRequests : public ProtocolArea {
   void onLinkClosed() override { requests_.clear(); }
 
   // The menu of a request's item, at (x, y).
-  void showMenu(int64_t sourceId, int x, int y);
+  void showMenu(int64_t sourceId, int x, int y) { showContactRequestMenu(*this, sourceId, x, y); }
 
  private:
   bool onContactAdd(Packet& packet);

@@ -75,6 +75,7 @@ uint32_t getMyHandleFunction(void* user, void* argument) {
 
 Contacts::Contacts(Session& session) : ProtocolArea(session) {
   handle<&Contacts::onContactDetail>("CONTACT DETAIL", this);
+  handle<&Contacts::onContactDetail>("BRIDGE CONTACT", this);
   HService* service = session.service();
   setIdentity_.reset("Connection/SetIdentity", setIdentityFunction, this);
   addContact_.reset(handleName("Service/%p/AddContact", service), addContactFunction, this);
@@ -105,20 +106,21 @@ HContact* Contacts::getContact(int64_t id) {
 bool Contacts::onContactDetail(Packet& packet) {
   int64_t id = int64_t(packet.getHeaderId("Contact-Id"));
   uint64_t bridge = packet.getHeaderId("Bridge-Id");
-  // Bridged contacts belong to the bridging area, which is not built yet.
-  if (bridge) return true;
-  if (packet.headers.size() <= 1) {  // only the id: a removal
-    if (HContact* contact = getContact(id)) {
+  auto find = [&](const std::string& name) {
+    return bridge ? session_.bridgedContact(bridge, id, name) : getContact(id);
+  };
+  if (packet.headers.size() <= (bridge ? 2u : 1u)) {  // only the ids: a removal
+    if (HContact* contact = find(std::string())) {
       setListed(contact, false);
       KS_ReleaseContact(contact);
     }
     return true;
   }
   if (session_.state() == kLoggingOn) session_.setState(kReceivingContacts);
-  HContact* contact = getContact(id);
+  std::string name = packet.getHeader("Name");
+  HContact* contact = find(name);
   if (!contact) return true;
 
-  std::string name = packet.getHeader("Name");
   std::string nickname = packet.getHeader("Nickname");
   if (nickname.empty()) nickname = name;
   std::string status = packet.getHeader("Status");
@@ -155,7 +157,7 @@ bool Contacts::onContactDetail(Packet& packet) {
     d.deviceType = packet.getHeaderInt("Device-Type");
   }
   KS_SetContactData(contact, &d);
-  if (listedBit || session_.state() == kReceivingContacts) setListed(contact, true);
+  if (listedBit || session_.state() == kReceivingContacts || bridge) setListed(contact, true);
   session_.incomingMessages().abandonPartialMessagesFrom(contact);
   KS_ReleaseContact(contact);
   return true;

@@ -66,6 +66,7 @@ Timestamp subtract(const Timestamp& a, const Timestamp& b) {
 
 IncomingMessages::IncomingMessages(Session& session) : ProtocolArea(session) {
   handle<&IncomingMessages::onMessage>("MESG", this);
+  handle<&IncomingMessages::onMessage>("BRIDGE MESG", this);
 }
 
 IncomingMessages::~IncomingMessages() {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "alerts.h"
+#include "bridges.h"
 #include "contact_requests.h"
 #include "contacts.h"
 #include "device.h"
@@ -80,6 +81,9 @@ Connection::Connection() {
   history_ = history.get();
   areas_.push_back(std::move(history));
   areas_.push_back(std::make_unique<Responses>(*this));
+  auto bridges = std::make_unique<Bridges>(*this);
+  bridges_ = bridges.get();
+  areas_.push_back(std::move(bridges));
   OutgoingTransfers::attach(*this);
 
   bool hidden = startedHidden();
@@ -111,10 +115,21 @@ Connection::~Connection() {
     if (unattended_) PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
   }
   OutgoingTransfers::detach();
+  bridges_ = nullptr;
   areas_.clear();
   if (service_) KS_ReleaseService(service_);
   service_ = nullptr;
   if (s_instance == this) s_instance = nullptr;
+}
+
+uint64_t Connection::bridgeIdOf(HService* service) { return bridges_ ? bridges_->bridgeIdOfService(service) : 0; }
+
+HContact* Connection::bridgedContact(uint64_t bridge, int64_t id, const std::string& name) {
+  return bridges_ ? bridges_->bridgedContact(bridge, id, name) : nullptr;
+}
+
+HGroup* Connection::bridgedGroup(uint64_t bridge, int64_t id) {
+  return bridges_ ? bridges_->bridgedGroup(bridge, id) : nullptr;
 }
 
 ServiceData Connection::serviceData() const {

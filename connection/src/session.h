@@ -26,6 +26,7 @@ namespace olvaro::conn {
 class Contacts;
 class IncomingMessages;
 class History;
+class Bridges;
 
 // Why the link last ended. Only the first two bring a reconnect.
 enum DisconnectReason : int32_t {
@@ -68,6 +69,10 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   // The contacts of this service, for the areas that name contacts.
   Contacts& contacts() override { return *contacts_; }
   IncomingMessages& incomingMessages() override { return *incoming_; }
+  Bridges& bridges() { return *bridges_; }
+  uint64_t bridgeIdOf(HService* service) override;
+  HContact* bridgedContact(uint64_t bridge, int64_t id, const std::string& name) override;
+  HGroup* bridgedGroup(uint64_t bridge, int64_t id) override;
 
   // Session hooks.
   void onConnected() override;
@@ -125,6 +130,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   Contacts* contacts_ = nullptr;
   IncomingMessages* incoming_ = nullptr;
   History* history_ = nullptr;
+  Bridges* bridges_ = nullptr;
   int32_t disconnectReason_ = kReasonNone;
   int32_t wordSize_ = 0;
   int64_t mySubId_ = 0;

@@ -31,6 +31,7 @@ enum : unsigned {
   kStrLoginFailed = 124,   // "Login Failed"
   kStrOffline = 125,
   kStrMyIdentity = 126,
+  kStrRemoveService = 127,
   kStrLoggingOff = 128,
   kStrAccept = 129,
   kStrDecline = 130,

@@ -9,15 +9,16 @@ namespace olvaro::conn {
 
 namespace {
 
-// Made once per process; the overview keeps it while anyone holds it.
-void* g_servicesSection = nullptr;
-
+// Made once per hub (kept in a variant); the overview keeps it while anyone
+// holds it.
 void* servicesSection() {
-  if (!g_servicesSection) {
+  constexpr const char* kKept = "connection.overview.services";
+  void* section = KS_GetVariantPtr(kKept);
+  if (!section) {
     OverviewSectionInfo info{sizeof info, "SERVICES", "Services", 0, nullptr};
-    if (KS_CallFunction("Overview/CreateSection", &info)) g_servicesSection = info.section;
+    if (KS_CallFunction("Overview/CreateSection", &info)) KS_SetVariantPtr(kKept, section = info.section);
   }
-  return g_servicesSection;
+  return section;
 }
 
 bool empty(const char* text) { return !text || !*text; }
