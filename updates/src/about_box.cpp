@@ -63,8 +63,7 @@ std::vector<std::string> aboutModules(const std::string& folder, const std::stri
   return names;
 }
 
-AboutBox::AboutBox(HWND owner, const std::string& folder, const std::string& program,
-                   std::function<void()> onClosed)
+AboutBox::AboutBox(HWND owner, const std::string& folder, const std::string& program, std::function<void()> onClosed)
     : fwk::Control(nullptr, u"About", WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                    owner, nullptr),
       onClosed_(std::move(onClosed)) {
@@ -75,8 +74,8 @@ AboutBox::AboutBox(HWND owner, const std::string& folder, const std::string& pro
   heading_ = CreateWindowEx(0, u"STATIC", u"Modules", WS_CHILD | WS_VISIBLE, 0, 0, r.right, 10, layout_->hwnd(),
                             nullptr, nullptr, nullptr);
   SendMessage(heading_, WM_SETFONT, WPARAM(fwk::boldFont()), FALSE);
-  list_ = std::make_unique<fwk::ListControl>(layout_->hwnd(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, r.right,
-                                             r.bottom);
+  list_ =
+      std::make_unique<fwk::ListControl>(layout_->hwnd(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, r.right, r.bottom);
   layout_->add(heading_, fwk::screenDpi() / 5);
   layout_->addStretching(list_->hwnd());
 
@@ -89,8 +88,8 @@ AboutBox::AboutBox(HWND owner, const std::string& folder, const std::string& pro
       icon = info.hIcon;
     if (icon) icons_.push_back(icon);
     std::string text = buildDateText(readBuildStamp(base + name));
-    list_->addRow(fwk::Ref<fwk::Row>(
-        new fwk::TwoLineRow(wideOf(name), wideOf(text), icon, GetSystemMetrics(SM_CXSMICON))));
+    list_->addRow(
+        fwk::Ref<fwk::Row>(new fwk::TwoLineRow(wideOf(name), wideOf(text), icon, GetSystemMetrics(SM_CXSMICON))));
   }
   ShowWindow(hwnd(), SW_SHOW);
   SetFocus(list_->hwnd());

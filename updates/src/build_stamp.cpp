@@ -77,7 +77,11 @@ uint32_t buildStampOf(const uint8_t* data, size_t size) {
   Bytes b{data, size};
   if (!data || size < 4) return 0;
   if (data[0] == 0x4D && data[1] == 0x5A) return imageStamp(b);
-  if (std::memcmp(data, "\x7f" "ELF", 4) == 0) return elfStamp(b);
+  if (std::memcmp(data,
+                  "\x7f"
+                  "ELF",
+                  4) == 0)
+    return elfStamp(b);
   return 0;
 }
 

@@ -15,8 +15,7 @@ bool verifyPackageSignature(const uint8_t* body, size_t size, std::string_view h
   static constexpr char kKey[] = OLVARO_UPDATE_PUBLIC_KEY;
   unsigned char key[crypto_sign_PUBLICKEYBYTES], signature[crypto_sign_BYTES];
   size_t length = 0;
-  if (sodium_hex2bin(key, sizeof key, kKey, sizeof kKey - 1, nullptr, &length, nullptr) != 0 ||
-      length != sizeof key)
+  if (sodium_hex2bin(key, sizeof key, kKey, sizeof kKey - 1, nullptr, &length, nullptr) != 0 || length != sizeof key)
     return false;
   if (hexSignature.size() != 2 * sizeof signature) return false;
   std::string hex(hexSignature);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "build_stamp.h"
@@ -109,8 +110,7 @@ void UpdateCheck::onDataReceived() {
       state_ = kCheckFailed;
       closeSocket();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -145,15 +145,14 @@ void UpdateCheck::process(const HttpMessage& response) {
     return;
   }
   auto length = response.headers.find("content-length");
-  if (length == response.headers.end() || length->second != std::to_string(response.body.size())) {
+  if (length == response.headers.end() || std::strtoull(length->second.c_str(), nullptr, 10) != response.body.size()) {
     status_.removeStatus();
     state_ = kCheckFailed;
     return;
   }
   const auto* body = reinterpret_cast<const uint8_t*>(response.body.data());
   auto signature = response.headers.find(kSignatureHeader);
-  if (signature == response.headers.end() ||
-      !verifyPackageSignature(body, response.body.size(), signature->second)) {
+  if (signature == response.headers.end() || !verifyPackageSignature(body, response.body.size(), signature->second)) {
     fail("The update is not signed by Olvaro.");
     return;
   }
@@ -163,18 +162,10 @@ void UpdateCheck::process(const HttpMessage& response) {
       status_.reportStatus("New Updates Installed", "Restart Olvaro when Convenient");
       state_ = kCheckInstalled;
       return;
-    case InstallResult::MapFailed:
-      fail("Could not map file to memory.");
-      return;
-    case InstallResult::OutputFailed:
-      fail("Could not open output file.");
-      return;
-    case InstallResult::BadPackage:
-      fail("The update package is damaged.");
-      return;
-    case InstallResult::InstallFailed:
-      fail("Could not replace the program files.");
-      return;
+    case InstallResult::MapFailed: fail("Could not map file to memory."); return;
+    case InstallResult::OutputFailed: fail("Could not open output file."); return;
+    case InstallResult::BadPackage: fail("The update package is damaged."); return;
+    case InstallResult::InstallFailed: fail("Could not replace the program files."); return;
   }
 }
 

@@ -207,8 +207,8 @@ InstallResult installPackage(const std::string& folder, const uint8_t* data, siz
     }
     written.push_back(fresh);
     FileWriter out(fd, durable);
-    bool ok = runOperations(entry, sources, [&](const uint8_t* p, size_t n) { return out.put(p, n); }) &&
-              out.flush() && (!durable || ::fsync(fd) == 0);
+    bool ok = runOperations(entry, sources, [&](const uint8_t* p, size_t n) { return out.put(p, n); }) && out.flush() &&
+              (!durable || ::fsync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
       discard();

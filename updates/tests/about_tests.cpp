@@ -33,10 +33,9 @@ TEST_F(UpdatesTest, AboutListsTheProgramThenTheModulesWithTheirDates) {
   ASSERT_TRUE(box);
   EXPECT_EQ(testkit::windowText(box->hwnd()), "About");
   EXPECT_EQ(testkit::windowText(box->heading()), "Modules");
-  EXPECT_EQ(rowsOf(box), (std::vector<std::pair<std::string, std::string>>{
-                             {"olvaro", "2008-01-10 21:20:00"},
-                             {"Fake.DLL", "Unknown Version"},
-                             {"panorel.so", "2008-01-10 21:20:00"}}));
+  EXPECT_EQ(rowsOf(box), (std::vector<std::pair<std::string, std::string>>{{"olvaro", "2008-01-10 21:20:00"},
+                                                                           {"Fake.DLL", "Unknown Version"},
+                                                                           {"panorel.so", "2008-01-10 21:20:00"}}));
   RECT heading = testkit::screenRect(box->heading()), list = testkit::screenRect(box->list()->hwnd());
   EXPECT_EQ(heading.bottom - heading.top, fwk::screenDpi() / 5);
   EXPECT_EQ(list.top, heading.bottom);

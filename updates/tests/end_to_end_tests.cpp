@@ -102,7 +102,8 @@ TEST_F(EndToEndTest, CheckDownloadInstallRestart) {
   bool sawProgress = false;
   for (const auto& [title, text] : overview.reports) sawProgress |= title == "Downloading Updates";
   EXPECT_TRUE(sawProgress);
-  EXPECT_EQ(overview.last(), std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
+  EXPECT_EQ(overview.last(),
+            std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
   EXPECT_EQ(readFile(folder / "updates.so"), readFile(releases / "updates.so"));
   EXPECT_EQ(readFile(folder / "updates.so.old"), readFile(releases / "previous" / "updates.so"));
   EXPECT_EQ(readFile(folder / "changelog.txt"), "Updates now come signed.\n");

@@ -64,8 +64,10 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
   updates::UpdateCheck* first = updater->check();
   ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckDownloading; }));
   EXPECT_EQ(overview.sections, std::vector<std::string>{"UPDATES/Automatic Updates"});
-  EXPECT_EQ(overview.reports.at(0), std::make_pair(std::string("Automatic Updates"), std::string("Connecting to server...")));
-  EXPECT_EQ(overview.reports.at(1), std::make_pair(std::string("Automatic Updates"), std::string("Checking for updates...")));
+  EXPECT_EQ(overview.reports.at(0),
+            std::make_pair(std::string("Automatic Updates"), std::string("Connecting to server...")));
+  EXPECT_EQ(overview.reports.at(1),
+            std::make_pair(std::string("Automatic Updates"), std::string("Checking for updates...")));
   EXPECT_EQ(overview.last().first, "Downloading Updates");
   EXPECT_EQ(overview.last().second.rfind("Downloading ", 0), 0u);
   // Five minutes on, while downloading: the same check goes on.
@@ -73,7 +75,8 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
   EXPECT_EQ(updater->check(), first);
   release = true;
   ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckInstalled; }));
-  EXPECT_EQ(overview.last(), std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
+  EXPECT_EQ(overview.last(),
+            std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
   EXPECT_EQ(readFile(folder / "new.so"), std::string(5000, 'n'));
   // After an installation no check runs again, however late it gets.
   platform::clockSetWallTime(platform::clockNowUnixMs() + 7200000);
@@ -96,8 +99,7 @@ TEST_F(UpdatesTest, NoUpdatesRemovesTheItemAndTheHourRuleGoesBothWays) {
   // The request as written: only modules with a stamp are listed.
   char platformName[64] = {};
   KS_GetPlatformName(platformName);
-  std::string body = updates::requestBody({{"olvaro", 1200000000}}, platformName,
-                                          long(GetUserDefaultUILanguage()), 0);
+  std::string body = updates::requestBody({{"olvaro", 1200000000}}, platformName, long(GetUserDefaultUILanguage()), 0);
   EXPECT_EQ(server.request(), "POST /u.php HTTP/1.0\ncontent-length: " + std::to_string(body.size()) +
                                   "\ncontent-type: text/xml\nhost: 127.0.0.1\n\n" + body);
   // Five minutes later: within the hour, nothing.
@@ -129,7 +131,8 @@ TEST_F(UpdatesTest, UnsignedHugeOrBrokenAnswersInstallNothing) {
       {"not 200", "HTTP/1.0 404 Not Found\ncontent-length: 3\n\nno!", updates::kCheckFailed, ""},
       {"cut short", "HTTP/1.0 200 OK\ncontent-length: 100\n\nabc", updates::kCheckFailed, ""},
       {"signed but out of range",
-       response(package("a.so", {{"a.so", Ops().copy(1, 5, 6)}}), sign(package("a.so", {{"a.so", Ops().copy(1, 5, 6)}}))),
+       response(package("a.so", {{"a.so", Ops().copy(1, 5, 6)}}),
+                sign(package("a.so", {{"a.so", Ops().copy(1, 5, 6)}}))),
        updates::kCheckFailed, "Automatic Updates Failed"},
   };
   std::string answer;
@@ -142,9 +145,10 @@ TEST_F(UpdatesTest, UnsignedHugeOrBrokenAnswersInstallNothing) {
     KS_SetSettingLong("Updates/LastCheck", 0);
     int accepted = server.accepted();
     testkit::runClock(updates::Updater::kTickMs);
-    ASSERT_TRUE(pumpUntil([&] { return server.accepted() > accepted && state() != updates::kCheckStarted &&
-                                       state() != updates::kCheckDownloading && state() != updates::kCheckProcessing; }))
-        << c.what;
+    ASSERT_TRUE(pumpUntil([&] {
+      return server.accepted() > accepted && state() != updates::kCheckStarted &&
+             state() != updates::kCheckDownloading && state() != updates::kCheckProcessing;
+    })) << c.what;
     EXPECT_EQ(state(), c.state) << c.what;
     if (c.title.empty()) {
       EXPECT_EQ(overview.items, 0) << c.what;

@@ -62,7 +62,9 @@ struct Overview {
     KS_RegisterFunction("Overview/UpdateStaticItem", &updateItem, this);
     KS_RegisterFunction("Overview/DeleteItem", &deleteItem, this);
   }
-  std::pair<std::string, std::string> last() const { return reports.empty() ? std::pair<std::string, std::string>() : reports.back(); }
+  std::pair<std::string, std::string> last() const {
+    return reports.empty() ? std::pair<std::string, std::string>() : reports.back();
+  }
 };
 
 // Accepts one connection at a time; `script` gets the request and writes
