@@ -130,6 +130,10 @@ TEST_F(ConversationTest, TheAutomatedContactAnswersWhatIsTyped) {
   EXPECT_EQ(payload(answer->message()), "You said: Hello there");
   EXPECT_EQ(testkit::narrow(answer->senderName()), "Echo");
   EXPECT_EQ(KS_GetVariantLong("messages.unread"), 0);
+  testkit::type("/me waves");
+  testkit::key(VK_RETURN);
+  ASSERT_TRUE(rowsReach(w, rows + 4));
+  EXPECT_EQ(payload(last(w)->message()), "You said: /me waves");
   testkit::saveScreenshot("conversation_echo");
 }
 
