@@ -1,0 +1,48 @@
+// The built plug-in as the host loads it: interface version 5 only, a
+// conversation opened on the contact list's event, and none left after Stop.
+#include "chat_fixture.h"
+#include "platform/module.h"
+
+namespace msgtest {
+namespace {
+
+using LoadFn = int (*)(int, kestrum::Plugin**);
+
+TEST_F(ChatTest, ThePluginOpensConversationsBetweenStartAndStop) {
+  registry.reset();  // the plug-in's own registry listens instead
+  HMODULE library = LoadLibrary(testkit::wide(MESSAGING_PLUGIN).c_str());
+  ASSERT_NE(library, nullptr);
+  auto load = reinterpret_cast<LoadFn>(GetProcAddress(library, "PluginLoad"));
+  ASSERT_NE(load, nullptr);
+  ASSERT_NE(GetProcAddress(library, "PluginUnload"), nullptr);
+  kestrum::Plugin* plugin = reinterpret_cast<kestrum::Plugin*>(1);
+  EXPECT_EQ(load(4, &plugin), 0);
+  EXPECT_EQ(plugin, nullptr);
+  ASSERT_EQ(load(5, &plugin), 1);
+  ASSERT_NE(plugin, nullptr);
+
+  for (int run = 0; run < 2; ++run) {
+    plugin->Start();
+    EXPECT_EQ(plugin->state, 1);
+    KS_EventRaise("messaging.chat.contact", bob);
+    KS_EventRaise("messaging.chat.contact", bob);
+    testkit::pump();
+    auto windows = testkit::findWindows("KS_CHATWINDOW");
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(testkit::windowText(windows[0]), "Bob");
+    // Its texts are found in its resources.
+    EXPECT_NE(testkit::findWindow("STATIC", "You may not currently talk in this group.", windows[0]), nullptr);
+    EXPECT_NE(testkit::findWindow("STATIC", "Push to Talk", windows[0]), nullptr);
+    testkit::saveScreenshot("conversation_plugin");
+    plugin->Stop();
+    testkit::pump();
+    EXPECT_EQ(plugin->state, 0);
+    EXPECT_TRUE(testkit::findWindows("KS_CHATWINDOW").empty());
+    KS_EventRaise("messaging.chat.contact", bob);
+    testkit::pump();
+    EXPECT_TRUE(testkit::findWindows("KS_CHATWINDOW").empty()) << "no longer listening";
+  }
+}
+
+}  // namespace
+}  // namespace msgtest
