@@ -27,7 +27,7 @@ uint32_t tick_ms(const Config& c) {
 }
 }  // namespace
 
-Core::Core(Config config) : config_(std::move(config)) {}
+Core::Core(Config config) : config_(std::move(config)), bridging_(std::make_unique<Bridging>(*this)) {}
 
 Core::~Core() {
     stop();
@@ -95,6 +95,8 @@ void Core::stop() {
     thread_.join();
     std::lock_guard direct(direct_mu_);
     running_ = false;
+    // The network sessions end before the links they report to.
+    bridging_ = std::make_unique<Bridging>(*this);
     for (auto& [id, c] : conns_)
         if (!c->dead) close_conn(*c);
     reap();
@@ -104,6 +106,15 @@ void Core::stop() {
     listen_fds_.clear();
     close(epoll_fd_);
     close(wake_fd_);
+}
+
+void Core::post(std::function<void()> fn) {
+    std::unique_lock lock(tasks_mu_);
+    if (!loop_alive_) return;
+    tasks_.push_back(std::move(fn));
+    lock.unlock();
+    uint64_t one = 1;
+    (void)!write(wake_fd_, &one, sizeof one);
 }
 
 void Core::call(const std::function<void()>& fn) {
@@ -358,6 +369,7 @@ void Core::close_conn(Conn& c) {
     epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
     close(c.fd);
     c.fd = -1;
+    bridging_->conn_gone(c.id);
     signed_out(c);
 }
 

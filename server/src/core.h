@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bridges.h"
 #include "olvaro_server/server.h"
 #include "packet.h"
 #include "store.h"
@@ -39,6 +40,9 @@ enum Code : int64_t {
     kTaken = 11,
     kAlreadyListed = 12,
     kDenied = 13,
+    kNetworkClosed = 21,  // a bridge to a network that only runs simulated, in demo mode
+    kTextOnly = 22,       // bridged networks carry text only
+    kMissingField = 23,   // a bridge registration without its account fields
     kResend = 100,
 };
 
@@ -115,6 +119,9 @@ public:
 
     // Runs `fn` on the loop thread and waits for it (directly when not running).
     void call(const std::function<void()>& fn);
+    // Runs `fn` on the loop thread later, from any thread; dropped once the
+    // loop has ended.
+    void post(std::function<void()> fn);
 
     // Control operations, loop thread only.
     int64_t create_account(const NewAccount& account);
@@ -132,6 +139,7 @@ public:
     size_t signed_in_count() const { return online_.size(); }
 
 private:
+    friend class Bridging;
     void run();
     void accept_all(int listen_fd);
     void on_readable(Conn& c);
@@ -190,6 +198,7 @@ private:
 
     Config config_;
     Store store_;
+    std::unique_ptr<Bridging> bridging_;
     std::vector<int> listen_fds_;
     std::vector<uint16_t> ports_;
     int epoll_fd_ = -1;

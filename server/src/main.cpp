@@ -52,6 +52,11 @@ const char* kUsage =
     "      --update-port PORT   the update server's port (default 8080; 0 picks one)\n"
     "      --update-key FILE    sign packages with the 64-hex-digit Ed25519 seed in\n"
     "                           FILE (default: the demo key)\n"
+    "      --xmpp-host DOMAIN=HOST:PORT\n"
+    "                           reach the XMPP server of DOMAIN at HOST:PORT (bridged\n"
+    "                           XMPP accounts; repeat for several domains)\n"
+    "      --xmpp-allow-plain   let bridged XMPP accounts use unencrypted links\n"
+    "                           (default: TLS is required)\n"
     "  -h, --help               show this text\n"
     "\n"
     "Seed file: one record a line, fields separated by \"|\", \"#\" starts a comment:\n"
@@ -163,6 +168,16 @@ int main(int argc, char** argv) {
             const char* v = value();
             if (!v || !number(v, -2147483647L - 1, 2147483647L, n)) return bad("bad retry value");
             config.faults.refuse_retry = int32_t(n);
+        } else if (a == "--xmpp-host") {
+            const char* v = value();
+            std::string entry = v ? v : "";
+            size_t eq = entry.find('='), colon = entry.rfind(':');
+            if (eq == std::string::npos || eq == 0 || colon == std::string::npos || colon < eq ||
+                !number(entry.c_str() + colon + 1, 1, 65535, n))
+                return bad("bad XMPP host mapping (DOMAIN=HOST:PORT)");
+            config.xmpp_hosts.push_back(entry);
+        } else if (a == "--xmpp-allow-plain") {
+            config.xmpp_allow_plain = true;
         } else if (a == "--update-releases") {
             const char* v = value();
             if (!v) return bad("missing release folder");

@@ -44,6 +44,7 @@ void Core::on_packet(Conn& c, Packet& p) {
     };
     auto it = handlers.find(cmd);
     if (it != handlers.end()) return (this->*(it->second))(c, p);
+    if (cmd.rfind("BRIDGE ", 0) == 0) return bridging_->on_packet(c, p);
     // A request we do not serve still gets its answer, so nothing waits forever.
     if (p.has("Mesg-Id")) respond(c, p, kDone);
 }
@@ -122,6 +123,7 @@ void Core::on_auth(Conn& c, const Packet& p) {
     store_.set_last_online(id, now_seconds());
     online_[id] = c.id;
     push_presence(id);
+    bridging_->announce(c);
     for (const ContactRequest& r : store_.requests_to(id)) {
         auto from = store_.account(r.source);
         if (!from) continue;
@@ -145,6 +147,7 @@ void Core::signed_out(Conn& c) {
     if (c.ghosted) return;  // the account lives on in its newer connection
     auto it = online_.find(c.account);
     if (it != online_.end() && it->second == c.id) online_.erase(it);
+    bridging_->signed_out(c.account);
     store_.set_last_online(c.account, now_seconds());
     push_presence(c.account);
 }

@@ -57,6 +57,9 @@ CREATE TABLE IF NOT EXISTS accounts(
   id INTEGER PRIMARY KEY, email TEXT NOT NULL UNIQUE COLLATE NOCASE, salt TEXT NOT NULL, digest TEXT NOT NULL,
   nickname TEXT NOT NULL, status TEXT NOT NULL, device_type INTEGER NOT NULL, last_online INTEGER NOT NULL,
   created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS bridges(id INTEGER PRIMARY KEY, account INTEGER NOT NULL, type INTEGER NOT NULL,
+  fields BLOB NOT NULL, disabled INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS bridges_by_account ON bridges(account);
 CREATE TABLE IF NOT EXISTS contacts(owner INTEGER NOT NULL, contact INTEGER NOT NULL,
   PRIMARY KEY(owner, contact)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS contacts_by_contact ON contacts(contact, owner);
@@ -379,6 +382,66 @@ std::string Store::payload(int64_t message) {
 }
 
 #define MESSAGE_COLUMNS "id, sender, target, is_group, mesg_id, content_type, time_us"
+
+// Fields are kept as name NUL value NUL pairs, so any text fits.
+namespace {
+std::string pack_fields(const std::vector<std::pair<std::string, std::string>>& fields) {
+    std::string out;
+    for (auto& [n, v] : fields) {
+        out += n;
+        out += '\0';
+        out += v;
+        out += '\0';
+    }
+    return out;
+}
+
+std::vector<std::pair<std::string, std::string>> unpack_fields(const std::string& packed) {
+    std::vector<std::pair<std::string, std::string>> out;
+    size_t at = 0;
+    while (at < packed.size()) {
+        size_t name_end = packed.find('\0', at);
+        if (name_end == std::string::npos) break;
+        size_t value_end = packed.find('\0', name_end + 1);
+        if (value_end == std::string::npos) break;
+        out.emplace_back(packed.substr(at, name_end - at), packed.substr(name_end + 1, value_end - name_end - 1));
+        at = value_end + 1;
+    }
+    return out;
+}
+}  // namespace
+
+int64_t Store::add_bridge(int64_t account, int32_t type, const std::vector<std::pair<std::string, std::string>>& fields) {
+    write();
+    stmt("INSERT INTO bridges(account, type, fields) VALUES(?,?,?)").bind(account).bind(int64_t(type)).bind(pack_fields(fields)).run();
+    return sqlite3_last_insert_rowid(db_);
+}
+
+std::vector<BridgeRecord> Store::bridge_rows(Statement& s) {
+    std::vector<BridgeRecord> r;
+    while (s.row()) r.push_back({s.i(0), s.i(1), int32_t(s.i(2)), unpack_fields(s.t(3)), s.i(4) != 0});
+    return r;
+}
+
+std::optional<BridgeRecord> Store::bridge(int64_t id) {
+    auto r = bridge_rows(stmt("SELECT id, account, type, fields, disabled FROM bridges WHERE id = ?").bind(id));
+    if (r.empty()) return std::nullopt;
+    return r.front();
+}
+
+std::vector<BridgeRecord> Store::bridges_of(int64_t account) {
+    return bridge_rows(stmt("SELECT id, account, type, fields, disabled FROM bridges WHERE account = ? ORDER BY id").bind(account));
+}
+
+void Store::set_bridge_disabled(int64_t id, bool disabled) {
+    write();
+    stmt("UPDATE bridges SET disabled = ? WHERE id = ?").bind(int64_t(disabled ? 1 : 0)).bind(id).run();
+}
+
+void Store::remove_bridge(int64_t id) {
+    write();
+    stmt("DELETE FROM bridges WHERE id = ?").bind(id).run();
+}
 
 std::vector<StoredMessage> Store::messages(Statement& s) {
     std::vector<StoredMessage> r;

@@ -37,6 +37,21 @@ struct Group {
     bool has_password = false;
 };
 
+// An account's link to another network: its type and the fields given at
+// registration (lower-case names, as they arrived).
+struct BridgeRecord {
+    int64_t id = 0;
+    int64_t account = 0;
+    int32_t type = 0;
+    std::vector<std::pair<std::string, std::string>> fields;
+    bool disabled = false;
+    std::string field(const std::string& name) const {
+        for (auto& [n, v] : fields)
+            if (n == name) return v;
+        return std::string();
+    }
+};
+
 struct StoredMessage {
     int64_t id = 0;
     int64_t sender = 0;
@@ -128,6 +143,13 @@ public:
     std::vector<StoredMessage> later_group(int64_t group, int64_t after_us, size_t limit);
     int64_t newest_message_time();
 
+    // Bridges.
+    int64_t add_bridge(int64_t account, int32_t type, const std::vector<std::pair<std::string, std::string>>& fields);
+    std::optional<BridgeRecord> bridge(int64_t id);
+    std::vector<BridgeRecord> bridges_of(int64_t account);
+    void set_bridge_disabled(int64_t id, bool disabled);
+    void remove_bridge(int64_t id);
+
     // Bulk seeding for benchmarks: `owner` lists `contacts` new accounts and
     // administers `groups` new groups of `members` members each (the owner and
     // new accounts). Everything goes in with one statement each, in the
@@ -139,6 +161,7 @@ private:
     void write();  // opens the pending transaction
     void exec(const char* sql);
     std::vector<StoredMessage> messages(Statement& s);
+    std::vector<BridgeRecord> bridge_rows(Statement& s);
 
     sqlite3* db_ = nullptr;
     bool in_txn_ = false;

@@ -88,8 +88,8 @@ TEST_F(Robustness, AReaderThatFallsTooFarBehindIsDropped) {
 TEST_F(Robustness, UnknownRequestsStillGetAnAnswer) {
     account("alice@x");
     auto a = signed_in("alice@x");
-    Packet bridge("BRIDGE REGISTER");
-    uint64_t id = a->request(bridge);
+    Packet asked("SOMETHING ASKED");
+    uint64_t id = a->request(asked);
     EXPECT_EQ(a->response(id), 1);
     a->send(Packet("SOMETHING NEW"));
     EXPECT_FALSE(a->read(50));

@@ -42,6 +42,12 @@ struct Config {
     size_t max_output = 16u << 20;   // unsent bytes before a reader counts as stuck
 
     bool demo = false;  // unknown addresses get an account at first sign-in
+
+    // Bridged XMPP accounts: "domain=host:port" entries send a domain's
+    // sessions to that address instead of the one its DNS names; plain
+    // (unencrypted) XMPP links only when allowed.
+    std::vector<std::string> xmpp_hosts;
+    bool xmpp_allow_plain = false;
     Faults faults;
 };
 

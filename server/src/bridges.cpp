@@ -1,0 +1,370 @@
+#include "bridges.h"
+
+#include <algorithm>
+
+#include "core.h"
+
+namespace olvaro::server {
+namespace {
+
+constexpr int32_t kXmpp = 6;
+constexpr size_t kChunk = 512;
+// A bridged text longer than this is cut: the networks carry short messages.
+constexpr size_t kMaxText = 64 * 1024;
+// Half-sent messages kept per connection.
+constexpr size_t kMaxPartial = 16;
+
+bool known_status(int32_t s) { return s == 1 || s == 2 || s == 3 || s == 5; }
+
+}  // namespace
+
+// One bridge that is on: its network session and the ids its peers have.
+struct Bridging::Live final : NetworkSink {
+    Live(Bridging& owner, BridgeRecord record, uint64_t generation)
+        : owner(owner), record(std::move(record)), generation(generation) {}
+
+    Bridging& owner;
+    BridgeRecord record;
+    uint64_t generation;
+    std::unique_ptr<Network> net;
+    bool online = false;
+    int32_t status = 1;
+    // Peers and chats share one id space per bridge; ids stay for the
+    // server's run, so a peer keeps its id across switches.
+    std::map<std::string, int64_t>* ids = nullptr;
+    std::map<std::string, std::pair<std::string, int32_t>> roster;  // address -> nickname, presence
+    std::map<int64_t, std::string> requests;                        // Request-Id -> address
+    int64_t next_request = 1;
+
+    Conn* conn() { return owner.core_.online(record.account); }
+    void send(Packet& p) {
+        p.set_id("Bridge-Id", uint64_t(record.id));
+        if (Conn* c = conn()) owner.core_.send(*c, p);
+    }
+    int64_t id_of(const std::string& address) {
+        auto [it, fresh] = ids->emplace(address, 0);
+        if (fresh) it->second = int64_t(ids->size());
+        return it->second;
+    }
+    std::string address_of(int64_t id) const {
+        for (auto& [address, known] : *ids)
+            if (known == id) return address;
+        return std::string();
+    }
+    Packet contact_packet(const std::string& address) {
+        Packet p("BRIDGE CONTACT");
+        p.set_id("Contact-Id", uint64_t(id_of(address)));
+        p.set("Name", address);
+        auto& [nickname, presence] = roster[address];
+        p.set("Nickname", nickname.empty() ? address : nickname);
+        p.set_int("Online-Status", presence);
+        return p;
+    }
+    // The whole roster again (after "BRIDGE ON" on a new link of the user).
+    void resend() {
+        Packet on("BRIDGE ON");
+        send(on);
+        for (auto& [address, entry] : roster) {
+            Packet p = contact_packet(address);
+            send(p);
+        }
+    }
+
+    void net_online() override {
+        online = true;
+        if (status != 1) net->set_presence(status);
+        Packet on("BRIDGE ON");
+        send(on);
+    }
+    void net_offline(const std::string& reason) override {
+        Packet off("BRIDGE OFF");
+        off.set("Reason", reason);
+        send(off);
+        // Ended from the loop's next round, not from inside the network's call.
+        Bridging& b = owner;
+        int64_t id = record.id;
+        uint64_t gen = generation;
+        owner.core_.post([&b, id, gen] {
+            Live* l = b.live(id);
+            if (l && l->generation == gen) b.end(id);
+        });
+    }
+    void net_contact(const std::string& address, const std::string& nickname, int32_t presence) override {
+        roster[address] = {nickname, presence};
+        Packet p = contact_packet(address);
+        send(p);
+    }
+    void net_contact_gone(const std::string& address) override {
+        if (!roster.erase(address)) return;
+        Packet p("BRIDGE CONTACT");
+        p.set_id("Contact-Id", uint64_t(id_of(address)));
+        send(p);
+    }
+    void net_request(const std::string& address, const std::string& nickname, const std::string& message) override {
+        // One waiting request per peer.
+        for (auto it = requests.begin(); it != requests.end();)
+            it = it->second == address ? requests.erase(it) : std::next(it);
+        if (requests.size() >= 256) requests.erase(requests.begin());
+        int64_t request = next_request++;
+        requests[request] = address;
+        Packet p("BRIDGE CONTACT ADD");
+        p.set_id("Request-Id", uint64_t(request));
+        p.set_id("Id", uint64_t(id_of(address)));
+        p.set("Name", address);
+        p.set("Nickname", nickname.empty() ? address : nickname);
+        p.body = message;
+        send(p);
+    }
+    void net_message(const std::string& from, const std::string& chat, const std::string& text) override {
+        Conn* c = conn();
+        if (!c) return;
+        std::string body = text.substr(0, kMaxText);
+        uint64_t id = uint64_t(owner.core_.next_time_us());
+        int64_t time = int64_t(id);
+        for (size_t off = 0; off == 0 || off < body.size(); off += kChunk) {
+            Packet q("BRIDGE MESG");
+            q.set_id("Bridge-Id", uint64_t(record.id));
+            q.set_id("Mesg-Id", id);
+            q.set_id("Source-Id", uint64_t(id_of(from)));
+            q.set("Content-Type", "text/plain");
+            q.set("Timestamp", format_time(time));
+            if (!chat.empty()) q.set_id("Target-Id", uint64_t(id_of(chat)));
+            if (off == 0) {
+                q.set("Name", from);
+                if (body.size() > kChunk) q.set_id("Total-Length", body.size());
+            } else {
+                q.set_id("Correlation-Id", id);
+            }
+            q.body = body.substr(off, kChunk);
+            if (off + kChunk >= body.size()) q.set_int("Last", 1);
+            owner.core_.send(*c, q);
+            if (body.empty()) break;
+        }
+    }
+    void net_chat_member(const std::string& chat, const std::string& member, bool joined) override {
+        Packet p("BRIDGE CHAT CONTACT");
+        p.set_id("Chat-Id", uint64_t(id_of(chat)));
+        p.set_id("Contact-Id", uint64_t(id_of(member)));
+        if (joined) p.body = "1";
+        send(p);
+    }
+};
+
+Bridging::Bridging(Core& core) : core_(core) {}
+
+Bridging::~Bridging() { live_.clear(); }
+
+void Bridging::announce(Conn& c) {
+    for (const BridgeRecord& b : core_.store_.bridges_of(c.account)) {
+        Packet p("BRIDGE");
+        p.set_id("Bridge-Id", uint64_t(b.id));
+        p.set_int("Bridge-Type", b.type);
+        p.set("Username", b.field("username"));
+        std::string nickname = b.field("nickname");
+        p.set("Nickname", nickname.empty() ? b.field("username") : nickname);
+        if (b.disabled) p.set_int("Disabled", 1);
+        core_.send(c, p);
+    }
+}
+
+void Bridging::on_packet(Conn& c, const Packet& p) {
+    const std::string& cmd = p.command;
+    if (cmd == "BRIDGE REGISTER") return on_register(c, p);
+    if (cmd == "BRIDGE REGISTER FIELDS") return on_register_fields(c, p);
+    if (cmd == "BRIDGE ON") return on_switch(c, p, true);
+    if (cmd == "BRIDGE OFF") return on_switch(c, p, false);
+    if (cmd == "BRIDGE UPDATE") return on_update(c, p);
+    if (cmd == "BRIDGE CONTACT ADD") return on_contact_add(c, p);
+    if (cmd == "BRIDGE CONTACT ADD RESP") return on_contact_add_resp(c, p);
+    if (cmd == "BRIDGE MESG") return on_mesg(c, p);
+    if (p.has("Mesg-Id")) core_.respond(c, p, kDone);
+}
+
+std::optional<BridgeRecord> Bridging::own(const Conn& c, const Packet& p) {
+    auto b = core_.store_.bridge(int64_t(p.get_id("Bridge-Id")));
+    if (!b || b->account != c.account) return std::nullopt;
+    return b;
+}
+
+Bridging::Live* Bridging::live(int64_t bridge) {
+    auto it = live_.find(bridge);
+    return it == live_.end() ? nullptr : it->second.get();
+}
+
+void Bridging::on_register(Conn& c, const Packet& p) {
+    int32_t type = p.get_int("Bridge-Type");
+    if (type < 1 || type > kXmpp) return core_.respond(c, p, kNoSuch);
+    // The other networks no longer run: only their simulations, in demo mode.
+    if (type != kXmpp && !core_.config_.demo) return core_.respond(c, p, kNetworkClosed);
+    if (registering_.size() >= 1024) registering_.erase(registering_.begin());
+    registering_[{c.id, p.get_id("Mesg-Id")}] = type;
+    core_.respond(c, p, kOk);
+}
+
+void Bridging::on_register_fields(Conn& c, const Packet& p) {
+    auto it = registering_.find({c.id, p.get_id("Mesg-Id")});
+    if (it == registering_.end()) return core_.respond(c, p, kNoSuch);
+    int32_t type = it->second;
+    registering_.erase(it);
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (auto& [name, value] : p.headers)
+        if (name != "mesg-id" && name != "content-length" && fields.size() < 8) fields.emplace_back(name, value);
+    BridgeRecord record;
+    record.type = type;
+    record.fields = fields;
+    if (record.field("username").empty() || (type == kXmpp && record.field("password").empty()))
+        return core_.respond(c, p, kMissingField);
+    int64_t id = core_.store_.add_bridge(c.account, type, fields);
+    core_.respond(c, p, kDone);
+    // Announced like the others; the client then switches it on.
+    if (auto b = core_.store_.bridge(id)) {
+        Packet a("BRIDGE");
+        a.set_id("Bridge-Id", uint64_t(id));
+        a.set_int("Bridge-Type", type);
+        a.set("Username", b->field("username"));
+        std::string nickname = b->field("nickname");
+        a.set("Nickname", nickname.empty() ? b->field("username") : nickname);
+        core_.send(c, a);
+    }
+}
+
+bool Bridging::start(const BridgeRecord& record, std::string* reason) {
+    auto& ids = ids_by_bridge_[record.id];
+    auto l = std::make_unique<Live>(*this, record, ++generation_);
+    l->ids = &ids;
+    int64_t id = record.id;
+    uint64_t gen = l->generation;
+    Post post = [this, id, gen](std::function<void()> fn) {
+        core_.post([this, id, gen, fn = std::move(fn)] {
+            Live* now = live(id);
+            if (now && now->generation == gen) fn();
+        });
+    };
+    if (record.type == kXmpp) {
+        XmppOptions options{core_.config_.xmpp_hosts, core_.config_.xmpp_allow_plain};
+        l->net = make_xmpp_network(record, options, *l, post, reason);
+    } else if (core_.config_.demo) {
+        l->net = make_demo_network(record.type, *l, post);
+    } else {
+        *reason = "This network can only be tried on a demonstration server.";
+    }
+    if (!l->net) return false;
+    live_[id] = std::move(l);
+    return true;
+}
+
+void Bridging::end(int64_t bridge) { live_.erase(bridge); }
+
+void Bridging::on_switch(Conn& c, const Packet& p, bool on) {
+    auto b = own(c, p);
+    if (!b) return core_.respond(c, p, kNoSuch);
+    core_.store_.set_bridge_disabled(b->id, !on);
+    core_.respond(c, p, kOk);
+    if (!on) return end(b->id);
+    int32_t status = p.get_int("Online-Status");
+    if (!known_status(status)) status = 1;
+    if (Live* l = live(b->id)) {
+        l->status = status;
+        if (l->online) {
+            l->net->set_presence(status);
+            l->resend();
+        }
+        return;
+    }
+    std::string reason;
+    if (!start(*b, &reason)) {
+        Packet off("BRIDGE OFF");
+        off.set_id("Bridge-Id", uint64_t(b->id));
+        off.set("Reason", reason);
+        core_.send(c, off);
+        return;
+    }
+    live(b->id)->status = status;
+}
+
+void Bridging::on_update(Conn& c, const Packet& p) {
+    auto b = own(c, p);
+    if (!b) return core_.respond(c, p, kNoSuch);
+    if (!p.has("Online-Status")) {  // only the id: the bridge goes
+        end(b->id);
+        core_.store_.remove_bridge(b->id);
+        ids_by_bridge_.erase(b->id);
+        return core_.respond(c, p, kOk);
+    }
+    int32_t status = p.get_int("Online-Status");
+    if (Live* l = live(b->id); l && known_status(status)) {
+        l->status = status;
+        if (l->online) l->net->set_presence(status);
+    }
+    core_.respond(c, p, kOk);
+}
+
+void Bridging::on_contact_add(Conn& c, const Packet& p) {
+    auto b = own(c, p);
+    Live* l = b ? live(b->id) : nullptr;
+    if (!l || !l->online) return core_.respond(c, p, kNoSuch);
+    const std::string& name = p.get("Name");
+    if (name.empty()) return core_.respond(c, p, kMissingField);
+    l->net->add_contact(name, p.body);
+    core_.respond(c, p, kOk);
+}
+
+void Bridging::on_contact_add_resp(Conn& c, const Packet& p) {
+    auto b = own(c, p);
+    Live* l = b ? live(b->id) : nullptr;
+    if (!l) return core_.respond(c, p, kNoSuch);
+    auto it = l->requests.find(int64_t(p.get_id("Response-Id")));
+    if (it == l->requests.end()) return core_.respond(c, p, kNoSuch);
+    if (l->online) l->net->answer_request(it->second, p.get_int("Accepted") == 1);
+    l->requests.erase(it);
+    core_.respond(c, p, kOk);
+}
+
+void Bridging::on_mesg(Conn& c, const Packet& p) {
+    uint64_t corr = p.get_id("Correlation-Id");
+    bool last = p.has("Last");
+    if (corr) {
+        auto it = partial_.find({c.id, corr});
+        if (it == partial_.end()) return core_.respond(c, p, kNoSuch);
+        Partial& m = it->second;
+        m.text += p.body.substr(0, kMaxText - std::min(kMaxText, m.text.size()));
+        core_.respond(c, p, kDelivered);
+        if (!last) return;
+        Partial done = std::move(m);
+        partial_.erase(it);
+        Live* l = live(done.bridge);
+        if (!l || !l->online || l->record.account != c.account) return;
+        std::string to = l->address_of(done.target);
+        if (!to.empty()) l->net->send_text(to, done.chat, done.text);
+        return;
+    }
+    auto b = own(c, p);
+    Live* l = b ? live(b->id) : nullptr;
+    if (!l || !l->online) return core_.respond(c, p, kNoSuch);
+    // The networks behind carry text; pictures and voice are refused.
+    if (p.get("Content-Type") != "text/plain") return core_.respond(c, p, kTextOnly);
+    Partial m{b->id, int64_t(p.get_id("Target-Id")), p.get_int("Mesg-Target") == 1,
+              p.body.substr(0, kMaxText)};
+    if (l->address_of(m.target).empty()) return core_.respond(c, p, kNoSuch);
+    core_.respond(c, p, kDelivered);
+    if (last) return l->net->send_text(l->address_of(m.target), m.chat, m.text);
+    size_t mine = 0;
+    for (auto& [key, partial] : partial_)
+        if (key.first == c.id) ++mine;
+    if (mine >= kMaxPartial) return;
+    partial_[{c.id, p.get_id("Mesg-Id")}] = std::move(m);
+}
+
+void Bridging::signed_out(int64_t account) {
+    for (auto it = live_.begin(); it != live_.end();)
+        it = it->second->record.account == account ? live_.erase(it) : std::next(it);
+}
+
+void Bridging::conn_gone(uint64_t conn) {
+    for (auto it = registering_.begin(); it != registering_.end();)
+        it = it->first.first == conn ? registering_.erase(it) : std::next(it);
+    for (auto it = partial_.begin(); it != partial_.end();)
+        it = it->first.first == conn ? partial_.erase(it) : std::next(it);
+}
+
+}  // namespace olvaro::server

@@ -1,0 +1,430 @@
+// A bridged XMPP account: a libstrophe client session on its own thread.
+// libstrophe runs its own event loop, so the session thread turns it and runs
+// the user's requests queued from the server's loop; everything it learns
+// goes back to the server's loop through `post`. Nothing here logs: the
+// library's log lines (which may carry the password) are only scanned for
+// the reason of a failed sign-in, never kept.
+#include <strophe.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "bridge_network.h"
+
+namespace olvaro::server {
+namespace {
+
+constexpr const char* kRosterNs = "jabber:iq:roster";
+constexpr const char* kMucNs = "http://jabber.org/protocol/muc";
+constexpr const char* kMucUserNs = "http://jabber.org/protocol/muc#user";
+constexpr size_t kMaxRooms = 64;
+
+std::once_flag g_init;
+
+// A string the library allocated, freed with its context.
+struct LibText {
+    xmpp_ctx_t* ctx;
+    char* p;
+    LibText(xmpp_ctx_t* c, char* text) : ctx(c), p(text) {}
+    ~LibText() {
+        if (p) xmpp_free(ctx, p);
+    }
+    std::string str() const { return p ? std::string(p) : std::string(); }
+};
+
+std::string attr(xmpp_stanza_t* s, const char* name) {
+    const char* v = s ? xmpp_stanza_get_attribute(s, name) : nullptr;
+    return v ? v : "";
+}
+
+std::string bare(const std::string& jid) { return jid.substr(0, jid.find('/')); }
+
+std::string child_text(xmpp_ctx_t* ctx, xmpp_stanza_t* s, const char* name) {
+    xmpp_stanza_t* c = s ? xmpp_stanza_get_child_by_name(s, name) : nullptr;
+    return c ? LibText(ctx, xmpp_stanza_get_text(c)).str() : std::string();
+}
+
+int32_t presence_of(xmpp_ctx_t* ctx, xmpp_stanza_t* presence) {
+    std::string show = child_text(ctx, presence, "show");
+    if (show == "away" || show == "xa") return 2;
+    if (show == "dnd") return 5;
+    return 1;
+}
+
+class XmppNetwork final : public Network {
+public:
+    XmppNetwork(std::string jid, std::string password, std::string host, unsigned short port, bool allow_plain,
+                NetworkSink& sink, Post post)
+        : jid_(std::move(jid)), host_(std::move(host)), port_(port), allow_plain_(allow_plain), sink_(&sink),
+          post_(std::move(post)) {
+        domain_ = bare(jid_).substr(bare(jid_).find('@') + 1);
+        nick_ = bare(jid_).substr(0, bare(jid_).find('@'));
+        thread_ = std::thread([this, password = std::move(password)]() mutable { run(std::move(password)); });
+    }
+    ~XmppNetwork() override {
+        stop_ = true;
+        thread_.join();
+    }
+
+    void set_presence(int32_t status) override {
+        queue([this, status] {
+            status_ = status;
+            send_presence();
+        });
+    }
+    void send_text(const std::string& to, bool chat, const std::string& text) override {
+        queue([this, to, chat, text] {
+            xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), nullptr);
+            xmpp_message_set_body(m, text.c_str());
+            xmpp_send(conn_, m);
+            xmpp_stanza_release(m);
+        });
+    }
+    void add_contact(const std::string& address, const std::string& message) override {
+        queue([this, address, message] {
+            xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "set", "roster-add");
+            xmpp_stanza_t* query = element("query", kRosterNs);
+            xmpp_stanza_t* item = element("item", nullptr);
+            xmpp_stanza_set_attribute(item, "jid", address.c_str());
+            xmpp_stanza_add_child(query, item);
+            xmpp_stanza_release(item);
+            xmpp_stanza_add_child(iq, query);
+            xmpp_stanza_release(query);
+            xmpp_send(conn_, iq);
+            xmpp_stanza_release(iq);
+            presence_to(address, "subscribe", message);
+        });
+    }
+    void answer_request(const std::string& address, bool accepted) override {
+        queue([this, address, accepted] {
+            presence_to(address, accepted ? "subscribed" : "unsubscribed", std::string());
+        });
+    }
+
+private:
+    void queue(std::function<void()> fn) {
+        std::lock_guard lock(mu_);
+        if (tasks_.size() < 4096) tasks_.push_back(std::move(fn));
+    }
+
+    // Everything below runs on the session's thread.
+    void run(std::string password) {
+        std::call_once(g_init, [] { xmpp_initialize(); });
+        xmpp_log_t log{&XmppNetwork::on_log, this};
+        ctx_ = xmpp_ctx_new(nullptr, &log);
+        conn_ = xmpp_conn_new(ctx_);
+        xmpp_conn_set_flags(conn_, allow_plain_ ? 0 : XMPP_CONN_FLAG_MANDATORY_TLS);
+        std::string full = jid_.find('/') == std::string::npos ? jid_ + "/Olvaro" : jid_;
+        xmpp_conn_set_jid(conn_, full.c_str());
+        xmpp_conn_set_pass(conn_, password.c_str());
+        std::fill(password.begin(), password.end(), '\0');
+        xmpp_handler_add(conn_, &XmppNetwork::on_message, nullptr, "message", nullptr, this);
+        xmpp_handler_add(conn_, &XmppNetwork::on_presence, nullptr, "presence", nullptr, this);
+        xmpp_handler_add(conn_, &XmppNetwork::on_iq, nullptr, "iq", nullptr, this);
+        if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
+            XMPP_EOK)
+            finish("Could not connect to the XMPP server " + domain_ + ".");
+        while (!stop_ && !ended_) {
+            xmpp_run_once(ctx_, 50);
+            std::deque<std::function<void()>> tasks;
+            {
+                std::lock_guard lock(mu_);
+                tasks.swap(tasks_);
+            }
+            if (connected_)
+                for (auto& t : tasks) t();
+        }
+        if (connected_ && !ended_) {
+            // Switched off: leave politely, for a moment at most.
+            quitting_ = true;
+            xmpp_disconnect(conn_);
+            for (int i = 0; i < 20 && !ended_; ++i) xmpp_run_once(ctx_, 50);
+        }
+        xmpp_conn_release(conn_);
+        xmpp_ctx_free(ctx_);
+    }
+
+    // The session is over; the user hears why unless we ended it.
+    void finish(const std::string& reason) {
+        if (ended_) return;
+        ended_ = true;
+        connected_ = false;
+        if (quitting_ || stop_) return;
+        NetworkSink* s = sink_;
+        post_([s, reason] { s->net_offline(reason); });
+    }
+
+    xmpp_stanza_t* element(const char* name, const char* ns) {
+        xmpp_stanza_t* e = xmpp_stanza_new(ctx_);
+        xmpp_stanza_set_name(e, name);
+        if (ns) xmpp_stanza_set_ns(e, ns);
+        return e;
+    }
+    void add_text_child(xmpp_stanza_t* parent, const char* name, const std::string& text) {
+        xmpp_stanza_t* e = element(name, nullptr);
+        xmpp_stanza_t* t = xmpp_stanza_new(ctx_);
+        xmpp_stanza_set_text(t, text.c_str());
+        xmpp_stanza_add_child(e, t);
+        xmpp_stanza_release(t);
+        xmpp_stanza_add_child(parent, e);
+        xmpp_stanza_release(e);
+    }
+    void presence_to(const std::string& to, const char* type, const std::string& status) {
+        xmpp_stanza_t* p = xmpp_presence_new(ctx_);
+        xmpp_stanza_set_to(p, to.c_str());
+        if (type) xmpp_stanza_set_type(p, type);
+        if (!status.empty()) add_text_child(p, "status", status);
+        xmpp_send(conn_, p);
+        xmpp_stanza_release(p);
+    }
+    void send_presence() {
+        xmpp_stanza_t* p = xmpp_presence_new(ctx_);
+        if (status_ == 3) xmpp_stanza_set_type(p, "unavailable");
+        if (status_ == 2) add_text_child(p, "show", "away");
+        if (status_ == 5) add_text_child(p, "show", "dnd");
+        xmpp_send(conn_, p);
+        xmpp_stanza_release(p);
+    }
+    void join(const std::string& room, const std::string& nick) {
+        if (rooms_.count(room) || rooms_.size() >= kMaxRooms) return;
+        rooms_.insert(room);
+        xmpp_stanza_t* p = xmpp_presence_new(ctx_);
+        std::string to = room + "/" + (nick.empty() ? nick_ : nick);
+        xmpp_stanza_set_to(p, to.c_str());
+        xmpp_stanza_t* x = element("x", kMucNs);
+        xmpp_stanza_t* history = element("history", nullptr);
+        xmpp_stanza_set_attribute(history, "maxstanzas", "0");
+        xmpp_stanza_add_child(x, history);
+        xmpp_stanza_release(history);
+        xmpp_stanza_add_child(p, x);
+        xmpp_stanza_release(x);
+        xmpp_send(conn_, p);
+        xmpp_stanza_release(p);
+    }
+
+    void on_connected() {
+        connected_ = true;
+        send_presence();
+        xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "roster");
+        xmpp_stanza_t* query = element("query", kRosterNs);
+        xmpp_stanza_add_child(iq, query);
+        xmpp_stanza_release(query);
+        xmpp_send(conn_, iq);
+        xmpp_stanza_release(iq);
+        // Bookmarked rooms (private storage), joined when marked autojoin.
+        iq = xmpp_iq_new(ctx_, "get", "bookmarks");
+        query = element("query", "jabber:iq:private");
+        xmpp_stanza_t* storage = element("storage", "storage:bookmarks");
+        xmpp_stanza_add_child(query, storage);
+        xmpp_stanza_release(storage);
+        xmpp_stanza_add_child(iq, query);
+        xmpp_stanza_release(query);
+        xmpp_send(conn_, iq);
+        xmpp_stanza_release(iq);
+        NetworkSink* s = sink_;
+        post_([s] { s->net_online(); });
+    }
+
+    void roster_item(xmpp_stanza_t* item) {
+        std::string jid = bare(attr(item, "jid"));
+        if (jid.empty()) return;
+        std::string sub = attr(item, "subscription");
+        NetworkSink* s = sink_;
+        if (sub == "remove") {
+            roster_.erase(jid);
+            post_([s, jid] { s->net_contact_gone(jid); });
+            return;
+        }
+        std::string name = attr(item, "name");
+        roster_[jid] = name;
+        int32_t presence = presence_.count(jid) ? presence_[jid] : 0;
+        post_([s, jid, name, presence] { s->net_contact(jid, name, presence); });
+    }
+
+    static int on_iq(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        std::string type = xmpp_stanza_get_type(st) ? xmpp_stanza_get_type(st) : "";
+        xmpp_stanza_t* query = xmpp_stanza_get_child_by_name(st, "query");
+        const char* ns = query ? xmpp_stanza_get_ns(query) : nullptr;
+        if (query && ns && !strcmp(ns, kRosterNs) && (type == "result" || type == "set")) {
+            // A push must come from our own account.
+            std::string from = attr(st, "from");
+            if (type == "set" && !from.empty() && bare(from) != bare(self->jid_)) return 1;
+            for (xmpp_stanza_t* i = xmpp_stanza_get_children(query); i; i = xmpp_stanza_get_next(i))
+                if (xmpp_stanza_get_name(i) && !strcmp(xmpp_stanza_get_name(i), "item")) self->roster_item(i);
+            if (type == "set") {
+                xmpp_stanza_t* r = xmpp_iq_new(self->ctx_, "result", xmpp_stanza_get_id(st));
+                xmpp_send(self->conn_, r);
+                xmpp_stanza_release(r);
+            }
+            return 1;
+        }
+        if (query && ns && !strcmp(ns, "jabber:iq:private") && type == "result") {
+            xmpp_stanza_t* storage = xmpp_stanza_get_child_by_name(query, "storage");
+            for (xmpp_stanza_t* c = storage ? xmpp_stanza_get_children(storage) : nullptr; c;
+                 c = xmpp_stanza_get_next(c)) {
+                if (!xmpp_stanza_get_name(c) || strcmp(xmpp_stanza_get_name(c), "conference")) continue;
+                std::string autojoin = attr(c, "autojoin");
+                if (autojoin == "true" || autojoin == "1")
+                    self->join(bare(attr(c, "jid")), child_text(self->ctx_, c, "nick"));
+            }
+        }
+        return 1;
+    }
+
+    static int on_presence(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        std::string from = attr(st, "from");
+        std::string who = bare(from);
+        if (who.empty()) return 1;
+        std::string type = xmpp_stanza_get_type(st) ? xmpp_stanza_get_type(st) : "";
+        NetworkSink* s = self->sink_;
+        if (self->rooms_.count(who)) {
+            std::string nick = from.size() > who.size() ? from.substr(who.size() + 1) : "";
+            std::string mine = self->nick_;
+            if (nick.empty()) return 1;
+            bool joined = type != "unavailable";
+            if (nick == mine) {
+                if (!joined) self->rooms_.erase(who);
+                return 1;
+            }
+            post_member(self, who, from, joined);
+            return 1;
+        }
+        if (type == "subscribe") {
+            std::string status = child_text(self->ctx_, st, "status");
+            std::string nick = child_text(self->ctx_, st, "nick");
+            self->post_([s, who, nick, status] { s->net_request(who, nick, status); });
+            return 1;
+        }
+        if (!type.empty() && type != "unavailable") return 1;
+        int32_t presence = type == "unavailable" ? 0 : presence_of(self->ctx_, st);
+        self->presence_[who] = presence;
+        auto known = self->roster_.find(who);
+        if (known == self->roster_.end()) return 1;
+        std::string name = known->second;
+        self->post_([s, who, name, presence] { s->net_contact(who, name, presence); });
+        return 1;
+    }
+
+    static void post_member(XmppNetwork* self, const std::string& room, const std::string& occupant, bool joined) {
+        NetworkSink* s = self->sink_;
+        self->post_([s, room, occupant, joined] { s->net_chat_member(room, occupant, joined); });
+    }
+
+    static int on_message(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        std::string from = attr(st, "from");
+        std::string type = xmpp_stanza_get_type(st) ? xmpp_stanza_get_type(st) : "";
+        NetworkSink* s = self->sink_;
+        // An invitation to a room: taken, by joining it.
+        xmpp_stanza_t* x = xmpp_stanza_get_child_by_name_and_ns(st, "x", kMucUserNs);
+        if (x && xmpp_stanza_get_child_by_name(x, "invite")) {
+            self->join(bare(from), std::string());
+            return 1;
+        }
+        xmpp_stanza_t* direct = xmpp_stanza_get_child_by_name_and_ns(st, "x", "jabber:x:conference");
+        if (direct) {
+            self->join(bare(attr(direct, "jid")), std::string());
+            return 1;
+        }
+        if (type == "error") return 1;
+        std::string body = LibText(self->ctx_, xmpp_message_get_body(st)).str();
+        if (body.empty()) return 1;
+        if (type == "groupchat") {
+            std::string room = bare(from);
+            if (!self->rooms_.count(room)) return 1;
+            std::string nick = from.size() > room.size() ? from.substr(room.size() + 1) : "";
+            // Our own lines come back, and the room's replay of old ones.
+            if (nick.empty() || nick == self->nick_ || xmpp_stanza_get_child_by_name(st, "delay")) return 1;
+            self->post_([s, from, room, body] { s->net_message(from, room, body); });
+            return 1;
+        }
+        std::string who = bare(from);
+        if (who.empty()) return 1;
+        self->post_([s, who, body] { s->net_message(who, std::string(), body); });
+        return 1;
+    }
+
+    static void on_conn(xmpp_conn_t*, xmpp_conn_event_t event, int, xmpp_stream_error_t* error, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        if (event == XMPP_CONN_CONNECT) return self->on_connected();
+        if (event == XMPP_CONN_RAW_CONNECT) return;
+        if (self->auth_failed_ || (error && error->type == XMPP_SE_NOT_AUTHORIZED))
+            return self->finish("The XMPP server did not accept the user name or password.");
+        if (error && error->type == XMPP_SE_CONFLICT)
+            return self->finish("This XMPP account signed in somewhere else.");
+        if (!self->connected_) {
+            if (!self->allow_plain_ && self->tls_missing_)
+                return self->finish("The XMPP server " + self->domain_ + " offers no encrypted link.");
+            return self->finish("Could not connect to the XMPP server " + self->domain_ + ".");
+        }
+        self->finish("The link to the XMPP server was lost.");
+    }
+
+    // Scanned for the outcome of the sign-in; nothing is written anywhere.
+    static void on_log(void* user, xmpp_log_level_t, const char* area, const char* msg) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        if (!msg) return;
+        if (strstr(msg, "not-authorized") || (area && !strcmp(area, "auth") && strstr(msg, "failed")))
+            self->auth_failed_ = true;
+        if (strstr(msg, "TLS") && (strstr(msg, "not supported") || strstr(msg, "not available")))
+            self->tls_missing_ = true;
+    }
+
+    std::string jid_, host_, domain_, nick_;
+    unsigned short port_;
+    bool allow_plain_;
+    NetworkSink* sink_;
+    Post post_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::mutex mu_;
+    std::deque<std::function<void()>> tasks_;
+
+    // The session thread's own.
+    xmpp_ctx_t* ctx_ = nullptr;
+    xmpp_conn_t* conn_ = nullptr;
+    bool connected_ = false, ended_ = false, quitting_ = false;
+    bool auth_failed_ = false, tls_missing_ = false;
+    int32_t status_ = 1;
+    std::map<std::string, std::string> roster_;  // bare JID -> name
+    std::map<std::string, int32_t> presence_;
+    std::set<std::string> rooms_;
+};
+
+}  // namespace
+
+std::unique_ptr<Network> make_xmpp_network(const BridgeRecord& bridge, const XmppOptions& options, NetworkSink& sink,
+                                           Post post, std::string* error) {
+    std::string user = bridge.field("username");
+    std::string server = bridge.field("server");
+    std::string password = bridge.field("password");
+    std::string jid = user.find('@') == std::string::npos ? user + "@" + server : user;
+    if (user.empty() || jid.back() == '@' || password.empty()) {
+        if (error) *error = "The XMPP account needs a user name, a server and a password.";
+        return nullptr;
+    }
+    std::string resource = bridge.field("resource");
+    std::string domain = jid.substr(jid.find('@') + 1);
+    if (!resource.empty()) jid += "/" + resource;
+    std::string host;
+    unsigned long port = 0;
+    for (const std::string& entry : options.hosts) {
+        size_t eq = entry.find('='), colon = entry.rfind(':');
+        if (eq == std::string::npos || colon == std::string::npos || colon < eq) continue;
+        if (entry.substr(0, eq) != domain) continue;
+        host = entry.substr(eq + 1, colon - eq - 1);
+        port = strtoul(entry.c_str() + colon + 1, nullptr, 10);
+        if (port > 65535) port = 0;
+    }
+    return std::make_unique<XmppNetwork>(jid, password, host, static_cast<unsigned short>(port), options.allow_plain,
+                                         sink, std::move(post));
+}
+
+}  // namespace olvaro::server
