@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (updates::parsePackage(body.data(), body.size(), &package)) {
     for (const auto& entry : package.entries) {
       uint64_t expected = 0;
-      if (!updates::checkOperations(entry, sizes, &expected) || expected > (1u << 24)) continue;
+      if (!updates::checkOperations(entry, sizes, &expected) || expected > (1u << 20)) continue;
       std::vector<uint8_t> out;
       out.reserve(size_t(expected));
       updates::runOperations(entry, sources, [&](const uint8_t* p, size_t n) {
