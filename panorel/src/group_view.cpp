@@ -1,7 +1,5 @@
 #include "group_view.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -15,7 +13,7 @@ bool before(const fwk::Ref<fwk::Row>& a, const fwk::Ref<fwk::Row>& b) {
   auto* x = static_cast<ContactRow*>(a.get());
   auto* y = static_cast<ContactRow*>(b.get());
   if (x->online() != y->online()) return x->online();
-  return strcasecmp(x->nickname().c_str(), y->nickname().c_str()) < 0;
+  return x->sortKey() < y->sortKey();
 }
 
 }  // namespace
@@ -26,6 +24,7 @@ GroupView::GroupView(HWND parent, HGroup* group)
     : SectionView(parent), m_group(KS_DuplicateGroupHandle(group)), m_id(KS_GetGroupID(group)) {
   m_groupWatch = olvaro::subscribeGroup(m_group, &GroupView::onChanged, this);
   m_unreadWatch = olvaro::subscribeVariant("messages.unread", &GroupView::onChanged, this);
+  m_stateWatch = olvaro::subscribeVariant("connection.state", &GroupView::onState, this);
   if (m_id != 0) {
     fwk::Ref<OverviewSection> chat(new OverviewSection("GROUP", text(kStrGroupChat)));
     chat->items.push_back(fwk::Ref<fwk::Row>(new GroupChatRow(this, m_group)));
@@ -39,6 +38,7 @@ GroupView::GroupView(HWND parent, HGroup* group)
 
 GroupView::~GroupView() {
   for (auto& s : m_sections) KS_SetSettingLong(collapsedSetting(s->key).c_str(), s->collapsed ? 1 : 0);
+  m_stateWatch.reset();
   m_unreadWatch.reset();
   m_groupWatch.reset();
   removeAllRows();
@@ -55,9 +55,20 @@ uint32_t GroupView::onChanged(void* user, void*) {
   return 0;
 }
 
+bool GroupView::receivingLists() {
+  long state = KS_GetVariantLong("connection.state");
+  return state == 50 || state == 60 || state == 70;
+}
+
+uint32_t GroupView::onState(void* user, void*) {
+  auto* self = static_cast<GroupView*>(user);
+  if (self->m_dirty && !receivingLists()) self->invalidate();
+  return 0;
+}
+
 void GroupView::markDirty() {
   m_dirty = true;
-  invalidate();
+  if (!receivingLists()) invalidate();
 }
 
 void GroupView::invalidate() { InvalidateRect(hwnd(), nullptr, FALSE); }
@@ -77,30 +88,27 @@ void GroupView::rebuild() {
 
   // Rows of members still listed are kept with their icons and
   // subscriptions; the rest go.
-  std::unordered_map<HContact*, fwk::Ref<ContactRow>> rows;
-  rows.reserve(count);
+  uint32_t generation = ++m_generation;
+  m_rows.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    auto found = m_rows.find(handles[i]);
-    fwk::Ref<ContactRow> row;
-    if (found != m_rows.end()) {
-      row = found->second;
+    fwk::Ref<ContactRow>& row = m_rows[handles[i]];
+    if (row) {
       row->setRole(values[i]);
       row->readSortKey();
     } else {
       row = fwk::Ref<ContactRow>(new ContactRow(this, handles[i], values[i]));
     }
+    row->generation = generation;
     (row->listedOnline() ? online : offline)->items.push_back(row);
-    rows.emplace(handles[i], row);
   }
   std::stable_sort(online->items.begin(), online->items.end(), before);
   std::stable_sort(offline->items.begin(), offline->items.end(), before);
-  m_rows.swap(rows);
   layOut();
-  rows.clear();
+  if (m_rows.size() > count) std::erase_if(m_rows, [generation](const auto& e) { return e.second->generation != generation; });
 }
 
 LRESULT GroupView::onPaint() {
-  if (m_dirty) rebuild();
+  if (m_dirty && !receivingLists()) rebuild();
   return fwk::ListControl::onPaint();
 }
 

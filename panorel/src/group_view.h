@@ -33,13 +33,18 @@ class GroupView : public SectionView {
 
  private:
   static uint32_t onChanged(void* user, void* arg);
+  static uint32_t onState(void* user, void* arg);
+  // While the connection receives the lists the rows would be made again
+  // for every batch of contacts; they wait for the lists to be whole.
+  static bool receivingLists();
 
   HGroup* m_group;
   int64_t m_id;
   bool m_dirty = true;
+  uint32_t m_generation = 0;
   std::unordered_map<HContact*, fwk::Ref<ContactRow>> m_rows;
   olvaro::GroupSubscription m_groupWatch;
-  olvaro::VariantSubscription m_unreadWatch;
+  olvaro::VariantSubscription m_unreadWatch, m_stateWatch;
 };
 
 }  // namespace panorel

@@ -6,6 +6,7 @@
 #include "framework/fonts.h"
 #include "framework/paint.h"
 #include "group_view.h"
+#include "section_view.h"
 #include "olvaro/connection_calls.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
@@ -144,7 +145,7 @@ ContactRow::~ContactRow() {
   KS_ReleaseContact(m_contact);
 }
 
-int ContactRow::height(int) { return fwk::screenDpi() / 4; }
+int ContactRow::height(int) { return rowDpi() / 4; }
 
 int ContactRow::iconSizeFor(int rowHeight) { return rowHeight < 25 ? 16 : rowHeight < 35 ? 22 : 32; }
 
@@ -152,11 +153,18 @@ bool ContactRow::readSortKey() {
   ContactData d = contactData(m_contact);
   bool online = d.onlineStatus != 0;
   bool listedOnline = online && d.onlineStatus != 100 && m_role != kRoleBanned;
-  std::string nickname = d.nickname ? d.nickname : "";
-  bool changed = online != m_online || listedOnline != m_listedOnline || nickname != m_nickname;
+  const char* nickname = d.nickname ? d.nickname : "";
+  bool changed = online != m_online || listedOnline != m_listedOnline || m_nickname != nickname;
   m_online = online;
   m_listedOnline = listedOnline;
-  m_nickname = std::move(nickname);
+  if (m_nickname != nickname) {
+    m_nickname = nickname;
+    // Lower-cased once, so sorting compares bytes as a case-blind compare
+    // of 8-bit strings would.
+    m_sortKey = m_nickname;
+    for (char& c : m_sortKey)
+      if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
   return changed;
 }
 
@@ -330,7 +338,7 @@ GroupChatRow::GroupChatRow(GroupView* view, HGroup* group) : m_view(view), m_gro
 
 GroupChatRow::~GroupChatRow() { KS_ReleaseGroup(m_group); }
 
-int GroupChatRow::height(int) { return fwk::screenDpi() / 4; }
+int GroupChatRow::height(int) { return rowDpi() / 4; }
 
 std::u16string GroupChatRow::secondLine() const {
   int unread = KS_GetUnreadMessageCount(m_group, 1);

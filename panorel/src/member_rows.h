@@ -59,6 +59,9 @@ class ContactRow : public fwk::Row {
   bool online() const { return m_online; }
   bool listedOnline() const { return m_listedOnline; }
   const std::string& nickname() const { return m_nickname; }
+  const std::string& sortKey() const { return m_sortKey; }
+  // Marks rows seen by a rebuild.
+  uint32_t generation = 0;
 
   // The menu as it would be shown now (the caller destroys it), and the
   // work of one of its commands.
@@ -83,6 +86,7 @@ class ContactRow : public fwk::Row {
   bool m_online = false;        // onlineStatus != 0: first in the order
   bool m_listedOnline = false;  // which section it belongs in
   std::string m_nickname;
+  std::string m_sortKey;
   olvaro::ContactSubscription m_watch;
   HICON m_icon = nullptr;  // the contact's composed icon, made for:
   int32_t m_iconStatus = -1;

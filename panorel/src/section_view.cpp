@@ -8,7 +8,13 @@
 
 namespace panorel {
 
-int SectionHeaderRow::height(int) { return fwk::screenDpi() * 18 / 96; }
+int SectionHeaderRow::height(int) { return rowDpi() * 18 / 96; }
+
+int rowDpi() {
+  // Asked once: every row of a long list measures itself with it.
+  static const int dpi = fwk::screenDpi();
+  return dpi;
+}
 
 void SectionHeaderRow::paint(HDC dc, const RECT& rect) {
   fwk::SavedDC saved(dc);
@@ -54,8 +60,13 @@ void SectionView::appendSection(fwk::Ref<OverviewSection> section) { m_sections.
 
 void SectionView::prependSection(fwk::Ref<OverviewSection> section) { m_sections.push_front(std::move(section)); }
 
+void SectionView::updateScrollRange() {
+  if (!m_bulk) fwk::ListControl::updateScrollRange();
+}
+
 void SectionView::layOut() {
   fwk::Ref<fwk::Row> selected(row(selectedIndex()));
+  m_bulk = true;
   removeAllRows();
   int reselect = -1;
   for (const auto& s : m_sections) {
@@ -69,6 +80,8 @@ void SectionView::layOut() {
       addRow(item);
     }
   }
+  m_bulk = false;
+  updateScrollRange();
   if (reselect >= 0) setSelectedIndex(reselect);
 }
 

@@ -14,6 +14,9 @@ namespace panorel {
 
 class SectionView;
 
+// The screen's DPI, read once for the module (the fonts are sized once too).
+int rowDpi();
+
 // A section of a view, shared with any plug-in that made it.
 class OverviewSection {
  public:
@@ -76,11 +79,14 @@ class SectionView : public fwk::ListControl {
   void prependSection(fwk::Ref<OverviewSection> section);
   virtual void onSideKey(UINT key);
   LRESULT onKey(UINT key, bool down, LPARAM repeatData) override;
+  // While rows are added in bulk the scroll range is set once, at the end.
+  void updateScrollRange() override;
 
   std::deque<fwk::Ref<OverviewSection>> m_sections;
 
  private:
   std::function<void(UINT)> m_sideKey;
+  bool m_bulk = false;
 };
 
 }  // namespace panorel
