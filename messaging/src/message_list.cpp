@@ -34,6 +34,23 @@ void MessageList::replaceRow(int i, fwk::Ref<fwk::Row> replacement) {
   if (selected >= 0) setSelectedIndex(selected);
 }
 
+int MessageList::indexFromEnd(const fwk::Row* r) const {
+  for (int i = rowCount() - 1; i >= 0; --i)
+    if (row(i) == r) return i;
+  return -1;
+}
+
+void MessageList::rowHeightChanged(fwk::Row* changed) {
+  int at = indexFromEnd(changed);
+  if (at < 0) return;
+  int selected = selectedIndex();
+  std::vector<fwk::Ref<fwk::Row>> tail;
+  for (int k = at; k < rowCount(); ++k) tail.emplace_back(row(k));
+  for (auto it = tail.rbegin(); it != tail.rend(); ++it) removeRow(it->get());
+  for (auto& r : tail) addRow(r);
+  if (selected >= at) setSelectedIndex(selected);
+}
+
 void MessageList::append(fwk::Ref<fwk::Row> row) {
   int last = rowCount() - 1;
   bool follow = !hasFocus() || selectedIndex() == last;

@@ -36,6 +36,11 @@ class MessageList : public fwk::ListControl {
   void append(fwk::Ref<fwk::Row> row);
   // Whether the row at `i` waits for history.
   bool isWaitRow(int i) const;
+  // The row's index, looked for from the end, where rows change most.
+  int indexFromEnd(const fwk::Row* row) const;
+  // Lays the row out again after its height changed, with the rows below
+  // it; the ones above keep their places.
+  void rowHeightChanged(fwk::Row* row);
 
  protected:
   LRESULT onKey(UINT key, bool down, LPARAM repeatData) override;

@@ -96,8 +96,15 @@ MessageRow::~MessageRow() {
 
 uint32_t MessageRow::onChanged(void* user, void*) {
   auto* self = static_cast<MessageRow*>(user);
-  // Only this row's band changes while a transfer goes on.
-  int i = self->m_list->indexOf(self);
+  // A text still arriving grows; anything else only repaints its band.
+  if (self->m_width >= 0 && typeOf(self->data()) == "text/plain") {
+    int before = self->m_height;
+    if (self->height(self->m_width) != before) {
+      self->m_list->rowHeightChanged(self);
+      return 0;
+    }
+  }
+  int i = self->m_list->indexFromEnd(self);
   if (i >= 0) self->m_list->paintRow(i);
   return 0;
 }
@@ -160,7 +167,7 @@ void MessageRow::paint(HDC dc, const RECT& rect) {
       fwk::ScopedSelect small(dc, fwk::smallFont());
       GetTextExtentPoint32(dc, u"12:34:56", 8, &sample);
     }
-    RECT outline{rect.right - sample.cx, rect.top + h / 2, rect.right, rect.top + h};
+    RECT outline{rect.right - sample.cx, (rect.top + rect.bottom) / 2, rect.right, rect.bottom};
     InflateRect(&outline, -2, -2);
     HBRUSH grey = CreateSolidBrush(kGreyText);
     RECT edges[4] = {{outline.left, outline.top, outline.right, outline.top + 1},
@@ -194,9 +201,10 @@ void MessageRow::paint(HDC dc, const RECT& rect) {
 
 int MessageRow::height(int width) {
   MessageData d = data();
-  if (typeOf(d) != "text/plain") return m_header;
+  m_width = width;
+  if (typeOf(d) != "text/plain") return m_height = m_header;
   Body body = messageBody(typeOf(d), payloadOf(d), platform::currentModule());
-  return std::max(m_header, m_header / 2 + textHeight(body.text, width - m_header) + 2);
+  return m_height = std::max(m_header, m_header / 2 + textHeight(body.text, width - m_header) + 2);
 }
 
 void MessageRow::activate() {

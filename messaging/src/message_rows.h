@@ -48,6 +48,8 @@ class MessageRow : public fwk::Row {
   HMessage* m_message;
   MessageList* m_list;
   int m_header;
+  int m_width = -1;   // of the last measure
+  int m_height = 0;
   olvaro::MessageSubscription m_changes;
 };
 

@@ -70,7 +70,24 @@ TEST_F(ChatTest, LiveMessagesOfThePeerAreListedAndMarkedReadOthersIgnored) {
   d.interrupted = 1;
   KS_SetMessageData(mine, &d);
   EXPECT_EQ(row->statusText(), u"Failed");
-  for (HMessage* m : {mine, other, stray}) KS_ReleaseMessage(m);
+  // A text that arrives in pieces grows its row, and the rows below move.
+  HMessage* growing = incoming(bob, "short");
+  d.mask = MESSAGE_COMPLETE;
+  d.complete = 0;
+  KS_SetMessageData(growing, &d);
+  deliver(growing);
+  HMessage* after = incoming(bob, "after");
+  deliver(after);
+  int at = w->list()->rowCount() - 2;
+  RECT before = w->list()->rowRect(at);
+  std::string more(400, 'w');
+  for (size_t i = 20; i < more.size(); i += 21) more[i] = ' ';
+  KS_ContinueMessage(growing, more.data(), int(more.size()), 1);
+  RECT grown = w->list()->rowRect(at);
+  EXPECT_GT(grown.bottom - grown.top, before.bottom - before.top);
+  EXPECT_EQ(w->list()->rowRect(at + 1).top, grown.bottom);
+  EXPECT_EQ(w->list()->selectedIndex(), at + 1);
+  for (HMessage* m : {mine, other, stray, growing, after}) KS_ReleaseMessage(m);
 }
 
 TEST_F(ChatTest, EnterSendsTheTextAndShiftEnterBreaksTheLine) {
