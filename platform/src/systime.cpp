@@ -67,6 +67,8 @@ int64_t unixMsFromSystemTime(const SYSTEMTIME& st) {
 
 // Offset of local time from UTC, in seconds, at the given UTC instant.
 int64_t localOffsetAt(int64_t unixSec) {
+  // TZ is read again whenever it changed, so the zone follows the process.
+  tzset();
   time_t t = static_cast<time_t>(unixSec);
   struct tm lt;
   if (!localtime_r(&t, &lt)) return 0;
@@ -169,6 +171,7 @@ DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION tzi) {
     return TIME_ZONE_ID_INVALID;
   }
   *tzi = TIME_ZONE_INFORMATION{};
+  tzset();
   time_t t = static_cast<time_t>(unixTimeNow());
   struct tm lt;
   if (!localtime_r(&t, &lt)) return TIME_ZONE_ID_UNKNOWN;
