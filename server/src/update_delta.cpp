@@ -111,10 +111,64 @@ std::vector<DeltaOp> tighten(std::vector<DeltaOp> ops, std::string_view old, std
         else
             out.push_back(op);
     }
+    return out;
+}
+
+// Inside a literal, code that moved by the same distance as the copy before
+// or after it often matches again between small edits (addresses and
+// offsets that changed): such runs along those two diagonals become copies
+// when they are long enough to pay for their operation.
+std::vector<DeltaOp> along_diagonals(const std::vector<DeltaOp>& ops, std::string_view old, std::string_view fresh) {
+    constexpr uint64_t kMinRun = 16;
+    std::vector<DeltaOp> out;
+    uint64_t at = 0;  // position in the new file
+    for (size_t i = 0; i < ops.size(); ++i) {
+        const DeltaOp& op = ops[i];
+        if (op.copy) {
+            out.push_back(op);
+            at += op.length;
+            continue;
+        }
+        int64_t diagonals[2];
+        int count = 0;
+        if (i > 0 && ops[i - 1].copy) diagonals[count++] = int64_t(ops[i - 1].offset) - int64_t(at - ops[i - 1].length);
+        if (i + 1 < ops.size() && ops[i + 1].copy)
+            diagonals[count++] = int64_t(ops[i + 1].offset) - int64_t(at + op.length);
+        uint64_t end = op.offset + op.length, literal = op.offset;
+        auto flush_literal = [&](uint64_t upto) {
+            if (upto > literal) out.push_back({false, literal, upto - literal});
+        };
+        for (uint64_t j = op.offset; j < end;) {
+            uint64_t best = 0;
+            int64_t best_d = 0;
+            for (int k = 0; k < count; ++k) {
+                int64_t o = int64_t(j) + diagonals[k];
+                if (o < 0 || uint64_t(o) >= old.size()) continue;
+                uint64_t n = 0;
+                while (j + n < end && uint64_t(o) + n < old.size() && old[uint64_t(o) + n] == fresh[j + n]) ++n;
+                if (n > best) best = n, best_d = diagonals[k];
+            }
+            if (best >= kMinRun) {
+                flush_literal(j);
+                out.push_back({true, uint64_t(int64_t(j) + best_d), best});
+                j += best;
+                literal = j;
+            } else {
+                j += best ? best : 1;
+            }
+        }
+        flush_literal(end);
+        at += op.length;
+    }
+    return out;
+}
+
+std::vector<DeltaOp> merge(const std::vector<DeltaOp>& out) {
     std::vector<DeltaOp> merged;
     for (const DeltaOp& op : out) {
-        if (!merged.empty() && merged.back().copy && op.copy && merged.back().offset + merged.back().length == op.offset)
-            merged.back().length += op.length;
+        DeltaOp* last = merged.empty() ? nullptr : &merged.back();
+        if (last && last->copy == op.copy && last->offset + last->length == op.offset)
+            last->length += op.length;
         else
             merged.push_back(op);
     }
@@ -162,7 +216,7 @@ std::vector<DeltaOp> block_delta(std::string_view installed, std::string_view fr
     if (r != RS_DONE) return {};
     std::vector<DeltaOp> ops;
     if (!parse_rsync_delta(delta_out.finish(), &ops)) return {};
-    ops = tighten(std::move(ops), installed, fresh);
+    ops = merge(along_diagonals(tighten(std::move(ops), installed, fresh), installed, fresh));
     if (replay_delta(ops, installed, fresh) != fresh) return {};
     return ops;
 }
