@@ -1,0 +1,297 @@
+#pragma once
+// A real XMPP server for tests: prosody on a free loopback port with its
+// configuration and accounts in a temporary folder, run as an unprivileged
+// user when the tests run as root (prosody will not run as root), and
+// stopped at the end. XmppPeer is a small libstrophe client on a thread of
+// its own, the other side of a bridged conversation.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <strophe.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace xmpptest {
+
+inline bool haveProsody() { return access("/usr/bin/prosody", X_OK) == 0; }
+
+inline int freePort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t size = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+inline bool accepting(int port) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+struct Account {
+    std::string user, password;
+    std::vector<std::string> friends;  // mutual subscriptions, bare JIDs
+};
+
+class Prosody {
+public:
+    static constexpr const char* kDomain = "localhost";
+
+    ~Prosody() { stop(); }
+
+    // False when prosody is missing or did not come up.
+    bool start(const std::vector<Account>& accounts) {
+        if (!haveProsody()) return false;
+        char tmpl[] = "/tmp/olvaro-prosody-XXXXXX";
+        if (!mkdtemp(tmpl)) return false;
+        dir_ = tmpl;
+        port_ = freePort();
+        std::string data = dir_ + "/data", host = data + "/localhost";
+        mkdir(data.c_str(), 0700);
+        mkdir(host.c_str(), 0700);
+        mkdir((host + "/accounts").c_str(), 0700);
+        mkdir((host + "/roster").c_str(), 0700);
+        std::ofstream(dir_ + "/prosody.cfg.lua")
+            << "pidfile = \"" << dir_ << "/prosody.pid\"\n"
+            << "data_path = \"" << data << "\"\n"
+            << "log = { { levels = { min = \"warn\" }, to = \"file\", filename = \"" << dir_ << "/prosody.log\" } }\n"
+            << "c2s_ports = { " << port_ << " }\nc2s_interfaces = { \"127.0.0.1\" }\n"
+            << "s2s_ports = { }\nc2s_direct_tls_ports = { }\nlegacy_ssl_ports = { }\n"
+            << "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"private\", \"ping\" }\n"
+            << "modules_disabled = { \"s2s\", \"offline\", \"posix\" }\n"
+            << "c2s_require_encryption = false\nallow_unencrypted_plain_auth = true\n"
+            << "authentication = \"internal_plain\"\nstorage = \"internal\"\n"
+            << "VirtualHost \"" << kDomain << "\"\n";
+        for (const Account& a : accounts) {
+            std::ofstream(host + "/accounts/" + a.user + ".dat")
+                << "return {\n\t[\"password\"] = \"" << a.password << "\";\n};\n";
+            std::ofstream roster(host + "/roster/" + a.user + ".dat");
+            roster << "return {\n\t[false] = { [\"version\"] = 1; [\"pending\"] = {}; };\n";
+            for (const std::string& f : a.friends)
+                roster << "\t[\"" << f << "\"] = { [\"groups\"] = {}; [\"subscription\"] = \"both\"; };\n";
+            roster << "};\n";
+        }
+        std::string config = dir_ + "/prosody.cfg.lua";
+        std::string log = dir_ + "/stdout.txt";
+        std::vector<std::string> args;
+        if (geteuid() == 0) {
+            // Root: the folder goes to nobody, and prosody runs as nobody.
+            passwd* nobody = getpwnam("nobody");
+            if (!nobody) return false;
+            chownTree(nobody->pw_uid, nobody->pw_gid);
+            args = {"/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                    "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "/usr/bin/prosody"};
+        } else {
+            args = {"/usr/bin/prosody"};
+        }
+        args.push_back("--config");
+        args.push_back(config);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&files, 1, 2);
+        int rc = posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&files);
+        if (rc != 0) {
+            pid_ = -1;
+            return false;
+        }
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (std::chrono::steady_clock::now() < until) {
+            if (accepting(port_)) return true;
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    void stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+            }
+            pid_ = -1;
+        }
+        if (!dir_.empty()) {
+            nftw(dir_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return ::remove(p); }, 16,
+                 FTW_DEPTH | FTW_PHYS);
+            dir_.clear();
+        }
+    }
+
+    int port() const { return port_; }
+    // The server option that sends the domain's sessions here.
+    std::string hostMapping() const { return std::string(kDomain) + "=127.0.0.1:" + std::to_string(port_); }
+
+private:
+    void chownTree(uid_t uid, gid_t gid) {
+        static uid_t s_uid;
+        static gid_t s_gid;
+        s_uid = uid;
+        s_gid = gid;
+        nftw(dir_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return lchown(p, s_uid, s_gid); }, 16,
+             FTW_PHYS);
+    }
+
+    std::string dir_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// The far side: signs in, remembers what arrives, sends on request.
+class XmppPeer {
+public:
+    struct Stanza {
+        std::string name, type, from, body;
+    };
+
+    XmppPeer(const std::string& jid, const std::string& password, int port) {
+        xmpp_initialize();
+        ctx_ = xmpp_ctx_new(nullptr, nullptr);
+        conn_ = xmpp_conn_new(ctx_);
+        xmpp_conn_set_flags(conn_, 0);
+        std::string full = jid + "/peer";
+        xmpp_conn_set_jid(conn_, full.c_str());
+        xmpp_conn_set_pass(conn_, password.c_str());
+        // One handler for every stanza: the library keeps a function only once.
+        xmpp_handler_add(conn_, &XmppPeer::onStanza, nullptr, nullptr, nullptr, this);
+        xmpp_connect_client(conn_, "127.0.0.1", uint16_t(port), &XmppPeer::onConn, this);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                xmpp_run_once(ctx_, 20);
+                std::deque<std::function<void()>> tasks;
+                {
+                    std::lock_guard lock(mu_);
+                    tasks.swap(tasks_);
+                }
+                for (auto& t : tasks) t();
+            }
+            if (connected_) {
+                xmpp_disconnect(conn_);
+                for (int i = 0; i < 20 && connected_; ++i) xmpp_run_once(ctx_, 20);
+            }
+        });
+    }
+    ~XmppPeer() {
+        stop_ = true;
+        thread_.join();
+        xmpp_conn_release(conn_);
+        xmpp_ctx_free(ctx_);
+    }
+
+    bool connected() const { return connected_; }
+    void message(const std::string& to, const std::string& text) {
+        run([this, to, text] {
+            xmpp_stanza_t* m = xmpp_message_new(ctx_, "chat", to.c_str(), nullptr);
+            xmpp_message_set_body(m, text.c_str());
+            xmpp_send(conn_, m);
+            xmpp_stanza_release(m);
+        });
+    }
+    void presence(const std::string& to, const char* type) {
+        run([this, to, type] {
+            xmpp_stanza_t* p = xmpp_presence_new(ctx_);
+            if (!to.empty()) xmpp_stanza_set_to(p, to.c_str());
+            if (type) xmpp_stanza_set_type(p, type);
+            xmpp_send(conn_, p);
+            xmpp_stanza_release(p);
+        });
+    }
+    // What arrived so far.
+    std::vector<Stanza> received() {
+        std::lock_guard lock(mu_);
+        return received_;
+    }
+    bool has(const std::string& name, const std::string& type, const std::string& body = "") {
+        for (auto& s : received())
+            if (s.name == name && s.type == type && (body.empty() || s.body == body)) return true;
+        return false;
+    }
+
+    // A stanza of this kind from an address starting with `from`.
+    bool hasFrom(const std::string& name, const std::string& type, const std::string& from) {
+        for (auto& s : received())
+            if (s.name == name && s.type == type && s.from.rfind(from, 0) == 0) return true;
+        return false;
+    }
+
+private:
+    void run(std::function<void()> fn) {
+        std::lock_guard lock(mu_);
+        tasks_.push_back(std::move(fn));
+    }
+    static void onConn(xmpp_conn_t*, xmpp_conn_event_t event, int, xmpp_stream_error_t*, void* user) {
+        auto* self = static_cast<XmppPeer*>(user);
+        self->connected_ = event == XMPP_CONN_CONNECT;
+        if (event == XMPP_CONN_CONNECT) {
+            xmpp_stanza_t* p = xmpp_presence_new(self->ctx_);
+            xmpp_send(self->conn_, p);
+            xmpp_stanza_release(p);
+        }
+    }
+    static int onStanza(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppPeer*>(user);
+        Stanza s;
+        s.name = xmpp_stanza_get_name(st) ? xmpp_stanza_get_name(st) : "";
+        s.type = xmpp_stanza_get_type(st) ? xmpp_stanza_get_type(st) : "";
+        s.from = xmpp_stanza_get_from(st) ? xmpp_stanza_get_from(st) : "";
+        if (char* body = s.name == "message" ? xmpp_message_get_body(st) : nullptr) {
+            s.body = body;
+            xmpp_free(self->ctx_, body);
+        }
+        std::lock_guard lock(self->mu_);
+        self->received_.push_back(std::move(s));
+        return 1;
+    }
+
+    xmpp_ctx_t* ctx_ = nullptr;
+    xmpp_conn_t* conn_ = nullptr;
+    std::thread thread_;
+    std::atomic<bool> stop_{false}, connected_{false};
+    std::mutex mu_;
+    std::deque<std::function<void()>> tasks_;
+    std::vector<Stanza> received_;
+};
+
+}  // namespace xmpptest

@@ -1,0 +1,160 @@
+// XMPP bridges against a real prosody: sign-in, roster and presence, chat
+// both ways, subscription requests, and the reasons of a refused sign-in and
+// of a server without encryption.
+#include "bridge_xmpp.h"
+#include "fixture.h"
+
+namespace olvaro::server::testing {
+namespace {
+
+using xmpptest::Prosody;
+using xmpptest::XmppPeer;
+
+template <class F>
+bool eventually(F done, int ms = 8000) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+class XmppBridgeTest : public ServerTest {
+protected:
+    void SetUp() override {
+        if (!xmpptest::haveProsody()) GTEST_SKIP() << "prosody is not installed";
+        ASSERT_TRUE(prosody_.start({{"ann", "annpw", {"bob@localhost"}},
+                                    {"bob", "bobpw", {"ann@localhost"}},
+                                    {"carl", "carlpw", {}}}));
+        startServer(true);
+    }
+    void startServer(bool plain) {
+        Config config;
+        config.xmpp_hosts = {prosody_.hostMapping()};
+        config.xmpp_allow_plain = plain;
+        start(config);
+        account("u@x.org");
+        client_ = signed_in("u@x.org");
+    }
+    // Registers and switches on an XMPP bridge; its id.
+    uint64_t bridge(const std::string& user, const std::string& password) {
+        Packet reg("BRIDGE REGISTER");
+        reg.set_int("Bridge-Type", 6);
+        uint64_t id = client_->request(reg);
+        EXPECT_EQ(client_->response(id), 0);
+        Packet f("BRIDGE REGISTER FIELDS");
+        f.set_id("Mesg-Id", id);
+        f.set("username", user);
+        f.set("password", password);
+        f.set("server", "localhost");
+        client_->send(f);
+        EXPECT_EQ(client_->response(id), 1);
+        auto announced = client_->until("BRIDGE");
+        if (!announced) return 0;
+        uint64_t bridge = announced->get_id("Bridge-Id");
+        Packet on("BRIDGE ON");
+        on.set_id("Bridge-Id", bridge);
+        on.set_int("Online-Status", 1);
+        EXPECT_EQ(client_->response(client_->request(on)), 0);
+        return bridge;
+    }
+    // Reads until a packet with this command passes `match`.
+    std::optional<Packet> until(const std::string& command, const std::function<bool(const Packet&)>& match,
+                                int ms = 8000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto p = client_->read(200);
+            if (p && p->command == command && match(*p)) return p;
+        }
+        return std::nullopt;
+    }
+
+    Prosody prosody_;
+    std::unique_ptr<TestClient> client_;
+};
+
+TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    auto bob = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
+    ASSERT_TRUE(bob);
+    EXPECT_EQ(bob->get_int("Online-Status"), 0);
+    uint64_t bobId = bob->get_id("Contact-Id");
+
+    XmppPeer peer("bob@localhost", "bobpw", prosody_.port());
+    auto online = until("BRIDGE CONTACT", [&](const Packet& p) {
+        return p.get_id("Contact-Id") == bobId && p.get_int("Online-Status") == 1;
+    });
+    ASSERT_TRUE(online);
+
+    peer.message("ann@localhost", "hello from xmpp");
+    auto in = until("BRIDGE MESG", [](const Packet&) { return true; });
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->get_id("Source-Id"), bobId);
+    EXPECT_EQ(in->get_id("Bridge-Id"), id);
+    EXPECT_EQ(in->body, "hello from xmpp");
+
+    Packet reply("BRIDGE MESG");
+    reply.set_id("Bridge-Id", id);
+    reply.set_id("Target-Id", bobId);
+    reply.set_int("Mesg-Target", 0);
+    reply.set("Content-Type", "text/plain");
+    reply.set_int("Last", 1);
+    reply.body = "hi bob";
+    EXPECT_EQ(client_->response(client_->request(reply)), 4);
+    EXPECT_TRUE(eventually([&] { return peer.has("message", "chat", "hi bob"); }));
+
+    // Away on the bridge reaches bob as presence.
+    Packet away("BRIDGE UPDATE");
+    away.set_id("Bridge-Id", id);
+    away.set_int("Online-Status", 2);
+    EXPECT_EQ(client_->response(client_->request(away)), 0);
+
+    // carl asks; the user accepts.
+    XmppPeer carl("carl@localhost", "carlpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return carl.connected(); }));
+    carl.presence("ann@localhost", "subscribe");
+    auto ask = until("BRIDGE CONTACT ADD", [](const Packet& p) { return p.get("Name") == "carl@localhost"; });
+    ASSERT_TRUE(ask);
+    Packet yes("BRIDGE CONTACT ADD RESP");
+    yes.set_id("Bridge-Id", id);
+    yes.set_id("Response-Id", ask->get_id("Request-Id"));
+    yes.set_int("Accepted", 1);
+    EXPECT_EQ(client_->response(client_->request(yes)), 0);
+    // Subscribed: carl now sees ann's presence.
+    EXPECT_TRUE(eventually([&] { return carl.hasFrom("presence", "", "ann@localhost/"); }));
+
+    // The user asks carl.
+    Packet add("BRIDGE CONTACT ADD");
+    add.set_id("Bridge-Id", id);
+    add.set("Name", "carl@localhost");
+    add.body = "add me";
+    EXPECT_EQ(client_->response(client_->request(add)), 0);
+    EXPECT_TRUE(eventually([&] { return carl.has("presence", "subscribe"); }));
+
+    // Off: the session ends, bob sees ann leave.
+    Packet off("BRIDGE OFF");
+    off.set_id("Bridge-Id", id);
+    off.set_int("Online-Status", 0);
+    EXPECT_EQ(client_->response(client_->request(off)), 0);
+    EXPECT_TRUE(eventually([&] { return peer.has("presence", "unavailable"); }));
+}
+
+TEST_F(XmppBridgeTest, AWrongPasswordAndAMissingEncryptionSwitchTheBridgeOffWithAReason) {
+    uint64_t id = bridge("ann", "wrong");
+    auto off = until("BRIDGE OFF", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; });
+    ASSERT_TRUE(off);
+    EXPECT_EQ(off->get("Reason"), "The XMPP server did not accept the user name or password.");
+
+    // This prosody has no certificate: with TLS required nothing is sent in the clear.
+    client_.reset();
+    startServer(false);
+    id = bridge("ann", "annpw");
+    off = until("BRIDGE OFF", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; });
+    ASSERT_TRUE(off);
+    EXPECT_NE(off->get("Reason").find("localhost"), std::string::npos) << off->get("Reason");
+}
+
+}  // namespace
+}  // namespace olvaro::server::testing
