@@ -276,13 +276,13 @@ TEST_F(PanorelTest, DefaultTabsGainTheGroupTabWithTheFirstGroup) {
   testkit::key(VK_RIGHT);
   EXPECT_EQ(list->selectedGroup(), 4);
 
-  // Enter opens the groups, the shown one checked; Down picks the next.
-  bool checked = false;
+  // Enter opens the groups (the first item lit); Down picks the next.
+  bool opened = false;
   platform::setModalIdleHook([&](HWND) {
     HWND menu = platform::activeMenuWindow();
     if (!menu) return;
     platform::setModalIdleHook({});
-    checked = true;
+    opened = true;
     platform::inputKey(VK_DOWN, true);
     platform::inputKey(VK_DOWN, false);
     platform::inputKey(VK_RETURN, true);
@@ -290,9 +290,34 @@ TEST_F(PanorelTest, DefaultTabsGainTheGroupTabWithTheFirstGroup) {
   });
   SetFocus(tabs.hwnd());
   testkit::key(VK_RETURN);
-  EXPECT_TRUE(checked);
+  EXPECT_TRUE(opened);
   EXPECT_EQ(list->selectedGroup(), 9);
   EXPECT_EQ(list->groupView()->groupId(), 9);
+
+  // A tap on the triangle end of the tab lists the groups too.
+  RECT tab{};
+  ASSERT_TRUE(tabs.tabRect(2, &tab));
+  POINT triangle{tab.right - 3, (tab.top + tab.bottom) / 2};
+  ClientToScreen(tabs.hwnd(), &triangle);
+  bool listed = false;
+  platform::setModalIdleHook([&](HWND) {
+    if (!platform::activeMenuWindow()) return;
+    platform::setModalIdleHook({});
+    listed = true;
+    platform::inputKey(VK_RETURN, true);  // the first item, "Lounge"
+    platform::inputKey(VK_RETURN, false);
+  });
+  testkit::tap(triangle.x, triangle.y);
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(list->selectedGroup(), 4);
+  // A tap elsewhere on the tab only selects it.
+  listed = false;
+  platform::setModalIdleHook([&](HWND) {
+    if (platform::activeMenuWindow()) listed = true;
+  });
+  testkit::tap(triangle.x - (tab.bottom - tab.top) - 4, triangle.y);
+  platform::setModalIdleHook({});
+  EXPECT_FALSE(listed);
 
   // Left from a member view goes to the tab strip (and on to the tab before).
   SetFocus(list->groupView()->hwnd());
