@@ -528,7 +528,11 @@ LRESULT ChatWindow::onKey(UINT key, bool down, LPARAM repeatData) {
                                                       : nullptr;
   if (input && IsWindowEnabled(input) && IsWindowVisible(input)) {
     SetFocus(input);
-    return SendMessage(input, WM_KEYDOWN, key, repeatData);
+    LRESULT r = SendMessage(input, WM_KEYDOWN, key, repeatData);
+    // A key already let go had its release sent where the focus was: the
+    // input gets it too, so a press on the tabs is a whole press.
+    if (!(GetKeyState(int(key)) & 0x8000)) SendMessage(input, WM_KEYUP, key, LPARAM(0xC0000001));
+    return r;
   }
   return 0;
 }

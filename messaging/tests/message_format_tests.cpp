@@ -19,14 +19,12 @@ class LocalTime : public ::testing::Test {
     if (old) oldTz_ = old;
     // A zone an hour east of UTC, so local and UTC dates differ round midnight.
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    tzset();
   }
   void TearDown() override {
     if (hadTz_)
       setenv("TZ", oldTz_.c_str(), 1);
     else
       unsetenv("TZ");
-    tzset();
   }
   bool hadTz_ = false;
   std::string oldTz_;

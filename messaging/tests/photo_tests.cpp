@@ -176,6 +176,14 @@ TEST_F(PhotoTest, EveryCameraResultHasItsBox) {
   boxes.clear();
   pressCapture();
   EXPECT_EQ(boxes.count(), 0u);
+  // Enter on the tabs reaches the button, as a typed key does.
+  useStandIn({E_INVALIDARG});
+  SetFocus(chat->tabs()->hwnd());
+  testkit::key(VK_RETURN);
+  EXPECT_EQ(GetFocus(), chat->captureButton()->hwnd());
+  EXPECT_EQ(boxes.count(), 1u);
+  useRealCamera();
+  boxes.clear();
   setenv("OLVARO_NO_CAMERA", "1", 1);
   pressCapture();
   ASSERT_EQ(boxes.count(), 1u);
