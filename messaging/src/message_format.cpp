@@ -58,12 +58,21 @@ std::u16string formatClockTime(int64_t when) {
 Body messageBody(std::string_view contentType, std::string_view payload, HINSTANCE resources) {
   Body body;
   if (contentType == "text/plain") {
+    // A huge text shows its beginning: measuring and drawing stay bounded
+    // however much arrives. The cut keeps whole UTF-8 characters.
+    bool cut = payload.size() > kMaxShownBytes;
+    if (cut) {
+      size_t end = kMaxShownBytes;
+      while (end > 0 && (uint8_t(payload[end]) & 0xC0) == 0x80) --end;
+      payload = payload.substr(0, end);
+    }
     if (payload.substr(0, 4) == "/me ") {
       body.text = u"* " + platform::widen(std::string(payload.substr(4))) + u" *";
       body.action = true;
     } else {
       body.text = platform::widen(std::string(payload));
     }
+    if (cut) body.text += u"\u2026";
   } else if (contentType.substr(0, 6) == "audio/") {
     body.text = platform::loadStringWide(resources, 106);
   } else if (contentType.substr(0, 6) == "image/") {

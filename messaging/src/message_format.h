@@ -18,6 +18,9 @@ std::u16string formatTimeStamp(int64_t when, int64_t now);
 // "12:34:56" in local time.
 std::u16string formatClockTime(int64_t when);
 
+// The most of a text a row shows.
+constexpr size_t kMaxShownBytes = 4096;
+
 // The body as drawn, and whether it is the red "/me" form.
 struct Body {
   std::u16string text;

@@ -54,6 +54,14 @@ TEST(MessageBody, MeNeedsItsSpaceAndOtherKindsShowTheirNames) {
   EXPECT_EQ(messaging::messageBody("audio/x-speex", "\x01\x02", res).text, u"Voice Message");
   EXPECT_EQ(messaging::messageBody("image/jpeg", "", res).text, u"Photo Message");
   EXPECT_EQ(messaging::messageBody("application/x-thing", "", res).text, u"application/x-thing");
+  // A huge text is cut to its beginning, between whole characters.
+  std::string huge = "a" + std::string(300000, '\0');
+  for (size_t i = 1; i + 1 < huge.size(); i += 2) huge[i] = '\xC3', huge[i + 1] = '\xA9';  // "é"
+  auto shown = messaging::messageBody("text/plain", huge, res);
+  EXPECT_LE(shown.text.size(), messaging::kMaxShownBytes);
+  EXPECT_GT(shown.text.size(), messaging::kMaxShownBytes / 2 - 2);
+  EXPECT_EQ(shown.text.substr(0, 3), u"a\u00e9\u00e9");
+  EXPECT_EQ(shown.text.back(), u'\u2026');
 }
 
 TEST(WebAddresses, EachRunsToTheNextSpaceReturnOrTheEnd) {
