@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <tuple>
 
 #include "update_delta.h"
@@ -193,12 +194,13 @@ UpdatePackage ReleaseStore::package_for(const std::vector<InstalledModule>& inst
         int source;
     };
     std::vector<Change> changes;
+    std::set<std::string> listed;
     std::string sources;
     int count = 0;
     for (const InstalledModule& m : installed) {
         auto it = modules_.find(m.name);
         if (it == modules_.end() || !it->second.current || it->second.current == m.build) continue;
-        if (std::any_of(changes.begin(), changes.end(), [&](const Change& c) { return c.name == m.name; })) continue;
+        if (!listed.insert(m.name).second) continue;  // named twice
         int source = 0;
         // Copies can name 255 sources; past that a module goes whole.
         if (it->second.builds.count(m.build) && count < 255) {
