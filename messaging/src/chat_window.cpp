@@ -5,6 +5,7 @@
 #include "chat_registry.h"
 #include "conversation_input.h"
 #include "framework/fonts.h"
+#include "framework/phone_dialog.h"
 #include "message_format.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
@@ -14,7 +15,6 @@
 #include "platform/resources.h"
 #include "platform/systime.h"
 #include "platform/text.h"
-#include "framework/phone_dialog.h"
 
 namespace messaging {
 namespace {
@@ -562,8 +562,6 @@ LRESULT ChatWindow::onClose() {
   delete this;
   return 0;
 }
-
-LRESULT ChatWindow::onActivate(UINT state, bool minimized, HWND other) { return Control::onActivate(state, minimized, other); }
 
 LRESULT ChatWindow::onSize(UINT kind, int width, int height) {
   if (m_layout) MoveWindow(m_layout->hwnd(), 0, 0, width, height, TRUE);

@@ -71,7 +71,6 @@ class ChatWindow : public fwk::Control, public Conversation {
   LRESULT windowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
  protected:
-  LRESULT onActivate(UINT state, bool minimized, HWND other) override;
   LRESULT onClose() override;
   LRESULT onCommand(UINT id, UINT code, HWND control) override;
   LRESULT onHotKey(int id, UINT modifiers, UINT key) override;
