@@ -369,6 +369,11 @@ LRESULT ChatWindow::onTimer(UINT_PTR id) {
   HubCallback fn = nullptr;
   void* user = nullptr;
   bool connectionThere = KS_GetFunctionProcAddress("Connection/RequestMessageHistory", &fn, &user) != 0;
+  if (m_historyState == kIdle && m_pendingHistory <= 0) {
+    // Nothing waits any more (the placeholders went with the last answer).
+    KillTimer(hwnd(), kHistoryTimer);
+    return 0;
+  }
   if (m_historyState != kIdle || m_pendingHistory <= 0 || !connectionThere) return 0;
   m_historyState = kRequested;
   olvaro::HistoryRequest request{};
