@@ -200,7 +200,8 @@ InstallResult installPackage(const std::string& folder, const uint8_t* data, siz
     std::string target = dir + entry.target, fresh = target + ".new";
     struct stat st {};
     mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0755;
-    int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // Never through a link someone left under the ".new" name.
+    int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0) {
       discard();
       return InstallResult::OutputFailed;

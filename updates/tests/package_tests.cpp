@@ -101,6 +101,13 @@ TEST_F(PackageTest, UnwritableOutputFailsAndWritesNothing) {
   std::string body = package("", {{"a.so", Ops().literal("1")}, {"x.so", Ops().literal("2")}});
   EXPECT_EQ(install(folder, body), InstallResult::OutputFailed);
   EXPECT_EQ(snapshot(folder), before);
+  // A link left under the ".new" name is not written through.
+  fs::path outside = folder.parent_path() / (folder.filename().string() + "-outside");
+  writeFile(outside, "untouched");
+  fs::create_symlink(outside, folder / "y.so.new");
+  EXPECT_EQ(install(folder, package("", {{"y.so", Ops().literal("evil")}})), InstallResult::OutputFailed);
+  EXPECT_EQ(readFile(outside), "untouched");
+  fs::remove(outside);
 }
 
 TEST(PackageSignature, OnlyTheBuiltInKeysSignatureVerifies) {
