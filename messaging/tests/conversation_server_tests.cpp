@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -40,6 +41,7 @@ class ConversationTest : public MessengerTest {
     server->list_contact(ann, bot);
     temp = fs::path(testing::TempDir()) / ("conversation-" + std::to_string(getpid()));
     fs::create_directories(temp);
+    if (const char* old = std::getenv("TMPDIR")) oldTmp_ = old;
     setenv("TMPDIR", temp.c_str(), 1);
     main_ = std::make_unique<MainWindowStandIn>();
     registry = std::make_unique<messaging::ChatRegistry>();
@@ -50,7 +52,10 @@ class ConversationTest : public MessengerTest {
     main_.reset();
     platform::setModalIdleHook(nullptr);
     unsetenv("OLVARO_OPEN_COMMAND");
-    unsetenv("TMPDIR");
+    if (oldTmp_.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", oldTmp_.c_str(), 1);
     MessengerTest::TearDown();
     fs::remove_all(temp);
   }
@@ -75,6 +80,7 @@ class ConversationTest : public MessengerTest {
 
   int64_t bot = 0;
   fs::path temp;
+  std::string oldTmp_;
   std::unique_ptr<messaging::ChatRegistry> registry;
 
  private:

@@ -60,6 +60,7 @@ class PhotoTest : public ChatTest {
     ChatTest::SetUp();
     temp = fs::path(session().home()) / "temp";
     fs::create_directories(temp);
+    if (const char* old = std::getenv("TMPDIR")) oldTmp_ = old;
     setenv("TMPDIR", temp.c_str(), 1);
     std::string script = session().home() + "/opener.sh";
     std::ofstream(script) << "#!/bin/sh\ncp \"$1\" \"" << session().home() << "/viewed.jpg\"\necho \"$1\" > \""
@@ -77,7 +78,10 @@ class PhotoTest : public ChatTest {
     platform::setModalIdleHook(nullptr);
     unsetenv("OLVARO_NO_CAMERA");
     unsetenv("OLVARO_OPEN_COMMAND");
-    unsetenv("TMPDIR");
+    if (oldTmp_.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", oldTmp_.c_str(), 1);
     ChatTest::TearDown();
   }
   void useStandIn(StandIn s) {
@@ -95,6 +99,7 @@ class PhotoTest : public ChatTest {
     return fs::exists(done);
   }
   fs::path temp;
+  std::string oldTmp_;
   messaging::ChatWindow* chat = nullptr;
   std::unique_ptr<Outbox> outbox;  // made after the fresh hub
   testkit::MessageBoxRecorder boxes{IDOK};
