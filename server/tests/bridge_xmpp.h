@@ -65,8 +65,7 @@ struct Account {
 
 class Prosody {
 public:
-    static constexpr const char* kDomain = "localhost";
-
+    explicit Prosody(std::string domain = "localhost") : domain_(std::move(domain)) {}
     ~Prosody() { stop(); }
 
     // False when prosody is missing or did not come up.
@@ -76,7 +75,10 @@ public:
         if (!mkdtemp(tmpl)) return false;
         dir_ = tmpl;
         port_ = freePort();
-        std::string data = dir_ + "/data", host = data + "/localhost";
+        // The folder of a host name, as prosody escapes it.
+        std::string escaped;
+        for (char ch : domain_) escaped += ch == '.' ? std::string("%2e") : std::string(1, ch);
+        std::string data = dir_ + "/data", host = data + "/" + escaped;
         mkdir(data.c_str(), 0700);
         mkdir(host.c_str(), 0700);
         mkdir((host + "/accounts").c_str(), 0700);
@@ -91,7 +93,7 @@ public:
             << "modules_disabled = { \"s2s\", \"offline\", \"posix\" }\n"
             << "c2s_require_encryption = false\nallow_unencrypted_plain_auth = true\n"
             << "authentication = \"internal_plain\"\nstorage = \"internal\"\n"
-            << "VirtualHost \"" << kDomain << "\"\n";
+            << "VirtualHost \"" << domain_ << "\"\n";
         for (const Account& a : accounts) {
             std::ofstream(host + "/accounts/" + a.user + ".dat")
                 << "return {\n\t[\"password\"] = \"" << a.password << "\";\n};\n";
@@ -162,7 +164,7 @@ public:
 
     int port() const { return port_; }
     // The server option that sends the domain's sessions here.
-    std::string hostMapping() const { return std::string(kDomain) + "=127.0.0.1:" + std::to_string(port_); }
+    std::string hostMapping() const { return domain_ + "=127.0.0.1:" + std::to_string(port_); }
 
 private:
     void chownTree(uid_t uid, gid_t gid) {
@@ -174,6 +176,7 @@ private:
              FTW_PHYS);
     }
 
+    std::string domain_;
     std::string dir_;
     int port_ = 0;
     pid_t pid_ = -1;
