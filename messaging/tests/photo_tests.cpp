@@ -25,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kPictures =
-    fs::path(__FILE__).parent_path().parent_path().parent_path() / "platform" / "tests" / "data" / "pictures";
+    fs::path(OLVARO_TEST_PICTURES);
 
 std::string readAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
