@@ -1,0 +1,244 @@
+// The contact list with a roster of 10,000: building and sorting the
+// member view, painting one frame of it at 240x320 and 480x640, and a
+// sign-in against the real server with the Contacts tab shown, next to the
+// same sign-in without the contact list. The server runs in a child
+// process so the client's figures are its own.
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "contact_list.h"
+#include "group_view.h"
+#include "olvaro/api.h"
+#include "olvaro/connection_state.h"
+#include "olvaro_server/server.h"
+#include "peer.h"
+#include "platform/registry.h"
+#include "platform/thread.h"
+#include "platform/window.h"
+#include "server_list.h"
+#include "session.h"
+#include "testkit/testkit.h"
+#include "ui_fixture.h"
+
+namespace {
+
+constexpr int kRoster = 10000;
+
+// 10,000 contacts in the own list, a quarter of them online, with names
+// in no order.
+void fillRoster() {
+  std::mt19937 random(7);
+  HService* primary = KS_GetPrimaryService();
+  HGroup* list = KS_GetGroup(0);
+  for (int i = 0; i < kRoster; ++i) {
+    std::string nickname = (random() % 2 ? "Contact " : "contact ") + std::to_string(random() % 100000);
+    ContactData d{};
+    d.size = sizeof d;
+    d.mask = CONTACT_ID | CONTACT_SERVICE | CONTACT_NICKNAME | CONTACT_ONLINESTATUS | CONTACT_STATUS;
+    d.id = 1000 + i;
+    d.service = primary;
+    d.nickname = nickname.c_str();
+    d.status = i % 3 ? "" : "out and about";
+    d.onlineStatus = i % 4 == 0 ? 1 : 0;
+    HContact* c = KS_CreateContact(&d);
+    KS_AddGroupMember(list, c);
+    KS_ReleaseContact(c);
+  }
+  KS_ReleaseGroup(list);
+  KS_ReleaseService(primary);
+}
+
+// The host's main window and a member view of the roster inside it.
+struct RosterScreen {
+  explicit RosterScreen(int width, int height) : session(options(width, height)) {
+    KS_API_Cleanup();
+    platform::registryReset();
+    fillRoster();
+    main = std::make_unique<conntest::MainWindowStandIn>();
+    RECT client;
+    GetClientRect(main->hwnd(), &client);
+    MoveWindow(main->hwnd(), 0, 0, width, height, TRUE);
+  }
+  ~RosterScreen() {
+    view.reset();
+    main.reset();
+    KS_API_Cleanup();
+  }
+  static testkit::Options options(int width, int height) {
+    testkit::Options o;
+    o.width = width;
+    o.height = height;
+    return o;
+  }
+  void makeView() {
+    HGroup* list = KS_GetGroup(0);
+    auto* layout = static_cast<fwk::BoxLayout*>(KS_GetVariantPtr("core.window.layout"));
+    view = std::make_unique<panorel::GroupView>(layout->hwnd(), list);
+    KS_ReleaseGroup(list);
+    layout->addStretching(view->hwnd());
+  }
+  testkit::Session session;
+  std::unique_ptr<conntest::MainWindowStandIn> main;
+  std::unique_ptr<panorel::GroupView> view;
+};
+
+void BM_BuildAndSortView(benchmark::State& state) {
+  RosterScreen screen(240, 320);
+  for (auto _ : state) {
+    screen.view.reset();
+    screen.makeView();  // reads the members, sorts, lays out
+  }
+  state.counters["rows"] = screen.view->rowCount();
+}
+
+void BM_RebuildView(benchmark::State& state) {
+  RosterScreen screen(240, 320);
+  screen.makeView();
+  for (auto _ : state) {
+    screen.view->markDirty();
+    screen.view->rebuild();
+  }
+}
+
+void BM_PaintFrame(benchmark::State& state) {
+  RosterScreen screen(int(state.range(0)), int(state.range(1)));
+  screen.makeView();
+  testkit::pump();
+  // Half way down, where rows of both sections can be seen.
+  screen.view->setSelectedIndex(screen.view->rowCount() / 2);
+  testkit::pump();
+  for (auto _ : state) {
+    InvalidateRect(screen.view->hwnd(), nullptr, FALSE);
+    UpdateWindow(screen.view->hwnd());
+  }
+  state.counters["rows_painted"] = screen.view->rowsPainted();
+}
+
+// ---- sign-in -----------------------------------------------------------
+
+struct ServerProcess {
+  pid_t pid = -1;
+  int port = 0;
+  int keepAlive = -1;
+  bool start() {
+    int up[2], down[2];
+    if (pipe(up) != 0 || pipe(down) != 0) return false;
+    pid = fork();
+    if (pid == 0) {
+      close(up[0]);
+      close(down[1]);
+      olvaro::server::Server server{olvaro::server::Config()};
+      std::string error;
+      int p = 0;
+      if (server.start(&error)) {
+        int64_t owner = server.create_account({"owner@bench", "pw", "Owner", "", 0});
+        if (owner && server.seed_bulk(owner, kRoster, 0, 0)) p = server.ports().at(0);
+      }
+      if (p == 0) fprintf(stderr, "server: %s\n", error.c_str());
+      (void)!write(up[1], &p, sizeof p);
+      char c;
+      while (read(down[0], &c, 1) > 0) {
+      }
+      server.stop();
+      _exit(0);
+    }
+    close(up[1]);
+    close(down[0]);
+    keepAlive = down[1];
+    bool ok = read(up[0], &port, sizeof port) == sizeof port && port != 0;
+    close(up[0]);
+    return ok;
+  }
+  ~ServerProcess() {
+    if (keepAlive >= 0) close(keepAlive);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+  }
+};
+
+ServerProcess& server() {
+  static ServerProcess* s = [] {
+    auto* p = new ServerProcess;
+    if (!p->start()) fprintf(stderr, "the server did not start\n");
+    return p;
+  }();
+  return *s;
+}
+
+// Signs in as the owner of 10,000 contacts; with the contact list, its
+// Contacts tab is shown from the start and the time runs to its first
+// full paint.
+bool signInOnce(bool withList, double* toSignedIn, double* toPainted) {
+  KS_API_Cleanup();
+  platform::registryReset();
+  platform::setCommandLine(u"olvaro");
+  KS_SetSettingString("connection.user", "owner@bench");
+  KS_SetSettingString("connection.pass", "pw");
+  KS_SetSettingString("Connection/Servers/List", ("127.0.0.1:" + std::to_string(server().port)).c_str());
+  olvaro::conn::ServerList::instance().reset();
+  auto main = std::make_unique<conntest::MainWindowStandIn>();
+  std::unique_ptr<panorel::ContactList> list;
+  if (withList) {
+    list = std::make_unique<panorel::ContactList>();
+    list->tabs().setSelectedIndex(1);
+  }
+  testkit::pump();
+  auto began = std::chrono::steady_clock::now();
+  auto connection = std::make_unique<olvaro::conn::Connection>();
+  bool ok = conntest::waitFor([] { return KS_GetVariantLong("connection.state") == olvaro::kSignedIn; }, 60000);
+  auto signedIn = std::chrono::steady_clock::now();
+  if (ok && withList) {
+    testkit::pump();
+    ok = !list->groupView()->dirty() && list->groupView()->rowCount() >= kRoster;
+  }
+  auto painted = std::chrono::steady_clock::now();
+  *toSignedIn = std::chrono::duration<double, std::milli>(signedIn - began).count();
+  *toPainted = std::chrono::duration<double, std::milli>(painted - began).count();
+  list.reset();
+  connection.reset();
+  main.reset();
+  KS_API_Cleanup();
+  return ok;
+}
+
+void signIn(benchmark::State& state, bool withList) {
+  server();
+  testkit::Session session;
+  double toSignedIn = 0, toPainted = 0;
+  // The server's first answer of the roster warms its caches; not counted.
+  static bool warmed = false;
+  if (!warmed) warmed = signInOnce(false, &toSignedIn, &toPainted);
+  toSignedIn = toPainted = 0;
+  for (auto _ : state) {
+    double a = 0, b = 0;
+    if (!signInOnce(withList, &a, &b)) {
+      state.SkipWithError(withList ? "the Contacts tab did not show the roster" : "no sign-in");
+      break;
+    }
+    toSignedIn += a;
+    toPainted += b;
+  }
+  state.counters["ms_to_signed_in"] = toSignedIn / double(state.iterations());
+  state.counters["ms_to_first_paint"] = toPainted / double(state.iterations());
+}
+
+void BM_SignInWithContactsTab(benchmark::State& state) { signIn(state, true); }
+void BM_SignInWithoutContactList(benchmark::State& state) { signIn(state, false); }
+
+}  // namespace
+
+BENCHMARK(BM_BuildAndSortView)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RebuildView)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintFrame)->Args({240, 320})->Args({480, 640})->Unit(benchmark::kMicrosecond);
+// The timed part of a sign-in is the counters' (the set-up of each round
+// is in the iteration time too).
+BENCHMARK(BM_SignInWithoutContactList)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_SignInWithContactsTab)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_SignInWithoutContactList)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK_MAIN();
