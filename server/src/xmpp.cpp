@@ -191,8 +191,8 @@ private:
         xmpp_stanza_release(p);
     }
     void join(const std::string& room, const std::string& nick) {
-        if (rooms_.count(room) || rooms_.size() >= kMaxRooms) return;
-        rooms_.insert(room);
+        if (room.empty() || rooms_.count(room) || rooms_.size() >= kMaxRooms) return;
+        rooms_[room];
         xmpp_stanza_t* p = xmpp_presence_new(ctx_);
         std::string to = room + "/" + (nick.empty() ? nick_ : nick);
         xmpp_stanza_set_to(p, to.c_str());
@@ -284,16 +284,28 @@ private:
         if (who.empty()) return 1;
         std::string type = xmpp_stanza_get_type(st) ? xmpp_stanza_get_type(st) : "";
         NetworkSink* s = self->sink_;
-        if (self->rooms_.count(who)) {
+        auto room = self->rooms_.find(who);
+        if (room != self->rooms_.end()) {
             std::string nick = from.size() > who.size() ? from.substr(who.size() + 1) : "";
-            std::string mine = self->nick_;
             if (nick.empty()) return 1;
             bool joined = type != "unavailable";
-            if (nick == mine) {
-                if (!joined) self->rooms_.erase(who);
+            if (nick == self->nick_) {
+                if (!joined) self->rooms_.erase(room);
                 return 1;
             }
-            post_member(self, who, from, joined);
+            // A room that shows real addresses names the member by it, so
+            // a roster contact is the same contact in the chat.
+            xmpp_stanza_t* x = xmpp_stanza_get_child_by_name_and_ns(st, "x", kMucUserNs);
+            std::string real = bare(attr(x ? xmpp_stanza_get_child_by_name(x, "item") : nullptr, "jid"));
+            auto& members = room->second;
+            std::string address = !real.empty() ? real : from;
+            if (joined && members.size() < 1024) members[nick] = address;
+            if (!joined) {
+                auto known = members.find(nick);
+                if (known != members.end()) address = known->second;
+                members.erase(nick);
+            }
+            post_member(self, who, address, joined);
             return 1;
         }
         if (type == "subscribe") {
@@ -338,11 +350,14 @@ private:
         if (body.empty()) return 1;
         if (type == "groupchat") {
             std::string room = bare(from);
-            if (!self->rooms_.count(room)) return 1;
+            auto known = self->rooms_.find(room);
+            if (known == self->rooms_.end()) return 1;
             std::string nick = from.size() > room.size() ? from.substr(room.size() + 1) : "";
             // Our own lines come back, and the room's replay of old ones.
             if (nick.empty() || nick == self->nick_ || xmpp_stanza_get_child_by_name(st, "delay")) return 1;
-            self->post_([s, from, room, body] { s->net_message(from, room, body); });
+            auto member = known->second.find(nick);
+            std::string sender = member != known->second.end() ? member->second : from;
+            self->post_([s, sender, room, body] { s->net_message(sender, room, body); });
             return 1;
         }
         std::string who = bare(from);
@@ -395,7 +410,8 @@ private:
     int32_t status_ = 1;
     std::map<std::string, std::string> roster_;  // bare JID -> name
     std::map<std::string, int32_t> presence_;
-    std::set<std::string> rooms_;
+    // Joined rooms: each member's nickname -> the address it is known by.
+    std::map<std::string, std::map<std::string, std::string>> rooms_;
 };
 
 }  // namespace

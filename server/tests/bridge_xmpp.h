@@ -93,7 +93,9 @@ public:
             << "modules_disabled = { \"s2s\", \"offline\", \"posix\" }\n"
             << "c2s_require_encryption = false\nallow_unencrypted_plain_auth = true\n"
             << "authentication = \"internal_plain\"\nstorage = \"internal\"\n"
-            << "VirtualHost \"" << domain_ << "\"\n";
+            << "VirtualHost \"" << domain_ << "\"\n"
+            << "Component \"conference." << domain_ << "\" \"muc\"\n"
+            << "muc_room_locking = false\n";
         for (const Account& a : accounts) {
             std::ofstream(host + "/accounts/" + a.user + ".dat")
                 << "return {\n\t[\"password\"] = \"" << a.password << "\";\n};\n";
@@ -239,6 +241,15 @@ public:
             if (type) xmpp_stanza_set_type(p, type);
             xmpp_send(conn_, p);
             xmpp_stanza_release(p);
+        });
+    }
+    // Any stanza, written out.
+    void raw(const std::string& xml) {
+        run([this, xml] {
+            xmpp_stanza_t* st = xmpp_stanza_new_from_string(ctx_, xml.c_str());
+            if (!st) return;
+            xmpp_send(conn_, st);
+            xmpp_stanza_release(st);
         });
     }
     // What arrived so far.

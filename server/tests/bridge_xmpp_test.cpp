@@ -141,6 +141,47 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     EXPECT_TRUE(eventually([&] { return peer.has("presence", "unavailable"); }));
 }
 
+TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return bob.connected(); }));
+    const std::string room = "tea@conference.localhost";
+    bob.raw("<presence to='" + room + "/bob'><x xmlns='http://jabber.org/protocol/muc'/></presence>");
+    ASSERT_TRUE(eventually([&] { return bob.hasFrom("presence", "", room + "/bob"); }));
+    bob.raw("<message to='" + room + "'><x xmlns='http://jabber.org/protocol/muc#user'><invite to='ann@localhost'/>"
+            "</x></message>");
+    // Taken by joining: bob is a member of the new chat.
+    auto member = until("BRIDGE CHAT CONTACT", [](const Packet& p) { return !p.body.empty(); });
+    ASSERT_TRUE(member);
+    uint64_t chat = member->get_id("Chat-Id");
+    uint64_t who = member->get_id("Contact-Id");
+    EXPECT_NE(chat, who);
+
+    bob.raw("<message to='" + room + "' type='groupchat'><body>tea, anyone?</body></message>");
+    auto said = until("BRIDGE MESG", [](const Packet&) { return true; });
+    ASSERT_TRUE(said);
+    EXPECT_EQ(said->get_id("Target-Id"), chat);
+    EXPECT_EQ(said->get_id("Source-Id"), who);
+    EXPECT_EQ(said->body, "tea, anyone?");
+
+    Packet reply("BRIDGE MESG");
+    reply.set_id("Bridge-Id", id);
+    reply.set_id("Target-Id", chat);
+    reply.set_int("Mesg-Target", 1);
+    reply.set("Content-Type", "text/plain");
+    reply.set_int("Last", 1);
+    reply.body = "yes please";
+    EXPECT_EQ(client_->response(client_->request(reply)), 4);
+    EXPECT_TRUE(eventually([&] { return bob.has("message", "groupchat", "yes please"); }));
+
+    // bob leaves: the member goes.
+    bob.raw("<presence to='" + room + "/bob' type='unavailable'/>");
+    auto left = until("BRIDGE CHAT CONTACT", [&](const Packet& p) { return p.body.empty(); });
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->get_id("Contact-Id"), who);
+}
+
 TEST_F(XmppBridgeTest, AWrongPasswordAndAMissingEncryptionSwitchTheBridgeOffWithAReason) {
     uint64_t id = bridge("ann", "wrong");
     auto off = until("BRIDGE OFF", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; });
