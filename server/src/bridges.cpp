@@ -31,7 +31,7 @@ struct Bridging::Live final : NetworkSink {
     int32_t status = 1;
     // Peers and chats share one id space per bridge; ids stay for the
     // server's run, so a peer keeps its id across switches.
-    std::map<std::string, int64_t>* ids = nullptr;
+    PeerIds* ids = nullptr;
     std::map<std::string, std::pair<std::string, int32_t>> roster;  // address -> nickname, presence
     std::map<int64_t, std::string> requests;                        // Request-Id -> address
     int64_t next_request = 1;
@@ -42,14 +42,15 @@ struct Bridging::Live final : NetworkSink {
         if (Conn* c = conn()) owner.core_.send(*c, p);
     }
     int64_t id_of(const std::string& address) {
-        auto [it, fresh] = ids->emplace(address, 0);
-        if (fresh) it->second = int64_t(ids->size());
+        auto [it, fresh] = ids->ids.emplace(address, 0);
+        if (fresh) {
+            ids->names.push_back(address);
+            it->second = int64_t(ids->names.size());
+        }
         return it->second;
     }
     std::string address_of(int64_t id) const {
-        for (auto& [address, known] : *ids)
-            if (known == id) return address;
-        return std::string();
+        return id >= 1 && size_t(id) <= ids->names.size() ? ids->names[size_t(id) - 1] : std::string();
     }
     Packet contact_packet(const std::string& address) {
         Packet p("BRIDGE CONTACT");

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "bridge_network.h"
 #include "packet.h"
@@ -58,8 +59,13 @@ private:
 
     Core& core_;
     std::map<int64_t, std::unique_ptr<Live>> live_;
-    // Each bridge's peer and chat addresses -> ids, for the server's run.
-    std::map<int64_t, std::map<std::string, int64_t>> ids_by_bridge_;
+    // Each bridge's peer and chat addresses and their ids (1, 2, ...), for
+    // the server's run.
+    struct PeerIds {
+        std::map<std::string, int64_t> ids;
+        std::vector<std::string> names;  // names[id - 1]
+    };
+    std::map<int64_t, PeerIds> ids_by_bridge_;
     uint64_t generation_ = 0;
     // Registrations waiting for their fields: (connection, Mesg-Id) -> type.
     std::map<std::pair<uint64_t, uint64_t>, int32_t> registering_;
