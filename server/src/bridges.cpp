@@ -153,7 +153,30 @@ struct Bridging::Live final : NetworkSink {
 
 Bridging::Bridging(Core& core) : core_(core) {}
 
-Bridging::~Bridging() { live_.clear(); }
+Bridging::~Bridging() {
+    for (auto& [id, l] : live_) retire(std::move(l->net));
+    live_.clear();
+    for (auto& r : retiring_) r.thread.join();
+}
+
+void Bridging::retire(std::unique_ptr<Network> net) {
+    // Finished ones are joined here, so they never pile up.
+    for (auto it = retiring_.begin(); it != retiring_.end();) {
+        if (*it->done) {
+            it->thread.join();
+            it = retiring_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!net) return;
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread t([n = std::move(net), done]() mutable {
+        n.reset();
+        *done = true;
+    });
+    retiring_.push_back({std::move(t), done});
+}
 
 void Bridging::announce(Conn& c) {
     for (const BridgeRecord& b : core_.store_.bridges_of(c.account)) {
@@ -254,7 +277,12 @@ bool Bridging::start(const BridgeRecord& record, std::string* reason) {
     return true;
 }
 
-void Bridging::end(int64_t bridge) { live_.erase(bridge); }
+void Bridging::end(int64_t bridge) {
+    auto it = live_.find(bridge);
+    if (it == live_.end()) return;
+    retire(std::move(it->second->net));
+    live_.erase(it);
+}
 
 void Bridging::on_switch(Conn& c, const Packet& p, bool on) {
     auto b = own(c, p);
@@ -357,8 +385,14 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
 }
 
 void Bridging::signed_out(int64_t account) {
-    for (auto it = live_.begin(); it != live_.end();)
-        it = it->second->record.account == account ? live_.erase(it) : std::next(it);
+    for (auto it = live_.begin(); it != live_.end();) {
+        if (it->second->record.account != account) {
+            ++it;
+            continue;
+        }
+        retire(std::move(it->second->net));
+        it = live_.erase(it);
+    }
 }
 
 void Bridging::conn_gone(uint64_t conn) {

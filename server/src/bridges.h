@@ -3,7 +3,9 @@
 // store, announced after sign-in, and while switched on a live session on
 // its network whose traffic is relayed as the "BRIDGE ..." packets.
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <map>
 #include <optional>
 #include <memory>
@@ -56,9 +58,17 @@ private:
     // Starts the network session; false with a reason when it cannot be.
     bool start(const BridgeRecord& record, std::string* reason);
     void end(int64_t bridge);
+    // A session's end (a polite goodbye, its thread's join) may take a
+    // moment: it happens off the loop, and the server's stop waits for it.
+    void retire(std::unique_ptr<Network> net);
 
     Core& core_;
     std::map<int64_t, std::unique_ptr<Live>> live_;
+    struct Retiring {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<Retiring> retiring_;
     // Each bridge's peer and chat addresses and their ids (1, 2, ...), for
     // the server's run.
     struct PeerIds {
