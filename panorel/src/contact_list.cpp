@@ -34,7 +34,13 @@ TabBar::TabBar(HWND parent, ContactList* owner)
   m_strip = std::make_unique<fwk::TabStrip>(hwnd(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 10, 10);
 }
 
+void TabBar::postChooseGroup() { PostMessage(hwnd(), kChooseGroup, 0, 0); }
+
 LRESULT TabBar::windowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == kChooseGroup) {
+    m_owner->chooseGroup();
+    return 0;
+  }
   if (msg == WM_NOTIFY) {
     auto* header = reinterpret_cast<NMHDR*>(lParam);
     if (header && header->hwndFrom == m_strip->hwnd() && header->code == TCN_SELCHANGE)
@@ -92,7 +98,7 @@ bool GroupTab::onKey(UINT key) {
     return true;
   }
   if (key == VK_RETURN) {
-    m_owner->chooseGroup();
+    m_owner->tabBar().postChooseGroup();
     return true;
   }
   return false;
@@ -103,7 +109,7 @@ void GroupTab::onStylusDown(bool, int x, int) {
   fwk::TabStrip& strip = m_owner->tabs();
   if (!strip.tabRect(strip.selectedIndex(), &r)) return;
   int width = r.right - r.left, height = r.bottom - r.top;
-  if (x >= width - height) m_owner->chooseGroup();
+  if (x >= width - height) m_owner->tabBar().postChooseGroup();
 }
 
 // ---- ContactList ---------------------------------------------------------
@@ -301,7 +307,9 @@ void ContactList::chooseGroup() {
 
 void ContactList::sideKey(UINT key) {
   SetFocus(tabs().hwnd());
-  SendMessage(tabs().hwnd(), WM_KEYDOWN, key, 0);
+  // Posted: the strip may switch views, which destroys the view whose key
+  // handler is still running.
+  PostMessage(tabs().hwnd(), WM_KEYDOWN, key, 0);
 }
 
 void ContactList::addMenus() {

@@ -26,6 +26,10 @@ class TabBar : public fwk::Control {
  public:
   TabBar(HWND parent, ContactList* owner);
   fwk::TabStrip& strip() { return *m_strip; }
+  // Opens the list of groups once the key or tap that asked has been
+  // handled: the list runs its own loop, in which the tabs may be made anew.
+  void postChooseGroup();
+  static constexpr UINT kChooseGroup = WM_APP + 21;
   LRESULT windowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
  protected:

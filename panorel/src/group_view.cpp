@@ -44,6 +44,7 @@ GroupView::~GroupView() {
   removeAllRows();
   for (auto& s : m_sections)
     if (s->key != "GROUP") s->items.clear();
+  for (auto& [contact, row] : m_rows) row->detach();
   m_rows.clear();
   // The group-chat row goes with its section, before the handle.
   m_sections.clear();

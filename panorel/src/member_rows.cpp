@@ -134,7 +134,11 @@ void paintMemberRow(HDC dc, const RECT& rect, const std::u16string& name, COLORR
 // ---- ContactRow ----------------------------------------------------------
 
 ContactRow::ContactRow(GroupView* view, HContact* contact, int32_t role)
-    : m_view(view), m_contact(KS_DuplicateContactHandle(contact)), m_role(role) {
+    : m_view(view),
+      m_contact(KS_DuplicateContactHandle(contact)),
+      m_group(KS_DuplicateGroupHandle(view->group())),
+      m_ownList(view->ownList()),
+      m_role(role) {
   m_watch = olvaro::subscribeContact(m_contact, &ContactRow::onContactChanged, this);
   readSortKey();
 }
@@ -142,7 +146,13 @@ ContactRow::ContactRow(GroupView* view, HContact* contact, int32_t role)
 ContactRow::~ContactRow() {
   m_watch.reset();
   if (m_icon) DestroyIcon(m_icon);
+  KS_ReleaseGroup(m_group);
   KS_ReleaseContact(m_contact);
+}
+
+void ContactRow::detach() {
+  m_watch.reset();
+  m_view = nullptr;
 }
 
 int ContactRow::height(int) { return rowDpi() / 4; }
@@ -170,6 +180,7 @@ bool ContactRow::readSortKey() {
 
 uint32_t ContactRow::onContactChanged(void* user, void*) {
   auto* self = static_cast<ContactRow*>(user);
+  if (!self->m_view) return 0;
   // A change of place waits for the next paint; anything else is a repaint.
   if (self->readSortKey())
     self->m_view->markDirty();
@@ -178,7 +189,7 @@ uint32_t ContactRow::onContactChanged(void* user, void*) {
   return 0;
 }
 
-bool ContactRow::waitingForAcceptance(const ContactData& d) const { return m_view->ownList() && d.state == 1; }
+bool ContactRow::waitingForAcceptance(const ContactData& d) const { return m_ownList && d.state == 1; }
 
 std::u16string ContactRow::secondLine() const {
   ContactData d = contactData(m_contact);
@@ -245,7 +256,7 @@ void ContactRow::paint(HDC dc, const RECT& rect) {
 void ContactRow::activate() { KS_EventRaise("messaging.chat.contact", m_contact); }
 
 HMENU ContactRow::buildMenu() {
-  bool realGroup = !m_view->ownList();
+  bool realGroup = !m_ownList;
   ContactData d = contactData(m_contact);
   HMENU menu = CreatePopupMenu();
   AppendMenu(menu, MF_STRING, kCmdChat, realGroup ? u"Private Chat" : u"Chat");
@@ -259,7 +270,7 @@ HMENU ContactRow::buildMenu() {
       KS_CallFunction(myHandle.c_str(), &me);
     }
     if (me) {
-      KS_GetGroupMember(m_view->group(), me, &mine);
+      KS_GetGroupMember(m_group, me, &mine);
       KS_ReleaseContact(me);
     }
     AppendMenu(menu, MF_SEPARATOR, 0, nullptr);
@@ -323,7 +334,7 @@ void ContactRow::runCommand(UINT command) {
     case kCmdSilence:
     case kCmdKick:
     case kCmdBan: {
-      olvaro::AdminContactRequest request{m_contact, m_view->group(), adminNewRole(command, m_role)};
+      olvaro::AdminContactRequest request{m_contact, m_group, adminNewRole(command, m_role)};
       KS_CallFunction(olvaro::handleName("Service/%p/AdminContact", d.service).c_str(), &request);
       break;
     }

@@ -53,6 +53,8 @@ class ContactRow : public fwk::Row {
 
   HContact* contact() const { return m_contact; }
   int32_t role() const { return m_role; }
+  // The view is going: a menu still open on this row must not reach it.
+  void detach();
   void setRole(int32_t role) { m_role = role; }
   // Reads what the order depends on; true when it changed.
   bool readSortKey();
@@ -82,6 +84,8 @@ class ContactRow : public fwk::Row {
 
   GroupView* m_view;
   HContact* m_contact;
+  HGroup* m_group;  // the view's group, held by the row too
+  bool m_ownList;
   int32_t m_role;
   bool m_online = false;        // onlineStatus != 0: first in the order
   bool m_listedOnline = false;  // which section it belongs in

@@ -283,6 +283,26 @@ TEST_F(PanorelTest, AdminActionsFollowBothRolesAndSendTheirUndoing) {
   EXPECT_EQ(fake.added, (std::vector<std::string>{"2"}));
   addMember(0, sam);
   EXPECT_EQ(items(rowOf(view, sam)->buildMenu()).size(), 9u);
+
+  // The group goes while a member's menu is open: the view goes with it,
+  // and the choice made afterwards touches nothing of it.
+  view->setSelectedIndex(view->indexOf(rowOf(view, ben)));
+  SetFocus(view->hwnd());
+  platform::setModalIdleHook([&](HWND) {
+    if (!platform::activeMenuWindow()) return;
+    platform::setModalIdleHook({});
+    KS_DeleteGroup(8);
+    for (int i = 0; i < 6; ++i) {  // down to "Ban"
+      platform::inputKey(VK_DOWN, true);
+      platform::inputKey(VK_DOWN, false);
+    }
+    platform::inputKey(VK_RETURN, true);
+    platform::inputKey(VK_RETURN, false);
+  });
+  testkit::key(VK_RETURN);
+  ASSERT_TRUE(list->groupView());
+  EXPECT_EQ(list->groupView()->groupId(), 0);
+  EXPECT_EQ(list->tabs().tabCount(), 2);
   KS_ReleaseService(primary);
 }
 
