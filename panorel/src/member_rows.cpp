@@ -163,7 +163,12 @@ bool ContactRow::readSortKey() {
   ContactData d = contactData(m_contact);
   bool online = d.onlineStatus != 0;
   bool listedOnline = online && d.onlineStatus != 100 && m_role != kRoleBanned;
-  const char* nickname = d.nickname ? d.nickname : "";
+  // A member the server sent no nickname for (the user's own entry, say)
+  // is shown by its address, else its number, rather than as a blank row.
+  std::string shown = d.nickname && *d.nickname ? d.nickname
+                      : d.name && *d.name       ? d.name
+                                                : std::to_string(int32_t(d.id));
+  const std::string& nickname = shown;
   bool changed = online != m_online || listedOnline != m_listedOnline || m_nickname != nickname;
   m_online = online;
   m_listedOnline = listedOnline;
@@ -249,7 +254,7 @@ void ContactRow::paint(HDC dc, const RECT& rect) {
   ContactData d = contactData(m_contact);
   int size = iconSizeFor(rect.bottom - rect.top);
   bool unread = KS_GetUnreadMessageCount(m_contact, 0) > 0;
-  paintMemberRow(dc, rect, widen(d.nickname), nameColor(), roleSuffix(), roleColor(), secondLine(),
+  paintMemberRow(dc, rect, widen(m_nickname.c_str()), nameColor(), roleSuffix(), roleColor(), secondLine(),
                  iconFor(size, d, unread), size);
 }
 

@@ -128,11 +128,12 @@ TEST_F(PanorelTest, ContactsTabOrdersOnlineByNameAndOfflineLast) {
 TEST_F(PanorelTest, CollapsedOfflineSurvivesANewView) {
   addMember(0, makeContact(2, "Bob", 0));
   addMember(0, makeContact(3, "Amy", 1));
+  addMember(0, makeContact(9, "", 0));  // no nickname: shown by its number
   start();
   list->tabs().setSelectedIndex(1);
   panorel::GroupView* view = list->groupView();
   testkit::pump();
-  ASSERT_EQ(rowNames(view), (Names{"[header]", "Amy", "[header]", "Bob"}));
+  ASSERT_EQ(rowNames(view), (Names{"[header]", "Amy", "[header]", "9", "Bob"}));
   // Enter on a header row opens its menu, which folds it.
   view->setSelectedIndex(2);
   testkit::key(VK_RETURN);
