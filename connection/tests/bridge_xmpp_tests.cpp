@@ -3,6 +3,7 @@
 // test starts. An XMPP account is added through "Add a Service" by keys; its
 // roster, presence, chat and subscription requests reach the hub, and a wrong
 // password's reason shows on the service's item.
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -266,8 +267,25 @@ TEST_F(XmppEndToEndTest, AnAccountAddedByKeysBringsItsRosterChatAndRequests) {
   EXPECT_EQ(boxes->count(), 1u) << "asked whether to add carl";
   EXPECT_TRUE(waitFor([&] { return carl.hasFrom("presence", "", "ann@jabber.org/"); }));
   EXPECT_TRUE(waitFor([&] { return !overview->find("AWAITING_ACCEPTANCE", "carl@jabber.org"); }));
-  KS_ReleaseContact(bob);
   testkit::saveScreenshot("connection_xmpp_bridge_signed_in");
+
+  // "Offline" from the service item's status menu, by keys: the XMPP session
+  // ends and bob sees ann go.
+  std::deque<UINT> keys = {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN};
+  platform::setModalIdleHook([&keys](HWND) {
+    if (keys.empty()) return platform::setModalIdleHook({});
+    UINT vk = keys.front();
+    keys.pop_front();
+    platform::inputKey(vk, true);
+    platform::inputKey(vk, false);
+  });
+  olvaro::OverviewContextMenuInfo on{overview->find("SERVICES", "Ann X"), 20, 60};
+  KS_EventRaise("Overview/Item/OnContextMenu", &on);
+  platform::setModalIdleHook({});
+  EXPECT_TRUE(waitFor([&] { return overview->find("SERVICES", "Ann X - Offline"); })) << itemText("Ann X");
+  EXPECT_TRUE(waitFor([&] { return peer.hasFrom("presence", "unavailable", "ann@jabber.org/"); }));
+  EXPECT_FALSE(listedContact("bob@jabber.org")) << "its contacts leave the list";
+  KS_ReleaseContact(bob);
 }
 
 TEST_F(XmppEndToEndTest, AWrongPasswordShowsTheReasonOnTheServiceItem) {
