@@ -248,6 +248,18 @@ TEST_F(BridgeTest, SixNetworkTypesAndRegistrationSendsTheFieldsOnlyAfterTheServe
   KS_ReleaseServiceType(foreign);
   deliver("");
   EXPECT_EQ(peer.received(), "");
+
+  // The older way in: the three account fields at once, each only when given.
+  struct {
+    const char *user, *nick, *pass;
+  } account{"ann@icq", nullptr, "pw"};
+  EXPECT_EQ(KS_CallFunction("Connection/Bridging/Create", &account), 1u);
+  Sent create = next();
+  EXPECT_EQ(create.command, "BRIDGE REGISTER FIELDS");
+  EXPECT_EQ(create["username"], "ann@icq");
+  EXPECT_EQ(create["password"], "pw");
+  EXPECT_FALSE(create.has("nickname"));
+  EXPECT_TRUE(create.has("mesg-id"));
 }
 
 TEST_F(BridgeTest, AnnouncementSwitchesAndTheStatusMenu) {
