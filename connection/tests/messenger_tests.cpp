@@ -218,9 +218,11 @@ TEST_F(MessengerTest, ContactRequestIsShownAcceptedAndReturned) {
   olvaro::conn::AcceptContactRequest accept{carol, 1};
   EXPECT_EQ(KS_CallFunction(serviceFunction(connection->service(), "AcceptContact").c_str(), &accept), 1u);
   ASSERT_TRUE(waitFor([&] { return overview.deleted == 1; }));
+  // carol had ann on her list as waiting, presence hidden; now accepted.
   Packet detail;
   ASSERT_TRUE(c.next([&](const Packet& p) {
-    return p.command == "CONTACT DETAIL" && int64_t(p.getHeaderId("Contact-Id")) == ann;
+    return p.command == "CONTACT DETAIL" && int64_t(p.getHeaderId("Contact-Id")) == ann &&
+           p.getHeaderInt("State") == 3;
   }, &detail));
   EXPECT_EQ(detail.getHeaderInt("Online-Status"), 1);
   EXPECT_FALSE(listed(carol));  // let in, not yet listed by ann

@@ -17,8 +17,12 @@ Packet Core::contact_detail(const Account& a, int64_t viewer) {
     p.set("Name", a.email);
     p.set("Nickname", a.nickname);
     p.set("Status", a.status);
-    p.set_int("Online-Status", visible_presence(a.id));
-    p.set_int("State", store_.listed(viewer, a.id) ? 1 : 0);
+    // "State": bit 0 listed, bit 1 accepted. A contact the viewer asked for
+    // is listed as waiting (1), and its presence stays hidden until it says yes.
+    bool listed = store_.listed(viewer, a.id);
+    bool waiting = !listed && store_.has_request(viewer, a.id);
+    p.set_int("Online-Status", listed ? visible_presence(a.id) : 0);
+    p.set_int("State", listed ? 3 : waiting ? 1 : 0);
     p.set_int("Device-Type", a.device_type);
     return p;
 }
@@ -60,6 +64,7 @@ void Core::on_contact_add(Conn& c, const Packet& p) {
     store_.put_request(c.account, target->id, p.body.substr(0, 4096));
     respond(c, p, kOk);
     if (target->device_type == 1) return accept_request(c.account, target->id);
+    send(c, contact_detail(*target, c.account));  // on the list, waiting
     if (Conn* t = online(target->id)) {
         auto me = store_.account(c.account);
         Packet add("CONTACT ADD");

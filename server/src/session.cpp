@@ -104,6 +104,7 @@ void Core::on_auth(Conn& c, const Packet& p) {
     c.signed_in_us = next_time_us();
 
     for (const Account& a : store_.contacts(id)) send(c, contact_detail(a, id));
+    for (const Account& a : store_.requested_by(id)) send(c, contact_detail(a, id));
     for (int64_t g : store_.groups_of(id)) {
         auto role = store_.role(g, id);
         if (role && (*role & (kBanned | kKicked))) continue;

@@ -253,6 +253,15 @@ std::vector<Account> Store::contacts(int64_t owner) {
     return r;
 }
 
+std::vector<Account> Store::requested_by(int64_t source) {
+    std::vector<Account> r;
+    auto& s = stmt("SELECT a.id, a.email, a.nickname, a.status, a.device_type, a.last_online, a.created "
+                   "FROM requests q JOIN accounts a ON a.id = q.target WHERE q.source = ? ORDER BY a.id")
+                  .bind(source);
+    while (s.row()) r.push_back(read_account(s));
+    return r;
+}
+
 std::vector<int64_t> Store::watchers(int64_t contact) {
     std::vector<int64_t> r;
     auto& s = stmt("SELECT owner FROM contacts WHERE contact = ?").bind(contact);

@@ -99,6 +99,8 @@ public:
     bool has_request(int64_t source, int64_t target);
     void drop_request(int64_t source, int64_t target);
     std::vector<ContactRequest> requests_to(int64_t target);
+    // The accounts `source` asked to list and that have not answered yet.
+    std::vector<Account> requested_by(int64_t source);
 
     // Groups and roles.
     int64_t add_group(const std::string& name, const std::string& description, const std::string& password);

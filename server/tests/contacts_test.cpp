@@ -19,7 +19,7 @@ TEST_F(Contacts, PresenceAndIdentityReachEveryoneWhoListsTheUser) {
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->get_int("Contact-Id"), alice);
     EXPECT_EQ(seen->get_int("Online-Status"), 2);
-    EXPECT_EQ(seen->get_int("State"), 1);
+    EXPECT_EQ(seen->get_int("State"), 3);
 
     Packet busy("CONTACT DETAIL");
     busy.set_int("Online-Status", 5);
@@ -69,6 +69,12 @@ TEST_F(Contacts, RequestAcceptanceAndTheListsThatFollow) {
     add.set("Name", "bob@x");
     add.body = "Hi Bob, it's Alice";
     EXPECT_EQ(a->response(a->request(add)), 0);
+    // Bob is on Alice's list at once, waiting, with his presence hidden.
+    auto waiting = a->until("CONTACT DETAIL");
+    ASSERT_TRUE(waiting);
+    EXPECT_EQ(waiting->get_int("Contact-Id"), bob);
+    EXPECT_EQ(waiting->get_int("State"), 1);
+    EXPECT_EQ(waiting->get_int("Online-Status"), 0);
     auto asked = b->until("CONTACT ADD");
     ASSERT_TRUE(asked);
     EXPECT_EQ(asked->get_int("Source-Id"), alice);
@@ -90,7 +96,7 @@ TEST_F(Contacts, RequestAcceptanceAndTheListsThatFollow) {
     auto listed = a->until("CONTACT DETAIL");
     ASSERT_TRUE(listed);
     EXPECT_EQ(listed->get_int("Contact-Id"), bob);
-    EXPECT_EQ(listed->get_int("State"), 1);
+    EXPECT_EQ(listed->get_int("State"), 3);
     EXPECT_EQ(listed->get_int("Online-Status"), 1);
     EXPECT_EQ(listed->get("Nickname"), "Bob");
 
@@ -126,6 +132,14 @@ TEST_F(Contacts, DeclinedRequestListsNothingAndOfflineRequestsWaitForSignIn) {
     add.set("Name", "bob@x");
     add.body = "hello";
     EXPECT_EQ(a->response(a->request(add)), 0);
+    ASSERT_TRUE(a->until("CONTACT DETAIL"));  // bob, waiting
+    // A new sign-in still lists the unanswered request as waiting.
+    a.reset();
+    std::vector<Packet> got;
+    a = signed_in("alice@x", 1, &got);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].get("Name"), "bob@x");
+    EXPECT_EQ(got[0].get_int("State"), 1);
 
     // Bob was offline: the request comes after his sign-in's answer.
     auto b = signed_in("bob@x");

@@ -35,7 +35,7 @@ TEST_F(Session, BulkSeedingGivesOneAccountManyContactsAndGroups) {
     std::set<int64_t> contacts;
     for (size_t i = 0; i < 10000; ++i) {
         ASSERT_EQ(got[i].command, "CONTACT DETAIL");
-        EXPECT_EQ(got[i].get_int("State"), 1);
+        EXPECT_EQ(got[i].get_int("State"), 3);
         contacts.insert(got[i].get_int("Contact-Id"));
     }
     EXPECT_EQ(contacts.size(), 10000u);
@@ -72,7 +72,7 @@ TEST_F(Session, FullSignInConversationByteForByte) {
     ASSERT_TRUE(std::regex_search(got, m, std::regex("timestamp: ([0-9]+)\\.([0-9]+)\n")));
     std::string members("\0\0\x03\xe8\0\0\x03\xe9", 8);
     std::string expected =
-        "CONTACT DETAIL\ncontact-id: 1001\ndevice-type: 0\nname: bob@x\nnickname: Bob\nonline-status: 0\nstate: 1\n\n"
+        "CONTACT DETAIL\ncontact-id: 1001\ndevice-type: 0\nname: bob@x\nnickname: Bob\nonline-status: 0\nstate: 3\n\n"
         "GROUP DETAIL\nadmin: 1000|1\ncontent-length: 8\ndesc: D\ngroup-id: " + std::to_string(g) + "\nname: G\n\n" +
         members +
         "LOGON SUCCESSFUL\nnickname: Alice\nstatus: Hi\nsub-id: 1000\ntimestamp: " + m[1].str() + "." + m[2].str() +
