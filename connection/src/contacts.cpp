@@ -99,6 +99,7 @@ HContact* Contacts::getContact(int64_t id) {
     HContact* created = KS_CreateContact(&d);
     if (!created) return nullptr;
     it = contacts_.emplace(id, created).first;
+    if (id != 0 && id == session_.mySubId()) nameMyself(created);
   }
   return KS_DuplicateContactHandle(it->second);
 }
@@ -163,6 +164,34 @@ bool Contacts::onContactDetail(Packet& packet) {
   return true;
 }
 
+void Contacts::onLoggedOn(const Packet& logon) {
+  myNickname_ = logon.getHeader("Nickname");
+  nameMyself();
+}
+
+void Contacts::nameMyself() {
+  auto it = contacts_.find(session_.mySubId());
+  if (it != contacts_.end()) nameMyself(it->second);
+}
+
+void Contacts::nameMyself(HContact* me) {
+  ServiceData s{};
+  s.size = sizeof s;
+  KS_GetServiceData(session_.service(), &s);
+  ContactData d{};
+  d.size = sizeof d;
+  if (s.userName && *s.userName) {
+    d.mask |= CONTACT_NAME;
+    d.name = s.userName;
+  }
+  const char* shown = !myNickname_.empty() ? myNickname_.c_str() : d.name;
+  if (shown) {
+    d.mask |= CONTACT_NICKNAME;
+    d.nickname = shown;
+  }
+  if (d.mask) KS_SetContactData(me, &d);
+}
+
 int Contacts::setIdentity(const IdentityRequest& request) {
   if (session_.state() != kSignedIn) return 0;
   Packet identity("CONTACT DETAIL");
@@ -181,6 +210,10 @@ int Contacts::setIdentity(const IdentityRequest& request) {
     d.text24 = request.status;
   }
   if (d.mask && session_.service()) KS_SetServiceData(session_.service(), &d);
+  if (request.nickname) {
+    myNickname_ = request.nickname;
+    nameMyself();
+  }
   return 1;
 }
 

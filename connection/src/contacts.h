@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 
 #include "olvaro/registrations.h"
 #include "protocol_area.h"
@@ -30,12 +31,19 @@ class Contacts : public ProtocolArea {
   int addContact(const AddContactRequest& request);
   int deleteContact(HContact* contact);
 
+  void onLoggedOn(const Packet& logon) override;
   void onLinkClosed() override;
 
  private:
+  // The own contact carries the user's address and nickname, so rows and
+  // messages that show it have a name: when it is made, and when the
+  // nickname is learnt or changed.
+  void nameMyself();
+  void nameMyself(HContact* me);
   bool onContactDetail(Packet& packet);
 
   std::map<int64_t, HContact*> contacts_;  // one reference each
+  std::string myNickname_;
   FunctionRegistration setIdentity_, addContact_, deleteContact_, getMyHandle_;
 };
 

@@ -576,5 +576,8 @@ TEST_F(Session, IdentityAndContactRequestsGoOutExactly) {
   EXPECT_EQ(KS_CallFunction((prefix + "/GetMyHandle").c_str(), &me), 1u);
   ASSERT_NE(me, nullptr);
   EXPECT_EQ(KS_GetContactID(me), 4294967297);
+  // The own contact is named, so rows and messages that show it have a name.
+  EXPECT_STREQ(contactOf(me).name, "ann@example.org");
+  EXPECT_STREQ(contactOf(me).nickname, "Annie");
   KS_ReleaseContact(me);
 }
