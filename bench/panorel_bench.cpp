@@ -18,6 +18,7 @@
 #include "olvaro/api.h"
 #include "olvaro/connection_state.h"
 #include "olvaro_server/server.h"
+#include "server_process.h"
 #include "peer.h"
 #include "platform/registry.h"
 #include "platform/thread.h"
@@ -123,49 +124,14 @@ void BM_PaintFrame(benchmark::State& state) {
 
 // ---- sign-in -----------------------------------------------------------
 
-struct ServerProcess {
-  pid_t pid = -1;
-  int port = 0;
-  int keepAlive = -1;
-  bool start() {
-    int up[2], down[2];
-    if (pipe(up) != 0 || pipe(down) != 0) return false;
-    pid = fork();
-    if (pid == 0) {
-      close(up[0]);
-      close(down[1]);
-      olvaro::server::Server server{olvaro::server::Config()};
-      std::string error;
-      int p = 0;
-      if (server.start(&error)) {
-        int64_t owner = server.create_account({"owner@bench", "pw", "Owner", "", 0});
-        if (owner && server.seed_bulk(owner, kRoster, 0, 0)) p = server.ports().at(0);
-      }
-      if (p == 0) fprintf(stderr, "server: %s\n", error.c_str());
-      (void)!write(up[1], &p, sizeof p);
-      char c;
-      while (read(down[0], &c, 1) > 0) {
-      }
-      server.stop();
-      _exit(0);
-    }
-    close(up[1]);
-    close(down[0]);
-    keepAlive = down[1];
-    bool ok = read(up[0], &port, sizeof port) == sizeof port && port != 0;
-    close(up[0]);
-    return ok;
-  }
-  ~ServerProcess() {
-    if (keepAlive >= 0) close(keepAlive);
-    if (pid > 0) waitpid(pid, nullptr, 0);
-  }
-};
-
-ServerProcess& server() {
-  static ServerProcess* s = [] {
-    auto* p = new ServerProcess;
-    if (!p->start()) fprintf(stderr, "the server did not start\n");
+bench::ServerProcess& server() {
+  static bench::ServerProcess* s = [] {
+    auto* p = new bench::ServerProcess;
+    bool started = p->start([](olvaro::server::Server& server, std::string*) {
+      int64_t owner = server.create_account({"owner@bench", "pw", "Owner", "", 0});
+      return owner && server.seed_bulk(owner, kRoster, 0, 0);
+    });
+    if (!started) fprintf(stderr, "the server did not start\n");
     return p;
   }();
   return *s;
