@@ -9,29 +9,15 @@
 #include <vector>
 
 #include "olvaro/api.h"
+#include "olvaro/connection_calls.h"
 #include "olvaro/registrations.h"
 
 namespace olvaro::conn {
 
 class Session;
 
-// The dialog's record; its layout is shared with the host.
-struct ServiceRegistrationField {
-  char name[16];   // UTF-8, NUL-terminated
-  char value[65];  // UTF-8, NUL-terminated
-};
-
-struct ServiceRegistration {
-  HServiceType* serviceType;
-  uint64_t mesgId;  // filled in here
-  int32_t fieldCount;
-  ServiceRegistrationField fields[8];
-};
-
-static_assert(offsetof(ServiceRegistration, mesgId) == 8);
-static_assert(offsetof(ServiceRegistration, fieldCount) == 16);
-static_assert(offsetof(ServiceRegistration, fields) == 20);
-static_assert(sizeof(ServiceRegistrationField) == 81);
+using olvaro::ServiceRegistration;
+using olvaro::ServiceRegistrationField;
 
 struct ServiceTypeRow {
   int32_t number;

@@ -7,26 +7,12 @@
 #include <string_view>
 
 #include "olvaro/api.h"
+#include "olvaro/connection_calls.h"
 
 namespace host {
 
-struct ServiceRegistrationField {
-  char name[16];   // UTF-8, NUL-terminated
-  char value[65];  // UTF-8, NUL-terminated
-};
-
-struct ServiceRegistration {
-  HServiceType* serviceType;
-  uint64_t mesgId;  // filled in by the register function
-  int32_t fieldCount;
-  ServiceRegistrationField fields[8];
-};
-
-// The protocol plug-in reads the record by this layout.
-static_assert(offsetof(ServiceRegistration, mesgId) == 8);
-static_assert(offsetof(ServiceRegistration, fieldCount) == 16);
-static_assert(offsetof(ServiceRegistration, fields) == 20);
-static_assert(sizeof(ServiceRegistrationField) == 81);
+using olvaro::ServiceRegistration;
+using olvaro::ServiceRegistrationField;
 
 // Copies UTF-8 text into a fixed slot, cut at a character boundary so the
 // slot always ends in a NUL and never holds half a character.

@@ -50,14 +50,6 @@ std::string_view payloadOf(const MessageData& d) {
   return std::string_view(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
 }
 
-std::u16string nicknameOf(HContact* contact) {
-  if (!contact) return std::u16string();
-  ContactData c{};
-  c.size = sizeof c;
-  KS_GetContactData(contact, &c);
-  return platform::widen(c.nickname ? c.nickname : "");
-}
-
 // The local user's contact in a service (+1 reference), or NULL.
 HContact* myHandle(HService* service) {
   if (!service) return nullptr;

@@ -139,4 +139,12 @@ std::u16string adminNoticeText(std::string_view payload, const std::u16string& s
   return out;
 }
 
+std::u16string nicknameOf(HContact* contact) {
+  if (!contact) return std::u16string();
+  ContactData c{};
+  c.size = sizeof c;
+  KS_GetContactData(contact, &c);
+  return platform::widen(c.nickname ? c.nickname : "");
+}
+
 }  // namespace messaging

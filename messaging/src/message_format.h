@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "olvaro/api.h"
 #include "platform/types.h"
 
 namespace messaging {
@@ -36,6 +37,9 @@ std::vector<std::string> findWebAddresses(std::string_view text);
 
 // A bare "www." or "ftp." address with its scheme put in front.
 std::u16string addressWithScheme(std::u16string address);
+
+// A contact's nickname as shown; empty for none.
+std::u16string nicknameOf(HContact* contact);
 
 // The role-change line of an "olvaro/x-admin" payload, with the sender's
 // name; empty for a role outside the known ones or a payload too short.

@@ -39,14 +39,6 @@ std::string_view typeOf(const MessageData& d) { return d.contentType ? d.content
 
 bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
-std::u16string nicknameOf(HContact* contact) {
-  if (!contact) return std::u16string();
-  ContactData c{};
-  c.size = sizeof c;
-  KS_GetContactData(contact, &c);
-  return platform::widen(c.nickname ? c.nickname : "");
-}
-
 void copyToClipboard(HWND owner, const std::u16string& text) {
   if (!OpenClipboard(owner)) return;
   EmptyClipboard();

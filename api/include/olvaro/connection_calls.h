@@ -4,11 +4,31 @@
 // and stay the caller's.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "olvaro/api.h"
 
 namespace olvaro {
+
+// "ServiceType/%p/Register"'s argument, as the host's "Add a Service" dialog
+// fills it in.
+struct ServiceRegistrationField {
+  char name[16];   // UTF-8, NUL-terminated
+  char value[65];  // UTF-8, NUL-terminated
+};
+
+struct ServiceRegistration {
+  HServiceType* serviceType;
+  uint64_t mesgId;  // filled in by the register function
+  int32_t fieldCount;
+  ServiceRegistrationField fields[8];
+};
+
+static_assert(offsetof(ServiceRegistration, mesgId) == 8);
+static_assert(offsetof(ServiceRegistration, fieldCount) == 16);
+static_assert(offsetof(ServiceRegistration, fields) == 20);
+static_assert(sizeof(ServiceRegistrationField) == 81);
 
 // What a caller's callback receives; text is never NULL.
 struct Response {
