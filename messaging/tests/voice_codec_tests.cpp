@@ -1,0 +1,330 @@
+// Voice codecs on real speech: the Speex payload as the recorder appends it,
+// byte for byte, decoding that follows the spoken input, the corrupt
+// lengths a peer may send, and GSM blocks in the driver's framing.
+#include <gtest/gtest.h>
+
+#include <speex/speex.h>
+#include <speex/speex_resampler.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "voice_codec.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace messaging::voice;
+
+struct Wave {
+  int rate = 0;
+  std::vector<int16_t> samples;
+};
+
+// The data chunk of a 16-bit mono RIFF file.
+Wave readWave(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::string b(std::istreambuf_iterator<char>(in), {});
+  Wave w;
+  auto u32 = [&](size_t at) { uint32_t v; std::memcpy(&v, b.data() + at, 4); return v; };
+  if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0) return w;
+  for (size_t at = 12; at + 8 <= b.size();) {
+    const std::string id = b.substr(at, 4);
+    const size_t len = std::min<size_t>(u32(at + 4), b.size() - at - 8);
+    if (id == "fmt " && len >= 16) w.rate = static_cast<int>(u32(at + 12));
+    if (id == "data") {
+      w.samples.resize(len / 2);
+      std::memcpy(w.samples.data(), b.data() + at + 8, w.samples.size() * 2);
+      break;
+    }
+    at += 8 + len + (len & 1);
+  }
+  return w;
+}
+
+std::vector<int16_t> resample(const Wave& w, int rate) {
+  int err = 0;
+  SpeexResamplerState* r = speex_resampler_init(1, w.rate, rate, 8, &err);
+  std::vector<int16_t> out(w.samples.size() * rate / w.rate + 64);
+  spx_uint32_t inLen = w.samples.size(), outLen = out.size();
+  speex_resampler_process_int(r, 0, w.samples.data(), &inLen, out.data(), &outLen);
+  speex_resampler_destroy(r);
+  out.resize(outLen);
+  return out;
+}
+
+// A few seconds of speech, made once for all tests.
+const Wave& speech() {
+  static const Wave wave = [] {
+    const fs::path file = fs::temp_directory_path() / ("voice_speech_" + std::to_string(getpid()) + ".wav");
+    const std::string cmd = "espeak-ng -w '" + file.string() +
+                            "' 'Hello Bob, this is a voice message. Call me back when you are home tonight.'";
+    Wave w;
+    if (std::system(cmd.c_str()) == 0) w = readWave(file);
+    fs::remove(file);
+    return w;
+  }();
+  return wave;
+}
+
+std::vector<int16_t> speechAt(int rate) {
+  const Wave& w = speech();
+  if (w.rate == 0 || w.samples.empty()) return {};
+  return resample(w, rate);
+}
+
+// Short-time energy in windows of 10 ms.
+std::vector<double> envelope(const std::vector<int16_t>& s, int rate) {
+  const size_t win = static_cast<size_t>(rate / 100);
+  std::vector<double> e;
+  for (size_t at = 0; at + win <= s.size(); at += win) {
+    double sum = 0;
+    for (size_t i = at; i < at + win; ++i) sum += double(s[i]) * s[i];
+    e.push_back(std::sqrt(sum / win));
+  }
+  return e;
+}
+
+// The best correlation of the two envelopes over a codec delay of up to
+// 50 ms.
+double followCorrelation(const std::vector<int16_t>& input, const std::vector<int16_t>& output, int rate) {
+  const auto a = envelope(input, rate), b = envelope(output, rate);
+  double best = -1;
+  for (size_t lag = 0; lag <= 5; ++lag) {
+    const size_t n = std::min(a.size(), b.size() > lag ? b.size() - lag : 0);
+    if (n < 50) continue;
+    double ma = 0, mb = 0;
+    for (size_t i = 0; i < n; ++i) ma += a[i], mb += b[i + lag];
+    ma /= n, mb /= n;
+    double sab = 0, saa = 0, sbb = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const double x = a[i] - ma, y = b[i + lag] - mb;
+      sab += x * y, saa += x * x, sbb += y * y;
+    }
+    if (saa > 0 && sbb > 0) best = std::max(best, sab / std::sqrt(saa * sbb));
+  }
+  return best;
+}
+
+// The frames of one appended piece, as (length, bytes) pairs; fails the
+// test when the piece is not exactly a sequence of length-prefixed frames.
+std::vector<std::vector<uint8_t>> splitFrames(const std::vector<uint8_t>& piece) {
+  std::vector<std::vector<uint8_t>> frames;
+  size_t at = 0;
+  while (at + 2 <= piece.size()) {
+    const size_t n = piece[at] | (piece[at + 1] << 8);
+    EXPECT_LE(at + 2 + n, piece.size());
+    if (at + 2 + n > piece.size()) break;
+    frames.emplace_back(piece.begin() + at + 2, piece.begin() + at + 2 + n);
+    at += 2 + n;
+  }
+  EXPECT_EQ(at, piece.size());
+  return frames;
+}
+
+TEST(VoiceSpeex, TwoSecondsAreFiftyBuffersOfTwoFramesAsTheLibraryEncodesThem) {
+  const auto pcm = speechAt(kSpeexSampleRate);
+  ASSERT_GE(pcm.size(), 2u * kSpeexSampleRate) << "espeak-ng made no speech";
+
+  SpeexEncoder encoder;
+  ASSERT_EQ(encoder.frameSize(), 320);
+  ASSERT_EQ(encoder.bufferBytes(), 1280u);
+
+  // An independent encoder with the recorder's settings, frame by frame.
+  void* ref = speex_encoder_init(speex_lib_get_mode(SPEEX_MODEID_WB));
+  int on = 1;
+  float q = 1.0f;
+  speex_encoder_ctl(ref, SPEEX_SET_VBR, &on);
+  speex_encoder_ctl(ref, SPEEX_SET_DTX, &on);
+  speex_encoder_ctl(ref, SPEEX_SET_VBR_QUALITY, &q);
+  SpeexBits bits;
+  speex_bits_init(&bits);
+
+  const auto* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
+  std::vector<uint8_t> payload;
+  size_t buffers = 0;
+  for (size_t at = 0; at + encoder.bufferBytes() <= 2u * kSpeexSampleRate * 2; at += encoder.bufferBytes()) {
+    // Odd offsets: the device's bytes need not be aligned.
+    std::vector<uint8_t> device(encoder.bufferBytes() + 1);
+    std::memcpy(device.data() + 1, bytes + at, encoder.bufferBytes());
+    const auto piece = encoder.encodeBuffer(device.data() + 1, encoder.bufferBytes());
+    ++buffers;
+    const auto frames = splitFrames(piece);
+    ASSERT_EQ(frames.size(), 2u) << "buffer " << buffers;
+    for (int f = 0; f < 2; ++f) {
+      std::vector<spx_int16_t> in(pcm.begin() + at / 2 + f * 320, pcm.begin() + at / 2 + (f + 1) * 320);
+      speex_bits_reset(&bits);
+      speex_encode_int(ref, in.data(), &bits);
+      std::vector<char> expect(4096);
+      expect.resize(speex_bits_write(&bits, expect.data(), 4094));
+      EXPECT_EQ(std::vector<uint8_t>(expect.begin(), expect.end()), frames[f]) << "buffer " << buffers << " frame " << f;
+    }
+    payload.insert(payload.end(), piece.begin(), piece.end());
+  }
+  speex_bits_destroy(&bits);
+  speex_encoder_destroy(ref);
+  EXPECT_EQ(buffers, 50u);
+
+  // Read back: every frame of the two seconds, in playback buffers of at
+  // most ten frames, then the end without a corrupt length.
+  SpeexPayloadDecoder decoder(payload.data(), payload.size());
+  size_t total = 0, groups = 0;
+  for (auto part = decoder.nextBuffer(); !part.empty(); part = decoder.nextBuffer()) {
+    EXPECT_LE(part.size() * 2, kPlaybackBufferBytes);
+    total += part.size(), ++groups;
+  }
+  EXPECT_EQ(total, 2u * kSpeexSampleRate);
+  EXPECT_EQ(groups, 10u);
+  EXPECT_TRUE(decoder.ended());
+  EXPECT_FALSE(decoder.corrupt());
+}
+
+TEST(VoiceSpeex, DecodedSpeechFollowsTheInput) {
+  const auto pcm = speechAt(kSpeexSampleRate);
+  ASSERT_GT(pcm.size(), 16000u);
+  SpeexEncoder encoder;
+  std::vector<uint8_t> payload;
+  for (size_t at = 0; at + 640 <= pcm.size(); at += 640) {
+    const auto piece = encoder.encodeBuffer(pcm.data() + at, 1280);
+    payload.insert(payload.end(), piece.begin(), piece.end());
+  }
+  // Quality 1 is a low rate: well under the PCM's 32000 bytes a second.
+  EXPECT_LT(payload.size(), pcm.size() * 2 / 8);
+  const auto out = decodeSpeexPayload(payload.data(), payload.size());
+  EXPECT_EQ(out.size(), pcm.size() / 640 * 640);
+  const double r = followCorrelation(pcm, out, kSpeexSampleRate);
+  std::printf("speex: %zu bytes for %.2f s, envelope correlation %.3f\n", payload.size(), pcm.size() / 16000.0, r);
+  EXPECT_GT(r, 0.8) << "envelope correlation " << r;
+  // Decoded silence would correlate with nothing: the output has energy.
+  EXPECT_GT(*std::max_element(out.begin(), out.end()), 1000);
+}
+
+TEST(VoiceSpeex, OutputStaysInsideItsCapacityAndShortTailsArePadded) {
+  std::vector<int16_t> pcm(1000);
+  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<int16_t>(8000 * std::sin(i * 0.05));
+  SpeexEncoder encoder;
+  // 1000 samples: three whole frames and a 40-sample tail (read from a
+  // buffer exactly that long, so an over-read shows under the sanitizer).
+  std::vector<uint8_t> out(4096);
+  const size_t n = encoder.encode(pcm.data(), pcm.size(), out.data(), out.size());
+  out.resize(n);
+  EXPECT_EQ(splitFrames(out).size(), 4u);
+
+  // A tiny capacity: nothing written beyond it, lengths still consistent.
+  std::vector<uint8_t> small(16 + 8, 0xEE);
+  const size_t m = encoder.encode(pcm.data(), pcm.size(), small.data(), 16);
+  EXPECT_LE(m, 16u);
+  EXPECT_GT(m, 2u);
+  for (size_t i = 16; i < small.size(); ++i) EXPECT_EQ(small[i], 0xEE);
+  small.resize(m);
+  splitFrames(small);
+  EXPECT_EQ(encoder.encode(pcm.data(), pcm.size(), small.data(), 2), 0u);
+}
+
+TEST(VoiceSpeex, CorruptLengthsEndDecodingWithoutReadingPastThePayload) {
+  SpeexEncoder encoder;
+  std::vector<int16_t> tone(640);
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(6000 * std::sin(i * 0.1));
+  const auto good = encoder.encodeBuffer(tone.data(), 1280);
+  ASSERT_EQ(splitFrames(good).size(), 2u);
+  const size_t first = 2 + (good[0] | (good[1] << 8));
+
+  // Each payload lives in a buffer of exactly its size.
+  auto decodeFrames = [](std::vector<uint8_t> p, bool* corrupt = nullptr) {
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[p.size() ? p.size() : 1]);
+    std::memcpy(exact.get(), p.data(), p.size());
+    SpeexPayloadDecoder d(exact.get(), p.size());
+    size_t samples = 0;
+    for (auto part = d.nextBuffer(); !part.empty(); part = d.nextBuffer()) samples += part.size();
+    if (corrupt) *corrupt = d.corrupt();
+    return samples / 320;
+  };
+  bool corrupt = false;
+  EXPECT_EQ(decodeFrames(good, &corrupt), 2u);
+  EXPECT_FALSE(corrupt);
+
+  // A first length past the payload plays nothing.
+  auto past = good;
+  past[0] = static_cast<uint8_t>(good.size() - 1), past[1] = 0;
+  EXPECT_EQ(decodeFrames(past, &corrupt), 0u);
+  EXPECT_TRUE(corrupt);
+  past[0] = 0xFF, past[1] = 0x7F;
+  EXPECT_EQ(decodeFrames(past), 0u);
+
+  // A negative second length: the first frame is kept, the rest dropped.
+  auto negative = good;
+  negative[first] = 0x00, negative[first + 1] = 0x80;
+  EXPECT_EQ(decodeFrames(negative, &corrupt), 1u);
+  EXPECT_TRUE(corrupt);
+
+  // A length inside the payload but larger than the frame bit buffer.
+  std::vector<uint8_t> oversize(good.begin(), good.begin() + first);
+  const size_t big = 3000;
+  oversize.push_back(big & 0xFF), oversize.push_back(big >> 8);
+  oversize.resize(oversize.size() + big, 0x55);
+  EXPECT_EQ(decodeFrames(oversize, &corrupt), 1u);
+  EXPECT_TRUE(corrupt);
+
+  // Truncated by one byte, a lone trailing byte, nothing at all.
+  EXPECT_EQ(decodeFrames({good.begin(), good.end() - 1}), 1u);
+  auto trailing = good;
+  trailing.push_back(0x07);
+  EXPECT_EQ(decodeFrames(trailing, &corrupt), 2u);
+  EXPECT_FALSE(corrupt);
+  EXPECT_EQ(decodeFrames({}), 0u);
+  EXPECT_TRUE(decodeSpeexPayload(nullptr, 100).empty());
+
+  // Garbage bits of a plausible length still give whole frames, no crash.
+  std::vector<uint8_t> noise;
+  for (int i = 0; i < 30; ++i) {
+    noise.push_back(40), noise.push_back(0);
+    for (int j = 0; j < 40; ++j) noise.push_back(static_cast<uint8_t>(i * 31 + j * 17));
+  }
+  EXPECT_EQ(decodeFrames(noise), 30u);
+}
+
+TEST(VoicePlayback, AtMostElevenBuffersInFlight) {
+  EXPECT_FALSE(playbackMustWait(0));
+  EXPECT_FALSE(playbackMustWait(10));
+  EXPECT_TRUE(playbackMustWait(11));
+  EXPECT_TRUE(playbackMustWait(12));
+}
+
+TEST(VoiceGsm, BlocksOf65BytesDecodeToSpeechThatFollowsTheInput) {
+  const auto pcm = speechAt(kGsmSampleRate);
+  ASSERT_GT(pcm.size(), 8000u);
+  const auto payload = encodeGsm(pcm.data(), pcm.size());
+  EXPECT_EQ(payload.size(), pcm.size() / kGsmBlockSamples * kGsmBlockBytes);
+
+  // Block by block, as the driver hands them to the recorder, is the same
+  // stream as all at once.
+  GsmCodec codec;
+  std::vector<uint8_t> stream;
+  for (size_t at = 0; at + kGsmBlockSamples <= pcm.size(); at += kGsmBlockSamples) {
+    uint8_t block[kGsmBlockBytes];
+    codec.encodeBlock(pcm.data() + at, block);
+    stream.insert(stream.end(), block, block + kGsmBlockBytes);
+  }
+  EXPECT_EQ(stream, payload);
+
+  // A trailing partial block is dropped rather than read past.
+  auto partial = payload;
+  partial.resize(partial.size() + 30, 0);
+  const auto out = decodeGsmPayload(partial.data(), partial.size());
+  EXPECT_EQ(out.size(), payload.size() / kGsmBlockBytes * kGsmBlockSamples);
+  const double r = followCorrelation(pcm, out, kGsmSampleRate);
+  std::printf("gsm: envelope correlation %.3f\n", r);
+  EXPECT_GT(r, 0.8) << "envelope correlation " << r;
+  EXPECT_GT(*std::max_element(out.begin(), out.end()), 1000);
+}
+
+}  // namespace
