@@ -153,6 +153,36 @@ bool GsmCodec::decodeBlock(const uint8_t* block, int16_t* samples) {
   return ok;
 }
 
+VoiceCodec voiceCodecFor(std::string_view contentType) {
+  if (contentType == kSpeexContentType) return VoiceCodec::Speex;
+  if (contentType == kGsmContentType) return VoiceCodec::Gsm;
+  return VoiceCodec::None;
+}
+
+std::unique_ptr<RecordingEncoder> RecordingEncoder::create(VoiceCodec codec) {
+  if (codec == VoiceCodec::None) return nullptr;
+  return std::make_unique<RecordingEncoder>(codec);
+}
+
+RecordingEncoder::RecordingEncoder(VoiceCodec codec) : codec_(codec) {
+  if (codec_ == VoiceCodec::Speex) speex_ = std::make_unique<SpeexEncoder>();
+}
+
+size_t RecordingEncoder::bufferBytes() const {
+  if (speex_) return speex_->bufferBytes();
+  return codec_ == VoiceCodec::Gsm ? kGsmBufferBytes : 0;
+}
+
+std::vector<uint8_t> RecordingEncoder::piece(const void* data, size_t bytes) {
+  if (!data || bytes == 0) return {};
+  if (speex_) return speex_->encodeBuffer(data, bytes);
+  if (codec_ == VoiceCodec::Gsm) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    return std::vector<uint8_t>(p, p + bytes);
+  }
+  return {};
+}
+
 std::vector<uint8_t> encodeGsm(const int16_t* samples, size_t count) {
   GsmCodec codec;
   const size_t blocks = count / kGsmBlockSamples;

@@ -120,6 +120,29 @@ class GsmCodec {
   void* decoder_ = nullptr;
 };
 
+// The recorder variant for a codec setting; None for any other text, for
+// which nothing is recorded.
+enum class VoiceCodec { None, Speex, Gsm };
+VoiceCodec voiceCodecFor(std::string_view contentType);
+
+// What the recorder appends for each recorded buffer: GSM blocks unchanged,
+// Speex encoded. One per recording (the Speex encoder keeps state).
+class RecordingEncoder {
+ public:
+  // Null for VoiceCodec::None.
+  static std::unique_ptr<RecordingEncoder> create(VoiceCodec codec);
+  explicit RecordingEncoder(VoiceCodec codec);
+  VoiceCodec codec() const { return codec_; }
+  // Bytes per buffer handed to the wave input: 1280 for Speex, 650 for GSM.
+  size_t bufferBytes() const;
+  // The piece to append for `bytes` recorded bytes.
+  std::vector<uint8_t> piece(const void* data, size_t bytes);
+
+ private:
+  VoiceCodec codec_;
+  std::unique_ptr<SpeexEncoder> speex_;
+};
+
 // Whole blocks only: a trailing partial block is dropped.
 std::vector<uint8_t> encodeGsm(const int16_t* samples, size_t count);
 std::vector<int16_t> decodeGsmPayload(const uint8_t* data, size_t length);

@@ -292,6 +292,34 @@ TEST(VoiceSpeex, CorruptLengthsEndDecodingWithoutReadingPastThePayload) {
   EXPECT_EQ(decodeFrames(noise), 30u);
 }
 
+TEST(VoiceRecording, TheCodecSettingPicksTheVariantAndItsPieces) {
+  EXPECT_EQ(voiceCodecFor("audio/x-speex"), VoiceCodec::Speex);
+  EXPECT_EQ(voiceCodecFor("audio/ms-gsm"), VoiceCodec::Gsm);
+  for (const char* other : {"", "audio/x-gsm", "audio/x-speex ", "AUDIO/X-SPEEX", "text/plain"}) {
+    EXPECT_EQ(voiceCodecFor(other), VoiceCodec::None) << other;
+    EXPECT_EQ(RecordingEncoder::create(voiceCodecFor(other)), nullptr) << other;
+  }
+
+  const auto pcm = speechAt(kSpeexSampleRate);
+  ASSERT_GE(pcm.size(), 1280u);
+  auto speex = RecordingEncoder::create(VoiceCodec::Speex);
+  ASSERT_NE(speex, nullptr);
+  EXPECT_EQ(speex->bufferBytes(), 1280u);
+  // The encoder carries state from buffer to buffer, as one recording.
+  SpeexEncoder reference;
+  for (size_t at = 0; at + 640 <= 1280; at += 640)
+    EXPECT_EQ(speex->piece(pcm.data() + at, 1280), reference.encodeBuffer(pcm.data() + at, 1280));
+  EXPECT_TRUE(speex->piece(pcm.data(), 0).empty());
+
+  auto gsm = RecordingEncoder::create(VoiceCodec::Gsm);
+  ASSERT_NE(gsm, nullptr);
+  EXPECT_EQ(gsm->bufferBytes(), 650u);
+  std::vector<uint8_t> blocks(650);
+  for (size_t i = 0; i < blocks.size(); ++i) blocks[i] = static_cast<uint8_t>(i * 7);
+  EXPECT_EQ(gsm->piece(blocks.data(), 130), std::vector<uint8_t>(blocks.begin(), blocks.begin() + 130));
+  EXPECT_TRUE(gsm->piece(nullptr, 650).empty());
+}
+
 TEST(VoicePlayback, AtMostElevenBuffersInFlight) {
   EXPECT_FALSE(playbackMustWait(0));
   EXPECT_FALSE(playbackMustWait(10));
