@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "platform/screen.h"
 #include "platform/text.h"
+#include "platform/wave.h"
 
 namespace testkit {
 
@@ -25,6 +26,9 @@ Session::Session(const Options& options) {
   setenv("OLVARO_BACKEND", "headless", 1);
   platform::registryReset();
   platform::powerRecordReset();
+  platform::waveSetInputFile(std::string());
+  platform::waveSetOutputFile(std::string());
+  platform::waveClearPlayedClips();
   platform::setTestNetwork(nullptr);
   platform::clockSetManual(options.wallClockMs);
   platform::screenSelectBackend("headless");
@@ -61,6 +65,8 @@ void PlatformTest::TearDown() {
 }
 
 int pump(int limit) {
+  // Audio due by the clock is delivered before the messages are looked at.
+  platform::waveProcessDue();
   int n = 0;
   MSG msg;
   while (n < limit && PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {

@@ -1,0 +1,292 @@
+// The wave devices on the file backends with real speech as the microphone.
+#include <gsm.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/clock.h"
+#include "platform/thread.h"
+#include "platform/wave.h"
+#include "testkit/testkit.h"
+#include "window_test_util.h"
+
+namespace {
+
+// A few seconds of speech at 16 kHz, made once with espeak-ng.
+const platform::WavData& speech() {
+  static platform::WavData wav = [] {
+    std::string raw = (std::filesystem::temp_directory_path() / "olvaro-wave-speech-raw.wav").string();
+    std::string cmd = "espeak-ng -w " + raw + " 'Hello Bob, this is a voice message from the wave tests.' 2>/dev/null";
+    platform::WavData w;
+    if (std::system(cmd.c_str()) == 0 && platform::readWavFile(raw, &w)) {
+      w.samples = platform::resampleLinear(w.samples, w.rate, 16000);
+      w.rate = 16000;
+    }
+    std::filesystem::remove(raw);
+    return w;
+  }();
+  return wav;
+}
+
+// Short-time energy, one value per `window` samples.
+std::vector<double> envelope(const std::vector<int16_t>& s, size_t window) {
+  std::vector<double> e;
+  for (size_t at = 0; at + window <= s.size(); at += window) {
+    double sum = 0;
+    for (size_t i = at; i < at + window; ++i) sum += double(s[i]) * s[i];
+    e.push_back(std::sqrt(sum / window));
+  }
+  return e;
+}
+
+double correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  size_t n = std::min(a.size(), b.size());
+  if (n < 2) return 0;
+  double ma = 0, mb = 0;
+  for (size_t i = 0; i < n; ++i) ma += a[i], mb += b[i];
+  ma /= n, mb /= n;
+  double sab = 0, saa = 0, sbb = 0;
+  for (size_t i = 0; i < n; ++i) {
+    sab += (a[i] - ma) * (b[i] - mb);
+    saa += (a[i] - ma) * (a[i] - ma);
+    sbb += (b[i] - mb) * (b[i] - mb);
+  }
+  return saa > 0 && sbb > 0 ? sab / std::sqrt(saa * sbb) : 0;
+}
+
+WAVEFORMATEX pcm16k() { return WAVEFORMATEX{WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0}; }
+GSM610WAVEFORMAT gsmFormat() { return GSM610WAVEFORMAT{{WAVE_FORMAT_GSM610, 1, 8000, 1625, 65, 0, 2}, 320}; }
+
+class WaveTest : public testkit::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    ASSERT_GT(speech().samples.size(), 16000u) << "espeak-ng made no speech";
+    dir_ = session().home();
+    input_ = dir_ + "/speech.wav";
+    ASSERT_TRUE(platform::writeWavFile(input_, speech()));
+    platform::waveSetInputFile(input_);
+    window_ = windows_.make(
+        [this](HWND, UINT m, WPARAM w, LPARAM l) -> std::optional<LRESULT> {
+          if (m == MM_WIM_DATA) {
+            auto* h = reinterpret_cast<WAVEHDR*>(l);
+            EXPECT_EQ(reinterpret_cast<HWAVEIN>(w), device_);
+            EXPECT_TRUE(h->dwFlags & WHDR_DONE);
+            EXPECT_FALSE(h->dwFlags & WHDR_INQUEUE);
+            done_.push_back(h);
+            sizes_.push_back(h->dwBytesRecorded);
+            recorded_.append(h->lpData, h->dwBytesRecorded);
+            if (requeue_) waveInAddBuffer(device_, h, sizeof(WAVEHDR));
+            return 0;
+          }
+          return std::nullopt;
+        },
+        WS_POPUP, RECT{0, 0, 10, 10});
+  }
+
+  // Opens the input, queues ten buffers of `size` bytes and starts it.
+  void startRecording(const WAVEFORMATEX* format, DWORD size) {
+    ASSERT_EQ(waveInOpen(&device_, 0, format, DWORD_PTR(window_), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    buffers_.assign(10, std::vector<char>(size));
+    headers_.assign(10, WAVEHDR{});
+    for (int i = 0; i < 10; ++i) {
+      headers_[i].lpData = buffers_[i].data();
+      headers_[i].dwBufferLength = size;
+      ASSERT_EQ(waveInPrepareHeader(device_, &headers_[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+      ASSERT_EQ(waveInAddBuffer(device_, &headers_[i], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveInStart(device_), MMSYSERR_NOERROR);
+  }
+
+  void stopRecording() {
+    requeue_ = false;
+    EXPECT_EQ(waveInReset(device_), MMSYSERR_NOERROR);
+    testkit::pump();
+    for (auto& h : headers_) EXPECT_EQ(waveInUnprepareHeader(device_, &h, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(device_), MMSYSERR_NOERROR);
+  }
+
+  std::string dir_, input_;
+  wtest::Windows windows_;
+  HWND window_ = nullptr;
+  HWAVEIN device_ = nullptr;
+  std::vector<std::vector<char>> buffers_;
+  std::vector<WAVEHDR> headers_;
+  std::vector<WAVEHDR*> done_;
+  std::vector<DWORD> sizes_;  // dwBytesRecorded as each buffer came back
+  std::string recorded_;
+  bool requeue_ = true;
+};
+
+TEST_F(WaveTest, PcmRecordingFollowsTheClockInOrderAndEqualsTheInput) {
+  WAVEFORMATEX f = pcm16k();
+  startRecording(&f, 1280);  // 40 ms a buffer
+  testkit::runClock(39);
+  EXPECT_TRUE(done_.empty()) << "a buffer finished before its 40 ms were recorded";
+  testkit::runClock(1);
+  ASSERT_EQ(done_.size(), 1u);
+  EXPECT_EQ(done_[0], &headers_[0]);
+  EXPECT_EQ(sizes_[0], 1280u);
+  // Half a second more than the input: it goes on with silence.
+  size_t total = (speech().samples.size() + 8000) * 2;
+  while (recorded_.size() < total) testkit::runClock(100);
+  for (size_t i = 0; i < done_.size(); ++i) ASSERT_EQ(done_[i], &headers_[i % 10]) << "buffer " << i << " out of order";
+  stopRecording();
+  std::vector<int16_t> got(recorded_.size() / 2);
+  std::memcpy(got.data(), recorded_.data(), got.size() * 2);
+  const auto& in = speech().samples;
+  ASSERT_GE(got.size(), in.size());
+  EXPECT_TRUE(std::equal(in.begin(), in.end(), got.begin())) << "the recorded samples differ from the input";
+  EXPECT_TRUE(std::all_of(got.begin() + in.size(), got.end(), [](int16_t s) { return s == 0; }));
+}
+
+TEST_F(WaveTest, GsmRecordingDecodesToTheSpeech) {
+  GSM610WAVEFORMAT f = gsmFormat();
+  startRecording(&f.wfx, 650);  // ten blocks, 400 ms
+  size_t seconds = speech().samples.size() / 16000 + 1;
+  testkit::runClock(int64_t(seconds) * 1000);
+  stopRecording();
+  ASSERT_EQ(recorded_.size() % 65, 0u);
+  ASSERT_GE(recorded_.size(), (seconds * 1000 / 400 - 1) * 650);
+  // Whole blocks; after the first part-filled buffer only the empty ones the reset returned.
+  for (size_t i = 0; i < sizes_.size(); ++i) {
+    EXPECT_EQ(sizes_[i] % 65, 0u);
+    if (i > 0 && sizes_[i - 1] < 650) {
+      EXPECT_EQ(sizes_[i], 0u) << i;
+    }
+  }
+
+  gsm g = gsm_create();
+  int one = 1;
+  gsm_option(g, GSM_OPT_WAV49, &one);
+  std::vector<int16_t> decoded;
+  for (size_t at = 0; at + 65 <= recorded_.size(); at += 65) {
+    gsm_signal pcm[320];
+    auto* block = reinterpret_cast<gsm_byte*>(recorded_.data() + at);
+    ASSERT_EQ(gsm_decode(g, block, pcm), 0);
+    ASSERT_EQ(gsm_decode(g, block + 33, pcm + 160), 0);
+    decoded.insert(decoded.end(), pcm, pcm + 320);
+  }
+  gsm_destroy(g);
+  // 20 ms windows: 320 samples of the 16 kHz input, 160 of the 8 kHz output.
+  double r = correlation(envelope(speech().samples, 320), envelope(decoded, 160));
+  EXPECT_GT(r, 0.9) << "GSM output does not follow the speech";
+}
+
+TEST_F(WaveTest, StopReturnsThePartBufferAndResetTheRest) {
+  WAVEFORMATEX f = pcm16k();
+  requeue_ = false;
+  startRecording(&f, 1280);
+  testkit::runClock(50);  // one full buffer and a quarter of the next
+  ASSERT_EQ(done_.size(), 1u);
+  EXPECT_EQ(waveInStop(device_), MMSYSERR_NOERROR);
+  testkit::pump();
+  ASSERT_EQ(done_.size(), 2u);
+  EXPECT_EQ(sizes_[1], 320u);
+  EXPECT_EQ(waveInClose(device_), WAVERR_STILLPLAYING) << "eight buffers are still queued";
+  EXPECT_EQ(waveInUnprepareHeader(device_, &headers_[5], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+  testkit::runClock(1000);
+  EXPECT_EQ(done_.size(), 2u) << "a stopped device recorded";
+  stopRecording();
+  ASSERT_EQ(done_.size(), 10u);
+  for (size_t i = 0; i < 10; ++i) EXPECT_EQ(done_[i], &headers_[i]);
+  EXPECT_EQ(sizes_[2], 0u);
+}
+
+TEST_F(WaveTest, FormatsAndCallsAreCheckedAsWin32Does) {
+  HWAVEIN in = nullptr;
+  WAVEFORMATEX stereo = pcm16k();
+  stereo.nChannels = 2;
+  WAVEFORMATEX eight = pcm16k();
+  eight.wBitsPerSample = 8;
+  eight.nBlockAlign = 1;
+  WAVEFORMATEX adpcm = pcm16k();
+  adpcm.wFormatTag = 2;
+  GSM610WAVEFORMAT gsm16k = gsmFormat();
+  gsm16k.wfx.nSamplesPerSec = 16000;
+  for (const WAVEFORMATEX* bad : {&stereo, &eight, &adpcm, &gsm16k.wfx}) {
+    EXPECT_EQ(waveInOpen(&in, 0, bad, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, bad, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+  }
+  GSM610WAVEFORMAT g = gsmFormat();
+  EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &g.wfx, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+  WAVEFORMATEX f = pcm16k();
+  EXPECT_EQ(waveInOpen(&in, 7, &f, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(waveInOpen(&in, 0, &f, 0, 0, 0x00040000), MMSYSERR_INVALFLAG);
+  ASSERT_EQ(waveInOpen(&in, 0, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  char data[64];
+  WAVEHDR h{data, sizeof data, 0, 0, 0, 0, nullptr, 0};
+  EXPECT_EQ(waveInAddBuffer(in, &h, sizeof h), WAVERR_UNPREPARED);
+  EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveInClose(in), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(waveInStart(in), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(WaveTest, PlaybackSetsTheEventAsTheClockMovesAndWritesTheOutputFile) {
+  std::string out = dir_ + "/played.wav";
+  platform::waveSetOutputFile(out);
+  HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  WAVEFORMATEX f = pcm16k();
+  HWAVEOUT dev = nullptr;
+  ASSERT_EQ(waveOutOpen(&dev, WAVE_MAPPER, &f, DWORD_PTR(event), 0, CALLBACK_EVENT), MMSYSERR_NOERROR);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "the open sets the event";
+  std::vector<int16_t> pcm = speech().samples;
+  size_t half = pcm.size() / 2;
+  WAVEHDR a{reinterpret_cast<LPSTR>(pcm.data()), DWORD(half * 2), 0, 0, 0, 0, nullptr, 0};
+  WAVEHDR b{reinterpret_cast<LPSTR>(pcm.data() + half), DWORD((pcm.size() - half) * 2), 0, 0, 0, 0, nullptr, 0};
+  EXPECT_EQ(waveOutWrite(dev, &a, sizeof a), WAVERR_UNPREPARED);
+  for (WAVEHDR* h : {&a, &b}) {
+    ASSERT_EQ(waveOutPrepareHeader(dev, h, sizeof *h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(dev, h, sizeof *h), MMSYSERR_NOERROR);
+  }
+  int64_t firstMs = (int64_t(half) * 1000 + 15999) / 16000;
+  testkit::runClock(firstMs - 1);
+  EXPECT_EQ(WaitForSingleObject(event, 0), DWORD(WAIT_TIMEOUT));
+  EXPECT_FALSE(a.dwFlags & WHDR_DONE);
+  testkit::runClock(1);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(a.dwFlags & WHDR_DONE);
+  EXPECT_FALSE(b.dwFlags & WHDR_DONE);
+  EXPECT_EQ(waveOutClose(dev), WAVERR_STILLPLAYING);
+  testkit::runClock(int64_t(pcm.size()) * 1000 / 16000);
+  EXPECT_TRUE(b.dwFlags & WHDR_DONE);
+  for (WAVEHDR* h : {&a, &b}) EXPECT_EQ(waveOutUnprepareHeader(dev, h, sizeof *h), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutClose(dev), MMSYSERR_NOERROR);
+  CloseHandle(event);
+  platform::WavData played;
+  ASSERT_TRUE(platform::readWavFile(out, &played));
+  EXPECT_EQ(played.rate, 16000u);
+  EXPECT_EQ(played.samples, pcm);
+  ASSERT_EQ(platform::wavePlayedClips().size(), 1u);
+  EXPECT_EQ(platform::wavePlayedClips()[0].samples, pcm);
+}
+
+TEST_F(WaveTest, GsmPlaybackOfARecordingFollowsTheSpeech) {
+  GSM610WAVEFORMAT f = gsmFormat();
+  startRecording(&f.wfx, 650);
+  testkit::runClock(int64_t(speech().samples.size() / 16) + 400);
+  stopRecording();
+  HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  HWAVEOUT dev = nullptr;
+  ASSERT_EQ(waveOutOpen(&dev, WAVE_MAPPER, &f.wfx, DWORD_PTR(event), 0, CALLBACK_EVENT), MMSYSERR_NOERROR);
+  WAVEHDR h{recorded_.data(), DWORD(recorded_.size()), 0, 0, 0, 0, nullptr, 0};
+  ASSERT_EQ(waveOutPrepareHeader(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  ResetEvent(event);
+  ASSERT_EQ(waveOutWrite(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  // 65 bytes are 40 ms.
+  testkit::runClock(int64_t(recorded_.size() / 65 * 40));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(waveOutUnprepareHeader(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutClose(dev), MMSYSERR_NOERROR);
+  CloseHandle(event);
+  auto clips = platform::wavePlayedClips();
+  ASSERT_EQ(clips.size(), 1u);
+  EXPECT_EQ(clips[0].rate, 8000u);
+  EXPECT_EQ(clips[0].samples.size(), recorded_.size() / 65 * 320);
+  EXPECT_GT(correlation(envelope(speech().samples, 320), envelope(clips[0].samples, 160)), 0.9);
+}
+
+}  // namespace
