@@ -10,6 +10,7 @@
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
+#include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/screen.h"
 
@@ -21,6 +22,9 @@ void setKeyFilter(bool (*filter)(UINT, bool)) __attribute__((weak));
 namespace platform::shell {
 namespace {
 
+constexpr COLORREF kLedColour = RGB(40, 220, 60);
+constexpr COLORREF kVibrateColour = RGB(255, 140, 0);
+
 struct Chrome {
   std::recursive_mutex m;
   HWND title = nullptr;
@@ -31,6 +35,7 @@ struct Chrome {
   SIPSTATE sip = SIP_DOWN;
   bool vibrating = false;
   std::map<UINT, int> leds;
+  std::vector<ShellSignal> signals;  // every change, for tests
 };
 
 Chrome& C() {
@@ -63,6 +68,36 @@ HFONT titleFont() {
 
 HWND activeApp() { return appWindowOf(GetActiveWindow()); }
 
+// The motor and the LED shown in the title bar: an orange bar while
+// vibrating, a green dot per lit LED. Returns the new right edge.
+int paintSignals(HDC dc, int right, int height) {
+  bool vibrating;
+  int lit = 0;
+  {
+    std::lock_guard<std::recursive_mutex> g(C().m);
+    vibrating = C().vibrating;
+    for (auto& [led, state] : C().leds)
+      if (state != 0) ++lit;
+  }
+  int size = std::max(4, height / 3);
+  int top = (height - size) / 2;
+  for (int i = 0; i < lit; ++i) {
+    RECT dot{right - size, top, right, top + size};
+    HBRUSH b = CreateSolidBrush(kLedColour);
+    FillRect(dc, &dot, b);
+    DeleteObject(b);
+    right -= size + 2;
+  }
+  if (vibrating) {
+    RECT bar{right - size * 2, top, right, top + size};
+    HBRUSH b = CreateSolidBrush(kVibrateColour);
+    FillRect(dc, &bar, b);
+    DeleteObject(b);
+    right -= size * 2 + 2;
+  }
+  return right;
+}
+
 void paintTitle(HWND h) {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(h, &ps);
@@ -89,6 +124,7 @@ void paintTitle(HWND h) {
   }
   int iconSize = std::min(16, height - 4);
   right = paintTray(dc, right, (height - iconSize) / 2, iconSize);
+  right = paintSignals(dc, right, height);
   std::u16string title = shellTitleText();
   RECT tr{4, 0, right - 2, height};
   DrawText(dc, title.c_str(), int(title.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
@@ -262,6 +298,18 @@ bool shellVibrating() {
   return C().vibrating;
 }
 
+std::vector<ShellSignal> shellSignals() {
+  std::lock_guard<std::recursive_mutex> g(C().m);
+  return C().signals;
+}
+
+void shellSignalsReset() {
+  std::lock_guard<std::recursive_mutex> g(C().m);
+  C().signals.clear();
+  C().vibrating = false;
+  C().leds.clear();
+}
+
 int shellLedState(UINT led) {
   std::lock_guard<std::recursive_mutex> g(C().m);
   auto it = C().leds.find(led);
@@ -380,7 +428,9 @@ HRESULT Vibrate(DWORD, const void*, BOOL, DWORD) {
   {
     std::lock_guard<std::recursive_mutex> g(C().m);
     C().vibrating = true;
+    C().signals.push_back(ShellSignal{clockMonotonicMs(), true, 0, 1});
   }
+  titleChanged();
   if (DeviceBackend* b = deviceBackend()) b->vibrate(true);
   return S_OK;
 }
@@ -389,7 +439,9 @@ HRESULT VibrateStop() {
   {
     std::lock_guard<std::recursive_mutex> g(C().m);
     C().vibrating = false;
+    C().signals.push_back(ShellSignal{clockMonotonicMs(), true, 0, 0});
   }
+  titleChanged();
   if (DeviceBackend* b = deviceBackend()) b->vibrate(false);
   return S_OK;
 }
@@ -407,7 +459,9 @@ BOOL NLedSetDevice(UINT deviceId, void* input) {
   {
     std::lock_guard<std::recursive_mutex> g(C().m);
     C().leds[s->LedNum] = s->OffOnBlink;
+    C().signals.push_back(ShellSignal{clockMonotonicMs(), false, s->LedNum, s->OffOnBlink});
   }
+  titleChanged();
   if (DeviceBackend* b = deviceBackend()) b->setLed(s->LedNum, s->OffOnBlink);
   return TRUE;
 }

@@ -25,8 +25,12 @@ bool readWavFile(const std::string& path, WavData* out) {
   std::ifstream f(path, std::ios::binary);
   if (!f) return false;
   std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  size_t n = bytes.size();
+  return parseWav(bytes.data(), bytes.size(), out);
+}
+
+bool parseWav(const void* data, size_t n, WavData* out) {
+  if (!data) return false;
+  const auto* p = static_cast<const unsigned char*>(data);
   if (n < 12 || std::memcmp(p, "RIFF", 4) != 0 || std::memcmp(p + 8, "WAVE", 4) != 0) return false;
   uint16_t tag = 0, channels = 0, bits = 0;
   uint32_t rate = 0;

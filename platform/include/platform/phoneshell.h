@@ -259,6 +259,16 @@ bool shellSoftKeyRect(int key, RECT* out);
 std::u16string shellSoftKeyText(int key);
 bool shellVibrating();
 int shellLedState(UINT led);  // 0 off, 1 on, 2 blink
+// Each vibration and LED change, in order (platform monotonic ms).
+struct ShellSignal {
+  int64_t atMs;
+  bool vibration;  // else an LED
+  UINT led;
+  int state;  // vibration 0/1; LED 0 off, 1 on, 2 blink
+};
+std::vector<ShellSignal> shellSignals();
+// Clears the record, stops the motor and puts the LEDs out.
+void shellSignalsReset();
 SIPSTATE shellSipState();
 
 }  // namespace platform

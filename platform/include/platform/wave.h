@@ -149,6 +149,7 @@ struct WavData {
 };
 // Reads 8/16-bit PCM WAV (any channel count: the first channel is taken).
 bool readWavFile(const std::string& path, WavData* out);
+bool parseWav(const void* data, size_t bytes, WavData* out);
 bool writeWavFile(const std::string& path, const WavData& data);
 // Linear resampling, enough for speech test input.
 std::vector<int16_t> resampleLinear(const std::vector<int16_t>& in, DWORD fromRate, DWORD toRate);

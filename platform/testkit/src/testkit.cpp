@@ -11,6 +11,8 @@
 #include "platform/registry.h"
 #include "platform/screen.h"
 #include "platform/text.h"
+#include "platform/phoneshell.h"
+#include "platform/sound.h"
 #include "platform/wave.h"
 
 namespace testkit {
@@ -29,6 +31,8 @@ Session::Session(const Options& options) {
   platform::waveSetInputFile(std::string());
   platform::waveSetOutputFile(std::string());
   platform::waveClearPlayedClips();
+  platform::soundRecordReset();
+  platform::shellSignalsReset();
   platform::setTestNetwork(nullptr);
   platform::clockSetManual(options.wallClockMs);
   platform::screenSelectBackend("headless");
@@ -37,6 +41,7 @@ Session::Session(const Options& options) {
 }
 
 Session::~Session() {
+  PlaySound(nullptr, nullptr, 0);  // no sound runs on into the next test
   platform::windowSystemResetThread();
   platform::registryReset();
   platform::powerRecordReset();

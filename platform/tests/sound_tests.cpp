@@ -1,0 +1,137 @@
+// PlaySound, MessageBeep, and the vibration motor and LED as the device shows them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/module.h"
+#include "platform/phoneshell.h"
+#include "platform/resources.h"
+#include "platform/sound.h"
+#include "platform/text.h"
+#include "platform/wave.h"
+#include "testkit/testkit.h"
+
+namespace {
+
+class SoundTest : public testkit::PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    mod_ = LoadLibrary(platform::widen(SERVICES_TESTMOD).c_str());
+    ASSERT_NE(mod_, nullptr);
+    HRSRC res = FindResource(mod_, MAKEINTRESOURCE(105), RT_WAVE);
+    ASSERT_NE(res, nullptr);
+    ASSERT_TRUE(platform::parseWav(LockResource(LoadResource(mod_, res)), SizeofResource(mod_, res), &beep_));
+  }
+  void TearDown() override {
+    PlaySound(nullptr, nullptr, 0);
+    testkit::pump();
+    if (mod_) FreeLibrary(mod_);
+    PlatformTest::TearDown();
+  }
+  HMODULE mod_ = nullptr;
+  platform::WavData beep_;
+};
+
+TEST_F(SoundTest, AResourcePlaysAsynchronouslyAsTheClockRuns) {
+  ASSERT_EQ(beep_.rate, 8000u);
+  ASSERT_EQ(beep_.samples.size(), 1200u);  // 150 ms
+  int64_t start = platform::clockMonotonicMs();
+  ASSERT_TRUE(PlaySound(MAKEINTRESOURCE(105), mod_, SND_RESOURCE | SND_ASYNC));
+  EXPECT_EQ(platform::clockMonotonicMs(), start) << "an asynchronous sound waited";
+  EXPECT_TRUE(platform::wavePlayedClips().empty());
+  testkit::runClock(149);
+  EXPECT_TRUE(platform::wavePlayedClips().empty()) << "done before its 150 ms";
+  testkit::runClock(1);
+  auto clips = platform::wavePlayedClips();
+  ASSERT_EQ(clips.size(), 1u);
+  EXPECT_EQ(clips[0].rate, 8000u);
+  EXPECT_EQ(clips[0].samples, beep_.samples);
+  auto played = platform::soundsPlayed();
+  ASSERT_EQ(played.size(), 1u);
+  EXPECT_EQ(played[0].kind, platform::SoundRecord::Resource);
+  EXPECT_EQ(played[0].name, u"#105");
+  EXPECT_EQ(played[0].module, mod_);
+  EXPECT_EQ(played[0].atMs, start);
+
+  // A resource the module does not have is not played, nor recorded.
+  EXPECT_FALSE(PlaySound(MAKEINTRESOURCE(999), mod_, SND_RESOURCE | SND_ASYNC));
+  EXPECT_FALSE(PlaySound(MAKEINTRESOURCE(105), GetModuleHandle(nullptr), SND_RESOURCE | SND_ASYNC));
+  EXPECT_EQ(platform::soundsPlayed().size(), 1u);
+
+  // Synchronous: returns once played, the clock having run on.
+  start = platform::clockMonotonicMs();
+  ASSERT_TRUE(PlaySound(MAKEINTRESOURCE(105), mod_, SND_RESOURCE | SND_SYNC));
+  EXPECT_GE(platform::clockMonotonicMs() - start, 150);
+  EXPECT_EQ(platform::wavePlayedClips().size(), 2u);
+}
+
+TEST_F(SoundTest, ANewSoundCutsTheOldOneAndNoStopRefuses) {
+  ASSERT_TRUE(PlaySound(MAKEINTRESOURCE(105), mod_, SND_RESOURCE | SND_ASYNC));
+  testkit::runClock(50);
+  EXPECT_FALSE(PlaySound(MAKEINTRESOURCE(105), mod_, SND_RESOURCE | SND_ASYNC | SND_NOSTOP));
+  ASSERT_TRUE(MessageBeep(0xFFFFFFFF));
+  testkit::pump();
+  auto clips = platform::wavePlayedClips();
+  ASSERT_EQ(clips.size(), 1u);
+  EXPECT_LT(clips[0].samples.size(), beep_.samples.size()) << "the cut sound played whole";
+  testkit::runClock(500);
+  clips = platform::wavePlayedClips();
+  ASSERT_EQ(clips.size(), 2u);
+  // The beep is a real tone, not silence.
+  ASSERT_GE(clips[1].samples.size(), 800u);
+  int peak = 0;
+  for (int16_t s : clips[1].samples) peak = std::max(peak, std::abs(int(s)));
+  EXPECT_GT(peak, 4000);
+  auto played = platform::soundsPlayed();
+  ASSERT_EQ(played.size(), 2u);
+  EXPECT_EQ(played[1].kind, platform::SoundRecord::Beep);
+  EXPECT_EQ(played[1].beepType, 0xFFFFFFFFu);
+  // Stopping with nothing playing is fine.
+  EXPECT_TRUE(PlaySound(nullptr, nullptr, 0));
+}
+
+TEST_F(SoundTest, VibrationAndTheLedShowInTheTitleBarAndAreRecorded) {
+  HMODULE shell = LoadLibrary(u"aygshell.dll");
+  ASSERT_NE(shell, nullptr);
+  using VibrateFn = HRESULT (*)(DWORD, const void*, BOOL, DWORD);
+  using StopFn = HRESULT (*)();
+  auto on = reinterpret_cast<VibrateFn>(GetProcAddress(shell, "Vibrate"));
+  auto off = reinterpret_cast<StopFn>(GetProcAddress(shell, "VibrateStop"));
+  ASSERT_TRUE(on && off);
+  HWND title = platform::shellTitleBar();
+  ASSERT_NE(title, nullptr);
+  testkit::pump();
+  RECT bar = testkit::screenRect(title);
+  const COLORREF orange = RGB(255, 140, 0), green = RGB(40, 220, 60);
+  EXPECT_EQ(testkit::countPixels(bar, orange), 0);
+
+  on(0, nullptr, TRUE, 0xFFFFFFFF);
+  testkit::pump();
+  EXPECT_GT(testkit::countPixels(bar, orange), 0) << "vibration not shown";
+  testkit::runClock(100);
+  off();
+  NLED_SETTINGS_INFO led{1, 1, 0, 0, 0, 0, 0};
+  ASSERT_TRUE(NLedSetDevice(NLED_SETTINGS_INFO_ID, &led));
+  testkit::pump();
+  EXPECT_EQ(testkit::countPixels(bar, orange), 0);
+  EXPECT_GT(testkit::countPixels(bar, green), 0) << "LED not shown";
+  led.OffOnBlink = 0;
+  ASSERT_TRUE(NLedSetDevice(NLED_SETTINGS_INFO_ID, &led));
+  led.OffOnBlink = 7;
+  EXPECT_FALSE(NLedSetDevice(NLED_SETTINGS_INFO_ID, &led));
+  testkit::pump();
+  EXPECT_EQ(testkit::countPixels(bar, green), 0);
+
+  auto s = platform::shellSignals();
+  ASSERT_EQ(s.size(), 4u);
+  EXPECT_TRUE(s[0].vibration && s[0].state == 1);
+  EXPECT_TRUE(s[1].vibration && s[1].state == 0);
+  EXPECT_EQ(s[1].atMs - s[0].atMs, 100);
+  EXPECT_TRUE(!s[2].vibration && s[2].led == 1 && s[2].state == 1);
+  EXPECT_TRUE(!s[3].vibration && s[3].led == 1 && s[3].state == 0);
+  FreeLibrary(shell);
+}
+
+}  // namespace
