@@ -59,6 +59,7 @@ size_t SpeexEncoder::encode(const int16_t* samples, size_t count, uint8_t* out, 
 std::vector<uint8_t> SpeexEncoder::encodeBuffer(const void* pcm, size_t bytes) {
   // Device bytes need not be aligned for int16_t.
   std::vector<int16_t> samples(bytes / 2);
+  if (!pcm || samples.empty()) return {};
   std::memcpy(samples.data(), pcm, samples.size() * sizeof(int16_t));
   std::vector<uint8_t> out(kSpeexOutputCapacity);
   out.resize(encode(samples.data(), samples.size(), out.data(), out.size()));

@@ -241,7 +241,7 @@ TEST(VoiceSpeex, CorruptLengthsEndDecodingWithoutReadingPastThePayload) {
   // Each payload lives in a buffer of exactly its size.
   auto decodeFrames = [](std::vector<uint8_t> p, bool* corrupt = nullptr) {
     std::unique_ptr<uint8_t[]> exact(new uint8_t[p.size() ? p.size() : 1]);
-    std::memcpy(exact.get(), p.data(), p.size());
+    if (!p.empty()) std::memcpy(exact.get(), p.data(), p.size());
     SpeexPayloadDecoder d(exact.get(), p.size());
     size_t samples = 0;
     for (auto part = d.nextBuffer(); !part.empty(); part = d.nextBuffer()) samples += part.size();
@@ -310,6 +310,7 @@ TEST(VoiceRecording, TheCodecSettingPicksTheVariantAndItsPieces) {
   for (size_t at = 0; at + 640 <= 1280; at += 640)
     EXPECT_EQ(speex->piece(pcm.data() + at, 1280), reference.encodeBuffer(pcm.data() + at, 1280));
   EXPECT_TRUE(speex->piece(pcm.data(), 0).empty());
+  EXPECT_TRUE(speex->piece(pcm.data(), 1).empty());
 
   auto gsm = RecordingEncoder::create(VoiceCodec::Gsm);
   ASSERT_NE(gsm, nullptr);
