@@ -72,7 +72,38 @@ class SdlBackend : public DeviceBackend {
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
+    audioOutClose();
+    audioInClose();
+    if (SDL_WasInit(SDL_INIT_AUDIO)) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+
+  // The desktop's speaker and microphone: queued audio, no callbacks, so
+  // the wave driver pushes and pulls at its own pace.
+  bool audioOutOpen(const AudioFormat& f) override {
+    audioOutClose();
+    out_ = openAudio(f, 0);
+    return out_ != 0;
+  }
+  size_t audioOutPlay(const void* data, size_t bytes) override {
+    if (out_) SDL_QueueAudio(out_, data, Uint32(bytes));
+    return bytes;
+  }
+  void audioOutClose() override {
+    if (out_) SDL_CloseAudioDevice(out_);
+    out_ = 0;
+  }
+  bool audioInOpen(const AudioFormat& f) override {
+    audioInClose();
+    in_ = openAudio(f, 1);
+    return in_ != 0;
+  }
+  size_t audioInRead(void* buffer, size_t bytes) override {
+    return in_ ? SDL_DequeueAudio(in_, buffer, Uint32(bytes)) : 0;
+  }
+  void audioInClose() override {
+    if (in_) SDL_CloseAudioDevice(in_);
+    in_ = 0;
   }
 
   bool open() {
@@ -120,6 +151,19 @@ class SdlBackend : public DeviceBackend {
   }
 
  private:
+  static SDL_AudioDeviceID openAudio(const AudioFormat& f, int capture) {
+    if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
+    SDL_AudioSpec want{};
+    want.freq = f.samplesPerSecond;
+    want.format = f.bitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+    want.channels = Uint8(f.channels);
+    want.samples = 512;
+    SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, capture, &want, nullptr, 0);
+    if (id) SDL_PauseAudioDevice(id, 0);
+    return id;
+  }
+  SDL_AudioDeviceID out_ = 0;
+  SDL_AudioDeviceID in_ = 0;
   POINT toScreen(int x, int y) const { return POINT{x / scale_, y / scale_}; }
 
   void handle(const SDL_Event& e) {

@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/device_backend.h"
+#include "platform/screen.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 
@@ -43,6 +45,9 @@ struct Device {
   // Input: the microphone's samples at the device rate; silence after them.
   std::vector<int16_t> source;
   size_t sourcePos = 0;
+  // The desktop's speaker or microphone (the window backend, real clock).
+  bool backend = false;
+  std::deque<int16_t> captured;
   // Output: what was played, written out at close.
   std::string outputPath;
   std::vector<int16_t> played;
@@ -65,6 +70,7 @@ struct State {
   std::recursive_mutex dispatch;  // keeps each device's notices in order
   std::map<uintptr_t, std::shared_ptr<Device>> devices;
   uintptr_t nextId = 0x7000;
+  uintptr_t backendOut = 0, backendIn = 0;  // the devices using the backend
   std::string inputOverride, outputOverride;
   std::vector<PlayedClip> history;
   std::condition_variable wake;
@@ -113,7 +119,23 @@ DWORD capacitySamples(const Device& d, const WAVEHDR* h) {
   return d.isGsm ? h->dwBufferLength / kGsmBlockBytes * kGsmBlockSamples : h->dwBufferLength / 2;
 }
 
-int16_t nextInput(Device& d) { return d.sourcePos < d.source.size() ? d.source[d.sourcePos++] : 0; }
+int16_t nextInput(Device& d) {
+  if (d.backend) {
+    if (d.captured.empty()) return 0;
+    int16_t v = d.captured.front();
+    d.captured.pop_front();
+    return v;
+  }
+  return d.sourcePos < d.source.size() ? d.source[d.sourcePos++] : 0;
+}
+
+// The microphone's samples so far; recording never runs ahead of them.
+uint64_t limitToCaptured(Device& d, uint64_t due) {
+  DeviceBackend* b = deviceBackend();
+  int16_t buf[2048];
+  for (size_t n; b && (n = b->audioInRead(buf, sizeof buf) / 2) > 0;) d.captured.insert(d.captured.end(), buf, buf + n);
+  return std::min<uint64_t>(due, d.done + d.captured.size());
+}
 
 // Records up to `limit` samples into the front buffers; a full buffer is done.
 void recordDue(Device& d, uint64_t due, std::vector<Notice>& out) {
@@ -150,7 +172,7 @@ void recordDue(Device& d, uint64_t due, std::vector<Notice>& out) {
   }
 }
 
-void playHeader(Device& d, WAVEHDR* h) {
+void decodeInto(Device& d, const WAVEHDR* h, std::vector<int16_t>& out) {
   if (d.isGsm) {
     gsm_signal pcm[kGsmBlockSamples];
     for (DWORD at = 0; at + kGsmBlockBytes <= h->dwBufferLength; at += kGsmBlockBytes) {
@@ -158,13 +180,13 @@ void playHeader(Device& d, WAVEHDR* h) {
       // Bad blocks decode to silence rather than noise.
       if (gsm_decode(d.codec, block, pcm) != 0 || gsm_decode(d.codec, block + 33, pcm + 160) != 0)
         std::fill(std::begin(pcm), std::end(pcm), gsm_signal(0));
-      d.played.insert(d.played.end(), std::begin(pcm), std::end(pcm));
+      out.insert(out.end(), std::begin(pcm), std::end(pcm));
     }
   } else {
     size_t n = h->dwBufferLength / 2;
-    size_t at = d.played.size();
-    d.played.resize(at + n);
-    std::memcpy(d.played.data() + at, h->lpData, n * 2);
+    size_t at = out.size();
+    out.resize(at + n);
+    std::memcpy(out.data() + at, h->lpData, n * 2);
   }
 }
 
@@ -175,7 +197,7 @@ void playDue(Device& d, uint64_t due, std::vector<Notice>& out) {
     uint64_t len = capacitySamples(d, h);
     if (d.done + len > due) break;
     d.done += len;
-    playHeader(d, h);
+    if (!d.backend) decodeInto(d, h, d.played);  // the backend's were decoded when written
     d.queue.pop_front();
     h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     notice(out, d, MM_WOM_DONE, h);
@@ -194,7 +216,7 @@ void processLocked(State& s, std::vector<Notice>& out) {
     if (!d->running) continue;
     uint64_t due = dueNow(*d, now);
     if (d->input)
-      recordDue(*d, due, out);
+      recordDue(*d, d->backend ? limitToCaptured(*d, due) : due, out);
     else
       playDue(*d, due, out);
   }
@@ -204,7 +226,11 @@ void workerLoop() {
   State& s = state();
   std::unique_lock<std::mutex> g(s.lock);
   while (!s.stopping) {
-    s.wake.wait_for(g, std::chrono::milliseconds(2));
+    // Idle without devices; else a look every 2 ms keeps real-time audio flowing.
+    if (s.devices.empty())
+      s.wake.wait(g, [&] { return s.stopping || !s.devices.empty(); });
+    else
+      s.wake.wait_for(g, std::chrono::milliseconds(2));
     if (s.stopping) break;
     g.unlock();
     waveProcessDue();
@@ -274,10 +300,21 @@ MMRESULT open(bool input, uintptr_t* outId, UINT deviceId, LPCWAVEFORMATEX forma
   {
     std::lock_guard<std::mutex> g(s.lock);
     d->id = s.nextId++;
+    // A person at the desktop talks and hears; tests and headless runs use the files.
+    DeviceBackend* b = deviceBackend();
+    uintptr_t& owner = input ? s.backendIn : s.backendOut;
+    if (b && std::strcmp(b->name(), "headless") != 0 && !clockIsManual() && owner == 0) {
+      AudioFormat af{int(d->rate), 16, 1};
+      if (input ? b->audioInOpen(af) : b->audioOutOpen(af)) {
+        d->backend = true;
+        owner = d->id;
+      }
+    }
     s.devices[d->id] = d;
     if (!s.worker.joinable()) s.worker = std::thread(workerLoop);
     notice(out, *d, input ? MM_WIM_OPEN : MM_WOM_OPEN, nullptr);
   }
+  s.wake.notify_all();
   *outId = d->id;
   std::lock_guard<std::recursive_mutex> g(s.dispatch);
   deliver(out);
@@ -314,6 +351,11 @@ MMRESULT enqueue(uintptr_t id, bool input, LPWAVEHDR h, UINT cb) {
   h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
   if (input) h->dwBytesRecorded = 0;
   d->queue.push_back(h);
+  if (!input && d->backend) {
+    size_t at = d->played.size();
+    decodeInto(*d, h, d->played);
+    if (DeviceBackend* b = deviceBackend()) b->audioOutPlay(d->played.data() + at, (d->played.size() - at) * 2);
+  }
   if (!input && !d->running) {
     d->running = true;
     d->since = clockMonotonicMs();
@@ -359,6 +401,16 @@ MMRESULT close(uintptr_t id, bool input) {
     if (!d) return MMSYSERR_INVALHANDLE;
     if (!d->queue.empty()) return WAVERR_STILLPLAYING;
     s.devices.erase(id);
+    if (d->backend) {
+      DeviceBackend* b = deviceBackend();
+      if (input) {
+        if (b) b->audioInClose();
+        s.backendIn = 0;
+      } else {
+        if (b) b->audioOutClose();
+        s.backendOut = 0;
+      }
+    }
     if (!input) s.history.push_back(PlayedClip{d->rate, d->played});
     notice(out, *d, input ? MM_WIM_CLOSE : MM_WOM_CLOSE, nullptr);
   }
@@ -428,6 +480,14 @@ MMRESULT waveInStart(HWAVEIN h) {
   auto d = platform::find(s, idOf(h), true);
   if (!d) return MMSYSERR_INVALHANDLE;
   if (!d->running) {
+    if (d->backend) {
+      // What the microphone heard before the start is not recorded.
+      int16_t buf[2048];
+      if (platform::DeviceBackend* b = platform::deviceBackend())
+        while (b->audioInRead(buf, sizeof buf) > 0) {
+        }
+      d->captured.clear();
+    }
     d->running = true;
     d->since = platform::clockMonotonicMs();
     d->base = d->done;

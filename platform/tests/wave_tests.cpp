@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/clock.h"
+#include "platform/screen.h"
 #include "platform/thread.h"
 #include "platform/wave.h"
 #include "testkit/testkit.h"
@@ -287,6 +289,49 @@ TEST_F(WaveTest, GsmPlaybackOfARecordingFollowsTheSpeech) {
   EXPECT_EQ(clips[0].rate, 8000u);
   EXPECT_EQ(clips[0].samples.size(), recorded_.size() / 65 * 320);
   EXPECT_GT(correlation(envelope(speech().samples, 320), envelope(clips[0].samples, 160)), 0.9);
+}
+
+}  // namespace
+
+namespace {
+
+// The window backend on SDL's disk audio driver: what is played reaches
+// the desktop's speaker (here a file), in real time.
+TEST(WaveSdl, PlaybackReachesTheSpeaker) {
+  testkit::Session session;
+  std::string raw = session.home() + "/speaker.raw";
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "1", 1);
+  if (!platform::screenSelectBackend("sdl")) GTEST_SKIP() << "no SDL window backend here";
+  platform::clockSetReal();
+  WAVEFORMATEX f = pcm16k();
+  HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  HWAVEOUT dev = nullptr;
+  ASSERT_EQ(waveOutOpen(&dev, WAVE_MAPPER, &f, DWORD_PTR(event), 0, CALLBACK_EVENT), MMSYSERR_NOERROR);
+  std::vector<int16_t> tone(3200);  // 200 ms
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = int16_t(10000 * std::sin(double(i) * 0.3));
+  WAVEHDR h{reinterpret_cast<LPSTR>(tone.data()), DWORD(tone.size() * 2), 0, 0, 0, 0, nullptr, 0};
+  ASSERT_EQ(waveOutPrepareHeader(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  ResetEvent(event);
+  ASSERT_EQ(waveOutWrite(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  EXPECT_EQ(WaitForSingleObject(event, 2000), WAIT_OBJECT_0);
+  EXPECT_TRUE(h.dwFlags & WHDR_DONE);
+  Sleep(100);  // the driver's last block
+  waveOutUnprepareHeader(dev, &h, sizeof h);
+  EXPECT_EQ(waveOutClose(dev), MMSYSERR_NOERROR);
+  CloseHandle(event);
+  platform::screenSelectBackend("headless");
+  for (const char* v : {"SDL_VIDEODRIVER", "SDL_AUDIODRIVER", "SDL_DISKAUDIOFILE", "SDL_DISKAUDIODELAY"}) unsetenv(v);
+  std::ifstream in(raw, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<int16_t> heard(bytes.size() / 2);
+  std::memcpy(heard.data(), bytes.data(), heard.size() * 2);
+  // The tone is in what the speaker got, sample for sample.
+  auto at = std::search(heard.begin(), heard.end(), tone.begin(), tone.begin() + 400);
+  ASSERT_NE(at, heard.end()) << "the speaker got " << heard.size() << " samples, not the tone";
+  EXPECT_TRUE(size_t(heard.end() - at) >= tone.size() && std::equal(tone.begin(), tone.end(), at));
 }
 
 }  // namespace
