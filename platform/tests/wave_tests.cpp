@@ -297,6 +297,45 @@ namespace {
 
 // The window backend on SDL's disk audio driver: what is played reaches
 // the desktop's speaker (here a file), in real time.
+TEST(WaveSdl, RecordingHearsTheMicrophone) {
+  testkit::Session session;
+  std::string raw = session.home() + "/microphone.raw";
+  std::vector<int16_t> tone(8000);  // half a second
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = int16_t(9000 * std::sin(double(i) * 0.2));
+  {
+    std::ofstream f(raw, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(tone.data()), std::streamsize(tone.size() * 2));
+  }
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILEIN", raw.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "1", 1);
+  if (!platform::screenSelectBackend("sdl")) GTEST_SKIP() << "no SDL window backend here";
+  platform::clockSetReal();
+  WAVEFORMATEX f = pcm16k();
+  HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  HWAVEIN dev = nullptr;
+  ASSERT_EQ(waveInOpen(&dev, 0, &f, DWORD_PTR(event), 0, CALLBACK_EVENT), MMSYSERR_NOERROR);
+  std::vector<int16_t> buf(3200);  // 200 ms
+  WAVEHDR h{reinterpret_cast<LPSTR>(buf.data()), DWORD(buf.size() * 2), 0, 0, 0, 0, nullptr, 0};
+  ASSERT_EQ(waveInPrepareHeader(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveInAddBuffer(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  ResetEvent(event);
+  ASSERT_EQ(waveInStart(dev), MMSYSERR_NOERROR);
+  for (int i = 0; i < 100 && !(h.dwFlags & WHDR_DONE); ++i) WaitForSingleObject(event, 50);
+  EXPECT_TRUE(h.dwFlags & WHDR_DONE);
+  EXPECT_EQ(h.dwBytesRecorded, buf.size() * 2);
+  EXPECT_EQ(waveInReset(dev), MMSYSERR_NOERROR);
+  waveInUnprepareHeader(dev, &h, sizeof h);
+  EXPECT_EQ(waveInClose(dev), MMSYSERR_NOERROR);
+  CloseHandle(event);
+  platform::screenSelectBackend("headless");
+  for (const char* v : {"SDL_VIDEODRIVER", "SDL_AUDIODRIVER", "SDL_DISKAUDIOFILEIN", "SDL_DISKAUDIODELAY"}) unsetenv(v);
+  // What was recorded is a stretch of the microphone's tone.
+  auto at = std::search(tone.begin(), tone.end(), buf.begin(), buf.begin() + 200);
+  EXPECT_NE(at, tone.end()) << "the recording is not the microphone's sound";
+}
+
 TEST(WaveSdl, PlaybackReachesTheSpeaker) {
   testkit::Session session;
   std::string raw = session.home() + "/speaker.raw";
