@@ -135,3 +135,52 @@ TEST_F(SoundTest, VibrationAndTheLedShowInTheTitleBarAndAreRecorded) {
 }
 
 }  // namespace
+
+namespace {
+
+// WAV images come from files and resources: a broken one is refused, never over-read.
+TEST(WavImages, BrokenOnesAreRefusedWithoutReadingPastThem) {
+  auto image = [](uint16_t tag, uint16_t channels, uint16_t bits, uint32_t dataSize, size_t dataBytes) {
+    std::string s = "RIFF____WAVEfmt ";
+    auto put = [&s](uint32_t v, int n) {
+      for (int i = 0; i < n; ++i) s.push_back(char((v >> (8 * i)) & 0xFF));
+    };
+    put(16, 4);
+    put(tag, 2);
+    put(channels, 2);
+    put(8000, 4);
+    put(8000u * channels * bits / 8, 4);
+    put(channels * bits / 8, 2);
+    put(bits, 2);
+    s += "data";
+    put(dataSize, 4);
+    s.append(dataBytes, '\x10');
+    return s;
+  };
+  platform::WavData w;
+  std::string good = image(1, 1, 16, 8, 8);
+  ASSERT_TRUE(platform::parseWav(good.data(), good.size(), &w));
+  EXPECT_EQ(w.samples, std::vector<int16_t>(4, 0x1010));
+  // A data size past the end (as streaming writers leave it): what is there.
+  std::string longer = image(1, 2, 16, 0xFFFFFFFF, 10);
+  ASSERT_TRUE(platform::parseWav(longer.data(), longer.size(), &w));
+  EXPECT_EQ(w.samples.size(), 2u);  // whole stereo frames only
+  std::string eight = image(1, 1, 8, 2, 2);
+  ASSERT_TRUE(platform::parseWav(eight.data(), eight.size(), &w));
+  EXPECT_EQ(w.samples, std::vector<int16_t>(2, int16_t((0x10 - 128) << 8)));
+
+  for (const std::string& bad : {image(49, 1, 0, 65, 65), image(1, 0, 16, 8, 8), image(1, 1, 12, 8, 8),
+                                 good.substr(0, 11), good.substr(0, 30), std::string("RIFF\0\0\0\0WAVE", 12)}) {
+    // Each copy on the heap of its exact size, so a read past it is caught.
+    std::vector<char> exact(bad.begin(), bad.end());
+    EXPECT_FALSE(platform::parseWav(exact.data(), exact.size(), &w));
+  }
+  // A chunk whose size jumps past the end ends the search.
+  std::string jump = good;
+  jump[16] = '\xFF', jump[17] = '\xFF', jump[18] = '\xFF', jump[19] = '\x7F';
+  std::vector<char> exact(jump.begin(), jump.end());
+  EXPECT_FALSE(platform::parseWav(exact.data(), exact.size(), &w));
+  EXPECT_FALSE(PlaySound(u"/no/such/file.wav", nullptr, SND_FILENAME | SND_ASYNC));
+}
+
+}  // namespace
