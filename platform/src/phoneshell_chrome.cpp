@@ -36,6 +36,10 @@ struct Chrome {
   bool vibrating = false;
   std::map<UINT, int> leds;
   std::vector<ShellSignal> signals;  // every change, for tests
+  void signal(const ShellSignal& x) {
+    if (signals.size() >= 256) signals.erase(signals.begin());  // bounded in long runs
+    signals.push_back(x);
+  }
 };
 
 Chrome& C() {
@@ -428,7 +432,7 @@ HRESULT Vibrate(DWORD, const void*, BOOL, DWORD) {
   {
     std::lock_guard<std::recursive_mutex> g(C().m);
     C().vibrating = true;
-    C().signals.push_back(ShellSignal{clockMonotonicMs(), true, 0, 1});
+    C().signal(ShellSignal{clockMonotonicMs(), true, 0, 1});
   }
   titleChanged();
   if (DeviceBackend* b = deviceBackend()) b->vibrate(true);
@@ -439,7 +443,7 @@ HRESULT VibrateStop() {
   {
     std::lock_guard<std::recursive_mutex> g(C().m);
     C().vibrating = false;
-    C().signals.push_back(ShellSignal{clockMonotonicMs(), true, 0, 0});
+    C().signal(ShellSignal{clockMonotonicMs(), true, 0, 0});
   }
   titleChanged();
   if (DeviceBackend* b = deviceBackend()) b->vibrate(false);
@@ -459,7 +463,7 @@ BOOL NLedSetDevice(UINT deviceId, void* input) {
   {
     std::lock_guard<std::recursive_mutex> g(C().m);
     C().leds[s->LedNum] = s->OffOnBlink;
-    C().signals.push_back(ShellSignal{clockMonotonicMs(), false, s->LedNum, s->OffOnBlink});
+    C().signal(ShellSignal{clockMonotonicMs(), false, s->LedNum, s->OffOnBlink});
   }
   titleChanged();
   if (DeviceBackend* b = deviceBackend()) b->setLed(s->LedNum, s->OffOnBlink);

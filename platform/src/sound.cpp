@@ -28,6 +28,7 @@ std::vector<SoundRecord> g_record;
 void record(SoundRecord r) {
   std::lock_guard<std::recursive_mutex> g(g_lock);
   r.atMs = clockMonotonicMs();
+  if (g_record.size() >= 256) g_record.erase(g_record.begin());  // bounded in long runs
   g_record.push_back(std::move(r));
 }
 

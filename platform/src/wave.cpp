@@ -134,6 +134,9 @@ uint64_t limitToCaptured(Device& d, uint64_t due) {
   DeviceBackend* b = deviceBackend();
   int16_t buf[2048];
   for (size_t n; b && (n = b->audioInRead(buf, sizeof buf) / 2) > 0;) d.captured.insert(d.captured.end(), buf, buf + n);
+  // With no buffer to take it the sound is lost, as on a device; at most two seconds wait.
+  size_t keep = size_t(d.rate) * 2;
+  if (d.captured.size() > keep) d.captured.erase(d.captured.begin(), d.captured.end() - std::ptrdiff_t(keep));
   return std::min<uint64_t>(due, d.done + d.captured.size());
 }
 
@@ -411,7 +414,11 @@ MMRESULT close(uintptr_t id, bool input) {
         s.backendOut = 0;
       }
     }
-    if (!input) s.history.push_back(PlayedClip{d->rate, d->played});
+    if (!input) {
+      // A record for tests, kept short so a long-running program does not grow.
+      if (s.history.size() >= 32) s.history.erase(s.history.begin());
+      s.history.push_back(PlayedClip{d->rate, d->played});
+    }
     notice(out, *d, input ? MM_WIM_CLOSE : MM_WOM_CLOSE, nullptr);
   }
   if (!input && !d->outputPath.empty()) writeWavFile(d->outputPath, WavData{d->rate, d->played});
