@@ -379,6 +379,15 @@ MMRESULT returnBuffers(uintptr_t id, bool input, bool all) {
     std::vector<Notice> due;
     processLocked(s, due);  // what was due by now is delivered first
     out = std::move(due);
+    if (!input && !d->backend && !d->queue.empty()) {
+      // The buffer cut short was heard up to now.
+      uint64_t heard = dueNow(*d, clockMonotonicMs()) - d->done;
+      std::vector<int16_t> pcm;
+      decodeInto(*d, d->queue.front(), pcm);
+      pcm.resize(std::min<size_t>(pcm.size(), size_t(heard)));
+      d->played.insert(d->played.end(), pcm.begin(), pcm.end());
+      d->done += pcm.size();
+    }
     d->running = false;
     while (!d->queue.empty()) {
       WAVEHDR* h = d->queue.front();
