@@ -1,4 +1,7 @@
 // KS_Exit asks the published main window to close, synchronously.
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <thread>
 
 #include "hub_fixture.h"
@@ -61,17 +64,24 @@ TEST_F(ExitTest, FromAnotherThreadWaitsForTheWindowsThread) {
   HWND main = CreateWindowEx(0, u"ExitTestMain", u"Olvaro", WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr, nullptr,
                              nullptr);
   KS_SetVariantPtr("core.window.hwnd", main);
-  bool returned = false;
-  std::thread worker([&] {
+  auto returned = std::make_shared<std::atomic<bool>>(false);
+  std::thread worker([returned] {
     KS_Exit();
-    returned = true;
+    *returned = true;
   });
-  // The close is handled on this thread, when it looks at its messages.
-  for (int i = 0; i < 1000 && g_closes == 0; ++i) {
+  // The close is handled on this thread, when it looks at its messages; the
+  // worker may be slow to send it on a loaded machine, so wait by time, not
+  // by a count of looks (joining before the close would never return).
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (g_closes == 0 && std::chrono::steady_clock::now() < deadline) {
     testkit::pump();
-    std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (g_closes == 0) {
+    worker.detach();  // still waiting for its close; the test has failed
+    FAIL() << "the close never arrived";
   }
   worker.join();
   EXPECT_EQ(g_closes, 1);
-  EXPECT_TRUE(returned);
+  EXPECT_TRUE(*returned);
 }
