@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "fake_overview.h"
 #include "bridges.h"
 #include "olvaro/registrations.h"
 #include "platform/bitmap.h"
@@ -47,59 +48,7 @@ Sent parse(const std::string& text) {
   return out;
 }
 
-// The overview's item functions, keeping the items by section key.
-struct Overview {
-  struct Item {
-    std::string section, title, text;
-  };
-  std::map<void*, Item> items;
-  std::vector<std::unique_ptr<std::string>> sections;
-  std::vector<olvaro::FunctionRegistration> functions;
-  Overview() {
-    functions.emplace_back("Overview/CreateSection", &create, this);
-    functions.emplace_back("Overview/AddStaticItem", &add, this);
-    functions.emplace_back("Overview/UpdateStaticItem", &update, this);
-    functions.emplace_back("Overview/DeleteItem", &remove, this);
-  }
-  static uint32_t create(void* user, void* a) {
-    auto* self = static_cast<Overview*>(user);
-    auto* info = static_cast<OverviewSectionInfo*>(a);
-    self->sections.push_back(std::make_unique<std::string>(info->key));
-    info->section = self->sections.back().get();
-    return 1;
-  }
-  static uint32_t add(void* user, void* a) {
-    auto* info = static_cast<OverviewItemInfo*>(a);
-    auto* item = new char;  // a unique address; freed on delete
-    static_cast<Overview*>(user)->items[item] = {*static_cast<std::string*>(info->section), info->title, info->text};
-    info->item = item;
-    return 1;
-  }
-  static uint32_t update(void* user, void* a) {
-    auto* info = static_cast<OverviewItemInfo*>(a);
-    auto& items = static_cast<Overview*>(user)->items;
-    auto it = items.find(info->item);
-    if (it == items.end()) return 0;
-    it->second.title = info->title;
-    it->second.text = info->text;
-    return 1;
-  }
-  static uint32_t remove(void* user, void* a) {
-    auto& items = static_cast<Overview*>(user)->items;
-    if (!items.erase(a)) return 0;
-    delete static_cast<char*>(a);
-    return 1;
-  }
-  ~Overview() {
-    for (auto& [item, shown] : items) delete static_cast<char*>(item);
-  }
-  std::vector<Item> in(const std::string& section) const {
-    std::vector<Item> out;
-    for (auto& [item, shown] : items)
-      if (shown.section == section) out.push_back(shown);
-    return out;
-  }
-};
+using conntest::Overview;
 
 class BridgeTest : public ScriptedSessionTest {
  protected:

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "fake_overview.h"
 #include "bridge_xmpp.h"
 #include "main_window.h"
 #include "add_service_dialog.h"
@@ -58,53 +59,7 @@ void typeText(const std::string& utf8) {
   drain();
 }
 
-// The contact list's overview functions, keeping every item's lines.
-struct Overview {
-  struct Item {
-    std::string section, title, text;
-  };
-  std::map<void*, Item> items;
-  std::vector<std::unique_ptr<std::string>> sections;
-  std::vector<std::unique_ptr<char>> cells;
-  std::vector<olvaro::FunctionRegistration> functions;
-  Overview() {
-    functions.emplace_back("Overview/CreateSection", &create, this);
-    functions.emplace_back("Overview/AddStaticItem", &add, this);
-    functions.emplace_back("Overview/UpdateStaticItem", &update, this);
-    functions.emplace_back("Overview/DeleteItem", &remove, this);
-  }
-  static uint32_t create(void* user, void* a) {
-    auto* self = static_cast<Overview*>(user);
-    auto* info = static_cast<olvaro::OverviewSectionInfo*>(a);
-    self->sections.push_back(std::make_unique<std::string>(info->key));
-    info->section = self->sections.back().get();
-    return 1;
-  }
-  static uint32_t add(void* user, void* a) {
-    auto* self = static_cast<Overview*>(user);
-    auto* info = static_cast<olvaro::OverviewItemInfo*>(a);
-    self->cells.push_back(std::make_unique<char>());
-    info->item = self->cells.back().get();
-    self->items[info->item] = {*static_cast<std::string*>(info->section), info->title, info->text};
-    return 1;
-  }
-  static uint32_t update(void* user, void* a) {
-    auto* info = static_cast<olvaro::OverviewItemInfo*>(a);
-    auto& items = static_cast<Overview*>(user)->items;
-    auto it = items.find(info->item);
-    if (it == items.end()) return 0;
-    it->second.title = info->title;
-    it->second.text = info->text;
-    return 1;
-  }
-  static uint32_t remove(void* user, void* a) { return uint32_t(static_cast<Overview*>(user)->items.erase(a)); }
-  // The first item of the section whose title starts with `title`, or null.
-  void* find(const std::string& section, const std::string& title) const {
-    for (auto& [item, shown] : items)
-      if (shown.section == section && shown.title.rfind(title, 0) == 0) return item;
-    return nullptr;
-  }
-};
+using conntest::Overview;
 
 // Every message the hub completes: sender and text.
 struct Inbox {
