@@ -15,6 +15,7 @@
 #include "platform/shell.h"
 #include "platform/systime.h"
 #include "platform/text.h"
+#include "voice_player.h"
 
 namespace messaging {
 namespace {
@@ -201,8 +202,10 @@ int MessageRow::height(int width) {
 
 void MessageRow::activate() {
   MessageData d = data();
-  // Voice playback belongs to the voice messages' own work.
-  if (startsWith(typeOf(d), "image/")) ViewPhotoMessage(m_message);
+  if (startsWith(typeOf(d), "audio/"))
+    PlayVoiceMessage(m_message);
+  else if (startsWith(typeOf(d), "image/"))
+    ViewPhotoMessage(m_message);
 }
 
 std::vector<std::pair<int, std::u16string>> MessageRow::menuItems() const {
@@ -230,6 +233,8 @@ void MessageRow::runCommand(int command) {
   HWND owner = m_list->hwnd();
   if (command == 1) {
     copyToClipboard(owner, platform::widen(std::string(payloadOf(d))));
+  } else if (command == 2) {
+    PlayVoiceMessage(m_message);
   } else if (command == 3) {
     ViewPhotoMessage(m_message);
   } else if (command >= 100) {
