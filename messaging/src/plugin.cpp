@@ -4,6 +4,7 @@
 
 #include "chat_registry.h"
 #include "olvaro/api.h"
+#include "voice_player.h"
 
 namespace messaging {
 namespace {
@@ -19,6 +20,8 @@ class MessagingPlugin : public kestrum::Plugin {
 
   void Stop() override {
     registry_.reset();
+    // Playback threads run this library's code.
+    StopVoicePlayback();
     state = 0;
   }
 
