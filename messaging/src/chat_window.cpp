@@ -141,7 +141,9 @@ ChatWindow::~ChatWindow() {
   m_serviceChanges = olvaro::ServiceSubscription();
   if (hwnd()) KillTimer(hwnd(), kHistoryTimer);
   if (m_registry) m_registry->leave(m_peer);
-  // Children before the window: the rows hold message subscriptions.
+  // Children before the window: the rows hold message subscriptions. The
+  // talk button first, so a recording it ends still finds its row.
+  m_talk.reset();
   m_list.reset();
   m_edit.reset();
   m_capture.reset();
@@ -176,10 +178,7 @@ void ChatWindow::buildChildren() {
   m_muteNotice = CreateWindowEx(0, u"STATIC", platform::loadStringWide(platform::currentModule(), 121).c_str(),
                                 WS_CHILD | SS_CENTER, 0, 0, 10, 10, box, nullptr, nullptr, nullptr);
   m_edit = std::make_unique<MessageEdit>(box, hwnd());
-  // Push-to-talk recording comes with the voice messages; until then the
-  // Voice tab shows what its button will be called, greyed.
-  m_talk = CreateWindowEx(0, u"STATIC", platform::loadStringWide(platform::currentModule(), 108).c_str(),
-                          WS_CHILD | WS_DISABLED | SS_CENTER, 0, 0, 10, 10, box, nullptr, nullptr, nullptr);
+  m_talk = std::make_unique<TalkButton>(box, hwnd());
   m_capture = std::make_unique<CaptureButton>(box, hwnd());
   m_tabs = std::make_unique<fwk::TabStrip>(box, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 10, 10);
   HINSTANCE res = platform::currentModule();
@@ -192,7 +191,7 @@ void ChatWindow::buildChildren() {
   m_layout->addStretching(m_list->hwnd());
   m_layout->add(m_muteNotice, dpi / 2, true);
   m_layout->add(m_edit->hwnd(), dpi / 2, true);
-  m_layout->add(m_talk, dpi / 2, true);
+  m_layout->add(m_talk->hwnd(), dpi / 2, true);
   m_layout->add(m_capture->hwnd(), dpi / 2);
   m_layout->add(m_tabs->hwnd(), dpi * 21 / 96);
 }
@@ -270,12 +269,13 @@ void ChatWindow::applyInputRule() {
   };
   HWND focus = GetFocus();
   set(m_edit->hwnd(), allowed && tab == kTextTab);
-  ShowWindow(m_talk, allowed && tab == kVoiceTab ? SW_SHOW : SW_HIDE);
+  set(m_talk->hwnd(), allowed && tab == kVoiceTab);
   set(m_capture->hwnd(), allowed && tab == kPhotoTab);
   ShowWindow(m_muteNotice, allowed ? SW_HIDE : SW_SHOW);
   if (m_menuBar) SendMessage(m_menuBar, TB_ENABLEBUTTON, kSendCommand, MAKELONG(allowed && tab == kTextTab, 0));
   // A focus on an input that just went away goes to the list.
-  if (focus && !IsWindowVisible(focus) && (focus == m_edit->hwnd() || focus == m_capture->hwnd()))
+  if (focus && !IsWindowVisible(focus) &&
+      (focus == m_edit->hwnd() || focus == m_talk->hwnd() || focus == m_capture->hwnd()))
     SetFocus(m_list->hwnd());
 }
 
@@ -437,7 +437,7 @@ uint32_t ChatWindow::onServiceChanged(void* user, void*) {
 }
 
 void ChatWindow::acceptInput(HWND from, HMessage* message) {
-  if (!message || !(from == m_edit->hwnd() || from == m_talk || from == m_capture->hwnd())) return;
+  if (!message || !(from == m_edit->hwnd() || from == m_talk->hwnd() || from == m_capture->hwnd())) return;
   int64_t now = platform::unixTimeNow();
   MessageData d{};
   d.size = sizeof d;
@@ -521,8 +521,8 @@ LRESULT ChatWindow::onKey(UINT key, bool down, LPARAM repeatData) {
   }
   // Typing anywhere goes to the selected tab's input.
   HWND input = m_tabs->selectedIndex() == kTextTab    ? m_edit->hwnd()
-               : m_tabs->selectedIndex() == kPhotoTab ? m_capture->hwnd()
-                                                      : nullptr;
+               : m_tabs->selectedIndex() == kVoiceTab ? m_talk->hwnd()
+                                                      : m_capture->hwnd();
   if (input && IsWindowEnabled(input) && IsWindowVisible(input)) {
     SetFocus(input);
     LRESULT r = SendMessage(input, WM_KEYDOWN, key, repeatData);

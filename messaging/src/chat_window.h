@@ -16,6 +16,7 @@
 #include "olvaro/connection_calls.h"
 #include "olvaro/registrations.h"
 #include "photo.h"
+#include "talk_button.h"
 
 namespace messaging {
 
@@ -47,7 +48,9 @@ class ChatWindow : public fwk::Control, public Conversation {
   CaptureButton* captureButton() const { return m_capture.get(); }
   fwk::TabStrip* tabs() const { return m_tabs.get(); }
   HWND muteNotice() const { return m_muteNotice; }
-  HWND talkPlaceholder() const { return m_talk; }
+  TalkButton* talkButton() const { return m_talk.get(); }
+  // The Voice tab's input window.
+  HWND talkPlaceholder() const { return m_talk ? m_talk->hwnd() : nullptr; }
   HWND menuBar() const { return m_menuBar; }
   int pendingHistory() const { return m_pendingHistory; }
   int requestedHistory() const { return m_requestedHistory; }
@@ -108,7 +111,7 @@ class ChatWindow : public fwk::Control, public Conversation {
   std::unique_ptr<fwk::TabStrip> m_tabs;
   std::unique_ptr<MessageEdit> m_edit;
   std::unique_ptr<CaptureButton> m_capture;
-  HWND m_talk = nullptr;
+  std::unique_ptr<TalkButton> m_talk;
   HWND m_muteNotice = nullptr;
   HWND m_menuBar = nullptr;
   HWND m_sipPref = nullptr;

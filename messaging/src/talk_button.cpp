@@ -1,0 +1,180 @@
+#include "talk_button.h"
+
+#include "conversation_input.h"
+#include "framework/fonts.h"
+#include "framework/paint.h"
+#include "platform/bitmap.h"
+#include "platform/gdi.h"
+#include "platform/module.h"
+#include "platform/resources.h"
+#include "platform/sound.h"
+
+namespace messaging {
+namespace {
+
+constexpr UINT kPushToTalkText = 108;
+constexpr UINT kReleaseToSendText = 113;
+constexpr UINT kPlainBeep = 0xFFFFFFFF;
+constexpr LPARAM kWasDown = LPARAM(1) << 30;
+
+}  // namespace
+
+TalkButton::TalkButton(HWND parent, HWND window)
+    : fwk::Control(nullptr, u"", WS_CHILD | WS_TABSTOP, 0, 0, 10, 10, parent, nullptr), m_window(window) {
+  setTakesFocusOnTap(true);
+  KS_GetSettingString("audio.recording.codec", std::string(voice::kSpeexContentType).c_str(), m_codec,
+                      int(sizeof m_codec));
+  showState();
+}
+
+void TalkButton::showState() {
+  // The window text says what the button shows, for whoever reads windows.
+  std::u16string label =
+      platform::loadStringWide(platform::currentModule(), recording() ? kReleaseToSendText : kPushToTalkText);
+  SetWindowText(hwnd(), label.c_str());
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+TalkButton::~TalkButton() {
+  // A window closed mid-recording still completes what it streamed and
+  // gives the audio back.
+  stopRecording();
+}
+
+void TalkButton::startRecording() {
+  if (m_recorder || m_message) return;
+  if (!KS_AudioTryLock()) {
+    MessageBeep(kPlainBeep);
+    return;
+  }
+  // Without a recorder nothing would ever complete the message or give the
+  // lock back: an unknown codec, or a device that will not record, makes
+  // no message at all.
+  m_recorder = VoiceRecorder::create(voice::voiceCodecFor(m_codec), hwnd());
+  if (!m_recorder || !m_recorder->start()) {
+    m_recorder.reset();
+    KS_AudioUnlock();
+    MessageBeep(kPlainBeep);
+    return;
+  }
+  showState();
+  MessageData d{};
+  d.size = sizeof d;
+  d.mask = MESSAGE_ID | MESSAGE_CONTENTTYPE | MESSAGE_COMPLETE;
+  d.id = int64_t(KS_GetLUID());
+  d.contentType = m_codec;
+  d.complete = 0;
+  m_message = KS_CreateMessage(&d);
+  if (!m_message) {
+    m_recorder.reset();
+    finish();
+    return;
+  }
+  SendMessage(m_window, kInputMessage, WPARAM(hwnd()), LPARAM(m_message));
+}
+
+void TalkButton::stopRecording() {
+  if (!m_recorder) return;
+  m_recorder->stop(m_message);
+  m_recorder.reset();
+  finish();
+}
+
+void TalkButton::finish() {
+  if (m_message) KS_ReleaseMessage(m_message);
+  m_message = nullptr;
+  KS_AudioUnlock();
+  showState();
+}
+
+LRESULT TalkButton::windowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == MM_WIM_DATA) {
+    if (m_recorder && m_message &&
+        m_recorder->onData(reinterpret_cast<HWAVEIN>(wParam), reinterpret_cast<WAVEHDR*>(lParam), m_message)) {
+      m_recorder.reset();
+      finish();
+    }
+    return 0;
+  }
+  return Control::windowProc(msg, wParam, lParam);
+}
+
+LRESULT TalkButton::onGetDlgCode(UINT, MSG*) { return DLGC_WANTALLKEYS; }
+
+LRESULT TalkButton::onKey(UINT key, bool down, LPARAM repeatData) {
+  if (isTalkKey(key)) {
+    if (!down)
+      stopRecording();
+    else if (!(repeatData & kWasDown))
+      startRecording();
+    return 0;
+  }
+  switch (key) {
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_ESCAPE: return SendMessage(m_window, down ? WM_KEYDOWN : WM_KEYUP, key, repeatData);
+    case VK_UP:
+    case VK_DOWN:
+      if (down) focusNextControl(hwnd(), key == VK_UP);
+      return 0;
+  }
+  return Control::onKey(key, down, repeatData);
+}
+
+LRESULT TalkButton::onSetFocus(HWND previous) {
+  m_focused = true;
+  InvalidateRect(hwnd(), nullptr, FALSE);
+  return Control::onSetFocus(previous);
+}
+
+LRESULT TalkButton::onKillFocus(HWND next) {
+  m_focused = false;
+  stopRecording();
+  InvalidateRect(hwnd(), nullptr, FALSE);
+  return Control::onKillFocus(next);
+}
+
+LRESULT TalkButton::onStylusDown(bool, int, int) {
+  SetFocus(hwnd());
+  SetCapture(hwnd());
+  startRecording();
+  return 0;
+}
+
+LRESULT TalkButton::onStylusUp(int, int) {
+  ReleaseCapture();
+  stopRecording();
+  return 0;
+}
+
+LRESULT TalkButton::onPaint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd(), &ps);
+  RECT rc;
+  GetClientRect(hwnd(), &rc);
+  HBRUSH grey = CreateSolidBrush(RGB(192, 192, 192));
+  FillRect(dc, &rc, grey);
+  DeleteObject(grey);
+  bool on = recording();
+  RECT edge = rc;
+  InflateRect(&edge, -2, -2);
+  DrawEdge(dc, &edge, on ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+  {
+    fwk::SavedDC saved(dc);
+    SelectObject(dc, fwk::boldFont());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0, 0, 0));
+    std::u16string text =
+        platform::loadStringWide(platform::currentModule(), on ? kReleaseToSendText : kPushToTalkText);
+    DrawText(dc, text.c_str(), int(text.size()), &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  }
+  if (m_focused) {
+    RECT focus = rc;
+    InflateRect(&focus, -4, -4);
+    DrawFocusRect(dc, &focus);
+  }
+  EndPaint(hwnd(), &ps);
+  return 0;
+}
+
+}  // namespace messaging
