@@ -64,6 +64,14 @@ class VoicePlayerTest : public ChatTest {
     return incoming(bob, std::string(payload.begin(), payload.end()), 1, 1767225600, type);
   }
 
+  // Plays a new message, released at once, to its end.
+  bool play(const char* type, const std::vector<uint8_t>& payload) {
+    HMessage* m = voiceMessage(type, payload);
+    PlayVoiceMessage(m);
+    KS_ReleaseMessage(m);
+    return playToEnd();
+  }
+
   // Runs the clock until every playback thread has ended.
   static bool playToEnd() {
     for (int step = 0; step < 3000; ++step) {
@@ -87,7 +95,7 @@ TEST_F(VoicePlayerTest, SpeexPlaysTheSpeechWithAtMostElevenBuffersInFlight) {
   // 23 buffers: three rounds of eleven, but two of twelve.
   auto pcm = speechAt(kSpeexSampleRate);
   ASSERT_GT(pcm.size(), 16000u * 3);
-  while (pcm.size() < 23 * 3200) pcm.insert(pcm.end(), pcm.begin(), pcm.end());
+  for (const auto once = pcm; pcm.size() < 23 * 3200;) pcm.insert(pcm.end(), once.begin(), once.end());
   pcm.resize(23 * 3200);
   const auto payload = speexPayload(pcm);
   const auto decoded = decodeSpeexPayload(payload.data(), payload.size());
@@ -127,10 +135,7 @@ TEST_F(VoicePlayerTest, GsmPlaysWholeAtEightThousandThoughTheCallerReleasedAtOnc
   const auto pcm = speechAt(kGsmSampleRate);
   ASSERT_GT(pcm.size(), 8000u * 3);
   const auto payload = encodeGsm(pcm.data(), pcm.size());
-  HMessage* m = voiceMessage("audio/ms-gsm", payload);
-  PlayVoiceMessage(m);
-  KS_ReleaseMessage(m);
-  ASSERT_TRUE(playToEnd());
+  ASSERT_TRUE(play("audio/ms-gsm", payload));
 
   const auto clip = onlyClip();
   EXPECT_EQ(clip.rate, DWORD(kGsmSampleRate));
@@ -163,37 +168,24 @@ TEST_F(VoicePlayerTest, CorruptLengthsPlayOnlyWhatCameBeforeThem) {
   const auto expected = decodeSpeexPayload(prefix.data(), prefix.size());
   ASSERT_EQ(expected.size(), frames * 320);
 
-  auto withTail = [&](std::vector<uint8_t> tail) {
-    std::vector<uint8_t> p = prefix;
-    p.insert(p.end(), tail.begin(), tail.end());
-    return p;
-  };
   std::vector<uint8_t> huge = {0xB8, 0x0B};  // 3000: more than a frame's bit buffer holds
   huge.resize(2 + 3000, 0x55);
-  const std::vector<std::vector<uint8_t>> cases = {
-      withTail({0x10, 0x00, 0x01, 0x02}),  // 16 bytes announced, 2 there: the payload was cut
-      withTail({0x00, 0x80, 0x01, 0x02}),  // negative
-      withTail(huge),
-      withTail({0x07}),                    // half a length
+  const std::vector<std::vector<uint8_t>> tails = {
+      {0x10, 0x00, 0x01, 0x02},  // 16 bytes announced, 2 there: the payload was cut
+      {0x00, 0x80, 0x01, 0x02},  // negative
+      huge,
+      {0x07},  // half a length
   };
-  for (size_t i = 0; i < cases.size(); ++i) {
-    HMessage* m = voiceMessage("audio/x-speex", cases[i]);
-    PlayVoiceMessage(m);
-    KS_ReleaseMessage(m);
-    ASSERT_TRUE(playToEnd());
+  for (size_t i = 0; i <= tails.size(); ++i) {
+    std::vector<uint8_t> p = prefix;
+    if (i < tails.size()) p.insert(p.end(), tails[i].begin(), tails[i].end());
+    // Last, a first length past the payload: nothing at all is heard.
+    if (i == tails.size()) p = {0xFF, 0x01, 0x12, 0x34, 0x56};
+    ASSERT_TRUE(play("audio/x-speex", p));
     auto clips = platform::wavePlayedClips();
     ASSERT_EQ(clips.size(), i + 1);
-    EXPECT_EQ(clips.back().samples, expected) << "case " << i;
+    EXPECT_EQ(clips.back().samples, i < tails.size() ? expected : std::vector<int16_t>()) << "case " << i;
   }
-
-  // A first length past the payload: nothing at all is heard.
-  HMessage* m = voiceMessage("audio/x-speex", {0xFF, 0x01, 0x12, 0x34, 0x56});
-  PlayVoiceMessage(m);
-  KS_ReleaseMessage(m);
-  ASSERT_TRUE(playToEnd());
-  auto clips = platform::wavePlayedClips();
-  ASSERT_EQ(clips.size(), cases.size() + 1);
-  EXPECT_TRUE(clips.back().samples.empty());
   EXPECT_FALSE(holdsAudioPower());
   ASSERT_TRUE(KS_AudioTryLock());
   KS_AudioUnlock();
@@ -218,13 +210,8 @@ TEST_F(VoicePlayerTest, APlaybackWaitsWhileTheAudioIsLockedAndOtherTypesPlayNoth
 
   // Other audio types and empty messages open no device.
   platform::waveClearPlayedClips();
-  HMessage* other = voiceMessage("audio/amr", payload);
-  HMessage* empty = voiceMessage("audio/x-speex", {});
-  PlayVoiceMessage(other);
-  PlayVoiceMessage(empty);
-  KS_ReleaseMessage(other);
-  KS_ReleaseMessage(empty);
-  ASSERT_TRUE(playToEnd());
+  ASSERT_TRUE(play("audio/amr", payload));
+  ASSERT_TRUE(play("audio/x-speex", {}));
   EXPECT_TRUE(platform::wavePlayedClips().empty());
   EXPECT_FALSE(holdsAudioPower());
 }
