@@ -198,6 +198,22 @@ TEST_F(TalkTest, HoldingEnterStreamsSpeexAndLettingGoCompletes) {
     expected.append(piece.begin(), piece.end());
   }
   EXPECT_EQ(recording->payload(), expected);
+
+  // Let go and pressed again at once: the first recording's buffers are
+  // freed, and the device's notices of them, still queued, reach the second
+  // recording, which must take none of them for its own.
+  testkit::keyDown(VK_RETURN);
+  hold(100);
+  recording = std::make_unique<Recording>();
+  PostMessage(talk->hwnd(), WM_KEYUP, VK_RETURN, LPARAM(0xC0000001));
+  PostMessage(talk->hwnd(), WM_KEYDOWN, VK_RETURN, 1);
+  testkit::pump();
+  ASSERT_TRUE(talk->recording());
+  EXPECT_EQ(talk->recorder()->queued(), 10u);
+  hold(400);
+  EXPECT_EQ(talk->recorder()->queued(), 10u);
+  EXPECT_EQ(recording->pieces().size(), 10u);
+  testkit::keyUp(VK_RETURN);
 }
 
 TEST_F(TalkTest, SpeexAndGsmRecordingsDecodeToTheSpeech) {
