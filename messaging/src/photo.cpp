@@ -13,6 +13,7 @@
 #include "platform/msgbox.h"
 #include "platform/resources.h"
 #include "platform/shell.h"
+#include "platform/sound.h"
 
 namespace messaging {
 namespace {
@@ -133,7 +134,10 @@ void ViewPhotoMessage(HMessage* message) {
     // The viewer may still hold the last photo: "image.jpg" becomes "imag1.jpg".
     path[path.size() - 5] = u'1';
     out = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (out == INVALID_HANDLE_VALUE) return;
+    if (out == INVALID_HANDLE_VALUE) {
+      MessageBeep(0xFFFFFFFF);
+      return;
+    }
   }
   DWORD written = 0;
   bool ok = d.payloadLength <= 0 || (WriteFile(out, d.payload, DWORD(d.payloadLength), &written, nullptr) &&

@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/menu.h"
 #include "platform/module.h"
+#include "platform/sound.h"
 
 namespace msgtest {
 namespace {
@@ -233,6 +234,20 @@ TEST_F(PhotoTest, ACapturedPictureIsSentAndAReceivedOneIsViewed) {
   ASSERT_TRUE(opened());
   EXPECT_EQ(readAll(fs::path(session().home()) / "opened.txt"), (temp / "imag1.jpg").string() + "\n");
   EXPECT_EQ(readAll(temp / "imag1.jpg"), jpeg);
+
+  // Both names held: a beep, and nothing is opened.
+  fs::remove(fs::path(session().home()) / "opened.txt");
+  std::u16string held1 = platform::widen((temp / "imag1.jpg").string());
+  HANDLE viewer1 = CreateFile(held1.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(viewer1, INVALID_HANDLE_VALUE);
+  platform::soundRecordReset();
+  row->activate();
+  usleep(200000);
+  EXPECT_FALSE(fs::exists(fs::path(session().home()) / "opened.txt"));
+  auto sounds = platform::soundsPlayed();
+  ASSERT_EQ(sounds.size(), 1u);
+  EXPECT_EQ(sounds[0].kind, platform::SoundRecord::Beep);
+  CloseHandle(viewer1);
   CloseHandle(viewer);
   KS_ReleaseMessage(photo);
 }
