@@ -1,8 +1,9 @@
 // The plug-in object the host loads: Start opens conversations on the
-// contact list's request, Stop closes them.
+// contact list's request and announces arrivals, Stop closes them.
 #include <memory>
 
 #include "chat_registry.h"
+#include "notification_agent.h"
 #include "olvaro/api.h"
 #include "voice_player.h"
 
@@ -15,11 +16,13 @@ class MessagingPlugin : public kestrum::Plugin {
 
   void Start() override {
     if (!registry_) registry_ = std::make_unique<ChatRegistry>();
+    if (!notifications_) notifications_ = std::make_unique<NotificationAgent>(&PlayVoiceMessage);
     state = 1;
   }
 
   void Stop() override {
     registry_.reset();
+    notifications_.reset();
     // Playback threads run this library's code.
     StopVoicePlayback();
     state = 0;
@@ -29,6 +32,7 @@ class MessagingPlugin : public kestrum::Plugin {
 
  private:
   std::unique_ptr<ChatRegistry> registry_;
+  std::unique_ptr<NotificationAgent> notifications_;
 };
 
 MessagingPlugin* g_plugin = nullptr;
