@@ -1,6 +1,7 @@
 // Conversations against the real server with the real connection: the
 // automated contact answers, a second account (bob) talks at the protocol
-// level, older messages come by scrolling up, and photos go both ways.
+// level, older messages come by scrolling up, photos go both ways, and
+// voice streams out while it is recorded and comes back to be heard.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,9 +15,14 @@
 #include "chat_window.h"
 #include "conversation_input.h"
 #include "messenger_fixture.h"
+#include "notification_agent.h"
 #include "platform/camera.h"
 #include "platform/menu.h"
+#include "platform/wave.h"
+#include "speech.h"
 #include "ui_fixture.h"
+#include "voice_codec.h"
+#include "voice_player.h"
 
 using namespace conntest;
 
@@ -256,6 +262,104 @@ TEST_F(ConversationTest, APhotoGoesToBobAndTheAutomatedContactsCopyIsViewed) {
   for (int i = 0; i < 500 && readAll(viewed).size() < jpeg.size(); ++i) usleep(10000);
   EXPECT_EQ(readAll(viewed), jpeg);
   testkit::saveScreenshot("conversation_photo");
+}
+
+// Recording from spoken input: the talk key held on the Voice tab while the
+// platform clock runs through the speech.
+class VoiceConversationTest : public ConversationTest {
+ protected:
+  void SetUp() override {
+    ConversationTest::SetUp();
+    speech = speechtest::speechAt(messaging::voice::kSpeexSampleRate);
+    ASSERT_GT(speech.size(), 16000u * 3) << "espeak-ng made no speech";
+    std::string wav = (temp / "speech.wav").string();
+    ASSERT_TRUE(platform::writeWavFile(wav, {16000, speech}));
+    platform::waveSetInputFile(wav);
+    platform::waveClearPlayedClips();
+  }
+  void TearDown() override {
+    messaging::StopVoicePlayback();
+    platform::waveSetInputFile("");
+    ConversationTest::TearDown();
+  }
+  ChatWindow* voiceTab(int64_t id) {
+    ChatWindow* w = open(id);
+    if (!w) return nullptr;
+    w->tabs()->setSelectedIndex(ChatWindow::kVoiceTab);
+    testkit::pump();
+    SetFocus(w->talkButton()->hwnd());
+    testkit::pump();
+    return w;
+  }
+  // Moves the clock on in steps of one buffer, letting the link work.
+  static void talkFor(int ms, const std::function<void()>& meanwhile = [] {}) {
+    for (int t = 0; t < ms; t += 40) {
+      testkit::runClock(40);
+      meanwhile();
+    }
+  }
+  // The speech as long as it was recorded: whole buffers of 40 ms.
+  std::vector<int16_t> spoken(size_t pieces) const {
+    std::vector<int16_t> s(speech.begin(), speech.begin() + std::min(speech.size(), pieces * 640));
+    return s;
+  }
+  std::vector<int16_t> speech;
+};
+
+TEST_F(VoiceConversationTest, VoiceStreamsToBobWhileItIsRecorded) {
+  auto b = signInBob(*server);
+  ChatWindow* w = voiceTab(bob);
+  ASSERT_NE(w, nullptr);
+  testkit::keyDown(VK_RETURN);
+  ASSERT_TRUE(w->talkButton()->recording());
+  WireMessage got;
+  // A second into the speech bob already holds pieces of it.
+  talkFor(1000, [&] { b->nextMessage(&got, 5); });
+  size_t early = b->chunksSeen;
+  EXPECT_GE(early, 2u);
+  const int ms = int(speech.size() / 16) + 200;
+  talkFor(ms - 1000, [&] { b->nextMessage(&got, 2); });
+  testkit::keyUp(VK_RETURN);
+  ASSERT_FALSE(w->talkButton()->recording());
+  ASSERT_TRUE(b->nextMessage(&got));
+  EXPECT_EQ(got.contentType, "audio/x-speex");
+  EXPECT_GT(b->chunksSeen, early);
+  const auto decoded = messaging::voice::decodeSpeexPayload(reinterpret_cast<const uint8_t*>(got.payload.data()),
+                                                            got.payload.size());
+  ASSERT_GT(decoded.size(), speech.size() / 2);
+  const double r = speechtest::followCorrelation(spoken(decoded.size() / 640), decoded, 16000);
+  EXPECT_GT(r, 0.85) << "what bob got does not follow the speech";
+}
+
+TEST_F(VoiceConversationTest, TheAutomatedContactsCopyComesBackAndPlaysByItself) {
+  // The plug-in's announcements: a live voice arrival is played.
+  messaging::NotificationAgent agent(&messaging::PlayVoiceMessage);
+  ChatWindow* w = voiceTab(bot);
+  ASSERT_NE(w, nullptr);
+  int rows = w->list()->rowCount();
+  testkit::keyDown(' ');
+  const int ms = int(speech.size() / 16) + 200;
+  talkFor(ms, [] { settle(1); });
+  testkit::keyUp(' ');
+  ASSERT_TRUE(rowsReach(w, rows + 2));
+  HMessage* echoed = last(w)->message();
+  ASSERT_TRUE(waitFor([&] {
+    MessageData d{};
+    d.size = sizeof d;
+    KS_GetMessageData(echoed, &d);
+    return d.complete != 0;
+  }));
+  EXPECT_EQ(payload(echoed), payload(row(w, rows)->message()));
+  // It plays on its own thread as the clock runs.
+  for (int i = 0; i < 400 && platform::wavePlayedClips().empty(); ++i) {
+    testkit::runClock(100);
+    usleep(1000);
+  }
+  auto clips = platform::wavePlayedClips();
+  ASSERT_EQ(clips.size(), 1u);
+  EXPECT_EQ(clips[0].rate, 16000u);
+  const double r = speechtest::followCorrelation(spoken(clips[0].samples.size() / 640), clips[0].samples, 16000);
+  EXPECT_GT(r, 0.85) << "what was heard does not follow the speech";
 }
 
 }  // namespace
