@@ -22,9 +22,10 @@ class MessagingPlugin : public kestrum::Plugin {
 
   void Stop() override {
     registry_.reset();
-    notifications_.reset();
-    // Playback threads run this library's code.
+    // Playback and vibration threads run this library's code. Playbacks are
+    // cut short first: a vibration waits for the audio they hold.
     StopVoicePlayback();
+    notifications_.reset();
     state = 0;
   }
 
