@@ -3,12 +3,9 @@
 #include <vector>
 
 #include "conversation_input.h"
-#include "framework/fonts.h"
-#include "framework/paint.h"
-#include "platform/bitmap.h"
+#include "input_button.h"
 #include "platform/camera.h"
 #include "platform/files.h"
-#include "platform/gdi.h"
 #include "platform/module.h"
 #include "platform/msgbox.h"
 #include "platform/resources.h"
@@ -224,30 +221,7 @@ void CaptureButton::capture() {
 }
 
 LRESULT CaptureButton::onPaint() {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(hwnd(), &ps);
-  RECT rc;
-  GetClientRect(hwnd(), &rc);
-  HBRUSH grey = CreateSolidBrush(RGB(192, 192, 192));
-  FillRect(dc, &rc, grey);
-  DeleteObject(grey);
-  RECT edge = rc;
-  InflateRect(&edge, -2, -2);
-  DrawEdge(dc, &edge, m_pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
-  {
-    fwk::SavedDC saved(dc);
-    SelectObject(dc, fwk::boldFont());
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(0, 0, 0));
-    std::u16string text = platform::loadStringWide(platform::currentModule(), 114);
-    DrawText(dc, text.c_str(), int(text.size()), &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-  }
-  if (m_focused) {
-    RECT focus = rc;
-    InflateRect(&focus, -4, -4);
-    DrawFocusRect(dc, &focus);
-  }
-  EndPaint(hwnd(), &ps);
+  paintInputButton(hwnd(), 114, m_pressed, m_focused);
   return 0;
 }
 

@@ -1,10 +1,7 @@
 #include "talk_button.h"
 
 #include "conversation_input.h"
-#include "framework/fonts.h"
-#include "framework/paint.h"
-#include "platform/bitmap.h"
-#include "platform/gdi.h"
+#include "input_button.h"
 #include "platform/module.h"
 #include "platform/resources.h"
 #include "platform/sound.h"
@@ -148,32 +145,7 @@ LRESULT TalkButton::onStylusUp(int, int) {
 }
 
 LRESULT TalkButton::onPaint() {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(hwnd(), &ps);
-  RECT rc;
-  GetClientRect(hwnd(), &rc);
-  HBRUSH grey = CreateSolidBrush(RGB(192, 192, 192));
-  FillRect(dc, &rc, grey);
-  DeleteObject(grey);
-  bool on = recording();
-  RECT edge = rc;
-  InflateRect(&edge, -2, -2);
-  DrawEdge(dc, &edge, on ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
-  {
-    fwk::SavedDC saved(dc);
-    SelectObject(dc, fwk::boldFont());
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(0, 0, 0));
-    std::u16string text =
-        platform::loadStringWide(platform::currentModule(), on ? kReleaseToSendText : kPushToTalkText);
-    DrawText(dc, text.c_str(), int(text.size()), &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-  }
-  if (m_focused) {
-    RECT focus = rc;
-    InflateRect(&focus, -4, -4);
-    DrawFocusRect(dc, &focus);
-  }
-  EndPaint(hwnd(), &ps);
+  paintInputButton(hwnd(), recording() ? kReleaseToSendText : kPushToTalkText, recording(), m_focused);
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "platform/power.h"
 #include "platform/thread.h"
 #include "voice_codec.h"
+#include "voice_formats.h"
 
 namespace messaging {
 namespace {
@@ -77,31 +78,6 @@ DWORD WINAPI playbackThread(LPVOID parameter) {
   return 0;
 }
 
-WAVEFORMATEX speexFormat() {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = 1;
-  f.nSamplesPerSec = voice::kSpeexSampleRate;
-  f.nAvgBytesPerSec = voice::kSpeexSampleRate * 2;
-  f.nBlockAlign = 2;
-  f.wBitsPerSample = 16;
-  return f;
-}
-
-// The recorder's GSM 6.10 format.
-GSM610WAVEFORMAT gsmFormat() {
-  GSM610WAVEFORMAT f{};
-  f.wfx.wFormatTag = WAVE_FORMAT_GSM610;
-  f.wfx.nChannels = 1;
-  f.wfx.nSamplesPerSec = voice::kGsmSampleRate;
-  f.wfx.nAvgBytesPerSec = 1625;
-  f.wfx.nBlockAlign = WORD(voice::kGsmBlockBytes);
-  f.wfx.wBitsPerSample = 0;
-  f.wfx.cbSize = 2;
-  f.wSamplesPerBlock = WORD(voice::kGsmBlockSamples);
-  return f;
-}
-
 }  // namespace
 
 void PlayVoiceMessage(HMessage* message) {
@@ -149,8 +125,8 @@ struct VoicePlayer::Buffer {
 VoicePlayer::VoicePlayer(Kind kind) {
   event_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   power_ = SetPowerRequirement(u"WAV1:", D0, POWER_NAME | POWER_FORCE, nullptr, 0);
-  const WAVEFORMATEX pcm = speexFormat();
-  const GSM610WAVEFORMAT gsm = gsmFormat();
+  const WAVEFORMATEX pcm = voice::speexWaveFormat();
+  const GSM610WAVEFORMAT gsm = voice::gsmWaveFormat();
   const WAVEFORMATEX* format = kind == Kind::Gsm ? &gsm.wfx : &pcm;
   if (!event_ ||
       waveOutOpen(&device_, WAVE_MAPPER, format, DWORD_PTR(event_), 0, CALLBACK_EVENT) != MMSYSERR_NOERROR)

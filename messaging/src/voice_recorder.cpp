@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "voice_formats.h"
+
 namespace messaging {
 
 std::unique_ptr<VoiceRecorder> VoiceRecorder::create(voice::VoiceCodec codec, HWND window) {
@@ -113,13 +115,7 @@ void VoiceRecorder::stop(HMessage* message) {
 
 SpeexRecorder::SpeexRecorder(HWND window) : VoiceRecorder(window), m_encoder(std::make_unique<voice::SpeexEncoder>()) {
   m_bufferBytes = m_encoder->bufferBytes();
-  m_format.wFormatTag = WAVE_FORMAT_PCM;
-  m_format.nChannels = 1;
-  m_format.nSamplesPerSec = voice::kSpeexSampleRate;
-  m_format.nAvgBytesPerSec = voice::kSpeexSampleRate * 2;
-  m_format.nBlockAlign = 2;
-  m_format.wBitsPerSample = 16;
-  m_format.cbSize = 0;
+  m_format = voice::speexWaveFormat();
 }
 
 std::vector<uint8_t> SpeexRecorder::encode(const void* data, size_t bytes) {
@@ -128,14 +124,7 @@ std::vector<uint8_t> SpeexRecorder::encode(const void* data, size_t bytes) {
 
 GsmRecorder::GsmRecorder(HWND window) : VoiceRecorder(window) {
   m_bufferBytes = voice::kGsmBufferBytes;
-  m_format.wfx.wFormatTag = WAVE_FORMAT_GSM610;
-  m_format.wfx.nChannels = 1;
-  m_format.wfx.nSamplesPerSec = voice::kGsmSampleRate;
-  m_format.wfx.nAvgBytesPerSec = 1625;
-  m_format.wfx.nBlockAlign = WORD(voice::kGsmBlockBytes);
-  m_format.wfx.wBitsPerSample = 0;
-  m_format.wfx.cbSize = 2;
-  m_format.wSamplesPerBlock = WORD(voice::kGsmBlockSamples);
+  m_format = voice::gsmWaveFormat();
 }
 
 std::vector<uint8_t> GsmRecorder::encode(const void* data, size_t bytes) {
