@@ -1,6 +1,6 @@
 // XMPP bridges against a real prosody: sign-in, roster and presence, chat
-// both ways, subscription requests, and the reasons of a refused sign-in and
-// of a server without encryption.
+// both ways, subscription requests, rooms by invitation and by bookmark, and
+// the reasons of a refused sign-in and of a server without encryption.
 #include "bridge_xmpp.h"
 #include "fixture.h"
 
@@ -180,6 +180,38 @@ TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {
     auto left = until("BRIDGE CHAT CONTACT", [&](const Packet& p) { return p.body.empty(); });
     ASSERT_TRUE(left);
     EXPECT_EQ(left->get_id("Contact-Id"), who);
+}
+
+TEST_F(XmppBridgeTest, ABookmarkedRoomMarkedAutojoinIsJoinedAtSignIn) {
+    const std::string room = "tea@conference.localhost";
+    {
+        // ann's own client keeps two bookmarks: only the autojoin one is joined.
+        XmppPeer annClient("ann@localhost", "annpw", prosody_.port());
+        ASSERT_TRUE(eventually([&] { return annClient.connected(); }));
+        annClient.raw("<iq type='set' id='bm1'><query xmlns='jabber:iq:private'>"
+                      "<storage xmlns='storage:bookmarks'>"
+                      "<conference jid='" + room + "' autojoin='true'><nick>annie</nick></conference>"
+                      "<conference jid='quiet@conference.localhost' autojoin='false'/>"
+                      "</storage></query></iq>");
+        ASSERT_TRUE(eventually([&] { return annClient.has("iq", "result"); }));
+    }
+    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return bob.connected(); }));
+    bob.raw("<presence to='" + room + "/bob'><x xmlns='http://jabber.org/protocol/muc'/></presence>");
+    ASSERT_TRUE(eventually([&] { return bob.hasFrom("presence", "", room + "/bob"); }));
+
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    // The bridge took the room under the bookmark's nickname.
+    EXPECT_TRUE(eventually([&] { return bob.hasFrom("presence", "", room + "/annie"); }));
+    auto member = until("BRIDGE CHAT CONTACT", [](const Packet& p) { return !p.body.empty(); });
+    ASSERT_TRUE(member);
+    uint64_t chat = member->get_id("Chat-Id");
+    bob.raw("<message to='" + room + "' type='groupchat'><body>welcome back</body></message>");
+    auto said = until("BRIDGE MESG", [](const Packet& p) { return p.body == "welcome back"; });
+    ASSERT_TRUE(said);
+    EXPECT_EQ(said->get_id("Target-Id"), chat);
+    EXPECT_FALSE(bob.hasFrom("presence", "", "quiet@conference.localhost/annie"));
 }
 
 TEST_F(XmppBridgeTest, AWrongPasswordAndAMissingEncryptionSwitchTheBridgeOffWithAReason) {
