@@ -205,7 +205,7 @@ TEST_F(TalkTest, SpeexAndGsmRecordingsDecodeToTheSpeech) {
   EXPECT_GT(follow, 0.85);
 }
 
-TEST_F(TalkTest, BusyAudioOrAnUnknownCodecBeepsAndHoldsNothing) {
+TEST_F(TalkTest, BusyAudioAnUnknownCodecOrNoMicrophoneBeepsAndHoldsNothing) {
   std::atomic<int> stage{0};
   std::thread player([&] {  // a playback holding the audio
     KS_AudioLock();
@@ -231,6 +231,19 @@ TEST_F(TalkTest, BusyAudioOrAnUnknownCodecBeepsAndHoldsNothing) {
   EXPECT_EQ(chat->list()->rowCount(), rows);
   EXPECT_TRUE(audioFree());
   EXPECT_EQ(beeps(), 2);
+  testkit::keyUp(VK_RETURN);
+
+  // A phone without a microphone: the device does not open, and it ends
+  // the same way.
+  setenv("OLVARO_NO_MICROPHONE", "1", 1);
+  talk = openVoiceTab("audio/x-speex");
+  testkit::keyDown(VK_RETURN);
+  unsetenv("OLVARO_NO_MICROPHONE");
+  EXPECT_FALSE(talk->recording());
+  EXPECT_EQ(rec->sends, 1);
+  EXPECT_EQ(chat->list()->rowCount(), rows);
+  EXPECT_TRUE(audioFree());
+  EXPECT_EQ(beeps(), 3);
   testkit::keyUp(VK_RETURN);
 }
 

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "platform/clock.h"
@@ -264,9 +265,16 @@ std::string pathFrom(const std::string& over, const char* var) {
   return v ? v : "";
 }
 
+// A device described as having no microphone has no wave input at all.
+bool noMicrophone() {
+  const char* v = std::getenv("OLVARO_NO_MICROPHONE");
+  return v && *v && std::string_view(v) != "0";
+}
+
 MMRESULT open(bool input, uintptr_t* outId, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
               DWORD_PTR instance, DWORD flags) {
   if (deviceId != 0 && deviceId != WAVE_MAPPER) return MMSYSERR_BADDEVICEID;
+  if (input && noMicrophone()) return MMSYSERR_BADDEVICEID;
   bool gsmFormat = false;
   if (MMRESULT r = checkFormat(format, &gsmFormat)) return r;
   if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
@@ -474,7 +482,7 @@ void waveClearPlayedClips() {
 
 using platform::idOf;
 
-UINT waveInGetNumDevs() { return 1; }
+UINT waveInGetNumDevs() { return platform::noMicrophone() ? 0 : 1; }
 UINT waveOutGetNumDevs() { return 1; }
 
 MMRESULT waveInOpen(LPHWAVEIN phwi, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR cb, DWORD_PTR inst,
