@@ -10,6 +10,7 @@
 #include <set>
 #include <tuple>
 
+#include "build_stamp.h"
 #include "update_delta.h"
 
 namespace olvaro::server {
@@ -20,14 +21,6 @@ namespace fs = std::filesystem;
 
 constexpr size_t kMaxModule = size_t(48) << 20;  // the client takes 64 MiB of package
 constexpr uint32_t kMaxPiece = 0xFFFFFFFFu;
-
-uint64_t le(const std::string& b, uint64_t at, int width) {
-    uint64_t v = 0;
-    for (int i = width - 1; i >= 0; --i) v = v << 8 | uint8_t(b[at + i]);
-    return v;
-}
-
-bool has(const std::string& b, uint64_t at, uint64_t n) { return at <= b.size() && n <= b.size() - at; }
 
 void put32(std::string* out, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out->push_back(char(v >> shift));
@@ -64,36 +57,6 @@ bool read_file(const fs::path& path, std::string* out) {
 
 }  // namespace
 
-uint32_t module_stamp(const std::string& b) {
-    if (b.size() >= 64 && b[0] == 'M' && b[1] == 'Z') {
-        uint64_t header = le(b, 60, 4);
-        return has(b, header + 4, 20) ? uint32_t(le(b, header + 8, 4)) : 0;
-    }
-    if (b.size() < 64 || b.compare(0, 4, "\x7f" "ELF") != 0 || b[5] != 1) return 0;
-    bool wide = b[4] == 2;
-    uint64_t phoff = wide ? le(b, 32, 8) : le(b, 28, 4);
-    uint64_t size = wide ? le(b, 54, 2) : le(b, 42, 2), count = wide ? le(b, 56, 2) : le(b, 44, 2);
-    if (size < (wide ? 56u : 32u)) return 0;
-    for (uint64_t i = 0; i < count; ++i) {
-        uint64_t ph = phoff + i * size;
-        if (!has(b, ph, size)) return 0;
-        if (le(b, ph, 4) != 4) continue;  // PT_NOTE
-        uint64_t at = wide ? le(b, ph + 8, 8) : le(b, ph + 4, 4);
-        uint64_t length = wide ? le(b, ph + 32, 8) : le(b, ph + 16, 4);
-        if (!has(b, at, length)) return 0;
-        uint64_t end = at + length;
-        while (end - at >= 12) {
-            uint64_t namesz = le(b, at, 4), descsz = le(b, at + 4, 4), type = le(b, at + 8, 4);
-            uint64_t desc = at + 12 + ((namesz + 3) & ~3ull), next = desc + ((descsz + 3) & ~3ull);
-            if (next > end) break;
-            if (type == 1 && namesz == 7 && descsz == 4 && b.compare(at + 12, 7, std::string("Olvaro\0", 7)) == 0)
-                return uint32_t(le(b, desc, 4));
-            at = next;
-        }
-    }
-    return 0;
-}
-
 ReleaseStore::ReleaseStore(std::string folder, std::string secret_seed_hex) : folder_(std::move(folder)) {
     unsigned char seed[crypto_sign_SEEDBYTES], pk[crypto_sign_PUBLICKEYBYTES];
     size_t length = 0;
@@ -125,7 +88,7 @@ void ReleaseStore::rescan() {
         } else {
             auto bytes = std::make_shared<std::string>();
             if (!read_file(path, bytes.get())) return;
-            stamp = module_stamp(*bytes);
+            stamp = updates::buildStampOf(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size());
             seen_[path.string()] = {int64_t(st.st_size), mtime, stamp};
             if (stamp) {
                 Build& build = modules_[name].builds[stamp];

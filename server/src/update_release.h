@@ -19,10 +19,6 @@
 
 namespace olvaro::server {
 
-// The "Olvaro" ELF note of type 1, or the link time of a Windows image; 0
-// when there is none.
-uint32_t module_stamp(const std::string& bytes);
-
 struct InstalledModule {
     std::string name;
     uint32_t build = 0;
