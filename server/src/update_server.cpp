@@ -98,6 +98,13 @@ std::string lower(std::string s) {
     return s;
 }
 
+// Where the body starts: after the first empty line, LF or CR LF; npos
+// while the head is not whole.
+size_t body_start(const std::string& request) {
+    size_t lf = request.find("\n\n"), crlf = request.find("\r\n\r\n");
+    return std::min(lf == std::string::npos ? lf : lf + 2, crlf == std::string::npos ? crlf : crlf + 4);
+}
+
 }  // namespace
 
 bool parse_update_request(const std::string& xml, UpdateRequest* out) {
@@ -193,8 +200,7 @@ void UpdateServer::serve(int fd) {
         if (n <= 0) return;
         in.append(buffer, size_t(n));
         if (need == std::string::npos) {
-            size_t end = in.find("\n\n"), crlf = in.find("\r\n\r\n");
-            size_t head = std::min(end == std::string::npos ? end : end + 2, crlf == std::string::npos ? crlf : crlf + 4);
+            size_t head = body_start(in);
             if (head == std::string::npos) {
                 if (in.size() > config_.max_head) {
                     bad = true;
@@ -249,8 +255,7 @@ std::string UpdateServer::answer(const std::string& request) {
     if (line.rfind("POST ", 0) != 0 || line.size() < 14 || line.compare(line.size() - 9, 8, " HTTP/1.") != 0)
         return kBadRequest;
     if (line.substr(5, line.size() - 14) != "/u.php") return kNotFound;
-    size_t head = request.find("\n\n"), crlf = request.find("\r\n\r\n");
-    size_t body_at = std::min(head == std::string::npos ? head : head + 2, crlf == std::string::npos ? crlf : crlf + 4);
+    size_t body_at = body_start(request);
     if (body_at == std::string::npos) return kBadRequest;
     UpdateRequest parsed;
     if (!parse_update_request(request.substr(body_at), &parsed)) return kBadRequest;
