@@ -16,6 +16,18 @@ constexpr size_t kMaxPartial = 16;
 
 bool known_status(int32_t s) { return s == 1 || s == 2 || s == 3 || s == 5; }
 
+// The "BRIDGE" that tells the client of one of its bridges.
+Packet announcement(const BridgeRecord& b) {
+    Packet p("BRIDGE");
+    p.set_id("Bridge-Id", uint64_t(b.id));
+    p.set_int("Bridge-Type", b.type);
+    p.set("Username", b.field("username"));
+    std::string nickname = b.field("nickname");
+    p.set("Nickname", nickname.empty() ? b.field("username") : nickname);
+    if (b.disabled) p.set_int("Disabled", 1);
+    return p;
+}
+
 }  // namespace
 
 // One bridge that is on: its network session and the ids its peers have.
@@ -179,16 +191,7 @@ void Bridging::retire(std::unique_ptr<Network> net) {
 }
 
 void Bridging::announce(Conn& c) {
-    for (const BridgeRecord& b : core_.store_.bridges_of(c.account)) {
-        Packet p("BRIDGE");
-        p.set_id("Bridge-Id", uint64_t(b.id));
-        p.set_int("Bridge-Type", b.type);
-        p.set("Username", b.field("username"));
-        std::string nickname = b.field("nickname");
-        p.set("Nickname", nickname.empty() ? b.field("username") : nickname);
-        if (b.disabled) p.set_int("Disabled", 1);
-        core_.send(c, p);
-    }
+    for (const BridgeRecord& b : core_.store_.bridges_of(c.account)) core_.send(c, announcement(b));
 }
 
 void Bridging::on_packet(Conn& c, const Packet& p) {
@@ -241,15 +244,7 @@ void Bridging::on_register_fields(Conn& c, const Packet& p) {
     int64_t id = core_.store_.add_bridge(c.account, type, fields);
     core_.respond(c, p, kDone);
     // Announced like the others; the client then switches it on.
-    if (auto b = core_.store_.bridge(id)) {
-        Packet a("BRIDGE");
-        a.set_id("Bridge-Id", uint64_t(id));
-        a.set_int("Bridge-Type", type);
-        a.set("Username", b->field("username"));
-        std::string nickname = b->field("nickname");
-        a.set("Nickname", nickname.empty() ? b->field("username") : nickname);
-        core_.send(c, a);
-    }
+    if (auto b = core_.store_.bridge(id)) core_.send(c, announcement(*b));
 }
 
 bool Bridging::start(const BridgeRecord& record, std::string* reason) {
