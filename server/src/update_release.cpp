@@ -115,12 +115,6 @@ void ReleaseStore::rescan() {
     }
 }
 
-uint32_t ReleaseStore::newest(const std::string& name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = modules_.find(name);
-    return it == modules_.end() ? 0 : it->second.current;
-}
-
 // The operations of one entry: a delta from the client's build when the
 // server has it (source number `source`), else the new build whole.
 std::string ReleaseStore::ops_for(const std::string& name, uint32_t from, uint32_t to, int source) {

@@ -38,8 +38,6 @@ public:
     void rescan();
     // The package for a client with these modules.
     UpdatePackage package_for(const std::vector<InstalledModule>& modules);
-    // The newest build of `name`, 0 when none.
-    uint32_t newest(const std::string& name);
     bool key_valid() const { return key_ok_; }
 
 private:

@@ -52,7 +52,6 @@ public:
     bool start(std::string* error = nullptr);
     void stop();
     uint16_t port() const { return port_; }
-    ReleaseStore& releases() { return store_; }
     // The answer to one whole request (start line, headers, body).
     std::string answer(const std::string& request);
 
