@@ -1,6 +1,8 @@
 #include "bridges.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <iterator>
 
 #include "core.h"
 
@@ -15,6 +17,13 @@ constexpr size_t kMaxText = 64 * 1024;
 constexpr size_t kMaxPartial = 16;
 
 bool known_status(int32_t s) { return s == 1 || s == 2 || s == 3 || s == 5; }
+
+// The entries of a table keyed by (connection, Mesg-Id) that are one
+// connection's, without walking the others'.
+template <class Table>
+auto of_conn(Table& table, uint64_t conn) {
+    return std::pair{table.lower_bound({conn, 0}), table.upper_bound({conn, UINT64_MAX})};
+}
 
 // The "BRIDGE" that tells the client of one of its bridges.
 Packet announcement(const BridgeRecord& b) {
@@ -372,10 +381,8 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
     if (l->address_of(m.target).empty()) return core_.respond(c, p, kNoSuch);
     core_.respond(c, p, kDelivered);
     if (last) return l->net->send_text(l->address_of(m.target), m.chat, m.text);
-    size_t mine = 0;
-    for (auto& [key, partial] : partial_)
-        if (key.first == c.id) ++mine;
-    if (mine >= kMaxPartial) return;
+    auto [first, last_of_conn] = of_conn(partial_, c.id);
+    if (size_t(std::distance(first, last_of_conn)) >= kMaxPartial) return;
     partial_[{c.id, p.get_id("Mesg-Id")}] = std::move(m);
 }
 
@@ -391,10 +398,10 @@ void Bridging::signed_out(int64_t account) {
 }
 
 void Bridging::conn_gone(uint64_t conn) {
-    for (auto it = registering_.begin(); it != registering_.end();)
-        it = it->first.first == conn ? registering_.erase(it) : std::next(it);
-    for (auto it = partial_.begin(); it != partial_.end();)
-        it = it->first.first == conn ? partial_.erase(it) : std::next(it);
+    auto [r_first, r_last] = of_conn(registering_, conn);
+    registering_.erase(r_first, r_last);
+    auto [p_first, p_last] = of_conn(partial_, conn);
+    partial_.erase(p_first, p_last);
 }
 
 }  // namespace olvaro::server
