@@ -445,6 +445,16 @@ MMRESULT close(uintptr_t id, bool input) {
 
 uintptr_t idOf(const void* h) { return reinterpret_cast<uintptr_t>(h); }
 
+// A format query opens nothing, so it needs no handle and gets none.
+template <class Handle>
+MMRESULT openAs(bool input, Handle* out, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR callback,
+                DWORD_PTR instance, DWORD flags) {
+  uintptr_t id = 0;
+  MMRESULT r = open(input, out ? &id : nullptr, deviceId, format, callback, instance, flags);
+  if (r == MMSYSERR_NOERROR && out && !(flags & WAVE_FORMAT_QUERY)) *out = reinterpret_cast<Handle>(id);
+  return r;
+}
+
 }  // namespace
 
 void waveProcessDue() {
@@ -487,11 +497,7 @@ UINT waveOutGetNumDevs() { return 1; }
 
 MMRESULT waveInOpen(LPHWAVEIN phwi, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR cb, DWORD_PTR inst,
                     DWORD flags) {
-  uintptr_t id = 0;
-  MMRESULT r = platform::open(true, phwi || (flags & WAVE_FORMAT_QUERY) ? &id : nullptr, deviceId, format, cb,
-                              inst, flags);
-  if (r == MMSYSERR_NOERROR && phwi && !(flags & WAVE_FORMAT_QUERY)) *phwi = reinterpret_cast<HWAVEIN>(id);
-  return r;
+  return platform::openAs(true, phwi, deviceId, format, cb, inst, flags);
 }
 MMRESULT waveInPrepareHeader(HWAVEIN h, LPWAVEHDR hdr, UINT cb) { return platform::prepare(idOf(h), true, hdr, cb, true); }
 MMRESULT waveInUnprepareHeader(HWAVEIN h, LPWAVEHDR hdr, UINT cb) {
@@ -524,11 +530,7 @@ MMRESULT waveInClose(HWAVEIN h) { return platform::close(idOf(h), true); }
 
 MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR cb, DWORD_PTR inst,
                      DWORD flags) {
-  uintptr_t id = 0;
-  MMRESULT r = platform::open(false, phwo || (flags & WAVE_FORMAT_QUERY) ? &id : nullptr, deviceId, format, cb,
-                              inst, flags);
-  if (r == MMSYSERR_NOERROR && phwo && !(flags & WAVE_FORMAT_QUERY)) *phwo = reinterpret_cast<HWAVEOUT>(id);
-  return r;
+  return platform::openAs(false, phwo, deviceId, format, cb, inst, flags);
 }
 MMRESULT waveOutPrepareHeader(HWAVEOUT h, LPWAVEHDR hdr, UINT cb) {
   return platform::prepare(idOf(h), false, hdr, cb, true);
