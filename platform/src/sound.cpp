@@ -87,22 +87,17 @@ bool play(const WavData& wav, bool async) {
     }
     return true;
   }
-  HANDLE done = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-  if (waveOutOpen(&p->dev, WAVE_MAPPER, &f, DWORD_PTR(done), 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
-    CloseHandle(done);
-    return false;
-  }
+  // Polled by its done flag: no notice is needed.
+  if (waveOutOpen(&p->dev, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return false;
   waveOutPrepareHeader(p->dev, &p->hdr, sizeof(WAVEHDR));
   waveOutWrite(p->dev, &p->hdr, sizeof(WAVEHDR));
   // Sleep runs a manual clock on, so this returns in tests too.
   while (!(p->hdr.dwFlags & WHDR_DONE)) {
-    WaitForSingleObject(done, 0);
     Sleep(5);
     waveProcessDue();
   }
   waveOutUnprepareHeader(p->dev, &p->hdr, sizeof(WAVEHDR));
   waveOutClose(p->dev);
-  CloseHandle(done);
   return true;
 }
 
