@@ -22,13 +22,6 @@ namespace {
 
 constexpr UINT kAboutMenuBar = 101;
 
-std::u16string wideOf(const std::string& s) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-  std::u16string out(size_t(std::max(n, 0)), u'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), out.data(), n);
-  return out;
-}
-
 bool endsWithNoCase(const std::string& name, const char* ext) {
   size_t n = std::strlen(ext);
   if (name.size() < n) return false;
@@ -81,15 +74,15 @@ AboutBox::AboutBox(HWND owner, const std::string& folder, const std::string& pro
 
   std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
   for (const std::string& name : aboutModules(folder, program)) {
-    std::u16string path = wideOf(base + name);
+    std::u16string path = platform::widen(base + name);
     SHFILEINFO info{};
     HICON icon = nullptr;
     if (SHGetFileInfo(path.c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info, SHGFI_ICON | SHGFI_SMALLICON))
       icon = info.hIcon;
     if (icon) icons_.push_back(icon);
     std::string text = buildDateText(readBuildStamp(base + name));
-    list_->addRow(
-        fwk::Ref<fwk::Row>(new fwk::TwoLineRow(wideOf(name), wideOf(text), icon, GetSystemMetrics(SM_CXSMICON))));
+    list_->addRow(fwk::Ref<fwk::Row>(
+        new fwk::TwoLineRow(platform::widen(name), platform::widen(text), icon, GetSystemMetrics(SM_CXSMICON))));
   }
   ShowWindow(hwnd(), SW_SHOW);
   SetFocus(list_->hwnd());

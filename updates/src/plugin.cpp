@@ -14,9 +14,7 @@ namespace {
 void programPath(std::string* folder, std::string* program) {
   WCHAR self[MAX_PATH] = {};
   DWORD length = GetModuleFileName(nullptr, self, MAX_PATH);
-  char narrow[4 * MAX_PATH] = {};
-  WideCharToMultiByte(CP_UTF8, 0, self, int(length), narrow, sizeof narrow - 1, nullptr, nullptr);
-  std::string path = narrow;
+  std::string path = platform::narrow(std::u16string_view(self, length));
   size_t slash = path.find_last_of("/\\");
   *folder = slash == std::string::npos ? "." : path.substr(0, slash);
   *program = slash == std::string::npos ? path : path.substr(slash + 1);

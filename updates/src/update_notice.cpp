@@ -17,13 +17,6 @@ namespace {
 constexpr UINT kMenuBar = 101;
 constexpr size_t kMaxChangeLog = 1 << 20;  // more is not a change log
 
-std::u16string wideText(const std::string& s) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
-  std::u16string out(size_t(n > 0 ? n : 0), u'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), out.data(), n);
-  return out;
-}
-
 }  // namespace
 
 // "Olvaro Updated!": the change log in a read-only text field filling the
@@ -42,7 +35,7 @@ class ChangeLogWindow : public fwk::Control {
       if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) lines += '\r';
       lines += text[i];
     }
-    std::u16string wide = wideText(lines);
+    std::u16string wide = platform::widen(lines);
     edit_ = CreateWindowEx(0, u"EDIT", wide.c_str(),
                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0,
                            r.right, r.bottom, hwnd(), nullptr, nullptr, nullptr);
