@@ -37,11 +37,10 @@ bool listed(HContact* contact) {
 // The answer to an accept or decline: taken, the request goes.
 class ContactAcceptPendingRequest : public PendingRequest {
  public:
-  ContactAcceptPendingRequest(uint64_t id, ContactRequests& requests, int64_t sourceId, uint64_t bridge)
-      : PendingRequest(id), requests_(requests), sourceId_(sourceId), bridge_(bridge) {}
+  ContactAcceptPendingRequest(uint64_t id, ContactRequests& requests, int64_t sourceId)
+      : PendingRequest(id), requests_(requests), sourceId_(sourceId) {}
   bool onResponse(int64_t code, const std::string&) override {
-    // Bridged requests live with their bridge, which answers its own.
-    if (code == kResponseOk && bridge_ == 0) requests_.remove(sourceId_);
+    if (code == kResponseOk) requests_.remove(sourceId_);
     return true;
   }
 
@@ -49,7 +48,6 @@ class ContactAcceptPendingRequest : public PendingRequest {
   // The table of waiting requests is emptied before the areas go.
   ContactRequests& requests_;
   int64_t sourceId_;
-  uint64_t bridge_;
 };
 
 uint32_t acceptContactFunction(void* user, void* argument) {
@@ -169,7 +167,7 @@ int ContactRequests::acceptContact(const AcceptContactRequest& request) {
   if (request.accepted) answer.setHeaderInt("Accepted", 1);
   // Entered first: a send that ends the link answers it with the others.
   session_.registerPendingRequest(
-      fwk::counted_ptr<PendingRequest>(new ContactAcceptPendingRequest(id, *this, request.sourceId, 0)));
+      fwk::counted_ptr<PendingRequest>(new ContactAcceptPendingRequest(id, *this, request.sourceId)));
   session_.send(answer);
   return 1;
 }
