@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #include "build_stamp.h"
@@ -142,12 +141,6 @@ void UpdateCheck::process(const HttpMessage& response) {
   if (response.body.empty()) {
     status_.removeStatus();
     state_ = kCheckNoUpdates;
-    return;
-  }
-  auto length = response.headers.find("content-length");
-  if (length == response.headers.end() || std::strtoull(length->second.c_str(), nullptr, 10) != response.body.size()) {
-    status_.removeStatus();
-    state_ = kCheckFailed;
     return;
   }
   const auto* body = reinterpret_cast<const uint8_t*>(response.body.data());

@@ -43,14 +43,14 @@ class UpdateCheck : public olvaro::net::SocketConnection {
   void start();
   int32_t checkState() const { return state_; }
 
-  // Runs a complete response (public so it can be driven without a server).
-  void process(const HttpMessage& response);
-
   void onConnected() override;
   void onDataReceived() override;
   void onClosed() override;
 
  private:
+  // Runs a complete response; the reader has already matched its body to
+  // the announced length.
+  void process(const HttpMessage& response);
   void fail(const std::string& text);
   StatusSink& status_;
   std::string folder_;
