@@ -78,11 +78,7 @@ bool play(const WavData& wav, bool async) {
     }
     p.release();  // `finished` frees it
     if (waveOutWrite(raw->dev, &raw->hdr, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
-      std::lock_guard<std::recursive_mutex> g(g_lock);
-      if (g_current == raw) g_current = nullptr;
-      waveOutUnprepareHeader(raw->dev, &raw->hdr, sizeof(WAVEHDR));
-      waveOutClose(raw->dev);
-      delete raw;
+      finished(raw->dev, WOM_DONE, DWORD_PTR(raw), 0, 0);  // cleans up as after playing
       return false;
     }
     return true;
