@@ -116,8 +116,9 @@ void notice(std::vector<Notice>& out, const Device& d, UINT msg, WAVEHDR* hdr) {
   out.push_back(Notice{d.callbackType, d.callback, d.instance, d.id, msg, hdr});
 }
 
-DWORD capacitySamples(const Device& d, const WAVEHDR* h) {
-  return d.isGsm ? h->dwBufferLength / kGsmBlockBytes * kGsmBlockSamples : h->dwBufferLength / 2;
+// The samples `bytes` of the device's format hold (GSM: whole blocks only).
+DWORD samplesIn(const Device& d, DWORD bytes) {
+  return d.isGsm ? bytes / kGsmBlockBytes * kGsmBlockSamples : bytes / 2;
 }
 
 int16_t nextInput(Device& d) {
@@ -145,8 +146,8 @@ uint64_t limitToCaptured(Device& d, uint64_t due) {
 void recordDue(Device& d, uint64_t due, std::vector<Notice>& out) {
   while (!d.queue.empty() && d.done < due) {
     WAVEHDR* h = d.queue.front();
-    DWORD have = d.isGsm ? h->dwBytesRecorded / kGsmBlockBytes * kGsmBlockSamples : h->dwBytesRecorded / 2;
-    DWORD cap = capacitySamples(d, h);
+    DWORD have = samplesIn(d, h->dwBytesRecorded);
+    DWORD cap = samplesIn(d, h->dwBufferLength);
     uint64_t room = cap - have;
     uint64_t want = std::min<uint64_t>(room, due - d.done);
     if (d.isGsm) want -= want % kGsmBlockSamples;  // whole blocks only
@@ -198,7 +199,7 @@ void decodeInto(Device& d, const WAVEHDR* h, std::vector<int16_t>& out) {
 void playDue(Device& d, uint64_t due, std::vector<Notice>& out) {
   while (!d.queue.empty()) {
     WAVEHDR* h = d.queue.front();
-    uint64_t len = capacitySamples(d, h);
+    uint64_t len = samplesIn(d, h->dwBufferLength);
     if (d.done + len > due) break;
     d.done += len;
     if (!d.backend) decodeInto(d, h, d.played);  // the backend's were decoded when written
