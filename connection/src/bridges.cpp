@@ -127,7 +127,7 @@ BridgeStatusMenu::BridgeStatusMenu(Bridge& bridge) : bridge_(bridge) {
   for (UINT& id : commands_) id = UINT(KS_GetLUID());
   create_.reset(handleName("Service/%p/CreatePopupMenu", bridge.service()), &BridgeStatusMenu::onCreate, this);
   handle_.reset(handleName("Service/%p/HandlePopupMenu", bridge.service()), &BridgeStatusMenu::onHandle, this);
-  commandWatch_ = subscribeEvent("core.window.OnCommand", &BridgeStatusMenu::onCommand, this);
+  commandWatch_ = subscribeEvent("core.window.OnCommand", &BridgeStatusMenu::onHandle, this);
   item_ = Bridges::makeItem(bridge.service());
 }
 
@@ -183,11 +183,8 @@ uint32_t BridgeStatusMenu::onCreate(void* user, void*) {
   return uint32_t(reinterpret_cast<uintptr_t>(static_cast<BridgeStatusMenu*>(user)->create()));
 }
 
+// Both "HandlePopupMenu" and the main window's commands carry the command id.
 uint32_t BridgeStatusMenu::onHandle(void* user, void* argument) {
-  return uint32_t(static_cast<BridgeStatusMenu*>(user)->handle(UINT(reinterpret_cast<uintptr_t>(argument))));
-}
-
-uint32_t BridgeStatusMenu::onCommand(void* user, void* argument) {
   return uint32_t(static_cast<BridgeStatusMenu*>(user)->handle(UINT(reinterpret_cast<uintptr_t>(argument))));
 }
 

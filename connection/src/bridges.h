@@ -57,7 +57,6 @@ class BridgeStatusMenu {
  private:
   static uint32_t onCreate(void* user, void* argument);
   static uint32_t onHandle(void* user, void* argument);
-  static uint32_t onCommand(void* user, void* argument);
 
   Bridge& bridge_;
   UINT commands_[6] = {};  // the five statuses, then "Remove Service..."
