@@ -300,10 +300,69 @@ BOOL SHGetShortcutTarget(LPWSTR shortcut, LPWSTR target, int size) {
 }
 
 namespace {
-bool isBrowser(LPCWSTR file);
-std::string webAddress(std::string text);
+
+bool isBrowser(LPCWSTR file) {
+  std::string name = narrow(file);
+  size_t slash = name.find_last_of("/\\");
+  if (slash != std::string::npos) name = name.substr(slash + 1);
+  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return name == "iexplore.exe" || name == "iexplore";
+}
+
+// The address as the browser gets it: blanks around it dropped, a bare
+// "www." or "ftp." given its scheme; empty when there is none or it could
+// pass for an option of the opener.
+std::string webAddress(std::string text) {
+  size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string::npos) return std::string();
+  size_t end = text.find_last_not_of(" \t\r\n");
+  text = text.substr(begin, end - begin + 1);
+  auto startsWith = [&](const char* p) {
+    size_t n = std::strlen(p);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+      if (std::tolower(static_cast<unsigned char>(text[i])) != p[i]) return false;
+    return true;
+  };
+  if (startsWith("www.")) return "http://" + text;
+  if (startsWith("ftp.")) return "ftp://" + text;
+  if (text[0] == '-') return std::string();
+  return text;
+}
+
+BOOL spawnOpener(LPSHELLEXECUTEINFO info, std::vector<std::string>& argv) {
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  std::string dir = info->lpDirectory && *info->lpDirectory ? nativePath(info->lpDirectory) : std::string();
+  if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  pid_t pid = 0;
+  int err = posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (err != 0) {
+    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(SE_ERR_NOASSOC));
+    SetLastError(errorFromErrno(err));
+    return FALSE;
+  }
+  auto p = std::make_shared<ProcessObject>();
+  // Reaps the child so it never lingers, and signals waiters.
+  std::thread([p, pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> g(p->lock);
+    p->exitCode = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status)) : 0xC0000000u;
+    p->finished = true;
+    p->changed.notify_all();
+  }).detach();
+  if (info->fMask & SEE_MASK_NOCLOSEPROCESS) info->hProcess = addHandle(p);
+  info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(33));
+  return TRUE;
+}
+
 }  // namespace
-static BOOL spawnOpener(LPSHELLEXECUTEINFO info, std::vector<std::string>& argv);
 
 BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info) {
   if (!info || info->cbSize != sizeof(SHELLEXECUTEINFO) || !info->lpFile || !*info->lpFile) {
@@ -342,71 +401,6 @@ BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info) {
     argv.push_back(file);
   }
   return spawnOpener(info, argv);
-}
-
-namespace {
-
-bool isBrowser(LPCWSTR file) {
-  std::string name = narrow(file);
-  size_t slash = name.find_last_of("/\\");
-  if (slash != std::string::npos) name = name.substr(slash + 1);
-  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return name == "iexplore.exe" || name == "iexplore";
-}
-
-// The address as the browser gets it: blanks around it dropped, a bare
-// "www." or "ftp." given its scheme; empty when there is none or it could
-// pass for an option of the opener.
-std::string webAddress(std::string text) {
-  size_t begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string::npos) return std::string();
-  size_t end = text.find_last_not_of(" \t\r\n");
-  text = text.substr(begin, end - begin + 1);
-  auto startsWith = [&](const char* p) {
-    size_t n = std::strlen(p);
-    if (text.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-      if (std::tolower(static_cast<unsigned char>(text[i])) != p[i]) return false;
-    return true;
-  };
-  if (startsWith("www.")) return "http://" + text;
-  if (startsWith("ftp.")) return "ftp://" + text;
-  if (text[0] == '-') return std::string();
-  return text;
-}
-
-}  // namespace
-
-static BOOL spawnOpener(LPSHELLEXECUTEINFO info, std::vector<std::string>& argv) {
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  std::string dir = info->lpDirectory && *info->lpDirectory ? nativePath(info->lpDirectory) : std::string();
-  if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  pid_t pid = 0;
-  int err = posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (err != 0) {
-    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(SE_ERR_NOASSOC));
-    SetLastError(errorFromErrno(err));
-    return FALSE;
-  }
-  auto p = std::make_shared<ProcessObject>();
-  // Reaps the child so it never lingers, and signals waiters.
-  std::thread([p, pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    std::lock_guard<std::mutex> g(p->lock);
-    p->exitCode = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status)) : 0xC0000000u;
-    p->finished = true;
-    p->changed.notify_all();
-  }).detach();
-  if (info->fMask & SEE_MASK_NOCLOSEPROCESS) info->hProcess = addHandle(p);
-  info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(33));
-  return TRUE;
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
