@@ -89,7 +89,6 @@ void ResponseReader::headerLine(std::string line) {
       state_ = State::Failed;
       return;
     }
-    hasLength_ = true;
     expected_ = n;
     if (n == 0) {
       state_ = State::Complete;

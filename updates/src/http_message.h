@@ -45,8 +45,7 @@ class ResponseReader {
 
   State state() const { return state_; }
   const HttpMessage& message() const { return message_; }
-  // The body length announced, and whether one was.
-  bool hasLength() const { return hasLength_; }
+  // The body length announced (in the Body and Complete states).
   size_t expected() const { return expected_; }
   size_t received() const { return message_.body.size(); }
 
@@ -55,7 +54,6 @@ class ResponseReader {
   State state_ = State::Head;
   HttpMessage message_;
   std::string line_;
-  bool hasLength_ = false;
   bool sawStart_ = false;
   size_t expected_ = 0;
 };

@@ -87,7 +87,7 @@ void UpdateCheck::onDataReceived() {
   inputBuffer.clear();
   auto state = reader_.state();
   // Every block that brought body bytes is progress, the last one too.
-  if (reader_.hasLength() && reader_.received() > before &&
+  if (reader_.received() > before &&
       (state == ResponseReader::State::Body || state == ResponseReader::State::Complete)) {
     state_ = kCheckDownloading;
     size_t r = reader_.received(), t = reader_.expected();
