@@ -114,7 +114,8 @@ uint32_t createFunction(void* user, void* argument) {
   return uint32_t(static_cast<Bridges*>(user)->createBridge(account->userName, account->nickname, account->password));
 }
 
-void releaseContacts(std::map<int64_t, HContact*>& contacts) {
+template <class Key>
+void releaseContacts(std::map<Key, HContact*>& contacts) {
   for (auto& [id, contact] : contacts) KS_ReleaseContact(contact);
   contacts.clear();
 }
@@ -222,8 +223,7 @@ Bridge::~Bridge() {
   addContact_.reset();
   deleteContact_.reset();
   releaseContacts(contacts_);
-  for (auto& [name, contact] : contactsByName_) KS_ReleaseContact(contact);
-  contactsByName_.clear();
+  releaseContacts(contactsByName_);
   for (auto& [id, group] : chats_) KS_ReleaseGroup(group);
   chats_.clear();
   if (heldService_) KS_ReleaseService(heldService_);
@@ -329,16 +329,12 @@ void Bridge::dropContacts() {
   for (auto& [id, group] : chats_) KS_RemoveAllGroupMembers(group);
   releaseContacts(contacts_);
   // Contacts met by name stay while someone else (a chat, a window) holds them.
-  for (bool removed = true; removed;) {
-    removed = false;
-    for (auto it = contactsByName_.begin(); it != contactsByName_.end();) {
-      if (it->second->count.load() == 1) {
-        KS_ReleaseContact(it->second);
-        it = contactsByName_.erase(it);
-        removed = true;
-      } else {
-        ++it;
-      }
+  for (auto it = contactsByName_.begin(); it != contactsByName_.end();) {
+    if (it->second->count.load() == 1) {
+      KS_ReleaseContact(it->second);
+      it = contactsByName_.erase(it);
+    } else {
+      ++it;
     }
   }
 }
@@ -556,17 +552,13 @@ void Bridges::disableAll() {
 }
 
 void Bridges::forgetUnreferenced() {
-  for (bool removed = true; removed;) {
-    removed = false;
-    for (auto it = bridges_.begin(); it != bridges_.end();) {
-      HService* service = it->second->service();
-      if (!service || service->count.load() == 1) {
-        fwk::counted_ptr<Bridge> gone = it->second;
-        it = bridges_.erase(it);
-        removed = true;
-      } else {
-        ++it;
-      }
+  for (auto it = bridges_.begin(); it != bridges_.end();) {
+    HService* service = it->second->service();
+    if (!service || service->count.load() == 1) {
+      fwk::counted_ptr<Bridge> gone = it->second;
+      it = bridges_.erase(it);
+    } else {
+      ++it;
     }
   }
 }
