@@ -297,8 +297,34 @@ namespace {
 
 // The window backend on SDL's disk audio driver: what is played reaches
 // the desktop's speaker (here a file), in real time.
-TEST(WaveSdl, RecordingHearsTheMicrophone) {
+class WaveSdl : public ::testing::Test {
+ protected:
+  // The disk driver reads or writes the file `variable` names.
+  bool useSdl(const char* variable, const std::string& file) {
+    variables_ = {"SDL_VIDEODRIVER", "SDL_AUDIODRIVER", variable, "SDL_DISKAUDIODELAY"};
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv(variable, file.c_str(), 1);
+    setenv("SDL_DISKAUDIODELAY", "1", 1);
+    sdl_ = platform::screenSelectBackend("sdl");
+    if (sdl_) platform::clockSetReal();
+    return sdl_;
+  }
+  // Also after a skip or a failed assertion, so no later test runs on SDL.
+  void leaveSdl() {
+    if (sdl_) platform::screenSelectBackend("headless");
+    sdl_ = false;
+    for (const char* v : variables_) unsetenv(v);
+  }
+  void TearDown() override { leaveSdl(); }
   testkit::Session session;
+
+ private:
+  std::vector<const char*> variables_;
+  bool sdl_ = false;
+};
+
+TEST_F(WaveSdl, RecordingHearsTheMicrophone) {
   std::string raw = session.home() + "/microphone.raw";
   std::vector<int16_t> tone(8000);  // half a second
   for (size_t i = 0; i < tone.size(); ++i) tone[i] = int16_t(9000 * std::sin(double(i) * 0.2));
@@ -306,12 +332,7 @@ TEST(WaveSdl, RecordingHearsTheMicrophone) {
     std::ofstream f(raw, std::ios::binary);
     f.write(reinterpret_cast<const char*>(tone.data()), std::streamsize(tone.size() * 2));
   }
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILEIN", raw.c_str(), 1);
-  setenv("SDL_DISKAUDIODELAY", "1", 1);
-  if (!platform::screenSelectBackend("sdl")) GTEST_SKIP() << "no SDL window backend here";
-  platform::clockSetReal();
+  if (!useSdl("SDL_DISKAUDIOFILEIN", raw)) GTEST_SKIP() << "no SDL window backend here";
   WAVEFORMATEX f = pcm16k();
   HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   HWAVEIN dev = nullptr;
@@ -329,22 +350,15 @@ TEST(WaveSdl, RecordingHearsTheMicrophone) {
   waveInUnprepareHeader(dev, &h, sizeof h);
   EXPECT_EQ(waveInClose(dev), MMSYSERR_NOERROR);
   CloseHandle(event);
-  platform::screenSelectBackend("headless");
-  for (const char* v : {"SDL_VIDEODRIVER", "SDL_AUDIODRIVER", "SDL_DISKAUDIOFILEIN", "SDL_DISKAUDIODELAY"}) unsetenv(v);
+  leaveSdl();
   // What was recorded is a stretch of the microphone's tone.
   auto at = std::search(tone.begin(), tone.end(), buf.begin(), buf.begin() + 200);
   EXPECT_NE(at, tone.end()) << "the recording is not the microphone's sound";
 }
 
-TEST(WaveSdl, PlaybackReachesTheSpeaker) {
-  testkit::Session session;
+TEST_F(WaveSdl, PlaybackReachesTheSpeaker) {
   std::string raw = session.home() + "/speaker.raw";
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
-  setenv("SDL_DISKAUDIODELAY", "1", 1);
-  if (!platform::screenSelectBackend("sdl")) GTEST_SKIP() << "no SDL window backend here";
-  platform::clockSetReal();
+  if (!useSdl("SDL_DISKAUDIOFILE", raw)) GTEST_SKIP() << "no SDL window backend here";
   WAVEFORMATEX f = pcm16k();
   HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   HWAVEOUT dev = nullptr;
@@ -361,8 +375,7 @@ TEST(WaveSdl, PlaybackReachesTheSpeaker) {
   waveOutUnprepareHeader(dev, &h, sizeof h);
   EXPECT_EQ(waveOutClose(dev), MMSYSERR_NOERROR);
   CloseHandle(event);
-  platform::screenSelectBackend("headless");
-  for (const char* v : {"SDL_VIDEODRIVER", "SDL_AUDIODRIVER", "SDL_DISKAUDIOFILE", "SDL_DISKAUDIODELAY"}) unsetenv(v);
+  leaveSdl();
   std::ifstream in(raw, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::vector<int16_t> heard(bytes.size() / 2);
