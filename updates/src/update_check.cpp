@@ -43,7 +43,6 @@ std::vector<ModuleStamp> listModules(const std::string& folder) {
 std::string buildRequest(const std::string& host, const std::string& folder) {
   char platform[64] = {};
   KS_GetPlatformName(platform);
-  platform[32] = 0;
   HttpMessage request;
   request.startLine = "POST /u.php HTTP/1.0";
   request.headers["Host"] = host;
