@@ -52,9 +52,10 @@ BENCHMARK(BM_SpeexEncode)->Unit(benchmark::kMillisecond);
 void BM_SpeexDecode(benchmark::State& state) {
   const auto pcm = speechLike(kSpeexSampleRate, 1.0);
   SpeexEncoder encoder;
+  const size_t samples = encoder.bufferBytes() / 2;
   std::vector<uint8_t> payload;
-  for (size_t at = 0; at + 640 <= pcm.size(); at += 640) {
-    const auto piece = encoder.encodeBuffer(pcm.data() + at, 1280);
+  for (size_t at = 0; at + samples <= pcm.size(); at += samples) {
+    const auto piece = encoder.encodeBuffer(pcm.data() + at, samples * 2);
     payload.insert(payload.end(), piece.begin(), piece.end());
   }
   for (auto _ : state) {
