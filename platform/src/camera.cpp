@@ -47,6 +47,14 @@ void jpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegError*>(inf
 // Warnings about damaged files are no one's business on a phone.
 void jpegQuiet(j_common_ptr) {}
 
+// Errors jump back to the caller's setjmp; nothing is printed.
+jpeg_error_mgr* jpegErrors(JpegError& err) {
+  jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = jpegFail;
+  err.mgr.output_message = jpegQuiet;
+  return &err.mgr;
+}
+
 // A damaged or foreign file gives an empty picture, never a crash.
 Picture readJpeg(const std::string& path) {
   Picture pic;
@@ -54,9 +62,7 @@ Picture readJpeg(const std::string& path) {
   if (!f) return pic;
   jpeg_decompress_struct info{};
   JpegError err{};
-  info.err = jpeg_std_error(&err.mgr);
-  err.mgr.error_exit = jpegFail;
-  err.mgr.output_message = jpegQuiet;
+  info.err = jpegErrors(err);
   std::vector<uint8_t> row;
   if (setjmp(err.jump)) {
     jpeg_destroy_decompress(&info);
@@ -208,9 +214,7 @@ bool writeJpeg(const std::string& path, const Picture& pic, int quality) {
   if (!f) return false;
   jpeg_compress_struct info{};
   JpegError err{};
-  info.err = jpeg_std_error(&err.mgr);
-  err.mgr.error_exit = jpegFail;
-  err.mgr.output_message = jpegQuiet;
+  info.err = jpegErrors(err);
   std::vector<uint8_t> row(size_t(pic.width) * 3);
   if (setjmp(err.jump)) {
     jpeg_destroy_compress(&info);
