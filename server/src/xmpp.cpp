@@ -91,10 +91,8 @@ public:
             xmpp_stanza_t* query = element("query", kRosterNs);
             xmpp_stanza_t* item = element("item", nullptr);
             xmpp_stanza_set_attribute(item, "jid", address.c_str());
-            xmpp_stanza_add_child(query, item);
-            xmpp_stanza_release(item);
-            xmpp_stanza_add_child(iq, query);
-            xmpp_stanza_release(query);
+            xmpp_stanza_add_child_ex(query, item, 0);
+            xmpp_stanza_add_child_ex(iq, query, 0);
             xmpp_send(conn_, iq);
             xmpp_stanza_release(iq);
             presence_to(address, "subscribe", message);
@@ -169,10 +167,8 @@ private:
         xmpp_stanza_t* e = element(name, nullptr);
         xmpp_stanza_t* t = xmpp_stanza_new(ctx_);
         xmpp_stanza_set_text(t, text.c_str());
-        xmpp_stanza_add_child(e, t);
-        xmpp_stanza_release(t);
-        xmpp_stanza_add_child(parent, e);
-        xmpp_stanza_release(e);
+        xmpp_stanza_add_child_ex(e, t, 0);
+        xmpp_stanza_add_child_ex(parent, e, 0);
     }
     void presence_to(const std::string& to, const char* type, const std::string& status) {
         xmpp_stanza_t* p = xmpp_presence_new(ctx_);
@@ -199,10 +195,8 @@ private:
         xmpp_stanza_t* x = element("x", kMucNs);
         xmpp_stanza_t* history = element("history", nullptr);
         xmpp_stanza_set_attribute(history, "maxstanzas", "0");
-        xmpp_stanza_add_child(x, history);
-        xmpp_stanza_release(history);
-        xmpp_stanza_add_child(p, x);
-        xmpp_stanza_release(x);
+        xmpp_stanza_add_child_ex(x, history, 0);
+        xmpp_stanza_add_child_ex(p, x, 0);
         xmpp_send(conn_, p);
         xmpp_stanza_release(p);
     }
@@ -212,18 +206,15 @@ private:
         send_presence();
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "roster");
         xmpp_stanza_t* query = element("query", kRosterNs);
-        xmpp_stanza_add_child(iq, query);
-        xmpp_stanza_release(query);
+        xmpp_stanza_add_child_ex(iq, query, 0);
         xmpp_send(conn_, iq);
         xmpp_stanza_release(iq);
         // Bookmarked rooms (private storage), joined when marked autojoin.
         iq = xmpp_iq_new(ctx_, "get", "bookmarks");
         query = element("query", "jabber:iq:private");
         xmpp_stanza_t* storage = element("storage", "storage:bookmarks");
-        xmpp_stanza_add_child(query, storage);
-        xmpp_stanza_release(storage);
-        xmpp_stanza_add_child(iq, query);
-        xmpp_stanza_release(query);
+        xmpp_stanza_add_child_ex(query, storage, 0);
+        xmpp_stanza_add_child_ex(iq, query, 0);
         xmpp_send(conn_, iq);
         xmpp_stanza_release(iq);
         NetworkSink* s = sink_;
