@@ -97,9 +97,6 @@ class ContactRequests : public ProtocolArea, public ContactRequestOwner {
 
   void onLinkClosed() override { requests_.clear(); }
 
-  // The menu of a request's item, at (x, y).
-  void showMenu(int64_t sourceId, int x, int y) { showContactRequestMenu(*this, sourceId, x, y); }
-
  private:
   bool onContactAdd(Packet& packet);
 
