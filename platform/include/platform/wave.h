@@ -134,19 +134,16 @@ void waveProcessDue();
 void waveSetInputFile(const std::string& path);
 void waveSetOutputFile(const std::string& path);
 
-// What the wave output played: one clip per output device, at its close.
-struct PlayedClip {
-  DWORD rate;
-  std::vector<int16_t> samples;
-};
-std::vector<PlayedClip> wavePlayedClips();
-void waveClearPlayedClips();
-
 // A plain 16-bit mono PCM WAV file.
 struct WavData {
   DWORD rate = 0;
   std::vector<int16_t> samples;
 };
+
+// What the wave output played: one clip per output device, at its close.
+using PlayedClip = WavData;
+std::vector<PlayedClip> wavePlayedClips();
+void waveClearPlayedClips();
 // Reads 8/16-bit PCM WAV (any channel count: the first channel is taken).
 bool readWavFile(const std::string& path, WavData* out);
 bool parseWav(const void* data, size_t bytes, WavData* out);
