@@ -278,20 +278,15 @@ void Bridge::switchTo(int32_t status) {
 
   Session& session = owner_.session();
   uint64_t mesgId = KS_GetLUID();
-  if (state != kBridgeOff && status != kBridgeOffline) {
-    Packet update("BRIDGE UPDATE");
-    update.setHeaderId("Bridge-Id", id_);
-    update.setHeaderId("Mesg-Id", mesgId);
-    update.setHeaderInt("Online-Status", status);
-    session.send(update);
-    return;
-  }
-  Packet change(status != kBridgeOffline ? "BRIDGE ON" : "BRIDGE OFF");
+  // A bridge already on only changes its status; nothing waits for that.
+  bool update = state != kBridgeOff && status != kBridgeOffline;
+  Packet change(update ? "BRIDGE UPDATE" : status != kBridgeOffline ? "BRIDGE ON" : "BRIDGE OFF");
   change.setHeaderId("Bridge-Id", id_);
   change.setHeaderId("Mesg-Id", mesgId);
   change.setHeaderInt("Online-Status", status);
-  session.registerPendingRequest(
-      fwk::counted_ptr<PendingRequest>(new BridgeSwitchRequest(mesgId, owner_, id_, status)));
+  if (!update)
+    session.registerPendingRequest(
+        fwk::counted_ptr<PendingRequest>(new BridgeSwitchRequest(mesgId, owner_, id_, status)));
   session.send(change);
 }
 
