@@ -157,7 +157,8 @@ bool signInOnce(bool withList, double* toSignedIn, double* toPainted) {
   testkit::pump();
   auto began = std::chrono::steady_clock::now();
   auto connection = std::make_unique<olvaro::conn::Connection>();
-  bool ok = conntest::waitFor([] { return KS_GetVariantLong("connection.state") == olvaro::kSignedIn; }, 60000);
+  bool ok = conntest::waitFor(
+      [] { return KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn; }, 60000);
   auto signedIn = std::chrono::steady_clock::now();
   if (ok && withList) {
     testkit::pump();

@@ -5,6 +5,7 @@
 #include "framework/box_layout.h"
 #include "framework/fonts.h"
 #include "framework/paint.h"
+#include "olvaro/connection_state.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
@@ -135,7 +136,7 @@ ContactList::ContactList()
 
   addMenus();
   m_commandWatch = olvaro::subscribeEvent("core.window.OnCommand", &ContactList::onCommand, this);
-  m_stateWatch = olvaro::subscribeVariant("connection.state", &ContactList::onState, this);
+  m_stateWatch = olvaro::subscribeVariant(olvaro::kConnectionStateVariant, &ContactList::onState, this);
   m_groupsWatch = olvaro::subscribeEvent("groups.changed", &ContactList::onGroupsChanged, this);
   m_startupWatch = olvaro::subscribeEvent("core.startup", &ContactList::onStartup, this);
   updateMenus();
@@ -350,7 +351,8 @@ void ContactList::removeMenus() {
 
 void ContactList::updateMenus() {
   if (!m_groupsMenu) return;
-  UINT flags = MF_BYCOMMAND | (KS_GetVariantLong("connection.state") == 100 ? MF_ENABLED : MF_GRAYED);
+  bool connected = KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn;
+  UINT flags = MF_BYCOMMAND | (connected ? MF_ENABLED : MF_GRAYED);
   EnableMenuItem(m_groupsMenu, m_commands[1], flags);
   EnableMenuItem(m_groupsMenu, m_commands[2], flags);
 }
@@ -359,7 +361,7 @@ uint32_t ContactList::onCommand(void* user, void* arg) {
   auto* self = static_cast<ContactList*>(user);
   UINT id = UINT(reinterpret_cast<uintptr_t>(arg));
   if (!id) return 0;
-  bool connected = KS_GetVariantLong("connection.state") == 100;
+  bool connected = KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn;
   if (id == self->m_commands[0]) {
     self->m_dialogs.addContact().bringUp();
   } else if (id == self->m_commands[1] && connected) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "olvaro/connection_state.h"
 #include "texts.h"
 
 namespace panorel {
@@ -24,7 +25,7 @@ GroupView::GroupView(HWND parent, HGroup* group)
     : SectionView(parent), m_group(KS_DuplicateGroupHandle(group)), m_id(KS_GetGroupID(group)) {
   m_groupWatch = olvaro::subscribeGroup(m_group, &GroupView::onChanged, this);
   m_unreadWatch = olvaro::subscribeVariant("messages.unread", &GroupView::onChanged, this);
-  m_stateWatch = olvaro::subscribeVariant("connection.state", &GroupView::onState, this);
+  m_stateWatch = olvaro::subscribeVariant(olvaro::kConnectionStateVariant, &GroupView::onState, this);
   if (m_id != 0) {
     fwk::Ref<OverviewSection> chat(new OverviewSection("GROUP", text(kStrGroupChat)));
     chat->items.push_back(fwk::Ref<fwk::Row>(new GroupChatRow(this, m_group)));
@@ -57,8 +58,8 @@ uint32_t GroupView::onChanged(void* user, void*) {
 }
 
 bool GroupView::receivingLists() {
-  long state = KS_GetVariantLong("connection.state");
-  return state == 50 || state == 60 || state == 70;
+  long state = KS_GetVariantLong(olvaro::kConnectionStateVariant);
+  return state == olvaro::kReceivingContacts || state == olvaro::kReceivingGroups || state == olvaro::kFetchingStored;
 }
 
 uint32_t GroupView::onState(void* user, void*) {

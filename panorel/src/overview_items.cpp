@@ -2,6 +2,7 @@
 
 #include "framework/fonts.h"
 #include "olvaro/connection_calls.h"
+#include "olvaro/connection_state.h"
 #include "olvaro/registrations.h"
 #include "platform/bitmap.h"
 #include "platform/menu.h"
@@ -26,13 +27,13 @@ bool chooseSingleItem(const std::u16string& label, int x, int y) {
 }
 
 void StatusHeaderRow::update() {
-  long state = KS_GetVariantLong("connection.state");
+  long state = KS_GetVariantLong(olvaro::kConnectionStateVariant);
   int size = iconSizeForDpi();
-  if (state == 0) {
+  if (state == olvaro::kSignedOut) {
     setTitle(u"Not Connected");
     setText(u"Tap here to sign in.");
     setIcon(moduleIcon(u"ORVALO_GRAY", size));
-  } else if (state == 100) {
+  } else if (state == olvaro::kSignedIn) {
     HService* primary = KS_GetPrimaryService();
     ServiceData d{};
     d.size = sizeof d;
@@ -63,7 +64,7 @@ void StatusHeaderRow::paint(HDC dc, const RECT& rect) {
 }
 
 void StatusHeaderRow::activate() {
-  int32_t presence = KS_GetVariantLong("connection.state") != 100 ? 1 : 0;
+  int32_t presence = KS_GetVariantLong(olvaro::kConnectionStateVariant) != olvaro::kSignedIn ? 1 : 0;
   KS_CallFunction("Connection/SetPresenceStatus", &presence);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "olvaro/connection_state.h"
 #include "texts.h"
 
 namespace panorel {
@@ -11,7 +12,7 @@ OverviewView::OverviewView(HWND parent) : SectionView(parent), m_status(new Stat
   m_functions.emplace_back("Overview/AddStaticItem", &OverviewView::onAddStaticItem, this);
   m_functions.emplace_back("Overview/UpdateStaticItem", &OverviewView::onUpdateStaticItem, this);
   m_functions.emplace_back("Overview/DeleteItem", &OverviewView::onDeleteItem, this);
-  m_stateWatch = olvaro::subscribeVariant("connection.state", &OverviewView::onState, this);
+  m_stateWatch = olvaro::subscribeVariant(olvaro::kConnectionStateVariant, &OverviewView::onState, this);
   m_unreadWatch = olvaro::subscribeVariant("messages.unread", &OverviewView::onUnread, this);
   m_primary = KS_GetPrimaryService();
   m_serviceWatch = olvaro::subscribeService(m_primary, &OverviewView::onService, this);

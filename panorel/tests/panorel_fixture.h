@@ -9,6 +9,7 @@
 
 #include "contact_list.h"
 #include "olvaro/api.h"
+#include "olvaro/connection_state.h"
 #include "olvaro/registrations.h"
 #include "platform/menu.h"
 #include "platform/registry.h"
@@ -109,7 +110,7 @@ class PanorelTest : public testkit::PlatformTest {
     KS_ReleaseService(primary);
     KS_EventRaise("groups.changed", nullptr);
   }
-  void setState(long state) { KS_SetVariantLong("connection.state", state); }
+  void setState(long state) { KS_SetVariantLong(olvaro::kConnectionStateVariant, state); }
   // Queues an unread private message from `from` (or a group message).
   void unread(void* target, bool group, HContact* from) {
     MessageData d{};

@@ -3,6 +3,7 @@
 // the list, the dialogs and the group-chat row.
 #include <dlfcn.h>
 
+#include "olvaro/connection_state.h"
 #include "olvaro_server/server.h"
 #include "panorel_fixture.h"
 #include "peer.h"
@@ -56,7 +57,8 @@ class ServerListTest : public PanorelTest {
     // As the host does: the connection first, then the contact list.
     connection->Start();
     start();
-    ASSERT_TRUE(conntest::waitFor([] { return KS_GetVariantLong("connection.state") == 100; }));
+    ASSERT_TRUE(
+        conntest::waitFor([] { return KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn; }));
   }
   void TearDown() override {
     list.reset();
