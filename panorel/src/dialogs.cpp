@@ -26,10 +26,6 @@ constexpr UINT kMenuOkCancel = 105;
 constexpr UINT kMenuOk = 104;
 constexpr int kGroupNameLimit = 128;
 constexpr int kPasswordLimit = 128;
-constexpr char kAddMessage[] = "I'd like to add you to my contact list.";
-
-HWND ownerWindow() { return static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd")); }
-
 int margin() { return fwk::screenDpi() * 4 / 96; }
 
 std::unordered_map<uint32_t, PanelDialog*>& liveDialogs() {
@@ -367,7 +363,7 @@ void AddContactDialog::onAction() {
     return;
   }
   wait(kStrPleaseWait, kStrPleaseWait);
-  olvaro::AddContactRequest request{sizeof request, userName.c_str(), kAddMessage, &AddContactDialog::resultCallback,
+  olvaro::AddContactRequest request{sizeof request, userName.c_str(), kAddContactMessage, &AddContactDialog::resultCallback,
                                     ticket()};
   // A request that could not even be sent has no answer coming.
   if (!KS_CallFunction(function.c_str(), &request) && state() == kWaiting) onResult(100);

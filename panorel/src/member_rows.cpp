@@ -23,10 +23,6 @@ constexpr COLORREF kGrey = RGB(124, 125, 127);
 constexpr COLORREF kAdminRed = RGB(192, 0, 0);
 constexpr COLORREF kModeratorGreen = RGB(0, 192, 0);
 constexpr COLORREF kSilver = RGB(192, 192, 192);
-constexpr char kAddMessage[] = "I'd like to add you to my contact list.";
-
-HWND ownerWindow() { return static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd")); }
-
 bool registered(const std::string& name) { return KS_GetFunctionProcAddress(name.c_str(), nullptr, nullptr) != 0; }
 
 int32_t serviceState(HService* service) {
@@ -46,12 +42,6 @@ ContactData contactData(HContact* contact) {
 
 std::u16string unreadText(int count) {
   return count == 1 ? text(kStrOneNewMessage) : withCount(text(kStrNewMessages), count);
-}
-
-UINT trackMenu(HMENU menu, int x, int y) {
-  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, x, y, ownerWindow(), nullptr));
-  DestroyMenu(menu);
-  return chosen;
 }
 
 }  // namespace
@@ -327,7 +317,7 @@ void ContactRow::runCommand(UINT command) {
     }
     case kCmdAddToContacts: {
       std::string id = std::to_string(int32_t(KS_GetContactID(m_contact)));
-      olvaro::AddContactRequest request{sizeof request, id.c_str(), kAddMessage, nullptr, nullptr};
+      olvaro::AddContactRequest request{sizeof request, id.c_str(), kAddContactMessage, nullptr, nullptr};
       KS_CallFunction(olvaro::handleName("Service/%p/AddContact", d.service).c_str(), &request);
       break;
     }

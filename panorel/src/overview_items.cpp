@@ -14,16 +14,12 @@ namespace {
 
 int iconSizeForDpi() { return fwk::screenDpi() / 4 <= 32 ? 16 : 32; }
 
-HWND ownerWindow() { return static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd")); }
-
 }  // namespace
 
 bool chooseSingleItem(const std::u16string& label, int x, int y) {
   HMENU menu = CreatePopupMenu();
   AppendMenu(menu, MF_STRING, 1, label.c_str());
-  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, x, y, ownerWindow(), nullptr));
-  DestroyMenu(menu);
-  return chosen == 1;
+  return trackMenu(menu, x, y) == 1;
 }
 
 void StatusHeaderRow::update() {
@@ -75,8 +71,7 @@ void StatusHeaderRow::contextMenu(int x, int y) {
   KS_ReleaseService(primary);
   HMENU menu = reinterpret_cast<HMENU>(uintptr_t(KS_CallFunction(create.c_str(), nullptr)));
   if (!menu) return;
-  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, x, y, ownerWindow(), nullptr));
-  DestroyMenu(menu);
+  UINT chosen = trackMenu(menu, x, y);
   KS_CallFunction(handle.c_str(), reinterpret_cast<void*>(uintptr_t(chosen)));
 }
 

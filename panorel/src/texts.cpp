@@ -3,7 +3,9 @@
 #include <map>
 #include <utility>
 
+#include "olvaro/api.h"
 #include "platform/bitmap.h"
+#include "platform/menu.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 
@@ -49,6 +51,14 @@ std::u16string presenceWord(int32_t onlineStatus) {
     default:
       return text(kStrOnline);
   }
+}
+
+HWND ownerWindow() { return static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd")); }
+
+UINT trackMenu(HMENU menu, int x, int y) {
+  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, x, y, ownerWindow(), nullptr));
+  DestroyMenu(menu);
+  return chosen;
 }
 
 }  // namespace panorel

@@ -77,4 +77,13 @@ HICON moduleIcon(LPCWSTR name, int size);
 // The word for a presence value as the rows show it.
 std::u16string presenceWord(int32_t onlineStatus);
 
+// The text a contact request carries.
+inline constexpr char kAddContactMessage[] = "I'd like to add you to my contact list.";
+
+// The host's main window: the owner of the module's pop-ups and dialogs.
+HWND ownerWindow();
+// Shows `menu` at (x, y), destroys it, and returns the command chosen (0
+// for none).
+UINT trackMenu(HMENU menu, int x, int y);
+
 }  // namespace panorel
