@@ -37,6 +37,16 @@ uint32_t g_nextTicket = 1;
 uint32_t lowWord(int64_t code) { return uint32_t(uint64_t(code) & 0xffffffffu); }
 uint32_t highWord(int64_t code) { return uint32_t(uint64_t(code) >> 32); }
 
+// How a service is labelled: its type's short name; the service's own
+// network has no type.
+std::u16string serviceTypeName(HServiceType* type) {
+  if (!type) return u"Olvaro";
+  ServiceTypeData t{};
+  t.size = sizeof t;
+  KS_GetServiceTypeData(type, &t);
+  return widen(t.shortName);
+}
+
 }  // namespace
 
 // ---- BusyAnimation -------------------------------------------------------
@@ -107,6 +117,11 @@ PanelDialog::~PanelDialog() {
 PanelDialog* PanelDialog::fromTicket(void* context) {
   auto found = liveDialogs().find(uint32_t(reinterpret_cast<uintptr_t>(context)));
   return found == liveDialogs().end() ? nullptr : found->second;
+}
+
+void PanelDialog::resultCallback(void* context, const olvaro::Response* response) {
+  // A request that was never answered counts as a lost connection.
+  if (PanelDialog* self = fromTicket(context)) self->onResult(response ? response->code : 100);
 }
 
 void PanelDialog::bringUp() {
@@ -327,14 +342,7 @@ void AddContactDialog::onOpen() {
     ServiceData d{};
     d.size = sizeof d;
     KS_GetServiceData(services[i], &d);
-    std::u16string entry = u"Olvaro";
-    if (d.type) {
-      ServiceTypeData t{};
-      t.size = sizeof t;
-      KS_GetServiceTypeData(d.type, &t);
-      entry = widen(t.shortName);
-    }
-    entry += u" - " + widen(d.userName);
+    std::u16string entry = serviceTypeName(d.type) + u" - " + widen(d.userName);
     SendMessage(m_services, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
     m_serviceHandles.push_back(services[i]);
   }
@@ -363,15 +371,10 @@ void AddContactDialog::onAction() {
     return;
   }
   wait(kStrPleaseWait, kStrPleaseWait);
-  olvaro::AddContactRequest request{sizeof request, userName.c_str(), kAddContactMessage, &AddContactDialog::resultCallback,
+  olvaro::AddContactRequest request{sizeof request, userName.c_str(), kAddContactMessage, &PanelDialog::resultCallback,
                                     ticket()};
   // A request that could not even be sent has no answer coming.
   if (!KS_CallFunction(function.c_str(), &request) && state() == kWaiting) onResult(100);
-}
-
-void AddContactDialog::resultCallback(void* context, const olvaro::Response* response) {
-  if (auto* self = dynamic_cast<AddContactDialog*>(fromTicket(context)))
-    self->onResult(response ? response->code : 100);
 }
 
 void AddContactDialog::onResult(int64_t code) {
@@ -407,19 +410,10 @@ void ContactPropertiesDialog::fill(HContact* contact) {
   setCaption(nickname);
   SetWindowText(m_nickname, nickname.c_str());
   SetWindowText(m_status, d.status && *d.status ? widen(d.status).c_str() : u"None");
-  std::u16string id = u"Olvaro";
-  if (d.service) {
-    ServiceData s{};
-    s.size = sizeof s;
-    KS_GetServiceData(d.service, &s);
-    if (s.type) {
-      ServiceTypeData t{};
-      t.size = sizeof t;
-      KS_GetServiceTypeData(s.type, &t);
-      id = widen(t.shortName);
-    }
-  }
-  id += u": ";
+  ServiceData s{};
+  s.size = sizeof s;
+  if (d.service) KS_GetServiceData(d.service, &s);
+  std::u16string id = serviceTypeName(s.type) + u": ";
   id += d.name && *d.name ? widen(d.name) : widen(std::to_string(int32_t(d.id)).c_str());
   SetWindowText(m_userId, id.c_str());
 }
@@ -431,8 +425,6 @@ CreateGroupDialog::CreateGroupDialog() : PanelDialog(u"Create a Group", kMenuOkC
   SendMessage(m_name, EM_LIMITTEXT, kGroupNameLimit, 0);
 }
 
-void CreateGroupDialog::onOpen() {}
-
 void CreateGroupDialog::onAction() {
   std::string name = inputText(m_name, kGroupNameLimit);
   if (name.empty()) {
@@ -440,13 +432,8 @@ void CreateGroupDialog::onAction() {
     return;
   }
   wait(kStrGroupBeingCreated, kStrGroupBeingCreated);
-  olvaro::GroupCreateRequest request{sizeof request, name.c_str(), &CreateGroupDialog::resultCallback, ticket()};
+  olvaro::GroupCreateRequest request{sizeof request, name.c_str(), &PanelDialog::resultCallback, ticket()};
   if (!KS_CallFunction("orvaloGroupCreate", &request) && state() == kWaiting) onResult(100);
-}
-
-void CreateGroupDialog::resultCallback(void* context, const olvaro::Response* response) {
-  if (auto* self = dynamic_cast<CreateGroupDialog*>(fromTicket(context)))
-    self->onResult(response ? response->code : 100);
 }
 
 void CreateGroupDialog::onResult(int64_t code) {
@@ -469,10 +456,7 @@ JoinGroupDialog::JoinGroupDialog() : PanelDialog(u"Join a Group", kMenuOkCancel,
   m_password = addField(u"Password:", WC_EDIT, WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_PASSWORD);
   SendMessage(m_name, EM_LIMITTEXT, kGroupNameLimit, 0);
   SendMessage(m_password, EM_LIMITTEXT, kPasswordLimit, 0);
-  place();
 }
-
-void JoinGroupDialog::onOpen() {}
 
 void JoinGroupDialog::onAction() {
   std::string name = inputText(m_name, kGroupNameLimit);
@@ -484,14 +468,9 @@ void JoinGroupDialog::onAction() {
   // is empty, never missing.
   std::string password = state() == kInputWithPassword ? inputText(m_password, kPasswordLimit) : std::string();
   wait(kStrJoinWait, kStrJoining);
-  olvaro::GroupJoinRequest request{sizeof request, name.c_str(), password.c_str(), &JoinGroupDialog::resultCallback,
+  olvaro::GroupJoinRequest request{sizeof request, name.c_str(), password.c_str(), &PanelDialog::resultCallback,
                                    ticket()};
   if (!KS_CallFunction("orvaloGroupSubscribe", &request) && state() == kWaiting) onResult(100);
-}
-
-void JoinGroupDialog::resultCallback(void* context, const olvaro::Response* response) {
-  if (auto* self = dynamic_cast<JoinGroupDialog*>(fromTicket(context)))
-    self->onResult(response ? response->code : 100);
 }
 
 void JoinGroupDialog::onResult(int64_t code) {

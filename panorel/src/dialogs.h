@@ -53,6 +53,8 @@ class PanelDialog : public fwk::Control {
   std::u16string leftKeyText() const;
 
   LRESULT windowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  // The server's answer to the dialog's request.
+  virtual void onResult(int64_t) {}
 
   // Caption band height and colours, for tests.
   static int captionHeight();
@@ -80,6 +82,8 @@ class PanelDialog : public fwk::Control {
   // result that comes after the dialog went finds nothing.
   void* ticket() const { return reinterpret_cast<void*>(uintptr_t(m_ticket)); }
   static PanelDialog* fromTicket(void* context);
+  // The requests' callback: the answer goes to the dialog still there.
+  static void resultCallback(void* context, const olvaro::Response* response);
 
   LRESULT onCommand(UINT id, UINT code, HWND control) override;
   LRESULT onClose() override;
@@ -122,14 +126,13 @@ class AddContactDialog : public PanelDialog {
   ~AddContactDialog() override;
   HWND serviceList() const { return m_services; }
   HWND userNameEdit() const { return m_userName; }
-  void onResult(int64_t code);
+  void onResult(int64_t code) override;
 
  protected:
   void onAction() override;
   void onOpen() override;
 
  private:
-  static void resultCallback(void* context, const olvaro::Response* response);
   void releaseServices();
   HWND m_services;
   HWND m_userName;
@@ -155,14 +158,12 @@ class CreateGroupDialog : public PanelDialog {
  public:
   CreateGroupDialog();
   HWND nameEdit() const { return m_name; }
-  void onResult(int64_t code);
+  void onResult(int64_t code) override;
 
  protected:
   void onAction() override;
-  void onOpen() override;
 
  private:
-  static void resultCallback(void* context, const olvaro::Response* response);
   HWND m_name;
 };
 
@@ -172,16 +173,14 @@ class JoinGroupDialog : public PanelDialog {
   JoinGroupDialog();
   HWND nameEdit() const { return m_name; }
   HWND passwordEdit() const { return m_password; }
-  void onResult(int64_t code);
+  void onResult(int64_t code) override;
 
  protected:
   void onAction() override;
-  void onOpen() override;
   bool finishedState(int state) const override { return state == kJoinFinished; }
   bool fieldShown(size_t i) const override { return i == 0 || state() == kInputWithPassword; }
 
  private:
-  static void resultCallback(void* context, const olvaro::Response* response);
   HWND m_name;
   HWND m_password;
 };
