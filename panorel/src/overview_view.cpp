@@ -1,6 +1,6 @@
 #include "overview_view.h"
 
-#include <cstring>
+#include <cstddef>
 
 #include "olvaro/connection_state.h"
 #include "texts.h"
@@ -130,9 +130,7 @@ uint32_t OverviewView::deleteItem(void* item) {
 }
 
 void OverviewView::fillMessages() {
-  OverviewSection* messages = nullptr;
-  for (const auto& s : m_sections)
-    if (s->key.size() == 8 && std::memcmp(s->key.data(), "MESSAGES", 8) == 0) messages = s.get();
+  OverviewSection* messages = section("MESSAGES");
   if (!messages) return;
   messages->items.clear();
   if (KS_GetVariantLong("messages.unread") != 0) {
