@@ -187,8 +187,10 @@ uint32_t ContactRow::onContactChanged(void* user, void*) {
 bool ContactRow::waitingForAcceptance(const ContactData& d) const { return m_ownList && d.state == 1; }
 
 std::u16string ContactRow::secondLine() const {
-  ContactData d = contactData(m_contact);
-  int unread = KS_GetUnreadMessageCount(m_contact, 0);
+  return secondLineFor(contactData(m_contact), KS_GetUnreadMessageCount(m_contact, 0));
+}
+
+std::u16string ContactRow::secondLineFor(const ContactData& d, int unread) const {
   if (unread > 0) return unreadText(unread);
   if (waitingForAcceptance(d)) return text(kStrWaitingForAcceptance);
   if (d.status && *d.status) return widen(d.status);
@@ -221,8 +223,9 @@ COLORREF ContactRow::roleColor() const {
   }
 }
 
-COLORREF ContactRow::nameColor() const {
-  ContactData d = contactData(m_contact);
+COLORREF ContactRow::nameColor() const { return nameColorFor(contactData(m_contact)); }
+
+COLORREF ContactRow::nameColorFor(const ContactData& d) const {
   return d.onlineStatus == 0 || waitingForAcceptance(d) ? kGrey : kBlack;
 }
 
@@ -243,9 +246,9 @@ HICON ContactRow::iconFor(int size, const ContactData& d, bool unread) {
 void ContactRow::paint(HDC dc, const RECT& rect) {
   ContactData d = contactData(m_contact);
   int size = iconSizeFor(rect.bottom - rect.top);
-  bool unread = KS_GetUnreadMessageCount(m_contact, 0) > 0;
-  paintMemberRow(dc, rect, widen(m_nickname.c_str()), nameColor(), roleSuffix(), roleColor(), secondLine(),
-                 iconFor(size, d, unread), size);
+  int unread = KS_GetUnreadMessageCount(m_contact, 0);
+  paintMemberRow(dc, rect, widen(m_nickname.c_str()), nameColorFor(d), roleSuffix(), roleColor(),
+                 secondLineFor(d, unread), iconFor(size, d, unread > 0), size);
 }
 
 void ContactRow::activate() { KS_EventRaise("messaging.chat.contact", m_contact); }
@@ -347,11 +350,14 @@ GroupChatRow::~GroupChatRow() { KS_ReleaseGroup(m_group); }
 int GroupChatRow::height(int) { return rowDpi() / 4; }
 
 std::u16string GroupChatRow::secondLine() const {
-  int unread = KS_GetUnreadMessageCount(m_group, 1);
-  if (unread > 0) return unreadText(unread);
   GroupData d{};
   d.size = sizeof d;
   KS_GetGroupData(m_group, &d);
+  return secondLineFor(d, KS_GetUnreadMessageCount(m_group, 1));
+}
+
+std::u16string GroupChatRow::secondLineFor(const GroupData& d, int unread) const {
+  if (unread > 0) return unreadText(unread);
   if (d.description && *d.description) return widen(d.description);
   return text(kStrGroupChat);
 }
@@ -361,9 +367,9 @@ void GroupChatRow::paint(HDC dc, const RECT& rect) {
   d.size = sizeof d;
   KS_GetGroupData(m_group, &d);
   int size = ContactRow::iconSizeFor(rect.bottom - rect.top);
-  bool unread = KS_GetUnreadMessageCount(m_group, 1) > 0;
-  paintMemberRow(dc, rect, widen(d.name), kBlack, u"", kBlack, secondLine(),
-                 moduleIcon(unread ? u"MESSAGE_UNREAD" : u"GROUP", size), size);
+  int unread = KS_GetUnreadMessageCount(m_group, 1);
+  paintMemberRow(dc, rect, widen(d.name), kBlack, u"", kBlack, secondLineFor(d, unread),
+                 moduleIcon(unread > 0 ? u"MESSAGE_UNREAD" : u"GROUP", size), size);
 }
 
 void GroupChatRow::activate() { KS_EventRaise("messaging.chat.group", m_group); }

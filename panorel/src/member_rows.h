@@ -80,6 +80,9 @@ class ContactRow : public fwk::Row {
  private:
   static uint32_t onContactChanged(void* user, void* arg);
   bool waitingForAcceptance(const ContactData& d) const;
+  // The same from data already read, as a paint has it.
+  std::u16string secondLineFor(const ContactData& d, int unread) const;
+  COLORREF nameColorFor(const ContactData& d) const;
   HICON iconFor(int size, const ContactData& d, bool unread);
 
   GroupView* m_view;
@@ -111,6 +114,8 @@ class GroupChatRow : public fwk::Row {
   std::u16string secondLine() const;
 
  private:
+  std::u16string secondLineFor(const GroupData& d, int unread) const;
+
   GroupView* m_view;
   HGroup* m_group;
 };
