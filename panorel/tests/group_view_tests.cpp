@@ -174,7 +174,9 @@ TEST_F(PanorelTest, ContactRowPaintsRolesAndWaitingContacts) {
   OffsetRect(&r, origin.x, origin.y);
   int h = r.bottom - r.top;
   EXPECT_EQ(h, fwk::screenDpi() / 4);
-  EXPECT_EQ(panorel::ContactRow::iconSizeFor(h), h < 25 ? 16 : h < 35 ? 22 : 32);
+  // The icon's size steps at row heights 25 and 35.
+  for (auto [height, icon] : {std::pair{24, 16}, {25, 22}, {34, 22}, {35, 32}, {60, 32}})
+    EXPECT_EQ(panorel::ContactRow::iconSizeFor(height), icon) << height;
   RECT upper{r.left + h, r.top, r.right, r.top + h / 2};
   EXPECT_GT(testkit::countPixels(upper, RGB(0, 0, 0)), 5) << "the name in black";
   EXPECT_GT(testkit::countPixels(upper, RGB(192, 192, 192)), 5) << "the suffix in silver";
