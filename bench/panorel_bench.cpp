@@ -4,9 +4,6 @@
 // same sign-in without the contact list. The server runs in a child
 // process so the client's figures are its own.
 #include <benchmark/benchmark.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -63,8 +60,6 @@ struct RosterScreen {
     platform::registryReset();
     fillRoster();
     main = std::make_unique<conntest::MainWindowStandIn>();
-    RECT client;
-    GetClientRect(main->hwnd(), &client);
     MoveWindow(main->hwnd(), 0, 0, width, height, TRUE);
   }
   ~RosterScreen() {
