@@ -61,8 +61,8 @@ uint32_t OverviewView::onService(void* user, void*) {
 }
 
 OverviewSection* OverviewView::fromHandle(void* handle) const {
-  if (!handle || !m_handleSet.count(handle)) return nullptr;
-  return static_cast<SectionHandle*>(handle)->section.get();
+  auto found = m_handles.find(handle);
+  return found == m_handles.end() ? nullptr : found->second->section.get();
 }
 
 OverviewSection* OverviewView::holderOf(const void* item) const {
@@ -87,8 +87,7 @@ uint32_t OverviewView::createSection(olvaro::OverviewSectionInfo* info) {
   auto handle = std::make_unique<SectionHandle>(SectionHandle{target});
   // The handle goes back in the record when the caller's record has room.
   if (info->size >= offsetof(olvaro::OverviewSectionInfo, section) + sizeof(void*)) info->section = handle.get();
-  m_handleSet.insert(handle.get());
-  m_handles.push_back(std::move(handle));
+  m_handles.emplace(handle.get(), std::move(handle));
   return 1;
 }
 

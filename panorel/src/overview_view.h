@@ -4,7 +4,7 @@
 #pragma once
 
 #include <memory>
-#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "olvaro/connection_calls.h"
@@ -54,8 +54,8 @@ class OverviewView : public SectionView {
   OverviewSection* holderOf(const void* item) const;
 
   fwk::Ref<StatusHeaderRow> m_status;
-  std::vector<std::unique_ptr<SectionHandle>> m_handles;
-  std::set<const void*> m_handleSet;
+  // Every handle given out, by its address.
+  std::unordered_map<const void*, std::unique_ptr<SectionHandle>> m_handles;
   std::vector<olvaro::FunctionRegistration> m_functions;
   olvaro::VariantSubscription m_stateWatch, m_unreadWatch;
   olvaro::ServiceSubscription m_serviceWatch;
