@@ -123,13 +123,27 @@ TEST_F(PanorelTest, AddContactRefusesThenWaitsAndShowsEveryResult) {
   EXPECT_EQ(testkit::narrow(dialog.leftKeyText()), "OK");
   EXPECT_EQ(testkit::windowText(dialog.userNameEdit()), "");
 
-  // A result after the dialogs are gone finds nothing to change.
+  // A result after the dialogs are gone finds nothing to change, not even
+  // the dialog made in their place that waits for its own answer.
   SetFocus(dialog.userNameEdit());
   testkit::type("late@olvaro.demo");
   testkit::key(VK_TSOFT1);
   ASSERT_EQ(pending.calls, 6);
+  Pending late = pending;
   list.reset();
+  late.answer(0);
+  start();
+  panorel::AddContactDialog& fresh = list->dialogs().addContact();
+  fresh.bringUp();
+  SetFocus(fresh.userNameEdit());
+  testkit::type("next@olvaro.demo");
+  testkit::key(VK_TSOFT1);
+  ASSERT_EQ(pending.calls, 7);
+  ASSERT_EQ(fresh.state(), panorel::PanelDialog::kWaiting);
+  late.answer(0);
+  EXPECT_EQ(fresh.state(), panorel::PanelDialog::kWaiting) << "the late answer was not this dialog's";
   pending.answer(0);
+  EXPECT_EQ(fresh.state(), panorel::PanelDialog::kFinished);
 }
 
 TEST_F(PanorelTest, CreateGroupShowsItsResults) {
