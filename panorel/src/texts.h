@@ -1,5 +1,5 @@
 // The contact list's texts and icons, by their ids and names in this
-// module's resources.
+// module's resources, and the main window its pop-ups belong to.
 #pragma once
 
 #include <string>
