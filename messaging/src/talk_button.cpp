@@ -86,11 +86,8 @@ void TalkButton::finish() {
 
 LRESULT TalkButton::windowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == MM_WIM_DATA) {
-    if (m_recorder && m_message &&
-        m_recorder->onData(reinterpret_cast<HWAVEIN>(wParam), reinterpret_cast<WAVEHDR*>(lParam), m_message)) {
-      m_recorder.reset();
-      finish();
-    }
+    if (m_recorder && m_message)
+      m_recorder->onData(reinterpret_cast<HWAVEIN>(wParam), reinterpret_cast<WAVEHDR*>(lParam), m_message);
     return 0;
   }
   return Control::windowProc(msg, wParam, lParam);
