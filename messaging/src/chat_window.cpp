@@ -45,11 +45,6 @@ LPCWSTR chatWindowClass() {
 
 HWND ownerWindow() { return static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd")); }
 
-std::string_view payloadOf(const MessageData& d) {
-  if (!d.payload || d.payloadLength <= 0) return {};
-  return std::string_view(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
-}
-
 // The local user's contact in a service (+1 reference), or NULL.
 HContact* myHandle(HService* service) {
   if (!service) return nullptr;
@@ -318,8 +313,7 @@ void ChatWindow::receive(HMessage* message) {
   } else {
     void* from = d.isGroup ? d.target : static_cast<void*>(d.contact);
     if (!from || from != m_peer) return;
-    std::string_view type = d.contentType ? d.contentType : "";
-    if (type == "olvaro/x-admin") {
+    if (typeOf(d) == "olvaro/x-admin") {
       std::u16string text = adminNoticeText(payloadOf(d), nicknameOf(d.contact), platform::currentModule());
       m_list->append(fwk::Ref<fwk::Row>(new NoticeRow(text, kAdminText, platform::unixTimeNow())));
       applyInputRule();

@@ -49,8 +49,6 @@ class ChatWindow : public fwk::Control, public Conversation {
   fwk::TabStrip* tabs() const { return m_tabs.get(); }
   HWND muteNotice() const { return m_muteNotice; }
   TalkButton* talkButton() const { return m_talk.get(); }
-  // The Voice tab's input window.
-  HWND talkPlaceholder() const { return m_talk ? m_talk->hwnd() : nullptr; }
   HWND menuBar() const { return m_menuBar; }
   int pendingHistory() const { return m_pendingHistory; }
   int requestedHistory() const { return m_requestedHistory; }

@@ -139,6 +139,13 @@ std::u16string adminNoticeText(std::string_view payload, const std::u16string& s
   return out;
 }
 
+std::string_view payloadOf(const MessageData& d) {
+  if (!d.payload || d.payloadLength <= 0) return {};
+  return std::string_view(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
+}
+
+std::string_view typeOf(const MessageData& d) { return d.contentType ? d.contentType : ""; }
+
 std::u16string nicknameOf(HContact* contact) {
   if (!contact) return std::u16string();
   ContactData c{};

@@ -31,15 +31,6 @@ HICON kindIcon(UINT id, int size) {
   return icon;
 }
 
-std::string_view payloadOf(const MessageData& d) {
-  if (!d.payload || d.payloadLength <= 0) return {};
-  return std::string_view(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
-}
-
-std::string_view typeOf(const MessageData& d) { return d.contentType ? d.contentType : ""; }
-
-bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
 void copyToClipboard(HWND owner, const std::u16string& text) {
   if (!OpenClipboard(owner)) return;
   EmptyClipboard();
@@ -184,7 +175,7 @@ void MessageRow::paint(HDC dc, const RECT& rect) {
   DrawText(dc, body.text.c_str(), int(body.text.size()), &bodyRect, format);
 
   // The kind's icon in the square at the left.
-  UINT icon = startsWith(type, "text/") ? 102 : startsWith(type, "audio/") ? 103 : startsWith(type, "image/") ? 101 : 0;
+  UINT icon = type.starts_with("text/") ? 102 : type.starts_with("audio/") ? 103 : type.starts_with("image/") ? 101 : 0;
   if (icon) {
     int s = h < 33 ? 16 : 32;
     if (HICON i = kindIcon(icon, s))
@@ -202,9 +193,9 @@ int MessageRow::height(int width) {
 
 void MessageRow::activate() {
   MessageData d = data();
-  if (startsWith(typeOf(d), "audio/"))
+  if (typeOf(d).starts_with("audio/"))
     PlayVoiceMessage(m_message);
-  else if (startsWith(typeOf(d), "image/"))
+  else if (typeOf(d).starts_with("image/"))
     ViewPhotoMessage(m_message);
 }
 
@@ -212,15 +203,15 @@ std::vector<std::pair<int, std::u16string>> MessageRow::menuItems() const {
   MessageData d = data();
   std::string_view type = typeOf(d);
   std::vector<std::pair<int, std::u16string>> items;
-  if (startsWith(type, "audio/"))
+  if (type.starts_with("audio/"))
     items.emplace_back(2, u"Play");
-  else if (startsWith(type, "image/"))
+  else if (type.starts_with("image/"))
     items.emplace_back(3, u"View");
   else
     items.emplace_back(1, u"Copy to Clipboard");
   items.emplace_back(-1, u"");
   items.emplace_back(0, u"Forward");
-  if (startsWith(type, "text/")) {
+  if (type.starts_with("text/")) {
     int command = 100;
     for (const std::string& address : findWebAddresses(payloadOf(d)))
       items.emplace_back(command++, platform::widen(address));

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "message_format.h"
 #include "platform/device.h"
 #include "platform/phoneshell.h"
 #include "platform/power.h"
@@ -111,7 +112,7 @@ void NotificationAgent::announce(HMessage* message) {
   if (d.origin != 1) return;
   Announcement a = profileAnnouncement();
   bool sound = a.sound && KS_GetSettingLong("messaging.notifications.sound", 1) != 0;
-  std::string_view type = d.contentType ? std::string_view(d.contentType) : std::string_view();
+  std::string_view type = typeOf(d);
   if (type == "text/plain") {
     if (sound) {
       HANDLE power = SetPowerRequirement(u"WAV1:", D0, POWER_NAME | POWER_FORCE, nullptr, 0);
@@ -119,7 +120,7 @@ void NotificationAgent::announce(HMessage* message) {
       if (power) ReleasePowerRequirement(power);
     }
     if (a.vibrate) startVibration();
-  } else if (type.size() > 5 && type.substr(0, 6) == "audio/") {
+  } else if (type.starts_with("audio/")) {
     if (sound && m_playVoice) m_playVoice(message);
     if (a.vibrate) startVibration();
   }

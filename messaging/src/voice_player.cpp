@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "message_format.h"
 #include "platform/power.h"
 #include "platform/thread.h"
 #include "voice_codec.h"
@@ -52,9 +53,9 @@ DWORD WINAPI playbackThread(LPVOID parameter) {
   MessageData d{};
   d.size = sizeof d;
   KS_GetMessageData(message, &d);
-  const std::string type = d.contentType ? d.contentType : "";
-  std::vector<uint8_t> payload;
-  if (d.payload && d.payloadLength > 0) payload.assign(d.payload, d.payload + d.payloadLength);
+  const std::string type(typeOf(d));
+  const std::string_view bytes = payloadOf(d);
+  const std::vector<uint8_t> payload(bytes.begin(), bytes.end());
   {
     std::lock_guard<std::mutex> g(p.lock);
     SetEvent(p.handshake);

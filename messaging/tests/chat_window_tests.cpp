@@ -300,7 +300,7 @@ TEST_F(ChatTest, ASilencedMemberSeesTheNoticeUntilTheRoleComesBack) {
   // Other tabs do not bring inputs back either.
   SendMessage(w->list()->hwnd(), WM_KEYDOWN, VK_RIGHT, 1);
   EXPECT_EQ(w->tabs()->selectedIndex(), 1);
-  EXPECT_FALSE(IsWindowVisible(w->talkPlaceholder()));
+  EXPECT_FALSE(IsWindowVisible(w->talkButton()->hwnd()));
   w->tabs()->setSelectedIndex(0);
 
   int32_t member = 0;
