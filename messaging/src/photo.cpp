@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "conversation_input.h"
-#include "input_button.h"
 #include "platform/camera.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -148,52 +147,26 @@ void ViewPhotoMessage(HMessage* message) {
   ShellExecuteEx(&info);
 }
 
-CaptureButton::CaptureButton(HWND parent, HWND window)
-    : fwk::Control(nullptr, u"", WS_CHILD | WS_TABSTOP, 0, 0, 10, 10, parent, nullptr), m_window(window) {
-  setTakesFocusOnTap(true);
-}
-
-LRESULT CaptureButton::onGetDlgCode(UINT, MSG*) { return DLGC_WANTALLKEYS; }
+CaptureButton::CaptureButton(HWND parent, HWND window) : InputButton(parent, window) {}
 
 LRESULT CaptureButton::onKey(UINT key, bool down, LPARAM repeatData) {
-  switch (key) {
-    case VK_RETURN:
-    case VK_SPACE:
-      if (down) {
-        if (!(repeatData & (1 << 30))) {
-          m_pressed = true;
-          InvalidateRect(hwnd(), nullptr, FALSE);
-        }
-      } else if (m_pressed) {
-        m_pressed = false;
-        InvalidateRect(hwnd(), nullptr, FALSE);
-        capture();
-      }
-      return 0;
-    case VK_LEFT:
-    case VK_RIGHT:
-      return SendMessage(m_window, down ? WM_KEYDOWN : WM_KEYUP, key, repeatData);
-    case VK_UP:
-    case VK_DOWN:
-      if (down) focusNextControl(hwnd(), key == VK_UP);
-      return 0;
-    case VK_ESCAPE:
-      return SendMessage(m_window, down ? WM_KEYDOWN : WM_KEYUP, key, repeatData);
+  if (key != VK_RETURN && key != VK_SPACE) return InputButton::onKey(key, down, repeatData);
+  if (down) {
+    if (!(repeatData & (1 << 30))) {
+      m_pressed = true;
+      InvalidateRect(hwnd(), nullptr, FALSE);
+    }
+  } else if (m_pressed) {
+    m_pressed = false;
+    InvalidateRect(hwnd(), nullptr, FALSE);
+    capture();
   }
-  return Control::onKey(key, down, repeatData);
-}
-
-LRESULT CaptureButton::onSetFocus(HWND previous) {
-  m_focused = true;
-  InvalidateRect(hwnd(), nullptr, FALSE);
-  return Control::onSetFocus(previous);
+  return 0;
 }
 
 LRESULT CaptureButton::onKillFocus(HWND next) {
-  m_focused = false;
   m_pressed = false;
-  InvalidateRect(hwnd(), nullptr, FALSE);
-  return Control::onKillFocus(next);
+  return InputButton::onKillFocus(next);
 }
 
 LRESULT CaptureButton::onStylusDown(bool, int, int) {
@@ -214,14 +187,14 @@ LRESULT CaptureButton::onStylusUp(int, int) {
 }
 
 void CaptureButton::capture() {
-  HMessage* message = capturePhotoMessage(m_window);
+  HMessage* message = capturePhotoMessage(window());
   if (!message) return;
-  SendMessage(m_window, kInputMessage, WPARAM(hwnd()), LPARAM(message));
+  SendMessage(window(), kInputMessage, WPARAM(hwnd()), LPARAM(message));
   KS_ReleaseMessage(message);
 }
 
 LRESULT CaptureButton::onPaint() {
-  paintInputButton(hwnd(), 114, m_pressed, m_focused);
+  paintFace(114, m_pressed);
   return 0;
 }
 

@@ -2,7 +2,7 @@
 // received one with the desktop's viewer.
 #pragma once
 
-#include "framework/control.h"
+#include "input_button.h"
 #include "olvaro/api.h"
 
 namespace messaging {
@@ -27,26 +27,21 @@ void appendInPieces(HMessage* message, const uint8_t* bytes, size_t size);
 // The Photo tab's button: activated by Enter or Space released on it, or the
 // stylus lifted after pressing it; the photo goes to `window` as the input
 // message.
-class CaptureButton : public fwk::Control {
+class CaptureButton : public InputButton {
  public:
   CaptureButton(HWND parent, HWND window);
   bool pressed() const { return m_pressed; }
 
  protected:
-  LRESULT onGetDlgCode(UINT key, MSG* msg) override;
   LRESULT onKey(UINT key, bool down, LPARAM repeatData) override;
   LRESULT onKillFocus(HWND next) override;
-  LRESULT onSetFocus(HWND previous) override;
   LRESULT onStylusDown(bool doubleTap, int x, int y) override;
   LRESULT onStylusUp(int x, int y) override;
   LRESULT onPaint() override;
-  LRESULT onEraseBackground(HDC) override { return 1; }
 
  private:
   void capture();
-  HWND m_window;
   bool m_pressed = false;
-  bool m_focused = false;
 };
 
 }  // namespace messaging

@@ -1,7 +1,6 @@
 #include "talk_button.h"
 
 #include "conversation_input.h"
-#include "input_button.h"
 #include "platform/module.h"
 #include "platform/resources.h"
 #include "platform/sound.h"
@@ -17,8 +16,7 @@ constexpr LPARAM kWasDown = LPARAM(1) << 30;
 }  // namespace
 
 TalkButton::TalkButton(HWND parent, HWND window)
-    : fwk::Control(nullptr, u"", WS_CHILD | WS_TABSTOP, 0, 0, 10, 10, parent, nullptr), m_window(window) {
-  setTakesFocusOnTap(true);
+    : InputButton(parent, window) {
   KS_GetSettingString("audio.recording.codec", std::string(voice::kSpeexContentType).c_str(), m_codec,
                       int(sizeof m_codec));
   showState();
@@ -67,7 +65,7 @@ void TalkButton::startRecording() {
     finish();
     return;
   }
-  SendMessage(m_window, kInputMessage, WPARAM(hwnd()), LPARAM(m_message));
+  SendMessage(window(), kInputMessage, WPARAM(hwnd()), LPARAM(m_message));
 }
 
 void TalkButton::stopRecording() {
@@ -93,39 +91,18 @@ LRESULT TalkButton::windowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
   return Control::windowProc(msg, wParam, lParam);
 }
 
-LRESULT TalkButton::onGetDlgCode(UINT, MSG*) { return DLGC_WANTALLKEYS; }
-
 LRESULT TalkButton::onKey(UINT key, bool down, LPARAM repeatData) {
-  if (isTalkKey(key)) {
-    if (!down)
-      stopRecording();
-    else if (!(repeatData & kWasDown))
-      startRecording();
-    return 0;
-  }
-  switch (key) {
-    case VK_LEFT:
-    case VK_RIGHT:
-    case VK_ESCAPE: return SendMessage(m_window, down ? WM_KEYDOWN : WM_KEYUP, key, repeatData);
-    case VK_UP:
-    case VK_DOWN:
-      if (down) focusNextControl(hwnd(), key == VK_UP);
-      return 0;
-  }
-  return Control::onKey(key, down, repeatData);
-}
-
-LRESULT TalkButton::onSetFocus(HWND previous) {
-  m_focused = true;
-  InvalidateRect(hwnd(), nullptr, FALSE);
-  return Control::onSetFocus(previous);
+  if (!isTalkKey(key)) return InputButton::onKey(key, down, repeatData);
+  if (!down)
+    stopRecording();
+  else if (!(repeatData & kWasDown))
+    startRecording();
+  return 0;
 }
 
 LRESULT TalkButton::onKillFocus(HWND next) {
-  m_focused = false;
   stopRecording();
-  InvalidateRect(hwnd(), nullptr, FALSE);
-  return Control::onKillFocus(next);
+  return InputButton::onKillFocus(next);
 }
 
 LRESULT TalkButton::onStylusDown(bool, int, int) {
@@ -142,7 +119,7 @@ LRESULT TalkButton::onStylusUp(int, int) {
 }
 
 LRESULT TalkButton::onPaint() {
-  paintInputButton(hwnd(), recording() ? kReleaseToSendText : kPushToTalkText, recording(), m_focused);
+  paintFace(recording() ? kReleaseToSendText : kPushToTalkText, recording());
   return 0;
 }
 

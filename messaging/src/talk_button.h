@@ -7,13 +7,13 @@
 #include <memory>
 #include <string>
 
-#include "framework/control.h"
+#include "input_button.h"
 #include "olvaro/api.h"
 #include "voice_recorder.h"
 
 namespace messaging {
 
-class TalkButton : public fwk::Control {
+class TalkButton : public InputButton {
  public:
   static constexpr size_t kCodecBytes = 128;
 
@@ -29,14 +29,11 @@ class TalkButton : public fwk::Control {
   LRESULT windowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
  protected:
-  LRESULT onGetDlgCode(UINT key, MSG* msg) override;
   LRESULT onKey(UINT key, bool down, LPARAM repeatData) override;
   LRESULT onKillFocus(HWND next) override;
-  LRESULT onSetFocus(HWND previous) override;
   LRESULT onStylusDown(bool doubleTap, int x, int y) override;
   LRESULT onStylusUp(int x, int y) override;
   LRESULT onPaint() override;
-  LRESULT onEraseBackground(HDC) override { return 1; }
 
  private:
   void startRecording();
@@ -47,11 +44,9 @@ class TalkButton : public fwk::Control {
   void showState();
   static bool isTalkKey(UINT key) { return key == VK_RETURN || key == VK_SPACE || key == '0'; }
 
-  HWND m_window;
   char m_codec[kCodecBytes] = {};
   std::unique_ptr<VoiceRecorder> m_recorder;
   HMessage* m_message = nullptr;
-  bool m_focused = false;
 };
 
 }  // namespace messaging
