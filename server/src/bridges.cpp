@@ -62,13 +62,13 @@ struct Bridging::Live final : NetworkSink {
         p.set_id("Bridge-Id", uint64_t(record.id));
         if (Conn* c = conn()) owner.core_.send(*c, p);
     }
+    // 0 for a new address once the bridge's table is full.
     int64_t id_of(const std::string& address) {
-        auto [it, fresh] = ids->ids.emplace(address, 0);
-        if (fresh) {
-            ids->names.push_back(address);
-            it->second = int64_t(ids->names.size());
-        }
-        return it->second;
+        auto it = ids->ids.find(address);
+        if (it != ids->ids.end()) return it->second;
+        if (ids->names.size() >= owner.core_.config_.bridge_peer_limit) return 0;
+        ids->names.push_back(address);
+        return ids->ids[address] = int64_t(ids->names.size());
     }
     std::string address_of(int64_t id) const {
         return id >= 1 && size_t(id) <= ids->names.size() ? ids->names[size_t(id) - 1] : std::string();
@@ -112,6 +112,7 @@ struct Bridging::Live final : NetworkSink {
         });
     }
     void net_contact(const std::string& address, const std::string& nickname, int32_t presence) override {
+        if (id_of(address) == 0) return;
         roster[address] = {nickname, presence};
         Packet p = contact_packet(address);
         send(p);
@@ -123,6 +124,7 @@ struct Bridging::Live final : NetworkSink {
         send(p);
     }
     void net_request(const std::string& address, const std::string& nickname, const std::string& message) override {
+        if (id_of(address) == 0) return;
         // One waiting request per peer.
         for (auto it = requests.begin(); it != requests.end();)
             it = it->second == address ? requests.erase(it) : std::next(it);
@@ -139,7 +141,7 @@ struct Bridging::Live final : NetworkSink {
     }
     void net_message(const std::string& from, const std::string& chat, const std::string& text) override {
         Conn* c = conn();
-        if (!c) return;
+        if (!c || id_of(from) == 0 || (!chat.empty() && id_of(chat) == 0)) return;
         std::string body = text.substr(0, kMaxText);
         uint64_t id = uint64_t(owner.core_.next_time_us());
         int64_t time = int64_t(id);
@@ -164,6 +166,7 @@ struct Bridging::Live final : NetworkSink {
         }
     }
     void net_chat_member(const std::string& chat, const std::string& member, bool joined) override {
+        if (id_of(chat) == 0 || id_of(member) == 0) return;
         Packet p("BRIDGE CHAT CONTACT");
         p.set_id("Chat-Id", uint64_t(id_of(chat)));
         p.set_id("Contact-Id", uint64_t(id_of(member)));

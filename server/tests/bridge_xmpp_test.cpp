@@ -29,8 +29,9 @@ protected:
                                     {"carl", "carlpw", {}}}));
         startServer(true);
     }
-    void startServer(bool plain) {
+    void startServer(bool plain, size_t peerLimit = 65536) {
         Config config;
+        config.bridge_peer_limit = peerLimit;
         config.xmpp_hosts = {prosody_.hostMapping()};
         config.xmpp_allow_plain = plain;
         start(config);
@@ -212,6 +213,25 @@ TEST_F(XmppBridgeTest, ABookmarkedRoomMarkedAutojoinIsJoinedAtSignIn) {
     ASSERT_TRUE(said);
     EXPECT_EQ(said->get_id("Target-Id"), chat);
     EXPECT_FALSE(bob.hasFrom("presence", "", "quiet@conference.localhost/annie"));
+}
+
+TEST_F(XmppBridgeTest, StrangersBeyondTheBridgesPeerTableAreDropped) {
+    // Room for ann's one roster contact only: carl, a stranger, gets no id.
+    client_.reset();
+    startServer(true, 1);
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    ASSERT_TRUE(until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; }));
+    XmppPeer carl("carl@localhost", "carlpw", prosody_.port());
+    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return carl.connected() && bob.connected(); }));
+    carl.message("ann@localhost", "buy now");
+    bob.message("ann@localhost", "hi ann");
+    // bob's message comes; carl's, sent first, never does.
+    auto in = until("BRIDGE MESG", [](const Packet&) { return true; });
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->body, "hi ann");
+    EXPECT_FALSE(until("BRIDGE MESG", [](const Packet&) { return true; }, 500));
 }
 
 TEST_F(XmppBridgeTest, AWrongPasswordAndAMissingEncryptionSwitchTheBridgeOffWithAReason) {

@@ -48,6 +48,10 @@ struct Config {
     // (unencrypted) XMPP links only when allowed.
     std::vector<std::string> xmpp_hosts;
     bool xmpp_allow_plain = false;
+    // Distinct peer and chat addresses a bridge gives ids to in one run;
+    // arrivals from further strangers are dropped, so a remote network
+    // cannot grow the server without end.
+    size_t bridge_peer_limit = 65536;
     Faults faults;
 };
 
