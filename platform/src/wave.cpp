@@ -231,9 +231,15 @@ void workerLoop() {
   State& s = state();
   std::unique_lock<std::mutex> g(s.lock);
   while (!s.stopping) {
-    // Idle without devices; else a look every 2 ms keeps real-time audio flowing.
-    if (s.devices.empty())
-      s.wake.wait(g, [&] { return s.stopping || !s.devices.empty(); });
+    // Idle while no device runs (open but stopped, or played out); else a
+    // look every 2 ms keeps real-time audio flowing.
+    auto anyRunning = [&] {
+      for (auto& [id, d] : s.devices)
+        if (d->running) return true;
+      return false;
+    };
+    if (!anyRunning())
+      s.wake.wait(g, [&] { return s.stopping || anyRunning(); });
     else
       s.wake.wait_for(g, std::chrono::milliseconds(2));
     if (s.stopping) break;
@@ -372,6 +378,7 @@ MMRESULT enqueue(uintptr_t id, bool input, LPWAVEHDR h, UINT cb) {
     d->running = true;
     d->since = clockMonotonicMs();
     d->base = d->done;
+    s.wake.notify_all();
   }
   return MMSYSERR_NOERROR;
 }
@@ -522,6 +529,7 @@ MMRESULT waveInStart(HWAVEIN h) {
     d->running = true;
     d->since = platform::clockMonotonicMs();
     d->base = d->done;
+    s.wake.notify_all();
   }
   return MMSYSERR_NOERROR;
 }
