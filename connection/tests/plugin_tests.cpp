@@ -1,16 +1,13 @@
 // The built plug-in as the host loads it: it signs in by itself with the
 // saved account, keeps its own sink window class, and stops cleanly.
-#include <dlfcn.h>
-
 #include <set>
 
+#include "hubtest/plugin_loading.h"
 #include "server_fixture.h"
 
 using namespace conntest;
 
 namespace {
-
-using LoadFn = int (*)(int, kestrum::Plugin**);
 
 std::set<std::string> sinkClasses() {
   std::set<std::string> names;
@@ -26,18 +23,8 @@ std::set<std::string> sinkClasses() {
 }  // namespace
 
 TEST_F(ServerTest, PluginSignsInByItselfWithTheSavedAccount) {
-  void* library = dlopen(CONNECTION_PLUGIN, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_TRUE(library) << dlerror();
-  auto load = reinterpret_cast<LoadFn>(dlsym(library, "PluginLoad"));
-  ASSERT_TRUE(load);
-  ASSERT_TRUE(dlsym(library, "PluginUnload"));
-  kestrum::Plugin* plugin = reinterpret_cast<kestrum::Plugin*>(1);
-  EXPECT_EQ(load(4, &plugin), 0);
-  EXPECT_EQ(plugin, nullptr);
-  ASSERT_EQ(load(5, &plugin), 1);
-  kestrum::Plugin* again = nullptr;
-  load(5, &again);
-  EXPECT_EQ(again, plugin);
+  kestrum::Plugin* plugin = hubtest::loadAsHost(CONNECTION_PLUGIN);
+  ASSERT_TRUE(plugin);
 
   credentials("ann@example.org", "secret12");
   useServer(port(*server));

@@ -1,31 +1,16 @@
 // The built plug-in as the host loads it: only interface version 5, its own
 // icons on a phone, and everything gone when it stops.
+#include "hubtest/plugin_loading.h"
 #include "platform/module.h"
 #include "tray_fixture.h"
 
 using namespace glimmettest;
 
-namespace {
-
-using LoadFn = int (*)(int, kestrum::Plugin**);
-
-}  // namespace
-
 TEST_F(TrayTest, PluginStartsAndStopsWithItsOwnIconsOnAPhone) {
   setenv("OLVARO_PLATFORM", "SmartPhone", 1);
-  HMODULE library = LoadLibrary(testkit::wide(GLIMMET_PLUGIN).c_str());
-  ASSERT_NE(library, nullptr);
-  auto load = reinterpret_cast<LoadFn>(GetProcAddress(library, "PluginLoad"));
-  ASSERT_NE(load, nullptr);
-  ASSERT_NE(GetProcAddress(library, "PluginUnload"), nullptr);
-  kestrum::Plugin* plugin = reinterpret_cast<kestrum::Plugin*>(1);
-  EXPECT_EQ(load(4, &plugin), 0);
-  EXPECT_EQ(plugin, nullptr);
-  ASSERT_EQ(load(5, &plugin), 1);
+  HMODULE library = nullptr;
+  kestrum::Plugin* plugin = hubtest::loadAsHost(GLIMMET_PLUGIN, &library);
   ASSERT_NE(plugin, nullptr);
-  kestrum::Plugin* again = nullptr;
-  load(5, &again);
-  EXPECT_EQ(again, plugin);
 
   for (int run = 0; run < 2; ++run) {
     plugin->Start();

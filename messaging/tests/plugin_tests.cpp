@@ -2,25 +2,17 @@
 // conversation opened on the contact list's event, a live arrival beeping
 // with the plug-in's own sound, and none of it left after Stop.
 #include "chat_fixture.h"
+#include "hubtest/plugin_loading.h"
 #include "platform/module.h"
 #include "platform/sound.h"
 
 namespace msgtest {
 namespace {
 
-using LoadFn = int (*)(int, kestrum::Plugin**);
-
 TEST_F(ChatTest, ThePluginOpensConversationsBetweenStartAndStop) {
   registry.reset();  // the plug-in's own registry listens instead
-  HMODULE library = LoadLibrary(testkit::wide(MESSAGING_PLUGIN).c_str());
-  ASSERT_NE(library, nullptr);
-  auto load = reinterpret_cast<LoadFn>(GetProcAddress(library, "PluginLoad"));
-  ASSERT_NE(load, nullptr);
-  ASSERT_NE(GetProcAddress(library, "PluginUnload"), nullptr);
-  kestrum::Plugin* plugin = reinterpret_cast<kestrum::Plugin*>(1);
-  EXPECT_EQ(load(4, &plugin), 0);
-  EXPECT_EQ(plugin, nullptr);
-  ASSERT_EQ(load(5, &plugin), 1);
+  HMODULE library = nullptr;
+  kestrum::Plugin* plugin = hubtest::loadAsHost(MESSAGING_PLUGIN, &library);
   ASSERT_NE(plugin, nullptr);
 
   for (int run = 0; run < 2; ++run) {

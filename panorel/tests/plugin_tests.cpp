@@ -1,13 +1,10 @@
 // The built plug-in as the host loads it: only interface version 5, and
 // everything it put into the main window gone when it stops.
-#include <dlfcn.h>
-
+#include "hubtest/plugin_loading.h"
 #include "panorel_fixture.h"
 
 namespace panoreltest {
 namespace {
-
-using LoadFn = int (*)(int, kestrum::Plugin**);
 
 int childCount(HWND parent) {
   int n = 0;
@@ -16,15 +13,7 @@ int childCount(HWND parent) {
 }
 
 TEST_F(PanorelTest, PluginFillsTheMainWindowAndLeavesNothingBehind) {
-  void* library = dlopen(PANOREL_PLUGIN, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_TRUE(library) << dlerror();
-  auto load = reinterpret_cast<LoadFn>(dlsym(library, "PluginLoad"));
-  ASSERT_TRUE(load);
-  ASSERT_TRUE(dlsym(library, "PluginUnload"));
-  kestrum::Plugin* plugin = reinterpret_cast<kestrum::Plugin*>(1);
-  EXPECT_EQ(load(4, &plugin), 0);
-  EXPECT_EQ(plugin, nullptr);
-  ASSERT_EQ(load(5, &plugin), 1);
+  kestrum::Plugin* plugin = hubtest::loadAsHost(PANOREL_PLUGIN);
   ASSERT_TRUE(plugin);
 
   HWND layout = static_cast<fwk::BoxLayout*>(KS_GetVariantPtr("core.window.layout"))->hwnd();
