@@ -26,16 +26,8 @@ namespace {
 using xmpptest::Prosody;
 using xmpptest::XmppPeer;
 
-template <class F>
-bool waitFor(F done, int ms = 10000) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    testkit::pump();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
+// The XMPP server takes longer than the service's own.
+bool waitFor(const std::function<bool()>& done, int ms = 10000) { return testkit::pumpUntil(done, ms); }
 
 // Input as the host's message loop sees it: the active dialog's manager
 // takes the keys it navigates with.

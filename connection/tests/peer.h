@@ -9,26 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "testkit/testkit.h"
 
 namespace conntest {
 
-// Pumps the calling thread's messages until `done` holds or `ms` of real
-// time pass (only socket work takes real time; the platform clock stands).
-inline bool waitFor(const std::function<bool()>& done, int ms = 5000) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    testkit::pump();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
+inline bool waitFor(const std::function<bool()>& done, int ms = 5000) { return testkit::pumpUntil(done, ms); }
 
 // Lets in-flight bytes arrive and be handled.
 inline void settle(int ms = 50) { waitFor([] { return false; }, ms); }

@@ -97,7 +97,7 @@ TEST_F(EndToEndTest, CheckDownloadInstallRestart) {
 
   start();
   testkit::runClock(updates::Updater::kTickMs);
-  ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckInstalled || state() == updates::kCheckFailed; }));
+  ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckInstalled || state() == updates::kCheckFailed; }));
   ASSERT_EQ(state(), updates::kCheckInstalled) << overview.last().first << ": " << overview.last().second;
   bool sawProgress = false;
   for (const auto& [title, text] : overview.reports) sawProgress |= title == "Downloading Updates";

@@ -62,7 +62,7 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
   testkit::runClock(updates::Updater::kTickMs);
   ASSERT_TRUE(updater->check());
   updates::UpdateCheck* first = updater->check();
-  ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckDownloading; }));
+  ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckDownloading; }));
   EXPECT_EQ(overview.sections, std::vector<std::string>{"UPDATES/Automatic Updates"});
   EXPECT_EQ(overview.reports.at(0),
             std::make_pair(std::string("Automatic Updates"), std::string("Connecting to server...")));
@@ -74,7 +74,7 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
   testkit::runClock(updates::Updater::kTickMs);
   EXPECT_EQ(updater->check(), first);
   release = true;
-  ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckInstalled; }));
+  ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckInstalled; }));
   EXPECT_EQ(overview.last(),
             std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
   EXPECT_EQ(readFile(folder / "new.so"), std::string(5000, 'n'));
@@ -93,7 +93,7 @@ TEST_F(UpdatesTest, NoUpdatesRemovesTheItemAndTheHourRuleGoesBothWays) {
   fs::copy_file("/proc/self/exe", folder / "olvaro");
   start();
   testkit::runClock(updates::Updater::kTickMs);
-  ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckNoUpdates; }));
+  ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckNoUpdates; }));
   EXPECT_EQ(overview.items, 0);
   EXPECT_GE(overview.deletes, 1);
   // The request as written: only modules with a stamp are listed.
@@ -109,7 +109,7 @@ TEST_F(UpdatesTest, NoUpdatesRemovesTheItemAndTheHourRuleGoesBothWays) {
   platform::clockSetWallTime(platform::clockNowUnixMs() - 3601000 - 2 * updates::Updater::kTickMs);
   testkit::runClock(updates::Updater::kTickMs);
   ASSERT_TRUE(updater->check());
-  ASSERT_TRUE(pumpUntil([&] { return state() == updates::kCheckNoUpdates; }));
+  ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckNoUpdates; }));
   EXPECT_EQ(server.accepted(), 2);
 }
 
@@ -145,7 +145,7 @@ TEST_F(UpdatesTest, UnsignedHugeOrBrokenAnswersInstallNothing) {
     KS_SetSettingLong("Updates/LastCheck", 0);
     int accepted = server.accepted();
     testkit::runClock(updates::Updater::kTickMs);
-    ASSERT_TRUE(pumpUntil([&] {
+    ASSERT_TRUE(testkit::pumpUntil([&] {
       return server.accepted() > accepted && state() != updates::kCheckStarted &&
              state() != updates::kCheckDownloading && state() != updates::kCheckProcessing;
     })) << c.what;
@@ -175,7 +175,7 @@ TEST_F(UpdatesTest, ProgressCountsKilobytesAndPercent) {
   useServer(server);
   updates::UpdateCheck check(sink, folder.string());
   check.start();
-  ASSERT_TRUE(pumpUntil([&] { return check.checkState() == updates::kCheckFailed; }));
+  ASSERT_TRUE(testkit::pumpUntil([&] { return check.checkState() == updates::kCheckFailed; }));
   EXPECT_NE(std::find(sink.texts.begin(), sink.texts.end(), "Downloading 150/292 KB (51 %)"), sink.texts.end());
 }
 
@@ -184,7 +184,7 @@ TEST_F(UpdatesTest, UnreachableServerRemovesTheItem) {
   KS_SetSettingLong("Updates/ServerPort", 1);
   start();
   testkit::runClock(updates::Updater::kTickMs);
-  ASSERT_TRUE(pumpUntil([&] { return overview.deletes == 1; }));
+  ASSERT_TRUE(testkit::pumpUntil([&] { return overview.deletes == 1; }));
   EXPECT_EQ(state(), updates::kCheckStarted);
   EXPECT_EQ(overview.items, 0);
 }

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -131,18 +130,6 @@ class ScriptedServer {
   std::string request_;
   std::thread thread_;
 };
-
-// Pumps the test thread's messages until `done` holds (the socket events
-// come from worker threads); false after five seconds.
-inline bool pumpUntil(const std::function<bool()>& done) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (std::chrono::steady_clock::now() < until) {
-    testkit::pump();
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
 
 inline std::string response(const std::string& body, const std::string& signature) {
   std::string head = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";

@@ -2,8 +2,10 @@
 
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/connmgr.h"
@@ -85,6 +87,16 @@ int pump(int limit) {
     DispatchMessage(&msg);
   }
   return n;
+}
+
+bool pumpUntil(const std::function<bool()>& done, int ms) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    pump();
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void runClock(int64_t ms) {

@@ -70,6 +70,9 @@ class PlatformTest : public ::testing::Test {
 // posted, input, paint, due timers). Returns how many were handled; stops at
 // `limit` so a window that never validates cannot hang a test.
 int pump(int limit = 100000);
+// Pumps until `done` holds or `ms` of real time pass, for work that takes
+// real time (sockets, worker threads) while the platform clock stands.
+bool pumpUntil(const std::function<bool()>& done, int ms = 5000);
 // Runs the manual clock forward by `ms`, stopping at every due timer (and
 // stylus hold) on the way, pumping at each, so timers fire in clock order.
 void runClock(int64_t ms);
