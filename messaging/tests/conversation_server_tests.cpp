@@ -19,7 +19,7 @@
 #include "platform/camera.h"
 #include "platform/menu.h"
 #include "platform/wave.h"
-#include "speech.h"
+#include "testkit/speech.h"
 #include "ui_fixture.h"
 #include "voice_codec.h"
 #include "voice_player.h"
@@ -270,7 +270,7 @@ class VoiceConversationTest : public ConversationTest {
  protected:
   void SetUp() override {
     ConversationTest::SetUp();
-    speech = speechtest::speechAt(messaging::voice::kSpeexSampleRate);
+    speech = testkit::speechAt(messaging::voice::kSpeexSampleRate);
     ASSERT_GT(speech.size(), 16000u * 3) << "espeak-ng made no speech";
     std::string wav = (temp / "speech.wav").string();
     ASSERT_TRUE(platform::writeWavFile(wav, {16000, speech}));
@@ -327,7 +327,7 @@ TEST_F(VoiceConversationTest, VoiceStreamsToBobWhileItIsRecorded) {
   const auto decoded = messaging::voice::decodeSpeexPayload(reinterpret_cast<const uint8_t*>(got.payload.data()),
                                                             got.payload.size());
   ASSERT_GT(decoded.size(), speech.size() / 2);
-  const double r = speechtest::followCorrelation(spoken(decoded.size() / 640), decoded, 16000);
+  const double r = testkit::followCorrelation(spoken(decoded.size() / 640), 16000, decoded, 16000);
   EXPECT_GT(r, 0.85) << "what bob got does not follow the speech";
 }
 
@@ -358,7 +358,7 @@ TEST_F(VoiceConversationTest, TheAutomatedContactsCopyComesBackAndPlaysByItself)
   auto clips = platform::wavePlayedClips();
   ASSERT_EQ(clips.size(), 1u);
   EXPECT_EQ(clips[0].rate, 16000u);
-  const double r = speechtest::followCorrelation(spoken(clips[0].samples.size() / 640), clips[0].samples, 16000);
+  const double r = testkit::followCorrelation(spoken(clips[0].samples.size() / 640), 16000, clips[0].samples, 16000);
   EXPECT_GT(r, 0.85) << "what was heard does not follow the speech";
 }
 

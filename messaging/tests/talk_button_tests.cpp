@@ -10,7 +10,7 @@
 #include "platform/gdi.h"
 #include "platform/sound.h"
 #include "platform/wave.h"
-#include "speech.h"
+#include "testkit/speech.h"
 #include "talk_button.h"
 
 namespace msgtest {
@@ -83,8 +83,8 @@ class TalkTest : public ChatTest {
  protected:
   void SetUp() override {
     ChatTest::SetUp();
-    speech16 = speechtest::speechAt(16000);
-    speech8 = speechtest::speechAt(8000);
+    speech16 = testkit::speechAt(16000);
+    speech8 = testkit::speechAt(8000);
     ASSERT_GT(speech16.size(), 3u * 16000) << "espeak-ng made no speech";
     wav16 = session().home() + "/speech16.wav";
     wav8 = session().home() + "/speech8.wav";
@@ -182,7 +182,7 @@ TEST_F(TalkTest, SpeexAndGsmRecordingsDecodeToTheSpeech) {
   std::string payload = payloadOf(rec->message);
   auto decoded = voice::decodeSpeexPayload(reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
   EXPECT_EQ(decoded.size(), size_t(speexMs) * 16 / 640 * 640);  // the partly filled last buffer is not sent
-  double follow = speechtest::followCorrelation(speech16, decoded, 16000);
+  double follow = testkit::followCorrelation(speech16, 16000, decoded, 16000);
   std::printf("recorded speex: %zu bytes, follow %.3f\n", payload.size(), follow);
   EXPECT_GT(follow, 0.85);
 
@@ -200,7 +200,7 @@ TEST_F(TalkTest, SpeexAndGsmRecordingsDecodeToTheSpeech) {
   for (const std::string& p : rec->pieces) EXPECT_EQ(p.size(), 650u);
   payload = payloadOf(rec->message);
   decoded = voice::decodeGsmPayload(reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
-  follow = speechtest::followCorrelation(speech8, decoded, 8000);
+  follow = testkit::followCorrelation(speech8, 8000, decoded, 8000);
   std::printf("recorded gsm: %zu bytes, follow %.3f\n", payload.size(), follow);
   EXPECT_GT(follow, 0.85);
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <speex/speex.h>
-#include <speex/speex_resampler.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,14 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "speech.h"
+#include "testkit/speech.h"
 #include "voice_codec.h"
 
 namespace {
 
 using namespace messaging::voice;
 
-using namespace speechtest;
+using testkit::speechAt;
 
 // The frames of one appended piece, as (length, bytes) pairs; fails the
 // test when the piece is not exactly a sequence of length-prefixed frames.
@@ -113,7 +112,7 @@ TEST(VoiceSpeex, DecodedSpeechFollowsTheInput) {
   EXPECT_LT(payload.size(), pcm.size() * 2 / 8);
   const auto out = decodeSpeexPayload(payload.data(), payload.size());
   EXPECT_EQ(out.size(), pcm.size() / 640 * 640);
-  const double r = followCorrelation(pcm, out, kSpeexSampleRate);
+  const double r = testkit::followCorrelation(pcm, kSpeexSampleRate, out, kSpeexSampleRate);
   std::printf("speex: %zu bytes for %.2f s, envelope correlation %.3f\n", payload.size(), pcm.size() / 16000.0, r);
   EXPECT_GT(r, 0.8) << "envelope correlation " << r;
   // Decoded silence would correlate with nothing: the output has energy.
@@ -244,7 +243,7 @@ TEST(VoiceGsm, BlocksOf65BytesDecodeToSpeechThatFollowsTheInput) {
   partial.resize(partial.size() + 30, 0);
   const auto out = decodeGsmPayload(partial.data(), partial.size());
   EXPECT_EQ(out.size(), payload.size() / kGsmBlockBytes * kGsmBlockSamples);
-  const double r = followCorrelation(pcm, out, kGsmSampleRate);
+  const double r = testkit::followCorrelation(pcm, kGsmSampleRate, out, kGsmSampleRate);
   std::printf("gsm: envelope correlation %.3f\n", r);
   EXPECT_GT(r, 0.8) << "envelope correlation " << r;
   EXPECT_GT(*std::max_element(out.begin(), out.end()), 1000);

@@ -13,7 +13,7 @@
 #include "platform/menu.h"
 #include "platform/power.h"
 #include "platform/wave.h"
-#include "speech.h"
+#include "testkit/speech.h"
 #include "voice_codec.h"
 #include "voice_player.h"
 
@@ -23,7 +23,7 @@ namespace {
 using namespace messaging::voice;
 using messaging::PlayVoiceMessage;
 using messaging::RunningVoicePlaybacks;
-using speechtest::speechAt;
+using testkit::speechAt;
 
 // Speech encoded buffer by buffer, as the recorder appends it.
 std::vector<uint8_t> speexPayload(const std::vector<int16_t>& pcm) {
@@ -123,7 +123,7 @@ TEST_F(VoicePlayerTest, SpeexPlaysTheSpeechWithAtMostElevenBuffersInFlight) {
   const auto clip = onlyClip();
   EXPECT_EQ(clip.rate, DWORD(kSpeexSampleRate));
   EXPECT_EQ(clip.samples, decoded);  // nothing lost, repeated or reordered between buffers
-  const double r = speechtest::followCorrelation(pcm, clip.samples, kSpeexSampleRate);
+  const double r = testkit::followCorrelation(pcm, kSpeexSampleRate, clip.samples, kSpeexSampleRate);
   std::printf("speex playback: %zu buffers, envelope correlation %.3f\n", buffers, r);
   EXPECT_GT(r, 0.85);
   EXPECT_FALSE(holdsAudioPower());
@@ -140,7 +140,7 @@ TEST_F(VoicePlayerTest, GsmPlaysWholeAtEightThousandThoughTheCallerReleasedAtOnc
   const auto clip = onlyClip();
   EXPECT_EQ(clip.rate, DWORD(kGsmSampleRate));
   EXPECT_EQ(clip.samples, decodeGsmPayload(payload.data(), payload.size()));
-  const double r = speechtest::followCorrelation(pcm, clip.samples, kGsmSampleRate);
+  const double r = testkit::followCorrelation(pcm, kGsmSampleRate, clip.samples, kGsmSampleRate);
   std::printf("gsm playback: envelope correlation %.3f\n", r);
   EXPECT_GT(r, 0.85);
   EXPECT_FALSE(holdsAudioPower());

@@ -5,58 +5,22 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 
 #include "platform/clock.h"
 #include "platform/screen.h"
 #include "platform/thread.h"
 #include "platform/wave.h"
+#include "testkit/speech.h"
 #include "testkit/testkit.h"
 #include "window_test_util.h"
 
 namespace {
 
-// A few seconds of speech at 16 kHz, made once with espeak-ng.
+// The test speech at the microphone's 16 kHz.
 const platform::WavData& speech() {
-  static platform::WavData wav = [] {
-    std::string raw = (std::filesystem::temp_directory_path() / "olvaro-wave-speech-raw.wav").string();
-    std::string cmd = "espeak-ng -w " + raw + " 'Hello Bob, this is a voice message from the wave tests.' 2>/dev/null";
-    platform::WavData w;
-    if (std::system(cmd.c_str()) == 0 && platform::readWavFile(raw, &w)) {
-      w.samples = platform::resampleLinear(w.samples, w.rate, 16000);
-      w.rate = 16000;
-    }
-    std::filesystem::remove(raw);
-    return w;
-  }();
+  static const platform::WavData wav{16000, testkit::speechAt(16000)};
   return wav;
-}
-
-// Short-time energy, one value per `window` samples.
-std::vector<double> envelope(const std::vector<int16_t>& s, size_t window) {
-  std::vector<double> e;
-  for (size_t at = 0; at + window <= s.size(); at += window) {
-    double sum = 0;
-    for (size_t i = at; i < at + window; ++i) sum += double(s[i]) * s[i];
-    e.push_back(std::sqrt(sum / window));
-  }
-  return e;
-}
-
-double correlation(const std::vector<double>& a, const std::vector<double>& b) {
-  size_t n = std::min(a.size(), b.size());
-  if (n < 2) return 0;
-  double ma = 0, mb = 0;
-  for (size_t i = 0; i < n; ++i) ma += a[i], mb += b[i];
-  ma /= n, mb /= n;
-  double sab = 0, saa = 0, sbb = 0;
-  for (size_t i = 0; i < n; ++i) {
-    sab += (a[i] - ma) * (b[i] - mb);
-    saa += (a[i] - ma) * (a[i] - ma);
-    sbb += (b[i] - mb) * (b[i] - mb);
-  }
-  return saa > 0 && sbb > 0 ? sab / std::sqrt(saa * sbb) : 0;
 }
 
 WAVEFORMATEX pcm16k() { return WAVEFORMATEX{WAVE_FORMAT_PCM, 1, 16000, 32000, 2, 16, 0}; }
@@ -173,8 +137,7 @@ TEST_F(WaveTest, GsmRecordingDecodesToTheSpeech) {
     decoded.insert(decoded.end(), pcm, pcm + 320);
   }
   gsm_destroy(g);
-  // 20 ms windows: 320 samples of the 16 kHz input, 160 of the 8 kHz output.
-  double r = correlation(envelope(speech().samples, 320), envelope(decoded, 160));
+  double r = testkit::followCorrelation(speech().samples, 16000, decoded, 8000);
   EXPECT_GT(r, 0.9) << "GSM output does not follow the speech";
 }
 
@@ -288,7 +251,7 @@ TEST_F(WaveTest, GsmPlaybackOfARecordingFollowsTheSpeech) {
   ASSERT_EQ(clips.size(), 1u);
   EXPECT_EQ(clips[0].rate, 8000u);
   EXPECT_EQ(clips[0].samples.size(), recorded_.size() / 65 * 320);
-  EXPECT_GT(correlation(envelope(speech().samples, 320), envelope(clips[0].samples, 160)), 0.9);
+  EXPECT_GT(testkit::followCorrelation(speech().samples, 16000, clips[0].samples, 8000), 0.9);
 }
 
 }  // namespace
