@@ -281,9 +281,7 @@ void ChatWindow::addUnread() {
   uint32_t n = uint32_t(count);
   KS_GetUnreadMessageHandles(m_peer, m_isGroup, handles.data(), &n);
   for (uint32_t i = 0; i < n; ++i) {
-    MessageData d{};
-    d.size = sizeof d;
-    KS_GetMessageData(handles[i], &d);
+    const MessageData d = dataOf(handles[i]);
     if (i == 0) m_oldest = TimeStamp{d.timeSec, d.timeUsec};
     m_list->append(fwk::Ref<fwk::Row>(new MessageRow(handles[i], m_list.get())));
     KS_ReleaseMessage(handles[i]);
@@ -302,9 +300,7 @@ uint32_t ChatWindow::onNewMessage(void* user, void* argument) {
 
 void ChatWindow::receive(HMessage* message) {
   if (!message) return;
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(message, &d);
+  const MessageData d = dataOf(message);
   if (d.origin == 3) {
     if (m_historyState != kReceiving || m_pendingHistory <= 0) return;
     // Only this conversation's answers fill its placeholders.

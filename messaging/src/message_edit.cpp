@@ -16,6 +16,21 @@ void focusNextControl(HWND control, bool previous) {
   if (HWND parent = GetParent(control)) SendMessage(parent, WM_NEXTDLGCTL, previous ? 1 : 0, 0);
 }
 
+HMessage* createInputMessage(const char* contentType, std::optional<std::string_view> payload) {
+  MessageData d{};
+  d.size = sizeof d;
+  d.mask = MESSAGE_ID | MESSAGE_CONTENTTYPE | MESSAGE_COMPLETE;
+  d.id = int64_t(KS_GetLUID());
+  d.contentType = contentType;
+  if (payload) {
+    d.mask |= MESSAGE_PAYLOAD;
+    d.payload = reinterpret_cast<const uint8_t*>(payload->data());
+    d.payloadLength = int32_t(payload->size());
+  }
+  d.complete = payload ? 1 : 0;
+  return KS_CreateMessage(&d);
+}
+
 MessageEdit::MessageEdit(HWND parent, HWND window)
     : fwk::Control(u"CAPEDIT", u"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_NOHIDESEL |
                                         ES_AUTOVSCROLL,
@@ -29,15 +44,7 @@ void MessageEdit::send() {
   text.resize(size_t(GetWindowText(hwnd(), text.data(), length + 1)));
   std::string utf8 = platform::narrow(text);
   SetWindowText(hwnd(), u"");
-  MessageData d{};
-  d.size = sizeof d;
-  d.mask = MESSAGE_ID | MESSAGE_CONTENTTYPE | MESSAGE_PAYLOAD | MESSAGE_COMPLETE;
-  d.id = int64_t(KS_GetLUID());
-  d.contentType = "text/plain";
-  d.payload = reinterpret_cast<const uint8_t*>(utf8.data());
-  d.payloadLength = int32_t(utf8.size());
-  d.complete = 1;
-  HMessage* message = KS_CreateMessage(&d);
+  HMessage* message = createInputMessage("text/plain", utf8);
   if (!message) return;
   SendMessage(m_window, kInputMessage, WPARAM(hwnd()), LPARAM(message));
   KS_ReleaseMessage(message);

@@ -139,6 +139,13 @@ std::u16string adminNoticeText(std::string_view payload, const std::u16string& s
   return out;
 }
 
+MessageData dataOf(HMessage* message) {
+  MessageData d{};
+  d.size = sizeof d;
+  KS_GetMessageData(message, &d);
+  return d;
+}
+
 std::string_view payloadOf(const MessageData& d) {
   if (!d.payload || d.payloadLength <= 0) return {};
   return std::string_view(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));

@@ -94,10 +94,7 @@ uint32_t MessageRow::onChanged(void* user, void*) {
 }
 
 MessageData MessageRow::data() const {
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(m_message, &d);
-  return d;
+  return dataOf(m_message);
 }
 
 std::u16string MessageRow::senderName() const {

@@ -106,9 +106,7 @@ uint32_t NotificationAgent::onComplete(void* user, void* argument) {
 
 void NotificationAgent::announce(HMessage* message) {
   if (!message) return;
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(message, &d);
+  const MessageData d = dataOf(message);
   if (d.origin != 1) return;
   Announcement a = profileAnnouncement();
   bool sound = a.sound && KS_GetSettingLong("messaging.notifications.sound", 1) != 0;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "conversation_input.h"
+#include "message_format.h"
 #include "platform/camera.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -98,13 +99,7 @@ HMessage* capturePhotoMessage(HWND owner) {
     tell(owner, u"The saved file could not be opened.", u"Capture Failed");
     return nullptr;
   }
-  MessageData d{};
-  d.size = sizeof d;
-  d.mask = MESSAGE_ID | MESSAGE_CONTENTTYPE | MESSAGE_COMPLETE;
-  d.id = int64_t(KS_GetLUID());
-  d.contentType = "image/jpeg";
-  d.complete = 0;
-  HMessage* message = KS_CreateMessage(&d);
+  HMessage* message = createInputMessage("image/jpeg");
   if (!message) return nullptr;
   appendInPieces(message, bytes.data(), bytes.size());
   return message;
@@ -121,9 +116,7 @@ void appendInPieces(HMessage* message, const uint8_t* bytes, size_t size) {
 
 void ViewPhotoMessage(HMessage* message) {
   if (!message) return;
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(message, &d);
+  const MessageData d = dataOf(message);
   std::u16string path = tempFolder() + u"image.jpg";
   HANDLE out = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE) {

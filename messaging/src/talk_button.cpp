@@ -53,13 +53,7 @@ void TalkButton::startRecording() {
     return;
   }
   showState();
-  MessageData d{};
-  d.size = sizeof d;
-  d.mask = MESSAGE_ID | MESSAGE_CONTENTTYPE | MESSAGE_COMPLETE;
-  d.id = int64_t(KS_GetLUID());
-  d.contentType = m_codec;
-  d.complete = 0;
-  m_message = KS_CreateMessage(&d);
+  m_message = createInputMessage(m_codec);
   if (!m_message) {
     m_recorder.reset();
     finish();

@@ -50,9 +50,7 @@ DWORD WINAPI playbackThread(LPVOID parameter) {
   HMessage* message = KS_DuplicateMessageHandle(static_cast<HMessage*>(parameter));
   // The payload is copied while the starter still waits: the user-interface
   // thread may append to a message still arriving, which moves its bytes.
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(message, &d);
+  const MessageData d = dataOf(message);
   const std::string type(typeOf(d));
   const std::string_view bytes = payloadOf(d);
   const std::vector<uint8_t> payload(bytes.begin(), bytes.end());
