@@ -9,6 +9,7 @@
 #include <set>
 
 #include "contact_requests.h"
+#include "fake_overview.h"
 #include "groups.h"
 #include "history.h"
 #include "messenger_fixture.h"
@@ -152,42 +153,6 @@ TEST_F(MessengerTest, ServerRestartMidMessageSendsItAgainWhole) {
 
 namespace {
 
-// The contact list's overview, as far as contact requests use it.
-struct FakeOverview {
-  std::map<void*, std::pair<std::string, std::string>> items;  // title, text
-  int next = 1;
-  int deleted = 0;
-  std::vector<olvaro::FunctionRegistration> functions;
-
-  FakeOverview() {
-    functions.emplace_back("Overview/CreateSection", &FakeOverview::createSection, this);
-    functions.emplace_back("Overview/AddStaticItem", &FakeOverview::add, this);
-    functions.emplace_back("Overview/UpdateStaticItem", &FakeOverview::update, this);
-    functions.emplace_back("Overview/DeleteItem", &FakeOverview::remove, this);
-  }
-  static uint32_t createSection(void*, void* argument) {
-    static_cast<olvaro::conn::OverviewSectionInfo*>(argument)->section = reinterpret_cast<void*>(0x5ec);
-    return 1;
-  }
-  static uint32_t add(void* user, void* argument) {
-    auto* self = static_cast<FakeOverview*>(user);
-    auto* info = static_cast<olvaro::conn::OverviewItemInfo*>(argument);
-    info->item = reinterpret_cast<void*>(intptr_t(self->next++));
-    self->items[info->item] = {info->title, info->text};
-    return 1;
-  }
-  static uint32_t update(void* user, void* argument) {
-    auto* info = static_cast<olvaro::conn::OverviewItemInfo*>(argument);
-    static_cast<FakeOverview*>(user)->items[info->item] = {info->title, info->text};
-    return 1;
-  }
-  static uint32_t remove(void* user, void* item) {
-    auto* self = static_cast<FakeOverview*>(user);
-    self->deleted += int(self->items.erase(item));
-    return 1;
-  }
-};
-
 struct Answers {
   std::vector<int64_t> codes;
   static void record(void* user, const olvaro::conn::Response* response) {
@@ -202,7 +167,7 @@ std::string serviceFunction(HService* service, const char* name) {
 }  // namespace
 
 TEST_F(MessengerTest, ContactRequestIsShownAcceptedAndReturned) {
-  FakeOverview overview;
+  conntest::Overview overview;
   int64_t carol = server->create_account({"carol@example.org", "carolpw1", "Carol", "", 0});
   signInAnn();
   WireClient c(port(*server));
@@ -212,12 +177,12 @@ TEST_F(MessengerTest, ContactRequestIsShownAcceptedAndReturned) {
   add.body = "hi ann, it's carol";
   ASSERT_EQ(c.response(c.request(add)), 0);
   ASSERT_TRUE(waitFor([&] { return overview.items.size() == 1; }));
-  EXPECT_EQ(overview.items.begin()->second.first, "carol@example.org");
-  EXPECT_EQ(overview.items.begin()->second.second, "hi ann, it's carol");
+  EXPECT_EQ(overview.items.begin()->second.title, "carol@example.org");
+  EXPECT_EQ(overview.items.begin()->second.text, "hi ann, it's carol");
 
   olvaro::conn::AcceptContactRequest accept{carol, 1};
   EXPECT_EQ(KS_CallFunction(serviceFunction(connection->service(), "AcceptContact").c_str(), &accept), 1u);
-  ASSERT_TRUE(waitFor([&] { return overview.deleted == 1; }));
+  ASSERT_TRUE(waitFor([&] { return overview.items.empty(); }));
   // carol had ann on her list as waiting, presence hidden; now accepted.
   Packet detail;
   ASSERT_TRUE(c.next([&](const Packet& p) {
