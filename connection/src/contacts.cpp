@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "hub_records.h"
+#include "olvaro/hub_records.h"
 #include "incoming_messages.h"
 #include "olvaro/connection_state.h"
 

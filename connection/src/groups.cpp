@@ -5,6 +5,7 @@
 
 #include "contacts.h"
 #include "olvaro/connection_state.h"
+#include "olvaro/hub_records.h"
 
 namespace olvaro::conn {
 namespace {
@@ -228,9 +229,7 @@ bool Groups::onGroupAdmin(Packet& packet) {
   if (group && target && source) {
     KS_SetGroupMember(group, target, &action);
 
-    ContactData c{};
-    c.size = sizeof c;
-    KS_GetContactData(target, &c);
+    ContactData c = olvaro::contactData(target);
     AdminNotice notice{action, targetId, c.nickname ? c.nickname : ""};
     std::string payload = notice.encode();
 
@@ -250,9 +249,7 @@ bool Groups::onGroupAdmin(Packet& packet) {
     if (message) {
       KS_EventRaise("messages.new", message);
       // An open conversation marks it read while it is being raised.
-      MessageData r{};
-      r.size = sizeof r;
-      KS_GetMessageData(message, &r);
+      MessageData r = olvaro::messageData(message);
       if (!r.read) KS_UnreadMessageAdd(message);
       KS_EventRaise("messages.new.complete", message);
       KS_ReleaseMessage(message);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "contacts.h"
-#include "hub_records.h"
+#include "olvaro/hub_records.h"
 #include "olvaro/connection_state.h"
 
 namespace olvaro::conn {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "hub_records.h"
+#include "olvaro/hub_records.h"
 
 namespace olvaro::conn {
 namespace {
@@ -36,9 +36,7 @@ OutgoingTransfer::OutgoingTransfer(Session& session, HMessage* message)
     KS_GetGroupData(static_cast<HGroup*>(m.target), &g);
     service_ = g.service;
   } else if (m.target) {
-    ContactData c{};
-    c.size = sizeof c;
-    KS_GetContactData(static_cast<HContact*>(m.target), &c);
+    ContactData c = olvaro::contactData(static_cast<HContact*>(m.target));
     service_ = c.service;
   }
   if (service_) serviceSubscription_ = subscribeService(service_, runTransfer, this);

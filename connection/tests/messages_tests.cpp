@@ -6,6 +6,7 @@
 
 #include "contacts.h"
 #include "incoming_messages.h"
+#include "olvaro/hub_records.h"
 #include "session_fixture.h"
 #include "transfers.h"
 
@@ -40,13 +41,6 @@ std::string pattern(size_t n, char from = 'a') {
 uint64_t mesgIdOf(const std::string& packet) {
   std::smatch m;
   return std::regex_search(packet, m, std::regex("\nmesg-id: (\\d+)\n")) ? std::stoull(m[1]) : 0;
-}
-
-MessageData dataOf(HMessage* message) {
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(message, &d);
-  return d;
 }
 
 std::string payloadOf(const MessageData& d) {
@@ -262,14 +256,14 @@ TEST_F(Messages, DeliveredChunksCountAsProgressUntilTheTransferEnds) {
   int32_t held = KS_GetHandleReferenceCount(m);
 
   deliver(response(first, 4));
-  EXPECT_EQ(dataOf(m).progress, 512);
+  EXPECT_EQ(olvaro::messageData(m).progress, 512);
   EXPECT_EQ(OutgoingTransfers::instance()->size(), 1u);
   // An answer to no request, or a second one to the same chunk, changes nothing.
   deliver(response(first, 4) + response(12345, 4));
-  EXPECT_EQ(dataOf(m).progress, 512);
+  EXPECT_EQ(olvaro::messageData(m).progress, 512);
 
   deliver(response(second, 4));
-  EXPECT_EQ(dataOf(m).progress, 513);
+  EXPECT_EQ(olvaro::messageData(m).progress, 513);
   EXPECT_EQ(OutgoingTransfers::instance()->size(), 0u);
   // The transfer and both chunk requests gave their references back.
   EXPECT_EQ(KS_GetHandleReferenceCount(m), held - 3);
@@ -285,13 +279,13 @@ TEST_F(Messages, ALostChunkRestartsTheMessageAtOnceThenAfterGrowingPauses) {
   uint64_t first = mesgIdOf(takeChunk());
   uint64_t second = mesgIdOf(takeChunk());
   deliver(response(first, 4));
-  ASSERT_EQ(dataOf(m).progress, 512);
+  ASSERT_EQ(olvaro::messageData(m).progress, 512);
 
   // Both chunks of a round lost: one restart, in full, under a new id.
   deliver(response(second, 100));
   uint64_t renamed = uint64_t(KS_GetMessageID(m));
   EXPECT_NE(renamed, id);
-  EXPECT_EQ(dataOf(m).progress, 0);
+  EXPECT_EQ(olvaro::messageData(m).progress, 0);
   EXPECT_EQ(takeChunk(), chunk(bobHeaders(m, "", "total-length: 513\n"), payload.substr(0, 512)));
   uint64_t again = mesgIdOf(takeChunk());
   deliver(response(first, 100));  // already finished, and of the old round
@@ -335,7 +329,7 @@ TEST_F(Messages, ALinkDropRestartsTheMessageInFullAfterTheNextSignIn) {
   peer.drop();
   ASSERT_TRUE(waitState(130));
   EXPECT_EQ(connection->pendingRequests().size(), 0u);
-  EXPECT_EQ(dataOf(m).progress, 0);
+  EXPECT_EQ(olvaro::messageData(m).progress, 0);
   // Nothing while signed out, but a message sent now waits too.
   HMessage* later = send("later");
   runClock(5000);
@@ -361,7 +355,7 @@ TEST_F(Messages, AnIncomingMessageBecomesAHubMessage) {
   EXPECT_EQ(events[0].first, "new");
   EXPECT_EQ(events[1].first, "complete");
   EXPECT_EQ(events[0].second, events[1].second);
-  MessageData d = dataOf(events[0].second);
+  MessageData d = olvaro::messageData(events[0].second);
   EXPECT_EQ(std::tuple(d.id, d.contact, KS_GetContactID(static_cast<HContact*>(d.target)), d.isGroup, d.complete,
                        std::string(d.contentType), payloadOf(d), d.origin),
             std::tuple(900, bob, kMe, 0, 1, "text/plain", "hello", 1));
@@ -378,10 +372,10 @@ TEST_F(Messages, AnIncomingMessageBecomesAHubMessage) {
 
   // Seconds alone are a time; text that is none leaves the times at 0.
   deliver("MESG\nSource-Id: 7\nMesg-Id: 901\nLast: 1\nTimestamp: 1300000000\n\n");
-  d = dataOf(events.back().second);
+  d = olvaro::messageData(events.back().second);
   EXPECT_EQ(std::tuple(d.timeSec, d.localTimeSec, d.localTimeUsec), std::tuple(1300000000, 1299999989, 500000));
   deliver("MESG\nSource-Id: 7\nMesg-Id: 902\nLast: 1\nTimestamp: soon\n\n");
-  d = dataOf(events.back().second);
+  d = olvaro::messageData(events.back().second);
   EXPECT_EQ(std::tuple(d.timeSec, d.localTimeSec), std::tuple(0, 0));
   EXPECT_EQ(KS_GetSettingLong("connection.LastMessageTime", 0), 1300000000);
   EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 3);
@@ -393,7 +387,7 @@ TEST_F(Messages, ChunksOfAnIncomingMessageAreAppendedToIt) {
   deliver("MESG\nSource-Id: 7\nMesg-Id: 50\nTarget-Id: 3\nContent-Type: image/jpeg\nTotal-Length: 9\nContent-Length: 3\n\nabc");
   ASSERT_EQ(events.size(), 1u);
   HMessage* m = events[0].second;
-  MessageData d = dataOf(m);
+  MessageData d = olvaro::messageData(m);
   EXPECT_EQ(std::tuple(d.isGroup, KS_GetGroupID(static_cast<HGroup*>(d.target)), d.complete, d.totalLength),
             std::tuple(1, 3, 0, 9));
   EXPECT_EQ(incoming().partialCount(), 1u);
@@ -406,28 +400,28 @@ TEST_F(Messages, ChunksOfAnIncomingMessageAreAppendedToIt) {
   deliver("MESG\nSource-Id: 9\nMesg-Id: 53\nCorrelation-Id: 77\nLast: 1\n\n");
   deliver("MESG\nSource-Id: 7\nMesg-Id: 54\nBridge-Id: 5\nLast: 1\nContent-Length: 3\n\nxxx");
   EXPECT_EQ(events.size(), 1u);
-  EXPECT_EQ(dataOf(m).payloadLength, 3);
+  EXPECT_EQ(olvaro::messageData(m).payloadLength, 3);
   EXPECT_EQ(connection->contacts().size(), contacts + 1);  // only 8, which sent a continuation of 50
 
   deliver("MESG\nSource-Id: 7\nMesg-Id: 55\nCorrelation-Id: 50\nContent-Length: 3\n\ndef");
-  EXPECT_EQ(dataOf(m).payloadLength, 6);
+  EXPECT_EQ(olvaro::messageData(m).payloadLength, 6);
   EXPECT_EQ(events.size(), 1u);
   deliver("MESG\nSource-Id: 7\nMesg-Id: 56\nCorrelation-Id: 50\nLast: 1\nContent-Length: 3\n\nghi");
-  d = dataOf(m);
+  d = olvaro::messageData(m);
   EXPECT_EQ(std::tuple(payloadOf(d), d.complete), std::tuple("abcdefghi", 1));
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1], (std::pair<std::string, HMessage*>{"complete", m}));
   EXPECT_EQ(incoming().partialCount(), 0u);
   // Finished: a late chunk finds nothing.
   deliver("MESG\nSource-Id: 7\nMesg-Id: 57\nCorrelation-Id: 50\nContent-Length: 3\n\njkl");
-  EXPECT_EQ(dataOf(m).payloadLength, 9);
+  EXPECT_EQ(olvaro::messageData(m).payloadLength, 9);
 }
 
 TEST_F(Messages, HistoryStoredAndReadMessagesAreNotCountedAlike) {
   signIn();
   KS_SetSettingLong("connection.LastMessageTime", 5);
   deliver("MESG\nSource-Id: 7\nMesg-Id: 60\nHist: 1\nLast: 1\nTimestamp: 1200000000.0\n\n");
-  MessageData d = dataOf(events.back().second);
+  MessageData d = olvaro::messageData(events.back().second);
   EXPECT_EQ(d.origin, 3);
   EXPECT_EQ(d.timeSec, 1200000000);
   EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 0);
@@ -436,14 +430,14 @@ TEST_F(Messages, HistoryStoredAndReadMessagesAreNotCountedAlike) {
   // Shown by a chat window while "messages.new" runs: not unread.
   markRead = true;
   deliver("MESG\nSource-Id: 7\nMesg-Id: 61\nLast: 1\n\n");
-  EXPECT_EQ(dataOf(events.back().second).origin, 1);
+  EXPECT_EQ(olvaro::messageData(events.back().second).origin, 1);
   EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 0);
   markRead = false;
 
   // While stored messages are fetched everything is stored, even history.
   KS_SetVariantLong("connection.state", 70);
   deliver("MESG\nSource-Id: 7\nMesg-Id: 62\nHist: 1\nLast: 1\nTimestamp: 1200000100.0\n\n");
-  EXPECT_EQ(dataOf(events.back().second).origin, 2);
+  EXPECT_EQ(olvaro::messageData(events.back().second).origin, 2);
   EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 1);
   EXPECT_EQ(KS_GetSettingLong("connection.LastMessageTime", 0), 1200000100);
 }
@@ -456,20 +450,20 @@ TEST_F(Messages, PartlyReceivedMessagesAreAbandonedOnNewDetailsAndOnALinkDrop) {
   ASSERT_EQ(incoming().partialCount(), 3u);
   auto interrupted = [&] {
     int n = 0;
-    for (HMessage* m : seen) n += dataOf(m).interrupted;
+    for (HMessage* m : seen) n += olvaro::messageData(m).interrupted;
     return n;
   };
 
   deliver("CONTACT DETAIL\nContact-Id: 7\nStatus: away\n\n");
   EXPECT_EQ(incoming().partialCount(), 2u);
   EXPECT_EQ(interrupted(), 1);
-  EXPECT_EQ(dataOf(seen[2]).interrupted, 0);  // not from bob
+  EXPECT_EQ(olvaro::messageData(seen[2]).interrupted, 0);  // not from bob
 
   peer.drop();
   ASSERT_TRUE(waitState(130));
   EXPECT_EQ(incoming().partialCount(), 0u);
   EXPECT_EQ(interrupted(), 3);
-  for (HMessage* m : seen) EXPECT_EQ(dataOf(m).complete, 0);
+  for (HMessage* m : seen) EXPECT_EQ(olvaro::messageData(m).complete, 0);
 }
 
 TEST_F(Messages, AnIncomingMessageCannotGrowPastItsBound) {
@@ -478,14 +472,14 @@ TEST_F(Messages, AnIncomingMessageCannotGrowPastItsBound) {
   deliver("MESG\nSource-Id: 7\nMesg-Id: 80\nTotal-Length: 5\nContent-Length: 3\n\nabc");
   deliver("MESG\nSource-Id: 7\nMesg-Id: 81\nCorrelation-Id: 80\nLast: 1\nContent-Length: 3\n\ndef");
   HMessage* announced = seen.back();
-  EXPECT_EQ(dataOf(announced).interrupted, 1);
-  EXPECT_EQ(dataOf(announced).payloadLength, 3);
+  EXPECT_EQ(olvaro::messageData(announced).interrupted, 1);
+  EXPECT_EQ(olvaro::messageData(announced).payloadLength, 3);
   EXPECT_EQ(incoming().partialCount(), 0u);
   EXPECT_EQ(events.size(), 1u);  // never complete
 
   // A first chunk already over its announced length is abandoned at once.
   deliver("MESG\nSource-Id: 7\nMesg-Id: 82\nTotal-Length: 2\nContent-Length: 3\n\nabc");
-  EXPECT_EQ(dataOf(seen.back()).interrupted, 1);
+  EXPECT_EQ(olvaro::messageData(seen.back()).interrupted, 1);
   EXPECT_EQ(incoming().partialCount(), 0u);
 
   // Without a length: up to 16 MiB exactly, then abandoned.
@@ -496,11 +490,11 @@ TEST_F(Messages, AnIncomingMessageCannotGrowPastItsBound) {
   for (int i = 1; i < 16; ++i)
     deliver("MESG\nSource-Id: 7\nMesg-Id: " + std::to_string(90 + i) + "\nCorrelation-Id: 90\nContent-Length: " +
             std::to_string(piece) + "\n\n" + bytes);
-  EXPECT_EQ(dataOf(open).payloadLength, int32_t(IncomingMessages::kMaxPayload));
-  EXPECT_EQ(dataOf(open).interrupted, 0);
+  EXPECT_EQ(olvaro::messageData(open).payloadLength, int32_t(IncomingMessages::kMaxPayload));
+  EXPECT_EQ(olvaro::messageData(open).interrupted, 0);
   EXPECT_EQ(incoming().partialCount(), 1u);
   deliver("MESG\nSource-Id: 7\nMesg-Id: 120\nCorrelation-Id: 90\nContent-Length: 1\n\nx");
-  EXPECT_EQ(dataOf(open).interrupted, 1);
-  EXPECT_EQ(dataOf(open).payloadLength, int32_t(IncomingMessages::kMaxPayload));
+  EXPECT_EQ(olvaro::messageData(open).interrupted, 1);
+  EXPECT_EQ(olvaro::messageData(open).payloadLength, int32_t(IncomingMessages::kMaxPayload));
   EXPECT_EQ(incoming().partialCount(), 0u);
 }

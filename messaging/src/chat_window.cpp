@@ -7,6 +7,7 @@
 #include "framework/fonts.h"
 #include "framework/phone_dialog.h"
 #include "message_format.h"
+#include "olvaro/hub_records.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
 #include "platform/controls.h"
@@ -107,9 +108,7 @@ ChatWindow::ChatWindow(ChatRegistry* registry, void* peer, bool isGroup)
     KS_GetGroupData(static_cast<HGroup*>(m_peer), &g);
     m_service = g.service;
   } else {
-    ContactData c{};
-    c.size = sizeof c;
-    KS_GetContactData(static_cast<HContact*>(m_peer), &c);
+    ContactData c = olvaro::contactData(static_cast<HContact*>(m_peer));
     m_service = c.service;
   }
   if (m_service) m_service = KS_DuplicateServiceHandle(m_service);
@@ -281,7 +280,7 @@ void ChatWindow::addUnread() {
   uint32_t n = uint32_t(count);
   KS_GetUnreadMessageHandles(m_peer, m_isGroup, handles.data(), &n);
   for (uint32_t i = 0; i < n; ++i) {
-    const MessageData d = dataOf(handles[i]);
+    const MessageData d = olvaro::messageData(handles[i]);
     if (i == 0) m_oldest = TimeStamp{d.timeSec, d.timeUsec};
     m_list->append(fwk::Ref<fwk::Row>(new MessageRow(handles[i], m_list.get())));
     KS_ReleaseMessage(handles[i]);
@@ -300,7 +299,7 @@ uint32_t ChatWindow::onNewMessage(void* user, void* argument) {
 
 void ChatWindow::receive(HMessage* message) {
   if (!message) return;
-  const MessageData d = dataOf(message);
+  const MessageData d = olvaro::messageData(message);
   if (d.origin == 3) {
     if (m_historyState != kReceiving || m_pendingHistory <= 0) return;
     // Only this conversation's answers fill its placeholders.

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "olvaro/hub_records.h"
 #include "platform/resources.h"
 #include "platform/systime.h"
 #include "platform/text.h"
@@ -139,13 +140,6 @@ std::u16string adminNoticeText(std::string_view payload, const std::u16string& s
   return out;
 }
 
-MessageData dataOf(HMessage* message) {
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(message, &d);
-  return d;
-}
-
 std::string_view payloadOf(const MessageData& d) {
   if (!d.payload || d.payloadLength <= 0) return {};
   return std::string_view(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
@@ -155,9 +149,7 @@ std::string_view typeOf(const MessageData& d) { return d.contentType ? d.content
 
 std::u16string nicknameOf(HContact* contact) {
   if (!contact) return std::u16string();
-  ContactData c{};
-  c.size = sizeof c;
-  KS_GetContactData(contact, &c);
+  ContactData c = olvaro::contactData(contact);
   return platform::widen(c.nickname ? c.nickname : "");
 }
 

@@ -38,8 +38,6 @@ std::vector<std::string> findWebAddresses(std::string_view text);
 // A bare "www." or "ftp." address with its scheme put in front.
 std::u16string addressWithScheme(std::u16string address);
 
-// A message's data as the hub gives it.
-MessageData dataOf(HMessage* message);
 // A message's payload and content type as text; empty for none.
 std::string_view payloadOf(const MessageData& d);
 std::string_view typeOf(const MessageData& d);

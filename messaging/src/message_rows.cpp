@@ -6,6 +6,7 @@
 #include "framework/fonts.h"
 #include "framework/paint.h"
 #include "message_format.h"
+#include "olvaro/hub_records.h"
 #include "message_list.h"
 #include "photo.h"
 #include "platform/bitmap.h"
@@ -94,7 +95,7 @@ uint32_t MessageRow::onChanged(void* user, void*) {
 }
 
 MessageData MessageRow::data() const {
-  return dataOf(m_message);
+  return olvaro::messageData(m_message);
 }
 
 std::u16string MessageRow::senderName() const {

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "message_format.h"
+#include "olvaro/hub_records.h"
 #include "platform/device.h"
 #include "platform/phoneshell.h"
 #include "platform/power.h"
@@ -106,7 +107,7 @@ uint32_t NotificationAgent::onComplete(void* user, void* argument) {
 
 void NotificationAgent::announce(HMessage* message) {
   if (!message) return;
-  const MessageData d = dataOf(message);
+  const MessageData d = olvaro::messageData(message);
   if (d.origin != 1) return;
   Announcement a = profileAnnouncement();
   bool sound = a.sound && KS_GetSettingLong("messaging.notifications.sound", 1) != 0;

@@ -4,6 +4,7 @@
 
 #include "conversation_input.h"
 #include "message_format.h"
+#include "olvaro/hub_records.h"
 #include "platform/camera.h"
 #include "platform/files.h"
 #include "platform/module.h"
@@ -116,7 +117,7 @@ void appendInPieces(HMessage* message, const uint8_t* bytes, size_t size) {
 
 void ViewPhotoMessage(HMessage* message) {
   if (!message) return;
-  const MessageData d = dataOf(message);
+  const MessageData d = olvaro::messageData(message);
   std::u16string path = tempFolder() + u"image.jpg";
   HANDLE out = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (out == INVALID_HANDLE_VALUE) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "message_format.h"
+#include "olvaro/hub_records.h"
 #include "platform/power.h"
 #include "platform/thread.h"
 #include "voice_codec.h"
@@ -50,7 +51,7 @@ DWORD WINAPI playbackThread(LPVOID parameter) {
   HMessage* message = KS_DuplicateMessageHandle(static_cast<HMessage*>(parameter));
   // The payload is copied while the starter still waits: the user-interface
   // thread may append to a message still arriving, which moves its bytes.
-  const MessageData d = dataOf(message);
+  const MessageData d = olvaro::messageData(message);
   const std::string type(typeOf(d));
   const std::string_view bytes = payloadOf(d);
   const std::vector<uint8_t> payload(bytes.begin(), bytes.end());

@@ -12,6 +12,7 @@
 #include "chat_window.h"
 #include "framework/control.h"
 #include "olvaro/api.h"
+#include "olvaro/hub_records.h"
 #include "olvaro/registrations.h"
 #include "platform/text.h"
 #include "testkit/testkit.h"
@@ -85,14 +86,8 @@ class ChatTest : public testkit::PlatformTest {
     testkit::pump();
   }
 
-  static MessageData dataOf(HMessage* m) {
-    MessageData d{};
-    d.size = sizeof d;
-    KS_GetMessageData(m, &d);
-    return d;
-  }
   static std::string payloadOf(HMessage* m) {
-    MessageData d = dataOf(m);
+    MessageData d = olvaro::messageData(m);
     return std::string(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
   }
   static messaging::MessageRow* messageRow(messaging::ChatWindow* w, int i) {

@@ -51,8 +51,8 @@ TEST_F(ChatTest, LiveMessagesOfThePeerAreListedAndMarkedReadOthersIgnored) {
   deliver(mine);
   deliver(other);
   EXPECT_EQ(w->list()->rowCount(), rows + 1);
-  EXPECT_TRUE(dataOf(mine).read);
-  EXPECT_FALSE(dataOf(other).read);
+  EXPECT_TRUE(olvaro::messageData(mine).read);
+  EXPECT_FALSE(olvaro::messageData(other).read);
   // A history answer outside a history fetch is not shown.
   HMessage* stray = incoming(bob, "old", 3);
   deliver(stray);
@@ -105,7 +105,7 @@ TEST_F(ChatTest, EnterSendsTheTextAndShiftEnterBreaksTheLine) {
   testkit::key(VK_RETURN);
   testkit::pump();
   ASSERT_EQ(out.sent.size(), 1u);
-  MessageData d = dataOf(out.sent[0]);
+  MessageData d = olvaro::messageData(out.sent[0]);
   EXPECT_EQ(payloadOf(out.sent[0]), "Hi. There\r\nTwo");
   EXPECT_STREQ(d.contentType, "text/plain");
   EXPECT_EQ(d.target, static_cast<void*>(bob));

@@ -111,7 +111,7 @@ TEST_F(PhotoTest, UpTo65535BytesAreSentAndMoreAreRefused) {
   pressCapture();
   ASSERT_EQ(outbox->sent.size(), 1u);
   EXPECT_EQ(boxes.count(), 0u);
-  MessageData d = dataOf(outbox->sent[0]);
+  MessageData d = olvaro::messageData(outbox->sent[0]);
   EXPECT_STREQ(d.contentType, "image/jpeg");
   EXPECT_EQ(d.complete, 1);
   EXPECT_EQ(d.target, static_cast<void*>(bob));
@@ -150,7 +150,7 @@ TEST_F(PhotoTest, ThePhotoGoesInPiecesOf4096Bytes) {
   ASSERT_EQ(sizes.size(), 16u);
   EXPECT_EQ(sizes[0], 4096);
   EXPECT_EQ(sizes[15], 4095);
-  EXPECT_EQ(dataOf(m).complete, 1);
+  EXPECT_EQ(olvaro::messageData(m).complete, 1);
   KS_ReleaseMessage(m);
 }
 

@@ -19,14 +19,8 @@ namespace {
 using messaging::TalkButton;
 namespace voice = messaging::voice;
 
-MessageData dataOf(HMessage* m) {
-  MessageData d{};
-  d.size = sizeof d;
-  KS_GetMessageData(m, &d);
-  return d;
-}
 std::string payloadOf(HMessage* m) {
-  MessageData d = dataOf(m);
+  MessageData d = olvaro::messageData(m);
   return std::string(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
 }
 
@@ -47,7 +41,7 @@ struct Recording {
   static uint32_t onChange(void* user, void*) {
     auto* self = static_cast<Recording*>(user);
     std::string now = payloadOf(self->message);
-    bool complete = dataOf(self->message).complete != 0;
+    bool complete = olvaro::messageData(self->message).complete != 0;
     if (complete && !self->complete) self->completionData.push_back(now.size() - self->pieceEnd);
     if (now.size() > self->pieceEnd) self->pieces.push_back(now.substr(self->pieceEnd));
     self->pieceEnd = now.size();
@@ -126,7 +120,7 @@ TEST_F(TalkTest, HoldingEnterStreamsTwoFramesEvery40MsThenAnEmptyCompletion) {
   ASSERT_TRUE(talk->recording());
   EXPECT_EQ(talk->recorder()->queued(), 10u);
   EXPECT_FALSE(audioFree());
-  MessageData d = dataOf(rec->message);
+  MessageData d = olvaro::messageData(rec->message);
   EXPECT_STREQ(d.contentType, "audio/x-speex");
   EXPECT_EQ(d.complete, 0);
   EXPECT_EQ(d.target, static_cast<void*>(bob));
@@ -190,7 +184,7 @@ TEST_F(TalkTest, SpeexAndGsmRecordingsDecodeToTheSpeech) {
   platform::waveSetInputFile(wav8);
   openVoiceTab("audio/ms-gsm");
   testkit::keyDown(VK_SPACE);
-  EXPECT_STREQ(dataOf(rec->message).contentType, "audio/ms-gsm");
+  EXPECT_STREQ(olvaro::messageData(rec->message).contentType, "audio/ms-gsm");
   hold(1000);
   EXPECT_EQ(rec->pieces.size(), 2u);  // ten blocks every 400 ms, as they come
   const int gsmMs = int(speech8.size() / 8) + 200;

@@ -5,6 +5,7 @@
 #include "framework/fonts.h"
 #include "framework/paint.h"
 #include "framework/phone_dialog.h"
+#include "olvaro/hub_records.h"
 #include "olvaro/registrations.h"
 #include "platform/controls.h"
 #include "platform/bitmap.h"
@@ -402,9 +403,7 @@ ContactPropertiesDialog::ContactPropertiesDialog() : PanelDialog(u"Contact Prope
 }
 
 void ContactPropertiesDialog::fill(HContact* contact) {
-  ContactData d{};
-  d.size = sizeof d;
-  KS_GetContactData(contact, &d);
+  ContactData d = olvaro::contactData(contact);
   std::u16string nickname = widen(d.nickname);
   SetWindowText(hwnd(), nickname.c_str());
   setCaption(nickname);

@@ -8,6 +8,7 @@
 #include "group_view.h"
 #include "section_view.h"
 #include "olvaro/connection_calls.h"
+#include "olvaro/hub_records.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
@@ -31,13 +32,6 @@ int32_t serviceState(HService* service) {
   d.size = sizeof d;
   KS_GetServiceData(service, &d);
   return d.state;
-}
-
-ContactData contactData(HContact* contact) {
-  ContactData d{};
-  d.size = sizeof d;
-  KS_GetContactData(contact, &d);
-  return d;
 }
 
 std::u16string unreadText(int count) {
@@ -150,7 +144,7 @@ int ContactRow::height(int) { return rowDpi() / 4; }
 int ContactRow::iconSizeFor(int rowHeight) { return rowHeight < 25 ? 16 : rowHeight < 35 ? 22 : 32; }
 
 bool ContactRow::readSortKey() {
-  ContactData d = contactData(m_contact);
+  ContactData d = olvaro::contactData(m_contact);
   bool online = d.onlineStatus != 0;
   bool listedOnline = online && d.onlineStatus != 100 && m_role != kRoleBanned;
   // A member the server sent no nickname for (the user's own entry, say)
@@ -187,7 +181,7 @@ uint32_t ContactRow::onContactChanged(void* user, void*) {
 bool ContactRow::waitingForAcceptance(const ContactData& d) const { return m_ownList && d.state == 1; }
 
 std::u16string ContactRow::secondLine() const {
-  return secondLineFor(contactData(m_contact), KS_GetUnreadMessageCount(m_contact, 0));
+  return secondLineFor(olvaro::contactData(m_contact), KS_GetUnreadMessageCount(m_contact, 0));
 }
 
 std::u16string ContactRow::secondLineFor(const ContactData& d, int unread) const {
@@ -223,7 +217,7 @@ COLORREF ContactRow::roleColor() const {
   }
 }
 
-COLORREF ContactRow::nameColor() const { return nameColorFor(contactData(m_contact)); }
+COLORREF ContactRow::nameColor() const { return nameColorFor(olvaro::contactData(m_contact)); }
 
 COLORREF ContactRow::nameColorFor(const ContactData& d) const {
   return d.onlineStatus == 0 || waitingForAcceptance(d) ? kGrey : kBlack;
@@ -244,7 +238,7 @@ HICON ContactRow::iconFor(int size, const ContactData& d, bool unread) {
 }
 
 void ContactRow::paint(HDC dc, const RECT& rect) {
-  ContactData d = contactData(m_contact);
+  ContactData d = olvaro::contactData(m_contact);
   int size = iconSizeFor(rect.bottom - rect.top);
   int unread = KS_GetUnreadMessageCount(m_contact, 0);
   paintMemberRow(dc, rect, widen(m_nickname.c_str()), nameColorFor(d), roleSuffix(), roleColor(),
@@ -255,7 +249,7 @@ void ContactRow::activate() { KS_EventRaise("messaging.chat.contact", m_contact)
 
 HMENU ContactRow::buildMenu() {
   bool realGroup = !m_ownList;
-  ContactData d = contactData(m_contact);
+  ContactData d = olvaro::contactData(m_contact);
   HMENU menu = CreatePopupMenu();
   AppendMenu(menu, MF_STRING, kCmdChat, realGroup ? u"Private Chat" : u"Chat");
   if (realGroup) {
@@ -305,7 +299,7 @@ void ContactRow::contextMenu(int x, int y) {
 }
 
 void ContactRow::runCommand(UINT command) {
-  ContactData d = contactData(m_contact);
+  ContactData d = olvaro::contactData(m_contact);
   switch (command) {
     case kCmdChat:
       activate();

@@ -3,6 +3,7 @@
 #include "framework/fonts.h"
 #include "olvaro/connection_calls.h"
 #include "olvaro/connection_state.h"
+#include "olvaro/hub_records.h"
 #include "olvaro/registrations.h"
 #include "platform/bitmap.h"
 #include "platform/menu.h"
@@ -84,9 +85,7 @@ UnreadContactRow::UnreadContactRow(HContact* contact)
 UnreadContactRow::~UnreadContactRow() { KS_ReleaseContact(m_contact); }
 
 void UnreadContactRow::update() {
-  ContactData d{};
-  d.size = sizeof d;
-  KS_GetContactData(m_contact, &d);
+  ContactData d = olvaro::contactData(m_contact);
   setTitle(widen(d.nickname));
   int count = KS_GetUnreadMessageCount(m_contact, 0);
   setText(withCount(count < 2 ? u"%d Private Message" : u"%d Private Messages", count));

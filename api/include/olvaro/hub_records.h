@@ -1,9 +1,10 @@
 // A hub record read whole: the size set, everything the hub holds filled in.
+// For every module that reads messages or contacts.
 #pragma once
 
 #include "olvaro/api.h"
 
-namespace olvaro::conn {
+namespace olvaro {
 
 inline MessageData messageData(HMessage* message) {
   MessageData d{};
@@ -19,4 +20,4 @@ inline ContactData contactData(HContact* contact) {
   return d;
 }
 
-}  // namespace olvaro::conn
+}  // namespace olvaro
