@@ -43,16 +43,23 @@ function(olvaro_test)
   set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 600)
 endfunction()
 
-# olvaro_sources(<var> <folder> [EXCLUDE <file>...])
-# Every .cpp in a module's folder (src/ or tests/), found again when files
-# are added, less the ones named: the one way a module lists its sources.
-function(olvaro_sources var folder)
+# olvaro_sources(<var> <folder>... [EXCLUDE <file name>...])
+# Every .cpp in the folders given (a module's src/ or tests/, or the layer
+# folders under them), found again when files are added, less the ones whose
+# file name is listed: the one way a module lists its sources.
+function(olvaro_sources var)
   cmake_parse_arguments(S "" "" "EXCLUDE" ${ARGN})
-  file(GLOB found CONFIGURE_DEPENDS ${folder}/*.cpp)
-  foreach(name ${S_EXCLUDE})
-    list(REMOVE_ITEM found ${folder}/${name})
+  set(result)
+  foreach(folder ${S_UNPARSED_ARGUMENTS})
+    file(GLOB found CONFIGURE_DEPENDS ${folder}/*.cpp)
+    foreach(file ${found})
+      get_filename_component(name ${file} NAME)
+      if(NOT name IN_LIST S_EXCLUDE)
+        list(APPEND result ${file})
+      endif()
+    endforeach()
   endforeach()
-  set(${var} ${found} PARENT_SCOPE)
+  set(${var} ${result} PARENT_SCOPE)
 endfunction()
 
 # Every module (program, shared library, plug-in) carries an ELF note
