@@ -78,7 +78,7 @@ OutgoingTransfer::Result OutgoingTransfer::step() {
   int64_t targetId = m.isGroup ? KS_GetGroupID(static_cast<HGroup*>(m.target))
                                : KS_GetContactID(static_cast<HContact*>(m.target));
   packet.setHeaderId("Target-Id", uint64_t(targetId));
-  packet.setHeader("Content-Type", m.contentType ? m.contentType : "");
+  packet.setHeader("Content-Type", std::string(typeOf(m)));
   if (!first) packet.setHeaderId("Correlation-Id", uint64_t(m.id));
   if (chunk) packet.body.assign(reinterpret_cast<const char*>(m.payload) + sentBytes_, chunk);
 
