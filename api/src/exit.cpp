@@ -1,8 +1,9 @@
 #include "hub.h"
+#include "olvaro/hub_records.h"
 #include "platform/window.h"
 
 // Asks the main window to close; the host decides whether to ask the user.
 KS_API void KS_Exit() {
-  HWND window = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"));
+  HWND window = olvaro::mainWindow();
   if (window && IsWindow(window)) SendMessage(window, WM_CLOSE, 0, 0);
 }

@@ -108,3 +108,101 @@ TEST_F(RegistrationsTest, HandleNamesPrintThePointerAsSnprintfDoes) {
   EXPECT_EQ(handleName(static_cast<const char*>(nullptr), &object), "");
   EXPECT_EQ(handleName(u"plain", &object), u"plain");
 }
+
+// Registrations made through the typed binders.
+namespace {
+
+struct Total {
+  int32_t value = 0;
+};
+
+struct Counter {
+  int calls = 0;
+  int32_t last = 0;
+  EventSubscription event;
+  FunctionRegistration function;
+
+  void onEvent() { ++calls; }
+  uint32_t add(Total* total) {
+    ++calls;
+    if (total) total->value += last;
+    return total ? uint32_t(total->value) : 99u;
+  }
+  bool take(const Total& total) {
+    ++calls;
+    last = total.value;
+    return total.value > 0;
+  }
+  int32_t negative() const { return -2; }
+};
+
+// The bound method may live in a base class of the owner handed in.
+struct DerivedCounter : Total, Counter {};
+
+}  // namespace
+
+TEST_F(RegistrationsTest, BoundMethodRunsOnItsOwnerWithTheArgument) {
+  DerivedCounter a, b;
+  EventSubscription ea = subscribeEvent<&Counter::onEvent>("e", &a);
+  EventSubscription eb = subscribeEvent<&Counter::onEvent>("e", &b);
+  EXPECT_EQ(KS_EventRaise("e", nullptr), 2);
+  EXPECT_EQ(a.calls, 1);
+  EXPECT_EQ(b.calls, 1);
+
+  // A pointer comes as it was passed, null included; the result is the call's.
+  a.last = 5;
+  FunctionRegistration add = FunctionRegistration::bind<&Counter::add>("add", &a);
+  Total total{10};
+  EXPECT_EQ(KS_CallFunction("add", &total), 15u);
+  EXPECT_EQ(total.value, 15);
+  EXPECT_EQ(KS_CallFunction("add", nullptr), 99u);
+  EXPECT_EQ(a.calls, 3);
+  EXPECT_EQ(b.calls, 1);
+
+  // A reference is what the argument points to; a null one is not called.
+  FunctionRegistration take = FunctionRegistration::bind<&Counter::take>("take", &b);
+  Total seven{7}, zero{0};
+  EXPECT_EQ(KS_CallFunction("take", &seven), 1u);
+  EXPECT_EQ(b.last, 7);
+  EXPECT_EQ(KS_CallFunction("take", &zero), 0u);
+  EXPECT_EQ(b.last, 0);
+  EXPECT_EQ(KS_CallFunction("take", nullptr), 0u);
+  EXPECT_EQ(b.calls, 3);
+
+  FunctionRegistration negative = FunctionRegistration::bind<&Counter::negative>("negative", &b);
+  EXPECT_EQ(KS_CallFunction("negative", nullptr), uint32_t(-2));
+
+  // Variant and entity watches call their owner too.
+  VariantSubscription v = subscribeVariant<&Counter::onEvent>("v", &a);
+  KS_SetVariantLong("v", 3);
+  EXPECT_EQ(a.calls, 4);
+  HContact* c = makeContact(1);
+  ContactSubscription watch = subscribeContact<&Counter::onEvent>(c, &b);
+  ContactData d{};
+  d.size = sizeof d;
+  d.mask = CONTACT_ONLINESTATUS;
+  d.onlineStatus = 2;
+  KS_SetContactData(c, &d);
+  EXPECT_EQ(b.calls, 4);
+  watch.reset();
+  KS_ReleaseContact(c);
+}
+
+TEST_F(RegistrationsTest, BoundRegistrationGoesWithItsOwner) {
+  auto owner = std::make_unique<Counter>();
+  owner->event = subscribeEvent<&Counter::onEvent>("e", owner.get());
+  owner->function = FunctionRegistration::bind<&Counter::add>("add", owner.get());
+  EXPECT_EQ(KS_EventRaise("e", nullptr), 1);
+  EXPECT_EQ(owner->function.name(), "add");
+  EXPECT_TRUE(owner->function.bound());
+
+  // Binding the name again elsewhere leaves the new binding to its owner.
+  Counter other;
+  FunctionRegistration later = FunctionRegistration::bind<&Counter::add>("add", &other);
+  EXPECT_FALSE(owner->function.bound());
+  owner.reset();
+  EXPECT_EQ(KS_EventRaise("e", nullptr), 0);
+  EXPECT_TRUE(later.bound());
+  later.reset();
+  EXPECT_EQ(KS_GetFunctionProcAddress("add", nullptr, nullptr), 0);
+}

@@ -84,35 +84,8 @@ class BridgeContactAcceptRequest : public PendingRequest {
   uint64_t bridge_;
 };
 
-uint32_t deleteFunction(void* user, void*) { return uint32_t(static_cast<Bridge*>(user)->remove()); }
-
-uint32_t acceptContactFunction(void* user, void* argument) {
-  auto* request = static_cast<AcceptContactRequest*>(argument);
-  if (!request) return 0;
-  return uint32_t(static_cast<Bridge*>(user)->acceptContact(*request));
-}
-
-uint32_t addContactFunction(void* user, void* argument) {
-  auto* request = static_cast<AddContactRequest*>(argument);
-  if (!request || request->size < int32_t(sizeof(AddContactRequest))) return 0;
-  return uint32_t(static_cast<Bridge*>(user)->addContact(*request));
-}
-
 // Bridged networks cannot drop a contact through here.
 uint32_t deleteContactFunction(void*, void*) { return 0; }
-
-// "Connection/Bridging/Create"'s argument.
-struct BridgeAccount {
-  const char* userName;
-  const char* nickname;
-  const char* password;
-};
-
-uint32_t createFunction(void* user, void* argument) {
-  auto* account = static_cast<BridgeAccount*>(argument);
-  if (!account) return 0;
-  return uint32_t(static_cast<Bridges*>(user)->createBridge(account->userName, account->nickname, account->password));
-}
 
 template <class Key>
 void releaseContacts(std::map<Key, HContact*>& contacts) {
@@ -126,9 +99,11 @@ void releaseContacts(std::map<Key, HContact*>& contacts) {
 
 BridgeStatusMenu::BridgeStatusMenu(Bridge& bridge) : bridge_(bridge) {
   for (UINT& id : commands_) id = UINT(KS_GetLUID());
-  create_.reset(handleName("Service/%p/CreatePopupMenu", bridge.service()), &BridgeStatusMenu::onCreate, this);
-  handle_.reset(handleName("Service/%p/HandlePopupMenu", bridge.service()), &BridgeStatusMenu::onHandle, this);
-  commandWatch_ = subscribeEvent("core.window.OnCommand", &BridgeStatusMenu::onHandle, this);
+  create_ = FunctionRegistration::bind<&BridgeStatusMenu::onCreate>(
+      handleName("Service/%p/CreatePopupMenu", bridge.service()), this);
+  handle_ = FunctionRegistration::bind<&BridgeStatusMenu::onHandle>(
+      handleName("Service/%p/HandlePopupMenu", bridge.service()), this);
+  commandWatch_ = subscribeEvent<&BridgeStatusMenu::onHandle>("core.window.OnCommand", this);
   item_ = Bridges::makeItem(bridge.service());
 }
 
@@ -180,14 +155,10 @@ int BridgeStatusMenu::handle(UINT command) {
   return 0;
 }
 
-uint32_t BridgeStatusMenu::onCreate(void* user, void*) {
-  return uint32_t(reinterpret_cast<uintptr_t>(static_cast<BridgeStatusMenu*>(user)->create()));
-}
+uint32_t BridgeStatusMenu::onCreate() const { return uint32_t(reinterpret_cast<uintptr_t>(create())); }
 
 // Both "HandlePopupMenu" and the main window's commands carry the command id.
-uint32_t BridgeStatusMenu::onHandle(void* user, void* argument) {
-  return uint32_t(static_cast<BridgeStatusMenu*>(user)->handle(UINT(reinterpret_cast<uintptr_t>(argument))));
-}
+int BridgeStatusMenu::onHandle(void* argument) { return handle(UINT(reinterpret_cast<uintptr_t>(argument))); }
 
 // ---- one bridge ----------------------------------------------------------
 
@@ -208,9 +179,9 @@ Bridge::Bridge(Bridges& owner, uint64_t id, int32_t type, bool disabled, const s
   d.iconModule = t.iconModule;
   d.iconResource = t.iconResource;
   service_ = KS_CreateService(&d);
-  delete_.reset(handleName("Service/%p/Delete", service_), deleteFunction, this);
-  acceptContact_.reset(handleName("Service/%p/AcceptContact", service_), acceptContactFunction, this);
-  addContact_.reset(handleName("Service/%p/AddContact", service_), addContactFunction, this);
+  delete_ = FunctionRegistration::bind<&Bridge::remove>(handleName("Service/%p/Delete", service_), this);
+  acceptContact_ = FunctionRegistration::bind<&Bridge::acceptContact>(handleName("Service/%p/AcceptContact", service_), this);
+  addContact_ = FunctionRegistration::bind<&Bridge::addContact>(handleName("Service/%p/AddContact", service_), this);
   deleteContact_.reset(handleName("Service/%p/DeleteContact", service_), deleteContactFunction, this);
   enable();
 }
@@ -410,6 +381,7 @@ void Bridge::onChatContact(const Packet& packet) {
 }
 
 int Bridge::addContact(const AddContactRequest& request) {
+  if (!fullRecord(request)) return 0;
   uint64_t mesgId = KS_GetLUID();
   Packet add("BRIDGE CONTACT ADD");
   add.setHeaderId("Mesg-Id", mesgId);
@@ -453,8 +425,8 @@ Bridges::Bridges(Session& session) : ProtocolArea(session), types_(session) {
   handle<&Bridges::onBridge>("BRIDGE", this);
   for (const char* command : {"BRIDGE ON", "BRIDGE OFF", "BRIDGE CONTACT ADD", "BRIDGE CHAT CONTACT"})
     handle<&Bridges::onBridgePacket>(command, this);
-  stateWatch_ = subscribeVariant(kConnectionStateVariant, &Bridges::onState, this);
-  create_.reset("Connection/Bridging/Create", createFunction, this);
+  stateWatch_ = subscribeVariant<&Bridges::onState>(kConnectionStateVariant, this);
+  create_ = FunctionRegistration::bind<&Bridges::createBridge>("Connection/Bridging/Create", this);
 }
 
 Bridges::~Bridges() {
@@ -496,12 +468,12 @@ HGroup* Bridges::bridgedGroup(uint64_t bridge, int64_t id) {
   return b ? b->chat(id) : nullptr;
 }
 
-int Bridges::createBridge(const char* userName, const char* nickname, const char* password) {
+int Bridges::createBridge(const BridgeAccount& account) {
   Packet fields("BRIDGE REGISTER FIELDS");
   fields.setHeaderInt("Mesg-Id", int32_t(KS_GetLUID()));
-  if (userName) fields.setHeader("Username", userName);
-  if (nickname) fields.setHeader("Nickname", nickname);
-  if (password) fields.setHeader("Password", password);
+  if (account.userName) fields.setHeader("Username", account.userName);
+  if (account.nickname) fields.setHeader("Nickname", account.nickname);
+  if (account.password) fields.setHeader("Password", account.password);
   session_.send(fields);
   return 1;
 }
@@ -558,9 +530,8 @@ void Bridges::forgetUnreferenced() {
   }
 }
 
-uint32_t Bridges::onState(void* user, void*) {
-  if (KS_GetVariantLong(kConnectionStateVariant) == kSignedOut) static_cast<Bridges*>(user)->disableAll();
-  return 0;
+void Bridges::onState() {
+  if (KS_GetVariantLong(kConnectionStateVariant) == kSignedOut) disableAll();
 }
 
 }  // namespace olvaro::conn

@@ -55,8 +55,8 @@ class BridgeStatusMenu {
   int handle(UINT command);
 
  private:
-  static uint32_t onCreate(void* user, void* argument);
-  static uint32_t onHandle(void* user, void* argument);
+  uint32_t onCreate() const;
+  int onHandle(void* argument);
 
   Bridge& bridge_;
   UINT commands_[6] = {};  // the five statuses, then "Remove Service..."
@@ -146,7 +146,7 @@ class Bridges : public ProtocolArea {
   HGroup* bridgedGroup(uint64_t bridge, int64_t id);
 
   // "Connection/Bridging/Create".
-  int createBridge(const char* userName, const char* nickname, const char* password);
+  int createBridge(const BridgeAccount& account);
   // Disables every bridge, then forgets those nobody else holds.
   void disableAll();
   void forgetUnreferenced();
@@ -154,7 +154,7 @@ class Bridges : public ProtocolArea {
  private:
   bool onBridge(Packet& packet);
   bool onBridgePacket(Packet& packet);
-  static uint32_t onState(void* user, void* argument);
+  void onState();
 
   ServiceTypes types_;
   std::map<uint64_t, fwk::counted_ptr<Bridge>> bridges_;

@@ -1,6 +1,7 @@
 #include "contact_requests.h"
 
 #include "contacts.h"
+#include "olvaro/hub_records.h"
 #include "platform/menu.h"
 #include "platform/msgbox.h"
 #include "platform/resources.h"
@@ -50,12 +51,6 @@ class ContactAcceptPendingRequest : public PendingRequest {
   int64_t sourceId_;
 };
 
-uint32_t acceptContactFunction(void* user, void* argument) {
-  auto* request = static_cast<AcceptContactRequest*>(argument);
-  if (!request) return 0;
-  return uint32_t(static_cast<ContactRequests*>(user)->acceptContact(*request));
-}
-
 }  // namespace
 
 ContactRequest::ContactRequest(ContactRequestOwner& owner, HService* service, HContact* contact, int64_t sourceId,
@@ -97,20 +92,19 @@ void ContactRequest::show(ContactRequest* replaced) {
     if (KS_CallFunction("Overview/AddStaticItem", &info)) holder_.item = info.item;
   }
   if (!holder_.contextMenu)
-    holder_.contextMenu = subscribeEvent("Overview/Item/OnContextMenu", &ContactRequest::onContextMenu, this);
+    holder_.contextMenu = subscribeEvent<&ContactRequest::onContextMenu>("Overview/Item/OnContextMenu", this);
 }
 
-uint32_t ContactRequest::onContextMenu(void* user, void* argument) {
-  auto* self = static_cast<ContactRequest*>(user);
-  auto* info = static_cast<OverviewContextMenuInfo*>(argument);
-  if (!info || !self->holder_.item || info->item != self->holder_.item) return 0;
-  showContactRequestMenu(self->owner_, self->sourceId_, info->x, info->y);
-  return 1;
+bool ContactRequest::onContextMenu(const OverviewContextMenuInfo* info) {
+  if (!info || !holder_.item || info->item != holder_.item) return false;
+  showContactRequestMenu(owner_, sourceId_, info->x, info->y);
+  return true;
 }
 
 ContactRequests::ContactRequests(Session& session) : ProtocolArea(session) {
   handle<&ContactRequests::onContactAdd>("CONTACT ADD", this);
-  acceptContact_.reset(handleName("Service/%p/AcceptContact", session.service()), acceptContactFunction, this);
+  acceptContact_ = FunctionRegistration::bind<&ContactRequests::acceptContact>(
+      handleName("Service/%p/AcceptContact", session.service()), this);
 }
 
 // Before the table goes, so no request calls back into a half-gone area.
@@ -180,7 +174,7 @@ void showContactRequestMenu(ContactRequestOwner& owner, int64_t sourceId, int x,
   std::u16string decline = platform::loadStringWide(module, kStrDecline);
   AppendMenu(menu, MF_STRING, kMenuAccept, accept.c_str());
   AppendMenu(menu, MF_STRING, kMenuDecline, decline.c_str());
-  auto* window = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"));
+  HWND window = mainWindow();
   UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY, x, y, window, nullptr));
   DestroyMenu(menu);
 

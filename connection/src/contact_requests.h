@@ -62,7 +62,7 @@ class ContactRequest {
   void show(ContactRequest* replaced);
 
  private:
-  static uint32_t onContextMenu(void* user, void* argument);
+  bool onContextMenu(const OverviewContextMenuInfo* info);
 
   struct Holder {
     void* item = nullptr;

@@ -43,44 +43,16 @@ class ContactRemovePendingRequest : public PendingRequest {
   HContact* contact_;
 };
 
-uint32_t setIdentityFunction(void* user, void* argument) {
-  auto* request = static_cast<IdentityRequest*>(argument);
-  return request ? uint32_t(static_cast<Contacts*>(user)->setIdentity(*request)) : 0;
-}
-
-uint32_t addContactFunction(void* user, void* argument) {
-  auto* request = static_cast<AddContactRequest*>(argument);
-  // A caller's record shorter than ours has no room for what we would read.
-  if (!request || request->size < int32_t(sizeof(AddContactRequest))) return 0;
-  return uint32_t(static_cast<Contacts*>(user)->addContact(*request));
-}
-
-uint32_t deleteContactFunction(void* user, void* argument) {
-  auto* cell = static_cast<HContact**>(argument);
-  if (!cell || !*cell) return 0;
-  return uint32_t(static_cast<Contacts*>(user)->deleteContact(*cell));
-}
-
-// A handle does not fit the 32-bit result of a named function on a 64-bit
-// system, so the user's own contact (one reference) is written to the cell
-// the argument points to; the result says whether it was.
-uint32_t getMyHandleFunction(void* user, void* argument) {
-  auto* cell = static_cast<HContact**>(argument);
-  if (!cell) return 0;
-  *cell = static_cast<Contacts*>(user)->getMyHandle();
-  return *cell ? 1 : 0;
-}
-
 }  // namespace
 
 Contacts::Contacts(Session& session) : ProtocolArea(session) {
   handle<&Contacts::onContactDetail>("CONTACT DETAIL", this);
   handle<&Contacts::onContactDetail>("BRIDGE CONTACT", this);
   HService* service = session.service();
-  setIdentity_.reset("Connection/SetIdentity", setIdentityFunction, this);
-  addContact_.reset(handleName("Service/%p/AddContact", service), addContactFunction, this);
-  deleteContact_.reset(handleName("Service/%p/DeleteContact", service), deleteContactFunction, this);
-  getMyHandle_.reset(handleName("Service/%p/GetMyHandle", service), getMyHandleFunction, this);
+  setIdentity_ = FunctionRegistration::bind<&Contacts::setIdentity>("Connection/SetIdentity", this);
+  addContact_ = FunctionRegistration::bind<&Contacts::addContact>(handleName("Service/%p/AddContact", service), this);
+  deleteContact_ = FunctionRegistration::bind<&Contacts::deleteContactIn>(handleName("Service/%p/DeleteContact", service), this);
+  getMyHandle_ = FunctionRegistration::bind<&Contacts::getMyHandleInto>(handleName("Service/%p/GetMyHandle", service), this);
 }
 
 Contacts::~Contacts() {
@@ -218,6 +190,7 @@ int Contacts::setIdentity(const IdentityRequest& request) {
 }
 
 int Contacts::addContact(const AddContactRequest& request) {
+  if (!fullRecord(request)) return 0;
   uint64_t id = KS_GetLUID();
   Packet add("CONTACT ADD");
   add.setHeaderId("Mesg-Id", id);
@@ -231,6 +204,16 @@ int Contacts::addContact(const AddContactRequest& request) {
     session_.registerPendingRequest(fwk::counted_ptr<PendingRequest>(
         new CallbackPendingRequest(id, request.callback, request.context)));
   return session_.send(add) ? 1 : 0;
+}
+
+int Contacts::deleteContactIn(HContact* const& cell) { return cell ? deleteContact(cell) : 0; }
+
+// A handle does not fit the 32-bit result of a named function on a 64-bit
+// system, so the user's own contact (one reference) is written to the cell
+// the argument points to; the result says whether it was.
+bool Contacts::getMyHandleInto(HContact*& cell) {
+  cell = getMyHandle();
+  return cell != nullptr;
 }
 
 int Contacts::deleteContact(HContact* contact) {

@@ -30,6 +30,9 @@ class Contacts : public ProtocolArea {
   int setIdentity(const IdentityRequest& request);
   int addContact(const AddContactRequest& request);
   int deleteContact(HContact* contact);
+  // The named functions' forms, taking a cell that holds or receives the handle.
+  int deleteContactIn(HContact* const& cell);
+  bool getMyHandleInto(HContact*& cell);
 
   void onLoggedOn(const Packet& logon) override;
   void onLinkClosed() override;

@@ -9,24 +9,14 @@ struct RawPacket {
   int32_t length;
 };
 
-namespace {
-
-uint32_t sendPacketFunction(void* user, void* argument) {
-  auto* raw = static_cast<RawPacket*>(argument);
-  if (!raw) return 0;
-  return uint32_t(static_cast<Connection*>(user)->sendRaw(raw->data, raw->length));
-}
-
-uint32_t setPresenceFunction(void* user, void* argument) {
-  auto* status = static_cast<int32_t*>(argument);
-  if (!status) return 0;
-  return uint32_t(static_cast<Connection*>(user)->setPresenceStatus(*status));
-}
-
-}  // namespace
-
 ConnectionFunctions::ConnectionFunctions(Connection* connection)
-    : sendPacket_("Connection/SendPacket", sendPacketFunction, connection),
-      setPresenceStatus_("Connection/SetPresenceStatus", setPresenceFunction, connection) {}
+    : connection_(connection),
+      sendPacket_(FunctionRegistration::bind<&ConnectionFunctions::sendPacket>("Connection/SendPacket", this)),
+      setPresenceStatus_(
+          FunctionRegistration::bind<&ConnectionFunctions::setPresenceStatus>("Connection/SetPresenceStatus", this)) {}
+
+int ConnectionFunctions::sendPacket(const RawPacket& raw) { return connection_->sendRaw(raw.data, raw.length); }
+
+int ConnectionFunctions::setPresenceStatus(const int32_t& status) { return connection_->setPresenceStatus(status); }
 
 }  // namespace olvaro::conn

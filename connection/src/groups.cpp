@@ -5,6 +5,7 @@
 
 #include "contacts.h"
 #include "olvaro/connection_state.h"
+#include "olvaro/group_roles.h"
 #include "olvaro/hub_records.h"
 
 namespace olvaro::conn {
@@ -13,8 +14,6 @@ namespace {
 constexpr int32_t kPresenceUnknown = 100;
 constexpr int32_t kGroupCurrent = 0;
 constexpr int32_t kGroupLeaving = 1;
-constexpr int32_t kRoleBanned = 4;
-constexpr char kAdminNoticeType[] = "olvaro/x-admin";
 
 // Group 0 is the contact list, never a chat group: packets naming it (or
 // lacking the id) must not rename, empty or delete it.
@@ -72,52 +71,19 @@ fwk::counted_ptr<PendingRequest> callbackRequest(uint64_t id, ResponseCallback c
   return fwk::counted_ptr<PendingRequest>(new CallbackPendingRequest(id, callback, context));
 }
 
-// Callers' records shorter than ours have no room for what we would read.
-uint32_t createFunction(void* user, void* argument) {
-  auto* request = static_cast<GroupCreateRequest*>(argument);
-  if (!request || request->size < int32_t(sizeof(GroupCreateRequest))) return 0;
-  return uint32_t(static_cast<Groups*>(user)->createGroup(*request));
-}
-
-uint32_t subscribeFunction(void* user, void* argument) {
-  auto* request = static_cast<GroupJoinRequest*>(argument);
-  if (!request || request->size < int32_t(sizeof(GroupJoinRequest))) return 0;
-  return uint32_t(static_cast<Groups*>(user)->joinGroup(*request));
-}
-
-uint32_t unsubscribeFunction(void* user, void* argument) {
-  return uint32_t(static_cast<Groups*>(user)->leaveGroup(static_cast<HGroup*>(argument)));
-}
-
-uint32_t adminContactFunction(void* user, void* argument) {
-  auto* request = static_cast<AdminContactRequest*>(argument);
-  return request ? uint32_t(static_cast<Groups*>(user)->adminContact(*request)) : 0;
-}
-
 }  // namespace
-
-std::string AdminNotice::encode() const {
-  std::string out;
-  out.reserve(kFixedSize + nickname.size());
-  uint32_t role = uint32_t(action);
-  for (int i = 0; i < 4; ++i) out += char((role >> (8 * i)) & 0xff);
-  uint64_t id = uint64_t(target);
-  for (int i = 0; i < 8; ++i) out += char((id >> (8 * i)) & 0xff);
-  out += nickname;
-  return out;
-}
 
 Groups::Groups(Session& session) : ProtocolArea(session) {
   handle<&Groups::onGroupDetail>("GROUP DETAIL", this);
   handle<&Groups::onGroupUpdate>("GROUP UPDATE", this);
   handle<&Groups::onGroupAdmin>("GROUP ADMIN", this);
-  adminContact_.reset(handleName("Service/%p/AdminContact", session.service()), adminContactFunction, this);
+  adminContact_ = FunctionRegistration::bind<&Groups::adminContact>(handleName("Service/%p/AdminContact", session.service()), this);
 }
 
 void Groups::onLoggedOn(const Packet&) {
-  unsubscribe_.reset("orvaloGroupUnsub", unsubscribeFunction, this);
-  subscribe_.reset("orvaloGroupSubscribe", subscribeFunction, this);
-  create_.reset("orvaloGroupCreate", createFunction, this);
+  unsubscribe_ = FunctionRegistration::bind<&Groups::leaveGroup>("orvaloGroupUnsub", this);
+  subscribe_ = FunctionRegistration::bind<&Groups::joinGroup>("orvaloGroupSubscribe", this);
+  create_ = FunctionRegistration::bind<&Groups::createGroup>("orvaloGroupCreate", this);
 }
 
 void Groups::onLinkClosed() {
@@ -230,8 +196,8 @@ bool Groups::onGroupAdmin(Packet& packet) {
     KS_SetGroupMember(group, target, &action);
 
     ContactData c = olvaro::contactData(target);
-    AdminNotice notice{action, targetId, c.nickname ? c.nickname : ""};
-    std::string payload = notice.encode();
+    RoleChange change{action, targetId, c.nickname ? c.nickname : ""};
+    std::string payload = change.encode();
 
     MessageData m{};
     m.size = sizeof m;
@@ -242,7 +208,7 @@ bool Groups::onGroupAdmin(Packet& packet) {
     m.target = group;
     m.isGroup = 1;
     m.complete = 1;
-    m.contentType = kAdminNoticeType;
+    m.contentType = kRoleChangeType;
     m.payload = reinterpret_cast<const uint8_t*>(payload.data());
     m.payloadLength = int32_t(payload.size());
     HMessage* message = KS_CreateMessage(&m);
@@ -262,6 +228,7 @@ bool Groups::onGroupAdmin(Packet& packet) {
 }
 
 int Groups::createGroup(const GroupCreateRequest& request) {
+  if (!fullRecord(request)) return 0;
   uint64_t id = KS_GetLUID();
   Packet create("GROUP CREATE");
   create.setHeaderId("Mesg-Id", id);
@@ -273,6 +240,7 @@ int Groups::createGroup(const GroupCreateRequest& request) {
 }
 
 int Groups::joinGroup(const GroupJoinRequest& request) {
+  if (!fullRecord(request)) return 0;
   uint64_t id = KS_GetLUID();
   Packet subscribe("GROUP SUBSCRIBE");
   subscribe.setHeaderId("Mesg-Id", id);

@@ -14,18 +14,6 @@ namespace olvaro::conn {
 
 
 
-// The payload of an "olvaro/x-admin" message: a role change in a group.
-// Bytes 0-3 the new role and 4-11 the member's id (both little-endian), then
-// the member's nickname without terminator.
-struct AdminNotice {
-  int32_t action;
-  int64_t target;
-  std::string nickname;
-
-  static constexpr size_t kFixedSize = 12;
-  std::string encode() const;
-};
-
 class Groups : public ProtocolArea {
  public:
   explicit Groups(Session& session);

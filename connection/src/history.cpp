@@ -42,15 +42,10 @@ class HistoryPendingRequest : public PendingRequest {
   void* user_;
 };
 
-uint32_t requestHistoryFunction(void* user, void* argument) {
-  auto* request = static_cast<HistoryRequest*>(argument);
-  return request ? uint32_t(static_cast<History*>(user)->requestHistory(*request)) : 0;
-}
-
 }  // namespace
 
 History::History(Session& session) : ProtocolArea(session) {
-  requestHistory_.reset("Connection/RequestMessageHistory", requestHistoryFunction, this);
+  requestHistory_ = FunctionRegistration::bind<&History::requestHistory>("Connection/RequestMessageHistory", this);
 }
 History::~History() = default;
 

@@ -21,9 +21,6 @@ using olvaro::Response;
 using olvaro::ResponseCallback;
 
 
-// Codes with a meaning to the client.
-enum : int64_t { kResponseOk = 0, kResponseChunkDelivered = 4, kResponseLost = 100 };
-
 class PendingRequest {
  public:
   explicit PendingRequest(uint64_t id) : id_(id) {}

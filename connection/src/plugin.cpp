@@ -3,6 +3,7 @@
 
 #include "connection_ui.h"
 #include "olvaro/api.h"
+#include "olvaro/plugin.h"
 #include "session.h"
 
 namespace olvaro::conn {
@@ -36,21 +37,7 @@ class ConnectionPlugin : public kestrum::Plugin {
   std::unique_ptr<ConnectionUi> ui_;
 };
 
-ConnectionPlugin* g_plugin = nullptr;
-
 }  // namespace
 }  // namespace olvaro::conn
 
-extern "C" __attribute__((visibility("default"))) int PluginLoad(int version, kestrum::Plugin** out) {
-  if (out) *out = nullptr;
-  if (version != 5 || !out) return 0;
-  if (!olvaro::conn::g_plugin) olvaro::conn::g_plugin = new olvaro::conn::ConnectionPlugin();
-  *out = olvaro::conn::g_plugin;
-  return 1;
-}
-
-extern "C" __attribute__((visibility("default"))) int PluginUnload() {
-  delete olvaro::conn::g_plugin;
-  olvaro::conn::g_plugin = nullptr;
-  return 0;
-}
+OLVARO_PLUGIN(olvaro::conn::ConnectionPlugin)

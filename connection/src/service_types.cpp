@@ -71,8 +71,8 @@ ServiceTypes::ServiceTypes(Session& session) : session_(session) {
     entry->owner = this;
     entry->type = type;
     entry->number = row.number;
-    entry->registerFunction.reset(handleName("ServiceType/%p/Register", type), &ServiceTypes::onRegister,
-                                  entry.get());
+    entry->registerFunction = FunctionRegistration::bind<&Row::registerBridge>(
+        handleName("ServiceType/%p/Register", type), entry.get());
     rows_.push_back(std::move(entry));
   }
 }
@@ -110,13 +110,6 @@ uint64_t ServiceTypes::registerBridge(ServiceRegistration& registration) {
       fwk::counted_ptr<PendingRequest>(new RegisterRequest(id, session_, registration)));
   session_.send(request);
   return id;
-}
-
-uint32_t ServiceTypes::onRegister(void* user, void* argument) {
-  auto* row = static_cast<Row*>(user);
-  auto* registration = static_cast<ServiceRegistration*>(argument);
-  if (!registration) return 0;
-  return uint32_t(row->owner->registerBridge(*registration));
 }
 
 }  // namespace olvaro::conn

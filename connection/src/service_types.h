@@ -56,8 +56,9 @@ class ServiceTypes {
     HServiceType* type;
     int32_t number;
     FunctionRegistration registerFunction;
+
+    uint64_t registerBridge(ServiceRegistration& registration) { return owner->registerBridge(registration); }
   };
-  static uint32_t onRegister(void* user, void* argument);
 
   Session& session_;
   std::vector<std::unique_ptr<Row>> rows_;

@@ -145,12 +145,18 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   std::function<void()> signInPrompt_;
 };
 
+struct RawPacket;
+
 // The plug-in's named functions, registered while this object lives.
 class ConnectionFunctions {
  public:
   explicit ConnectionFunctions(Connection* connection);
 
  private:
+  int sendPacket(const RawPacket& raw);
+  int setPresenceStatus(const int32_t& status);
+
+  Connection* connection_;
   FunctionRegistration sendPacket_;
   FunctionRegistration setPresenceStatus_;
 };

@@ -14,21 +14,11 @@ uint64_t nextRound() { return ++g_lastRound; }
 
 uint32_t payloadLength(const MessageData& m) { return m.payloadLength > 0 ? uint32_t(m.payloadLength) : 0; }
 
-uint32_t runTransfer(void* user, void*) {
-  static_cast<OutgoingTransfer*>(user)->run();
-  return 0;
-}
-
-uint32_t startTransfer(void* user, void* argument) {
-  static_cast<OutgoingTransfers*>(user)->start(static_cast<HMessage*>(argument));
-  return 0;
-}
-
 }  // namespace
 
 OutgoingTransfer::OutgoingTransfer(Session& session, HMessage* message)
     : session_(session), message_(KS_DuplicateMessageHandle(message)), round_(nextRound()) {
-  messageSubscription_ = subscribeMessage(message_, runTransfer, this);
+  messageSubscription_ = subscribeMessage<&OutgoingTransfer::run>(message_, this);
   MessageData m = messageData(message_);
   if (m.target && m.isGroup) {
     GroupData g{};
@@ -39,7 +29,7 @@ OutgoingTransfer::OutgoingTransfer(Session& session, HMessage* message)
     ContactData c = olvaro::contactData(static_cast<HContact*>(m.target));
     service_ = c.service;
   }
-  if (service_) serviceSubscription_ = subscribeService(service_, runTransfer, this);
+  if (service_) serviceSubscription_ = subscribeService<&OutgoingTransfer::run>(service_, this);
 }
 
 OutgoingTransfer::~OutgoingTransfer() {
@@ -88,7 +78,7 @@ OutgoingTransfer::Result OutgoingTransfer::step() {
   int64_t targetId = m.isGroup ? KS_GetGroupID(static_cast<HGroup*>(m.target))
                                : KS_GetContactID(static_cast<HContact*>(m.target));
   packet.setHeaderId("Target-Id", uint64_t(targetId));
-  packet.setHeader("Content-Type", m.contentType ? m.contentType : "");
+  packet.setHeader("Content-Type", std::string(typeOf(m)));
   if (!first) packet.setHeaderId("Correlation-Id", uint64_t(m.id));
   if (chunk) packet.body.assign(reinterpret_cast<const char*>(m.payload) + sentBytes_, chunk);
 
@@ -174,7 +164,7 @@ void OutgoingTransfers::detach() {
 }
 
 OutgoingTransfers::OutgoingTransfers(Session& session) : session_(session) {
-  outgoing_ = subscribeEvent("messages.new.outgoing", startTransfer, this);
+  outgoing_ = subscribeEvent<&OutgoingTransfers::start>("messages.new.outgoing", this);
 }
 
 OutgoingTransfers::~OutgoingTransfers() {

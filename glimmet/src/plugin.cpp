@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "olvaro/api.h"
+#include "olvaro/plugin.h"
 #include "tray_notifier.h"
 
 namespace glimmet {
@@ -28,21 +29,7 @@ class GlimmetPlugin : public kestrum::Plugin {
   std::unique_ptr<TrayNotifier> notifier_;
 };
 
-GlimmetPlugin* g_plugin = nullptr;
-
 }  // namespace
 }  // namespace glimmet
 
-extern "C" __attribute__((visibility("default"))) int PluginLoad(int version, kestrum::Plugin** out) {
-  if (out) *out = nullptr;
-  if (version != 5 || !out) return 0;
-  if (!glimmet::g_plugin) glimmet::g_plugin = new glimmet::GlimmetPlugin();
-  *out = glimmet::g_plugin;
-  return 1;
-}
-
-extern "C" __attribute__((visibility("default"))) int PluginUnload() {
-  delete glimmet::g_plugin;
-  glimmet::g_plugin = nullptr;
-  return 0;
-}
+OLVARO_PLUGIN(glimmet::GlimmetPlugin)

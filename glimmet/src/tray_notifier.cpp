@@ -74,8 +74,8 @@ TrayNotifier::TrayNotifier() {
     unreadIcon_ = loadIcon(host, u"MESSAGE_UNREAD", cx, cy);
   }
 
-  stateSubscription_ = olvaro::subscribeVariant(olvaro::kConnectionStateVariant, onStateChanged, this);
-  unreadSubscription_ = olvaro::subscribeVariant(kUnreadVariant, onUnreadChanged, this);
+  stateSubscription_ = olvaro::subscribeVariant<&TrayNotifier::refreshIcon>(olvaro::kConnectionStateVariant, this);
+  unreadSubscription_ = olvaro::subscribeVariant<&TrayNotifier::unreadChanged>(kUnreadVariant, this);
   refreshIcon();
   // Messages already waiting blink from the start; the bubble is kept for a
   // change of the count.
@@ -99,16 +99,6 @@ TrayNotifier::~TrayNotifier() {
     DestroyWindow(sinkWindow_);
   }
   sinkWindow_ = nullptr;
-}
-
-uint32_t TrayNotifier::onStateChanged(void* user, void*) {
-  static_cast<TrayNotifier*>(user)->refreshIcon();
-  return 0;
-}
-
-uint32_t TrayNotifier::onUnreadChanged(void* user, void*) {
-  static_cast<TrayNotifier*>(user)->unreadChanged();
-  return 0;
 }
 
 void TrayNotifier::unreadChanged() {

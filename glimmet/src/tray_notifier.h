@@ -34,8 +34,6 @@ class TrayNotifier {
 
  private:
   static LRESULT CALLBACK sinkProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-  static uint32_t onStateChanged(void* user, void* arg);
-  static uint32_t onUnreadChanged(void* user, void* arg);
 
   LRESULT handle(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void unreadChanged();

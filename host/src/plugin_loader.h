@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "olvaro/plugin.h"
+
 namespace host {
 
 // The interface version the host offers to PluginLoad.
-constexpr int kPluginInterfaceVersion = 5;
+using olvaro::kPluginInterfaceVersion;
 // Plug-ins are the shared libraries of the program folder.
 inline const std::u16string kPluginPattern = u"*.so";
 

@@ -7,6 +7,8 @@
 #include "main_window.h"
 #include "olvaro/api.h"
 #include "olvaro/connection_state.h"
+#include "olvaro/hub_records.h"
+#include "olvaro/registrations.h"
 #include "platform/device.h"
 #include "platform/end_request.h"
 #include "platform/screen.h"
@@ -47,7 +49,7 @@ void Host::start(const CommandLine& command, const std::u16string& folder) {
   mainWindow_ = std::make_unique<MainWindow>();
   platform::setEndTarget(mainWindow_->hwnd(), kEndRequest);
   if (!command.hidden) mainWindow_->show();
-  KS_SetVariantPtr("core.window.hwnd", mainWindow_->hwnd());
+  KS_SetVariantPtr(olvaro::kMainWindowVariant, mainWindow_->hwnd());
   KS_SetVariantPtr("core.window.layout", static_cast<void*>(mainWindow_->layout()));
 
   loadLanguageLibraries(folder, GetUserDefaultUILanguage());
@@ -90,16 +92,14 @@ struct StateTrace {
   MainWindow* window = nullptr;
   std::string snapshot;
   bool snapshotOnSignIn = false;
-  static uint32_t changed(void* user, void*) {
-    auto* self = static_cast<StateTrace*>(user);
+  void changed() {
     long state = KS_GetVariantLong(olvaro::kConnectionStateVariant);
     std::printf("connection.state %ld (%s)\n", state, olvaro::connectionStateName(state));
     std::fflush(stdout);
-    if (state == olvaro::kSignedIn && self->snapshotOnSignIn && self->window) {
-      self->window->snapshotAfter(1000, self->snapshot);  // let the screen settle
-      self->snapshotOnSignIn = false;
+    if (state == olvaro::kSignedIn && snapshotOnSignIn && window) {
+      window->snapshotAfter(1000, snapshot);  // let the screen settle
+      snapshotOnSignIn = false;
     }
-    return 0;
   }
 };
 
@@ -122,9 +122,9 @@ int run(const std::u16string& commandLine) {
   platform::screenInit();
   if (!platform::screenSelectBackend()) platform::screenSelectBackend("headless");
   StateTrace trace;
-  Subscription* traced = nullptr;
+  olvaro::VariantSubscription traced;
   // Before the plug-ins start, so the first steps of signing in show too.
-  if (envFlag("OLVARO_TRACE_STATES")) traced = KS_VariantSubscribe(StateTrace::changed, olvaro::kConnectionStateVariant, &trace);
+  if (envFlag("OLVARO_TRACE_STATES")) traced = olvaro::subscribeVariant<&StateTrace::changed>(olvaro::kConnectionStateVariant, &trace);
   host.start(command, folderOf(hostPath()));
   if (const char* shot = std::getenv("OLVARO_SNAPSHOT"); shot && *shot) {
     const char* after = std::getenv("OLVARO_SNAPSHOT_AFTER_MS");
@@ -136,7 +136,7 @@ int run(const std::u16string& commandLine) {
     trace.snapshotOnSignIn = envFlag("OLVARO_SNAPSHOT_ON_SIGN_IN");
   }
   host.loop();
-  KS_VariantUnsubscribe(traced);
+  traced.reset();
   host.stop();
   return 0;
 }

@@ -7,8 +7,8 @@
 namespace messaging {
 
 ChatRegistry::ChatRegistry()
-    : m_contactEvent(olvaro::subscribeEvent("messaging.chat.contact", &ChatRegistry::onContact, this)),
-      m_groupEvent(olvaro::subscribeEvent("messaging.chat.group", &ChatRegistry::onGroup, this)) {}
+    : m_contactEvent(olvaro::subscribeEvent<&ChatRegistry::onContact>("messaging.chat.contact", this)),
+      m_groupEvent(olvaro::subscribeEvent<&ChatRegistry::onGroup>("messaging.chat.group", this)) {}
 
 ChatRegistry::~ChatRegistry() {
   m_contactEvent = olvaro::EventSubscription();
@@ -40,14 +40,8 @@ ChatWindow* ChatRegistry::open(void* peer, bool isGroup) {
   return window;
 }
 
-uint32_t ChatRegistry::onContact(void* user, void* argument) {
-  static_cast<ChatRegistry*>(user)->open(argument, false);
-  return 0;
-}
+void ChatRegistry::onContact(HContact* contact) { open(contact, false); }
 
-uint32_t ChatRegistry::onGroup(void* user, void* argument) {
-  static_cast<ChatRegistry*>(user)->open(argument, true);
-  return 0;
-}
+void ChatRegistry::onGroup(HGroup* group) { open(group, true); }
 
 }  // namespace messaging

@@ -30,8 +30,8 @@ class ChatRegistry {
   void leave(void* peer) { m_windows.erase(peer); }
 
  private:
-  static uint32_t onContact(void* user, void* argument);
-  static uint32_t onGroup(void* user, void* argument);
+  void onContact(HContact* contact);
+  void onGroup(HGroup* group);
 
   std::map<void*, ChatWindow*> m_windows;  // by handle value
   olvaro::EventSubscription m_contactEvent;

@@ -7,6 +7,8 @@
 #include "framework/fonts.h"
 #include "framework/phone_dialog.h"
 #include "message_format.h"
+#include "olvaro/connection_state.h"
+#include "olvaro/group_roles.h"
 #include "olvaro/hub_records.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
@@ -44,8 +46,6 @@ LPCWSTR chatWindowClass() {
   return u"KS_CHATWINDOW";
 }
 
-HWND ownerWindow() { return static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd")); }
-
 // The local user's contact in a service (+1 reference), or NULL.
 HContact* myHandle(HService* service) {
   if (!service) return nullptr;
@@ -81,7 +81,7 @@ class ChatLayout : public fwk::BoxLayout {
 ChatWindow::ChatWindow(ChatRegistry* registry, void* peer, bool isGroup)
     // No caption of its own: the shell's title bar shows the title.
     : fwk::Control(chatWindowClass(), u"Chat Window", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, 500, 350,
-                   ownerWindow(), nullptr),
+                   olvaro::mainWindow(), nullptr),
       m_registry(registry),
       m_peer(isGroup ? static_cast<void*>(KS_DuplicateGroupHandle(static_cast<HGroup*>(peer)))
                      : static_cast<void*>(KS_DuplicateContactHandle(static_cast<HContact*>(peer)))),
@@ -121,9 +121,9 @@ ChatWindow::ChatWindow(ChatRegistry* registry, void* peer, bool isGroup)
   refreshTitleAndIcons();
   applyInputRule();
 
-  m_newMessages = olvaro::subscribeEvent("messages.new", &ChatWindow::onNewMessage, this);
-  m_contactChanges = olvaro::subscribeEvent("contact.changed", &ChatWindow::onContactChanged, this);
-  if (m_service) m_serviceChanges = olvaro::subscribeService(m_service, &ChatWindow::onServiceChanged, this);
+  m_newMessages = olvaro::subscribeEvent<&ChatWindow::receive>("messages.new", this);
+  m_contactChanges = olvaro::subscribeEvent<&ChatWindow::onContactChanged>("contact.changed", this);
+  if (m_service) m_serviceChanges = olvaro::subscribeService<&ChatWindow::onServiceChanged>(m_service, this);
   focusInput();
   m_sipPref = CreateWindowEx(0, WC_SIPPREF, u"", WS_CHILD, 0, 0, 0, 0, hwnd(), nullptr, nullptr, nullptr);
 }
@@ -292,11 +292,6 @@ void ChatWindow::noteTime(const MessageData& d) {
   if (t < m_oldest) m_oldest = t;
 }
 
-uint32_t ChatWindow::onNewMessage(void* user, void* argument) {
-  static_cast<ChatWindow*>(user)->receive(static_cast<HMessage*>(argument));
-  return 0;
-}
-
 void ChatWindow::receive(HMessage* message) {
   if (!message) return;
   const MessageData d = olvaro::messageData(message);
@@ -308,7 +303,7 @@ void ChatWindow::receive(HMessage* message) {
   } else {
     void* from = d.isGroup ? d.target : static_cast<void*>(d.contact);
     if (!from || from != m_peer) return;
-    if (typeOf(d) == "olvaro/x-admin") {
+    if (typeOf(d) == olvaro::kRoleChangeType) {
       std::u16string text = adminNoticeText(payloadOf(d), nicknameOf(d.contact), platform::currentModule());
       m_list->append(fwk::Ref<fwk::Row>(new NoticeRow(text, kAdminText, platform::unixTimeNow())));
       applyInputRule();
@@ -333,7 +328,7 @@ void ChatWindow::fillPlaceholder(HMessage* message) {
 }
 
 void ChatWindow::requestHistory() {
-  if (KS_GetVariantLong("connection.state") != 100) return;
+  if (KS_GetVariantLong(olvaro::kConnectionStateVariant) != olvaro::kSignedIn) return;
   bool more = m_list->hasMoreRow();
   bool onBar = more && m_list->selectedIndex() == 0;
   m_list->setMoreRow(false);
@@ -386,14 +381,14 @@ void ChatWindow::historyProgress(void* user, const olvaro::Response* result) {
 }
 
 void ChatWindow::historyDone(int64_t code) {
-  if (code == 0) {
+  if (code == olvaro::kResponseOk) {
     m_historyState = kReceiving;
     return;
   }
-  if (code == 100) KillTimer(hwnd(), kHistoryTimer);
+  if (code == olvaro::kResponseLost) KillTimer(hwnd(), kHistoryTimer);
   m_historyState = kIdle;
   if (m_requestedHistory == 0) return;
-  dropPlaceholders(code != 8);
+  dropPlaceholders(code != olvaro::kResponseNothingOlder);
 }
 
 void ChatWindow::dropPlaceholders(bool keepMoreRow) {
@@ -406,23 +401,19 @@ void ChatWindow::dropPlaceholders(bool keepMoreRow) {
   m_requestedHistory = 0;
 }
 
-uint32_t ChatWindow::onContactChanged(void* user, void* argument) {
-  auto* self = static_cast<ChatWindow*>(user);
-  if (!self->m_isGroup && argument == self->m_peer) self->refreshTitleAndIcons();
-  self->m_ownName = self->ownNameNow();
-  InvalidateRect(self->m_list->hwnd(), nullptr, FALSE);
-  return 0;
+void ChatWindow::onContactChanged(HContact* contact) {
+  if (!m_isGroup && contact == m_peer) refreshTitleAndIcons();
+  m_ownName = ownNameNow();
+  InvalidateRect(m_list->hwnd(), nullptr, FALSE);
 }
 
-uint32_t ChatWindow::onServiceChanged(void* user, void*) {
-  auto* self = static_cast<ChatWindow*>(user);
-  self->m_ownName = self->ownNameNow();
-  bool now = serviceSignedIn(self->m_service);
-  if (now == self->m_signedIn) return 0;
-  self->m_signedIn = now;
-  self->m_list->append(fwk::Ref<fwk::Row>(
+void ChatWindow::onServiceChanged() {
+  m_ownName = ownNameNow();
+  bool now = serviceSignedIn(m_service);
+  if (now == m_signedIn) return;
+  m_signedIn = now;
+  m_list->append(fwk::Ref<fwk::Row>(
       new NoticeRow(now ? u"You have logged in." : u"You were disconnected.", kGreyText, platform::unixTimeNow())));
-  return 0;
 }
 
 void ChatWindow::acceptInput(HWND from, HMessage* message) {
@@ -480,7 +471,7 @@ bool ChatWindow::listKey(UINT key, bool down, LPARAM repeatData) {
     case VK_UP:
       // At the top, Up asks for older messages.
       if (m_list->selectedIndex() == 0 && m_list->hasMoreRow() && !(repeatData & (1 << 30)) &&
-          KS_GetVariantLong("connection.state") == 100) {
+          KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn) {
         requestHistory();
         return true;
       }

@@ -80,9 +80,8 @@ class ChatWindow : public fwk::Control, public Conversation {
   LRESULT onTimer(UINT_PTR id) override;
 
  private:
-  static uint32_t onNewMessage(void* user, void* argument);
-  static uint32_t onContactChanged(void* user, void* argument);
-  static uint32_t onServiceChanged(void* user, void* argument);
+  void onContactChanged(HContact* contact);
+  void onServiceChanged();
 
   void buildChildren();
   void refreshTitleAndIcons();

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "olvaro/group_roles.h"
 #include "olvaro/hub_records.h"
 #include "platform/resources.h"
 #include "platform/systime.h"
@@ -107,25 +108,25 @@ std::u16string addressWithScheme(std::u16string address) {
 }
 
 int adminNoticeRole(std::string_view payload) {
-  if (payload.size() < 12) return -1;
-  uint32_t role = 0;
-  for (int i = 3; i >= 0; --i) role = (role << 8) | uint8_t(payload[size_t(i)]);
-  return int(role);
+  std::optional<olvaro::RoleChange> change = olvaro::RoleChange::decode(payload);
+  return change ? int(change->role) : -1;
 }
 
 std::u16string adminNoticeText(std::string_view payload, const std::u16string& sender, HINSTANCE resources) {
+  std::optional<olvaro::RoleChange> change = olvaro::RoleChange::decode(payload);
+  if (!change) return std::u16string();
   UINT id = 0;
-  switch (adminNoticeRole(payload)) {
+  switch (change->role) {
     case 0: id = 120; break;
-    case 1: id = 115; break;
-    case 2: id = 116; break;
-    case 4: id = 119; break;
-    case 8: id = 117; break;
-    case 16: id = 118; break;
+    case olvaro::kRoleAdmin: id = 115; break;
+    case olvaro::kRoleModerator: id = 116; break;
+    case olvaro::kRoleBanned: id = 119; break;
+    case olvaro::kRoleSilenced: id = 117; break;
+    case olvaro::kRoleKicked: id = 118; break;
     default: return std::u16string();
   }
   std::u16string pattern = platform::loadStringWide(resources, id);
-  std::u16string member = platform::widen(std::string(payload.substr(12)));
+  std::u16string member = platform::widen(change->nickname);
   // The names are put in literally: a "%" in a nickname stays text.
   std::u16string out;
   int arg = 0;
@@ -139,13 +140,6 @@ std::u16string adminNoticeText(std::string_view payload, const std::u16string& s
   }
   return out;
 }
-
-std::string_view payloadOf(const MessageData& d) {
-  if (!d.payload || d.payloadLength <= 0) return {};
-  return std::string_view(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
-}
-
-std::string_view typeOf(const MessageData& d) { return d.contentType ? d.contentType : ""; }
 
 std::u16string nicknameOf(HContact* contact) {
   if (!contact) return std::u16string();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "olvaro/api.h"
+#include "olvaro/hub_records.h"
 #include "platform/types.h"
 
 namespace messaging {
@@ -38,9 +39,8 @@ std::vector<std::string> findWebAddresses(std::string_view text);
 // A bare "www." or "ftp." address with its scheme put in front.
 std::u16string addressWithScheme(std::u16string address);
 
-// A message's payload and content type as text; empty for none.
-std::string_view payloadOf(const MessageData& d);
-std::string_view typeOf(const MessageData& d);
+using olvaro::payloadOf;
+using olvaro::typeOf;
 
 // A contact's nickname as shown; empty for none.
 std::u16string nicknameOf(HContact* contact);

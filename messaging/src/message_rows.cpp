@@ -6,6 +6,7 @@
 #include "framework/fonts.h"
 #include "framework/paint.h"
 #include "message_format.h"
+#include "olvaro/connection_state.h"
 #include "olvaro/hub_records.h"
 #include "message_list.h"
 #include "photo.h"
@@ -72,26 +73,24 @@ MessageRow::MessageRow(HMessage* message, MessageList* list)
     : m_message(KS_DuplicateMessageHandle(message)),
       m_list(list),
       m_header(fwk::screenDpi() / 4),
-      m_changes(olvaro::subscribeMessage(m_message, &MessageRow::onChanged, this)) {}
+      m_changes(olvaro::subscribeMessage<&MessageRow::onChanged>(m_message, this)) {}
 
 MessageRow::~MessageRow() {
   m_changes = olvaro::MessageSubscription();
   if (m_message) KS_ReleaseMessage(m_message);
 }
 
-uint32_t MessageRow::onChanged(void* user, void*) {
-  auto* self = static_cast<MessageRow*>(user);
+void MessageRow::onChanged() {
   // A text still arriving grows; anything else only repaints its band.
-  if (self->m_width >= 0 && typeOf(self->data()) == "text/plain") {
-    int before = self->m_height;
-    if (self->height(self->m_width) != before) {
-      self->m_list->rowHeightChanged(self);
-      return 0;
+  if (m_width >= 0 && typeOf(data()) == "text/plain") {
+    int before = m_height;
+    if (height(m_width) != before) {
+      m_list->rowHeightChanged(this);
+      return;
     }
   }
-  int i = self->m_list->indexFromEnd(self);
-  if (i >= 0) self->m_list->paintRow(i);
-  return 0;
+  int i = m_list->indexFromEnd(this);
+  if (i >= 0) m_list->paintRow(i);
 }
 
 MessageData MessageRow::data() const {
@@ -112,7 +111,7 @@ std::u16string MessageRow::statusText() const {
   }
   if (!d.complete) return u"Creating";
   if (d.progress == d.payloadLength) return stamp();
-  return KS_GetVariantLong("connection.state") == 100 ? u"Sending" : u"Pending";
+  return KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn ? u"Sending" : u"Pending";
 }
 
 void MessageRow::paint(HDC dc, const RECT& rect) {

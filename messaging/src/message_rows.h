@@ -42,7 +42,7 @@ class MessageRow : public fwk::Row {
   void runCommand(int command);
 
  private:
-  static uint32_t onChanged(void* user, void* argument);
+  void onChanged();
   MessageData data() const;
 
   HMessage* m_message;

@@ -82,7 +82,7 @@ NotificationAgent::NotificationAgent(PlayVoice playVoice)
       m_vibrateOff = reinterpret_cast<VibrateOff>(GetProcAddress(m_shellLibrary, "VibrateStop"));
     }
   }
-  m_subscription = olvaro::subscribeEvent("messages.new.complete", &NotificationAgent::onComplete, this);
+  m_subscription = olvaro::subscribeEvent<&NotificationAgent::announce>("messages.new.complete", this);
 }
 
 NotificationAgent::~NotificationAgent() {
@@ -98,11 +98,6 @@ NotificationAgent::~NotificationAgent() {
     CloseHandle(h);
   }
   if (m_shellLibrary) FreeLibrary(m_shellLibrary);
-}
-
-uint32_t NotificationAgent::onComplete(void* user, void* argument) {
-  static_cast<NotificationAgent*>(user)->announce(static_cast<HMessage*>(argument));
-  return 0;
 }
 
 void NotificationAgent::announce(HMessage* message) {

@@ -41,7 +41,6 @@ class NotificationAgent {
  private:
   using VibrateOn = HRESULT (*)(DWORD count, const void* notes, BOOL repeat, DWORD timeoutMs);
   using VibrateOff = HRESULT (*)();
-  static uint32_t onComplete(void* user, void* argument);
   static DWORD WINAPI vibrationThread(LPVOID agent);
   void startVibration();
   void signal(bool on);

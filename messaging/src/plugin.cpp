@@ -5,6 +5,7 @@
 #include "chat_registry.h"
 #include "notification_agent.h"
 #include "olvaro/api.h"
+#include "olvaro/plugin.h"
 #include "voice_player.h"
 
 namespace messaging {
@@ -36,21 +37,7 @@ class MessagingPlugin : public kestrum::Plugin {
   std::unique_ptr<NotificationAgent> notifications_;
 };
 
-MessagingPlugin* g_plugin = nullptr;
-
 }  // namespace
 }  // namespace messaging
 
-extern "C" __attribute__((visibility("default"))) int PluginLoad(int version, kestrum::Plugin** out) {
-  if (out) *out = nullptr;
-  if (version != 5 || !out) return 0;
-  if (!messaging::g_plugin) messaging::g_plugin = new messaging::MessagingPlugin();
-  *out = messaging::g_plugin;
-  return 1;
-}
-
-extern "C" __attribute__((visibility("default"))) int PluginUnload() {
-  delete messaging::g_plugin;
-  messaging::g_plugin = nullptr;
-  return 0;
-}
+OLVARO_PLUGIN(messaging::MessagingPlugin)

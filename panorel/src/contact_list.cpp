@@ -116,7 +116,7 @@ void GroupTab::onStylusDown(bool, int x, int) {
 // ---- ContactList ---------------------------------------------------------
 
 ContactList::ContactList()
-    : m_owner(static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"))),
+    : m_owner(mainWindow()),
       m_layout(static_cast<fwk::BoxLayout*>(KS_GetVariantPtr("core.window.layout"))),
       m_tabPerGroup(KS_GetSettingLong("Panorel/TabPerGroup", 0) != 0) {
   HGroup* contacts = KS_GetGroup(0);
@@ -135,10 +135,12 @@ ContactList::ContactList()
   showTab(0);
 
   addMenus();
-  m_commandWatch = olvaro::subscribeEvent("core.window.OnCommand", &ContactList::onCommand, this);
-  m_stateWatch = olvaro::subscribeVariant(olvaro::kConnectionStateVariant, &ContactList::onState, this);
-  m_groupsWatch = olvaro::subscribeEvent("groups.changed", &ContactList::onGroupsChanged, this);
-  m_startupWatch = olvaro::subscribeEvent("core.startup", &ContactList::onStartup, this);
+  m_commandWatch = olvaro::subscribeEvent<&ContactList::onCommand>("core.window.OnCommand", this);
+  m_stateWatch = olvaro::subscribeVariant<&ContactList::updateMenus>(olvaro::kConnectionStateVariant, this);
+  m_groupsWatch = olvaro::subscribeEvent<&ContactList::rebuildTabs>("groups.changed", this);
+  // Plug-ins started after this one put their bars in the layout too; the
+  // list and its tabs stay at the bottom.
+  m_startupWatch = olvaro::subscribeEvent<&ContactList::place>("core.startup", this);
   updateMenus();
   if (m_overview) SetFocus(m_overview->hwnd());
 }
@@ -357,36 +359,18 @@ void ContactList::updateMenus() {
   EnableMenuItem(m_groupsMenu, m_commands[2], flags);
 }
 
-uint32_t ContactList::onCommand(void* user, void* arg) {
-  auto* self = static_cast<ContactList*>(user);
+// The command comes as the argument's value.
+void ContactList::onCommand(void* arg) {
   UINT id = UINT(reinterpret_cast<uintptr_t>(arg));
-  if (!id) return 0;
+  if (!id) return;
   bool connected = KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn;
-  if (id == self->m_commands[0]) {
-    self->m_dialogs.addContact().bringUp();
-  } else if (id == self->m_commands[1] && connected) {
-    self->m_dialogs.joinGroup().bringUp();
-  } else if (id == self->m_commands[2] && connected) {
-    self->m_dialogs.createGroup().bringUp();
+  if (id == m_commands[0]) {
+    m_dialogs.addContact().bringUp();
+  } else if (id == m_commands[1] && connected) {
+    m_dialogs.joinGroup().bringUp();
+  } else if (id == m_commands[2] && connected) {
+    m_dialogs.createGroup().bringUp();
   }
-  return 0;
-}
-
-uint32_t ContactList::onState(void* user, void*) {
-  static_cast<ContactList*>(user)->updateMenus();
-  return 0;
-}
-
-uint32_t ContactList::onGroupsChanged(void* user, void*) {
-  static_cast<ContactList*>(user)->rebuildTabs();
-  return 0;
-}
-
-uint32_t ContactList::onStartup(void* user, void*) {
-  // Plug-ins started after this one put their bars in the layout too; the
-  // list and its tabs stay at the bottom.
-  static_cast<ContactList*>(user)->place();
-  return 0;
 }
 
 }  // namespace panorel

@@ -93,10 +93,7 @@ class ContactList {
   static std::vector<int64_t> groupIds();
 
  private:
-  static uint32_t onCommand(void* user, void* arg);
-  static uint32_t onState(void* user, void* arg);
-  static uint32_t onGroupsChanged(void* user, void* arg);
-  static uint32_t onStartup(void* user, void* arg);
+  void onCommand(void* arg);
   void addMenus();
   void removeMenus();
   void updateMenus();

@@ -93,7 +93,7 @@ int PanelDialog::captionHeight() { return fwk::screenDpi() * 2 / 5; }
 
 PanelDialog::PanelDialog(LPCWSTR title, UINT menuBarId, unsigned captionId)
     : fwk::Control(nullptr, title, WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                   ownerWindow(), nullptr),
+                   mainWindow(), nullptr),
       m_captionId(captionId),
       m_caption(text(captionId)),
       m_ticket(g_nextTicket++) {
@@ -122,7 +122,7 @@ PanelDialog* PanelDialog::fromTicket(void* context) {
 
 void PanelDialog::resultCallback(void* context, const olvaro::Response* response) {
   // A request that was never answered counts as a lost connection.
-  if (PanelDialog* self = fromTicket(context)) self->onResult(response ? response->code : 100);
+  if (PanelDialog* self = fromTicket(context)) self->onResult(response ? response->code : olvaro::kResponseLost);
 }
 
 void PanelDialog::bringUp() {
@@ -375,20 +375,20 @@ void AddContactDialog::onAction() {
   olvaro::AddContactRequest request{sizeof request, userName.c_str(), kAddContactMessage, &PanelDialog::resultCallback,
                                     ticket()};
   // A request that could not even be sent has no answer coming.
-  if (!KS_CallFunction(function.c_str(), &request) && state() == kWaiting) onResult(100);
+  if (!KS_CallFunction(function.c_str(), &request) && state() == kWaiting) onResult(olvaro::kResponseLost);
 }
 
 void AddContactDialog::onResult(int64_t code) {
   if (state() != kWaiting) return;
-  if (code == 0) {
+  if (code == olvaro::kResponseOk) {
     finish(kStrContactAdded, kStrContactAddedBody);
     return;
   }
-  if (code == 2)
+  if (code == olvaro::kResponseNoSuch)
     setCaptionId(kStrNoSuchUser);
-  else if (code == 12)
+  else if (code == olvaro::kResponseAlreadyListed)
     setCaptionId(kStrContactExists);
-  else if (code == 100)
+  else if (code == olvaro::kResponseLost)
     setCaptionId(kStrDisconnected);
   setState(kInput);
 }
@@ -432,18 +432,18 @@ void CreateGroupDialog::onAction() {
   }
   wait(kStrGroupBeingCreated, kStrGroupBeingCreated);
   olvaro::GroupCreateRequest request{sizeof request, name.c_str(), &PanelDialog::resultCallback, ticket()};
-  if (!KS_CallFunction("orvaloGroupCreate", &request) && state() == kWaiting) onResult(100);
+  if (!KS_CallFunction("orvaloGroupCreate", &request) && state() == kWaiting) onResult(olvaro::kResponseLost);
 }
 
 void CreateGroupDialog::onResult(int64_t code) {
   if (state() != kWaiting) return;
-  if (code == 0) {
+  if (code == olvaro::kResponseOk) {
     finish(kStrGroupCreated, kStrGroupCreatedBody);
     return;
   }
-  if (highWord(code) == 0 && lowWord(code) == 11)
+  if (highWord(code) == 0 && lowWord(code) == olvaro::kResponseTaken)
     setCaptionId(kStrGroupInUse);
-  else if (highWord(code) == 0 && lowWord(code) == 100)
+  else if (highWord(code) == 0 && lowWord(code) == olvaro::kResponseLost)
     setCaptionId(kStrCreateDisconnected);
   setState(kInput);
 }
@@ -469,34 +469,34 @@ void JoinGroupDialog::onAction() {
   wait(kStrJoinWait, kStrJoining);
   olvaro::GroupJoinRequest request{sizeof request, name.c_str(), password.c_str(), &PanelDialog::resultCallback,
                                    ticket()};
-  if (!KS_CallFunction("orvaloGroupSubscribe", &request) && state() == kWaiting) onResult(100);
+  if (!KS_CallFunction("orvaloGroupSubscribe", &request) && state() == kWaiting) onResult(olvaro::kResponseLost);
 }
 
 void JoinGroupDialog::onResult(int64_t code) {
   if (state() != kWaiting) return;
-  if (code == 0) {
+  if (code == olvaro::kResponseOk) {
     finish(kStrGroupJoined, kStrGroupJoinedBody, kJoinFinished);
     return;
   }
   if (highWord(code) == 0) {
     switch (lowWord(code)) {
-      case 2:
+      case olvaro::kResponseNoSuch:
         setCaptionId(kStrNoSuchGroup);
         break;
-      case 11:
+      case olvaro::kResponseTaken:
         setCaptionId(kStrAlreadyInGroup);
         break;
-      case 13:
+      case olvaro::kResponseDenied:
         setCaptionId(kStrAccessDenied);
         break;
-      case 100:
+      case olvaro::kResponseLost:
         setCaptionId(kStrJoinDisconnected);
         break;
       default:
         break;
     }
   }
-  setState(highWord(code) == 0 && lowWord(code) == 13 ? kInputWithPassword : kInput);
+  setState(highWord(code) == 0 && lowWord(code) == olvaro::kResponseDenied ? kInputWithPassword : kInput);
   if (state() == kInputWithPassword) SetFocus(m_password);
 }
 

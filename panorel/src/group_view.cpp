@@ -23,9 +23,9 @@ std::string GroupView::collapsedSetting(const std::string& key) { return "Panore
 
 GroupView::GroupView(HWND parent, HGroup* group)
     : SectionView(parent), m_group(KS_DuplicateGroupHandle(group)), m_id(KS_GetGroupID(group)) {
-  m_groupWatch = olvaro::subscribeGroup(m_group, &GroupView::onChanged, this);
-  m_unreadWatch = olvaro::subscribeVariant("messages.unread", &GroupView::onChanged, this);
-  m_stateWatch = olvaro::subscribeVariant(olvaro::kConnectionStateVariant, &GroupView::onState, this);
+  m_groupWatch = olvaro::subscribeGroup<&GroupView::markDirty>(m_group, this);
+  m_unreadWatch = olvaro::subscribeVariant<&GroupView::markDirty>("messages.unread", this);
+  m_stateWatch = olvaro::subscribeVariant<&GroupView::onState>(olvaro::kConnectionStateVariant, this);
   if (m_id != 0) {
     fwk::Ref<OverviewSection> chat(new OverviewSection("GROUP", text(kStrGroupChat)));
     chat->items.push_back(fwk::Ref<fwk::Row>(new GroupChatRow(this, m_group)));
@@ -52,20 +52,13 @@ GroupView::~GroupView() {
   KS_ReleaseGroup(m_group);
 }
 
-uint32_t GroupView::onChanged(void* user, void*) {
-  static_cast<GroupView*>(user)->markDirty();
-  return 0;
-}
-
 bool GroupView::receivingLists() {
   long state = KS_GetVariantLong(olvaro::kConnectionStateVariant);
   return state == olvaro::kReceivingContacts || state == olvaro::kReceivingGroups || state == olvaro::kFetchingStored;
 }
 
-uint32_t GroupView::onState(void* user, void*) {
-  auto* self = static_cast<GroupView*>(user);
-  if (self->m_dirty && !receivingLists()) self->invalidate();
-  return 0;
+void GroupView::onState() {
+  if (m_dirty && !receivingLists()) invalidate();
 }
 
 void GroupView::markDirty() {

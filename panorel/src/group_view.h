@@ -32,8 +32,7 @@ class GroupView : public SectionView {
   LRESULT onPaint() override;
 
  private:
-  static uint32_t onChanged(void* user, void* arg);
-  static uint32_t onState(void* user, void* arg);
+  void onState();
   // While the connection receives the lists the rows would be made again
   // for every batch of contacts; they wait for the lists to be whole.
   static bool receivingLists();

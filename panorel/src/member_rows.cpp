@@ -123,7 +123,7 @@ ContactRow::ContactRow(GroupView* view, HContact* contact, int32_t role)
       m_group(KS_DuplicateGroupHandle(view->group())),
       m_ownList(view->ownList()),
       m_role(role) {
-  m_watch = olvaro::subscribeContact(m_contact, &ContactRow::onContactChanged, this);
+  m_watch = olvaro::subscribeContact<&ContactRow::onContactChanged>(m_contact, this);
   readSortKey();
 }
 
@@ -167,15 +167,13 @@ bool ContactRow::readSortKey() {
   return changed;
 }
 
-uint32_t ContactRow::onContactChanged(void* user, void*) {
-  auto* self = static_cast<ContactRow*>(user);
-  if (!self->m_view) return 0;
+void ContactRow::onContactChanged() {
+  if (!m_view) return;
   // A change of place waits for the next paint; anything else is a repaint.
-  if (self->readSortKey())
-    self->m_view->markDirty();
+  if (readSortKey())
+    m_view->markDirty();
   else
-    self->m_view->invalidate();
-  return 0;
+    m_view->invalidate();
 }
 
 bool ContactRow::waitingForAcceptance(const ContactData& d) const { return m_ownList && d.state == 1; }
@@ -305,7 +303,7 @@ void ContactRow::runCommand(UINT command) {
       activate();
       break;
     case kCmdDelete: {
-      if (MessageBox(ownerWindow(), u"Are you sure you wish to remove this contact from your contact list?",
+      if (MessageBox(mainWindow(), u"Are you sure you wish to remove this contact from your contact list?",
                      u"Delete Contact", MB_YESNO | MB_ICONQUESTION) != IDYES)
         break;
       HContact* cell = m_contact;

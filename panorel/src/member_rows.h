@@ -6,20 +6,15 @@
 
 #include "framework/row.h"
 #include "olvaro/api.h"
+#include "olvaro/group_roles.h"
 #include "olvaro/registrations.h"
 
 namespace panorel {
 
 class GroupView;
 
-// Member roles, as bits of a member's value.
-enum MemberRole : int32_t {
-  kRoleAdmin = 1,
-  kRoleModerator = 2,
-  kRoleBanned = 4,
-  kRoleSilenced = 8,
-  kRoleKicked = 16,
-};
+using olvaro::MemberRole;
+using enum olvaro::MemberRole;
 
 // The commands of the rows' menus.
 enum RowCommand : UINT {
@@ -78,7 +73,7 @@ class ContactRow : public fwk::Row {
   static int iconSizeFor(int rowHeight);
 
  private:
-  static uint32_t onContactChanged(void* user, void* arg);
+  void onContactChanged();
   bool waitingForAcceptance(const ContactData& d) const;
   // The same from data already read, as a paint has it.
   std::u16string secondLineFor(const ContactData& d, int unread) const;

@@ -8,14 +8,15 @@
 namespace panorel {
 
 OverviewView::OverviewView(HWND parent) : SectionView(parent), m_status(new StatusHeaderRow()) {
-  m_functions.emplace_back("Overview/CreateSection", &OverviewView::onCreateSection, this);
-  m_functions.emplace_back("Overview/AddStaticItem", &OverviewView::onAddStaticItem, this);
-  m_functions.emplace_back("Overview/UpdateStaticItem", &OverviewView::onUpdateStaticItem, this);
-  m_functions.emplace_back("Overview/DeleteItem", &OverviewView::onDeleteItem, this);
-  m_stateWatch = olvaro::subscribeVariant(olvaro::kConnectionStateVariant, &OverviewView::onState, this);
-  m_unreadWatch = olvaro::subscribeVariant("messages.unread", &OverviewView::onUnread, this);
+  using olvaro::FunctionRegistration;
+  m_functions.push_back(FunctionRegistration::bind<&OverviewView::createSection>("Overview/CreateSection", this));
+  m_functions.push_back(FunctionRegistration::bind<&OverviewView::addStaticItem>("Overview/AddStaticItem", this));
+  m_functions.push_back(FunctionRegistration::bind<&OverviewView::updateStaticItem>("Overview/UpdateStaticItem", this));
+  m_functions.push_back(FunctionRegistration::bind<&OverviewView::deleteItem>("Overview/DeleteItem", this));
+  m_stateWatch = olvaro::subscribeVariant<&OverviewView::onState>(olvaro::kConnectionStateVariant, this);
+  m_unreadWatch = olvaro::subscribeVariant<&OverviewView::fillMessages>("messages.unread", this);
   m_primary = KS_GetPrimaryService();
-  m_serviceWatch = olvaro::subscribeService(m_primary, &OverviewView::onService, this);
+  m_serviceWatch = olvaro::subscribeService<&OverviewView::onService>(m_primary, this);
 
   fwk::Ref<OverviewSection> services(new OverviewSection("SERVICES", text(kStrServices)));
   services->items.push_back(m_status);
@@ -32,33 +33,9 @@ OverviewView::~OverviewView() {
   if (m_primary) KS_ReleaseService(m_primary);
 }
 
-uint32_t OverviewView::onCreateSection(void* user, void* arg) {
-  return static_cast<OverviewView*>(user)->createSection(static_cast<olvaro::OverviewSectionInfo*>(arg));
-}
-uint32_t OverviewView::onAddStaticItem(void* user, void* arg) {
-  return static_cast<OverviewView*>(user)->addStaticItem(static_cast<olvaro::OverviewItemInfo*>(arg));
-}
-uint32_t OverviewView::onUpdateStaticItem(void* user, void* arg) {
-  return static_cast<OverviewView*>(user)->updateStaticItem(static_cast<olvaro::OverviewItemInfo*>(arg));
-}
-uint32_t OverviewView::onDeleteItem(void* user, void* arg) { return static_cast<OverviewView*>(user)->deleteItem(arg); }
+void OverviewView::onState() { paintRow(indexOf(m_status.get())); }
 
-uint32_t OverviewView::onState(void* user, void*) {
-  auto* self = static_cast<OverviewView*>(user);
-  self->paintRow(self->indexOf(self->m_status.get()));
-  return 0;
-}
-
-uint32_t OverviewView::onUnread(void* user, void*) {
-  static_cast<OverviewView*>(user)->fillMessages();
-  return 0;
-}
-
-uint32_t OverviewView::onService(void* user, void*) {
-  auto* self = static_cast<OverviewView*>(user);
-  InvalidateRect(self->hwnd(), nullptr, FALSE);
-  return 0;
-}
+void OverviewView::onService() { InvalidateRect(hwnd(), nullptr, FALSE); }
 
 OverviewSection* OverviewView::fromHandle(void* handle) const {
   auto found = m_handles.find(handle);

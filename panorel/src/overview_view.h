@@ -41,13 +41,8 @@ class OverviewView : public SectionView {
   void onSideKey(UINT key) override;
 
  private:
-  static uint32_t onCreateSection(void* user, void* arg);
-  static uint32_t onAddStaticItem(void* user, void* arg);
-  static uint32_t onUpdateStaticItem(void* user, void* arg);
-  static uint32_t onDeleteItem(void* user, void* arg);
-  static uint32_t onState(void* user, void* arg);
-  static uint32_t onUnread(void* user, void* arg);
-  static uint32_t onService(void* user, void* arg);
+  void onState();
+  void onService();
   // The section behind a handle this view gave out, or null.
   OverviewSection* fromHandle(void* handle) const;
   // The section listing the item, or null.

@@ -4,6 +4,7 @@
 
 #include "contact_list.h"
 #include "olvaro/api.h"
+#include "olvaro/plugin.h"
 
 namespace panorel {
 namespace {
@@ -28,21 +29,7 @@ class ContactListPlugin : public kestrum::Plugin {
   std::unique_ptr<ContactList> m_list;
 };
 
-ContactListPlugin* g_plugin = nullptr;
-
 }  // namespace
 }  // namespace panorel
 
-extern "C" __attribute__((visibility("default"))) int PluginLoad(int version, kestrum::Plugin** out) {
-  if (out) *out = nullptr;
-  if (version != 5 || !out) return 0;
-  if (!panorel::g_plugin) panorel::g_plugin = new panorel::ContactListPlugin();
-  *out = panorel::g_plugin;
-  return 1;
-}
-
-extern "C" __attribute__((visibility("default"))) int PluginUnload() {
-  delete panorel::g_plugin;
-  panorel::g_plugin = nullptr;
-  return 0;
-}
+OLVARO_PLUGIN(panorel::ContactListPlugin)

@@ -53,10 +53,8 @@ std::u16string presenceWord(int32_t onlineStatus) {
   }
 }
 
-HWND ownerWindow() { return static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd")); }
-
 UINT trackMenu(HMENU menu, int x, int y) {
-  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, x, y, ownerWindow(), nullptr));
+  UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, x, y, mainWindow(), nullptr));
   DestroyMenu(menu);
   return chosen;
 }

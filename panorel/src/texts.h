@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "olvaro/hub_records.h"
 #include "platform/types.h"
 
 namespace panorel {
@@ -80,8 +81,8 @@ std::u16string presenceWord(int32_t onlineStatus);
 // The text a contact request carries.
 inline constexpr char kAddContactMessage[] = "I'd like to add you to my contact list.";
 
-// The host's main window: the owner of the module's pop-ups and dialogs.
-HWND ownerWindow();
+// The host's main window owns the module's pop-ups and dialogs.
+using olvaro::mainWindow;
 // Shows `menu` at (x, y), destroys it, and returns the command chosen (0
 // for none).
 UINT trackMenu(HMENU menu, int x, int y);

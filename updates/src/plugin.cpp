@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "olvaro/api.h"
+#include "olvaro/plugin.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "updater.h"
@@ -44,21 +45,7 @@ class UpdatesPlugin : public kestrum::Plugin {
   std::unique_ptr<Updater> updater_;
 };
 
-UpdatesPlugin* g_plugin = nullptr;
-
 }  // namespace
 }  // namespace updates
 
-extern "C" __attribute__((visibility("default"))) int PluginLoad(int version, kestrum::Plugin** out) {
-  if (out) *out = nullptr;
-  if (version != 5 || !out) return 0;
-  if (!updates::g_plugin) updates::g_plugin = new updates::UpdatesPlugin();
-  *out = updates::g_plugin;
-  return 1;
-}
-
-extern "C" __attribute__((visibility("default"))) int PluginUnload() {
-  delete updates::g_plugin;
-  updates::g_plugin = nullptr;
-  return 0;
-}
+OLVARO_PLUGIN(updates::UpdatesPlugin)

@@ -6,6 +6,7 @@
 
 #include "framework/phone_dialog.h"
 #include "olvaro/connection_calls.h"
+#include "olvaro/hub_records.h"
 #include "platform/controls.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -59,7 +60,7 @@ class ChangeLogWindow : public fwk::Control {
 
 UpdateNotice::UpdateNotice(std::string folder, std::string program)
     : folder_(std::move(folder)), program_(std::move(program)) {
-  aboutEvent_ = KS_EventSubscribe(&UpdateNotice::onAbout, "core.window.menu.about", this);
+  aboutEvent_ = olvaro::subscribeEvent<&UpdateNotice::showAbout>("core.window.menu.about", this);
   std::string path = folder_ + "/changelog.txt";
   std::ifstream in(path, std::ios::binary);
   if (!in) return;
@@ -68,12 +69,12 @@ UpdateNotice::UpdateNotice(std::string folder, std::string program)
   text.resize(size_t(in.gcount()));
   in.close();
   std::remove(path.c_str());
-  HWND owner = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"));
+  HWND owner = olvaro::mainWindow();
   changeLog_ = std::make_unique<ChangeLogWindow>(owner, text);
 }
 
 UpdateNotice::~UpdateNotice() {
-  if (aboutEvent_) KS_EventUnsubscribe(aboutEvent_);
+  aboutEvent_.reset();
   about_.reset();
   closedAbout_.reset();
   changeLog_.reset();
@@ -111,13 +112,8 @@ void UpdateNotice::removeStatus() {
 void UpdateNotice::showAbout() {
   if (about_) return;
   closedAbout_.reset();
-  HWND owner = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"));
+  HWND owner = olvaro::mainWindow();
   about_ = std::make_unique<AboutBox>(owner, folder_, program_, [this] { closedAbout_ = std::move(about_); });
-}
-
-uint32_t UpdateNotice::onAbout(void* user, void*) {
-  static_cast<UpdateNotice*>(user)->showAbout();
-  return 0;
 }
 
 }  // namespace updates

@@ -9,6 +9,7 @@
 #include "about_box.h"
 #include "framework/control.h"
 #include "olvaro/api.h"
+#include "olvaro/registrations.h"
 #include "update_check.h"
 
 namespace updates {
@@ -33,12 +34,11 @@ class UpdateNotice : public StatusSink {
   void* statusItem() const { return item_; }
 
  private:
-  static uint32_t onAbout(void* user, void* argument);
   std::string folder_;
   std::string program_;
   void* section_ = nullptr;
   void* item_ = nullptr;
-  Subscription* aboutEvent_ = nullptr;
+  olvaro::EventSubscription aboutEvent_;
   std::unique_ptr<AboutBox> about_;
   std::unique_ptr<AboutBox> closedAbout_;  // freed once its window is gone
   std::unique_ptr<ChangeLogWindow> changeLog_;

@@ -38,6 +38,25 @@ struct Response {
 
 using ResponseCallback = void (*)(void* context, const Response* response);
 
+// The codes of a Response that the client tells apart.
+enum ResponseCode : int64_t {
+  kResponseOk = 0,
+  kResponseNoSuch = 2,          // no such user, contact or group
+  kResponseChunkDelivered = 4,  // one chunk of a message arrived
+  kResponseNothingOlder = 8,    // history: no older messages
+  kResponseTaken = 11,          // the group name is in use, or already joined
+  kResponseAlreadyListed = 12,  // the contact is on the list already
+  kResponseDenied = 13,         // refused, e.g. a group's password
+  kResponseLost = 100,          // the link ended (or the request was never sent)
+};
+
+// Whether a caller's record, by the size it gives, has room for every field
+// of ours.
+template <class Record>
+bool fullRecord(const Record& record) {
+  return record.size >= int32_t(sizeof(Record));
+}
+
 // "Service/%p/AddContact"'s argument.
 struct AddContactRequest {
   int32_t size;
@@ -81,6 +100,13 @@ struct AdminContactRequest {
   HContact* contact;
   HGroup* group;
   int32_t action;
+};
+
+// "Connection/Bridging/Create"'s argument; a null field is not sent.
+struct BridgeAccount {
+  const char* userName;
+  const char* nickname;
+  const char* password;
 };
 
 // "Connection/RequestMessageHistory"'s argument, filled by the chat window.

@@ -1,6 +1,9 @@
-// A hub record read whole: the size set, everything the hub holds filled in.
-// For every module that reads messages or contacts.
+// A hub record read whole (the size set, everything the hub holds filled
+// in), the readers of a message's fields and the main-window lookup, for
+// every module instead of a copy in each.
 #pragma once
+
+#include <string_view>
 
 #include "olvaro/api.h"
 
@@ -19,5 +22,17 @@ inline ContactData contactData(HContact* contact) {
   KS_GetContactData(contact, &d);
   return d;
 }
+
+// A message's content type and payload as text; empty for none.
+inline std::string_view typeOf(const MessageData& d) { return d.contentType ? d.contentType : ""; }
+inline std::string_view payloadOf(const MessageData& d) {
+  if (!d.payload || d.payloadLength <= 0) return {};
+  return std::string_view(reinterpret_cast<const char*>(d.payload), size_t(d.payloadLength));
+}
+
+// The host's main window, which owns the plug-ins' dialogs and menus; null
+// before the host made it.
+inline constexpr const char* kMainWindowVariant = "core.window.hwnd";
+inline HWND mainWindow() { return static_cast<HWND>(KS_GetVariantPtr(kMainWindowVariant)); }
 
 }  // namespace olvaro

@@ -5,11 +5,76 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "olvaro/api.h"
 
 namespace olvaro {
+
+// The hub calls back with (user, argument); hubCall<&T::method, Owner> turns
+// that into owner->method(...), so a registration names the method instead of
+// a hand-written function casting the pointers back. The method takes
+// nothing, a pointer (the argument as it came) or a reference (the object
+// the argument points to; a null argument answers 0 without a call). What
+// it returns becomes the 32-bit result; void answers 0.
+namespace binding {
+
+template <class Method>
+struct Shape;
+template <class T, class R, class... A>
+struct Shape<R (T::*)(A...)> {
+  using Result = R;
+  using Arguments = std::tuple<A...>;
+};
+template <class T, class R, class... A>
+struct Shape<R (T::*)(A...) noexcept> : Shape<R (T::*)(A...)> {};
+template <class T, class R, class... A>
+struct Shape<R (T::*)(A...) const> : Shape<R (T::*)(A...)> {};
+template <class T, class R, class... A>
+struct Shape<R (T::*)(A...) const noexcept> : Shape<R (T::*)(A...)> {};
+
+template <class... A>
+inline constexpr bool takesReference = false;
+template <class A>
+inline constexpr bool takesReference<A> = std::is_reference_v<A>;
+
+template <auto Method, class Owner, class... A>
+uint32_t call(Owner* owner, void* argument, std::tuple<A...>*) {
+  static_assert(sizeof...(A) <= 1, "a hub callback passes one argument");
+  using Result = typename Shape<decltype(Method)>::Result;
+  auto invoke = [&]() -> decltype(auto) {
+    if constexpr (sizeof...(A) == 0) {
+      return (owner->*Method)();
+    } else {
+      using Arg = std::tuple_element_t<0, std::tuple<A...>>;
+      if constexpr (std::is_pointer_v<Arg>) {
+        return (owner->*Method)(static_cast<Arg>(argument));
+      } else {
+        static_assert(std::is_reference_v<Arg>, "bind a method taking a pointer or a reference");
+        return (owner->*Method)(*static_cast<std::remove_reference_t<Arg>*>(argument));
+      }
+    }
+  };
+  if constexpr (takesReference<A...>) {
+    if (!argument) return 0;
+  }
+  if constexpr (std::is_void_v<Result>) {
+    invoke();
+    return 0;
+  } else {
+    return static_cast<uint32_t>(invoke());
+  }
+}
+
+}  // namespace binding
+
+template <auto Method, class Owner>
+uint32_t hubCall(void* user, void* argument) {
+  using Arguments = typename binding::Shape<decltype(Method)>::Arguments;
+  return binding::call<Method>(static_cast<Owner*>(user), argument, static_cast<Arguments*>(nullptr));
+}
 
 // One subscription, given back through Unsubscribe when the owner goes.
 template <void (*Unsubscribe)(Subscription*)>
@@ -68,6 +133,32 @@ inline MessageSubscription subscribeMessage(HMessage* message, HubCallback callb
   return MessageSubscription(KS_MessageSubscribe(callback, message, user));
 }
 
+// The same, calling a method of `owner`: subscribeEvent<&T::onX>(name, this).
+template <auto Method, class Owner>
+EventSubscription subscribeEvent(const char* name, Owner* owner) {
+  return subscribeEvent(name, &hubCall<Method, Owner>, owner);
+}
+template <auto Method, class Owner>
+VariantSubscription subscribeVariant(const char* name, Owner* owner) {
+  return subscribeVariant(name, &hubCall<Method, Owner>, owner);
+}
+template <auto Method, class Owner>
+ContactSubscription subscribeContact(HContact* contact, Owner* owner) {
+  return subscribeContact(contact, &hubCall<Method, Owner>, owner);
+}
+template <auto Method, class Owner>
+GroupSubscription subscribeGroup(HGroup* group, Owner* owner) {
+  return subscribeGroup(group, &hubCall<Method, Owner>, owner);
+}
+template <auto Method, class Owner>
+ServiceSubscription subscribeService(HService* service, Owner* owner) {
+  return subscribeService(service, &hubCall<Method, Owner>, owner);
+}
+template <auto Method, class Owner>
+MessageSubscription subscribeMessage(HMessage* message, Owner* owner) {
+  return subscribeMessage(message, &hubCall<Method, Owner>, owner);
+}
+
 // One named function. Unregistering removes the name only while it is still
 // bound by this owner: a later registration of the same name by someone else
 // is left alone.
@@ -88,6 +179,12 @@ class FunctionRegistration {
   FunctionRegistration(const FunctionRegistration&) = delete;
   FunctionRegistration& operator=(const FunctionRegistration&) = delete;
   ~FunctionRegistration() { reset(); }
+
+  // Binds `name` to a method of `owner`: bind<&T::method>(name, this).
+  template <auto Method, class Owner>
+  static FunctionRegistration bind(std::string name, Owner* owner) {
+    return FunctionRegistration(std::move(name), &hubCall<Method, Owner>, owner);
+  }
 
   // Lets go of what is held, then binds `name` (replacing any binding of it).
   void reset(std::string name, HubCallback function, void* user) {

@@ -2,6 +2,7 @@
 
 #include "bridges.h"
 #include "framework/box_layout.h"
+#include "olvaro/hub_records.h"
 #include "service_item.h"
 #include "session.h"
 
@@ -21,7 +22,7 @@ class BridgeServiceItem : public BridgeItem {
 
 ConnectionUi::ConnectionUi(Connection* connection)
     : connection_(connection), menu_(std::make_unique<PresenceMenu>(connection->service())) {
-  if (auto parent = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"))) {
+  if (HWND parent = mainWindow()) {
     PresenceMenu* menu = menu_.get();
     statusBar_ = std::make_unique<ConnectionStatusBar>(
         parent, KS_GetVariantPtr("core.window.layout"), connection->service(),

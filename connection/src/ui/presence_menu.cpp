@@ -1,6 +1,7 @@
 #include "presence_menu.h"
 
 #include "olvaro/connection_state.h"
+#include "olvaro/hub_records.h"
 #include "platform/menu.h"
 #include "ui_texts.h"
 
@@ -10,17 +11,15 @@ namespace {
 
 constexpr int32_t kPresenceOf[] = {1, 2, 5, 3, 0};
 
-HWND mainWindow() { return static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd")); }
-
 }  // namespace
 
 PresenceMenu::PresenceMenu(HService* service) : service_(service ? KS_DuplicateServiceHandle(service) : nullptr) {
   for (UINT& id : commands_) id = UINT(KS_GetLUID());
   if (service_) {
-    create_.reset(handleName("Service/%p/CreatePopupMenu", service_), &PresenceMenu::onCreate, this);
-    handle_.reset(handleName("Service/%p/HandlePopupMenu", service_), &PresenceMenu::onHandle, this);
+    create_ = FunctionRegistration::bind<&PresenceMenu::onCreate>(handleName("Service/%p/CreatePopupMenu", service_), this);
+    handle_ = FunctionRegistration::bind<&PresenceMenu::onHandle>(handleName("Service/%p/HandlePopupMenu", service_), this);
   }
-  commandWatch_ = subscribeEvent("core.window.OnCommand", &PresenceMenu::onCommand, this);
+  commandWatch_ = subscribeEvent<&PresenceMenu::onCommand>("core.window.OnCommand", this);
 }
 
 PresenceMenu::~PresenceMenu() {
@@ -103,20 +102,15 @@ void PresenceMenu::showIdentity() {
   identity_->open();
 }
 
-uint32_t PresenceMenu::onCreate(void* user, void*) {
-  return uint32_t(reinterpret_cast<uintptr_t>(static_cast<PresenceMenu*>(user)->create()));
-}
+uint32_t PresenceMenu::onCreate() { return uint32_t(reinterpret_cast<uintptr_t>(create())); }
 
-uint32_t PresenceMenu::onHandle(void* user, void* argument) {
-  return uint32_t(static_cast<PresenceMenu*>(user)->handle(UINT(reinterpret_cast<uintptr_t>(argument))));
-}
+// The command comes as the argument's value.
+int PresenceMenu::onHandle(void* argument) { return handle(UINT(reinterpret_cast<uintptr_t>(argument))); }
 
-uint32_t PresenceMenu::onCommand(void* user, void* argument) {
-  auto* self = static_cast<PresenceMenu*>(user);
-  if (!self->service_) return 0;
-  std::string name = handleName("Service/%p/HandlePopupMenu", self->service_);
+void PresenceMenu::onCommand(void* argument) {
+  if (!service_) return;
+  std::string name = handleName("Service/%p/HandlePopupMenu", service_);
   KS_CallFunction(name.c_str(), argument);
-  return 0;
 }
 
 }  // namespace olvaro::conn

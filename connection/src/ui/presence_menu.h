@@ -34,9 +34,9 @@ class PresenceMenu {
   UINT command(Item item) const { return commands_[item]; }
 
  private:
-  static uint32_t onCreate(void* user, void* argument);
-  static uint32_t onHandle(void* user, void* argument);
-  static uint32_t onCommand(void* user, void* argument);
+  uint32_t onCreate();
+  int onHandle(void* argument);
+  void onCommand(void* argument);
 
   HService* service_;
   UINT commands_[kItems];

@@ -1,5 +1,6 @@
 #include "service_item.h"
 
+#include "olvaro/hub_records.h"
 #include "overview.h"
 #include "platform/menu.h"
 #include "texts.h"
@@ -50,8 +51,8 @@ std::string serviceItemText(const ServiceData& service) {
 
 ServiceItem::ServiceItem(HService* service) : service_(service ? KS_DuplicateServiceHandle(service) : nullptr) {
   if (!service_) return;
-  serviceWatch_ = subscribeService(service_, &ServiceItem::onServiceChanged, this);
-  contextMenuWatch_ = subscribeEvent("Overview/Item/OnContextMenu", &ServiceItem::onContextMenu, this);
+  serviceWatch_ = subscribeService<&ServiceItem::refresh>(service_, this);
+  contextMenuWatch_ = subscribeEvent<&ServiceItem::onContextMenu>("Overview/Item/OnContextMenu", this);
   refresh();
 }
 
@@ -84,17 +85,10 @@ void ServiceItem::refresh() {
   }
 }
 
-uint32_t ServiceItem::onServiceChanged(void* user, void*) {
-  static_cast<ServiceItem*>(user)->refresh();
-  return 0;
-}
-
-uint32_t ServiceItem::onContextMenu(void* user, void* argument) {
-  auto* self = static_cast<ServiceItem*>(user);
-  auto* info = static_cast<OverviewContextMenuInfo*>(argument);
-  if (!info || !self->item_ || info->item != self->item_) return 0;
-  self->showMenu(info->x, info->y);
-  return 1;
+bool ServiceItem::onContextMenu(const OverviewContextMenuInfo* info) {
+  if (!info || !item_ || info->item != item_) return false;
+  showMenu(info->x, info->y);
+  return true;
 }
 
 // The bridge's own status menu, through its functions.
@@ -102,7 +96,7 @@ void ServiceItem::showMenu(int x, int y) {
   std::string create = handleName("Service/%p/CreatePopupMenu", service_);
   HMENU menu = reinterpret_cast<HMENU>(uintptr_t(KS_CallFunction(create.c_str(), nullptr)));
   if (!menu) return;
-  HWND owner = static_cast<HWND>(KS_GetVariantPtr("core.window.hwnd"));
+  HWND owner = mainWindow();
   UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, x, y, owner, nullptr));
   DestroyMenu(menu);
   if (!chosen) return;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "olvaro/api.h"
+#include "olvaro/connection_calls.h"
 #include "olvaro/registrations.h"
 
 namespace olvaro::conn {
@@ -26,8 +27,7 @@ class ServiceItem {
   void* item() const { return item_; }
 
  private:
-  static uint32_t onServiceChanged(void* user, void* argument);
-  static uint32_t onContextMenu(void* user, void* argument);
+  bool onContextMenu(const OverviewContextMenuInfo* info);
   void showMenu(int x, int y);
 
   HService* service_;

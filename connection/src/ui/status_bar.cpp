@@ -41,32 +41,33 @@ const char16_t* statusIconName(long state, long unread) {
 
 bool showsBusyIndicator(long state) {
   switch (state) {
-    case 10: case 30: case 35: case 40: case 50: case 60: case 70: case 130:
+    case kCheckingNetwork: case kConnecting: case kWaitingForProxy: case kLoggingOn: case kReceivingContacts:
+    case kReceivingGroups: case kFetchingStored: case kWaitingToReconnect:
       return true;
   }
   return false;
 }
 
 // The proxy wait shows the indicator standing still.
-bool animatesBusyIndicator(long state) { return state != 35 && showsBusyIndicator(state); }
+bool animatesBusyIndicator(long state) { return state != kWaitingForProxy && showsBusyIndicator(state); }
 
 std::u16string statusFirstLine(long state, const ServiceData& own) {
   switch (state) {
-    case 0:
+    case kSignedOut:
       return loadWideText(kStrNotConnected);
-    case 10:
+    case kCheckingNetwork:
       return loadWideText(kStrDialing);
-    case 30:
+    case kConnecting:
       return loadWideText(kStrConnecting);
-    case 35:
+    case kWaitingForProxy:
       return loadWideText(kStrConnectingViaProxy);
-    case 40:
+    case kLoggingOn:
       return loadWideText(kStrLoggingIn);
-    case 50: case 60: case 70:
+    case kReceivingContacts: case kReceivingGroups: case kFetchingStored:
       return loadWideText(kStrSynchronizing);
-    case 130:
+    case kWaitingToReconnect:
       return loadWideText(kStrReconnectPending);
-    case 100: {
+    case kSignedIn: {
       std::u16string line = widen(empty(own.displayName) ? own.userName : own.displayName);
       // Asking to be signed in at all means online unless said otherwise.
       line += u" - " + presenceName(own.signInRequested < 2 ? 1 : own.signInRequested);
@@ -88,13 +89,13 @@ std::u16string statusSecondLine(long state, long unread, const ServiceData& own)
     return text.replace(at, 2, platform::widen(count));
   }
   switch (state) {
-    case 50:
+    case kReceivingContacts:
       return loadWideText(kStrRetrievingContacts);
-    case 60:
+    case kReceivingGroups:
       return loadWideText(kStrRetrievingGroups);
-    case 70:
+    case kFetchingStored:
       return loadWideText(kStrRetrievingMessages);
-    case 100:
+    case kSignedIn:
       if (!empty(own.text24)) return widen(own.text24);
       break;
   }
@@ -113,9 +114,9 @@ ConnectionStatusBar::ConnectionStatusBar(HWND parent, void* layout, HService* se
     GetClientRect(parent, &client);
     MoveWindow(hwnd(), 0, 0, client.right, height, TRUE);
   }
-  stateWatch_ = subscribeVariant("connection.state", &ConnectionStatusBar::onChange, this);
-  unreadWatch_ = subscribeVariant("messages.unread", &ConnectionStatusBar::onChange, this);
-  if (service_) serviceWatch_ = subscribeService(service_, &ConnectionStatusBar::onChange, this);
+  stateWatch_ = subscribeVariant<&ConnectionStatusBar::refresh>(kConnectionStateVariant, this);
+  unreadWatch_ = subscribeVariant<&ConnectionStatusBar::refresh>("messages.unread", this);
+  if (service_) serviceWatch_ = subscribeService<&ConnectionStatusBar::refresh>(service_, this);
   refresh();
 }
 
@@ -128,13 +129,8 @@ ConnectionStatusBar::~ConnectionStatusBar() {
   if (service_) KS_ReleaseService(service_);
 }
 
-uint32_t ConnectionStatusBar::onChange(void* user, void*) {
-  static_cast<ConnectionStatusBar*>(user)->refresh();
-  return 0;
-}
-
 void ConnectionStatusBar::refresh() {
-  bool animate = animatesBusyIndicator(KS_GetVariantLong("connection.state"));
+  bool animate = animatesBusyIndicator(KS_GetVariantLong(kConnectionStateVariant));
   if (animate && !timerRunning_) {
     timerRunning_ = SetTimer(hwnd(), kAnimationTimer, kAnimationMs, nullptr) != 0;
   } else if (!animate && timerRunning_) {
@@ -201,7 +197,7 @@ LRESULT ConnectionStatusBar::onPaint() {
 
 void ConnectionStatusBar::paint(HDC dc, const RECT& client) {
   fwk::fillVerticalGradient(dc, client, kTop, kBottom);
-  long state = KS_GetVariantLong("connection.state");
+  long state = KS_GetVariantLong(kConnectionStateVariant);
   long unread = KS_GetVariantLong("messages.unread");
   ServiceData own{};
   own.size = sizeof own;

@@ -47,7 +47,6 @@ class ConnectionStatusBar : public fwk::Control {
   LRESULT onTimer(UINT_PTR id) override;
 
  private:
-  static uint32_t onChange(void* user, void* argument);
   void refresh();
   void paint(HDC dc, const RECT& client);
   HICON icon(const char16_t* name, int size);
