@@ -3,16 +3,19 @@
 #include <vector>
 
 #include "chat_window.h"
+#include "olvaro/hub_records.h"
 
 namespace messaging {
 
 ChatRegistry::ChatRegistry()
     : m_contactEvent(olvaro::subscribeEvent("messaging.chat.contact", &ChatRegistry::onContact, this)),
-      m_groupEvent(olvaro::subscribeEvent("messaging.chat.group", &ChatRegistry::onGroup, this)) {}
+      m_groupEvent(olvaro::subscribeEvent("messaging.chat.group", &ChatRegistry::onGroup, this)),
+      m_newMessages(olvaro::subscribeEvent("messages.new", &ChatRegistry::onNewMessage, this)) {}
 
 ChatRegistry::~ChatRegistry() {
   m_contactEvent = olvaro::EventSubscription();
   m_groupEvent = olvaro::EventSubscription();
+  m_newMessages = olvaro::EventSubscription();
   std::vector<ChatWindow*> open;
   for (auto& [peer, window] : m_windows) open.push_back(window);
   for (ChatWindow* window : open) delete window;
@@ -48,6 +51,28 @@ uint32_t ChatRegistry::onContact(void* user, void* argument) {
 uint32_t ChatRegistry::onGroup(void* user, void* argument) {
   static_cast<ChatRegistry*>(user)->open(argument, true);
   return 0;
+}
+
+uint32_t ChatRegistry::onNewMessage(void* user, void* argument) {
+  static_cast<ChatRegistry*>(user)->route(static_cast<HMessage*>(argument));
+  return 0;
+}
+
+void ChatRegistry::route(HMessage* message) {
+  if (!message) return;
+  const MessageData d = olvaro::messageData(message);
+  if (d.origin == 3) {
+    // An answer names its group and its sender: the window of either may be
+    // the one that asked.
+    if (ChatWindow* window = find(d.target)) window->receive(message, d);
+    void* contact = static_cast<void*>(d.contact);
+    if (contact != d.target)
+      if (ChatWindow* window = find(contact)) window->receive(message, d);
+    return;
+  }
+  void* from = d.isGroup ? d.target : static_cast<void*>(d.contact);
+  if (!from) return;
+  if (ChatWindow* window = find(from)) window->receive(message, d);
 }
 
 }  // namespace messaging
