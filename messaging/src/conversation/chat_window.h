@@ -65,6 +65,10 @@ class ChatWindow : public fwk::Control, public Conversation {
   bool listKey(UINT key, bool down, LPARAM repeatData) override;
   HWND windowHandle() override { return hwnd(); }
 
+  // A message of this conversation, or a history answer for it (the
+  // registry routes them; `d` is the message's data).
+  void receive(HMessage* message, const MessageData& d);
+
   // The history request's completion; ignored once the window is gone.
   static void historyProgress(void* user, const olvaro::Response* result);
   static bool isLive(const ChatWindow* window);
@@ -87,7 +91,6 @@ class ChatWindow : public fwk::Control, public Conversation {
   void refreshTitleAndIcons();
   void applyInputRule();
   void addUnread();
-  void receive(HMessage* message);
   void acceptInput(HWND from, HMessage* message);
   void fillPlaceholder(HMessage* message);
   void historyDone(int64_t code);
@@ -118,7 +121,6 @@ class ChatWindow : public fwk::Control, public Conversation {
   int m_historyState = kIdle;
   bool m_signedIn = true;
   std::u16string m_ownName;
-  olvaro::EventSubscription m_newMessages;
   olvaro::EventSubscription m_contactChanges;
   olvaro::ServiceSubscription m_serviceChanges;
 };

@@ -121,7 +121,6 @@ ChatWindow::ChatWindow(ChatRegistry* registry, void* peer, bool isGroup)
   refreshTitleAndIcons();
   applyInputRule();
 
-  m_newMessages = olvaro::subscribeEvent<&ChatWindow::receive>("messages.new", this);
   m_contactChanges = olvaro::subscribeEvent<&ChatWindow::onContactChanged>("contact.changed", this);
   if (m_service) m_serviceChanges = olvaro::subscribeService<&ChatWindow::onServiceChanged>(m_service, this);
   focusInput();
@@ -130,7 +129,6 @@ ChatWindow::ChatWindow(ChatRegistry* registry, void* peer, bool isGroup)
 
 ChatWindow::~ChatWindow() {
   liveWindows().erase(this);
-  m_newMessages = olvaro::EventSubscription();
   m_contactChanges = olvaro::EventSubscription();
   m_serviceChanges = olvaro::ServiceSubscription();
   if (hwnd()) KillTimer(hwnd(), kHistoryTimer);
@@ -292,17 +290,11 @@ void ChatWindow::noteTime(const MessageData& d) {
   if (t < m_oldest) m_oldest = t;
 }
 
-void ChatWindow::receive(HMessage* message) {
-  if (!message) return;
-  const MessageData d = olvaro::messageData(message);
+void ChatWindow::receive(HMessage* message, const MessageData& d) {
   if (d.origin == 3) {
     if (m_historyState != kReceiving || m_pendingHistory <= 0) return;
-    // Only this conversation's answers fill its placeholders.
-    if (d.target != m_peer && static_cast<void*>(d.contact) != m_peer) return;
     fillPlaceholder(message);
   } else {
-    void* from = d.isGroup ? d.target : static_cast<void*>(d.contact);
-    if (!from || from != m_peer) return;
     if (typeOf(d) == olvaro::kRoleChangeType) {
       std::u16string text = adminNoticeText(payloadOf(d), nicknameOf(d.contact), platform::currentModule());
       m_list->append(fwk::Ref<fwk::Row>(new NoticeRow(text, kAdminText, platform::unixTimeNow())));

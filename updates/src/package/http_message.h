@@ -38,9 +38,21 @@ class ResponseReader {
 
   enum class State { Head, Body, UntilClose, Complete, Failed };
 
-  // Consumes what it can of `data` (all of it, unless complete or failed).
-  void feed(const char* data, size_t size);
-  // The peer closed the connection.
+  //   size_t used = reader.feed(data, size);
+  //
+  // consumes `used` bytes from the front of data[0, size); state() then says
+  // what they made. Complete: the response is whole in message(); the bytes
+  // after its body are not taken, and feeding more takes none. Need more
+  // (Head, Body, UntilClose): everything was taken in (used == size) and the
+  // response goes on in the next bytes; a body without "Content-Length" runs
+  // until the peer closes and is never complete. Failed: a line, the header
+  // count or the body over the bounds, or a length that is not plain digits;
+  // the count is of no use and the caller drops the connection. Unlike the
+  // packet reader's one packet after another, a connection carries one
+  // response, so there is no reset. Lines end at LF less a CR before it; names
+  // are lower-cased, the last value of a name kept, spaces before a value cut.
+  size_t feed(const char* data, size_t size);
+  // The peer closed the connection: what is not complete has failed.
   void close();
 
   State state() const { return state_; }

@@ -32,18 +32,18 @@ std::string requestBody(const std::vector<ModuleStamp>& modules, const std::stri
   return body;
 }
 
-void ResponseReader::feed(const char* data, size_t size) {
+size_t ResponseReader::feed(const char* data, size_t size) {
   size_t i = 0;
   while (i < size && state_ == State::Head) {
     const char* lf = static_cast<const char*>(std::memchr(data + i, '\n', size - i));
     size_t take = lf ? size_t(lf - (data + i)) : size - i;
     if (line_.size() + take > kMaxLine) {
       state_ = State::Failed;
-      return;
+      return i;
     }
     line_.append(data + i, take);
     i += take;
-    if (!lf) return;
+    if (!lf) return i;
     ++i;
     std::string line;
     line.swap(line_);
@@ -53,14 +53,17 @@ void ResponseReader::feed(const char* data, size_t size) {
   if (state_ == State::Body) {
     size_t take = std::min(size - i, expected_ - message_.body.size());
     message_.body.append(data + i, take);
+    i += take;
     if (message_.body.size() == expected_) state_ = State::Complete;
   } else if (state_ == State::UntilClose) {
     if (message_.body.size() + (size - i) > kMaxBody) {
       state_ = State::Failed;
-      return;
+      return i;
     }
     message_.body.append(data + i, size - i);
+    i = size;
   }
+  return i;
 }
 
 void ResponseReader::headerLine(std::string line) {

@@ -1,5 +1,5 @@
-// The open conversations, one per contact or group, and the two events that
-// open them.
+// The open conversations, one per contact or group, the two events that
+// open them, and the arriving messages, each handed to its conversation.
 #pragma once
 
 #include <map>
@@ -13,7 +13,8 @@ class ChatWindow;
 
 class ChatRegistry {
  public:
-  // Subscribes "messaging.chat.contact" and "messaging.chat.group".
+  // Subscribes "messaging.chat.contact", "messaging.chat.group" and
+  // "messages.new".
   ChatRegistry();
   // Closes every window that is still open.
   ~ChatRegistry();
@@ -32,10 +33,14 @@ class ChatRegistry {
  private:
   void onContact(HContact* contact);
   void onGroup(HGroup* group);
+  // Hands a message to the window of its sender or group; a history answer
+  // to the window of its group or contact, whichever asked for it.
+  void route(HMessage* message);
 
   std::map<void*, ChatWindow*> m_windows;  // by handle value
   olvaro::EventSubscription m_contactEvent;
   olvaro::EventSubscription m_groupEvent;
+  olvaro::EventSubscription m_newMessages;
 };
 
 }  // namespace messaging
