@@ -5,7 +5,7 @@
 
 #include "control_internal.h"
 #include "menu_internal.h"
-#include "phoneshell_internal.h"
+#include "window_activation.h"
 #include "platform/screen.h"
 
 namespace platform::menus {
@@ -123,7 +123,7 @@ LRESULT CALLBACK popupProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ACTIVATE:
       // A tap on the menu must not take the activation (and the focus)
       // from the window the menu belongs to.
-      shell::bounceActivation(h, wParam, lParam);
+      win::bounceActivation(h, wParam, lParam);
       return 0;
   }
   return DefWindowProc(h, msg, wParam, lParam);

@@ -96,6 +96,8 @@ void deliver(const std::vector<Notice>& notices) {
   for (const Notice& n : notices) {
     switch (n.type) {
       case CALLBACK_WINDOW:
+        // The one call from a device up into the window layer: the driver
+        // is told which window to post to, and posting is all it does.
         PostMessage(reinterpret_cast<HWND>(n.callback), n.msg, WPARAM(n.id), LPARAM(n.hdr));
         break;
       case CALLBACK_EVENT:

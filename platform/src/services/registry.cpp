@@ -15,6 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "folders.h"
 #include "registry_format.h"
 #include "registry_internal.h"
 
@@ -75,16 +76,6 @@ FileSignature signatureOf(const std::string& path) {
     s.mtime = st.st_mtim;
   }
   return s;
-}
-
-bool makeFolders(const std::string& folder) {
-  for (size_t pos = 1; pos <= folder.size(); ++pos) {
-    if (pos == folder.size() || folder[pos] == '/') {
-      std::string part = folder.substr(0, pos);
-      if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-  }
-  return true;
 }
 
 bool readWhole(const std::string& path, std::string* out, bool* tooBig) {

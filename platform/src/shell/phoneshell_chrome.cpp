@@ -10,6 +10,7 @@
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
+#include "window_activation.h"
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/screen.h"
@@ -144,7 +145,7 @@ LRESULT CALLBACK titleProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
       return 1;
     case WM_ACTIVATE:
-      bounceActivation(h, wParam, lParam);
+      win::bounceActivation(h, wParam, lParam);
       return 0;
     case WM_LBUTTONDOWN: {
       int x = GET_X_LPARAM(lParam);
@@ -218,19 +219,6 @@ HWND appWindowOf(HWND h) {
   if (!h) return nullptr;
   HWND root = GetAncestor(h, GA_ROOT);
   return root ? root : h;
-}
-
-bool bounceActivation(HWND self, WPARAM wParam, LPARAM lParam) {
-  if (LOWORD(wParam) == WA_INACTIVE) return false;
-  HWND prev = reinterpret_cast<HWND>(lParam);
-  if (!prev || prev == self || !IsWindow(prev)) return false;
-  HWND focus = GetFocus();
-  SetActiveWindow(prev);
-  if (focus && IsWindow(focus) && GetFocus() != focus) SetFocus(focus);
-  // Activating brought the other window to the front; the shell's own stays
-  // above it.
-  SetWindowPos(self, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  return true;
 }
 
 void titleChanged() {

@@ -15,9 +15,6 @@ void titleChanged();
 void watchWindow(HWND top);
 // The top-level application window a window belongs to (its root).
 HWND appWindowOf(HWND h);
-// Where a shell window was tapped: the activation it took goes back to the
-// window that had it, with its focus.
-bool bounceActivation(HWND self, WPARAM wParam, LPARAM lParam);
 // The soft keys of the active window: true when a bar took the key.
 bool softKeyFilter(UINT vk, bool down);
 // A tap on the title bar at screen x: a tray icon or a tray bubble.

@@ -9,6 +9,7 @@
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
+#include "window_activation.h"
 #include "platform/resources.h"
 #include "platform/screen.h"
 
@@ -167,7 +168,7 @@ LRESULT CALLBACK barProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
       return 1;
     case WM_ACTIVATE:
-      bounceActivation(h, wParam, lParam);
+      win::bounceActivation(h, wParam, lParam);
       return 0;
     case WM_LBUTTONDOWN: {
       POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};

@@ -19,52 +19,13 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/thread.h"
+#include "folders.h"
 #include "waitable.h"
 
 extern char** environ;
 
 namespace platform {
 namespace {
-
-std::string envOr(const char* name, const std::string& fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? std::string(v) : fallback;
-}
-
-std::string homeFolder() { return envOr("HOME", "/tmp"); }
-
-bool sandboxed() { return std::getenv("OLVARO_HOME") && *std::getenv("OLVARO_HOME"); }
-
-std::string programFolder() {
-  WCHAR buf[4096];
-  DWORD n = GetModuleFileName(nullptr, buf, 4096);
-  std::string exe = narrow(std::u16string(buf, n < 4096 ? n : 0));
-  return exe.substr(0, exe.rfind('/'));
-}
-
-bool makeFolders(const std::string& folder) {
-  for (size_t pos = 1; pos <= folder.size(); ++pos) {
-    if (pos == folder.size() || folder[pos] == '/') {
-      if (mkdir(folder.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-  }
-  return true;
-}
-
-std::string specialFolder(int csidl) {
-  std::string base = sandboxed() ? configFolder() : homeFolder();
-  switch (csidl) {
-    case CSIDL_STARTUP: return startupFolderPath();
-    case CSIDL_PERSONAL: return sandboxed() ? base + "/documents" : base;
-    case CSIDL_MYPICTURES: return sandboxed() ? base + "/pictures" : base + "/Pictures";
-    case CSIDL_APPDATA: return configFolder();
-    case CSIDL_PROGRAMS:
-      return sandboxed() ? base + "/programs" : envOr("XDG_DATA_HOME", base + "/.local/share") + "/applications";
-    case CSIDL_PROGRAM_FILES:
-    case CSIDL_WINDOWS: return programFolder();
-    default: return {};
-  }
-}
 
 struct ProcessObject : Waitable {
   ProcessObject() : Waitable(KernelKind::Process) {}
@@ -137,37 +98,6 @@ std::string entryUnescape(const std::string& s) {
   return out;
 }
 
-struct Clipboard {
-  std::mutex lock;
-  bool open = false;
-  std::u16string text;
-  bool hasText = false;
-  HANDLE block = nullptr;  // what GetClipboardData last handed out
-  std::function<bool(std::u16string*)> get;
-  std::function<bool(const std::u16string&)> set;
-};
-
-Clipboard& clipboard() {
-  static auto* c = new Clipboard;
-  return *c;
-}
-
-// Live LocalAlloc blocks and their sizes: a pointer that is not one of them
-// is refused without being read.
-std::mutex g_localLock;
-std::map<const void*, size_t>& localBlocks() {
-  static auto* m = new std::map<const void*, size_t>;
-  return *m;
-}
-
-bool localSize(HLOCAL mem, size_t* size) {
-  std::lock_guard<std::mutex> g(g_localLock);
-  auto it = localBlocks().find(mem);
-  if (it == localBlocks().end()) return false;
-  *size = it->second;
-  return true;
-}
-
 void registerExports() {
   registerShellExport("SHGetSpecialFolderPath", reinterpret_cast<FARPROC>(&SHGetSpecialFolderPath));
   registerShellExport("SHCreateShortcut", reinterpret_cast<FARPROC>(&SHCreateShortcut));
@@ -181,45 +111,9 @@ struct ExportsAtLoad {
 
 }  // namespace
 
-std::string startupFolderPath() {
-  if (sandboxed()) return configFolder() + "/autostart";
-  return envOr("XDG_CONFIG_HOME", homeFolder() + "/.config") + "/autostart";
-}
-
-void setClipboardBackend(std::function<bool(std::u16string*)> get, std::function<bool(const std::u16string&)> set) {
-  auto& c = clipboard();
-  std::lock_guard<std::mutex> g(c.lock);
-  c.get = std::move(get);
-  c.set = std::move(set);
-}
-
 }  // namespace platform
 
 using namespace platform;
-
-BOOL SHGetSpecialFolderPath(HWND, LPWSTR path, int csidl, BOOL create) {
-  if (!path) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  std::string folder = specialFolder(csidl);
-  if (folder.empty()) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  std::u16string w = widen(folder);
-  if (w.size() >= MAX_PATH) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
-  if (create && !makeFolders(folder)) {
-    SetLastError(errorFromErrno(errno));
-    return FALSE;
-  }
-  std::copy(w.begin(), w.end(), path);
-  path[w.size()] = 0;
-  return TRUE;
-}
 
 BOOL SHCreateShortcut(LPWSTR shortcut, LPWSTR target) {
   if (!shortcut || !target || !*target) {
@@ -412,119 +306,6 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
   std::lock_guard<std::mutex> g(p->lock);
   *exitCode = p->exitCode;
   return TRUE;
-}
-
-HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
-  void* p = (flags & LMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
-  if (!p) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  std::lock_guard<std::mutex> g(g_localLock);
-  localBlocks()[p] = bytes;
-  return p;
-}
-
-HLOCAL LocalFree(HLOCAL mem) {
-  if (!mem) return nullptr;
-  {
-    std::lock_guard<std::mutex> g(g_localLock);
-    if (!localBlocks().erase(mem)) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return mem;
-    }
-  }
-  std::free(mem);
-  return nullptr;
-}
-
-SIZE_T LocalSize(HLOCAL mem) {
-  size_t size = 0;
-  return localSize(mem, &size) ? size : 0;
-}
-
-BOOL OpenClipboard(HWND) {
-  auto& c = clipboard();
-  std::lock_guard<std::mutex> g(c.lock);
-  if (c.open) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  c.open = true;
-  return TRUE;
-}
-
-BOOL CloseClipboard() {
-  auto& c = clipboard();
-  std::lock_guard<std::mutex> g(c.lock);
-  if (!c.open) return FALSE;
-  c.open = false;
-  return TRUE;
-}
-
-BOOL EmptyClipboard() {
-  auto& c = clipboard();
-  std::lock_guard<std::mutex> g(c.lock);
-  if (!c.open) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  c.text.clear();
-  c.hasText = false;
-  if (c.set) c.set(u"");
-  return TRUE;
-}
-
-HANDLE SetClipboardData(UINT format, HANDLE mem) {
-  auto& c = clipboard();
-  std::lock_guard<std::mutex> g(c.lock);
-  size_t bytes = 0;
-  if (!c.open || format != CF_UNICODETEXT || !localSize(mem, &bytes)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  // Read no further than the block, whether or not the text ends in it.
-  const auto* p = static_cast<const char16_t*>(mem);
-  size_t max = bytes / sizeof(char16_t), n = 0;
-  while (n < max && p[n]) ++n;
-  c.text.assign(p, n);
-  c.hasText = true;
-  if (c.set) c.set(c.text);
-  LocalFree(mem);
-  return mem;
-}
-
-HANDLE GetClipboardData(UINT format) {
-  auto& c = clipboard();
-  std::lock_guard<std::mutex> g(c.lock);
-  if (!c.open || format != CF_UNICODETEXT) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  if (c.get) {
-    std::u16string t;
-    if (c.get(&t)) {
-      c.text = t;
-      c.hasText = true;
-    }
-  }
-  if (!c.hasText) return nullptr;
-  if (c.block) LocalFree(c.block);
-  c.block = LocalAlloc(LPTR, (c.text.size() + 1) * sizeof(char16_t));
-  if (!c.block) return nullptr;
-  std::copy(c.text.begin(), c.text.end(), static_cast<char16_t*>(c.block));
-  return c.block;
-}
-
-BOOL IsClipboardFormatAvailable(UINT format) {
-  auto& c = clipboard();
-  std::lock_guard<std::mutex> g(c.lock);
-  if (format != CF_UNICODETEXT) return FALSE;
-  if (c.get) {
-    std::u16string t;
-    return c.get(&t) && !t.empty();
-  }
-  return c.hasText;
 }
 
 namespace platform {

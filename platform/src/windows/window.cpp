@@ -60,8 +60,6 @@ std::shared_ptr<WindowClass> findClass(LPCWSTR name, HINSTANCE instance, bool ex
   return exact ? nullptr : any;
 }
 
-int metric(int base) { return std::max(1, (base * screenDpi() + 48) / 96); }
-
 }  // namespace
 
 std::recursive_mutex& lock() { return T().m; }
@@ -86,24 +84,6 @@ bool isVisibleChain(Window* w) {
   }
   return true;
 }
-
-bool rectEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
-
-RECT rectIntersect(const RECT& a, const RECT& b) {
-  RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-         std::min(a.bottom, b.bottom)};
-  if (rectEmpty(r)) r = RECT{0, 0, 0, 0};
-  return r;
-}
-
-RECT rectUnion(const RECT& a, const RECT& b) {
-  if (rectEmpty(a)) return b;
-  if (rectEmpty(b)) return a;
-  return RECT{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-              std::max(a.bottom, b.bottom)};
-}
-
-int scrollBarWidth() { return metric(13); }
 
 RECT clientRectInWindow(Window* w) {
   RECT r{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
@@ -916,154 +896,6 @@ DWORD GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
   if (!w) return 0;
   if (processId) *processId = GetCurrentProcessId();
   return w->threadId;
-}
-
-// ---- Metrics and colours --------------------------------------------------
-
-int GetSystemMetrics(int index) {
-  int dpi = screenDpi();
-  int icon = dpi >= 192 ? 64 : 32;
-  switch (index) {
-    case SM_CXSCREEN:
-    case SM_CXFULLSCREEN:
-      return screenWidth();
-    case SM_CYSCREEN:
-    case SM_CYFULLSCREEN:
-      return screenHeight();
-    case SM_CXVSCROLL:
-    case SM_CYHSCROLL:
-    case SM_CYVSCROLL:
-    case SM_CXHSCROLL:
-    case SM_CYVTHUMB:
-    case SM_CXHTHUMB:
-      return scrollBarWidth();
-    case SM_CYCAPTION:
-    case SM_CYMENU:
-      return metric(20);
-    case SM_CXBORDER:
-    case SM_CYBORDER:
-      return 1;
-    case SM_CXDLGFRAME:
-    case SM_CYDLGFRAME:
-    case SM_CXEDGE:
-    case SM_CYEDGE:
-      return 2;
-    case SM_CXICON:
-    case SM_CYICON:
-    case SM_CXCURSOR:
-    case SM_CYCURSOR:
-      return icon;
-    case SM_CXSMICON:
-    case SM_CYSMICON:
-      return icon / 2;
-    case SM_CXDOUBLECLK:
-    case SM_CYDOUBLECLK:
-      return metric(4);
-  }
-  return 0;
-}
-
-HCURSOR LoadCursor(HINSTANCE instance, LPCWSTR name) {
-  // One distinct, never-freed handle per system cursor.
-  static char cursors[4];
-  uintptr_t id = reinterpret_cast<uintptr_t>(name);
-  if (instance || !IS_INTRESOURCE(name) || id < 32512 || id > 32515) {
-    SetLastError(ERROR_RESOURCE_NOT_FOUND);
-    return nullptr;
-  }
-  return reinterpret_cast<HCURSOR>(&cursors[id - 32512]);
-}
-
-DWORD GetSysColor(int index) {
-  switch (index) {
-    case COLOR_SCROLLBAR:
-      return RGB(224, 224, 224);
-    case COLOR_BACKGROUND:
-    case COLOR_APPWORKSPACE:
-      return RGB(0, 0, 0);
-    case COLOR_ACTIVECAPTION:
-    case COLOR_HIGHLIGHT:
-      return RGB(0, 72, 160);
-    case COLOR_INACTIVECAPTION:
-      return RGB(128, 128, 128);
-    case COLOR_MENU:
-    case COLOR_WINDOW:
-    case COLOR_INFOBK:
-      return RGB(255, 255, 255);
-    case COLOR_WINDOWFRAME:
-    case COLOR_MENUTEXT:
-    case COLOR_WINDOWTEXT:
-    case COLOR_BTNTEXT:
-    case COLOR_INFOTEXT:
-    case COLOR_STATICTEXT:
-      return RGB(0, 0, 0);
-    case COLOR_CAPTIONTEXT:
-    case COLOR_HIGHLIGHTTEXT:
-    case COLOR_BTNHIGHLIGHT:
-      return RGB(255, 255, 255);
-    case COLOR_INACTIVECAPTIONTEXT:
-      return RGB(224, 224, 224);
-    case COLOR_ACTIVEBORDER:
-    case COLOR_INACTIVEBORDER:
-    case COLOR_BTNFACE:
-    case COLOR_STATIC:
-      return RGB(212, 208, 200);
-    case COLOR_BTNSHADOW:
-    case COLOR_GRAYTEXT:
-      return RGB(128, 128, 128);
-    case COLOR_3DDKSHADOW:
-      return RGB(64, 64, 64);
-    case COLOR_3DLIGHT:
-      return RGB(232, 232, 232);
-  }
-  return 0;
-}
-
-// ---- Rectangles ------------------------------------------------------------
-
-BOOL SetRect(LPRECT r, int l, int t, int rr, int b) {
-  if (!r) return FALSE;
-  *r = RECT{l, t, rr, b};
-  return TRUE;
-}
-BOOL SetRectEmpty(LPRECT r) { return SetRect(r, 0, 0, 0, 0); }
-BOOL CopyRect(LPRECT d, const RECT* s) {
-  if (!d || !s) return FALSE;
-  *d = *s;
-  return TRUE;
-}
-BOOL IsRectEmpty(const RECT* r) { return !r || rectEmpty(*r); }
-BOOL PtInRect(const RECT* r, POINT p) {
-  return r && p.x >= r->left && p.x < r->right && p.y >= r->top && p.y < r->bottom;
-}
-BOOL OffsetRect(LPRECT r, int dx, int dy) {
-  if (!r) return FALSE;
-  r->left += dx;
-  r->right += dx;
-  r->top += dy;
-  r->bottom += dy;
-  return TRUE;
-}
-BOOL InflateRect(LPRECT r, int dx, int dy) {
-  if (!r) return FALSE;
-  r->left -= dx;
-  r->right += dx;
-  r->top -= dy;
-  r->bottom += dy;
-  return TRUE;
-}
-BOOL IntersectRect(LPRECT d, const RECT* a, const RECT* b) {
-  if (!d || !a || !b) return FALSE;
-  *d = rectIntersect(*a, *b);
-  return !rectEmpty(*d);
-}
-BOOL UnionRect(LPRECT d, const RECT* a, const RECT* b) {
-  if (!d || !a || !b) return FALSE;
-  *d = rectUnion(*a, *b);
-  return !rectEmpty(*d);
-}
-BOOL EqualRect(const RECT* a, const RECT* b) {
-  return a && b && a->left == b->left && a->top == b->top && a->right == b->right && a->bottom == b->bottom;
 }
 
 namespace platform::win {

@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/thread.h"
+#include "window_activation.h"
 #include "window_internal.h"
 
 namespace platform::win {
@@ -136,6 +137,19 @@ int64_t holdDue(DWORD threadId) {
 void resetInput() {
   Guard g(lock());
   I() = Input{};
+}
+
+bool bounceActivation(HWND self, WPARAM wParam, LPARAM lParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) return false;
+  HWND prev = reinterpret_cast<HWND>(lParam);
+  if (!prev || prev == self || !IsWindow(prev)) return false;
+  HWND focus = GetFocus();
+  SetActiveWindow(prev);
+  if (focus && IsWindow(focus) && GetFocus() != focus) SetFocus(focus);
+  // Activating brought the other window to the front; the shell's own stays
+  // above it.
+  SetWindowPos(self, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  return true;
 }
 
 }  // namespace platform::win

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry.h"
 #include "platform/window.h"
 
 namespace platform::win {
@@ -131,11 +132,10 @@ bool scrollHit(Window* w, POINT screenPt, int* bar);
 void scrollPress(HWND h, int bar, POINT screenPt);
 void scrollDrag(POINT screenPt);
 bool scrollRelease(POINT screenPt);
-int scrollBarWidth();
 
-int clampRectEmpty(RECT* r);
-bool rectEmpty(const RECT& r);
-RECT rectIntersect(const RECT& a, const RECT& b);
-RECT rectUnion(const RECT& a, const RECT& b);
+using gdi::rectEmpty;
+using gdi::rectIntersect;
+using gdi::rectUnion;
+using gdi::scrollBarWidth;
 
 }  // namespace platform::win
