@@ -11,6 +11,7 @@
 #include <set>
 #include <string_view>
 
+#include "ascii.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -31,7 +32,7 @@ ModuleState& state() {
 std::u16string foldBaseName(std::u16string name) {
   for (auto& c : name) {
     if (c == u'\\') c = u'/';
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    c = asciiLower(c);
   }
   size_t slash = name.rfind(u'/');
   return slash == std::u16string::npos ? name : name.substr(slash + 1);

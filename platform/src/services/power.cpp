@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "ascii.h"
 #include "platform/handles.h"
 
 namespace platform {
@@ -18,22 +19,11 @@ Power& P() {
   return *p;
 }
 
-bool sameApp(const std::u16string& a, const std::u16string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z') x = char16_t(x - u'A' + u'a');
-    if (y >= u'A' && y <= u'Z') y = char16_t(y - u'A' + u'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 const PowerRecord::WakeUp* PowerRecord::wakeUpOf(const std::u16string& app) const {
   for (const WakeUp& w : wakeUps)
-    if (sameApp(w.app, app)) return &w;
+    if (asciiEqualNoCase(w.app, app)) return &w;
   return nullptr;
 }
 
@@ -96,7 +86,7 @@ BOOL CeRunAppAtTime(LPCWSTR app, const SYSTEMTIME* at) {
   std::lock_guard<std::mutex> g(P().m);
   auto& list = P().record.wakeUps;
   for (auto it = list.begin(); it != list.end(); ++it)
-    if (platform::sameApp(it->app, name)) {
+    if (platform::asciiEqualNoCase(it->app, name)) {
       list.erase(it);
       break;
     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ascii.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -171,7 +172,7 @@ bool parseValueLine(std::string_view line, RegValue* v) {
 std::u16string regFold(std::u16string_view s) {
   std::u16string out(s);
   for (auto& c : out)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    c = asciiUpper(c);
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "ascii.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -45,16 +46,6 @@ std::vector<const ResourceTable*> tablesOf(HMODULE module) {
   return it == r.byModule.end() ? std::vector<const ResourceTable*>() : it->second;
 }
 
-bool equalNoCase(const char16_t* a, const char16_t* b) {
-  for (;; ++a, ++b) {
-    char16_t x = *a, y = *b;
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
-    if (x != y) return false;
-    if (!x) return true;
-  }
-}
-
 bool matches(unsigned id, const char16_t* name, LPCWSTR wanted) {
   if (IS_INTRESOURCE(wanted)) return !name && id == LOWORD(reinterpret_cast<uintptr_t>(wanted));
   // "#123" names the integer resource 123, as on Win32.
@@ -68,7 +59,7 @@ bool matches(unsigned id, const char16_t* name, LPCWSTR wanted) {
     }
     return v == id;
   }
-  return name && equalNoCase(name, wanted);
+  return name && asciiEqualNoCase(name, wanted);
 }
 
 // The entry behind an HRSRC, if it is one of this module's.

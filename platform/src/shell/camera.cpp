@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
 #include "platform/bitmap.h"
@@ -135,14 +136,8 @@ Picture readPng(const std::string& path) {
 }
 
 bool hasExtension(const std::u16string& name, const char16_t* ext) {
-  std::u16string e(ext);
-  if (name.size() <= e.size()) return false;
-  for (size_t i = 0; i < e.size(); ++i) {
-    char16_t c = name[name.size() - e.size() + i];
-    if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
-    if (c != e[i]) return false;
-  }
-  return true;
+  std::u16string_view e(ext);
+  return name.size() > e.size() && asciiEndsWithNoCase(name, e);
 }
 
 bool isPng(const std::u16string& name) { return hasExtension(name, u".png"); }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "control_internal.h"
+#include "ascii.h"
 #include "phoneshell_internal.h"
 #include "platform/screen.h"
 
@@ -112,15 +113,9 @@ std::u16string decodeEntities(const std::u16string& s) {
   return out;
 }
 
-std::u16string lowerAscii(std::u16string s) {
-  for (auto& c : s)
-    if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
-  return s;
-}
-
 // Attributes of a tag body such as "input type='button' name='cmd:10'".
 std::u16string attribute(const std::u16string& tag, const std::u16string& name) {
-  std::u16string low = lowerAscii(tag);
+  std::u16string low = asciiLowered(tag);
   size_t pos = 0;
   while ((pos = low.find(name, pos)) != std::u16string::npos) {
     bool startOk = pos > 0 && (low[pos - 1] == u' ' || low[pos - 1] == u'\t' || low[pos - 1] == u'\n');
@@ -177,7 +172,7 @@ std::vector<Piece> parseHtml(const std::u16string& html) {
     }
     std::u16string tag = html.substr(i + 1, end - i - 1);
     i = end + 1;
-    std::u16string low = lowerAscii(tag);
+    std::u16string low = asciiLowered(tag);
     size_t n = 0;
     while (n < low.size() && low[n] != u' ' && low[n] != u'/' && low[n] != u'\t') ++n;
     std::u16string name = low.substr(0, n);
@@ -188,11 +183,11 @@ std::vector<Piece> parseHtml(const std::u16string& html) {
     } else if (name == u"tr" || name == u"/tr" || name == u"table" || name == u"/table") {
       flushText();
       rowOpen = false;
-    } else if (name == u"input" && lowerAscii(attribute(tag, u"type")) == u"button") {
+    } else if (name == u"input" && asciiLowered(attribute(tag, u"type")) == u"button") {
       flushText();
       Piece b{Piece::Button, attribute(tag, u"value")};
       std::u16string nm = attribute(tag, u"name");
-      if (lowerAscii(nm.substr(0, 4)) == u"cmd:") {
+      if (asciiLowered(nm.substr(0, 4)) == u"cmd:") {
         long v = 0;
         bool ok = nm.size() > 4 && nm.size() < 14;
         for (size_t k = 4; k < nm.size() && ok; ++k) {

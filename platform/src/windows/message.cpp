@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "platform/clock.h"
+#include "ascii.h"
 #include "platform/gdi.h"
 #include "platform/handles.h"
 #include "platform/screen.h"
@@ -485,9 +486,7 @@ UINT RegisterWindowMessage(LPCWSTR name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::u16string key(name);
-  for (auto& c : key)
-    if (c >= 'A' && c <= 'Z') c = char16_t(c - 'A' + 'a');
+  std::u16string key = platform::asciiLowered(name);
   std::lock_guard<std::mutex> g(g_registeredLock);
   auto& m = registered();
   // Whoever registers a message may be sent it by other processes.

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/gdi.h"
+#include "ascii.h"
 #include "platform/handles.h"
 #include "platform/screen.h"
 #include "platform/text.h"
@@ -37,16 +38,7 @@ Tree& T() {
 }
 
 bool sameName(const std::u16string& a, LPCWSTR b) {
-  if (!b) return false;
-  size_t n = platform::wideLength(b);
-  if (n != a.size()) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char16_t(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char16_t(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+  return b && asciiEqualNoCase(a, b);
 }
 
 std::shared_ptr<WindowClass> findClass(LPCWSTR name, HINSTANCE instance, bool exact) {
