@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "little_endian.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/resources.h"
@@ -135,7 +136,7 @@ BOOL PlaySound(LPCWSTR sound, HMODULE module, DWORD flags) {
     // The size of an image in memory comes from its RIFF header.
     r.kind = SoundRecord::Memory;
     const auto* b = reinterpret_cast<const unsigned char*>(sound);
-    uint32_t riff = b[4] | (b[5] << 8) | (b[6] << 16) | (uint32_t(b[7]) << 24);
+    uint32_t riff = readLe32(b + 4);
     if (riff > (64u << 20) || !parseWav(sound, size_t(riff) + 8, &wav)) return FALSE;
   } else {
     r.name = sound;

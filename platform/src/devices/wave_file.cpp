@@ -4,13 +4,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "little_endian.h"
 #include "platform/wave.h"
 
 namespace platform {
 namespace {
 
-uint32_t le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-uint16_t le16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
 void put32(std::string& s, uint32_t v) {
   for (int i = 0; i < 4; ++i) s.push_back(char((v >> (8 * i)) & 0xFF));
 }
@@ -36,16 +35,16 @@ bool parseWav(const void* data, size_t n, WavData* out) {
   uint32_t rate = 0;
   size_t pos = 12;
   while (pos + 8 <= n) {
-    uint32_t size = le32(p + pos + 4);
+    uint32_t size = readLe32(p + pos + 4);
     size_t body = pos + 8;
     // Streaming writers leave the data size at its maximum: take what is there.
     size_t avail = n - body;
     size_t len = size > avail ? avail : size;
     if (std::memcmp(p + pos, "fmt ", 4) == 0 && len >= 16) {
-      tag = le16(p + body);
-      channels = le16(p + body + 2);
-      rate = le32(p + body + 4);
-      bits = le16(p + body + 14);
+      tag = readLe16(p + body);
+      channels = readLe16(p + body + 2);
+      rate = readLe32(p + body + 4);
+      bits = readLe16(p + body + 14);
     } else if (std::memcmp(p + pos, "data", 4) == 0) {
       if (tag != WAVE_FORMAT_PCM || channels == 0 || rate == 0 || (bits != 8 && bits != 16)) return false;
       size_t frame = size_t(channels) * (bits / 8);
@@ -54,7 +53,7 @@ bool parseWav(const void* data, size_t n, WavData* out) {
       out->samples.resize(count);
       for (size_t i = 0; i < count; ++i) {
         const unsigned char* s = p + body + i * frame;
-        out->samples[i] = bits == 16 ? int16_t(le16(s)) : int16_t((int(s[0]) - 128) << 8);
+        out->samples[i] = bits == 16 ? int16_t(readLe16(s)) : int16_t((int(s[0]) - 128) << 8);
       }
       return true;
     }

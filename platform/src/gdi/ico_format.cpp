@@ -1,20 +1,13 @@
 #include "ico_format.h"
 
+#include "little_endian.h"
+
 namespace platform {
-namespace {
-
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-}  // namespace
 
 bool parseIcoDirectory(const uint8_t* data, size_t size, std::vector<IcoDirEntry>* out) {
   out->clear();
-  if (!data || size < 6 || le16(data) != 0 || le16(data + 2) != 1) return false;
-  size_t count = le16(data + 4);
+  if (!data || size < 6 || readLe16(data) != 0 || readLe16(data + 2) != 1) return false;
+  size_t count = readLe16(data + 4);
   if (count == 0 || 6 + count * 16 > size) return false;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* e = data + 6 + i * 16;
@@ -22,8 +15,8 @@ bool parseIcoDirectory(const uint8_t* data, size_t size, std::vector<IcoDirEntry
     entry.width = e[0] ? e[0] : 256;
     entry.height = e[1] ? e[1] : 256;
     entry.colorCount = e[2];
-    entry.bitCount = le16(e + 6);
-    uint32_t bytes = le32(e + 8), offset = le32(e + 12);
+    entry.bitCount = readLe16(e + 6);
+    uint32_t bytes = readLe32(e + 8), offset = readLe32(e + 12);
     if (offset < 6 + count * 16 || offset > size || bytes > size - offset || bytes == 0) return false;
     entry.data = data + offset;
     entry.size = bytes;
@@ -35,12 +28,12 @@ bool parseIcoDirectory(const uint8_t* data, size_t size, std::vector<IcoDirEntry
 bool decodeIconImage(const uint8_t* data, size_t size, DecodedIcon* out) {
   *out = DecodedIcon{};
   if (!data || size < 40) return false;
-  uint32_t headerSize = le32(data);
+  uint32_t headerSize = readLe32(data);
   if (headerSize < 40 || headerSize > size) return false;
-  int32_t width = static_cast<int32_t>(le32(data + 4));
-  int32_t doubleHeight = static_cast<int32_t>(le32(data + 8));
-  uint16_t planes = le16(data + 12), bits = le16(data + 14);
-  uint32_t compression = le32(data + 16), clrUsed = le32(data + 32);
+  int32_t width = static_cast<int32_t>(readLe32(data + 4));
+  int32_t doubleHeight = static_cast<int32_t>(readLe32(data + 8));
+  uint16_t planes = readLe16(data + 12), bits = readLe16(data + 14);
+  uint32_t compression = readLe32(data + 16), clrUsed = readLe32(data + 32);
   // Icons are stored bottom-up with the mask's rows counted in the height.
   if (planes != 1 || compression != 0 || width <= 0 || width > 256 || doubleHeight <= 0 || doubleHeight % 2 ||
       doubleHeight / 2 > 256)

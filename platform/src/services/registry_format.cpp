@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ascii.h"
+#include "little_endian.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -266,12 +267,12 @@ std::string serializeHive(const RegHive& hive, bool (*skip)(const std::u16string
       if (v.type == 1 && isSingleText(v.data)) {
         std::u16string text;
         for (size_t i = 0; i + 2 < v.data.size(); i += 2)
-          text += static_cast<char16_t>(v.data[i] | (v.data[i + 1] << 8));
+          text += static_cast<char16_t>(readLe16(&v.data[i]));
         out += "sz:\"";
         appendEscaped(text, &out);
         out += '"';
       } else if (v.type == 4 && v.data.size() == 4) {
-        uint32_t x = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
+        uint32_t x = readLe32(v.data.data());
         std::snprintf(buf, sizeof buf, "%08x", x);
         out += "dword:";
         out += buf;
