@@ -6,6 +6,7 @@
 #include <string>
 
 #include "gdi_internal.h"
+#include "shell_font.h"
 #include "platform/bitmap.h"
 #include "platform/screen.h"
 #include "platform/window.h"
@@ -148,14 +149,18 @@ void ensureMetrics(FontObject* f) {
   f->measured = true;
 }
 
+HFONT createShellFont(int pixelHeight, LONG weight) {
+  LOGFONT lf{};
+  lf.lfHeight = -pixelHeight;
+  lf.lfWeight = weight;
+  const char16_t face[] = u"Tahoma";
+  std::copy(std::begin(face), std::end(face), lf.lfFaceName);
+  return CreateFontIndirect(&lf);
+}
+
 FontObject* defaultFont() {
   static FontObject* f = [] {
-    LOGFONT lf{};
-    lf.lfHeight = -std::max(8, (platform::screenDpi() * 8 + 36) / 72);
-    lf.lfWeight = FW_NORMAL;
-    const char16_t face[] = u"Tahoma";
-    std::copy(std::begin(face), std::end(face), lf.lfFaceName);
-    auto* font = static_cast<FontObject*>(CreateFontIndirect(&lf));
+    auto* font = static_cast<FontObject*>(createShellFont(std::max(8, (platform::screenDpi() * 8 + 36) / 72), FW_NORMAL));
     platform::markStockObject(font);
     return font;
   }();

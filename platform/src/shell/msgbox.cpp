@@ -6,6 +6,7 @@
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
+#include "shell_font.h"
 #include "platform/msgbox.h"
 #include "platform/phoneshell.h"
 #include "platform/screen.h"
@@ -74,12 +75,7 @@ void drawIcon(HDC dc, UINT kind, int x, int y, int s) {
   SelectObject(dc, ob);
   SelectObject(dc, op);
   DeleteObject(b);
-  LOGFONT lf{};
-  lf.lfHeight = -(s * 2 / 3);
-  lf.lfWeight = FW_BOLD;
-  const char16_t face[] = u"Tahoma";
-  std::copy(std::begin(face), std::end(face), lf.lfFaceName);
-  HFONT f = CreateFontIndirect(&lf);
+  HFONT f = gdi::createShellFont(s * 2 / 3, FW_BOLD);
   HGDIOBJ of = SelectObject(dc, f);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, kind == MB_ICONEXCLAMATION ? RGB(0, 0, 0) : RGB(255, 255, 255));

@@ -10,6 +10,7 @@
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
+#include "shell_font.h"
 #include "window_activation.h"
 #include "platform/clock.h"
 #include "platform/module.h"
@@ -60,14 +61,7 @@ bool hasDone(HWND app) {
 }
 
 HFONT titleFont() {
-  static HFONT f = [] {
-    LOGFONT lf{};
-    lf.lfHeight = -std::max(10, shellTitleHeight() * 11 / 20);
-    lf.lfWeight = FW_BOLD;
-    const char16_t face[] = u"Tahoma";
-    std::copy(std::begin(face), std::end(face), lf.lfFaceName);
-    return CreateFontIndirect(&lf);
-  }();
+  static HFONT f = gdi::createShellFont(std::max(10, shellTitleHeight() * 11 / 20), FW_BOLD);
   return f;
 }
 

@@ -9,6 +9,7 @@
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
+#include "shell_font.h"
 #include "window_activation.h"
 #include "platform/resources.h"
 #include "platform/screen.h"
@@ -69,14 +70,7 @@ RECT keyRect(HWND bar, int index) {
 }
 
 HFONT keyFont() {
-  static HFONT f = [] {
-    LOGFONT lf{};
-    lf.lfHeight = -std::max(10, shellSoftKeyHeight() * 11 / 20);
-    lf.lfWeight = FW_BOLD;
-    const char16_t face[] = u"Tahoma";
-    std::copy(std::begin(face), std::end(face), lf.lfFaceName);
-    return CreateFontIndirect(&lf);
-  }();
+  static HFONT f = gdi::createShellFont(std::max(10, shellSoftKeyHeight() * 11 / 20), FW_BOLD);
   return f;
 }
 
