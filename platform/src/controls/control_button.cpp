@@ -3,6 +3,7 @@
 // focused button; the stylus presses it when released over it.
 #include <algorithm>
 
+#include "dc_selection.h"
 #include "control_internal.h"
 
 namespace platform::controls {
@@ -47,60 +48,62 @@ void paint(HWND h, ButtonState* st) {
   bool enabled = IsWindowEnabled(h);
   HBRUSH bg = askColours(h, dc, isCheck(k) ? WM_CTLCOLORSTATIC : WM_CTLCOLORBTN);
   std::u16string text = textOf(h);
-  HGDIOBJ oldFont = SelectObject(dc, fontOf(h));
-  SetBkMode(dc, TRANSPARENT);
-  COLORREF textColour = enabled ? GetSysColor(COLOR_BTNTEXT) : GetSysColor(COLOR_GRAYTEXT);
-  if (isCheck(k)) {
-    FillRect(dc, &rc, bg);
-    int box = std::min<int>(rc.bottom - 2, std::max(9, lineHeight(h) - 2));
-    int top = (rc.bottom - box) / 2;
-    RECT b{2, top, 2 + box, top + box};
-    HBRUSH frame = CreateSolidBrush(enabled ? RGB(64, 64, 64) : kFrameColour);
-    FillRect(dc, &b, frame);
-    RECT inner = b;
-    InflateRect(&inner, -1, -1);
-    FillRect(dc, &inner, GetSysColorBrush(COLOR_WINDOW));
-    if (st->check == BST_CHECKED) {
-      // A tick in two strokes, thick enough to read on a phone.
-      HPEN pen = CreatePen(PS_SOLID, std::max(2, box / 6), enabled ? RGB(0, 0, 0) : kFrameColour);
-      HGDIOBJ op = SelectObject(dc, pen);
-      POINT pts[3] = {{b.left + box / 5, b.top + box / 2},
-                      {b.left + box * 2 / 5, b.bottom - box / 4},
-                      {b.right - box / 5, b.top + box / 5}};
-      Polyline(dc, pts, 3);
-      SelectObject(dc, op);
-      DeleteObject(pen);
+  {
+    gdi::DcSelection font(dc, fontOf(h));
+    SetBkMode(dc, TRANSPARENT);
+    COLORREF textColour = enabled ? GetSysColor(COLOR_BTNTEXT) : GetSysColor(COLOR_GRAYTEXT);
+    if (isCheck(k)) {
+      FillRect(dc, &rc, bg);
+      int box = std::min<int>(rc.bottom - 2, std::max(9, lineHeight(h) - 2));
+      int top = (rc.bottom - box) / 2;
+      RECT b{2, top, 2 + box, top + box};
+      HBRUSH frame = CreateSolidBrush(enabled ? RGB(64, 64, 64) : kFrameColour);
+      FillRect(dc, &b, frame);
+      RECT inner = b;
+      InflateRect(&inner, -1, -1);
+      FillRect(dc, &inner, GetSysColorBrush(COLOR_WINDOW));
+      if (st->check == BST_CHECKED) {
+        // A tick in two strokes, thick enough to read on a phone.
+        HPEN pen = CreatePen(PS_SOLID, std::max(2, box / 6), enabled ? RGB(0, 0, 0) : kFrameColour);
+        {
+          gdi::DcSelection tick(dc, pen);
+          POINT pts[3] = {{b.left + box / 5, b.top + box / 2},
+                          {b.left + box * 2 / 5, b.bottom - box / 4},
+                          {b.right - box / 5, b.top + box / 5}};
+          Polyline(dc, pts, 3);
+        }
+        DeleteObject(pen);
+      }
+      DeleteObject(frame);
+      RECT tr{b.right + 4, 0, rc.right, rc.bottom};
+      SetTextColor(dc, textColour);
+      DrawText(dc, text.c_str(), int(text.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+      if (st->focused) {
+        RECT fr{b.right + 2, 1, rc.right - 1, rc.bottom - 1};
+        HBRUSH fb = CreateSolidBrush(kFocusColour);
+        RECT edges[4] = {{fr.left, fr.top, fr.right, fr.top + 1},
+                         {fr.left, fr.bottom - 1, fr.right, fr.bottom},
+                         {fr.left, fr.top, fr.left + 1, fr.bottom},
+                         {fr.right - 1, fr.top, fr.right, fr.bottom}};
+        for (RECT& e : edges) FillRect(dc, &e, fb);
+        DeleteObject(fb);
+      }
+    } else {
+      FillRect(dc, &rc, bg);
+      RECT face = rc;
+      HBRUSH frame = CreateSolidBrush(st->focused ? kFocusColour : kFrameColour);
+      FillRect(dc, &face, frame);
+      InflateRect(&face, st->focused ? -2 : -1, st->focused ? -2 : -1);
+      HBRUSH fill = CreateSolidBrush(st->pushed ? RGB(170, 190, 220) : kFaceColour);
+      FillRect(dc, &face, fill);
+      DeleteObject(fill);
+      DeleteObject(frame);
+      SetTextColor(dc, textColour);
+      RECT tr = face;
+      if (st->pushed) OffsetRect(&tr, 1, 1);
+      DrawText(dc, text.c_str(), int(text.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     }
-    DeleteObject(frame);
-    RECT tr{b.right + 4, 0, rc.right, rc.bottom};
-    SetTextColor(dc, textColour);
-    DrawText(dc, text.c_str(), int(text.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
-    if (st->focused) {
-      RECT fr{b.right + 2, 1, rc.right - 1, rc.bottom - 1};
-      HBRUSH fb = CreateSolidBrush(kFocusColour);
-      RECT edges[4] = {{fr.left, fr.top, fr.right, fr.top + 1},
-                       {fr.left, fr.bottom - 1, fr.right, fr.bottom},
-                       {fr.left, fr.top, fr.left + 1, fr.bottom},
-                       {fr.right - 1, fr.top, fr.right, fr.bottom}};
-      for (RECT& e : edges) FillRect(dc, &e, fb);
-      DeleteObject(fb);
-    }
-  } else {
-    FillRect(dc, &rc, bg);
-    RECT face = rc;
-    HBRUSH frame = CreateSolidBrush(st->focused ? kFocusColour : kFrameColour);
-    FillRect(dc, &face, frame);
-    InflateRect(&face, st->focused ? -2 : -1, st->focused ? -2 : -1);
-    HBRUSH fill = CreateSolidBrush(st->pushed ? RGB(170, 190, 220) : kFaceColour);
-    FillRect(dc, &face, fill);
-    DeleteObject(fill);
-    DeleteObject(frame);
-    SetTextColor(dc, textColour);
-    RECT tr = face;
-    if (st->pushed) OffsetRect(&tr, 1, 1);
-    DrawText(dc, text.c_str(), int(text.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
   }
-  SelectObject(dc, oldFont);
   EndPaint(h, &ps);
 }
 

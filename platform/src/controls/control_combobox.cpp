@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "dc_selection.h"
 #include "control_internal.h"
 
 namespace platform::controls {
@@ -130,20 +131,18 @@ void paintBox(HWND h, ComboState* st) {
   int s = std::max(2, aw / 4);
   POINT tri[3] = {{cx - s, cy - s / 2}, {cx + s, cy - s / 2}, {cx, cy + s / 2 + 1}};
   HBRUSH ab = CreateSolidBrush(enabled ? RGB(0, 0, 0) : kFrameColour);
-  HGDIOBJ ob = SelectObject(dc, ab);
-  HGDIOBJ op = SelectObject(dc, GetStockObject(NULL_PEN));
-  Polygon(dc, tri, 3);
-  SelectObject(dc, ob);
-  SelectObject(dc, op);
+  {
+    gdi::DcSelection arrow(dc, ab, GetStockObject(NULL_PEN));
+    Polygon(dc, tri, 3);
+  }
   DeleteObject(ab);
   if (st->sel >= 0 && st->sel < int(st->items.size())) {
-    HGDIOBJ of = SelectObject(dc, fontOf(h));
+    gdi::DcSelection font(dc, fontOf(h));
     SetBkMode(dc, TRANSPARENT);
     if (!enabled) SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
     RECT tr{inner.left + 2, inner.top, arrow.left - 2, inner.bottom};
     const std::u16string& t = st->items[size_t(st->sel)].text;
     DrawText(dc, t.c_str(), int(t.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
-    SelectObject(dc, of);
   }
   EndPaint(h, &ps);
 }
@@ -154,23 +153,24 @@ void paintList(HWND list, HWND combo, ComboState* st) {
   RECT rc;
   GetClientRect(list, &rc);
   FillRect(dc, &rc, GetSysColorBrush(COLOR_WINDOW));
-  HGDIOBJ of = SelectObject(dc, fontOf(combo));
-  SetBkMode(dc, TRANSPARENT);
-  int rh = rowHeight(combo);
-  for (int i = st->top, row = 0; i < int(st->items.size()) && row < kMaxRows; ++i, ++row) {
-    RECT r{0, row * rh, rc.right, (row + 1) * rh};
-    if (i == st->hot) {
-      FillRect(dc, &r, GetSysColorBrush(COLOR_HIGHLIGHT));
-      SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
-    } else {
-      SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+  {
+    gdi::DcSelection font(dc, fontOf(combo));
+    SetBkMode(dc, TRANSPARENT);
+    int rh = rowHeight(combo);
+    for (int i = st->top, row = 0; i < int(st->items.size()) && row < kMaxRows; ++i, ++row) {
+      RECT r{0, row * rh, rc.right, (row + 1) * rh};
+      if (i == st->hot) {
+        FillRect(dc, &r, GetSysColorBrush(COLOR_HIGHLIGHT));
+        SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+      } else {
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+      }
+      RECT tr = r;
+      tr.left += 4;
+      const std::u16string& t = st->items[size_t(i)].text;
+      DrawText(dc, t.c_str(), int(t.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     }
-    RECT tr = r;
-    tr.left += 4;
-    const std::u16string& t = st->items[size_t(i)].text;
-    DrawText(dc, t.c_str(), int(t.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
   }
-  SelectObject(dc, of);
   EndPaint(list, &ps);
 }
 

@@ -1,6 +1,7 @@
 // Registration of the standard control classes and what they share.
 #include <vector>
 
+#include "dc_selection.h"
 #include "control_internal.h"
 
 namespace platform::controls {
@@ -26,10 +27,11 @@ void notifyParent(HWND h, WORD code) {
 
 int lineHeight(HWND h) {
   HDC dc = GetDC(h);
-  HGDIOBJ old = SelectObject(dc, fontOf(h));
   TEXTMETRIC tm{};
-  GetTextMetrics(dc, &tm);
-  SelectObject(dc, old);
+  {
+    gdi::DcSelection font(dc, fontOf(h));
+    GetTextMetrics(dc, &tm);
+  }
   ReleaseDC(h, dc);
   return tm.tmHeight > 0 ? int(tm.tmHeight) : 12;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "dc_selection.h"
 #include "control_internal.h"
 #include "platform/shell.h"
 
@@ -82,25 +83,25 @@ std::u16string shown(const EditState* st, size_t start, size_t end, std::vector<
 
 class Measure {
  public:
-  explicit Measure(HWND h) : h_(h), dc_(GetDC(h)), old_(SelectObject(dc_, fontOf(h))) {}
-  ~Measure() {
-    SelectObject(dc_, old_);
-    ReleaseDC(h_, dc_);
-  }
+  explicit Measure(HWND h) : window_{h, GetDC(h)}, font_(window_.dc, fontOf(h)) {}
   // x of every boundary of `s`: xs[0] = 0, xs[i] = width of the first i.
   std::vector<int> offsets(const std::u16string& s) {
     std::vector<int> dx(s.size());
-    if (!s.empty()) GetTextExtentExPoint(dc_, s.c_str(), int(s.size()), -1, nullptr, dx.data(), nullptr);
+    if (!s.empty()) GetTextExtentExPoint(dc(), s.c_str(), int(s.size()), -1, nullptr, dx.data(), nullptr);
     std::vector<int> xs(s.size() + 1, 0);
     for (size_t i = 0; i < s.size(); ++i) xs[i + 1] = std::max(xs[i], dx[i]);
     return xs;
   }
-  HDC dc() const { return dc_; }
+  HDC dc() const { return window_.dc; }
 
  private:
-  HWND h_;
-  HDC dc_;
-  HGDIOBJ old_;
+  // Released after the font is put back: members go in reverse order.
+  struct WindowDc {
+    HWND h;
+    HDC dc;
+    ~WindowDc() { ReleaseDC(h, dc); }
+  } window_;
+  gdi::DcSelection font_;
 };
 
 RECT textArea(HWND h) {
@@ -447,58 +448,59 @@ void paint(HWND h, EditState* st) {
   FillRect(dc, &rc, bg);
   if (!enabled) SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
   COLORREF textColour = GetTextColor(dc);
-  HGDIOBJ oldFont = SelectObject(dc, fontOf(h));
-  SetBkMode(dc, TRANSPARENT);
-  RECT a = textArea(h);
-  IntersectClipRect(dc, a.left, a.top, a.right, a.bottom);
-  int lh = lineHeight(h);
-  std::vector<Line> lines = layout(h, st);
-  bool showSel = st->focused || (style & ES_NOHIDESEL);
-  size_t s0 = selMin(st), s1 = selMax(st);
-  HBRUSH hi = GetSysColorBrush(COLOR_HIGHLIGHT);
-  size_t first = multiLine(h) ? st->firstLine : 0;
-  for (size_t i = first; i < lines.size(); ++i) {
-    int y = a.top + int(i - first) * lh;
-    if (y >= a.bottom) break;
-    const Line& L = lines[i];
-    std::vector<int> map;
-    std::u16string vis = shown(st, L.start, L.end, &map);
-    std::vector<int> xs;
-    {
-      SIZE sz;
-      std::vector<int> dx(vis.size());
-      if (!vis.empty()) GetTextExtentExPoint(dc, vis.c_str(), int(vis.size()), -1, nullptr, dx.data(), &sz);
-      xs.assign(vis.size() + 1, 0);
-      for (size_t k = 0; k < vis.size(); ++k) xs[k + 1] = std::max(xs[k], dx[k]);
-    }
-    int x0 = a.left - st->scrollX;
-    int lineWidth = xs.back();
-    if (!multiLine(h)) {
-      if ((style & 3) == ES_CENTER) x0 = a.left + (a.right - a.left - lineWidth) / 2;
-      if ((style & 3) == ES_RIGHT) x0 = a.right - lineWidth;
-    }
-    SetTextColor(dc, textColour);
-    ExtTextOut(dc, x0, y, 0, nullptr, vis.c_str(), UINT(vis.size()), nullptr);
-    if (showSel && s0 != s1) {
-      size_t from = std::clamp(s0, L.start, L.end), to = std::clamp(s1, L.start, L.end);
-      bool breakSelected = s0 <= L.end && s1 > L.end && L.next > L.end;
-      if (from < to || breakSelected) {
-        int xa = x0 + xs[size_t(map[from - L.start])];
-        int xb = x0 + xs[size_t(map[to - L.start])] + (breakSelected ? lh / 3 : 0);
-        RECT sel{xa, y, xb, y + lh};
-        FillRect(dc, &sel, hi);
-        SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
-        int ia = map[from - L.start], ib = map[to - L.start];
-        ExtTextOut(dc, xa, y, 0, nullptr, vis.c_str() + ia, UINT(ib - ia), nullptr);
+  {
+    gdi::DcSelection font(dc, fontOf(h));
+    SetBkMode(dc, TRANSPARENT);
+    RECT a = textArea(h);
+    IntersectClipRect(dc, a.left, a.top, a.right, a.bottom);
+    int lh = lineHeight(h);
+    std::vector<Line> lines = layout(h, st);
+    bool showSel = st->focused || (style & ES_NOHIDESEL);
+    size_t s0 = selMin(st), s1 = selMax(st);
+    HBRUSH hi = GetSysColorBrush(COLOR_HIGHLIGHT);
+    size_t first = multiLine(h) ? st->firstLine : 0;
+    for (size_t i = first; i < lines.size(); ++i) {
+      int y = a.top + int(i - first) * lh;
+      if (y >= a.bottom) break;
+      const Line& L = lines[i];
+      std::vector<int> map;
+      std::u16string vis = shown(st, L.start, L.end, &map);
+      std::vector<int> xs;
+      {
+        SIZE sz;
+        std::vector<int> dx(vis.size());
+        if (!vis.empty()) GetTextExtentExPoint(dc, vis.c_str(), int(vis.size()), -1, nullptr, dx.data(), &sz);
+        xs.assign(vis.size() + 1, 0);
+        for (size_t k = 0; k < vis.size(); ++k) xs[k + 1] = std::max(xs[k], dx[k]);
+      }
+      int x0 = a.left - st->scrollX;
+      int lineWidth = xs.back();
+      if (!multiLine(h)) {
+        if ((style & 3) == ES_CENTER) x0 = a.left + (a.right - a.left - lineWidth) / 2;
+        if ((style & 3) == ES_RIGHT) x0 = a.right - lineWidth;
+      }
+      SetTextColor(dc, textColour);
+      ExtTextOut(dc, x0, y, 0, nullptr, vis.c_str(), UINT(vis.size()), nullptr);
+      if (showSel && s0 != s1) {
+        size_t from = std::clamp(s0, L.start, L.end), to = std::clamp(s1, L.start, L.end);
+        bool breakSelected = s0 <= L.end && s1 > L.end && L.next > L.end;
+        if (from < to || breakSelected) {
+          int xa = x0 + xs[size_t(map[from - L.start])];
+          int xb = x0 + xs[size_t(map[to - L.start])] + (breakSelected ? lh / 3 : 0);
+          RECT sel{xa, y, xb, y + lh};
+          FillRect(dc, &sel, hi);
+          SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+          int ia = map[from - L.start], ib = map[to - L.start];
+          ExtTextOut(dc, xa, y, 0, nullptr, vis.c_str() + ia, UINT(ib - ia), nullptr);
+        }
+      }
+      if (st->focused && st->caret >= L.start && st->caret <= L.end && lineOf(lines, st->caret) == i) {
+        int cx = x0 + xs[size_t(map[st->caret - L.start])];
+        RECT caret{cx, y, cx + 1, y + lh};
+        FillRect(dc, &caret, GetStockObject(BLACK_BRUSH));
       }
     }
-    if (st->focused && st->caret >= L.start && st->caret <= L.end && lineOf(lines, st->caret) == i) {
-      int cx = x0 + xs[size_t(map[st->caret - L.start])];
-      RECT caret{cx, y, cx + 1, y + lh};
-      FillRect(dc, &caret, GetStockObject(BLACK_BRUSH));
-    }
   }
-  SelectObject(dc, oldFont);
   EndPaint(h, &ps);
 }
 

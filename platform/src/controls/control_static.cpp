@@ -1,5 +1,6 @@
 // "STATIC": a text label (left, centred or right, wrapped or not, with or
 // without '&' prefixes) or an icon.
+#include "dc_selection.h"
 #include "control_internal.h"
 
 namespace platform::controls {
@@ -43,11 +44,10 @@ void paint(HWND h, StaticState* st) {
     if (type == SS_LEFTNOWORDWRAP) fmt |= DT_SINGLELINE;
     else fmt |= DT_WORDBREAK;
     if (style & SS_CENTERIMAGE) fmt = (fmt & ~DT_WORDBREAK) | DT_SINGLELINE | DT_VCENTER;
-    HGDIOBJ old = SelectObject(dc, fontOf(h));
+    gdi::DcSelection font(dc, fontOf(h));
     SetBkMode(dc, TRANSPARENT);
     if (!IsWindowEnabled(h)) SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
     DrawText(dc, text.c_str(), int(text.size()), &rc, fmt);
-    SelectObject(dc, old);
   }
   EndPaint(h, &ps);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dc_selection.h"
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "window_activation.h"
@@ -42,10 +43,11 @@ HFONT menuFont() { return GetStockObject(DEFAULT_GUI_FONT); }
 
 int textLineHeight() {
   HDC dc = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, menuFont());
   TEXTMETRIC tm{};
-  GetTextMetrics(dc, &tm);
-  SelectObject(dc, old);
+  {
+    gdi::DcSelection font(dc, menuFont());
+    GetTextMetrics(dc, &tm);
+  }
   ReleaseDC(nullptr, dc);
   return tm.tmHeight > 0 ? int(tm.tmHeight) : 12;
 }
@@ -68,7 +70,7 @@ void paintLevel(HWND w) {
   FillRect(dc, &rc, GetSysColorBrush(COLOR_MENU));
   if (li >= 0) {
     Level& L = g_tracking->levels[size_t(li)];
-    HGDIOBJ of = SelectObject(dc, menuFont());
+    gdi::DcSelection font(dc, menuFont());
     SetBkMode(dc, TRANSPARENT);
     int lh = textLineHeight();
     for (size_t i = 0; i < L.items.size(); ++i) {
@@ -87,11 +89,12 @@ void paintLevel(HWND w) {
       SetTextColor(dc, colour);
       if (it.flags & MF_CHECKED) {
         HPEN pen = CreatePen(PS_SOLID, 2, colour);
-        HGDIOBJ op = SelectObject(dc, pen);
-        int s = lh / 2, cx = r.left + lh / 2 + 2, cy = (r.top + r.bottom) / 2;
-        POINT pts[3] = {{cx - s / 2, cy}, {cx - s / 6, cy + s / 2 - 1}, {cx + s / 2, cy - s / 2}};
-        Polyline(dc, pts, 3);
-        SelectObject(dc, op);
+        {
+          gdi::DcSelection tick(dc, pen);
+          int s = lh / 2, cx = r.left + lh / 2 + 2, cy = (r.top + r.bottom) / 2;
+          POINT pts[3] = {{cx - s / 2, cy}, {cx - s / 6, cy + s / 2 - 1}, {cx + s / 2, cy - s / 2}};
+          Polyline(dc, pts, 3);
+        }
         DeleteObject(pen);
       }
       RECT tr{r.left + lh + 4, r.top, r.right - lh, r.bottom};
@@ -100,15 +103,13 @@ void paintLevel(HWND w) {
         int cx = r.right - lh / 2 - 2, cy = (r.top + r.bottom) / 2, s = std::max(3, lh / 4);
         POINT tri[3] = {{cx - s / 2, cy - s}, {cx - s / 2, cy + s}, {cx + s / 2 + 1, cy}};
         HBRUSH b = CreateSolidBrush(colour);
-        HGDIOBJ ob = SelectObject(dc, b);
-        HGDIOBJ op = SelectObject(dc, GetStockObject(NULL_PEN));
-        Polygon(dc, tri, 3);
-        SelectObject(dc, ob);
-        SelectObject(dc, op);
+        {
+          gdi::DcSelection arrow(dc, b, GetStockObject(NULL_PEN));
+          Polygon(dc, tri, 3);
+        }
         DeleteObject(b);
       }
     }
-    SelectObject(dc, of);
   }
   EndPaint(w, &ps);
 }
@@ -163,14 +164,15 @@ bool openLevel(HMENU menu, int x, int y, UINT flags, const RECT* beside) {
   int lh = textLineHeight();
   int itemH = lh + 8, sepH = 7;
   HDC dc = GetDC(nullptr);
-  HGDIOBJ of = SelectObject(dc, menuFont());
   int textW = 0;
-  for (const Item& it : L.items) {
-    SIZE sz{0, 0};
-    if (!it.text.empty()) GetTextExtentPoint32(dc, it.text.c_str(), int(it.text.size()), &sz);
-    textW = std::max<int>(textW, sz.cx);
+  {
+    gdi::DcSelection font(dc, menuFont());
+    for (const Item& it : L.items) {
+      SIZE sz{0, 0};
+      if (!it.text.empty()) GetTextExtentPoint32(dc, it.text.c_str(), int(it.text.size()), &sz);
+      textW = std::max<int>(textW, sz.cx);
+    }
   }
-  SelectObject(dc, of);
   ReleaseDC(nullptr, dc);
   int sw = screenWidth(), sh = screenHeight();
   int width = std::min(sw, textW + 2 * lh + 8 + 2);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "dc_selection.h"
 #include "ascii.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
@@ -286,10 +287,11 @@ void paint(HWND h, Dialog* d) {
     if (bmp && bits) {
       std::copy(d->shown.pixels.begin(), d->shown.pixels.end(), static_cast<uint32_t*>(bits));
       HDC mem = CreateCompatibleDC(dc);
-      HGDIOBJ old = SelectObject(mem, bmp);
-      BitBlt(dc, (rc.right - d->shown.width) / 2, (rc.bottom - d->shown.height) / 2, d->shown.width, d->shown.height,
-             mem, 0, 0, SRCCOPY);
-      SelectObject(mem, old);
+      {
+        gdi::DcSelection picture(mem, bmp);
+        BitBlt(dc, (rc.right - d->shown.width) / 2, (rc.bottom - d->shown.height) / 2, d->shown.width, d->shown.height,
+               mem, 0, 0, SRCCOPY);
+      }
       DeleteDC(mem);
     }
     if (bmp) DeleteObject(bmp);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "dc_selection.h"
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
@@ -64,25 +65,25 @@ void drawIcon(HDC dc, UINT kind, int x, int y, int s) {
   if (!kind) return;
   COLORREF fill = kind == MB_ICONERROR ? RGB(200, 30, 30) : kind == MB_ICONEXCLAMATION ? RGB(240, 190, 0) : RGB(30, 90, 200);
   HBRUSH b = CreateSolidBrush(fill);
-  HGDIOBJ ob = SelectObject(dc, b);
-  HGDIOBJ op = SelectObject(dc, GetStockObject(NULL_PEN));
-  if (kind == MB_ICONEXCLAMATION) {
-    POINT tri[3] = {{x + s / 2, y}, {x + s, y + s}, {x, y + s}};
-    Polygon(dc, tri, 3);
-  } else {
-    Ellipse(dc, x, y, x + s, y + s);
+  {
+    gdi::DcSelection mark(dc, b, GetStockObject(NULL_PEN));
+    if (kind == MB_ICONEXCLAMATION) {
+      POINT tri[3] = {{x + s / 2, y}, {x + s, y + s}, {x, y + s}};
+      Polygon(dc, tri, 3);
+    } else {
+      Ellipse(dc, x, y, x + s, y + s);
+    }
   }
-  SelectObject(dc, ob);
-  SelectObject(dc, op);
   DeleteObject(b);
   HFONT f = gdi::createShellFont(s * 2 / 3, FW_BOLD);
-  HGDIOBJ of = SelectObject(dc, f);
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, kind == MB_ICONEXCLAMATION ? RGB(0, 0, 0) : RGB(255, 255, 255));
-  const char16_t* mark = kind == MB_ICONERROR ? u"\u00D7" : kind == MB_ICONEXCLAMATION ? u"!" : kind == MB_ICONQUESTION ? u"?" : u"i";
-  RECT r{x, y + (kind == MB_ICONEXCLAMATION ? s / 6 : 0), x + s, y + s};
-  DrawText(dc, mark, 1, &r, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
-  SelectObject(dc, of);
+  {
+    gdi::DcSelection font(dc, f);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, kind == MB_ICONEXCLAMATION ? RGB(0, 0, 0) : RGB(255, 255, 255));
+    const char16_t* mark = kind == MB_ICONERROR ? u"\u00D7" : kind == MB_ICONEXCLAMATION ? u"!" : kind == MB_ICONQUESTION ? u"?" : u"i";
+    RECT r{x, y + (kind == MB_ICONEXCLAMATION ? s / 6 : 0), x + s, y + s};
+    DrawText(dc, mark, 1, &r, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+  }
   DeleteObject(f);
 }
 
@@ -98,22 +99,23 @@ void paint(HWND h, Box* b) {
   HBRUSH bb = CreateSolidBrush(RGB(214, 226, 244));
   FillRect(dc, &band, bb);
   DeleteObject(bb);
-  HGDIOBJ of = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-  RECT cr{6, 0, rc.right - 6, b->captionHeight};
-  DrawText(dc, b->caption.c_str(), int(b->caption.size()), &cr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
-  UINT kind = b->type & MB_ICONMASK;
-  int s = iconSize();
-  int left = 8;
-  if (kind) {
-    drawIcon(dc, kind, 8, b->captionHeight + 8, s);
-    left = 8 + s + 8;
+  {
+    gdi::DcSelection font(dc, GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    RECT cr{6, 0, rc.right - 6, b->captionHeight};
+    DrawText(dc, b->caption.c_str(), int(b->caption.size()), &cr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    UINT kind = b->type & MB_ICONMASK;
+    int s = iconSize();
+    int left = 8;
+    if (kind) {
+      drawIcon(dc, kind, 8, b->captionHeight + 8, s);
+      left = 8 + s + 8;
+    }
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));  // the icon's mark left its own colour
+    RECT tr{left, b->captionHeight + 8, rc.right - 8, rc.bottom - 4};
+    DrawText(dc, b->text.c_str(), int(b->text.size()), &tr, DT_WORDBREAK | DT_NOPREFIX);
   }
-  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));  // the icon's mark left its own colour
-  RECT tr{left, b->captionHeight + 8, rc.right - 8, rc.bottom - 4};
-  DrawText(dc, b->text.c_str(), int(b->text.size()), &tr, DT_WORDBREAK | DT_NOPREFIX);
-  SelectObject(dc, of);
   EndPaint(h, &ps);
 }
 
@@ -254,14 +256,15 @@ int MessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   int width = work.right - work.left - 12;
   // Height: caption band, text wrapped beside the icon, margins.
   HDC dc = GetDC(nullptr);
-  HGDIOBJ of = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
-  TEXTMETRIC tm{};
-  GetTextMetrics(dc, &tm);
-  box.captionHeight = int(tm.tmHeight) + 8;
   int textLeft = (type & MB_ICONMASK) ? 8 + iconSize() + 8 : 8;
   RECT tr{0, 0, width - 2 - textLeft - 8, 0};
-  DrawText(dc, box.text.c_str(), int(box.text.size()), &tr, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-  SelectObject(dc, of);
+  {
+    gdi::DcSelection font(dc, GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRIC tm{};
+    GetTextMetrics(dc, &tm);
+    box.captionHeight = int(tm.tmHeight) + 8;
+    DrawText(dc, box.text.c_str(), int(box.text.size()), &tr, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  }
   ReleaseDC(nullptr, dc);
   int height = box.captionHeight + 8 + std::max<int>(tr.bottom, (type & MB_ICONMASK) ? iconSize() : 0) + 12 + 2;
   height = std::min<int>(height, work.bottom - work.top - 8);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 
+#include "dc_selection.h"
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
@@ -108,26 +109,27 @@ void paintTitle(HWND h) {
   int height = rc.bottom;
   int right = rc.right - 2;
   HWND app = activeApp();
-  HGDIOBJ of = SelectObject(dc, titleFont());
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, kBarText);
-  if (hasDone(app)) {
-    RECT d = doneRect();
-    RECT face = d;
-    InflateRect(&face, -2, -3);
-    HBRUSH b = CreateSolidBrush(RGB(60, 110, 190));
-    FillRect(dc, &face, b);
-    DeleteObject(b);
-    DrawText(dc, u"ok", 2, &face, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
-    right = d.left - 2;
+  {
+    gdi::DcSelection font(dc, titleFont());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, kBarText);
+    if (hasDone(app)) {
+      RECT d = doneRect();
+      RECT face = d;
+      InflateRect(&face, -2, -3);
+      HBRUSH b = CreateSolidBrush(RGB(60, 110, 190));
+      FillRect(dc, &face, b);
+      DeleteObject(b);
+      DrawText(dc, u"ok", 2, &face, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+      right = d.left - 2;
+    }
+    int iconSize = std::min(16, height - 4);
+    right = paintTray(dc, right, (height - iconSize) / 2, iconSize);
+    right = paintSignals(dc, right, height);
+    std::u16string title = shellTitleText();
+    RECT tr{4, 0, right - 2, height};
+    DrawText(dc, title.c_str(), int(title.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
   }
-  int iconSize = std::min(16, height - 4);
-  right = paintTray(dc, right, (height - iconSize) / 2, iconSize);
-  right = paintSignals(dc, right, height);
-  std::u16string title = shellTitleText();
-  RECT tr{4, 0, right - 2, height};
-  DrawText(dc, title.c_str(), int(title.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
-  SelectObject(dc, of);
   EndPaint(h, &ps);
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "dc_selection.h"
 #include "control_internal.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
@@ -82,28 +83,29 @@ void paintBar(HWND h, Bar* b) {
   HBRUSH bg = CreateSolidBrush(kBarColour);
   FillRect(dc, &rc, bg);
   DeleteObject(bg);
-  HGDIOBJ of = SelectObject(dc, keyFont());
-  SetBkMode(dc, TRANSPARENT);
-  for (size_t i = 0; i < b->keys.size() && i < 2; ++i) {
-    const Key& k = b->keys[i];
-    RECT r = keyRect(h, int(i));
-    if (b->pressed == int(i)) {
-      HBRUSH p = CreateSolidBrush(RGB(60, 110, 190));
-      FillRect(dc, &r, p);
-      DeleteObject(p);
+  {
+    gdi::DcSelection font(dc, keyFont());
+    SetBkMode(dc, TRANSPARENT);
+    for (size_t i = 0; i < b->keys.size() && i < 2; ++i) {
+      const Key& k = b->keys[i];
+      RECT r = keyRect(h, int(i));
+      if (b->pressed == int(i)) {
+        HBRUSH p = CreateSolidBrush(RGB(60, 110, 190));
+        FillRect(dc, &r, p);
+        DeleteObject(p);
+      }
+      SetTextColor(dc, k.enabled ? kBarText : kBarDisabledText);
+      RECT tr = r;
+      InflateRect(&tr, -4, 0);
+      DrawText(dc, k.text.c_str(), int(k.text.size()), &tr,
+               DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS | (i == 0 ? DT_LEFT : DT_RIGHT));
     }
-    SetTextColor(dc, k.enabled ? kBarText : kBarDisabledText);
-    RECT tr = r;
-    InflateRect(&tr, -4, 0);
-    DrawText(dc, k.text.c_str(), int(k.text.size()), &tr,
-             DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS | (i == 0 ? DT_LEFT : DT_RIGHT));
+    // The divider between the keys.
+    RECT mid{rc.right / 2, rc.bottom / 4, rc.right / 2 + 1, rc.bottom * 3 / 4};
+    HBRUSH d = CreateSolidBrush(RGB(80, 104, 150));
+    FillRect(dc, &mid, d);
+    DeleteObject(d);
   }
-  // The divider between the keys.
-  RECT mid{rc.right / 2, rc.bottom / 4, rc.right / 2 + 1, rc.bottom * 3 / 4};
-  HBRUSH d = CreateSolidBrush(RGB(80, 104, 150));
-  FillRect(dc, &mid, d);
-  DeleteObject(d);
-  SelectObject(dc, of);
   EndPaint(h, &ps);
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "dc_selection.h"
 #include "control_internal.h"
 #include "ascii.h"
 #include "phoneshell_internal.h"
@@ -283,65 +284,66 @@ HFONT bubbleFont() { return GetStockObject(DEFAULT_GUI_FONT); }
 
 void layoutBubble(HWND h, BubbleState* st, int width, int* heightOut) {
   HDC dc = GetDC(h);
-  HGDIOBJ of = SelectObject(dc, bubbleFont());
-  TEXTMETRIC tm{};
-  GetTextMetrics(dc, &tm);
-  int lh = std::max<int>(12, tm.tmHeight);
-  st->titleHeight = lh + 6;
-  int y = st->titleHeight + 4;
-  int pad = 6;
-  st->textRects.clear();
-  st->commands.clear();
-  // Destroy old buttons.
-  for (HWND c = GetWindow(h, GW_CHILD); c;) {
-    HWND next = GetWindow(c, GW_HWNDNEXT);
-    DestroyWindow(c);
-    c = next;
-  }
-  size_t i = 0;
-  bool lastWasBreak = false;
-  while (i < st->pieces.size()) {
-    Piece& p = st->pieces[i];
-    if (p.kind == Piece::Text) {
-      RECT r{pad, y, width - pad, y + lh};
-      DrawText(dc, p.text.c_str(), int(p.text.size()), &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-      r.right = width - pad;
-      st->textRects.push_back(r);
-      y = r.bottom;
-      lastWasBreak = false;
-      ++i;
-    } else if (p.kind == Piece::Break) {
-      // A break ends a line; a second one leaves an empty line.
-      if (lastWasBreak) y += lh;
-      lastWasBreak = true;
-      ++i;
-    } else {
-      size_t j = i + 1;
-      while (j < st->pieces.size() && st->pieces[j].kind == Piece::Button && !st->pieces[j].newRow) ++j;
-      int count = int(j - i);
-      int gap = 4;
-      int bw = (width - 2 * pad - gap * (count - 1)) / std::max(1, count);
-      int bh = lh + 10;
-      y += 4;
-      for (int k = 0; k < count; ++k) {
-        Piece& b = st->pieces[i + size_t(k)];
-        int id = kFirstButtonId + int(st->commands.size());
-        HWND button = CreateWindowEx(0, WC_BUTTON, b.text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-                                     pad + k * (bw + gap), y, bw, bh, h, reinterpret_cast<HMENU>(intptr_t(id)), nullptr,
-                                     nullptr);
-        if (!button) continue;
-        st->commands.push_back(b.command);
-        if (!g_buttonProc) g_buttonProc = reinterpret_cast<WNDPROC>(GetWindowLongPtr(button, GWLP_WNDPROC));
-        SetWindowLongPtr(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bubbleButtonProc));
-      }
-      y += bh;
-      lastWasBreak = false;
-      i = j;
+  {
+    gdi::DcSelection font(dc, bubbleFont());
+    TEXTMETRIC tm{};
+    GetTextMetrics(dc, &tm);
+    int lh = std::max<int>(12, tm.tmHeight);
+    st->titleHeight = lh + 6;
+    int y = st->titleHeight + 4;
+    int pad = 6;
+    st->textRects.clear();
+    st->commands.clear();
+    // Destroy old buttons.
+    for (HWND c = GetWindow(h, GW_CHILD); c;) {
+      HWND next = GetWindow(c, GW_HWNDNEXT);
+      DestroyWindow(c);
+      c = next;
     }
+    size_t i = 0;
+    bool lastWasBreak = false;
+    while (i < st->pieces.size()) {
+      Piece& p = st->pieces[i];
+      if (p.kind == Piece::Text) {
+        RECT r{pad, y, width - pad, y + lh};
+        DrawText(dc, p.text.c_str(), int(p.text.size()), &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        r.right = width - pad;
+        st->textRects.push_back(r);
+        y = r.bottom;
+        lastWasBreak = false;
+        ++i;
+      } else if (p.kind == Piece::Break) {
+        // A break ends a line; a second one leaves an empty line.
+        if (lastWasBreak) y += lh;
+        lastWasBreak = true;
+        ++i;
+      } else {
+        size_t j = i + 1;
+        while (j < st->pieces.size() && st->pieces[j].kind == Piece::Button && !st->pieces[j].newRow) ++j;
+        int count = int(j - i);
+        int gap = 4;
+        int bw = (width - 2 * pad - gap * (count - 1)) / std::max(1, count);
+        int bh = lh + 10;
+        y += 4;
+        for (int k = 0; k < count; ++k) {
+          Piece& b = st->pieces[i + size_t(k)];
+          int id = kFirstButtonId + int(st->commands.size());
+          HWND button = CreateWindowEx(0, WC_BUTTON, b.text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+                                       pad + k * (bw + gap), y, bw, bh, h, reinterpret_cast<HMENU>(intptr_t(id)), nullptr,
+                                       nullptr);
+          if (!button) continue;
+          st->commands.push_back(b.command);
+          if (!g_buttonProc) g_buttonProc = reinterpret_cast<WNDPROC>(GetWindowLongPtr(button, GWLP_WNDPROC));
+          SetWindowLongPtr(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bubbleButtonProc));
+        }
+        y += bh;
+        lastWasBreak = false;
+        i = j;
+      }
+    }
+    *heightOut = y + pad;
   }
-  SelectObject(dc, of);
   ReleaseDC(h, dc);
-  *heightOut = y + pad;
 }
 
 void paintBubble(HWND h, BubbleState* st) {
@@ -354,34 +356,35 @@ void paintBubble(HWND h, BubbleState* st) {
   HBRUSH b = CreateSolidBrush(RGB(214, 226, 244));
   FillRect(dc, &band, b);
   DeleteObject(b);
-  HGDIOBJ of = SelectObject(dc, bubbleFont());
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
-  std::u16string title;
-  HICON icon = nullptr;
   {
-    std::lock_guard<std::recursive_mutex> g(T().m);
-    int n = findNote(st->clsid, st->id);
-    if (n >= 0) {
-      title = T().notes[size_t(n)].title;
-      icon = T().notes[size_t(n)].icon;
+    gdi::DcSelection font(dc, bubbleFont());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
+    std::u16string title;
+    HICON icon = nullptr;
+    {
+      std::lock_guard<std::recursive_mutex> g(T().m);
+      int n = findNote(st->clsid, st->id);
+      if (n >= 0) {
+        title = T().notes[size_t(n)].title;
+        icon = T().notes[size_t(n)].icon;
+      }
+    }
+    int left = 6;
+    if (icon) {
+      int s = std::min(16, st->titleHeight - 4);
+      DrawIconEx(dc, 4, (st->titleHeight - s) / 2, icon, s, s, 0, nullptr, DI_NORMAL);
+      left = s + 8;
+    }
+    RECT tr{left, 0, rc.right - 4, st->titleHeight};
+    DrawText(dc, title.c_str(), int(title.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    size_t k = 0;
+    for (const Piece& p : st->pieces) {
+      if (p.kind != Piece::Text || k >= st->textRects.size()) continue;
+      RECT r = st->textRects[k++];
+      DrawText(dc, p.text.c_str(), int(p.text.size()), &r, DT_WORDBREAK | DT_NOPREFIX);
     }
   }
-  int left = 6;
-  if (icon) {
-    int s = std::min(16, st->titleHeight - 4);
-    DrawIconEx(dc, 4, (st->titleHeight - s) / 2, icon, s, s, 0, nullptr, DI_NORMAL);
-    left = s + 8;
-  }
-  RECT tr{left, 0, rc.right - 4, st->titleHeight};
-  DrawText(dc, title.c_str(), int(title.size()), &tr, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
-  size_t k = 0;
-  for (const Piece& p : st->pieces) {
-    if (p.kind != Piece::Text || k >= st->textRects.size()) continue;
-    RECT r = st->textRects[k++];
-    DrawText(dc, p.text.c_str(), int(p.text.size()), &r, DT_WORDBREAK | DT_NOPREFIX);
-  }
-  SelectObject(dc, of);
   EndPaint(h, &ps);
 }
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "platform/clock.h"
+#include "dc_selection.h"
 #include "platform/gdi.h"
 #include "window_internal.h"
 
@@ -152,28 +153,27 @@ void paintScrollBars(Window* w, HDC dc) {
     RECT up = vert ? RECT{r.left, r.top, r.right, r.top + s} : RECT{r.left, r.top, r.left + s, r.bottom};
     RECT down = vert ? RECT{r.left, r.bottom - s, r.right, r.bottom} : RECT{r.right - s, r.top, r.right, r.bottom};
     bool enabled = !(w->style & WS_DISABLED) && l.hasThumb;
-    HGDIOBJ oldBrush = SelectObject(dc, GetSysColorBrush(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
-    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
-    for (int i = 0; i < 2; ++i) {
-      RECT b = i == 0 ? up : down;
-      FillRect(dc, &b, GetSysColorBrush(COLOR_BTNFACE));
-      DrawEdge(dc, &b, EDGE_RAISED, BF_RECT);
-      int cx = (b.left + b.right) / 2, cy = (b.top + b.bottom) / 2, k = std::max(2, s / 4);
-      int h = k / 2, sign = i == 0 ? -1 : 1;  // up/left, then down/right
-      POINT tri[3];
-      if (vert) {
-        tri[0] = POINT{cx - k, cy - sign * h};
-        tri[1] = POINT{cx + k, cy - sign * h};
-        tri[2] = POINT{cx, cy + sign * h};
-      } else {
-        tri[0] = POINT{cx - sign * h, cy - k};
-        tri[1] = POINT{cx - sign * h, cy + k};
-        tri[2] = POINT{cx + sign * h, cy};
+    {
+      gdi::DcSelection arrow(dc, GetSysColorBrush(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT), GetStockObject(NULL_PEN));
+      for (int i = 0; i < 2; ++i) {
+        RECT b = i == 0 ? up : down;
+        FillRect(dc, &b, GetSysColorBrush(COLOR_BTNFACE));
+        DrawEdge(dc, &b, EDGE_RAISED, BF_RECT);
+        int cx = (b.left + b.right) / 2, cy = (b.top + b.bottom) / 2, k = std::max(2, s / 4);
+        int h = k / 2, sign = i == 0 ? -1 : 1;  // up/left, then down/right
+        POINT tri[3];
+        if (vert) {
+          tri[0] = POINT{cx - k, cy - sign * h};
+          tri[1] = POINT{cx + k, cy - sign * h};
+          tri[2] = POINT{cx, cy + sign * h};
+        } else {
+          tri[0] = POINT{cx - sign * h, cy - k};
+          tri[1] = POINT{cx - sign * h, cy + k};
+          tri[2] = POINT{cx + sign * h, cy};
+        }
+        Polygon(dc, tri, 3);
       }
-      Polygon(dc, tri, 3);
     }
-    SelectObject(dc, oldBrush);
-    SelectObject(dc, oldPen);
     if (l.hasThumb) {
       RECT t = vert ? RECT{r.left, l.thumbAt, r.right, l.thumbAt + l.thumbLen}
                     : RECT{l.thumbAt, r.top, l.thumbAt + l.thumbLen, r.bottom};
