@@ -119,14 +119,10 @@ bool inside(HWND h, LPARAM lParam) {
 LRESULT CALLBACK buttonProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* st = stateOf<ButtonState>(h);
   if (!st && msg != WM_NCCREATE) return DefWindowProc(h, msg, wParam, lParam);
+  LRESULT result;
+  if (controlLifecycle<ButtonState>(h, msg, wParam, lParam, &result, [](auto) { return new ButtonState; }))
+    return result;
   switch (msg) {
-    case WM_NCCREATE:
-      setState(h, new ButtonState);
-      return DefWindowProc(h, msg, wParam, lParam);
-    case WM_NCDESTROY:
-      delete st;
-      setState(h, nullptr);
-      return 0;
     case WM_PAINT:
       paint(h, st);
       return 0;

@@ -209,20 +209,16 @@ int findItem(ComboState* st, WPARAM startAfter, LPCWSTR text, bool exact) {
 LRESULT CALLBACK comboProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* st = stateOf<ComboState>(h);
   if (!st && msg != WM_NCCREATE) return DefWindowProc(h, msg, wParam, lParam);
+  LRESULT result;
+  if (controlLifecycle<ComboState>(h, msg, wParam, lParam, &result, [](auto) { return new ComboState; }))
+    return result;
   switch (msg) {
-    case WM_NCCREATE:
-      setState(h, new ComboState);
-      return DefWindowProc(h, msg, wParam, lParam);
     case WM_DESTROY:
       if (st->list) {
         HWND list = st->list;
         st->list = nullptr;
         DestroyWindow(list);
       }
-      return 0;
-    case WM_NCDESTROY:
-      delete st;
-      setState(h, nullptr);
       return 0;
     case WM_PAINT:
       paintBox(h, st);
@@ -413,18 +409,13 @@ LRESULT CALLBACK comboProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK comboListProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+  // The list's state is made by the combo box and handed over on creation.
+  LRESULT result;
+  if (controlLifecycle<ListState>(h, msg, wParam, lParam, &result, [](const CREATESTRUCT* cs) {
+        return static_cast<ListState*>(cs ? cs->lpCreateParams : nullptr);
+      }))
+    return result;
   auto* ls = stateOf<ListState>(h);
-  switch (msg) {
-    case WM_NCCREATE: {
-      auto* cs = reinterpret_cast<CREATESTRUCT*>(lParam);
-      setState(h, cs ? cs->lpCreateParams : nullptr);
-      return DefWindowProc(h, msg, wParam, lParam);
-    }
-    case WM_NCDESTROY:
-      delete ls;
-      setState(h, nullptr);
-      return 0;
-  }
   ComboState* st = ls && IsWindow(ls->combo) ? stateOf<ComboState>(ls->combo) : nullptr;
   if (!st) return DefWindowProc(h, msg, wParam, lParam);
   switch (msg) {

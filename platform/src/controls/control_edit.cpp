@@ -507,24 +507,20 @@ void paint(HWND h, EditState* st) {
 LRESULT editCommon(HWND h, UINT msg, WPARAM wParam, LPARAM lParam, bool capitalise) {
   auto* st = stateOf<EditState>(h);
   if (!st && msg != WM_NCCREATE) return DefWindowProc(h, msg, wParam, lParam);
+  LRESULT result;
+  if (controlLifecycle<EditState>(h, msg, wParam, lParam, &result, [&](const CREATESTRUCT* cs) {
+        auto* s = new EditState;
+        s->capitalise = capitalise;
+        if (cs && (cs->style & ES_PASSWORD)) s->passwordChar = u'*';
+        if (cs && cs->lpszName && !IS_INTRESOURCE(cs->lpszName)) s->text = cs->lpszName;
+        if (cs && !(cs->style & ES_MULTILINE)) {
+          size_t br = s->text.find_first_of(u"\r\n");
+          if (br != std::u16string::npos) s->text.resize(br);
+        }
+        return s;
+      }))
+    return result;
   switch (msg) {
-    case WM_NCCREATE: {
-      auto* s = new EditState;
-      auto* cs = reinterpret_cast<CREATESTRUCT*>(lParam);
-      s->capitalise = capitalise;
-      if (cs && (cs->style & ES_PASSWORD)) s->passwordChar = u'*';
-      if (cs && cs->lpszName && !IS_INTRESOURCE(cs->lpszName)) s->text = cs->lpszName;
-      if (cs && !(cs->style & ES_MULTILINE)) {
-        size_t br = s->text.find_first_of(u"\r\n");
-        if (br != std::u16string::npos) s->text.resize(br);
-      }
-      setState(h, s);
-      return DefWindowProc(h, msg, wParam, lParam);
-    }
-    case WM_NCDESTROY:
-      delete st;
-      setState(h, nullptr);
-      return 0;
     case WM_PAINT:
       paint(h, st);
       return 0;

@@ -21,6 +21,25 @@ T* stateOf(HWND h) {
 }
 inline void setState(HWND h, void* s) { SetWindowLongPtr(h, 0, reinterpret_cast<LONG_PTR>(s)); }
 
+// The part of a control's window procedure that gives it its state:
+// WM_NCCREATE keeps what `make(create record)` returns, WM_NCDESTROY deletes
+// it. True when the message was one of the two; `*result` is the answer.
+template <class T, class Make>
+bool controlLifecycle(HWND h, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result, Make make) {
+  switch (msg) {
+    case WM_NCCREATE:
+      setState(h, make(reinterpret_cast<const CREATESTRUCT*>(lParam)));
+      *result = DefWindowProc(h, msg, wParam, lParam);
+      return true;
+    case WM_NCDESTROY:
+      delete stateOf<T>(h);
+      setState(h, nullptr);
+      *result = 0;
+      return true;
+  }
+  return false;
+}
+
 // The font set with WM_SETFONT, else the stock GUI font.
 HFONT fontOf(HWND h);
 // Asks the parent for colours (WM_CTLCOLOR*); returns the background brush.

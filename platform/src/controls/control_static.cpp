@@ -55,15 +55,11 @@ void paint(HWND h, StaticState* st) {
 }  // namespace
 
 LRESULT CALLBACK staticProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+  LRESULT result;
+  if (controlLifecycle<StaticState>(h, msg, wParam, lParam, &result, [](auto) { return new StaticState; }))
+    return result;
   auto* st = stateOf<StaticState>(h);
   switch (msg) {
-    case WM_NCCREATE:
-      setState(h, new StaticState);
-      return DefWindowProc(h, msg, wParam, lParam);
-    case WM_NCDESTROY:
-      delete st;
-      setState(h, nullptr);
-      return 0;
     case WM_PAINT:
       if (!st) break;
       paint(h, st);
