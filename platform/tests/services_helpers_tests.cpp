@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 #include "ascii.h"
 #include "little_endian.h"
@@ -21,6 +22,11 @@ TEST(ServicesHelpers, CaseFoldingTouchesAsciiLettersOnly) {
   EXPECT_TRUE(platform::asciiEndsWithNoCase(u"photo.JPG", u".jpg"));
   EXPECT_TRUE(platform::asciiEndsWithNoCase(u".jpg", u".JPG"));
   EXPECT_FALSE(platform::asciiEndsWithNoCase(u"jpg", u".jpg"));
+  // UTF-8: bytes of other characters never fold, in any locale.
+  EXPECT_TRUE(platform::asciiEqualNoCase("IExplore.EXE", "iexplore.exe"));
+  EXPECT_FALSE(platform::asciiEqualNoCase("\xC3\x84", "\xC3\xA4"));
+  EXPECT_EQ(platform::asciiLowered(std::string("WWW.\xC3\x84")), "www.\xC3\x84");
+  EXPECT_TRUE(platform::asciiEndsWithNoCase("olvaro.LNK", ".lnk"));
 }
 
 TEST(ServicesHelpers, LittleEndianFieldsKeepTheirHighBits) {

@@ -1,11 +1,10 @@
 #include "platform/device.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "ascii.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -13,7 +12,7 @@ namespace platform {
 DeviceInfo deviceInfo() {
   DeviceInfo d;
   const char* p = std::getenv("OLVARO_PLATFORM");
-  d.platformType = p && strcasecmp(p, "SmartPhone") == 0 ? u"SmartPhone" : u"PocketPC";
+  d.platformType = p && asciiEqualNoCase(p, "SmartPhone") ? u"SmartPhone" : u"PocketPC";
   if (const char* s = std::getenv("OLVARO_SCREEN")) {
     int w = 0, h = 0;
     if (std::sscanf(s, "%dx%d", &w, &h) == 2 && w >= 16 && h >= 16 && w <= 4096 && h <= 4096) {

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ascii.h"
 #include "handles.h"
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -99,8 +100,7 @@ const std::string kLnk = ".lnk";
 const std::string kDesktop = ".desktop";
 
 bool endsWithNoCase(const std::string& s, const std::string& suffix) {
-  if (s.size() < suffix.size()) return false;
-  return strcasecmp(s.c_str() + s.size() - suffix.size(), suffix.c_str()) == 0;
+  return asciiEndsWithNoCase(std::string_view(s), std::string_view(suffix));
 }
 
 std::string folderOf(const std::string& path) {
@@ -125,8 +125,7 @@ bool matchPattern(const char* p, const char* s) {
     if (*p == '*') {
       star = p++;
       retry = s;
-    } else if (*p == '?' || (*p && std::tolower(static_cast<unsigned char>(*p)) ==
-                                       std::tolower(static_cast<unsigned char>(*s)))) {
+    } else if (*p == '?' || (*p && asciiLower(*p) == asciiLower(*s))) {
       ++p;
       ++s;
     } else if (star) {

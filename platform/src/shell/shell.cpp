@@ -19,6 +19,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/thread.h"
+#include "ascii.h"
 #include "folders.h"
 #include "waitable.h"
 
@@ -199,7 +200,7 @@ bool isBrowser(LPCWSTR file) {
   std::string name = narrow(file);
   size_t slash = name.find_last_of("/\\");
   if (slash != std::string::npos) name = name.substr(slash + 1);
-  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+  name = asciiLowered(name);
   return name == "iexplore.exe" || name == "iexplore";
 }
 
@@ -215,7 +216,7 @@ std::string webAddress(std::string text) {
     size_t n = std::strlen(p);
     if (text.size() < n) return false;
     for (size_t i = 0; i < n; ++i)
-      if (std::tolower(static_cast<unsigned char>(text[i])) != p[i]) return false;
+      if (asciiLower(text[i]) != p[i]) return false;
     return true;
   };
   if (startsWith("www.")) return "http://" + text;
