@@ -3,8 +3,8 @@
 // focused button; the stylus presses it when released over it.
 #include <algorithm>
 
-#include "dc_selection.h"
 #include "control_internal.h"
+#include "dc_selection.h"
 
 namespace platform::controls {
 namespace {

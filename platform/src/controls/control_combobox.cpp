@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "dc_selection.h"
 #include "control_internal.h"
+#include "dc_selection.h"
 
 namespace platform::controls {
 namespace {

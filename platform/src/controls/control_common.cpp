@@ -1,8 +1,8 @@
 // Registration of the standard control classes and what they share.
 #include <vector>
 
-#include "dc_selection.h"
 #include "control_internal.h"
+#include "dc_selection.h"
 
 namespace platform::controls {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "dc_selection.h"
 #include "control_internal.h"
+#include "dc_selection.h"
 #include "platform/shell.h"
 
 namespace platform::controls {

@@ -1,7 +1,7 @@
 // "STATIC": a text label (left, centred or right, wrapped or not, with or
 // without '&' prefixes) or an icon.
-#include "dc_selection.h"
 #include "control_internal.h"
+#include "dc_selection.h"
 
 namespace platform::controls {
 namespace {

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dc_selection.h"
 #include "control_internal.h"
+#include "dc_selection.h"
 #include "menu_internal.h"
-#include "window_activation.h"
 #include "platform/screen.h"
+#include "window_activation.h"
 
 namespace platform::menus {
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "gdi_internal.h"
-#include "shell_font.h"
 #include "platform/bitmap.h"
 #include "platform/screen.h"
 #include "platform/window.h"
+#include "shell_font.h"
 
 namespace platform::gdi {
 namespace {

@@ -13,9 +13,9 @@
 #include <optional>
 #include <set>
 
+#include "folders.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "folders.h"
 #include "registry_format.h"
 #include "registry_internal.h"
 

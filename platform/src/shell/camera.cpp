@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "dc_selection.h"
 #include "ascii.h"
+#include "dc_selection.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
 #include "platform/bitmap.h"

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <mutex>
 
-#include "dc_selection.h"
 #include "control_internal.h"
+#include "dc_selection.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
-#include "shell_font.h"
 #include "platform/msgbox.h"
 #include "platform/phoneshell.h"
 #include "platform/screen.h"
+#include "shell_font.h"
 
 namespace platform::msgbox {
 namespace {

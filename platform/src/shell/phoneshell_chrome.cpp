@@ -7,15 +7,15 @@
 #include <mutex>
 #include <set>
 
-#include "dc_selection.h"
 #include "control_internal.h"
+#include "dc_selection.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
-#include "shell_font.h"
-#include "window_activation.h"
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/screen.h"
+#include "shell_font.h"
+#include "window_activation.h"
 
 namespace platform {
 // Present when the window system offers the key hook.

@@ -6,14 +6,14 @@
 #include <map>
 #include <mutex>
 
-#include "dc_selection.h"
 #include "control_internal.h"
+#include "dc_selection.h"
 #include "menu_internal.h"
 #include "phoneshell_internal.h"
-#include "shell_font.h"
-#include "window_activation.h"
 #include "platform/resources.h"
 #include "platform/screen.h"
+#include "shell_font.h"
+#include "window_activation.h"
 
 namespace platform::shell {
 namespace {

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "dc_selection.h"
-#include "control_internal.h"
 #include "ascii.h"
+#include "control_internal.h"
+#include "dc_selection.h"
 #include "phoneshell_internal.h"
 #include "platform/screen.h"
 

@@ -15,12 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "ascii.h"
+#include "folders.h"
 #include "platform/bitmap.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/thread.h"
-#include "ascii.h"
-#include "folders.h"
 #include "waitable.h"
 
 extern char** environ;

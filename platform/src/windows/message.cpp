@@ -6,13 +6,13 @@
 #include <map>
 #include <unordered_map>
 
-#include "platform/clock.h"
 #include "ascii.h"
+#include "broadcast_relay.h"
+#include "platform/clock.h"
 #include "platform/gdi.h"
 #include "platform/handles.h"
 #include "platform/screen.h"
 #include "platform/thread.h"
-#include "broadcast_relay.h"
 #include "window_internal.h"
 
 #define ERROR_INVALID_WINDOW_HANDLE 1400L

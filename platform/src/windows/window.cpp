@@ -5,8 +5,8 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "platform/gdi.h"
 #include "ascii.h"
+#include "platform/gdi.h"
 #include "platform/handles.h"
 #include "platform/screen.h"
 #include "platform/text.h"

@@ -1,8 +1,8 @@
 // The standard scroll bars of a window: their state, drawing and stylus.
 #include <algorithm>
 
-#include "platform/clock.h"
 #include "dc_selection.h"
+#include "platform/clock.h"
 #include "platform/gdi.h"
 #include "window_internal.h"
 
