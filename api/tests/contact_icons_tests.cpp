@@ -9,7 +9,7 @@
 #include "hub_fixture.h"
 #include "platform/bitmap.h"
 #include "platform/resources.h"
-#include "../../platform/src/gdi_object.h"
+#include "../../platform/src/gdi/gdi_object.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+#include "dc_selection.h"
 #include "gdi_object.h"
 #include "platform/bitmap.h"
 #include "platform/screen.h"
@@ -323,3 +324,26 @@ TEST_F(GdiDevice, DeviceCapsAndMetricsFollowTheScreen) {
 }
 
 }  // namespace
+
+TEST_F(GdiDrawing, ScopedSelectionPutsBackWhatWasSelected) {
+  HPEN red = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
+  HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+  HGDIOBJ pen = GetStockObject(BLACK_PEN), brush = GetStockObject(WHITE_BRUSH);
+  SelectObject(dc, pen);
+  SelectObject(dc, brush);
+  {
+    platform::gdi::DcSelection both(dc, red, blue);
+    {
+      platform::gdi::DcSelection inner(dc, GetStockObject(NULL_PEN));
+      EXPECT_EQ(SelectObject(dc, GetStockObject(NULL_PEN)), GetStockObject(NULL_PEN));
+    }
+    // Drawn with what the outer scope selected: a blue square, red edges.
+    Rectangle(dc, 10, 10, 20, 20);
+    EXPECT_EQ(testkit::pixel(15, 15), RGB(0, 0, 255));
+    EXPECT_EQ(testkit::pixel(10, 15), RGB(255, 0, 0));
+  }
+  EXPECT_EQ(SelectObject(dc, pen), pen);
+  EXPECT_EQ(SelectObject(dc, brush), brush);
+  DeleteObject(red);
+  DeleteObject(blue);
+}

@@ -1,8 +1,10 @@
 // The emulated device screen: an image in memory that every window draws
-// into, and the device backend that shows it (and plays, vibrates, ...). The headless backend shows nothing;
-// tests read the image pixel by pixel and save it as PNG. Another backend
-// (a real window) registers itself under a name and is picked with
-// OLVARO_BACKEND.
+// into, and the device backend (device_backend.h) that shows it and is the
+// phone's other hardware: sound out and in, vibration, LEDs. The headless
+// backend shows nothing and has no such hardware; tests read the image pixel
+// by pixel and save it as PNG. The "sdl" backend (src/backends, built when
+// SDL2 is there) registers itself when the library loads and, when a desktop
+// display is set and OLVARO_BACKEND is not, sets OLVARO_BACKEND to "sdl".
 #pragma once
 
 #include <memory>
@@ -12,11 +14,6 @@
 #include "platform/types.h"
 
 namespace platform {
-
-// The screen's backend is the device backend (device_backend.h); the old
-// names stay for callers that only think of the screen.
-using ScreenBackend = DeviceBackend;
-using ScreenBackendFactory = DeviceBackendFactory;
 
 // (Re)creates the screen, white, of the given size and DPI. Zero values are
 // taken from the device settings (OLVARO_SCREEN "240x320", OLVARO_DPI).
@@ -31,10 +28,10 @@ bool screenSavePng(const std::string& path);
 
 void screenRegisterBackend(const std::string& name, DeviceBackendFactory factory);
 // Picks a registered backend ("headless" is always there); false when
-// unknown. With an empty name OLVARO_BACKEND decides, else headless.
+// unknown or when it cannot start. With an empty name OLVARO_BACKEND
+// decides, and headless when it is unset.
 bool screenSelectBackend(const std::string& name = "");
 // The device backend now in use (headless until another is selected).
 DeviceBackend* deviceBackend();
-inline DeviceBackend* screenBackend() { return deviceBackend(); }
 
 }  // namespace platform
