@@ -4,9 +4,14 @@
 #include <climits>
 #include <cstring>
 
-#include "hub_fixture.h"
+#include "entities.h"  // white-box checks of the hub's insides
+#include "hubtest/hub_test.h"
+#include "hubtest/records.h"
 
-using RendezvousTest = HubTest;
+using hubtest::Recorder;
+using hubtest::makeContact;
+
+using RendezvousTest = hubtest::HubTest;
 
 TEST_F(RendezvousTest, EventsReachSubscribersAndCountThem) {
   Recorder a, b;
