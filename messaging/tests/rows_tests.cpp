@@ -14,6 +14,7 @@
 #include "framework/fonts.h"
 #include "platform/menu.h"
 #include "platform/shell.h"
+#include "testkit/modal.h"
 
 namespace msgtest {
 namespace {
@@ -122,7 +123,6 @@ class MenuTest : public ChatTest {
     setenv("OLVARO_OPEN_COMMAND", script.c_str(), 1);
   }
   void TearDown() override {
-    platform::setModalIdleHook(nullptr);
     unsetenv("OLVARO_OPEN_COMMAND");
     ChatTest::TearDown();
   }
@@ -154,15 +154,11 @@ TEST_F(MenuTest, TheMenuCopiesAndOpensEachWebAddress) {
   // first item.
   SetFocus(w->list()->hwnd());
   w->list()->setSelectedIndex(w->list()->rowCount() - 1);
-  bool menuShown = false;
-  platform::setModalIdleHook([&](HWND) {
-    menuShown = platform::activeMenuWindow() != nullptr;
-    platform::inputKey(VK_RETURN, true);
-    platform::inputKey(VK_RETURN, false);
-  });
-  testkit::key(VK_RETURN);
-  platform::setModalIdleHook(nullptr);
-  EXPECT_TRUE(menuShown);
+  {
+    testkit::ModalAnswers copy({testkit::pressing({VK_RETURN})}, testkit::Modal::Menu);
+    testkit::key(VK_RETURN);
+    EXPECT_EQ(copy.seen(), 1) << "the row's menu";
+  }
   ASSERT_TRUE(OpenClipboard(nullptr));
   auto* text = static_cast<const char16_t*>(GetClipboardData(CF_UNICODETEXT));
   EXPECT_EQ(std::u16string(text ? text : u""), u"look http://a.example/x and www.b.example");
