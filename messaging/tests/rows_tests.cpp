@@ -78,21 +78,15 @@ TEST_F(ChatTest, AnOutgoingTransferShowsItsProgress) {
   testkit::type("a message on its way to bob");
   testkit::key(VK_RETURN);
   ASSERT_EQ(out.sent.size(), 1u);
-  MessageData p{};
-  p.size = sizeof p;
-  p.mask = MESSAGE_PROGRESS;
-  p.progress = 20;
-  KS_SetMessageData(out.sent[0], &p);
+  hubtest::MessageRecord().progress(20).applyTo(out.sent[0]);
   testkit::pump();
   RECT row = rowOnScreen(w, w->list()->rowCount() - 1);
   RECT bar{row.right - 60, (row.top + row.bottom) / 2, row.right, row.bottom};
   int partly = testkit::countPixels(bar, RGB(156, 157, 159));
-  p.progress = 4;
-  KS_SetMessageData(out.sent[0], &p);
+  hubtest::MessageRecord().progress(4).applyTo(out.sent[0]);
   testkit::pump();
   EXPECT_GT(partly, testkit::countPixels(bar, RGB(156, 157, 159)));
-  p.progress = 27;
-  KS_SetMessageData(out.sent[0], &p);
+  hubtest::MessageRecord().progress(27).applyTo(out.sent[0]);
   testkit::pump();
   EXPECT_EQ(testkit::countPixels(bar, RGB(156, 157, 159)), 0)
       << "no bar once delivered";
