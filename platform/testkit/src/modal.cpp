@@ -1,7 +1,5 @@
 #include "testkit/modal.h"
 
-#include <algorithm>
-
 #include "platform/menu.h"
 #include "platform/msgbox.h"
 #include "platform/window.h"
@@ -42,17 +40,15 @@ struct ModalAnswers::State {
 
 namespace {
 
+// The answers now installed: only they take the hook away when they go.
+ModalAnswers::State* g_installed = nullptr;
+
 void install(const std::shared_ptr<ModalAnswers::State>& state) {
+  g_installed = state.get();
   std::weak_ptr<ModalAnswers::State> weak = state;
   platform::setModalIdleHook([weak](HWND modal) {
     if (auto s = weak.lock()) s->answer(modal);
   });
-}
-
-// The answers alive, oldest first; the newest is installed.
-std::vector<std::weak_ptr<ModalAnswers::State>>& owners() {
-  static std::vector<std::weak_ptr<ModalAnswers::State>> list;
-  return list;
 }
 
 }  // namespace
@@ -86,14 +82,10 @@ ModalStep tapping(std::function<POINT()> where) {
 ModalAnswers::ModalAnswers(std::vector<ModalStep> steps, Modal kind) : state_(std::make_shared<State>()) {
   state_->steps = std::move(steps);
   state_->kind = kind;
-  owners().push_back(state_);
   install(state_);
 }
 
-ModalAnswers::ModalAnswers(std::shared_ptr<State> state) : state_(std::move(state)) {
-  owners().push_back(state_);
-  install(state_);
-}
+ModalAnswers::ModalAnswers(std::shared_ptr<State> state) : state_(std::move(state)) { install(state_); }
 
 ModalAnswers ModalAnswers::always(ModalStep step, Modal kind) {
   auto state = std::make_shared<State>();
@@ -115,19 +107,11 @@ ModalAnswers& ModalAnswers::operator=(ModalAnswers&& other) noexcept {
 ModalAnswers::~ModalAnswers() { release(); }
 
 void ModalAnswers::release() {
-  if (!state_) return;
-  auto& list = owners();
-  bool wasLast = !list.empty() && list.back().lock() == state_;
-  list.erase(std::remove_if(list.begin(), list.end(),
-                            [&](const std::weak_ptr<State>& w) { return w.expired() || w.lock() == state_; }),
-             list.end());
-  state_.reset();
-  if (!wasLast) return;
-  if (list.empty()) {
+  if (state_ && state_.get() == g_installed) {
     platform::setModalIdleHook(nullptr);
-  } else {
-    install(list.back().lock());
+    g_installed = nullptr;
   }
+  state_.reset();
 }
 
 int ModalAnswers::seen() const { return state_ ? state_->seen : 0; }

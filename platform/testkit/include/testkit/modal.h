@@ -40,8 +40,8 @@ std::vector<ModalStep> keyPerWait(std::initializer_list<UINT> keys);
 ModalStep tapping(std::function<POINT()> where);
 
 // While alive, answers the waits of `kind`: at each one the next step runs;
-// once the steps are spent later waits go unanswered. The newest one alive
-// answers; when it goes, the one before answers again.
+// once the steps are spent later waits go unanswered. The newest one made
+// answers; when it goes, nothing does.
 class ModalAnswers {
  public:
   explicit ModalAnswers(std::vector<ModalStep> steps, Modal kind = Modal::Any);
