@@ -141,12 +141,7 @@ TEST_F(MessagesTest, TargetsAreReleasedAsWhatTheyAre) {
 }
 
 TEST_F(MessagesTest, ContinueAppendsCompletesAndSignalsOnce) {
-  MessageData d{};
-  d.size = sizeof d;
-  d.mask = MESSAGE_ORIGIN | MESSAGE_TOTALLENGTH;
-  d.origin = 1;
-  d.totalLength = 10;
-  HMessage* m = KS_CreateMessage(&d);
+  HMessage* m = hubtest::MessageRecord().origin(1).totalLength(10).create();
   Recorder r;
   Subscription* s = KS_MessageSubscribe(Recorder::callback, m, &r);
   KS_ContinueMessage(m, "abc", 0, 0);

@@ -173,9 +173,7 @@ TEST_F(PluginsTest, AudioLockNestsPerThreadAndExcludesOthers) {
 TEST_F(PluginsTest, MessageCountsSurviveTwoThreads) {
   // The voice player duplicates and releases the message it plays while the
   // UI thread does the same with its own references.
-  MessageData d{};
-  d.size = sizeof d;
-  HMessage* m = KS_CreateMessage(&d);
+  HMessage* m = hubtest::MessageRecord().create();
   auto churn = [m] {
     for (int i = 0; i < 20000; ++i) KS_ReleaseMessage(KS_DuplicateMessageHandle(m));
   };

@@ -138,9 +138,7 @@ uint32_t countPiece(void* user, void* argument) {
 }
 
 TEST_F(PhotoTest, ThePhotoGoesInPiecesOf4096Bytes) {
-  MessageData d{};
-  d.size = sizeof d;
-  HMessage* m = KS_CreateMessage(&d);
+  HMessage* m = hubtest::MessageRecord().create();
   std::vector<int> sizes;
   {
     olvaro::MessageSubscription s = olvaro::subscribeMessage(m, &countPiece, &sizes);
