@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "hub_fixture.h"
+#include "hubtest/hub_test.h"
+#include "hubtest/records.h"
 #include "platform/bitmap.h"
 #include "platform/resources.h"
 #include "../../platform/src/gdi/gdi_object.h"
@@ -128,14 +129,10 @@ uint32_t greyOf(uint32_t rgb) {
 }
 
 HContact* contact(int32_t deviceType, int32_t onlineStatus, HService* service = nullptr) {
-  ContactData d{};
-  d.size = sizeof d;
-  d.mask = CONTACT_ID | CONTACT_ONLINESTATUS | CONTACT_DEVICETYPE | (service ? uint32_t(CONTACT_SERVICE) : 0u);
-  d.id = 77;
-  d.onlineStatus = onlineStatus;
-  d.deviceType = deviceType;
-  d.service = service;
-  return KS_CreateContact(&d);
+  hubtest::ContactRecord r;
+  r.id(77).onlineStatus(onlineStatus).deviceType(deviceType);
+  if (service) r.service(service);
+  return r.create();
 }
 
 std::u16string resourceName(HContact* c) {
@@ -145,7 +142,7 @@ std::u16string resourceName(HContact* c) {
   return p.resource ? std::u16string(p.resource) : u"";
 }
 
-class ContactIconsTest : public HubTest {
+class ContactIconsTest : public hubtest::HubTest {
  protected:
   void TearDown() override {
     unsetenv("OLVARO_PLATFORM");

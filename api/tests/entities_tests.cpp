@@ -1,9 +1,14 @@
 // Contacts, groups with their members, services and service types.
 #include <cstring>
 
-#include "hub_fixture.h"
+#include "entities.h"  // white-box checks of the hub's insides
+#include "hubtest/hub_test.h"
+#include "hubtest/records.h"
 
-using EntitiesTest = HubTest;
+using hubtest::Recorder;
+using hubtest::makeContact;
+
+using EntitiesTest = hubtest::HubTest;
 
 TEST_F(EntitiesTest, ContactSetAppliesOnlyMaskedFieldsAndNotifies) {
   Recorder global, own;
@@ -108,11 +113,7 @@ TEST_F(EntitiesTest, GroupTableLookupOrCreateAndEnumeration) {
   EXPECT_EQ(KS_EnumGroupsNext(1234), 0);
 
   // A free-standing group is not in the table.
-  GroupData free{};
-  free.size = sizeof free;
-  free.mask = GROUP_ID;
-  free.id = 999;
-  HGroup* standalone = KS_CreateGroup(&free);
+  HGroup* standalone = hubtest::GroupRecord().id(999).create();
   EXPECT_EQ(KS_EnumGroupsNext(42), 0x7fffffffffffLL);
   KS_ReleaseGroup(standalone);
 
@@ -210,9 +211,7 @@ TEST_F(EntitiesTest, MembersHoldReferencesAndListInHandleOrder) {
 }
 
 TEST_F(EntitiesTest, DestroyedGroupReleasesMembersAndSignalsOnceMore) {
-  GroupData d{};
-  d.size = sizeof d;
-  HGroup* g = KS_CreateGroup(&d);
+  HGroup* g = hubtest::GroupRecord().create();
   HContact* c = makeContact(3);
   KS_AddGroupMember(g, c);
   Recorder r;
@@ -373,11 +372,7 @@ TEST_F(EntitiesTest, ServiceLeavesTheListWhoeverDropsItsLastReference) {
   EXPECT_EQ(listedServices(), (std::vector<HService*>{kept}));
 
   HService* byGroup = KS_CreateService(&d);
-  GroupData gd{};
-  gd.size = sizeof gd;
-  gd.mask = GROUP_SERVICE;
-  gd.service = byGroup;
-  HGroup* g = KS_CreateGroup(&gd);
+  HGroup* g = hubtest::GroupRecord().service(byGroup).create();
   KS_ReleaseService(byGroup);
   KS_ReleaseGroup(g);
   EXPECT_EQ(listedServices(), (std::vector<HService*>{kept}));
@@ -385,11 +380,7 @@ TEST_F(EntitiesTest, ServiceLeavesTheListWhoeverDropsItsLastReference) {
   HService* replaced = KS_CreateService(&d);
   c = makeContact(2, 1, replaced);
   KS_ReleaseService(replaced);
-  ContactData change{};
-  change.size = sizeof change;
-  change.mask = CONTACT_SERVICE;
-  change.service = kept;
-  KS_SetContactData(c, &change);  // drops the old service's last reference
+  hubtest::ContactRecord().service(kept).applyTo(c);  // drops the old service's last reference
   EXPECT_EQ(listedServices(), (std::vector<HService*>{kept}));
   KS_ReleaseContact(c);
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <thread>
 
-#include "hub_fixture.h"
+#include "hubtest/hub_test.h"
 #include "testkit/testkit.h"
 
 namespace {
@@ -21,21 +21,16 @@ LRESULT CALLBACK mainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProc(hwnd, msg, wParam, lParam);
 }
 
-class ExitTest : public testkit::PlatformTest {
+class ExitTest : public hubtest::HubTest {
  protected:
   void SetUp() override {
-    testkit::PlatformTest::SetUp();
-    KS_API_Cleanup();
+    hubtest::HubTest::SetUp();
     g_closes = 0;
     g_destroyOnClose = false;
     WNDCLASS wc{};
     wc.lpfnWndProc = mainProc;
     wc.lpszClassName = u"ExitTestMain";
     RegisterClass(&wc);
-  }
-  void TearDown() override {
-    KS_API_Cleanup();
-    testkit::PlatformTest::TearDown();
   }
 };
 

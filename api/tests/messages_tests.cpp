@@ -1,26 +1,27 @@
 // Messages, their payload in pieces, sending, and the unread store.
 #include <cstring>
 
-#include "hub_fixture.h"
+#include "entities.h"  // white-box checks of the hub's insides
+#include "hubtest/hub_test.h"
+#include "hubtest/records.h"
 
-using MessagesTest = HubTest;
+using hubtest::Recorder;
+using hubtest::makeContact;
+
+using MessagesTest = hubtest::HubTest;
 
 namespace {
 
 HMessage* incoming(HContact* from, void* target, uint8_t isGroup, const char* text) {
-  MessageData d{};
-  d.size = sizeof d;
-  d.mask = 0xFFFF & ~MESSAGE_PROGRESS;
-  d.id = 77;
-  d.contact = from;
-  d.target = target;
-  d.isGroup = isGroup;
-  d.contentType = "text/plain";
-  d.payload = reinterpret_cast<const uint8_t*>(text);
-  d.payloadLength = -1;
-  d.origin = 1;
-  d.complete = 1;
-  return KS_CreateMessage(&d);
+  return hubtest::MessageRecord()
+      .id(77)
+      .contact(from)
+      .target(target, isGroup)
+      .contentType("text/plain")
+      .payload(text)
+      .origin(1)
+      .complete()
+      .create();
 }
 
 struct Keeper {
@@ -140,12 +141,7 @@ TEST_F(MessagesTest, TargetsAreReleasedAsWhatTheyAre) {
 }
 
 TEST_F(MessagesTest, ContinueAppendsCompletesAndSignalsOnce) {
-  MessageData d{};
-  d.size = sizeof d;
-  d.mask = MESSAGE_ORIGIN | MESSAGE_TOTALLENGTH;
-  d.origin = 1;
-  d.totalLength = 10;
-  HMessage* m = KS_CreateMessage(&d);
+  HMessage* m = hubtest::MessageRecord().origin(1).totalLength(10).create();
   Recorder r;
   Subscription* s = KS_MessageSubscribe(Recorder::callback, m, &r);
   KS_ContinueMessage(m, "abc", 0, 0);

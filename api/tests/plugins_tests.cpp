@@ -7,11 +7,16 @@
 #include <filesystem>
 #include <thread>
 
-#include "hub_fixture.h"
+#include "entities.h"  // white-box checks of the hub's insides
+#include "hubtest/hub_test.h"
+#include "hubtest/records.h"
 #include "olvaro/registrations.h"
 #include "platform/module.h"
 
-using PluginsTest = HubTest;
+using hubtest::Recorder;
+using hubtest::makeContact;
+
+using PluginsTest = hubtest::HubTest;
 
 namespace {
 
@@ -105,12 +110,7 @@ TEST_F(PluginsTest, StopAllDropsWhatAStoppedPluginLeftBehind) {
   p.contact = makeContact(9, 1, p.service);
   p.group = KS_GetGroup(4);
   KS_AddGroupMember(p.group, p.contact);
-  MessageData md{};
-  md.size = sizeof md;
-  md.mask = MESSAGE_CONTACT | MESSAGE_TARGET;
-  md.contact = p.contact;
-  md.target = p.contact;
-  p.message = KS_CreateMessage(&md);
+  p.message = hubtest::MessageRecord().contact(p.contact).target(p.contact).create();
   KS_UnreadMessageAdd(p.message);
 
   // The host's own callbacks on the same names stay.
@@ -173,9 +173,7 @@ TEST_F(PluginsTest, AudioLockNestsPerThreadAndExcludesOthers) {
 TEST_F(PluginsTest, MessageCountsSurviveTwoThreads) {
   // The voice player duplicates and releases the message it plays while the
   // UI thread does the same with its own references.
-  MessageData d{};
-  d.size = sizeof d;
-  HMessage* m = KS_CreateMessage(&d);
+  HMessage* m = hubtest::MessageRecord().create();
   auto churn = [m] {
     for (int i = 0; i < 20000; ++i) KS_ReleaseMessage(KS_DuplicateMessageHandle(m));
   };

@@ -2,10 +2,15 @@
 #include <cstdio>
 #include <memory>
 
-#include "hub_fixture.h"
+#include "entities.h"  // white-box checks of the hub's insides
+#include "hubtest/hub_test.h"
+#include "hubtest/records.h"
 #include "olvaro/registrations.h"
 
-using RegistrationsTest = HubTest;
+using hubtest::Recorder;
+using hubtest::makeContact;
+
+using RegistrationsTest = hubtest::HubTest;
 using namespace olvaro;
 
 TEST_F(RegistrationsTest, SubscriptionGoesWithItsOwnerAndMovesWithIt) {

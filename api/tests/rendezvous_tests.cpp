@@ -4,9 +4,14 @@
 #include <climits>
 #include <cstring>
 
-#include "hub_fixture.h"
+#include "entities.h"  // white-box checks of the hub's insides
+#include "hubtest/hub_test.h"
+#include "hubtest/records.h"
 
-using RendezvousTest = HubTest;
+using hubtest::Recorder;
+using hubtest::makeContact;
+
+using RendezvousTest = hubtest::HubTest;
 
 TEST_F(RendezvousTest, EventsReachSubscribersAndCountThem) {
   Recorder a, b;
@@ -234,13 +239,9 @@ TEST_F(RendezvousTest, EntityReleasedByItsOwnSubscriberLivesUntilEveryoneHeardTh
     Recorder other;
     Subscription* killer = KS_ContactSubscribe(releaseContactCallback, contact, &victim);
     Subscription* watcher = KS_ContactSubscribe(Recorder::callback, contact, &other);
-    ContactData d{};
-    d.size = sizeof d;
-    d.mask = CONTACT_NICKNAME;
-    d.nickname = "bye";
     Recorder global;
     Subscription* changed = KS_EventSubscribe(Recorder::callback, "contact.changed", &global);
-    KS_SetContactData(contact, &d);  // the killer drops the last reference
+    hubtest::ContactRecord().nickname("bye").applyTo(contact);  // the killer drops the last reference
     EXPECT_EQ(victim, nullptr);
     // Whatever the order, everyone hears of the change before it dies.
     EXPECT_EQ(other.count(), 1u);

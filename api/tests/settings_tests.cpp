@@ -2,10 +2,11 @@
 // the registry underneath.
 #include <cstring>
 
-#include "hub_fixture.h"
+#include "entities.h"  // white-box checks of the hub's insides
+#include "hubtest/hub_test.h"
 #include "platform/text.h"
 
-using SettingsTest = HubTest;
+using SettingsTest = hubtest::HubTest;
 
 namespace {
 

@@ -3,7 +3,6 @@
 // test starts. An XMPP account is added through "Add a Service" by keys; its
 // roster, presence, chat and subscription requests reach the hub, and a wrong
 // password's reason shows on the service's item.
-#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -19,6 +18,7 @@
 #include "platform/text.h"
 #include "platform/window.h"
 #include "startup.h"
+#include "testkit/modal.h"
 #include "testkit/testkit.h"
 
 namespace {
@@ -204,13 +204,11 @@ TEST_F(XmppEndToEndTest, AnAccountAddedByKeysBringsItsRosterChatAndRequests) {
   carl.presence("ann@jabber.org", "subscribe");
   void* request = nullptr;
   ASSERT_TRUE(waitFor([&] { return (request = overview->find("AWAITING_ACCEPTANCE", "carl@jabber.org")); }));
-  platform::setModalIdleHook([](HWND) {
-    platform::setModalIdleHook({});
-    platform::inputKey(VK_RETURN, true);  // "Accept", the first row
-    platform::inputKey(VK_RETURN, false);
-  });
   olvaro::OverviewContextMenuInfo at{request, 20, 40};
-  KS_EventRaise("Overview/Item/OnContextMenu", &at);
+  {
+    testkit::ModalAnswers accept({testkit::pressing({VK_RETURN})});  // "Accept", the first row
+    KS_EventRaise("Overview/Item/OnContextMenu", &at);
+  }
   EXPECT_EQ(boxes->count(), 1u) << "asked whether to add carl";
   EXPECT_TRUE(waitFor([&] { return carl.hasFrom("presence", "", "ann@jabber.org/"); }));
   EXPECT_TRUE(waitFor([&] { return !overview->find("AWAITING_ACCEPTANCE", "carl@jabber.org"); }));
@@ -218,17 +216,11 @@ TEST_F(XmppEndToEndTest, AnAccountAddedByKeysBringsItsRosterChatAndRequests) {
 
   // "Offline" from the service item's status menu, by keys: the XMPP session
   // ends and bob sees ann go.
-  std::deque<UINT> keys = {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN};
-  platform::setModalIdleHook([&keys](HWND) {
-    if (keys.empty()) return platform::setModalIdleHook({});
-    UINT vk = keys.front();
-    keys.pop_front();
-    platform::inputKey(vk, true);
-    platform::inputKey(vk, false);
-  });
   olvaro::OverviewContextMenuInfo on{overview->find("SERVICES", "Ann X"), 20, 60};
-  KS_EventRaise("Overview/Item/OnContextMenu", &on);
-  platform::setModalIdleHook({});
+  {
+    testkit::ModalAnswers offline(testkit::keyPerWait({VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}));
+    KS_EventRaise("Overview/Item/OnContextMenu", &on);
+  }
   EXPECT_TRUE(waitFor([&] { return overview->find("SERVICES", "Ann X - Offline"); })) << itemText("Ann X");
   EXPECT_TRUE(waitFor([&] { return peer.hasFrom("presence", "unavailable", "ann@jabber.org/"); }));
   EXPECT_FALSE(listedContact("bob@jabber.org")) << "its contacts leave the list";

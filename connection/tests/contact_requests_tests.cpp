@@ -1,99 +1,23 @@
 // Contact requests against a scripted peer: their overview items (through a
 // stand-in for the contact list's overview functions), the Accept/Decline
 // menu, the question box and the exact packets that go out.
-#include <deque>
 #include <vector>
 #include <memory>
 
 #include "contact_requests.h"
 #include "contacts.h"
+#include "hubtest/fake_overview.h"
 #include "olvaro/registrations.h"
 #include "platform/bitmap.h"
 #include "session_fixture.h"
+#include "testkit/modal.h"
 
 using namespace conntest;
 using olvaro::conn::AcceptContactRequest;
 using olvaro::conn::OverviewContextMenuInfo;
-using olvaro::conn::OverviewItemInfo;
-using olvaro::conn::OverviewSectionInfo;
+using hubtest::FakeOverview;
 
 namespace {
-
-
-// The overview's functions, keeping what they were given. The section lives
-// for the whole program, as the contact list's would.
-struct FakeOverview {
-  struct Item {
-    void* section;
-    std::string title, text;
-    HMODULE iconModule;
-    LPCWSTR iconResource;
-  };
-  static char section;
-  static std::string sectionKey, sectionTitle;
-  static int32_t sectionAtFront;
-  std::vector<std::unique_ptr<Item>> items;
-  std::vector<olvaro::FunctionRegistration> functions;
-
-  FakeOverview() {
-    functions.emplace_back("Overview/CreateSection", &createSection, this);
-    functions.emplace_back("Overview/AddStaticItem", &addItem, this);
-    functions.emplace_back("Overview/UpdateStaticItem", &updateItem, this);
-    functions.emplace_back("Overview/DeleteItem", &deleteItem, this);
-  }
-  static uint32_t createSection(void*, void* argument) {
-    auto* info = static_cast<OverviewSectionInfo*>(argument);
-    sectionKey = info->key;
-    sectionTitle = info->title;
-    sectionAtFront = info->atFront;
-    info->section = &section;
-    return 1;
-  }
-  static uint32_t addItem(void* user, void* argument) {
-    auto* info = static_cast<OverviewItemInfo*>(argument);
-    auto& items = static_cast<FakeOverview*>(user)->items;
-    items.push_back(std::make_unique<Item>(
-        Item{info->section, info->title, info->text, info->iconModule, info->iconResource}));
-    info->item = items.back().get();
-    return 1;
-  }
-  // Titles and texts only: the icon never changes here.
-  static uint32_t updateItem(void* user, void* argument) {
-    auto* info = static_cast<OverviewItemInfo*>(argument);
-    for (auto& item : static_cast<FakeOverview*>(user)->items)
-      if (item.get() == info->item) {
-        if (info->title) item->title = info->title;
-        if (info->text) item->text = info->text;
-        return 1;
-      }
-    return 0;
-  }
-  static uint32_t deleteItem(void* user, void* argument) {
-    auto& items = static_cast<FakeOverview*>(user)->items;
-    return uint32_t(std::erase_if(items, [&](auto& item) { return item.get() == argument; }));
-  }
-};
-char FakeOverview::section;
-std::string FakeOverview::sectionKey, FakeOverview::sectionTitle;
-int32_t FakeOverview::sectionAtFront;
-
-// Keys given to the next modal loops, one per idle moment.
-class MenuKeys {
- public:
-  explicit MenuKeys(std::deque<UINT> keys) : keys_(std::move(keys)) {
-    platform::setModalIdleHook([this](HWND) {
-      if (keys_.empty()) return;
-      UINT vk = keys_.front();
-      keys_.pop_front();
-      platform::inputKey(vk, true);
-      platform::inputKey(vk, false);
-    });
-  }
-  ~MenuKeys() { platform::setModalIdleHook(nullptr); }
-
- private:
-  std::deque<UINT> keys_;
-};
 
 class ContactRequestsTest : public ScriptedSessionTest {
  protected:
@@ -132,9 +56,9 @@ class ContactRequestsTest : public ScriptedSessionTest {
     return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(3, '\0') +
            char(code);
   }
-  // The item's context menu, answered with these keys.
-  static void openMenu(void* item, std::deque<UINT> keys) {
-    MenuKeys script(std::move(keys));
+  // The item's context menu, answered with these keys, one per wait.
+  static void openMenu(void* item, std::initializer_list<UINT> keys) {
+    testkit::ModalAnswers answers(testkit::keyPerWait(keys));
     OverviewContextMenuInfo info{item, 20, 40};
     KS_EventRaise("Overview/Item/OnContextMenu", &info);
   }
@@ -150,13 +74,14 @@ TEST_F(ContactRequestsTest, ARepeatedRequestKeepsOneItemWithTheLatestMessage) {
   deliver(contactAdd(9, "carl@example.org", "hello"));
   deliver(contactAdd(9, "carl@example.org", "it's Carl, from work"));
   ASSERT_EQ(overview->items.size(), 1u);
-  const FakeOverview::Item& item = *overview->items[0];
+  const FakeOverview::Item& item = overview->item(0);
   EXPECT_EQ(item.title, "carl@example.org");
   EXPECT_EQ(item.text, "it's Carl, from work");
-  EXPECT_EQ(item.section, &FakeOverview::section);
-  EXPECT_EQ(FakeOverview::sectionKey, "AWAITING_ACCEPTANCE");
-  EXPECT_EQ(FakeOverview::sectionTitle, "Wanting to add you...");
-  EXPECT_EQ(FakeOverview::sectionAtFront, 1);
+  EXPECT_EQ(item.section, "AWAITING_ACCEPTANCE");
+  ASSERT_EQ(overview->sections.size(), 1u);
+  EXPECT_EQ(overview->sections[0]->key, "AWAITING_ACCEPTANCE");
+  EXPECT_EQ(overview->sections[0]->title, "Wanting to add you...");
+  EXPECT_EQ(overview->sections[0]->atFront, 1);
   HICON icon = LoadIcon(HINSTANCE(item.iconModule), item.iconResource);
   EXPECT_NE(icon, nullptr) << "the module carries the CONTACT icon";
   if (icon) DestroyIcon(icon);
@@ -172,7 +97,7 @@ TEST_F(ContactRequestsTest, ARepeatedRequestKeepsOneItemWithTheLatestMessage) {
   // and a menu event for a gone item finds nobody.
   deliver(contactAdd(12, "dora@example.org", "hi"));
   EXPECT_EQ(overview->items.size(), 2u);
-  void* gone = overview->items[0].get();
+  void* gone = overview->handle(0);
   peer.drop();
   ASSERT_TRUE(waitState(130));
   EXPECT_TRUE(overview->items.empty());
@@ -184,11 +109,13 @@ TEST_F(ContactRequestsTest, AcceptAsksToAddBackAndDeclineSendsNoAccepted) {
   signIn();
   deliver(contactAdd(9, "carl@example.org", "hello"));
   ASSERT_EQ(overview->items.size(), 1u);
-  FakeOverview::Item* item = overview->items[0].get();
+  void* item = overview->handle(0);
+  const FakeOverview::Item& shown = overview->item(0);
 
   // Dismissed: nothing goes out; a menu event for another item is ignored.
   openMenu(item, {VK_ESCAPE});
-  openMenu(&FakeOverview::section, {VK_RETURN});
+  ASSERT_NE(overview->section("AWAITING_ACCEPTANCE"), nullptr);
+  openMenu(overview->section("AWAITING_ACCEPTANCE"), {VK_RETURN});
   EXPECT_EQ(boxes->count(), 0u);
 
   boxes->setAnswer(IDYES);
@@ -207,7 +134,7 @@ TEST_F(ContactRequestsTest, AcceptAsksToAddBackAndDeclineSendsNoAccepted) {
   EXPECT_EQ(peer.take(sent.size()), sent);
   EXPECT_EQ(peer.takePacket(),
             "CONTACT ADD RESP\naccepted: 1\nmesg-id: " + std::to_string(next + 1) + "\nsource-id: 9\n\n");
-  EXPECT_EQ(item->text, "Accepting Contact...");
+  EXPECT_EQ(shown.text, "Accepting Contact...");
 
   // Refused: the request stays shown.
   deliver(response(next + 1, 5));
@@ -216,7 +143,7 @@ TEST_F(ContactRequestsTest, AcceptAsksToAddBackAndDeclineSendsNoAccepted) {
   next = KS_GetLUID() + 1;
   openMenu(item, {VK_DOWN, VK_RETURN});  // Decline
   EXPECT_EQ(peer.takePacket(), "CONTACT ADD RESP\nmesg-id: " + std::to_string(next) + "\nsource-id: 9\n\n");
-  EXPECT_EQ(item->text, "Declining Contact...");
+  EXPECT_EQ(shown.text, "Declining Contact...");
   EXPECT_EQ(boxes->count(), 1u);
   deliver(response(next, 0));
   EXPECT_TRUE(overview->items.empty());
@@ -225,7 +152,7 @@ TEST_F(ContactRequestsTest, AcceptAsksToAddBackAndDeclineSendsNoAccepted) {
   deliver(contactAdd(7, "bob@example.org", "again"));
   ASSERT_EQ(overview->items.size(), 1u);
   next = KS_GetLUID() + 1;
-  openMenu(overview->items[0].get(), {VK_RETURN});
+  openMenu(overview->handle(0), {VK_RETURN});
   EXPECT_EQ(boxes->count(), 1u);
   EXPECT_EQ(peer.takePacket(),
             "CONTACT ADD RESP\naccepted: 1\nmesg-id: " + std::to_string(next) + "\nsource-id: 7\n\n");
@@ -247,7 +174,7 @@ TEST_F(ContactRequestsTest, WithoutAnOverviewRequestsStillWork) {
   overview = std::make_unique<FakeOverview>();
   deliver(contactAdd(9, "carl@example.org", "third time"));
   ASSERT_EQ(overview->items.size(), 1u);
-  EXPECT_EQ(overview->items[0]->text, "third time");
+  EXPECT_EQ(overview->item(0).text, "third time");
   peer.drop();
   ASSERT_TRUE(waitState(130));
   EXPECT_TRUE(overview->items.empty());

@@ -6,6 +6,7 @@
 #include "platform/menu.h"
 #include "platform/window.h"
 #include "server_fixture.h"
+#include "testkit/modal.h"
 #include "ui_fixture.h"
 #include "wire_client.h"
 
@@ -79,14 +80,8 @@ TEST_F(UiServerTest, SignsInThroughTheDialogAfterAWrongPassword) {
   ASSERT_TRUE(b.signIn("bob@example.org", "bobpass1"));
   ASSERT_TRUE(ui->statusBar());
   SetFocus(ui->statusBar()->hwnd());
-  platform::setModalIdleHook([&](HWND) {
-    if (!platform::activeMenuWindow()) return;
-    platform::setModalIdleHook({});
-    platform::inputKey(VK_DOWN, true);  // from "Online" over the separator to "Away"
-    platform::inputKey(VK_DOWN, false);
-    platform::inputKey(VK_RETURN, true);
-    platform::inputKey(VK_RETURN, false);
-  });
+  // From "Online" over the separator to "Away".
+  testkit::ModalAnswers away({testkit::pressing({VK_DOWN, VK_RETURN})}, testkit::Modal::Menu);
   testkit::key(VK_RETURN);
   EXPECT_EQ(service().signInRequested, 2);
   Packet seen;

@@ -14,6 +14,7 @@
 #include "platform/menu.h"
 #include "service_item.h"
 #include "session_fixture.h"
+#include "testkit/modal.h"
 #include "ui_fixture.h"
 
 namespace conntest {
@@ -33,12 +34,6 @@ int countNear(const RECT& area, int r, int g, int b, int tolerance = 40) {
         ++n;
     }
   return n;
-}
-
-// A key for a modal loop, which handles it itself.
-void press(UINT vk) {
-  platform::inputKey(vk, true);
-  platform::inputKey(vk, false);
 }
 
 std::string menuText(HMENU menu, int position) {
@@ -247,11 +242,7 @@ TEST_F(UiTest, RefusedSignInLeavesNotConnectedAndTheServiceItemShowsTheReason) {
       handled = UINT(reinterpret_cast<uintptr_t>(a));
       return 0u;
     });
-    platform::setModalIdleHook([](HWND) {
-      platform::setModalIdleHook({});
-      press(VK_DOWN);
-      press(VK_RETURN);
-    });
+    testkit::ModalAnswers away({testkit::pressing({VK_DOWN, VK_RETURN})});
     olvaro::conn::OverviewContextMenuInfo other{&section, 10, 10}, mine{&item, 10, 10};
     KS_EventRaise("Overview/Item/OnContextMenu", &other);
     EXPECT_EQ(bridgeMenu.calls, 0);
@@ -314,30 +305,28 @@ TEST_F(UiTest, PresenceMenuOffersSignInAsOnlySignedOutAndMyIdentityOnlySignedIn)
   menu.signInDialog()->close();
   SetFocus(bar().hwnd());
   std::vector<std::string> seen;
-  platform::setModalIdleHook([&](HWND) {
-    platform::setModalIdleHook({});
-    RECT r = testkit::screenRect(platform::activeMenuWindow());
-    EXPECT_LE(r.left, 5);
-    for (int i = 0; i < 3; ++i) press(VK_DOWN);  // separators are passed over
-    press(VK_RETURN);
-  });
-  testkit::key(VK_RETURN);
+  {
+    testkit::ModalAnswers invisible({[](HWND) {
+      RECT r = testkit::screenRect(platform::activeMenuWindow());
+      EXPECT_LE(r.left, 5);
+      for (int i = 0; i < 3; ++i) testkit::press(VK_DOWN);  // separators are passed over
+      testkit::press(VK_RETURN);
+    }});
+    testkit::key(VK_RETURN);
+  }
   EXPECT_EQ(asked, (std::vector<int32_t>{2, 0, 3}));
   // Tap-and-hold opens it under the stylus; a plain tap does not.
   RECT opened{};
-  int menus = 0;
-  platform::setModalIdleHook([&](HWND) {
-    if (!platform::activeMenuWindow()) return;  // the gesture's own wait
-    ++menus;
+  // Only the menu is answered, not the gesture's own wait.
+  auto held = testkit::ModalAnswers::always([&](HWND) {
     opened = testkit::screenRect(platform::activeMenuWindow());
-    press(VK_ESCAPE);
-  });
+    testkit::press(VK_ESCAPE);
+  }, testkit::Modal::Menu);
   RECT r = barRect();
   testkit::tap(r.left + 120, r.top + 10);
-  EXPECT_EQ(menus, 0);
+  EXPECT_EQ(held.seen(), 0);
   testkit::tapAndHold(r.left + 120, r.top + 10);
-  platform::setModalIdleHook({});
-  EXPECT_EQ(menus, 1);
+  EXPECT_EQ(held.seen(), 1);
   EXPECT_GE(opened.left, r.left + 60);
   EXPECT_EQ(asked.size(), 3u);
 }

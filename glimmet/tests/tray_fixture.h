@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hubtest/hub_test.h"
 #include "olvaro/api.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
@@ -65,12 +66,11 @@ inline bool drawsAs(HICON icon, HMODULE module, LPCWSTR name) {
   return same;
 }
 
-class TrayTest : public testkit::PlatformTest {
+class TrayTest : public hubtest::HubTest {
  protected:
   void SetUp() override {
-    testkit::PlatformTest::SetUp();
+    hubtest::HubTest::SetUp();
     unsetenv("OLVARO_PLATFORM");
-    KS_API_Cleanup();
     g_activations = 0;
     WNDCLASS wc{};
     wc.lpfnWndProc = mainProc;
@@ -81,9 +81,8 @@ class TrayTest : public testkit::PlatformTest {
   }
   void TearDown() override {
     notifier.reset();
-    KS_API_Cleanup();
+    hubtest::HubTest::TearDown();
     unsetenv("OLVARO_PLATFORM");
-    testkit::PlatformTest::TearDown();
   }
 
   void start() {

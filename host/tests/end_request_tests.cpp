@@ -7,15 +7,12 @@
 #include "message_box_probe.h"
 #include "platform/end_request.h"
 #include "platform/menu.h"
+#include "testkit/modal.h"
 
 namespace {
 
 class EndRequestTest : public HostWindowTest {
  protected:
-  void TearDown() override {
-    platform::setModalIdleHook({});
-    HostWindowTest::TearDown();
-  }
   // As the signal watcher does: from a thread of its own.
   static void requestFromAnotherThread() {
     std::thread([] { platform::requestEnd(); }).join();
@@ -56,12 +53,9 @@ TEST_F(EndRequestTest, EndsTheExitQuestionUnansweredAndThenTheRun) {
   start({"aa_first.so"});
   setSignedIn(true);
   HWND hwnd = main().hwnd();
-  int boxes = 0;
-  platform::setModalIdleHook([&](HWND modal) {
-    if (modal == platform::activeMessageBox() && boxes++ == 0) requestFromAnotherThread();
-  });
+  testkit::ModalAnswers end({[](HWND) { requestFromAnotherThread(); }}, testkit::Modal::MessageBox);
   command(host::kCommandExit);
-  EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(end.seen(), 1);
   EXPECT_EQ(platform::activeMessageBox(), nullptr);
   finishRun(log, hwnd);
 }
@@ -70,12 +64,9 @@ TEST_F(EndRequestTest, EndsAnOpenMenuAndThenTheRun) {
   PluginLog log;
   start({"aa_first.so"});
   HWND hwnd = main().hwnd();
-  int menus = 0;
-  platform::setModalIdleHook([&](HWND) {
-    if (platform::activeMenuWindow() && menus++ == 0) requestFromAnotherThread();
-  });
+  testkit::ModalAnswers end({[](HWND) { requestFromAnotherThread(); }}, testkit::Modal::Menu);
   testkit::key(VK_TSOFT2);  // "Menu"
-  EXPECT_EQ(menus, 1);
+  EXPECT_EQ(end.seen(), 1);
   EXPECT_EQ(platform::activeMenuWindow(), nullptr);
   finishRun(log, hwnd);
 }

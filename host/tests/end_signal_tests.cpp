@@ -24,13 +24,13 @@ class EndSignalTest : public ProcessTest {
 
   // A configuration folder that signs in to the test's server as `user`.
   std::string configFor(const std::string& name, const std::string& user) {
-    std::string home = home_ + "/" + name;
-    std::filesystem::create_directories(home);
-    std::ofstream(home + "/HKCU.reg") << "; olvaro registry 1\n\n[SOFTWARE\\\\Orvalo\\\\Settings]\n"
+    std::string folder = home() + "/" + name;
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/HKCU.reg") << "; olvaro registry 1\n\n[SOFTWARE\\\\Orvalo\\\\Settings]\n"
                                       << "\"Connection/Servers/List\"=sz:\"127.0.0.1:" << server_->ports().at(0)
                                       << "\"\n\"connection.user\"=sz:\"" << user << "\"\n"
                                       << "\"connection.pass\"=sz:\"secret12\"\n";
-    return home;
+    return folder;
   }
 
   // Starts the program with the connection states traced to a file and

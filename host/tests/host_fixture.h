@@ -1,33 +1,12 @@
-// A fresh configuration folder and a fresh hub for every test, and the
-// helpers the host's tests share.
+// The helpers the host's tests share, over the hub test kit's fresh hub.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "hubtest/hub_test.h"
 #include "olvaro/api.h"
-#include "platform/registry.h"
-
-class HostHubTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    KS_API_Cleanup();
-    char pattern[] = "/tmp/olvaro-host-XXXXXX";
-    home_ = mkdtemp(pattern);
-    setenv("OLVARO_HOME", home_.c_str(), 1);
-    platform::registryReset();
-  }
-  void TearDown() override {
-    KS_API_Cleanup();
-    std::error_code ec;
-    std::filesystem::remove_all(home_, ec);
-  }
-  std::string home_;
-};
 
 // Records the names the test plug-ins report when they start and stop.
 struct PluginLog {

@@ -16,11 +16,7 @@ foreach(spec "aa_first;5" "bb_second;5" "cc_refuses;4" "dd_noexport;0")
 endforeach()
 
 olvaro_sources(HOST_TESTS ${CMAKE_CURRENT_LIST_DIR})
-set(host_test_libs olvaro_host_core)
-if(TARGET platform_testkit)
-  list(APPEND host_test_libs platform_testkit)
-endif()
-olvaro_test(NAME host_tests SOURCES ${HOST_TESTS} LIBS ${host_test_libs})
+olvaro_test(NAME host_tests SOURCES ${HOST_TESTS} LIBS olvaro_host_core api_testkit)
 add_dependencies(host_tests olvaro ${host_test_plugins})
 target_compile_definitions(host_tests PRIVATE
   HOST_TEST_PLUGIN_DIR="${HOST_TEST_PLUGIN_DIR}/"

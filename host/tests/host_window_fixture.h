@@ -9,23 +9,18 @@
 #include "startup.h"
 #include "testkit/testkit.h"
 
-class HostWindowTest : public testkit::PlatformTest {
+class HostWindowTest : public hubtest::HubTest {
  protected:
-  void SetUp() override {
-    PlatformTest::SetUp();
-    KS_API_Cleanup();
-  }
   void TearDown() override {
     if (host_) host_->stop();
     host_.reset();
-    KS_API_Cleanup();
-    PlatformTest::TearDown();
+    hubtest::HubTest::TearDown();
   }
 
   // Starts the host on a program folder of the given test plug-ins.
   host::Host& start(const std::vector<std::string>& plugins = {}, const std::u16string& line = u"/newinstance") {
     host_ = std::make_unique<host::Host>();
-    std::string folder = makeProgramFolder(session().home(), plugins);
+    std::string folder = makeProgramFolder(home(), plugins);
     host_->start(host::parseCommandLine(line), std::u16string(folder.begin(), folder.end()));
     testkit::pump();
     return *host_;

@@ -1,10 +1,12 @@
-// Answers the message boxes a test brings up and remembers what they said.
+// Answers the message boxes a test brings up with a key and remembers what
+// they said.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "platform/msgbox.h"
+#include "testkit/modal.h"
 #include "testkit/testkit.h"
 
 struct MessageBoxProbe {
@@ -13,15 +15,15 @@ struct MessageBoxProbe {
     std::string text;
   };
   std::vector<Shown> shown;
-  UINT answerKey;
 
-  explicit MessageBoxProbe(UINT key = VK_TSOFT1) : answerKey(key) {
-    platform::setModalIdleHook([this](HWND modal) {
-      HWND box = platform::activeMessageBox();
-      if (!box || box != modal) return;
-      shown.push_back({testkit::windowText(box), testkit::narrow(platform::messageBoxText(box))});
-      testkit::key(answerKey);
-    });
-  }
-  ~MessageBoxProbe() { platform::setModalIdleHook({}); }
+  explicit MessageBoxProbe(UINT key = VK_TSOFT1)
+      : answers_(testkit::ModalAnswers::always(
+            [this, key](HWND box) {
+              shown.push_back({testkit::windowText(box), testkit::narrow(platform::messageBoxText(box))});
+              testkit::press(key);
+            },
+            testkit::Modal::MessageBox)) {}
+
+ private:
+  testkit::ModalAnswers answers_;
 };

@@ -7,7 +7,7 @@
 #include "platform/text.h"
 #include "plugin_loader.h"
 
-using PluginLoaderTest = HostHubTest;
+using PluginLoaderTest = hubtest::HubTest;
 
 namespace {
 
@@ -20,7 +20,7 @@ bool isLoaded(const std::string& path) {
 }  // namespace
 
 TEST_F(PluginLoaderTest, AddsAcceptingPluginsInListingOrderAndUnloadsTheRest) {
-  std::string folder = makeProgramFolder(home_, {"bb_second.so", "cc_refuses.so", "aa_first.so", "dd_noexport.so"});
+  std::string folder = makeProgramFolder(home(), {"bb_second.so", "cc_refuses.so", "aa_first.so", "dd_noexport.so"});
   { std::ofstream(folder + "ee_garbage.so") << "not a library"; }
 
   PluginLog log;
@@ -38,7 +38,7 @@ TEST_F(PluginLoaderTest, AddsAcceptingPluginsInListingOrderAndUnloadsTheRest) {
 }
 
 TEST_F(PluginLoaderTest, StoresTheLibraryHandleInThePluginObject) {
-  std::string folder = makeProgramFolder(home_, {"aa_first.so"});
+  std::string folder = makeProgramFolder(home(), {"aa_first.so"});
   ASSERT_EQ(host::loadPlugins(platform::widen(folder)), 1);
   using Load = int (*)(int, kestrum::Plugin**);
   void* lib = dlopen((folder + "aa_first.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -54,14 +54,14 @@ TEST_F(PluginLoaderTest, StoresTheLibraryHandleInThePluginObject) {
 }
 
 TEST_F(PluginLoaderTest, EmptyOrMissingFolderLoadsNothing) {
-  EXPECT_EQ(host::loadPlugins(platform::widen(home_ + "/nowhere/")), 0);
-  EXPECT_EQ(host::loadPlugins(platform::widen(makeProgramFolder(home_, {}))), 0);
+  EXPECT_EQ(host::loadPlugins(platform::widen(home() + "/nowhere/")), 0);
+  EXPECT_EQ(host::loadPlugins(platform::widen(makeProgramFolder(home(), {}))), 0);
 }
 
 TEST_F(PluginLoaderTest, LanguageLibrariesMatchTheUserLanguageOnly) {
   EXPECT_EQ(platform::narrow(host::languagePattern(0x409)), "*.0409.mui");
   EXPECT_EQ(platform::narrow(host::languagePattern(0x80A)), "*.080A.mui");
-  std::string folder = makeProgramFolder(home_, {});
+  std::string folder = makeProgramFolder(home(), {});
   std::filesystem::copy_file(std::string(HOST_TEST_PLUGIN_DIR) + "dd_noexport.so", folder + "olvaro.0409.mui");
   std::filesystem::copy_file(std::string(HOST_TEST_PLUGIN_DIR) + "dd_noexport.so", folder + "olvaro.0407.mui");
   EXPECT_EQ(host::loadLanguageLibraries(platform::widen(folder), 0x409), 1);

@@ -27,19 +27,19 @@ struct HostRun {
   std::string output;            // file for the program's standard output, if any
 };
 
-class ProcessTest : public HostHubTest {
+class ProcessTest : public hubtest::HubTest {
  protected:
   pid_t spawnHost(const HostRun& run) {
-    std::string home = run.home.empty() ? home_ : run.home;
+    std::string folder = run.home.empty() ? home() : run.home;
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
       std::string kv = *e;
       if (kv.rfind("OLVARO_", 0) != 0 && kv.rfind("LSAN_OPTIONS=", 0) != 0) env.push_back(kv);
     }
-    env.push_back("OLVARO_HOME=" + home);
+    env.push_back("OLVARO_HOME=" + folder);
     env.push_back("OLVARO_BACKEND=headless");
     // fontconfig's lifelong cache is not a leak of the program's.
-    std::string suppressions = home + "/lsan.supp";
+    std::string suppressions = folder + "/lsan.supp";
     if (!exists(suppressions)) std::ofstream(suppressions) << "leak:libfontconfig.so\n";
     env.push_back("LSAN_OPTIONS=suppressions=" + suppressions);
     env.insert(env.end(), run.env.begin(), run.env.end());

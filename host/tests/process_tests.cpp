@@ -7,7 +7,7 @@
 #include "platform/window.h"
 
 TEST_F(ProcessTest, TimedWakeUpExitsAtOnceEvenAlone) {
-  std::string shot = home_ + "/wake.png";
+  std::string shot = home() + "/wake.png";
   pid_t pid = spawnHost({"--at", "xAppRunAtTimex"}, shot, 0);
   ASSERT_GT(pid, 0);
   EXPECT_EQ(waitExit(pid), 0);
@@ -39,7 +39,7 @@ TEST_F(ProcessTest, SecondStartLeavesTheRunningInstanceAndExitsWithoutAWindow) {
                                 nullptr);
   ASSERT_NE(running, nullptr);
 
-  std::string shot = home_ + "/second.png";
+  std::string shot = home() + "/second.png";
   pid_t second = spawnHost({}, shot, 0);
   ASSERT_GT(second, 0);
   EXPECT_EQ(waitExit(second), 0);
@@ -55,7 +55,7 @@ TEST_F(ProcessTest, SecondStartLeavesTheRunningInstanceAndExitsWithoutAWindow) {
   g_activate = 0;
 
   // "/newinstance" skips the check: this one comes up and runs.
-  std::string own = home_ + "/own.png";
+  std::string own = home() + "/own.png";
   pid_t third = spawnHost({"/newinstance"}, own, 300);
   ASSERT_GT(third, 0);
   EXPECT_EQ(waitExit(third), 0);
@@ -64,7 +64,7 @@ TEST_F(ProcessTest, SecondStartLeavesTheRunningInstanceAndExitsWithoutAWindow) {
 }
 
 TEST_F(ProcessTest, HiddenStartRunsItsLoopAndEndsCleanly) {
-  std::string shot = home_ + "/alone.png";
+  std::string shot = home() + "/alone.png";
   pid_t pid = spawnHost({"/hidden"}, shot, 200);
   ASSERT_GT(pid, 0);
   EXPECT_EQ(waitExit(pid), 0);

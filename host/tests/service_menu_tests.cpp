@@ -49,6 +49,7 @@ TEST(ServiceMenuLabel, CountsCharactersNotBytes) {
 #include "host_window_fixture.h"
 #include "platform/menu.h"
 #include "platform/phoneshell.h"
+#include "testkit/modal.h"
 
 namespace {
 
@@ -97,15 +98,10 @@ struct MenuLook {
 
 class ServiceMenuTest : public HostWindowTest {
  protected:
-  void TearDown() override {
-    platform::setModalIdleHook({});
-    HostWindowTest::TearDown();
-  }
   // Opens "Menu" with the right soft key, looks, and dismisses it.
   MenuLook openMenu(const char* screenshot = nullptr) {
     MenuLook look;
-    platform::setModalIdleHook([&](HWND) {
-      if (look.opened++) return;
+    testkit::ModalAnswers answer({[&](HWND) {
       HMENU menu = reinterpret_cast<HMENU>(SendMessage(main().menuBar(), SHCMBM_GETSUBMENU, 0, host::kCommandMenu));
       look.items = GetMenuItemCount(menu);
       WCHAR text[128] = {};
@@ -114,11 +110,10 @@ class ServiceMenuTest : public HostWindowTest {
       GetMenuString(menu, look.items - 1, text, 128, MF_BYPOSITION);
       look.last = testkit::narrow(text);
       if (screenshot) testkit::saveScreenshot(screenshot);
-      platform::inputKey(VK_ESCAPE, true);
-      platform::inputKey(VK_ESCAPE, false);
-    });
+      testkit::press(VK_ESCAPE);
+    }});
     testkit::key(VK_TSOFT2);
-    platform::setModalIdleHook({});
+    look.opened = answer.seen();
     return look;
   }
 };

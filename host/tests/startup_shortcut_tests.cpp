@@ -5,7 +5,7 @@
 #include "plugin_loader.h"
 #include "startup_shortcut.h"
 
-using StartupShortcutTest = HostHubTest;
+using StartupShortcutTest = hubtest::HubTest;
 
 TEST_F(StartupShortcutTest, TargetQuotesTheHostPathAndAddsHidden) {
   EXPECT_EQ(platform::narrow(host::shortcutTarget(u"/opt/My Programs/olvaro")), "\"/opt/My Programs/olvaro\" /hidden");

@@ -11,6 +11,8 @@
 #include "chat_registry.h"
 #include "chat_window.h"
 #include "framework/control.h"
+#include "hubtest/hub_test.h"
+#include "hubtest/records.h"
 #include "olvaro/api.h"
 #include "olvaro/hub_records.h"
 #include "olvaro/registrations.h"
@@ -19,11 +21,10 @@
 
 namespace msgtest {
 
-class ChatTest : public testkit::PlatformTest {
+class ChatTest : public hubtest::HubTest {
  protected:
   void SetUp() override {
-    testkit::PlatformTest::SetUp();
-    KS_API_Cleanup();
+    hubtest::HubTest::SetUp();
     main_ = std::make_unique<fwk::Control>(nullptr, u"Olvaro", WS_VISIBLE, 0, 0, 240, 320, nullptr, nullptr);
     KS_SetVariantPtr("core.window.hwnd", main_->hwnd());
     service = KS_GetPrimaryService();
@@ -41,19 +42,11 @@ class ChatTest : public testkit::PlatformTest {
     KS_ReleaseService(service);
     KS_SetVariantPtr("core.window.hwnd", nullptr);
     main_.reset();
-    KS_API_Cleanup();
-    testkit::PlatformTest::TearDown();
+    hubtest::HubTest::TearDown();
   }
 
   HContact* makeContact(int64_t id, const char* nickname) {
-    ContactData d{};
-    d.size = sizeof d;
-    d.mask = CONTACT_ID | CONTACT_SERVICE | CONTACT_NICKNAME | CONTACT_NAME;
-    d.id = id;
-    d.service = service;
-    d.nickname = nickname;
-    d.name = nickname;
-    return KS_CreateContact(&d);
+    return hubtest::ContactRecord().id(id).service(service).nickname(nickname).name(nickname).create();
   }
 
   messaging::ChatWindow* openChat(HContact* contact) {
@@ -65,21 +58,16 @@ class ChatTest : public testkit::PlatformTest {
   // A message as the connection delivers it (the caller releases it).
   HMessage* incoming(HContact* from, const std::string& text, int origin = 1, int32_t sec = 1767225600,
                      const char* type = "text/plain", void* target = nullptr, bool isGroup = false) {
-    MessageData d{};
-    d.size = sizeof d;
-    d.mask = MESSAGE_ID | MESSAGE_CONTACT | MESSAGE_TARGET | MESSAGE_ISGROUP | MESSAGE_CONTENTTYPE |
-             MESSAGE_PAYLOAD | MESSAGE_COMPLETE | MESSAGE_ORIGIN | MESSAGE_TIME;
-    d.id = ++ids_;
-    d.contact = from;
-    d.target = target ? target : me;
-    d.isGroup = isGroup;
-    d.contentType = type;
-    d.payload = reinterpret_cast<const uint8_t*>(text.data());
-    d.payloadLength = int32_t(text.size());
-    d.complete = 1;
-    d.origin = origin;
-    d.timeSec = d.localTimeSec = sec;
-    return KS_CreateMessage(&d);
+    return hubtest::MessageRecord()
+        .id(++ids_)
+        .contact(from)
+        .target(target ? target : me, isGroup)
+        .contentType(type)
+        .payload(text)
+        .complete()
+        .origin(origin)
+        .time(sec)
+        .create();
   }
   void deliver(HMessage* m) {
     KS_EventRaise("messages.new", m);

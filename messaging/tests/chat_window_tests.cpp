@@ -60,21 +60,13 @@ TEST_F(ChatTest, LiveMessagesOfThePeerAreListedAndMarkedReadOthersIgnored) {
   // Incoming states: receiving, failed, then the time.
   messaging::MessageRow* row = messageRow(w, rows);
   EXPECT_EQ(testkit::narrow(row->senderName()), "Bob");
-  MessageData d{};
-  d.size = sizeof d;
-  d.mask = MESSAGE_COMPLETE;
-  d.complete = 0;
-  KS_SetMessageData(mine, &d);
+  hubtest::MessageRecord().complete(false).applyTo(mine);
   EXPECT_EQ(row->statusText(), u"Receiving");
-  d.mask = MESSAGE_INTERRUPTED;
-  d.interrupted = 1;
-  KS_SetMessageData(mine, &d);
+  hubtest::MessageRecord().interrupted().applyTo(mine);
   EXPECT_EQ(row->statusText(), u"Failed");
   // A text that arrives in pieces grows its row, and the rows below move.
   HMessage* growing = incoming(bob, "short");
-  d.mask = MESSAGE_COMPLETE;
-  d.complete = 0;
-  KS_SetMessageData(growing, &d);
+  hubtest::MessageRecord().complete(false).applyTo(growing);
   deliver(growing);
   HMessage* after = incoming(bob, "after");
   deliver(after);
@@ -122,15 +114,9 @@ TEST_F(ChatTest, EnterSendsTheTextAndShiftEnterBreaksTheLine) {
   EXPECT_EQ(row->statusText(), u"Sending");
   KS_SetVariantLong("connection.state", 130);
   EXPECT_EQ(row->statusText(), u"Pending");
-  MessageData p{};
-  p.size = sizeof p;
-  p.mask = MESSAGE_PROGRESS;
-  p.progress = d.payloadLength;
-  KS_SetMessageData(out.sent[0], &p);
+  hubtest::MessageRecord().progress(d.payloadLength).applyTo(out.sent[0]);
   EXPECT_EQ(row->statusText(), messaging::formatTimeStamp(d.localTimeSec, platform::unixTimeNow()));
-  p.mask = MESSAGE_COMPLETE;
-  p.complete = 0;
-  KS_SetMessageData(out.sent[0], &p);
+  hubtest::MessageRecord().complete(false).applyTo(out.sent[0]);
   EXPECT_EQ(row->statusText(), u"Creating");
 
   // The "Send" soft key does the same.
@@ -279,13 +265,8 @@ std::string adminPayload(uint32_t role, const std::string& name) {
 }
 
 TEST_F(ChatTest, ASilencedMemberSeesTheNoticeUntilTheRoleComesBack) {
-  GroupData g{};
-  g.size = sizeof g;
-  g.mask = GROUP_NAME | GROUP_SERVICE;
-  g.name = "Climbers";
-  g.service = service;
   HGroup* group = KS_GetGroup(77);
-  KS_SetGroupData(group, &g);
+  hubtest::GroupRecord().name("Climbers").service(service).applyTo(group);
   int32_t silenced = 8;
   KS_SetGroupMember(group, me, &silenced);
   KS_EventRaise("messaging.chat.group", group);

@@ -19,6 +19,7 @@
 #include "platform/camera.h"
 #include "platform/menu.h"
 #include "platform/wave.h"
+#include "testkit/modal.h"
 #include "testkit/speech.h"
 #include "ui_fixture.h"
 #include "voice_codec.h"
@@ -56,7 +57,6 @@ class ConversationTest : public MessengerTest {
   void TearDown() override {
     registry.reset();
     main_.reset();
-    platform::setModalIdleHook(nullptr);
     unsetenv("OLVARO_OPEN_COMMAND");
     if (oldTmp_.empty())
       unsetenv("TMPDIR");
@@ -231,10 +231,7 @@ TEST_F(ConversationTest, APhotoGoesToBobAndTheAutomatedContactsCopyIsViewed) {
   std::ofstream(script) << "#!/bin/sh\ncp \"$1\" \"" << session().home() << "/viewed.jpg\"\n";
   chmod(script.c_str(), 0700);
   setenv("OLVARO_OPEN_COMMAND", script.c_str(), 1);
-  platform::setModalIdleHook([](HWND) {
-    platform::inputKey(VK_TSOFT1, true);
-    platform::inputKey(VK_TSOFT1, false);
-  });
+  auto shoot = testkit::ModalAnswers::always(testkit::pressing({VK_TSOFT1}));
   auto capture = [&](ChatWindow* w) {
     w->tabs()->setSelectedIndex(ChatWindow::kPhotoTab);
     SetFocus(w->captureButton()->hwnd());

@@ -19,6 +19,7 @@
 #include "platform/menu.h"
 #include "platform/module.h"
 #include "platform/sound.h"
+#include "testkit/modal.h"
 
 namespace msgtest {
 namespace {
@@ -76,7 +77,6 @@ class PhotoTest : public ChatTest {
   void TearDown() override {
     useRealCamera();
     outbox.reset();
-    platform::setModalIdleHook(nullptr);
     unsetenv("OLVARO_NO_CAMERA");
     unsetenv("OLVARO_OPEN_COMMAND");
     if (oldTmp_.empty())
@@ -138,9 +138,7 @@ uint32_t countPiece(void* user, void* argument) {
 }
 
 TEST_F(PhotoTest, ThePhotoGoesInPiecesOf4096Bytes) {
-  MessageData d{};
-  d.size = sizeof d;
-  HMessage* m = KS_CreateMessage(&d);
+  HMessage* m = hubtest::MessageRecord().create();
   std::vector<int> sizes;
   {
     olvaro::MessageSubscription s = olvaro::subscribeMessage(m, &countPiece, &sizes);
@@ -202,14 +200,12 @@ TEST_F(PhotoTest, ACapturedPictureIsSentAndAReceivedOneIsViewed) {
   fs::path pictures = fs::path(session().home()) / "pictures";
   fs::create_directories(pictures);
   fs::copy_file(kPictures / "green.png", pictures / "green.png");
-  platform::setModalIdleHook([](HWND) {
-    platform::inputKey(VK_TSOFT1, true);
-    platform::inputKey(VK_TSOFT1, false);
-  });
-  // A tap on the button works as Enter does.
-  RECT r = testkit::screenRect(chat->captureButton()->hwnd());
-  testkit::tap((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  platform::setModalIdleHook(nullptr);
+  {
+    auto capture = testkit::ModalAnswers::always(testkit::pressing({VK_TSOFT1}));
+    // A tap on the button works as Enter does.
+    RECT r = testkit::screenRect(chat->captureButton()->hwnd());
+    testkit::tap((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  }
   ASSERT_EQ(outbox->sent.size(), 1u);
   std::string jpeg = readAll(temp / "capimage.jpg");
   ASSERT_GT(jpeg.size(), 100u);

@@ -14,6 +14,7 @@
 #include "framework/fonts.h"
 #include "platform/menu.h"
 #include "platform/shell.h"
+#include "testkit/modal.h"
 
 namespace msgtest {
 namespace {
@@ -77,21 +78,15 @@ TEST_F(ChatTest, AnOutgoingTransferShowsItsProgress) {
   testkit::type("a message on its way to bob");
   testkit::key(VK_RETURN);
   ASSERT_EQ(out.sent.size(), 1u);
-  MessageData p{};
-  p.size = sizeof p;
-  p.mask = MESSAGE_PROGRESS;
-  p.progress = 20;
-  KS_SetMessageData(out.sent[0], &p);
+  hubtest::MessageRecord().progress(20).applyTo(out.sent[0]);
   testkit::pump();
   RECT row = rowOnScreen(w, w->list()->rowCount() - 1);
   RECT bar{row.right - 60, (row.top + row.bottom) / 2, row.right, row.bottom};
   int partly = testkit::countPixels(bar, RGB(156, 157, 159));
-  p.progress = 4;
-  KS_SetMessageData(out.sent[0], &p);
+  hubtest::MessageRecord().progress(4).applyTo(out.sent[0]);
   testkit::pump();
   EXPECT_GT(partly, testkit::countPixels(bar, RGB(156, 157, 159)));
-  p.progress = 27;
-  KS_SetMessageData(out.sent[0], &p);
+  hubtest::MessageRecord().progress(27).applyTo(out.sent[0]);
   testkit::pump();
   EXPECT_EQ(testkit::countPixels(bar, RGB(156, 157, 159)), 0)
       << "no bar once delivered";
@@ -122,7 +117,6 @@ class MenuTest : public ChatTest {
     setenv("OLVARO_OPEN_COMMAND", script.c_str(), 1);
   }
   void TearDown() override {
-    platform::setModalIdleHook(nullptr);
     unsetenv("OLVARO_OPEN_COMMAND");
     ChatTest::TearDown();
   }
@@ -154,15 +148,11 @@ TEST_F(MenuTest, TheMenuCopiesAndOpensEachWebAddress) {
   // first item.
   SetFocus(w->list()->hwnd());
   w->list()->setSelectedIndex(w->list()->rowCount() - 1);
-  bool menuShown = false;
-  platform::setModalIdleHook([&](HWND) {
-    menuShown = platform::activeMenuWindow() != nullptr;
-    platform::inputKey(VK_RETURN, true);
-    platform::inputKey(VK_RETURN, false);
-  });
-  testkit::key(VK_RETURN);
-  platform::setModalIdleHook(nullptr);
-  EXPECT_TRUE(menuShown);
+  {
+    testkit::ModalAnswers copy({testkit::pressing({VK_RETURN})}, testkit::Modal::Menu);
+    testkit::key(VK_RETURN);
+    EXPECT_EQ(copy.seen(), 1) << "the row's menu";
+  }
   ASSERT_TRUE(OpenClipboard(nullptr));
   auto* text = static_cast<const char16_t*>(GetClipboardData(CF_UNICODETEXT));
   EXPECT_EQ(std::u16string(text ? text : u""), u"look http://a.example/x and www.b.example");

@@ -13,6 +13,7 @@
 #include "platform/menu.h"
 #include "platform/power.h"
 #include "platform/wave.h"
+#include "testkit/modal.h"
 #include "testkit/speech.h"
 #include "voice_codec.h"
 #include "voice_player.h"
@@ -243,15 +244,12 @@ TEST_F(VoicePlayerTest, PlayFromTheMenuAndByActivatingTheRow) {
   KS_ReleaseMessage(m);  // the window holds it
   SetFocus(w->list()->hwnd());
   w->list()->setSelectedIndex(w->list()->rowCount() - 1);
-  bool menuShown = false;
-  platform::setModalIdleHook([&](HWND) {
-    menuShown = platform::activeMenuWindow() != nullptr;
-    platform::inputKey(VK_RETURN, true);  // the first item: "Play"
-    platform::inputKey(VK_RETURN, false);
-  });
-  testkit::key(VK_RETURN);
-  platform::setModalIdleHook(nullptr);
-  EXPECT_TRUE(menuShown);
+  {
+    // The first item: "Play".
+    testkit::ModalAnswers play({testkit::pressing({VK_RETURN})}, testkit::Modal::Menu);
+    testkit::key(VK_RETURN);
+    EXPECT_EQ(play.seen(), 1) << "the row's menu";
+  }
   EXPECT_EQ(RunningVoicePlaybacks(), 1);
   ASSERT_TRUE(playToEnd());
   const auto decoded = decodeSpeexPayload(payload.data(), payload.size());

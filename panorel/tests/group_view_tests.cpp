@@ -5,6 +5,7 @@
 #include "panorel_fixture.h"
 #include "platform/bitmap.h"
 #include "platform/gdi.h"
+#include "testkit/modal.h"
 #include "texts.h"
 
 namespace panoreltest {
@@ -291,17 +292,12 @@ TEST_F(PanorelTest, AdminActionsFollowBothRolesAndSendTheirUndoing) {
   // and the choice made afterwards touches nothing of it.
   view->setSelectedIndex(view->indexOf(rowOf(view, ben)));
   SetFocus(view->hwnd());
-  platform::setModalIdleHook([&](HWND) {
-    if (!platform::activeMenuWindow()) return;
-    platform::setModalIdleHook({});
-    KS_DeleteGroup(8);
-    for (int i = 0; i < 6; ++i) {  // down to "Ban"
-      platform::inputKey(VK_DOWN, true);
-      platform::inputKey(VK_DOWN, false);
-    }
-    platform::inputKey(VK_RETURN, true);
-    platform::inputKey(VK_RETURN, false);
-  });
+  testkit::ModalAnswers ban({[](HWND) {
+                              KS_DeleteGroup(8);
+                              for (int i = 0; i < 6; ++i) testkit::press(VK_DOWN);  // down to "Ban"
+                              testkit::press(VK_RETURN);
+                            }},
+                            testkit::Modal::Menu);
   testkit::key(VK_RETURN);
   ASSERT_TRUE(list->groupView());
   EXPECT_EQ(list->groupView()->groupId(), 0);
@@ -344,12 +340,7 @@ TEST_F(PanorelTest, OwnListMenuDeletesOnlyWhileConnectedAndAfterYes) {
     *static_cast<void**>(user) = arg;
     return 0;
   }, &chat);
-  platform::setModalIdleHook([&](HWND) {
-    if (!platform::activeMenuWindow()) return;
-    platform::setModalIdleHook({});
-    platform::inputKey(VK_RETURN, true);  // the first item, "Chat"
-    platform::inputKey(VK_RETURN, false);
-  });
+  testkit::ModalAnswers first({testkit::pressing({VK_RETURN})}, testkit::Modal::Menu);  // "Chat"
   SetFocus(view->hwnd());
   view->setSelectedIndex(view->indexOf(rowOf(view, bob)));
   testkit::key(VK_RETURN);

@@ -1,6 +1,7 @@
 // The overview: the four functions other plug-ins call, the unread
 // messages, the status header, the tabs in both modes and the host menu.
 #include "panorel_fixture.h"
+#include "testkit/modal.h"
 
 namespace panoreltest {
 
@@ -277,20 +278,10 @@ TEST_F(PanorelTest, DefaultTabsGainTheGroupTabWithTheFirstGroup) {
   EXPECT_EQ(list->selectedGroup(), 4);
 
   // Enter opens the groups (the first item lit); Down picks the next.
-  bool opened = false;
-  platform::setModalIdleHook([&](HWND) {
-    HWND menu = platform::activeMenuWindow();
-    if (!menu) return;
-    platform::setModalIdleHook({});
-    opened = true;
-    platform::inputKey(VK_DOWN, true);
-    platform::inputKey(VK_DOWN, false);
-    platform::inputKey(VK_RETURN, true);
-    platform::inputKey(VK_RETURN, false);
-  });
+  testkit::ModalAnswers next({testkit::pressing({VK_DOWN, VK_RETURN})}, testkit::Modal::Menu);
   SetFocus(tabs.hwnd());
   testkit::key(VK_RETURN);
-  EXPECT_TRUE(opened);
+  EXPECT_EQ(next.seen(), 1) << "the groups' menu";
   EXPECT_EQ(list->selectedGroup(), 9);
   EXPECT_EQ(list->groupView()->groupId(), 9);
 
@@ -299,25 +290,18 @@ TEST_F(PanorelTest, DefaultTabsGainTheGroupTabWithTheFirstGroup) {
   ASSERT_TRUE(tabs.tabRect(2, &tab));
   POINT triangle{tab.right - 3, (tab.top + tab.bottom) / 2};
   ClientToScreen(tabs.hwnd(), &triangle);
-  bool listed = false;
-  platform::setModalIdleHook([&](HWND) {
-    if (!platform::activeMenuWindow()) return;
-    platform::setModalIdleHook({});
-    listed = true;
-    platform::inputKey(VK_RETURN, true);  // the first item, "Lounge"
-    platform::inputKey(VK_RETURN, false);
-  });
-  testkit::tap(triangle.x, triangle.y);
-  EXPECT_TRUE(listed);
+  {
+    testkit::ModalAnswers lounge({testkit::pressing({VK_RETURN})}, testkit::Modal::Menu);  // the first item
+    testkit::tap(triangle.x, triangle.y);
+    EXPECT_EQ(lounge.seen(), 1) << "the groups' menu";
+  }
   EXPECT_EQ(list->selectedGroup(), 4);
   // A tap elsewhere on the tab only selects it.
-  listed = false;
-  platform::setModalIdleHook([&](HWND) {
-    if (platform::activeMenuWindow()) listed = true;
-  });
-  testkit::tap(triangle.x - (tab.bottom - tab.top) - 4, triangle.y);
-  platform::setModalIdleHook({});
-  EXPECT_FALSE(listed);
+  {
+    testkit::ModalAnswers none({}, testkit::Modal::Menu);
+    testkit::tap(triangle.x - (tab.bottom - tab.top) - 4, triangle.y);
+    EXPECT_EQ(none.seen(), 0) << "no menu";
+  }
 
   // Left from a member view goes to the tab strip (and on to the tab before).
   SetFocus(list->groupView()->hwnd());

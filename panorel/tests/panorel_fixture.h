@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "contact_list.h"
+#include "hubtest/hub_test.h"
+#include "hubtest/records.h"
 #include "olvaro/api.h"
 #include "olvaro/connection_state.h"
 #include "olvaro/registrations.h"
 #include "platform/menu.h"
-#include "platform/registry.h"
 #include "platform/resources.h"
 #include "testkit/testkit.h"
 #include "ui_fixture.h"
@@ -40,12 +41,10 @@ class HostStandIn : public conntest::MainWindowStandIn {
   HWND bar_ = nullptr;
 };
 
-class PanorelTest : public testkit::PlatformTest {
+class PanorelTest : public hubtest::HubTest {
  protected:
   void SetUp() override {
-    testkit::PlatformTest::SetUp();
-    KS_API_Cleanup();
-    platform::registryReset();
+    hubtest::HubTest::SetUp();
     boxes = std::make_unique<testkit::MessageBoxRecorder>(IDOK);
     host = std::make_unique<HostStandIn>();
   }
@@ -55,8 +54,7 @@ class PanorelTest : public testkit::PlatformTest {
     boxes.reset();
     for (HContact* c : contacts_) KS_ReleaseContact(c);
     contacts_.clear();
-    KS_API_Cleanup();
-    testkit::PlatformTest::TearDown();
+    hubtest::HubTest::TearDown();
   }
 
   void start() {
@@ -68,27 +66,19 @@ class PanorelTest : public testkit::PlatformTest {
   HContact* makeContact(int64_t id, const std::string& nickname, int32_t presence, const std::string& status = "",
                         int32_t state = 0) {
     HService* primary = KS_GetPrimaryService();
-    ContactData d{};
-    d.size = sizeof d;
-    d.mask = CONTACT_ID | CONTACT_SERVICE | CONTACT_NICKNAME | CONTACT_STATUS | CONTACT_ONLINESTATUS | CONTACT_STATE;
-    d.id = id;
-    d.service = primary;
-    d.nickname = nickname.c_str();
-    d.status = status.c_str();
-    d.onlineStatus = presence;
-    d.state = state;
-    HContact* c = KS_CreateContact(&d);
+    HContact* c = hubtest::ContactRecord()
+                      .id(id)
+                      .service(primary)
+                      .nickname(nickname)
+                      .status(status)
+                      .onlineStatus(presence)
+                      .state(state)
+                      .create();
     KS_ReleaseService(primary);
     contacts_.push_back(c);
     return c;
   }
-  void setPresence(HContact* c, int32_t presence) {
-    ContactData d{};
-    d.size = sizeof d;
-    d.mask = CONTACT_ONLINESTATUS;
-    d.onlineStatus = presence;
-    KS_SetContactData(c, &d);
-  }
+  void setPresence(HContact* c, int32_t presence) { hubtest::ContactRecord().onlineStatus(presence).applyTo(c); }
   void addMember(int64_t group, HContact* c, int32_t value = 0) {
     HGroup* g = KS_GetGroup(group);
     KS_AddGroupMember(g, c);
@@ -98,34 +88,22 @@ class PanorelTest : public testkit::PlatformTest {
   // A real group as the connection makes one; "groups.changed" is raised.
   void makeGroup(int64_t id, const std::string& name, const std::string& description = "") {
     HService* primary = KS_GetPrimaryService();
-    HGroup* g = KS_GetGroup(id);
-    GroupData d{};
-    d.size = sizeof d;
-    d.mask = GROUP_NAME | GROUP_DESCRIPTION | GROUP_SERVICE;
-    d.name = name.c_str();
-    d.description = description.c_str();
-    d.service = primary;
-    KS_SetGroupData(g, &d);
-    KS_ReleaseGroup(g);
+    hubtest::GroupRecord().name(name).description(description).service(primary).applyTo(id);
     KS_ReleaseService(primary);
     KS_EventRaise("groups.changed", nullptr);
   }
   void setState(long state) { KS_SetVariantLong(olvaro::kConnectionStateVariant, state); }
   // Queues an unread private message from `from` (or a group message).
   void unread(void* target, bool group, HContact* from) {
-    MessageData d{};
-    d.size = sizeof d;
-    d.mask = 0xffffffff;
-    d.id = KS_GetLUID();
-    d.contact = from;
-    d.target = target;
-    d.isGroup = group ? 1 : 0;
-    d.complete = 1;
-    d.contentType = "text/plain";
-    d.payload = reinterpret_cast<const uint8_t*>("hi");
-    d.payloadLength = 2;
-    d.origin = 1;
-    HMessage* m = KS_CreateMessage(&d);
+    HMessage* m = hubtest::MessageRecord()
+                      .id(int64_t(KS_GetLUID()))
+                      .contact(from)
+                      .target(target, group)
+                      .complete()
+                      .contentType("text/plain")
+                      .payload("hi")
+                      .origin(1)
+                      .create();
     KS_UnreadMessageAdd(m);
     KS_ReleaseMessage(m);
   }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "platform/camera.h"
@@ -17,6 +18,7 @@
 #include "platform/screen.h"
 #include "platform/shell.h"
 #include "platform/text.h"
+#include "testkit/modal.h"
 #include "testkit/testkit.h"
 
 namespace {
@@ -54,7 +56,7 @@ class Camera : public testkit::PlatformTest {
     folder = platform::widen(out.string());
   }
   void TearDown() override {
-    platform::setModalIdleHook(nullptr);
+    answers.reset();
     unsetenv("OLVARO_NO_CAMERA");
     testkit::PlatformTest::TearDown();
   }
@@ -74,41 +76,28 @@ class Camera : public testkit::PlatformTest {
     return r;
   }
   // Each time the dialog waits, the next step runs.
-  void script(std::vector<std::function<void()>> steps) {
-    steps_ = std::move(steps);
-    next_ = 0;
-    platform::setModalIdleHook([this](HWND) {
-      if (next_ < steps_.size()) steps_[next_++]();
-    });
-  }
-  static void press(UINT vk) {
-    platform::inputKey(vk, true);
-    platform::inputKey(vk, false);
-  }
+  void script(std::vector<testkit::ModalStep> steps) { answers.emplace(std::move(steps)); }
   fs::path pictures, out;
   std::u16string folder;
-
- private:
-  std::vector<std::function<void()>> steps_;
-  size_t next_ = 0;
+  std::optional<testkit::ModalAnswers> answers;
 };
 
 TEST_F(Camera, RightChoosesTheNextPictureAndCaptureSavesItScaled) {
   addPictures();
   std::vector<std::string> shown;
   COLORREF middle = 0;
-  script({[&] {
+  script({[&](HWND) {
             shown.push_back(platform::narrow(platform::cameraShownPicture()));
-            press(VK_RIGHT);
+            testkit::press(VK_RIGHT);
           },
-          [&] {
+          [&](HWND) {
             shown.push_back(platform::narrow(platform::cameraShownPicture()));
             middle = testkit::pixel(120, 160);
-            press(VK_RIGHT);
+            testkit::press(VK_RIGHT);
           },
-          [&] {
+          [&](HWND) {
             shown.push_back(platform::narrow(platform::cameraShownPicture()));
-            press(VK_TSOFT1);
+            testkit::press(VK_TSOFT1);
           }});
   SHCAMERACAPTURE r = request();
   EXPECT_EQ(SHCameraCapture(&r), S_OK);
@@ -126,12 +115,12 @@ TEST_F(Camera, RightChoosesTheNextPictureAndCaptureSavesItScaled) {
   EXPECT_EQ(platform::cameraShownPicture(), u"");
 
   // Higher quality makes a larger file of the same picture.
-  script({[&] { press(VK_RETURN); }});
+  script(testkit::keyPerWait({VK_RETURN}));
   r = request();
   r.StillQuality = CAMERACAPTURE_STILLQUALITY_LOW;
   r.pszDefaultFileName = u"low.jpg";
   ASSERT_EQ(SHCameraCapture(&r), S_OK);
-  script({[&] { press(VK_RETURN); }});
+  script(testkit::keyPerWait({VK_RETURN}));
   r = request();
   r.StillQuality = CAMERACAPTURE_STILLQUALITY_HIGH;
   r.pszDefaultFileName = u"high.jpg";
@@ -142,11 +131,11 @@ TEST_F(Camera, RightChoosesTheNextPictureAndCaptureSavesItScaled) {
 TEST_F(Camera, CancelBackAndAnIdleDialogSaveNothing) {
   addPictures();
   SHCAMERACAPTURE r = request();
-  script({[&] { press(VK_TSOFT2); }});
+  script(testkit::keyPerWait({VK_TSOFT2}));
   EXPECT_EQ(SHCameraCapture(&r), S_FALSE);
-  script({[&] { press(VK_TBACK); }});
+  script(testkit::keyPerWait({VK_TBACK}));
   EXPECT_EQ(SHCameraCapture(&r), S_FALSE);
-  platform::setModalIdleHook(nullptr);
+  answers.reset();
   EXPECT_EQ(SHCameraCapture(&r), S_FALSE);
   EXPECT_FALSE(fs::exists(out / "capimage.jpg"));
 }
@@ -170,10 +159,10 @@ TEST_F(Camera, BadRecordsAndUnreadablePictures) {
   // A damaged picture is shown black and cannot be captured; no pictures
   // at all cannot either.
   r = request();
-  script({[&] { press(VK_TSOFT1); }});
+  script(testkit::keyPerWait({VK_TSOFT1}));
   EXPECT_EQ(SHCameraCapture(&r), S_FALSE);
   std::ofstream(pictures / "broken.jpg") << "\xFF\xD8\xFF\xE0 not really";
-  script({[&] { press(VK_TSOFT1); }});
+  script(testkit::keyPerWait({VK_TSOFT1}));
   EXPECT_EQ(SHCameraCapture(&r), E_FAIL);
   EXPECT_FALSE(fs::exists(out / "capimage.jpg"));
 }

@@ -2,7 +2,6 @@
 // answered by each soft key, the action key, Back and the stylus.
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <thread>
 
@@ -10,45 +9,11 @@
 #include "platform/menu.h"
 #include "platform/msgbox.h"
 #include "platform/phoneshell.h"
+#include "testkit/modal.h"
 
 using namespace ctest;
 
 namespace {
-
-// Answers modal loops: each time one is idle, the next step runs.
-class Script {
- public:
-  explicit Script(std::deque<std::function<void(HWND)>> steps) : steps_(std::move(steps)) {
-    platform::setModalIdleHook([this](HWND w) {
-      ++idles_;
-      if (steps_.empty()) return;
-      auto step = std::move(steps_.front());
-      steps_.pop_front();
-      step(w);
-    });
-  }
-  ~Script() { platform::setModalIdleHook(nullptr); }
-  size_t left() const { return steps_.size(); }
-
- private:
-  std::deque<std::function<void(HWND)>> steps_;
-  int idles_ = 0;
-};
-
-std::function<void(HWND)> press(UINT vk) {
-  return [vk](HWND) {
-    platform::inputKey(vk, true);
-    platform::inputKey(vk, false);
-  };
-}
-
-std::function<void(HWND)> tapAt(std::function<POINT()> where) {
-  return [where](HWND) {
-    POINT p = where();
-    platform::inputStylusDown(p.x, p.y);
-    platform::inputStylusUp(p.x, p.y);
-  };
-}
 
 POINT centre(const RECT& r) { return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
@@ -137,11 +102,11 @@ TEST_F(MenuTrack, KeysChooseSkipGreyedAndOpenSubMenus) {
   HMENU m = sampleMenu();
   {
     // Down from "Open" skips the separator and the greyed item.
-    Script s({press(VK_DOWN), press(VK_RETURN)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_DOWN, VK_RETURN}));
     EXPECT_EQ(TrackPopupMenuEx(m, TPM_RETURNCMD, 10, 10, host, nullptr), 0) << "More opens, chooses nothing yet";
   }
   {
-    Script s({press(VK_DOWN), press(VK_RIGHT), press(VK_DOWN), press(VK_RETURN)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}));
     EXPECT_EQ(TrackPopupMenuEx(m, TPM_RETURNCMD, 10, 10, host, nullptr), 4);
   }
   ASSERT_GE(initPopups().size(), 3u);
@@ -149,17 +114,17 @@ TEST_F(MenuTrack, KeysChooseSkipGreyedAndOpenSubMenus) {
   EXPECT_EQ(initPopups()[1], 2u) << "the sub-menu is announced when it opens";
   {
     // Up wraps to the last item; Back dismisses.
-    Script s({press(VK_UP), press(VK_ESCAPE)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_UP, VK_ESCAPE}));
     EXPECT_EQ(TrackPopupMenuEx(m, TPM_RETURNCMD, 10, 10, host, nullptr), 0);
   }
   {
     // Left closes only the sub-menu.
-    Script s({press(VK_UP), press(VK_UP), press(VK_RIGHT), press(VK_LEFT), press(VK_DOWN), press(VK_RETURN)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_UP, VK_UP, VK_RIGHT, VK_LEFT, VK_DOWN, VK_RETURN}));
     EXPECT_EQ(TrackPopupMenuEx(m, TPM_RETURNCMD, 10, 10, host, nullptr), 5);
   }
   {
     // Without TPM_RETURNCMD the choice arrives as WM_COMMAND.
-    Script s({press(VK_RETURN)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_RETURN}));
     EXPECT_EQ(TrackPopupMenuEx(m, 0, 10, 10, host, nullptr), TRUE);
     testkit::pump();
     EXPECT_EQ(count(1, 0), 1);
@@ -172,26 +137,26 @@ TEST_F(MenuTrack, StylusChoosesAndATapOutsideDismisses) {
   HWND edit = make(WC_EDIT, "keep", WS_BORDER, RECT{10, 200, 200, 224});
   SetFocus(edit);
   {
-    Script s({tapAt(menuItem(4))});
+    testkit::ModalAnswers s({testkit::tapping(menuItem(4))});
     EXPECT_EQ(TrackPopupMenuEx(m, TPM_RETURNCMD, 20, 20, host, nullptr), 5);
   }
   EXPECT_EQ(GetFocus(), edit) << "the focus is back where it was";
   {
     // The greyed item does nothing; a tap outside then dismisses.
-    Script s({tapAt(menuItem(2)), tapAt([] { return POINT{230, 310}; })});
+    testkit::ModalAnswers s({testkit::tapping(menuItem(2)), testkit::tapping([] { return POINT{230, 310}; })});
     EXPECT_EQ(TrackPopupMenuEx(m, TPM_RETURNCMD, 20, 20, host, nullptr), 0);
   }
   EXPECT_EQ(text(edit), "keep") << "the dismissing tap went nowhere";
   {
-    Script s({tapAt(menuItem(3)), tapAt(menuItem(0))});
+    testkit::ModalAnswers s({testkit::tapping(menuItem(3)), testkit::tapping(menuItem(0))});
     EXPECT_EQ(TrackPopupMenuEx(m, TPM_RETURNCMD, 20, 20, host, nullptr), 3);
   }
   // The menu fits on the screen even when asked for at its corner.
   {
     RECT seen{};
-    Script s({[&](HWND w) {
+    testkit::ModalAnswers s({[&](HWND w) {
       GetWindowRect(w, &seen);
-      press(VK_ESCAPE)(w);
+      testkit::press(VK_ESCAPE);
     }});
     TrackPopupMenuEx(m, TPM_RETURNCMD, 239, 319, host, nullptr);
     EXPECT_LE(seen.right, 240);
@@ -211,10 +176,10 @@ TEST_F(MessageBoxes, EachAnswerBySoftKeysActionBackAndStylus) {
   bool ownerDisabled = false;
   std::u16string shownText;
   {
-    Script s({[&](HWND box) {
+    testkit::ModalAnswers s({[&](HWND box) {
       ownerDisabled = !IsWindowEnabled(host);
       shownText = platform::messageBoxText(box);
-      press(VK_TSOFT1)(box);
+      testkit::press(VK_TSOFT1);
     }});
     EXPECT_EQ(MessageBox(host, u"Are you sure?", u"Exit Olvaro?", MB_YESNO | MB_ICONQUESTION), IDYES);
   }
@@ -224,28 +189,28 @@ TEST_F(MessageBoxes, EachAnswerBySoftKeysActionBackAndStylus) {
   EXPECT_EQ(GetFocus(), edit);
   EXPECT_EQ(platform::activeMessageBox(), nullptr);
   {
-    Script s({press(VK_TSOFT2)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_TSOFT2}));
     EXPECT_EQ(MessageBox(host, u"q", u"c", MB_YESNO), IDNO);
   }
   {
-    Script s({press(VK_ESCAPE)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_ESCAPE}));
     EXPECT_EQ(MessageBox(host, u"q", u"c", MB_YESNO), IDNO);
   }
   {
-    Script s({press(VK_RETURN)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_RETURN}));
     EXPECT_EQ(MessageBox(host, u"q", u"c", MB_YESNO), IDYES);
   }
   {
-    Script s({press(VK_RETURN)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_RETURN}));
     EXPECT_EQ(MessageBox(host, u"q", u"c", MB_YESNO | MB_DEFBUTTON2), IDNO);
   }
   {
-    Script s({press(VK_TSOFT1)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_TSOFT1}));
     EXPECT_EQ(MessageBox(host, u"A required field is missing", u"Missing Field", MB_OK | MB_ICONEXCLAMATION), IDOK);
   }
   {
     // The right key of an OK box has nothing on it.
-    Script s({press(VK_TSOFT2), press(VK_ESCAPE)});
+    testkit::ModalAnswers s(testkit::keyPerWait({VK_TSOFT2, VK_ESCAPE}));
     EXPECT_EQ(MessageBox(host, u"t", u"c", MB_OK), IDOK);
   }
   {
@@ -256,9 +221,9 @@ TEST_F(MessageBoxes, EachAnswerBySoftKeysActionBackAndStylus) {
         return centre(r);
       };
     };
-    Script s({tapAt(key(1))});
+    testkit::ModalAnswers s({testkit::tapping(key(1))});
     EXPECT_EQ(MessageBox(host, u"q", u"c", MB_YESNO), IDNO);
-    Script t({tapAt(key(0))});
+    testkit::ModalAnswers t({testkit::tapping(key(0))});
     EXPECT_EQ(MessageBox(host, u"q", u"c", MB_OKCANCEL), IDOK);
   }
   // Unanswered on the headless screen: 0, and the owner works again.
@@ -331,7 +296,7 @@ TEST_F(MessageBoxes, IconsAreDrawnInTheirColours) {
     int coloured = -1, black = -1;
     UINT kind = 0;
     std::string caption;
-    Script s({[&](HWND box) {
+    testkit::ModalAnswers s({[&](HWND box) {
       kind = platform::messageBoxIcon(box);
       caption = testkit::windowText(box);
       coloured = testkit::countPixels(testkit::screenRect(box), c.colour);
@@ -339,7 +304,7 @@ TEST_F(MessageBoxes, IconsAreDrawnInTheirColours) {
       body.top += 30;  // below the caption band
       body.left += 44;  // right of the icon
       black = testkit::countPixels(body, RGB(0, 0, 0));
-      press(VK_TSOFT1)(box);
+      testkit::press(VK_TSOFT1);
     }});
     EXPECT_EQ(MessageBox(host, u"You are not signed in.", u"Can't add service", MB_OK | c.type), IDOK);
     EXPECT_EQ(kind, c.type);

@@ -11,6 +11,7 @@
 #include "platform/device.h"
 #include "platform/module.h"
 #include "platform/phoneshell.h"
+#include "testkit/modal.h"
 
 namespace platform {
 void setKeyFilter(bool (*filter)(UINT, bool)) __attribute__((weak));
@@ -56,10 +57,6 @@ class Shell : public ControlTest {
     trayCalls().clear();
     g_passBack = false;
     SetWindowLongPtr(host, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(shellOwnerProc));
-  }
-  void TearDown() override {
-    platform::setModalIdleHook(nullptr);
-    ControlTest::TearDown();
   }
   static bool keysReachTheShell() { return &platform::setKeyFilter != nullptr; }
   // Left "Send" (102), right "Menu" opening Copy (1) / separator / More > Play (2).
@@ -113,13 +110,11 @@ TEST_F(Shell, SoftKeysSendTheirCommandsByKeysAndStylus) {
   EXPECT_EQ(count(102, 0), 1);
   // The right key opens its menu; the choice reaches the window.
   POINT right = keyCentre(1);
-  platform::setModalIdleHook([](HWND) {
-    platform::inputKey(VK_RETURN, true);
-    platform::inputKey(VK_RETURN, false);
-  });
-  testkit::tap(right.x, right.y);
+  {
+    auto choose = testkit::ModalAnswers::always(testkit::pressing({VK_RETURN}));
+    testkit::tap(right.x, right.y);
+  }
   EXPECT_EQ(count(1, 0), 1);
-  platform::setModalIdleHook(nullptr);
   // The key's menu is there to change, as hosts do when it opens.
   EXPECT_EQ(SendMessage(bar, SHCMBM_GETSUBMENU, 0, 999), 0) << "no key has that command";
   HMENU all = reinterpret_cast<HMENU>(SendMessage(bar, SHCMBM_GETMENU, 0, 0));
@@ -135,12 +130,7 @@ TEST_F(Shell, SoftKeysSendTheirCommandsByKeysAndStylus) {
   if (!keysReachTheShell()) GTEST_SKIP() << "the window system has no key hook for the soft keys";
   testkit::key(VK_TSOFT1);
   EXPECT_EQ(count(102, 0), 2);
-  platform::setModalIdleHook([](HWND) {
-    for (UINT vk : {VK_DOWN, VK_RIGHT, VK_RETURN}) {
-      platform::inputKey(vk, true);
-      platform::inputKey(vk, false);
-    }
-  });
+  auto play = testkit::ModalAnswers::always(testkit::pressing({VK_DOWN, VK_RIGHT, VK_RETURN}));
   testkit::key(VK_TSOFT2);
   EXPECT_EQ(count(2, 0), 1);
 }
@@ -490,14 +480,17 @@ TEST_F(Shell, GestureHoldAndTap) {
   SHRGINFO rg{sizeof rg, target, p, SHRG_RETURNCMD};
   // Lifted: a tap.
   platform::inputStylusDown(p.x, p.y);
-  platform::setModalIdleHook([&](HWND) { platform::inputStylusUp(p.x, p.y); });
-  EXPECT_EQ(SHRecognizeGesture(&rg), 0u);
+  {
+    auto lift = testkit::ModalAnswers::always([&](HWND) { platform::inputStylusUp(p.x, p.y); });
+    EXPECT_EQ(SHRecognizeGesture(&rg), 0u);
+  }
   testkit::pump();
   // Held past the hold time: the context menu.
   platform::inputStylusDown(p.x, p.y);
-  platform::setModalIdleHook([&](HWND) { platform::clockAdvance(platform::kTapAndHoldMs + 10); });
-  EXPECT_EQ(SHRecognizeGesture(&rg), DWORD(GN_CONTEXTMENU));
-  platform::setModalIdleHook(nullptr);
+  {
+    auto hold = testkit::ModalAnswers::always([](HWND) { platform::clockAdvance(platform::kTapAndHoldMs + 10); });
+    EXPECT_EQ(SHRecognizeGesture(&rg), DWORD(GN_CONTEXTMENU));
+  }
   platform::inputStylusUp(p.x, p.y);
   testkit::pump();
   SHRGINFO notify{sizeof notify, target, p, 0};

@@ -98,11 +98,11 @@ TEST_F(EndToEndTest, CheckDownloadInstallRestart) {
   start();
   testkit::runClock(updates::Updater::kTickMs);
   ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckInstalled || state() == updates::kCheckFailed; }));
-  ASSERT_EQ(state(), updates::kCheckInstalled) << overview.last().first << ": " << overview.last().second;
+  ASSERT_EQ(state(), updates::kCheckInstalled) << overview->last().first << ": " << overview->last().second;
   bool sawProgress = false;
-  for (const auto& [title, text] : overview.reports) sawProgress |= title == "Downloading Updates";
+  for (const auto& [title, text] : overview->reports) sawProgress |= title == "Downloading Updates";
   EXPECT_TRUE(sawProgress);
-  EXPECT_EQ(overview.last(),
+  EXPECT_EQ(overview->last(),
             std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
   EXPECT_EQ(readFile(folder / "updates.so"), readFile(releases / "updates.so"));
   EXPECT_EQ(readFile(folder / "updates.so.old"), readFile(releases / "previous" / "updates.so"));

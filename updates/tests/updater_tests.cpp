@@ -63,19 +63,20 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
   ASSERT_TRUE(updater->check());
   updates::UpdateCheck* first = updater->check();
   ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckDownloading; }));
-  EXPECT_EQ(overview.sections, std::vector<std::string>{"UPDATES/Automatic Updates"});
-  EXPECT_EQ(overview.reports.at(0),
+  ASSERT_EQ(overview->sections.size(), 1u);
+  EXPECT_EQ(overview->sections[0]->key + "/" + overview->sections[0]->title, "UPDATES/Automatic Updates");
+  EXPECT_EQ(overview->reports.at(0),
             std::make_pair(std::string("Automatic Updates"), std::string("Connecting to server...")));
-  EXPECT_EQ(overview.reports.at(1),
+  EXPECT_EQ(overview->reports.at(1),
             std::make_pair(std::string("Automatic Updates"), std::string("Checking for updates...")));
-  EXPECT_EQ(overview.last().first, "Downloading Updates");
-  EXPECT_EQ(overview.last().second.rfind("Downloading ", 0), 0u);
+  EXPECT_EQ(overview->last().first, "Downloading Updates");
+  EXPECT_EQ(overview->last().second.rfind("Downloading ", 0), 0u);
   // Five minutes on, while downloading: the same check goes on.
   testkit::runClock(updates::Updater::kTickMs);
   EXPECT_EQ(updater->check(), first);
   release = true;
   ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckInstalled; }));
-  EXPECT_EQ(overview.last(),
+  EXPECT_EQ(overview->last(),
             std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
   EXPECT_EQ(readFile(folder / "new.so"), std::string(5000, 'n'));
   // After an installation no check runs again, however late it gets.
@@ -94,8 +95,8 @@ TEST_F(UpdatesTest, NoUpdatesRemovesTheItemAndTheHourRuleGoesBothWays) {
   start();
   testkit::runClock(updates::Updater::kTickMs);
   ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckNoUpdates; }));
-  EXPECT_EQ(overview.items, 0);
-  EXPECT_GE(overview.deletes, 1);
+  EXPECT_EQ(overview->items.size(), 0u);
+  EXPECT_GE(overview->deletes, 1);
   // The request as written: only modules with a stamp are listed.
   char platformName[64] = {};
   KS_GetPlatformName(platformName);
@@ -151,10 +152,10 @@ TEST_F(UpdatesTest, UnsignedHugeOrBrokenAnswersInstallNothing) {
     })) << c.what;
     EXPECT_EQ(state(), c.state) << c.what;
     if (c.title.empty()) {
-      EXPECT_EQ(overview.items, 0) << c.what;
+      EXPECT_EQ(overview->items.size(), 0u) << c.what;
     } else {
-      EXPECT_EQ(overview.items, 1) << c.what;
-      EXPECT_EQ(overview.last().first, c.title) << c.what;
+      EXPECT_EQ(overview->items.size(), 1u) << c.what;
+      EXPECT_EQ(overview->last().first, c.title) << c.what;
     }
     EXPECT_EQ(snapshot(folder), before) << c.what;
   }
@@ -184,9 +185,9 @@ TEST_F(UpdatesTest, UnreachableServerRemovesTheItem) {
   KS_SetSettingLong("Updates/ServerPort", 1);
   start();
   testkit::runClock(updates::Updater::kTickMs);
-  ASSERT_TRUE(testkit::pumpUntil([&] { return overview.deletes == 1; }));
+  ASSERT_TRUE(testkit::pumpUntil([&] { return overview->deletes == 1; }));
   EXPECT_EQ(state(), updates::kCheckStarted);
-  EXPECT_EQ(overview.items, 0);
+  EXPECT_EQ(overview->items.size(), 0u);
 }
 
 }  // namespace

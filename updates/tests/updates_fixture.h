@@ -1,5 +1,5 @@
-// A fresh platform and hub per test, a stand-in overview that records what
-// the plug-in shows in it, a program folder of its own, and a scripted
+// A fresh platform and hub per test, the kit's stand-in overview recording
+// what the plug-in shows in it, a program folder of its own, and a scripted
 // update server on a loopback socket.
 #pragma once
 
@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "hubtest/fake_overview.h"
+#include "hubtest/hub_test.h"
 #include "olvaro/api.h"
 #include "olvaro/connection_calls.h"
 #include "package_builder.h"
@@ -23,48 +25,6 @@
 #include "updater.h"
 
 namespace updatestest {
-
-// What the overview was asked to show.
-struct Overview {
-  std::vector<std::string> sections;
-  std::vector<std::pair<std::string, std::string>> reports;  // title, text of every add or update
-  int items = 0;                                             // items alive
-  int deletes = 0;
-  static uint32_t createSection(void* user, void* arg) {
-    auto* info = static_cast<olvaro::OverviewSectionInfo*>(arg);
-    static_cast<Overview*>(user)->sections.push_back(std::string(info->key) + "/" + info->title);
-    info->section = user;
-    return 1;
-  }
-  static uint32_t addItem(void* user, void* arg) {
-    auto* self = static_cast<Overview*>(user);
-    auto* info = static_cast<olvaro::OverviewItemInfo*>(arg);
-    self->reports.emplace_back(info->title, info->text);
-    ++self->items;
-    info->item = &self->items;
-    return 1;
-  }
-  static uint32_t updateItem(void* user, void* arg) {
-    auto* info = static_cast<olvaro::OverviewItemInfo*>(arg);
-    static_cast<Overview*>(user)->reports.emplace_back(info->title, info->text);
-    return 1;
-  }
-  static uint32_t deleteItem(void* user, void*) {
-    auto* self = static_cast<Overview*>(user);
-    --self->items;
-    ++self->deletes;
-    return 1;
-  }
-  void install() {
-    KS_RegisterFunction("Overview/CreateSection", &createSection, this);
-    KS_RegisterFunction("Overview/AddStaticItem", &addItem, this);
-    KS_RegisterFunction("Overview/UpdateStaticItem", &updateItem, this);
-    KS_RegisterFunction("Overview/DeleteItem", &deleteItem, this);
-  }
-  std::pair<std::string, std::string> last() const {
-    return reports.empty() ? std::pair<std::string, std::string>() : reports.back();
-  }
-};
 
 // Accepts one connection at a time; `script` gets the request and writes
 // the answer through `send`.
@@ -137,20 +97,19 @@ inline std::string response(const std::string& body, const std::string& signatur
   return head + "\r\n" + body;
 }
 
-class UpdatesTest : public testkit::PlatformTest {
+class UpdatesTest : public hubtest::HubTest {
  protected:
   void SetUp() override {
-    testkit::PlatformTest::SetUp();
-    KS_API_Cleanup();
+    hubtest::HubTest::SetUp();
     folder = freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    overview.install();
+    overview = std::make_unique<hubtest::FakeOverview>();
   }
   void TearDown() override {
     updater.reset();
-    KS_API_Cleanup();
+    overview.reset();
     unsetenv("OLVARO_PLATFORM");
     std::filesystem::remove_all(folder);
-    testkit::PlatformTest::TearDown();
+    hubtest::HubTest::TearDown();
   }
   void start() {
     updater = std::make_unique<updates::Updater>(folder.string(), "olvaro");
@@ -163,7 +122,7 @@ class UpdatesTest : public testkit::PlatformTest {
   int32_t state() const { return updater && updater->check() ? updater->check()->checkState() : -1; }
 
   std::filesystem::path folder;
-  Overview overview;
+  std::unique_ptr<hubtest::FakeOverview> overview;
   std::unique_ptr<updates::Updater> updater;
 };
 
