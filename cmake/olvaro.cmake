@@ -34,6 +34,7 @@ endif()
 function(olvaro_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
+  olvaro_stamp(${T_NAME})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -66,8 +67,9 @@ endfunction()
 # "Olvaro", type 1, with its link time in seconds since 1970: the build stamp
 # the update check reports and the About box shows. The note is made when the
 # module links, so a rebuilt module gets a new stamp; the target property
-# OLVARO_STAMP fixes the value (for test releases). add_library and
-# add_executable pick this up for every module of the tree.
+# OLVARO_STAMP fixes the value (for test releases). Test programs and
+# plug-ins get it from olvaro_test and olvaro_plugin; every other module
+# calls olvaro_stamp itself.
 set(OLVARO_STAMP_SCRIPT ${CMAKE_CURRENT_LIST_FILE})
 function(olvaro_stamp target)
   get_target_property(type ${target} TYPE)
@@ -81,20 +83,6 @@ function(olvaro_stamp target)
             -DOLVARO_STAMP_VALUE=$<TARGET_PROPERTY:${target},OLVARO_STAMP> -P ${OLVARO_STAMP_SCRIPT}
     VERBATIM)
   target_link_options(${target} PRIVATE ${object})
-endfunction()
-
-function(add_library name)
-  _add_library(${name} ${ARGN})
-  if(NOT "ALIAS" IN_LIST ARGN)
-    olvaro_stamp(${name})
-  endif()
-endfunction()
-
-function(add_executable name)
-  _add_executable(${name} ${ARGN})
-  if(NOT "ALIAS" IN_LIST ARGN)
-    olvaro_stamp(${name})
-  endif()
 endfunction()
 
 # olvaro_plugin(NAME <name> FOLDERS <src folder>... [LIBS <lib>...] [PLUGIN_LIBS <lib>...]

@@ -136,9 +136,6 @@ TEST_F(Shell, SoftKeysSendTheirCommandsByKeysAndStylus) {
 }
 
 TEST_F(Shell, SoftKeysFromAModuleResource) {
-#ifndef SERVICES_HAVE_RESOURCES
-  GTEST_SKIP() << "the test program has no menu-bar resources";
-#else
   SHMENUBARINFO mb{sizeof mb, host, 0, 102, GetModuleHandle(nullptr), 0, 0, nullptr, 0};
   ASSERT_TRUE(SHCreateMenuBar(&mb));
   testkit::pump();
@@ -155,7 +152,6 @@ TEST_F(Shell, SoftKeysFromAModuleResource) {
   SHMENUBARINFO bad{sizeof bad, host, 0, 999, GetModuleHandle(nullptr), 0, 0, nullptr, 0};
   EXPECT_FALSE(SHCreateMenuBar(&bad));
   EXPECT_EQ(SHFindMenuBar(host), mb.hwndMB);
-#endif
 }
 
 TEST_F(Shell, TheActiveWindowsBarTakesTheKeys) {

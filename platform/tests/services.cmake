@@ -6,14 +6,11 @@ if(TARGET platform_tests)
                         LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/modules)
   add_dependencies(platform_tests services_testmod)
   target_compile_definitions(platform_tests PRIVATE SERVICES_TESTMOD="$<TARGET_FILE:services_testmod>")
-  if(COMMAND olvaro_add_resources)
-    olvaro_add_resources(services_testmod ICONS CONTACT_PC 101=PHOTO SOUNDS 105=BEEP
-                         FILES ${CMAKE_CURRENT_LIST_DIR}/data/services_testmod.strings)
-    olvaro_add_resources(platform_tests
-                         ICONS CONTACT_BOT CONTACT_PC CONTACT_MOBILE CONTACT_ONLINE OVERLAY_AWAY OVERLAY_BUSY
-                         FILES ${CMAKE_CURRENT_LIST_DIR}/data/services.strings
-                               ${CMAKE_CURRENT_LIST_DIR}/data/services.menubar
-                               ${CMAKE_CURRENT_LIST_DIR}/data/beep.wav)
-    target_compile_definitions(platform_tests PRIVATE SERVICES_HAVE_RESOURCES=1)
-  endif()
+  olvaro_add_resources(services_testmod ICONS CONTACT_PC 101=PHOTO SOUNDS 105=BEEP
+                       FILES ${CMAKE_CURRENT_LIST_DIR}/data/services_testmod.strings)
+  olvaro_add_resources(platform_tests
+                       ICONS CONTACT_BOT CONTACT_PC CONTACT_MOBILE CONTACT_ONLINE OVERLAY_AWAY OVERLAY_BUSY
+                       FILES ${CMAKE_CURRENT_LIST_DIR}/data/services.strings
+                             ${CMAKE_CURRENT_LIST_DIR}/data/services.menubar
+                             ${CMAKE_CURRENT_LIST_DIR}/data/beep.wav)
 endif()

@@ -6,8 +6,6 @@
 #include "platform/resources.h"
 #include "services_fixture.h"
 
-#ifdef SERVICES_HAVE_RESOURCES
-
 namespace {
 
 std::u16string loadString(HMODULE m, UINT id, int size = 256) {
@@ -159,7 +157,6 @@ TEST(ServicesResources, LoadedIconsShowTheirPictures) {
   EXPECT_FALSE(DestroyIcon(pc));
 }
 
-#endif  // SERVICES_HAVE_RESOURCES
 
 TEST(ServicesBitmap, IconsRoundTripThroughBitmaps) {
   // 2x2 colour, 32 bits, rows padded to 16 bits: blue, green / red, white.
