@@ -89,12 +89,7 @@ class BridgeTest : public ScriptedSessionTest {
   }
 
   void signIn() {
-    credentials("ann@example.org", "secret12");
-    useServer(peer.port());
-    start();
-    openLink();
-    peer.send("LOGON SUCCESSFUL\nSub-Id: 4\nNickname: Ann\n\n");
-    ASSERT_TRUE(waitState(100));
+    ScriptedSessionTest::signIn({.exact = false, .contacts = "", .logon = "LOGON SUCCESSFUL\nSub-Id: 4\nNickname: Ann\n\n"});
     peer.clear();
   }
   // Announces bridge 5 (XMPP) and takes what the client answers.

@@ -1,7 +1,6 @@
 // Messages against a scripted server: the exact chunks that go out, how
 // answers move, finish and restart them, and incoming chunks turned into hub
 // messages.
-#include <cstring>
 #include <regex>
 
 #include "contacts.h"
@@ -16,8 +15,6 @@ using olvaro::conn::OutgoingTransfers;
 
 namespace {
 
-const char kAuthAnswer[] =
-    "AUTH\nauth-target: 0\ncontent-length: 8\nencryption-type: 0\nname: ann@example.org\nonline-status: 1\n\nsecret12";
 constexpr int64_t kMe = 4294967297;
 
 std::string response(uint64_t id, uint32_t code) {
@@ -59,23 +56,13 @@ class Messages : public ScriptedSessionTest {
     SessionTest::TearDown();
   }
 
-  void signIn() {
-    credentials("ann@example.org", "secret12");
-    useServer(peer.port());
-    start();
-    logOn();
-  }
-  // One sign-in on a link the client opens: the server is 10.5 s ahead of
-  // the test clock (1767225600.000).
-  void logOn() {
-    ASSERT_TRUE(peer.accept());
-    peer.takePacket();
-    peer.send(kAuthChallenge);
-    ASSERT_EQ(peer.take(strlen(kAuthAnswer)), kAuthAnswer);
-    peer.send("CONTACT DETAIL\nContact-Id: 7\nName: bob@example.org\nOnline-Status: 1\n\n");
-    peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nTimestamp: 1767225610.500000\n\n");
-    ASSERT_TRUE(waitState(100));
-    if (bob) return;
+  void signIn() { logOn(true); }
+  // One sign-in on a link the client opens (of a new session when `fresh`):
+  // the server is 10.5 s ahead of the test clock (1767225600.000).
+  void logOn(bool fresh = false) {
+    ScriptedSessionTest::signIn(
+        {.fresh = fresh, .logon = "LOGON SUCCESSFUL\nSub-Id: 4294967297\nTimestamp: 1767225610.500000\n\n"});
+    if (HasFatalFailure() || bob) return;
     bob = connection->contacts().getContact(7);
     newWatch_ = olvaro::subscribeEvent("messages.new", &Messages::onNew, this);
     completeWatch_ = olvaro::subscribeEvent(
