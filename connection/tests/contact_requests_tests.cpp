@@ -120,10 +120,6 @@ class ContactRequestsTest : public ScriptedSessionTest {
     return "CONTACT ADD\nSource-Id: " + std::to_string(from) + "\nName: " + name +
            "\nContent-Length: " + std::to_string(message.size()) + "\n\n" + message;
   }
-  static std::string response(uint64_t id, uint8_t code) {
-    return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(3, '\0') +
-           char(code);
-  }
   // The item's context menu, answered with these keys.
   static void openMenu(void* item, std::deque<UINT> keys) {
     MenuKeys script(std::move(keys));

@@ -22,10 +22,6 @@ class HistoryTest : public ScriptedSessionTest {
                                  .contacts = "",
                                  .logon = "LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\n" + logonHeaders + "\n"});
   }
-  static std::string response(uint64_t id, uint8_t code) {
-    return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(3, '\0') +
-           char(code);
-  }
   static std::string stored(uint64_t id, const std::string& from, bool groupsToo) {
     return "MESG STORED\ncount: 0\n" + (groupsToo ? "from-group: " + from + "\n" : std::string()) +
            "from-private: " + from + "\ninclude-self: 0\nmesg-id: " + std::to_string(id) + "\n\n";

@@ -17,11 +17,6 @@ namespace {
 
 constexpr int64_t kMe = 4294967297;
 
-std::string response(uint64_t id, uint32_t code) {
-  char body[4] = {char(code >> 24), char(code >> 16), char(code >> 8), char(code)};
-  return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(body, 4);
-}
-
 // The wire form of a chunk to bob (7): `headers` are the ones after
 // "content-length", in their byte order.
 std::string chunk(const std::string& headers, const std::string& body) {

@@ -58,6 +58,8 @@ std::string expectedLogon(const std::string& op = "PC_CLIENT");
 
 std::string bigEndian(uint64_t value, int width);
 std::string withBody(const std::string& head, const std::string& body);
+// The server's "RESPONSE" to request `id`.
+std::string response(uint64_t id, uint32_t code);
 
 // What the scripted peer says through a sign-in as ann, in order; an empty
 // text is not sent.
@@ -91,9 +93,7 @@ class ScriptedSessionTest : public SessionTest {
   // pushed behind them arrives last.
   void deliver(const std::string& bytes);
   // The server's answer to request `id`.
-  void respond(uint64_t id, uint32_t code) {
-    deliver(withBody("RESPONSE\nMesg-Id: " + std::to_string(id) + "\n", bigEndian(code, 4)));
-  }
+  void respond(uint64_t id, uint32_t code) { deliver(response(id, code)); }
 
   Peer peer;
   long marks_ = 0;

@@ -70,6 +70,10 @@ std::string withBody(const std::string& head, const std::string& body) {
   return head + "Content-Length: " + std::to_string(body.size()) + "\n\n" + body;
 }
 
+std::string response(uint64_t id, uint32_t code) {
+  return withBody("RESPONSE\nMesg-Id: " + std::to_string(id) + "\n", bigEndian(code, 4));
+}
+
 void ScriptedSessionTest::openLink(const std::string& challenge) {
   ASSERT_TRUE(peer.accept());
   peer.takePacket();
