@@ -68,21 +68,6 @@ class Messages : public ScriptedSessionTest {
         },
         this);
   }
-  // Sends the bytes in pieces and waits until the client has handled them.
-  void deliver(const std::string& bytes) {
-    std::string mark = std::to_string(++marks_);
-    push(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
-    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }, 20000));
-  }
-  // In pieces, letting the client read between them: the peer's send does
-  // not pump, so a large packet at once could fill both socket buffers.
-  void push(const std::string& bytes) {
-    const size_t piece = 16 * 1024;
-    for (size_t at = 0; at < bytes.size(); at += piece) {
-      peer.send(bytes.substr(at, piece));
-      if (bytes.size() > piece) settle(1);
-    }
-  }
   // Nothing more was sent.
   bool quiet() {
     settle(20);
@@ -140,7 +125,6 @@ class Messages : public ScriptedSessionTest {
   bool markRead = false;
 
  private:
-  long marks_ = 0;
   olvaro::EventSubscription newWatch_, completeWatch_;
 };
 

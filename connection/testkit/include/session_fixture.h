@@ -90,7 +90,9 @@ class ScriptedSessionTest : public SessionTest {
   // Signs in as ann as the script says.
   void signIn(const SignInScript& script = {});
   // Sends the bytes and waits until the client has handled them: a setting
-  // pushed behind them arrives last.
+  // pushed behind them arrives last. Large ones go in pieces, letting the
+  // client read between them: the peer's send does not pump, so a large
+  // packet at once could fill both socket buffers.
   void deliver(const std::string& bytes);
   // The server's answer to request `id`.
   void respond(uint64_t id, uint32_t code) { deliver(response(id, code)); }

@@ -113,9 +113,13 @@ void ScriptedSessionTest::signIn(const SignInScript& script) {
 }
 
 void ScriptedSessionTest::deliver(const std::string& bytes) {
-  std::string mark = std::to_string(++marks_);
-  peer.send(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
-  ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }));
+  std::string all = bytes + "SETTING\nName: test.mark\nValue: " + std::to_string(++marks_) + "\n\n";
+  const size_t piece = 16 * 1024;
+  for (size_t at = 0; at < all.size(); at += piece) {
+    peer.send(all.substr(at, piece));
+    if (all.size() > piece) settle(1);
+  }
+  ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }, 20000));
 }
 
 }  // namespace conntest
