@@ -89,12 +89,7 @@ class BridgeTest : public ScriptedSessionTest {
   }
 
   void signIn() {
-    credentials("ann@example.org", "secret12");
-    useServer(peer.port());
-    start();
-    openLink();
-    peer.send("LOGON SUCCESSFUL\nSub-Id: 4\nNickname: Ann\n\n");
-    ASSERT_TRUE(waitState(100));
+    ScriptedSessionTest::signIn({.exact = false, .contacts = "", .logon = "LOGON SUCCESSFUL\nSub-Id: 4\nNickname: Ann\n\n"});
     peer.clear();
   }
   // Announces bridge 5 (XMPP) and takes what the client answers.
@@ -110,7 +105,7 @@ class BridgeTest : public ScriptedSessionTest {
     *body = peer.take(length, 2000);
     return head;
   }
-  Bridge* bridge() { return connection->bridges().find(5); }
+  Bridge* bridge() { return connection->bridges()->find(5); }
   ServiceData bridgeService() { return bridge()->serviceData(); }
   std::string fn(const char* pattern) { return olvaro::handleName(pattern, bridge()->service()); }
   // Chooses row `row` of the bridge's status menu by its command id.
@@ -193,7 +188,7 @@ TEST_F(BridgeTest, SixNetworkTypesAndRegistrationSendsTheFieldsOnlyAfterTheServe
   HServiceType* foreign = KS_CreateServiceType(&fake);
   ServiceRegistration other{};
   other.serviceType = foreign;
-  EXPECT_EQ(connection->bridges().types().registerBridge(other), 0u);
+  EXPECT_EQ(connection->bridges()->types().registerBridge(other), 0u);
   KS_ReleaseServiceType(foreign);
   deliver("");
   EXPECT_EQ(peer.received(), "");
@@ -291,7 +286,7 @@ TEST_F(BridgeTest, BridgedContactsMessagesAndGroupChats) {
   deliver("BRIDGE ON\nBridge-Id: 5\n\n");
   HService* service = bridge()->service();
   deliver("BRIDGE CONTACT\nBridge-Id: 5\nContact-Id: 70\nName: bob@jabber.example\nOnline-Status: 2\n\n");
-  HContact* bob = connection->bridgedContact(5, 70, "");
+  HContact* bob = connection->bridges()->bridgedContact(5, 70, "");
   ASSERT_NE(bob, nullptr);
   ContactData c{};
   c.size = sizeof c;
@@ -301,7 +296,7 @@ TEST_F(BridgeTest, BridgedContactsMessagesAndGroupChats) {
   EXPECT_EQ(c.onlineStatus, 2);
   HGroup* list = KS_GetGroup(0);
   EXPECT_TRUE(KS_GroupContainsMember(list, bob));
-  EXPECT_EQ(connection->bridgedContact(6, 70, ""), nullptr);
+  EXPECT_EQ(connection->bridges()->bridgedContact(6, 70, ""), nullptr);
 
   // A message from him, and one to him as "BRIDGE MESG".
   std::vector<HMessage*> got;
@@ -328,7 +323,7 @@ TEST_F(BridgeTest, BridgedContactsMessagesAndGroupChats) {
   // Group chat membership, and a group message to the chat.
   groupsChanged = 0;
   deliver(withBody("BRIDGE CHAT CONTACT\nBridge-Id: 5\nChat-Id: 3\nContact-Id: 70\n", "1"));
-  HGroup* chat = connection->bridgedGroup(5, 3);
+  HGroup* chat = connection->bridges()->bridgedGroup(5, 3);
   ASSERT_NE(chat, nullptr);
   GroupData g{};
   g.size = sizeof g;
@@ -373,11 +368,11 @@ TEST_F(BridgeTest, DisconnectForgetsBridgesNobodyHoldsAndDisablesTheRest) {
   next();
   deliver("BRIDGE\nBridge-Id: 6\nBridge-Type: 5\nUsername: 1234\nNickname: Ann Q\nDisabled: 1\n\n");
   deliver("BRIDGE CONTACT\nBridge-Id: 6\nContact-Id: 70\nName: 777\n\n");
-  ASSERT_EQ(connection->bridges().size(), 2u);
+  ASSERT_EQ(connection->bridges()->size(), 2u);
   HService* held = KS_DuplicateServiceHandle(bridge()->service());
   peer.drop();
   ASSERT_TRUE(waitState(130));
-  EXPECT_EQ(connection->bridges().size(), 1u);
+  EXPECT_EQ(connection->bridges()->size(), 1u);
   ASSERT_NE(bridge(), nullptr) << "someone else holds its service";
   ServiceData d = bridgeService();
   EXPECT_EQ(d.state, 101);
@@ -399,7 +394,7 @@ TEST_F(BridgeTest, ContactRequestsBothWays) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "carl@jabber.example");
   EXPECT_EQ(shown[0].text, "Carl") << "the nickname when the body is empty";
-  HContact* carl = connection->bridgedContact(5, 71, "");
+  HContact* carl = connection->bridges()->bridgedContact(5, 71, "");
   ContactData c{};
   c.size = sizeof c;
   KS_GetContactData(carl, &c);
@@ -437,7 +432,7 @@ TEST_F(BridgeTest, ContactRequestsBothWays) {
   EXPECT_EQ(body, "hello");
   respond(std::stoull(asked["mesg-id"]), 12);
   EXPECT_EQ(heard.code, 12);
-  HContact* bob = connection->bridgedContact(5, 70, "");
+  HContact* bob = connection->bridges()->bridgedContact(5, 70, "");
   EXPECT_EQ(KS_CallFunction(fn("Service/%p/DeleteContact").c_str(), &bob), 0u);
   KS_ReleaseContact(bob);
 }

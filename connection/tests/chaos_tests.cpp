@@ -46,7 +46,7 @@ TEST_F(ChaosTest, EveryMessageArrivesWholeThroughDropsAndRestarts) {
   const int restarts = envInt("OLVARO_CHAOS_RESTARTS", 5);
   srv::Config config = restartableServer("chaos");
   ASSERT_TRUE(server);
-  signInAnn();
+  signIn();
 
   std::mt19937 rng(20261209);
   std::unique_ptr<WireClient> b;

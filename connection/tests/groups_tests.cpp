@@ -1,9 +1,6 @@
 // The groups area against a scripted server: groups, members and roles from
 // the server's packets, role-change notices, and the exact group requests.
-#include <cstring>
-
 #include "contacts.h"
-#include "device.h"
 #include "groups.h"
 #include "session_fixture.h"
 
@@ -16,15 +13,6 @@ using olvaro::conn::Response;
 namespace {
 
 constexpr int64_t kMe = 4294967297;
-
-std::string expectedLogon() {
-  std::string app = olvaro::conn::platformName();
-  return "LOGON\n" + (app.empty() ? std::string() : "App-Type: " + app + "\n") +
-         "Operator: PC_CLIENT\nProtocol-Version: 1.0\n\n";
-}
-
-const char kAuthAnswer[] =
-    "AUTH\nauth-target: 0\ncontent-length: 8\nencryption-type: 0\nname: ann@example.org\nonline-status: 1\n\nsecret12";
 
 struct Answer {
   int calls = 0;
@@ -56,22 +44,15 @@ class Groups : public ScriptedSessionTest {
   // Signs in through the scripted peer with the "Word-Size" given (none when
   // empty), stopping at the contact list when `upTo` is 50.
   void signIn(const std::string& wordSize = "4", long upTo = 100) {
-    credentials("ann@example.org", "secret12");
-    useServer(peer.port());
-    start();
-    logOn(wordSize);
-    if (upTo < 100) return;
-    peer.send("GROUP DETAIL\nGroup-ID: 3\nName: Friends\n\n");
-    ASSERT_TRUE(waitState(60));
-    finishSignIn();
+    ScriptedSessionTest::signIn(
+        {.challenge = challenge(wordSize), .groups = "GROUP DETAIL\nGroup-ID: 3\nName: Friends\n\n", .upTo = upTo});
   }
+  // Again on the next link, up to the contact list.
   void logOn(const std::string& wordSize) {
-    ASSERT_TRUE(peer.accept());
-    ASSERT_EQ(peer.takePacket(), expectedLogon());
-    peer.send("AUTH\nAuth-Target: 0\n" + (wordSize.empty() ? std::string() : "Word-Size: " + wordSize + "\n") + "\n");
-    ASSERT_EQ(peer.take(strlen(kAuthAnswer)), kAuthAnswer);
-    peer.send("CONTACT DETAIL\nContact-Id: 7\nName: bob@example.org\nOnline-Status: 1\n\n");
-    ASSERT_TRUE(waitState(50));
+    ScriptedSessionTest::signIn({.fresh = false, .challenge = challenge(wordSize), .upTo = 50});
+  }
+  static std::string challenge(const std::string& wordSize) {
+    return "AUTH\nAuth-Target: 0\n" + (wordSize.empty() ? std::string() : "Word-Size: " + wordSize + "\n") + "\n";
   }
   void finishSignIn() {
     peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\n\n");

@@ -17,18 +17,10 @@ class HistoryTest : public ScriptedSessionTest {
  protected:
   // Signs in up to "LOGON SUCCESSFUL" with these extra headers.
   void signIn(const std::string& logonHeaders, bool first = true) {
-    if (first) {
-      credentials("ann@example.org", "secret12");
-      useServer(peer.port());
-      start();
-    }
-    openLink();
-    peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\n" + logonHeaders + "\n");
-    ASSERT_TRUE(waitFor([&] { return state() == 70 || state() == 100; }));
-  }
-  static std::string response(uint64_t id, uint8_t code) {
-    return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(3, '\0') +
-           char(code);
+    ScriptedSessionTest::signIn({.fresh = first,
+                                 .exact = false,
+                                 .contacts = "",
+                                 .logon = "LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\n" + logonHeaders + "\n"});
   }
   static std::string stored(uint64_t id, const std::string& from, bool groupsToo) {
     return "MESG STORED\ncount: 0\n" + (groupsToo ? "from-group: " + from + "\n" : std::string()) +

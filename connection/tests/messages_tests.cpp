@@ -1,7 +1,6 @@
 // Messages against a scripted server: the exact chunks that go out, how
 // answers move, finish and restart them, and incoming chunks turned into hub
 // messages.
-#include <cstring>
 #include <regex>
 
 #include "contacts.h"
@@ -16,14 +15,7 @@ using olvaro::conn::OutgoingTransfers;
 
 namespace {
 
-const char kAuthAnswer[] =
-    "AUTH\nauth-target: 0\ncontent-length: 8\nencryption-type: 0\nname: ann@example.org\nonline-status: 1\n\nsecret12";
 constexpr int64_t kMe = 4294967297;
-
-std::string response(uint64_t id, uint32_t code) {
-  char body[4] = {char(code >> 24), char(code >> 16), char(code >> 8), char(code)};
-  return "RESPONSE\nMesg-Id: " + std::to_string(id) + "\nContent-Length: 4\n\n" + std::string(body, 4);
-}
 
 // The wire form of a chunk to bob (7): `headers` are the ones after
 // "content-length", in their byte order.
@@ -59,23 +51,13 @@ class Messages : public ScriptedSessionTest {
     SessionTest::TearDown();
   }
 
-  void signIn() {
-    credentials("ann@example.org", "secret12");
-    useServer(peer.port());
-    start();
-    logOn();
-  }
-  // One sign-in on a link the client opens: the server is 10.5 s ahead of
-  // the test clock (1767225600.000).
-  void logOn() {
-    ASSERT_TRUE(peer.accept());
-    peer.takePacket();
-    peer.send(kAuthChallenge);
-    ASSERT_EQ(peer.take(strlen(kAuthAnswer)), kAuthAnswer);
-    peer.send("CONTACT DETAIL\nContact-Id: 7\nName: bob@example.org\nOnline-Status: 1\n\n");
-    peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nTimestamp: 1767225610.500000\n\n");
-    ASSERT_TRUE(waitState(100));
-    if (bob) return;
+  void signIn() { logOn(true); }
+  // One sign-in on a link the client opens (of a new session when `fresh`):
+  // the server is 10.5 s ahead of the test clock (1767225600.000).
+  void logOn(bool fresh = false) {
+    ScriptedSessionTest::signIn(
+        {.fresh = fresh, .logon = "LOGON SUCCESSFUL\nSub-Id: 4294967297\nTimestamp: 1767225610.500000\n\n"});
+    if (HasFatalFailure() || bob) return;
     bob = connection->contacts().getContact(7);
     newWatch_ = olvaro::subscribeEvent("messages.new", &Messages::onNew, this);
     completeWatch_ = olvaro::subscribeEvent(
@@ -85,21 +67,6 @@ class Messages : public ScriptedSessionTest {
           return 0;
         },
         this);
-  }
-  // Sends the bytes in pieces and waits until the client has handled them.
-  void deliver(const std::string& bytes) {
-    std::string mark = std::to_string(++marks_);
-    push(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
-    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }, 20000));
-  }
-  // In pieces, letting the client read between them: the peer's send does
-  // not pump, so a large packet at once could fill both socket buffers.
-  void push(const std::string& bytes) {
-    const size_t piece = 16 * 1024;
-    for (size_t at = 0; at < bytes.size(); at += piece) {
-      peer.send(bytes.substr(at, piece));
-      if (bytes.size() > piece) settle(1);
-    }
   }
   // Nothing more was sent.
   bool quiet() {
@@ -158,7 +125,6 @@ class Messages : public ScriptedSessionTest {
   bool markRead = false;
 
  private:
-  long marks_ = 0;
   olvaro::EventSubscription newWatch_, completeWatch_;
 };
 

@@ -28,7 +28,7 @@ std::string pattern(size_t size, char seed) {
 
 TEST_F(MessengerTest, PresenceAndIdentityTravelBothWays) {
   server->list_contact(bob, ann);
-  signInAnn();
+  signIn();
   EXPECT_TRUE(listed(bob));
   EXPECT_EQ(contact(bob).data().onlineStatus, 0);
 
@@ -61,7 +61,7 @@ TEST_F(MessengerTest, PresenceAndIdentityTravelBothWays) {
 }
 
 TEST_F(MessengerTest, TextsStreamInChunksAndArriveWholeBothWays) {
-  signInAnn();
+  signIn();
   auto b = signInBob(*server);
   std::string text = pattern(5 * 1024, 'a');
   sendFromHub(bob, "text/plain", text);
@@ -85,7 +85,7 @@ TEST_F(MessengerTest, TextsStreamInChunksAndArriveWholeBothWays) {
 }
 
 TEST_F(MessengerTest, LostChunksAreSentAgainUntilTheyGetThrough) {
-  signInAnn();
+  signIn();
   auto b = signInBob(*server);
   srv::Faults lose;
   lose.lose_chunks = true;
@@ -110,7 +110,7 @@ TEST_F(MessengerTest, MessagesWhileOfflineArriveStoredAndUnread) {
   auto b = signInBob(*server);
   b->sendMessage(ann, false, "text/plain", "are you there?");
   ASSERT_EQ(b->response(b->sendMessage(ann, false, "audio/x-speex", pattern(1400, 'v'))), 4);
-  signInAnn();
+  signIn();
   ASSERT_TRUE(waitFor([&] { return inbox->messages.size() == 2; }));
   EXPECT_EQ(inbox->messages[0].payload, "are you there?");
   EXPECT_EQ(inbox->messages[1].payload, pattern(1400, 'v'));
@@ -126,7 +126,7 @@ TEST_F(MessengerTest, MessagesWhileOfflineArriveStoredAndUnread) {
 TEST_F(MessengerTest, ServerRestartMidMessageSendsItAgainWhole) {
   srv::Config config = restartableServer("messenger-restart");
   ASSERT_TRUE(server);
-  signInAnn();
+  signIn();
   auto b = signInBob(*server);
 
   ContactRef to = contact(bob);
@@ -169,7 +169,7 @@ std::string serviceFunction(HService* service, const char* name) {
 TEST_F(MessengerTest, ContactRequestIsShownAcceptedAndReturned) {
   conntest::Overview overview;
   int64_t carol = server->create_account({"carol@example.org", "carolpw1", "Carol", "", 0});
-  signInAnn();
+  signIn();
   WireClient c(port(*server));
   ASSERT_TRUE(c.signIn("carol@example.org", "carolpw1"));
   Packet add("CONTACT ADD");
@@ -208,7 +208,7 @@ TEST_F(MessengerTest, ContactRequestIsShownAcceptedAndReturned) {
 }
 
 TEST_F(MessengerTest, HistoryBringsEarlierMessagesAsHistory) {
-  signInAnn();
+  signIn();
   auto b = signInBob(*server);
   for (int i = 0; i < 3; ++i)
     ASSERT_EQ(b->response(b->sendMessage(ann, false, "text/plain", "old " + std::to_string(i))), 4);
@@ -236,7 +236,7 @@ TEST_F(MessengerTest, HistoryBringsEarlierMessagesAsHistory) {
 
 TEST_F(MessengerTest, GroupsAreCreatedJoinedLeftAndModerated) {
   int64_t secret = server->create_group("Secret", "", "sesame", bob);
-  signInAnn();
+  signIn();
   auto b = signInBob(*server);
   Answers answers;
   auto join = [&](const char* name, const char* password) {
@@ -320,10 +320,7 @@ TEST_F(MessengerTest, GroupsAreCreatedJoinedLeftAndModerated) {
 TEST_F(MessengerTest, DemoAccountHasItsListGroupsAndAnAnsweringContact) {
   ASSERT_TRUE(server->seed_demo());
   int64_t alice = server->account_id("alice@olvaro.demo"), echo = server->account_id("echo@olvaro.demo");
-  credentials("alice@olvaro.demo", "demo");
-  useServer(port(*server));
-  start();
-  ASSERT_TRUE(waitState(100));
+  signIn("alice@olvaro.demo", "demo");
   HGroup* list = KS_GetGroup(0);
   uint32_t count = 0;
   KS_GetGroupMembers(list, nullptr, nullptr, &count);

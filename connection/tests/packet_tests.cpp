@@ -1,7 +1,13 @@
-// The wire form of packets and the conversions of header values.
+// The wire form of packets, the conversions of header values and the
+// server's time texts.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <tuple>
+#include <utility>
+
 #include "packet.h"
+#include "timestamp.h"
 
 using olvaro::conn::Packet;
 
@@ -96,4 +102,37 @@ TEST(PacketHeaders, IdConversionTakesLeadingDigitsOnly) {
   EXPECT_EQ(asId(""), 0u);
   p.setHeaderId("big", UINT64_MAX);
   EXPECT_EQ(p.getHeader("big"), "18446744073709551615");
+}
+
+// Server times: the sign-in's stamp is "sec.usec" exactly; a message's time
+// is read as "%d.%d" reads it.
+TEST(Timestamps, SignInStampsNeedOneDotMessageTimesStartWithANumber) {
+  using olvaro::conn::Timestamp;
+  auto read = [](bool (*reader)(std::string_view, Timestamp*), const char* text) {
+    Timestamp t{-1, -1};
+    bool ok = reader(text, &t);
+    return std::tuple(ok, t.sec, t.usec);
+  };
+  EXPECT_EQ(read(Timestamp::parse, "12.5"), std::tuple(true, 12, 5));
+  EXPECT_EQ(read(Timestamp::parse, "12"), std::tuple(false, -1, -1));
+  EXPECT_EQ(read(Timestamp::parse, "1.2.3"), std::tuple(false, -1, -1));
+  EXPECT_EQ(read(Timestamp::scan, "12"), std::tuple(true, 12, 0));
+  EXPECT_EQ(read(Timestamp::scan, " -3.250000"), std::tuple(true, -3, 250000));
+  EXPECT_EQ(read(Timestamp::scan, "12x.5"), std::tuple(true, 12, 0));  // the seconds end at the x
+  EXPECT_EQ(read(Timestamp::scan, "7.x"), std::tuple(true, 7, 0));
+  EXPECT_EQ(read(Timestamp::scan, "soon"), std::tuple(false, -1, -1));
+  EXPECT_EQ(read(Timestamp::scan, ".5"), std::tuple(false, -1, -1));
+  EXPECT_EQ(read(Timestamp::scan, "99999999999.99999999999"), std::tuple(true, INT32_MAX, INT32_MAX));
+}
+
+TEST(Timestamps, DifferenceBorrowsAndHoldsTheSecondsWithin32Bits) {
+  using olvaro::conn::Timestamp;
+  auto diff = [](Timestamp a, Timestamp b) {
+    Timestamp d = Timestamp::difference(a, b);
+    return std::pair(d.sec, d.usec);
+  };
+  EXPECT_EQ(diff({10, 250000}, {3, 500000}), std::pair(6, 750000));
+  EXPECT_EQ(diff({3, 0}, {10, 1}), std::pair(-8, 999999));
+  EXPECT_EQ(diff({INT32_MIN, 0}, {100, 0}), std::pair(INT32_MIN, 0));
+  EXPECT_EQ(diff({INT32_MAX, 0}, {-100, 0}), std::pair(INT32_MAX, 0));
 }

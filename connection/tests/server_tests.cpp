@@ -23,10 +23,7 @@ int signInElsewhere(int port, const std::string& user, const std::string& pass) 
 }  // namespace
 
 TEST_F(ServerTest, SignsInPassingEveryState) {
-  credentials("ann@example.org", "secret12");
-  useServer(port(*server));
-  start();
-  ASSERT_TRUE(waitState(100));
+  signIn();
   EXPECT_EQ(states, (std::vector<long>{10, 30, 40, 50, 60, 100}));
   EXPECT_EQ(connection->mySubId(), ann);
   EXPECT_EQ(KS_GetVariantLong("Olvaro/Connection/Sub-Id"), long(ann));
@@ -75,10 +72,7 @@ TEST_F(ServerTest, RefusalWithRetryKeepsThePasswordAndDoesNotReconnect) {
 }
 
 TEST_F(ServerTest, SigningInElsewhereGhostsTheSessionForGood) {
-  credentials("ann@example.org", "secret12");
-  useServer(port(*server));
-  start();
-  ASSERT_TRUE(waitState(100));
+  signIn();
   int other = signInElsewhere(port(*server), "ann@example.org", "secret12");
   ASSERT_GE(other, 0);
   ASSERT_TRUE(waitState(0));
@@ -151,10 +145,7 @@ TEST_F(ServerTest, SilentServerIsDroppedAfterIntervalPlusThirty) {
   srv::Faults faults;
   faults.no_keepalive = true;
   server->set_faults(faults);
-  credentials("ann@example.org", "secret12");
-  useServer(port(*server));
-  start();
-  ASSERT_TRUE(waitState(100));
+  signIn();
   runClock(60000, 10000);
   EXPECT_EQ(state(), 100);
   runClock(10000, 10000);
@@ -165,19 +156,13 @@ TEST_F(ServerTest, SilentServerIsDroppedAfterIntervalPlusThirty) {
 }
 
 TEST_F(ServerTest, SettingPushedByTheServerIsStored) {
-  credentials("ann@example.org", "secret12");
-  useServer(port(*server));
-  start();
-  ASSERT_TRUE(waitState(100));
+  signIn();
   ASSERT_TRUE(server->push_setting(ann, "Updates/ServerPort", "8080"));
   ASSERT_TRUE(waitFor([] { return KS_GetSettingLong("Updates/ServerPort", 80) == 8080; }));
 }
 
 TEST_F(ServerTest, SignOffEndsTheSessionWithoutReconnect) {
-  credentials("ann@example.org", "secret12");
-  useServer(port(*server));
-  start();
-  ASSERT_TRUE(waitState(100));
+  signIn();
   EXPECT_EQ(connection->setPresenceStatus(0), 1);
   EXPECT_EQ(state(), 0);
   EXPECT_TRUE(waitFor([&] { return server->signed_in_count() == 0; }));

@@ -1,7 +1,5 @@
 // The session against a scripted server on a loopback socket: the exact
 // bytes the client sends, its states, keep-alive, reconnect and sign-off.
-#include <cstring>
-
 #include "contacts.h"
 #include "device.h"
 #include "pending_requests.h"
@@ -17,16 +15,6 @@ using olvaro::conn::IdentityRequest;
 
 namespace {
 
-std::string expectedLogon(const std::string& op = "PC_CLIENT") {
-  std::string app = olvaro::conn::platformName();
-  return "LOGON\n" + (app.empty() ? std::string() : "App-Type: " + app + "\n") + "Operator: " + op +
-         "\nProtocol-Version: 1.0\n\n";
-}
-
-const char kAuthChallenge[] = "AUTH\nAuth-Target: 0\nWord-Size: 4\n\n";
-const char kAuthAnswer[] =
-    "AUTH\nauth-target: 0\ncontent-length: 8\nencryption-type: 0\nname: ann@example.org\nonline-status: 1\n\nsecret12";
-
 struct Recorded : PendingRequest {
   Recorded(uint64_t id, std::vector<std::pair<int64_t, std::string>>* log, bool finish = true)
       : PendingRequest(id), log(log), finish(finish) {}
@@ -38,33 +26,14 @@ struct Recorded : PendingRequest {
   bool finish;
 };
 
-class Session : public SessionTest {
+class Session : public ScriptedSessionTest {
  protected:
-  // Signs in through the scripted peer, up to the state given.
+  // Signs in through every state with the exact bytes, up to the state given.
   void signIn(long upTo = 100) {
-    credentials("ann@example.org", "secret12");
-    useServer(peer.port());
-    start();
-    ASSERT_TRUE(peer.accept());
-    ASSERT_EQ(peer.takePacket(), expectedLogon());
-    peer.send(kAuthChallenge);
-    ASSERT_EQ(peer.take(strlen(kAuthAnswer)), kAuthAnswer);
-    if (upTo < 50) return;
-    peer.send("CONTACT DETAIL\nContact-Id: 7\nName: bob@example.org\nOnline-Status: 1\n\n");
-    ASSERT_TRUE(waitState(50));
-    if (upTo < 60) return;
-    peer.send("GROUP DETAIL\nGroup-ID: 3\nName: Friends\n\n");
-    ASSERT_TRUE(waitState(60));
-    if (upTo < 100) return;
-    peer.send("LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\nStatus: here\nTimestamp: 1767225700.250000\n\n");
-    ASSERT_TRUE(waitState(100));
-  }
-  // Sends the bytes and waits until the client has handled them: a setting
-  // pushed behind them arrives last.
-  void deliver(const std::string& bytes) {
-    std::string mark = std::to_string(++marks_);
-    peer.send(bytes + "SETTING\nName: test.mark\nValue: " + mark + "\n\n");
-    ASSERT_TRUE(waitFor([&] { return KS_GetSettingLong("test.mark", 0) == marks_; }));
+    ScriptedSessionTest::signIn({.groups = "GROUP DETAIL\nGroup-ID: 3\nName: Friends\n\n",
+                                 .logon = "LOGON SUCCESSFUL\nSub-Id: 4294967297\nNickname: Ann\nStatus: here\n"
+                                          "Timestamp: 1767225700.250000\n\n",
+                                 .upTo = upTo});
   }
   // A "P" must be the last packet (anything after it cancels the answer).
   void deliverPing() {
@@ -72,11 +41,7 @@ class Session : public SessionTest {
     ASSERT_TRUE(waitFor([&] { return connection->pingPending(); }));
   }
 
-  Peer peer;
   std::vector<std::pair<int64_t, std::string>> log;  // outlives the session
-
- private:
-  long marks_ = 0;
 };
 
 }  // namespace

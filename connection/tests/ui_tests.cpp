@@ -68,9 +68,7 @@ class UiTest : public ScriptedSessionTest {
   void signIn(const std::string& logon) {
     credentials("ann@example.org", "secret12");
     startUi();
-    openLink();
-    deliver(logon);
-    ASSERT_EQ(state(), 100);
+    ScriptedSessionTest::signIn({.fresh = false, .exact = false, .contacts = "", .logon = logon});
     testkit::pump();
   }
   olvaro::conn::ConnectionStatusBar& bar() { return *ui->statusBar(); }

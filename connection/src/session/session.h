@@ -69,10 +69,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   // The contacts of this service, for the areas that name contacts.
   Contacts& contacts() override { return *contacts_; }
   IncomingMessages& incomingMessages() override { return *incoming_; }
-  Bridges& bridges() { return *bridges_; }
-  uint64_t bridgeIdOf(HService* service) override;
-  HContact* bridgedContact(uint64_t bridge, int64_t id, const std::string& name) override;
-  HGroup* bridgedGroup(uint64_t bridge, int64_t id) override;
+  Bridges* bridges() override { return bridges_; }
 
   // Session hooks.
   void onConnected() override;

@@ -80,12 +80,8 @@ class MessengerTest : public ServerTest {
     config.ports = {uint16_t(port(*server))};
     return config;
   }
-  void signInAnn() {
-    credentials("ann@example.org", "secret12");
-    useServer(port(*server));
-    start();
-    ASSERT_TRUE(waitState(100));
-  }
+  // The name the messaging tests sign in by.
+  void signInAnn() { signIn(); }
   // bob at the protocol level.
   std::unique_ptr<WireClient> signInBob(srv::Server& at) {
     auto client = std::make_unique<WireClient>(port(at));

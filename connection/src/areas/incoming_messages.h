@@ -13,13 +13,21 @@ class IncomingMessages : public ProtocolArea {
  public:
   // A message announced without a total length may grow this far.
   static constexpr uint32_t kMaxPayload = 16u << 20;
+  // Where a message came from (MessageData::origin).
+  enum : int32_t { kOriginLocal = 0, kOriginLive = 1, kOriginStored = 2, kOriginHistory = 3 };
 
   explicit IncomingMessages(Session& session);
   ~IncomingMessages() override;
 
-  // "MESG", and "BRIDGE MESG" once bridging enters it too: the first chunk
-  // of a message or the continuation of one.
+  // "MESG", and "BRIDGE MESG" from a bridged network: the first chunk of a
+  // message or the continuation of one.
   bool onMessage(Packet& packet);
+
+  // The one way a received message reaches the hub, private or group, from
+  // the server or made from a notice: "messages.new", counted unread unless
+  // read already or history, and "messages.new.complete" when `complete`.
+  // The message, +1 reference; null when the hub refused it.
+  static HMessage* deliver(const MessageData& data);
 
   // The first partly received message from this contact is marked
   // interrupted and forgotten (its sender's details just changed).

@@ -22,11 +22,15 @@ struct Timestamp {
   // "sec.usec" with exactly one dot and decimal parts (each read as atoi
   // does); false leaves `out` alone.
   static bool parse(std::string_view text, Timestamp* out);
+  // A message's time: "sec" or "sec.usec", read as "%d.%d" reads it; false
+  // (and `out` left alone) when the text does not start with a number.
+  static bool scan(std::string_view text, Timestamp* out);
   std::string toString() const;
 
   bool isSet() const { return sec != 0 || usec != 0; }
   Timestamp plusSeconds(int32_t s) const { return {sec + s, usec}; }
-  // a - b with the microseconds kept in [0, 1000000).
+  // a - b with the microseconds kept in [0, 1000000) and the seconds held
+  // within 32 bits.
   static Timestamp difference(const Timestamp& a, const Timestamp& b);
 
   friend bool operator<(const Timestamp& a, const Timestamp& b) {

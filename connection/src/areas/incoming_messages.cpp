@@ -1,10 +1,10 @@
 #include "incoming_messages.h"
 
 #include <algorithm>
-#include <cctype>
 #include <limits>
 #include <string>
 
+#include "bridges.h"
 #include "contacts.h"
 #include "olvaro/hub_records.h"
 #include "olvaro/connection_state.h"
@@ -20,48 +20,6 @@ void markInterrupted(HMessage* message) {
   KS_SetMessageData(message, &d);
 }
 
-// One "%d" of scanf: blanks, a sign, at least one digit; saturates.
-bool scanInt(const char*& p, int32_t* out) {
-  const char* q = p;
-  while (std::isspace(static_cast<unsigned char>(*q))) ++q;
-  bool negative = *q == '-';
-  if (*q == '-' || *q == '+') ++q;
-  if (!std::isdigit(static_cast<unsigned char>(*q))) return false;
-  int64_t value = 0;
-  for (; std::isdigit(static_cast<unsigned char>(*q)); ++q)
-    value = std::min<int64_t>(value * 10 + (*q - '0'), int64_t(std::numeric_limits<int32_t>::max()) + 1);
-  value = negative ? -value : value;
-  *out = int32_t(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
-  p = q;
-  return true;
-}
-
-// "%d.%d": true when at least the seconds were read.
-bool scanTimestamp(const std::string& text, Timestamp* out) {
-  const char* p = text.c_str();
-  Timestamp t;
-  if (!scanInt(p, &t.sec)) return false;
-  if (*p == '.') {
-    ++p;
-    scanInt(p, &t.usec);
-  }
-  *out = t;
-  return true;
-}
-
-// a - b with the microseconds brought into 0..999999; works for any
-// microseconds the server sends and stays within the 32-bit seconds.
-Timestamp subtract(const Timestamp& a, const Timestamp& b) {
-  int64_t us = (int64_t(a.sec) - b.sec) * 1000000 + (int64_t(a.usec) - b.usec);
-  int64_t sec = us / 1000000, rest = us % 1000000;
-  if (rest < 0) {
-    rest += 1000000;
-    --sec;
-  }
-  sec = std::clamp<int64_t>(sec, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
-  return {int32_t(sec), int32_t(rest)};
-}
-
 }  // namespace
 
 IncomingMessages::IncomingMessages(Session& session) : ProtocolArea(session) {
@@ -75,7 +33,10 @@ IncomingMessages::~IncomingMessages() {
 }
 
 HContact* IncomingMessages::findSender(uint64_t bridge, int64_t sourceId) {
-  if (bridge != 0) return session_.bridgedContact(bridge, sourceId, std::string());
+  if (bridge != 0) {
+    Bridges* bridges = session_.bridges();
+    return bridges ? bridges->bridgedContact(bridge, sourceId, std::string()) : nullptr;
+  }
   return session_.contacts().getContact(sourceId);
 }
 
@@ -117,7 +78,7 @@ void IncomingMessages::startMessage(Packet& packet, HContact* sender, uint64_t b
   if (!isGroup)
     target = session_.contacts().getMyHandle();
   else if (bridge != 0)
-    target = session_.bridgedGroup(bridge, targetId);
+    target = session_.bridges() ? session_.bridges()->bridgedGroup(bridge, targetId) : nullptr;
   else
     target = KS_GetGroup(targetId);
   if (!target) return;  // a group the bridge does not hold: nowhere to show it
@@ -134,11 +95,11 @@ void IncomingMessages::startMessage(Packet& packet, HContact* sender, uint64_t b
 
   bool last = packet.hasHeader("Last");
   std::string contentType = packet.getHeader("Content-Type");
-  int32_t origin = 1;
+  int32_t origin = kOriginLive;
   if (session_.state() == kFetchingStored)
-    origin = 2;
+    origin = kOriginStored;
   else if (packet.hasHeader("Hist"))
-    origin = 3;
+    origin = kOriginHistory;
   int32_t announced = packet.getHeaderInt("Total-Length");
   // An announced length bounds the message, never beyond what any message
   // may reach; a missing or senseless one leaves the general bound.
@@ -158,25 +119,21 @@ void IncomingMessages::startMessage(Packet& packet, HContact* sender, uint64_t b
   d.totalLength = announced;
   d.origin = origin;
   Timestamp serverTime;
-  if (scanTimestamp(packet.getHeader("Timestamp"), &serverTime)) {
-    Timestamp local = subtract(serverTime, session_.clockOffset());
+  if (Timestamp::scan(packet.getHeader("Timestamp"), &serverTime)) {
+    Timestamp local = Timestamp::difference(serverTime, session_.clockOffset());
     d.timeSec = serverTime.sec;
     d.timeUsec = serverTime.usec;
     d.localTimeSec = local.sec;
     d.localTimeUsec = local.usec;
-    if (origin != 3) KS_SetSettingLong("connection.LastMessageTime", serverTime.sec);
+    if (origin != kOriginHistory) KS_SetSettingLong("connection.LastMessageTime", serverTime.sec);
   }
 
-  HMessage* message = KS_CreateMessage(&d);
-  if (message) {
-    KS_EventRaise("messages.new", message);
-    MessageData shown = messageData(message);
-    if (!shown.read && origin != 3) KS_UnreadMessageAdd(message);
-    if (last)
-      KS_EventRaise("messages.new.complete", message);
-    else if (packet.body.size() > limit)
+  if (HMessage* message = deliver(d)) {
+    // A first chunk past what the message may reach ends it at once; else
+    // the message waits for its other chunks.
+    if (!last && packet.body.size() > limit)
       markInterrupted(message);
-    else
+    else if (!last)
       partialMessages_.emplace(KS_DuplicateMessageHandle(message), limit);
     KS_ReleaseMessage(message);
   }
@@ -184,6 +141,17 @@ void IncomingMessages::startMessage(Packet& packet, HContact* sender, uint64_t b
     KS_ReleaseGroup(static_cast<HGroup*>(target));
   else
     KS_ReleaseContact(static_cast<HContact*>(target));
+}
+
+HMessage* IncomingMessages::deliver(const MessageData& data) {
+  HMessage* message = KS_CreateMessage(&data);
+  if (!message) return nullptr;
+  KS_EventRaise("messages.new", message);
+  // An open conversation marks it read while it is being raised; history
+  // is never unread.
+  if (!messageData(message).read && data.origin != kOriginHistory) KS_UnreadMessageAdd(message);
+  if (data.complete) KS_EventRaise("messages.new.complete", message);
+  return message;
 }
 
 void IncomingMessages::continueMessage(Packet& packet, HMessage* message, uint32_t limit) {

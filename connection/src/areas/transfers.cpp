@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "bridges.h"
 #include "olvaro/hub_records.h"
 
 namespace olvaro::conn {
@@ -64,7 +65,8 @@ OutgoingTransfer::Result OutgoingTransfer::step() {
   uint32_t chunk = std::min(remaining, uint32_t(kChunkSize));
 
   Packet packet("MESG");
-  uint64_t bridge = session_.bridgeIdOf(service_);
+  Bridges* bridges = session_.bridges();
+  uint64_t bridge = bridges ? bridges->bridgeIdOfService(service_) : 0;
   if (bridge != 0) {
     packet.command = "BRIDGE MESG";
     packet.setHeaderId("Bridge-Id", bridge);

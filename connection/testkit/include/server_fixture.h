@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "olvaro_server/server.h"
 #include "session_fixture.h"
@@ -36,6 +37,13 @@ class ServerTest : public SessionTest {
     return s;
   }
   int port(srv::Server& s) { return s.ports().at(0); }
+  // Signs the session in to the server with this account.
+  void signIn(const std::string& user = "ann@example.org", const std::string& pass = "secret12") {
+    credentials(user, pass);
+    useServer(port(*server));
+    start();
+    ASSERT_TRUE(waitState(olvaro::kSignedIn));
+  }
 
   std::unique_ptr<srv::Server> server;
   int64_t ann = 0, bob = 0;

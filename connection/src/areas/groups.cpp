@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "contacts.h"
+#include "incoming_messages.h"
 #include "olvaro/connection_state.h"
 #include "olvaro/group_roles.h"
 #include "olvaro/hub_records.h"
@@ -211,15 +212,7 @@ bool Groups::onGroupAdmin(Packet& packet) {
     m.contentType = kRoleChangeType;
     m.payload = reinterpret_cast<const uint8_t*>(payload.data());
     m.payloadLength = int32_t(payload.size());
-    HMessage* message = KS_CreateMessage(&m);
-    if (message) {
-      KS_EventRaise("messages.new", message);
-      // An open conversation marks it read while it is being raised.
-      MessageData r = olvaro::messageData(message);
-      if (!r.read) KS_UnreadMessageAdd(message);
-      KS_EventRaise("messages.new.complete", message);
-      KS_ReleaseMessage(message);
-    }
+    if (HMessage* message = IncomingMessages::deliver(m)) KS_ReleaseMessage(message);
   }
   if (source) KS_ReleaseContact(source);
   if (target) KS_ReleaseContact(target);

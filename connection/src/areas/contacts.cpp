@@ -2,8 +2,9 @@
 
 #include <string>
 
-#include "olvaro/hub_records.h"
+#include "bridges.h"
 #include "incoming_messages.h"
+#include "olvaro/hub_records.h"
 #include "olvaro/connection_state.h"
 
 namespace olvaro::conn {
@@ -80,7 +81,9 @@ bool Contacts::onContactDetail(Packet& packet) {
   int64_t id = int64_t(packet.getHeaderId("Contact-Id"));
   uint64_t bridge = packet.getHeaderId("Bridge-Id");
   auto find = [&](const std::string& name) {
-    return bridge ? session_.bridgedContact(bridge, id, name) : getContact(id);
+    if (!bridge) return getContact(id);
+    Bridges* bridges = session_.bridges();
+    return bridges ? bridges->bridgedContact(bridge, id, name) : nullptr;
   };
   if (packet.headers.size() <= (bridge ? 2u : 1u)) {  // only the ids: a removal
     if (HContact* contact = find(std::string())) {

@@ -122,16 +122,6 @@ Connection::~Connection() {
   if (s_instance == this) s_instance = nullptr;
 }
 
-uint64_t Connection::bridgeIdOf(HService* service) { return bridges_ ? bridges_->bridgeIdOfService(service) : 0; }
-
-HContact* Connection::bridgedContact(uint64_t bridge, int64_t id, const std::string& name) {
-  return bridges_ ? bridges_->bridgedContact(bridge, id, name) : nullptr;
-}
-
-HGroup* Connection::bridgedGroup(uint64_t bridge, int64_t id) {
-  return bridges_ ? bridges_->bridgedGroup(bridge, id) : nullptr;
-}
-
 ServiceData Connection::serviceData() const {
   ServiceData d{};
   d.size = sizeof d;

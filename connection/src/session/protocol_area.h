@@ -1,6 +1,6 @@
 // The session and its protocol areas. The session (class Connection) owns
 // the link, the sign-in and the keep-alive; each protocol area (contacts,
-// groups, responses, and the ones still to come) is its own object that
+// groups, messages, bridges and the rest) is its own object that
 // enters its handlers into the command table, keeps its own state and
 // reaches the link only through Session.
 #pragma once
@@ -16,6 +16,7 @@
 
 namespace olvaro::conn {
 
+class Bridges;
 class Contacts;
 class IncomingMessages;
 
@@ -48,16 +49,9 @@ class Session {
   // The areas other areas call into.
   virtual Contacts& contacts() = 0;
   virtual IncomingMessages& incomingMessages() = 0;
-
-  // Bridged networks. Until bridging is built none is known: a service has
-  // bridge id 0 and no bridged contact or group is found.
-  virtual uint64_t bridgeIdOf(HService* /*service*/) { return 0; }
-  // The bridged contact for (bridge, id), +1 reference; null when unknown.
-  virtual HContact* bridgedContact(uint64_t /*bridge*/, int64_t /*id*/, const std::string& /*name*/) {
-    return nullptr;
-  }
-  // The group a bridge knows under this id, +1 reference; null when unknown.
-  virtual HGroup* bridgedGroup(uint64_t /*bridge*/, int64_t /*id*/) { return nullptr; }
+  // The user's accounts on other networks, and their contacts and groups;
+  // null while the session is being made or ended.
+  virtual Bridges* bridges() = 0;
 
  protected:
   ~Session() = default;
