@@ -87,17 +87,18 @@ endfunction()
 
 # olvaro_plugin(NAME <name> FOLDERS <src folder>... [LIBS <lib>...] [PLUGIN_LIBS <lib>...]
 #               [ICONS <icon>...] [SOUNDS <sound>...] [FILES <resource file>...]
-#               [TESTS <test source>... [TEST_LIBS <lib>...] [TEST_RESOURCES <args>...]])
+#               [TESTS <test source>... [TEST_LIBS <lib>...]
+#                [TEST_ICONS <icon>...] [TEST_SOUNDS <sound>...] [TEST_FILES <resource file>...]])
 # One plug-in: <name>_core, a static library of every unit in FOLDERS but
 # plugin.cpp (test programs drive it without loading the plug-in), and
 # <name>.so beside the host, src/plugin.cpp over the core (or over
 # PLUGIN_LIBS), with its resources and build stamp. TESTS makes <name>_tests,
 # the plug-in's unit test program, which stands in for the plug-in's module:
-# it carries the same resources (or TEST_RESOURCES) and knows the built
+# it carries the same resources (or the TEST_ ones) and knows the built
 # plug-in's path as <NAME>_PLUGIN. <NAME>_RESOURCES is left in the caller's
 # scope for other test programs.
 function(olvaro_plugin)
-  cmake_parse_arguments(P "" "NAME" "FOLDERS;LIBS;PLUGIN_LIBS;ICONS;SOUNDS;FILES;TESTS;TEST_LIBS;TEST_RESOURCES"
+  cmake_parse_arguments(P "" "NAME" "FOLDERS;LIBS;PLUGIN_LIBS;ICONS;SOUNDS;FILES;TESTS;TEST_LIBS;TEST_ICONS;TEST_SOUNDS;TEST_FILES"
                         ${ARGN})
   set(hidden POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   olvaro_sources(sources ${P_FOLDERS} EXCLUDE plugin.cpp)
@@ -125,12 +126,18 @@ function(olvaro_plugin)
   set(${upper}_RESOURCES ${resources} PARENT_SCOPE)
 
   if(P_TESTS)
-    if(NOT P_TEST_RESOURCES)
-      set(P_TEST_RESOURCES ${resources})
+    set(test_resources)
+    foreach(kind ICONS SOUNDS FILES)
+      if(P_TEST_${kind})
+        list(APPEND test_resources ${kind} ${P_TEST_${kind}})
+      endif()
+    endforeach()
+    if(NOT test_resources)
+      set(test_resources ${resources})
     endif()
     olvaro_test(NAME ${P_NAME}_tests SOURCES ${P_TESTS} LIBS ${P_NAME}_core ${P_TEST_LIBS})
     target_include_directories(${P_NAME}_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-    olvaro_add_resources(${P_NAME}_tests ${P_TEST_RESOURCES})
+    olvaro_add_resources(${P_NAME}_tests ${test_resources})
     target_compile_definitions(${P_NAME}_tests PRIVATE ${upper}_PLUGIN="$<TARGET_FILE:${P_NAME}>")
     add_dependencies(${P_NAME}_tests ${P_NAME})
   endif()
