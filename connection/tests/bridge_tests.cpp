@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "fake_overview.h"
+#include "hubtest/fake_overview.h"
 #include "bridges.h"
 #include "olvaro/registrations.h"
 #include "platform/bitmap.h"
@@ -48,7 +48,7 @@ Sent parse(const std::string& text) {
   return out;
 }
 
-using conntest::Overview;
+using Overview = hubtest::FakeOverview;
 
 class BridgeTest : public ScriptedSessionTest {
  protected:

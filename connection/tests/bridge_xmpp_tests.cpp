@@ -7,7 +7,7 @@
 #include <map>
 #include <memory>
 
-#include "fake_overview.h"
+#include "hubtest/fake_overview.h"
 #include "bridge_xmpp.h"
 #include "main_window.h"
 #include "add_service_dialog.h"
@@ -51,7 +51,7 @@ void typeText(const std::string& utf8) {
   drain();
 }
 
-using conntest::Overview;
+using Overview = hubtest::FakeOverview;
 
 // Every message the hub completes: sender and text.
 struct Inbox {

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "contact_requests.h"
-#include "fake_overview.h"
+#include "hubtest/fake_overview.h"
 #include "groups.h"
 #include "history.h"
 #include "messenger_fixture.h"
@@ -167,7 +167,7 @@ std::string serviceFunction(HService* service, const char* name) {
 }  // namespace
 
 TEST_F(MessengerTest, ContactRequestIsShownAcceptedAndReturned) {
-  conntest::Overview overview;
+  hubtest::FakeOverview overview;
   int64_t carol = server->create_account({"carol@example.org", "carolpw1", "Carol", "", 0});
   signIn();
   WireClient c(port(*server));

@@ -4,9 +4,10 @@
 // default answer) and Back (Cancel, or No). While the box is up the
 // caller's thread keeps handling its messages.
 //
-// Tests answer through the modal idle hook (platform/menu.h), with input:
-//   platform::setModalIdleHook([](HWND box) { testkit::key(VK_TSOFT1); });
-// or see and answer every box through setMessageBoxHook (below).
+// Tests answer with input as a user would, through the test kit's
+// testkit::ModalAnswers (testkit/modal.h, on the modal idle hook of
+// platform/menu.h), or see and answer every box through setMessageBoxHook
+// (below).
 #pragma once
 
 #include <functional>
