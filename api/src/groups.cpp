@@ -65,6 +65,12 @@ KS_API HGroup* KS_CreateGroup(const GroupData* data) {
 
 KS_API HGroup* KS_GetGroup(int64_t id) { return duplicateHandle(hub().getGroup(id)); }
 
+KS_API HGroup* KS_FindGroup(int64_t id) {
+  auto& groups = tables().groups;
+  auto it = groups.find(id);
+  return it == groups.end() ? nullptr : duplicateHandle(it->second);
+}
+
 KS_API void KS_SetGroupData(HGroup* h, const GroupData* d) {
   if (!h || !d) return;
   HandleGuard<Group> guard(h);

@@ -2,6 +2,7 @@
 // the server's packets, role-change notices, and the exact group requests.
 #include "contacts.h"
 #include "groups.h"
+#include "olvaro/hub_records.h"
 #include "session_fixture.h"
 
 using namespace conntest;
@@ -274,6 +275,31 @@ TEST_F(Groups, RoleChangeSetsTheRoleAndBecomesOneUnreadNotice) {
   KS_ReleaseGroup(friends);
   KS_EventUnsubscribe(fresh);
   KS_EventUnsubscribe(complete);
+}
+
+TEST_F(Groups, PacketsNamingAGroupTheUserIsNotInAreDroppedWithoutMakingOne) {
+  signIn();
+  deliver("CONTACT DETAIL\nContact-Id: 8\nName: carl@example.org\nState: 1\n\n");
+  deliver(withBody("GROUP DETAIL\nGroup-ID: 3\nName: Friends\n", bigEndian(7, 4) + bigEndian(8, 4)));
+  SeenMessages seen;
+  Subscription* fresh = KS_EventSubscribe(onNewMessage, "messages.new", &seen);
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 60\nTarget-Id: 5\nContent-Type: text/plain\nLast: 1\nContent-Length: 2\n\nhi");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 61\nTarget-Id: 0\nContent-Type: text/plain\nLast: 1\nContent-Length: 2\n\nhi");
+  deliver("GROUP UPDATE\nGroup-ID: 6\nContact-Id: 8\nType: 0\n\n");
+  deliver("GROUP ADMIN\nGroup-ID: 4\nTarget-ID: 8\nSource-ID: 7\nAction: 8\n\n");
+  // A late message after leaving does not bring the group back.
+  deliver("GROUP UPDATE\nGroup-ID: 3\nContact-Id: " + std::to_string(kMe) + "\nType: 1\n\n");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 62\nTarget-Id: 3\nContent-Type: text/plain\nLast: 1\nContent-Length: 2\n\nhi");
+  EXPECT_TRUE(seen.fresh.empty());
+  for (int64_t id : {3, 4, 5, 6}) EXPECT_FALSE(groupExists(id)) << id;
+  // The group the user is in still takes its messages.
+  deliver(withBody("GROUP DETAIL\nGroup-ID: 9\nName: Climbers\n", bigEndian(7, 4)));
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 63\nTarget-Id: 9\nContent-Type: text/plain\nLast: 1\nContent-Length: 2\n\nhi");
+  ASSERT_EQ(seen.fresh.size(), 1u);
+  HGroup* climbers = KS_GetGroup(9);
+  EXPECT_EQ(olvaro::messageData(seen.fresh[0]).target, climbers);
+  KS_ReleaseGroup(climbers);
+  KS_EventUnsubscribe(fresh);
 }
 
 TEST_F(Groups, RequestsExistOnlyWhileSignedInAndGoOutExactly) {

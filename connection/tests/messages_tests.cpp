@@ -349,6 +349,7 @@ TEST_F(Messages, AnIncomingMessageBecomesAHubMessage) {
 
 TEST_F(Messages, ChunksOfAnIncomingMessageAreAppendedToIt) {
   signIn();
+  deliver("GROUP DETAIL\nGroup-ID: 3\nName: Friends\n\n");
   size_t contacts = connection->contacts().size();
   deliver("MESG\nSource-Id: 7\nMesg-Id: 50\nTarget-Id: 3\nContent-Type: image/jpeg\nTotal-Length: 9\nContent-Length: 3\n\nabc");
   ASSERT_EQ(events.size(), 1u);

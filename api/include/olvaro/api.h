@@ -296,6 +296,9 @@ KS_API void KS_ContactUnsubscribe(Subscription* subscription);
 
 KS_API HGroup* KS_CreateGroup(const GroupData* data);
 KS_API HGroup* KS_GetGroup(int64_t id);
+// The group with this id (+1 reference), or null; unlike KS_GetGroup it never
+// makes one, for ids that come from outside.
+KS_API HGroup* KS_FindGroup(int64_t id);
 KS_API void KS_SetGroupData(HGroup* group, const GroupData* data);
 KS_API void KS_GetGroupData(HGroup* group, GroupData* out);
 KS_API int64_t KS_GetGroupID(HGroup* group);

@@ -74,6 +74,8 @@ fwk::counted_ptr<PendingRequest> callbackRequest(uint64_t id, ResponseCallback c
 
 }  // namespace
 
+HGroup* Groups::findChatGroup(int64_t id) { return id == kContactList ? nullptr : KS_FindGroup(id); }
+
 Groups::Groups(Session& session) : ProtocolArea(session) {
   handle<&Groups::onGroupDetail>("GROUP DETAIL", this);
   handle<&Groups::onGroupUpdate>("GROUP UPDATE", this);
@@ -167,7 +169,8 @@ bool Groups::onGroupUpdate(Packet& packet) {
     KS_DeleteGroup(groupId);  // the user is no longer in the group
     return true;
   }
-  HGroup* group = KS_GetGroup(groupId);
+  HGroup* group = findChatGroup(groupId);
+  if (!group) return true;  // before any contact is looked up (which could make one)
   HContact* contact = session_.contacts().getContact(contactId);
   if (group && contact) {
     if (packet.getHeaderInt("Type") == 0) {
@@ -190,7 +193,8 @@ bool Groups::onGroupAdmin(Packet& packet) {
   int64_t sourceId = int64_t(packet.getHeaderId("Source-ID"));
   int32_t action = packet.getHeaderInt("Action");
   if (groupId == kContactList) return true;
-  HGroup* group = KS_GetGroup(groupId);
+  HGroup* group = findChatGroup(groupId);
+  if (!group) return true;
   HContact* target = session_.contacts().getContact(targetId);
   HContact* source = session_.contacts().getContact(sourceId);
   if (group && target && source) {

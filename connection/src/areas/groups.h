@@ -11,12 +11,15 @@
 
 namespace olvaro::conn {
 
-
-
-
 class Groups : public ProtocolArea {
  public:
   explicit Groups(Session& session);
+
+  // The chat group a packet names (+1 reference), or null when the user is
+  // not in it. Ids from the network never make a group (once the sign-in's
+  // list has come, only the groups it named are kept), and group 0 is the
+  // contact list, never a chat group.
+  static HGroup* findChatGroup(int64_t id);
 
   // Each returns 1 when the request was sent, 0 when not.
   int createGroup(const GroupCreateRequest& request);

@@ -6,6 +6,7 @@
 
 #include "bridges.h"
 #include "contacts.h"
+#include "groups.h"
 #include "olvaro/hub_records.h"
 #include "olvaro/connection_state.h"
 
@@ -64,24 +65,32 @@ bool IncomingMessages::onMessage(Packet& packet) {
     return true;
   }
 
-  HContact* sender = findSender(bridge, sourceId);
-  if (!sender) return true;
-  startMessage(packet, sender, bridge);
-  KS_ReleaseContact(sender);
+  // A group first: a message for a group the user is not in is dropped
+  // before its sender is looked up (which could create a contact).
+  bool isGroup = packet.hasHeader("Target-Id");
+  HGroup* group = nullptr;
+  if (isGroup) {
+    int64_t targetId = int64_t(packet.getHeaderId("Target-Id"));
+    if (bridge != 0)
+      group = session_.bridges() ? session_.bridges()->bridgedGroup(bridge, targetId) : nullptr;
+    else
+      group = Groups::findChatGroup(targetId);
+    if (!group) return true;  // nowhere to show it
+  }
+  if (HContact* sender = findSender(bridge, sourceId)) {
+    if (group) {
+      startMessage(packet, sender, group, true);
+    } else if (HContact* me = session_.contacts().getMyHandle()) {
+      startMessage(packet, sender, me, false);
+      KS_ReleaseContact(me);
+    }
+    KS_ReleaseContact(sender);
+  }
+  if (group) KS_ReleaseGroup(group);
   return true;
 }
 
-void IncomingMessages::startMessage(Packet& packet, HContact* sender, uint64_t bridge) {
-  bool isGroup = packet.hasHeader("Target-Id");
-  int64_t targetId = int64_t(packet.getHeaderId("Target-Id"));
-  void* target = nullptr;
-  if (!isGroup)
-    target = session_.contacts().getMyHandle();
-  else if (bridge != 0)
-    target = session_.bridges() ? session_.bridges()->bridgedGroup(bridge, targetId) : nullptr;
-  else
-    target = KS_GetGroup(targetId);
-  if (!target) return;  // a group the bridge does not hold: nowhere to show it
+void IncomingMessages::startMessage(Packet& packet, HContact* sender, void* target, bool isGroup) {
   session_.noteIncomingMessage();
 
   if (packet.hasHeader("name")) {
@@ -137,10 +146,6 @@ void IncomingMessages::startMessage(Packet& packet, HContact* sender, uint64_t b
       partialMessages_.emplace(KS_DuplicateMessageHandle(message), limit);
     KS_ReleaseMessage(message);
   }
-  if (isGroup)
-    KS_ReleaseGroup(static_cast<HGroup*>(target));
-  else
-    KS_ReleaseContact(static_cast<HContact*>(target));
 }
 
 HMessage* IncomingMessages::deliver(const MessageData& data) {

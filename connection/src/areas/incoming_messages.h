@@ -39,7 +39,8 @@ class IncomingMessages : public ProtocolArea {
   void onLinkClosed() override { abandonAllPartialMessages(); }
 
  private:
-  void startMessage(Packet& packet, HContact* sender, uint64_t bridge);
+  // `target`: the user's own contact, or the group when `isGroup`.
+  void startMessage(Packet& packet, HContact* sender, void* target, bool isGroup);
   void continueMessage(Packet& packet, HMessage* message, uint32_t limit);
   // The sender named by the packet (+1 reference), or null.
   HContact* findSender(uint64_t bridge, int64_t sourceId);
