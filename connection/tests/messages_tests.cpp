@@ -409,7 +409,7 @@ TEST_F(Messages, HistoryStoredAndReadMessagesAreNotCountedAlike) {
   EXPECT_EQ(KS_GetSettingLong("connection.LastMessageTime", 0), 1200000100);
 }
 
-TEST_F(Messages, PartlyReceivedMessagesAreAbandonedOnNewDetailsAndOnALinkDrop) {
+TEST_F(Messages, PartlyReceivedMessagesAreAbandonedWhenTheSenderGoesOfflineAndOnALinkDrop) {
   signIn();
   deliver("MESG\nSource-Id: 7\nMesg-Id: 70\nContent-Length: 1\n\na");
   deliver("MESG\nSource-Id: 7\nMesg-Id: 71\nContent-Length: 1\n\nb");
@@ -421,9 +421,10 @@ TEST_F(Messages, PartlyReceivedMessagesAreAbandonedOnNewDetailsAndOnALinkDrop) {
     return n;
   };
 
-  deliver("CONTACT DETAIL\nContact-Id: 7\nStatus: away\n\n");
-  EXPECT_EQ(incoming().partialCount(), 2u);
-  EXPECT_EQ(interrupted(), 1);
+  deliver("CONTACT DETAIL\nContact-Id: 7\nOnline-Status: 1\n\n");
+  deliver("CONTACT DETAIL\nContact-Id: 7\nOnline-Status: 0\n\n");
+  EXPECT_EQ(incoming().partialCount(), 1u);
+  EXPECT_EQ(interrupted(), 2);
   EXPECT_EQ(olvaro::messageData(seen[2]).interrupted, 0);  // not from bob
 
   peer.drop();
@@ -431,6 +432,41 @@ TEST_F(Messages, PartlyReceivedMessagesAreAbandonedOnNewDetailsAndOnALinkDrop) {
   EXPECT_EQ(incoming().partialCount(), 0u);
   EXPECT_EQ(interrupted(), 3);
   for (HMessage* m : seen) EXPECT_EQ(olvaro::messageData(m).complete, 0);
+}
+
+TEST_F(Messages, APresenceChangeKeepsMessagesInProgressAndEachSenderHasABoundedNumber) {
+  signIn();
+  deliver("CONTACT DETAIL\nContact-Id: 7\nOnline-Status: 1\n\n");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 70\nContent-Type: audio/x-gsm\nContent-Length: 1\n\na");
+  HMessage* voice = seen.back();
+  deliver("CONTACT DETAIL\nContact-Id: 7\nStatus: away\nOnline-Status: 2\n\n");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 71\nCorrelation-Id: 70\nLast: 1\nContent-Length: 1\n\nb");
+  EXPECT_EQ(olvaro::messageData(voice).interrupted, 0);
+  EXPECT_EQ(olvaro::messageData(voice).complete, 1);
+  EXPECT_EQ(payloadOf(olvaro::messageData(voice)), "ab");
+
+  // One more than a sender may have open abandons its oldest; others keep theirs.
+  deliver("MESG\nSource-Id: 8\nMesg-Id: 99\nContent-Length: 1\n\nc");
+  HMessage* carls = seen.back();
+  const size_t most = IncomingMessages::kMaxPartialPerSender;
+  for (size_t i = 0; i <= most; ++i)
+    deliver("MESG\nSource-Id: 7\nMesg-Id: " + std::to_string(100 + i) + "\nContent-Length: 1\n\nx");
+  EXPECT_EQ(incoming().partialCount(), most + 1);
+  HMessage* oldest = seen[seen.size() - most - 1];
+  EXPECT_EQ(olvaro::messageData(oldest).interrupted, 1);
+  EXPECT_EQ(olvaro::messageData(seen[seen.size() - most]).interrupted, 0);
+  EXPECT_EQ(olvaro::messageData(carls).interrupted, 0);
+  // The abandoned one takes no more chunks; the newest still does.
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 300\nCorrelation-Id: 100\nLast: 1\nContent-Length: 1\n\ny");
+  EXPECT_EQ(olvaro::messageData(oldest).complete, 0);
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 301\nCorrelation-Id: " + std::to_string(100 + most) +
+          "\nLast: 1\nContent-Length: 1\n\ny");
+  EXPECT_EQ(payloadOf(olvaro::messageData(seen.back())), "xy");
+  EXPECT_EQ(incoming().partialCount(), most);
+
+  // Removed from the list: all of its messages in progress end.
+  deliver("CONTACT DETAIL\nContact-Id: 7\n\n");
+  EXPECT_EQ(incoming().partialCount(), 1u);
 }
 
 TEST_F(Messages, AnIncomingMessageCannotGrowPastItsBound) {

@@ -88,6 +88,7 @@ bool Contacts::onContactDetail(Packet& packet) {
   if (packet.headers.size() <= (bridge ? 2u : 1u)) {  // only the ids: a removal
     if (HContact* contact = find(std::string())) {
       setListed(contact, false);
+      session_.incomingMessages().abandonPartialMessagesFrom(contact);
       KS_ReleaseContact(contact);
     }
     return true;
@@ -132,9 +133,12 @@ bool Contacts::onContactDetail(Packet& packet) {
     d.mask |= CONTACT_DEVICETYPE;
     d.deviceType = packet.getHeaderInt("Device-Type");
   }
+  // Only a sender that went offline cannot finish its messages; any other
+  // change (a new presence in the middle of a voice message) keeps them.
+  bool wentOffline = (d.mask & CONTACT_ONLINESTATUS) && d.onlineStatus == 0 && contactData(contact).onlineStatus != 0;
   KS_SetContactData(contact, &d);
   if (listedBit || session_.state() == kReceivingContacts || bridge) setListed(contact, true);
-  session_.incomingMessages().abandonPartialMessagesFrom(contact);
+  if (wentOffline) session_.incomingMessages().abandonPartialMessagesFrom(contact);
   KS_ReleaseContact(contact);
   return true;
 }

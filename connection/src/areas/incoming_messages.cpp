@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "bridges.h"
 #include "contacts.h"
@@ -29,8 +30,9 @@ IncomingMessages::IncomingMessages(Session& session) : ProtocolArea(session) {
 }
 
 IncomingMessages::~IncomingMessages() {
-  for (auto& [message, limit] : partialMessages_) KS_ReleaseMessage(message);
+  for (auto& [key, partial] : partialMessages_) KS_ReleaseMessage(partial.message);
   partialMessages_.clear();
+  bySender_.clear();
 }
 
 HContact* IncomingMessages::findSender(uint64_t bridge, int64_t sourceId) {
@@ -49,19 +51,15 @@ bool IncomingMessages::onMessage(Packet& packet) {
   if (correlation != 0) {
     // A continuation of nothing we are receiving is dropped before any
     // sender is looked up (which could create a contact).
-    bool known = std::any_of(partialMessages_.begin(), partialMessages_.end(), [&](const auto& entry) {
-      return uint64_t(KS_GetMessageID(entry.first)) == correlation;
-    });
-    if (!known) return true;
+    auto first = partialMessages_.lower_bound({correlation, nullptr});
+    if (first == partialMessages_.end() || first->first.first != correlation) return true;
     HContact* sender = findSender(bridge, sourceId);
     if (!sender) return true;
-    auto it = std::find_if(partialMessages_.begin(), partialMessages_.end(), [&](const auto& entry) {
-      return uint64_t(KS_GetMessageID(entry.first)) == correlation && messageData(entry.first).contact == sender;
-    });
+    auto it = partialMessages_.find({correlation, sender});
     KS_ReleaseContact(sender);
     if (it == partialMessages_.end()) return true;
     session_.noteIncomingMessage();
-    continueMessage(packet, it->first, it->second);
+    continueMessage(packet, it->second.message, it->second.limit, correlation, it->first.second);
     return true;
   }
 
@@ -143,7 +141,7 @@ void IncomingMessages::startMessage(Packet& packet, HContact* sender, void* targ
     if (!last && packet.body.size() > limit)
       markInterrupted(message);
     else if (!last)
-      partialMessages_.emplace(KS_DuplicateMessageHandle(message), limit);
+      addPartial(message, limit);
     KS_ReleaseMessage(message);
   }
 }
@@ -159,7 +157,42 @@ HMessage* IncomingMessages::deliver(const MessageData& data) {
   return message;
 }
 
-void IncomingMessages::continueMessage(Packet& packet, HMessage* message, uint32_t limit) {
+void IncomingMessages::addPartial(HMessage* message, uint32_t limit) {
+  uint64_t id = uint64_t(KS_GetMessageID(message));
+  HContact* sender = messageData(message).contact;
+  std::vector<HMessage*> abandoned;
+  // The same id again from the same sender replaces the older message.
+  if (HMessage* older = takePartial(id, sender)) abandoned.push_back(older);
+  for (auto s = bySender_.find(sender); s != bySender_.end() && s->second.size() >= kMaxPartialPerSender;) {
+    if (HMessage* older = takePartial(s->second.front(), sender))
+      abandoned.push_back(older);  // the sender keeps others: its entry stays
+    else
+      s->second.pop_front();
+  }
+  partialMessages_.emplace(std::pair(id, sender), Partial{KS_DuplicateMessageHandle(message), limit});
+  bySender_[sender].push_back(id);
+  // Marked once the tables are whole again: the hub's signals may end the link.
+  for (HMessage* older : abandoned) {
+    markInterrupted(older);
+    KS_ReleaseMessage(older);
+  }
+}
+
+HMessage* IncomingMessages::takePartial(uint64_t id, HContact* sender) {
+  auto it = partialMessages_.find({id, sender});
+  if (it == partialMessages_.end()) return nullptr;
+  HMessage* message = it->second.message;
+  partialMessages_.erase(it);
+  if (auto s = bySender_.find(sender); s != bySender_.end()) {
+    auto& ids = s->second;
+    if (auto at = std::find(ids.begin(), ids.end(), id); at != ids.end()) ids.erase(at);
+    if (ids.empty()) bySender_.erase(s);
+  }
+  return message;
+}
+
+void IncomingMessages::continueMessage(Packet& packet, HMessage* message, uint32_t limit, uint64_t id,
+                                       HContact* sender) {
   // Our own reference: the hub's signals below may end the link, which
   // empties the partial messages.
   message = KS_DuplicateMessageHandle(message);
@@ -168,17 +201,13 @@ void IncomingMessages::continueMessage(Packet& packet, HMessage* message, uint32
   bool last = packet.hasHeader("Last");
   if (packet.body.size() > limit || have > limit - packet.body.size()) {
     // More than it announced, or more than any message may be.
-    if (auto it = partialMessages_.find(message); it != partialMessages_.end()) {
-      partialMessages_.erase(it);
+    if (HMessage* taken = takePartial(id, sender)) {
       markInterrupted(message);
-      KS_ReleaseMessage(message);
+      KS_ReleaseMessage(taken);
     }
   } else if (last) {
     // Out of the partial messages before anyone hears it is complete.
-    if (auto it = partialMessages_.find(message); it != partialMessages_.end()) {
-      partialMessages_.erase(it);
-      KS_ReleaseMessage(message);
-    }
+    if (HMessage* taken = takePartial(id, sender)) KS_ReleaseMessage(taken);
     KS_ContinueMessage(message, packet.body.data(), int(packet.body.size()), 1);
     KS_EventRaise("messages.new.complete", message);
   } else {
@@ -188,22 +217,25 @@ void IncomingMessages::continueMessage(Packet& packet, HMessage* message, uint32
 }
 
 void IncomingMessages::abandonPartialMessagesFrom(HContact* contact) {
-  for (auto it = partialMessages_.begin(); it != partialMessages_.end(); ++it) {
-    if (messageData(it->first).contact != contact) continue;
-    HMessage* message = it->first;
-    partialMessages_.erase(it);
+  auto s = bySender_.find(contact);
+  if (s == bySender_.end()) return;
+  std::deque<uint64_t> ids = s->second;
+  std::vector<HMessage*> abandoned;
+  for (uint64_t id : ids)
+    if (HMessage* message = takePartial(id, contact)) abandoned.push_back(message);
+  for (HMessage* message : abandoned) {
     markInterrupted(message);
     KS_ReleaseMessage(message);
-    return;
   }
 }
 
 void IncomingMessages::abandonAllPartialMessages() {
-  std::map<HMessage*, uint32_t> partial;
+  std::map<std::pair<uint64_t, HContact*>, Partial> partial;
   partial.swap(partialMessages_);
-  for (auto& [message, limit] : partial) {
-    markInterrupted(message);
-    KS_ReleaseMessage(message);
+  bySender_.clear();
+  for (auto& [key, entry] : partial) {
+    markInterrupted(entry.message);
+    KS_ReleaseMessage(entry.message);
   }
 }
 

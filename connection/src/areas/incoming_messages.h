@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <utility>
 
 #include "protocol_area.h"
 
@@ -29,25 +31,43 @@ class IncomingMessages : public ProtocolArea {
   // The message, +1 reference; null when the hub refused it.
   static HMessage* deliver(const MessageData& data);
 
-  // The first partly received message from this contact is marked
-  // interrupted and forgotten (its sender's details just changed).
+  // Every partly received message from this contact is marked interrupted
+  // and forgotten (the contact went offline or was removed).
   void abandonPartialMessagesFrom(HContact* contact);
   // Every partly received message is marked interrupted and forgotten.
   void abandonAllPartialMessages();
   size_t partialCount() const { return partialMessages_.size(); }
+
+  // Messages one sender may have open at once; a new one beyond this
+  // abandons that sender's oldest.
+  static constexpr size_t kMaxPartialPerSender = 64;
 
   void onLinkClosed() override { abandonAllPartialMessages(); }
 
  private:
   // `target`: the user's own contact, or the group when `isGroup`.
   void startMessage(Packet& packet, HContact* sender, void* target, bool isGroup);
-  void continueMessage(Packet& packet, HMessage* message, uint32_t limit);
+  void continueMessage(Packet& packet, HMessage* message, uint32_t limit, uint64_t id, HContact* sender);
   // The sender named by the packet (+1 reference), or null.
   HContact* findSender(uint64_t bridge, int64_t sourceId);
 
-  // Messages still receiving chunks, keyed by handle address, one reference
-  // each, with the payload size they may reach.
-  std::map<HMessage*, uint32_t> partialMessages_;
+  // Enters a partly received message (one reference of its own), making
+  // room among its sender's.
+  void addPartial(HMessage* message, uint32_t limit);
+  // Out of the tables; the caller gets the table's reference, or null when
+  // it was not there.
+  HMessage* takePartial(uint64_t id, HContact* sender);
+
+  struct Partial {
+    HMessage* message;  // one reference
+    uint32_t limit;     // the payload size it may reach
+  };
+  // Messages still receiving chunks, by message id and sender (the id a
+  // continuation names, the sender it must come from).
+  std::map<std::pair<uint64_t, HContact*>, Partial> partialMessages_;
+  // Each sender's message ids in that table, oldest first (at most
+  // kMaxPartialPerSender each).
+  std::map<HContact*, std::deque<uint64_t>> bySender_;
 };
 
 }  // namespace olvaro::conn
