@@ -285,6 +285,26 @@ TEST_F(Messages, ALostChunkRestartsTheMessageAtOnceThenAfterGrowingPauses) {
   EXPECT_EQ(OutgoingTransfers::instance()->size(), 1u);
 }
 
+TEST_F(Messages, AChunkTheServerRefusesEndsTheMessageAsInterrupted) {
+  signIn();
+  HMessage* m = send(pattern(1100));
+  uint64_t first = mesgIdOf(takeChunk());
+  uint64_t second = mesgIdOf(takeChunk());
+  uint64_t third = mesgIdOf(takeChunk());
+  deliver(response(first, 4));
+  deliver(response(second, 2));  // e.g. the bridge was switched off
+  EXPECT_EQ(olvaro::messageData(m).interrupted, 1);
+  EXPECT_EQ(OutgoingTransfers::instance()->size(), 0u);
+  deliver(response(third, 4));  // a late answer counts for nothing
+  EXPECT_EQ(olvaro::messageData(m).progress, 512);
+  // Never sent again, not even after the next sign-in.
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  runClock(5000);
+  logOn();
+  EXPECT_TRUE(quiet());
+}
+
 TEST_F(Messages, ALinkDropRestartsTheMessageInFullAfterTheNextSignIn) {
   signIn();
   std::string payload = pattern(600);

@@ -118,6 +118,9 @@ TEST_F(ChatTest, EnterSendsTheTextAndShiftEnterBreaksTheLine) {
   EXPECT_EQ(row->statusText(), messaging::formatTimeStamp(d.localTimeSec, platform::unixTimeNow()));
   hubtest::MessageRecord().complete(false).applyTo(out.sent[0]);
   EXPECT_EQ(row->statusText(), u"Creating");
+  // Refused by the server: it will not go out.
+  hubtest::MessageRecord().complete(true).progress(0).interrupted(true).applyTo(out.sent[0]);
+  EXPECT_EQ(row->statusText(), u"Failed");
 
   // The "Send" soft key does the same.
   testkit::type("by key");

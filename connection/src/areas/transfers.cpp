@@ -131,6 +131,14 @@ void OutgoingTransfer::chunkLost() {
   startTimer(UINT(delay) * 1000);
 }
 
+void OutgoingTransfer::stop() {
+  stopTimer();
+  restartPending_ = false;
+  // Without its service subscription the transfer never runs again.
+  serviceSubscription_.reset();
+  messageSubscription_.reset();
+}
+
 void OutgoingTransfer::onTimer() {
   stopTimer();
   if (!restartPending_) return;
@@ -216,6 +224,16 @@ bool MessageChunkRequest::onResponse(int64_t code, const std::string&) {
       transfers->finish(message_);
   } else if (code == kResponseLost) {
     transfer->chunkLost();
+  } else {
+    // Refused (a bridge switched off, a type the network cannot carry): it
+    // would be refused again, so the message ends, visibly.
+    transfer->stop();
+    if (transfers->find(message_).get() == transfer.get()) transfers->finish(message_);
+    MessageData d{};
+    d.size = sizeof d;
+    d.mask = MESSAGE_INTERRUPTED;
+    d.interrupted = 1;
+    KS_SetMessageData(message_, &d);
   }
   return true;
 }

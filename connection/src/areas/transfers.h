@@ -37,6 +37,9 @@ class OutgoingTransfer : public net::TimerClient {
   // A chunk of the current round was delivered (code 4) or lost (code 100).
   void chunkDelivered();
   void chunkLost();
+  // The server refused a chunk (any other code): nothing more of the
+  // message goes out, now or on a later sign-in.
+  void stop();
   // The chunk with "Last" went out and every chunk of the round was answered.
   bool allDelivered() const { return lastSent_ && unacknowledged_ == 0; }
 

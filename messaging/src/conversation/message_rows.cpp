@@ -105,10 +105,9 @@ std::u16string MessageRow::senderName() const {
 std::u16string MessageRow::statusText() const {
   MessageData d = data();
   auto stamp = [&] { return formatTimeStamp(d.localTimeSec, platform::unixTimeNow()); };
-  if (d.contact) {
-    if (d.interrupted) return u"Failed";
-    return d.complete ? stamp() : u"Receiving";
-  }
+  // Given up on, either way: a receive cut short or a send the server refused.
+  if (d.interrupted) return u"Failed";
+  if (d.contact) return d.complete ? stamp() : u"Receiving";
   if (!d.complete) return u"Creating";
   if (d.progress == d.payloadLength) return stamp();
   return KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn ? u"Sending" : u"Pending";
@@ -135,7 +134,7 @@ void MessageRow::paint(HDC dc, const RECT& rect) {
 
   // Progress of a transfer in the lower half of the header, at the right.
   int64_t done = 0, total = 0;
-  if (d.origin == 0 && d.progress != 0 && d.progress != d.payloadLength) {
+  if (d.origin == 0 && !d.interrupted && d.progress != 0 && d.progress != d.payloadLength) {
     done = d.progress;
     total = d.payloadLength;
   } else if (d.origin != 0 && !d.complete && !d.interrupted && d.totalLength != 0) {
