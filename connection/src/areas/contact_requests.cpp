@@ -1,5 +1,8 @@
 #include "contact_requests.h"
 
+#include <mutex>
+#include <unordered_map>
+
 #include "contacts.h"
 #include "olvaro/hub_records.h"
 #include "platform/menu.h"
@@ -51,11 +54,49 @@ class ContactAcceptPendingRequest : public PendingRequest {
   int64_t sourceId_;
 };
 
+// The owners alive, by id.
+struct Owners {
+  std::mutex lock;
+  std::unordered_map<uint64_t, ContactRequestOwner*> live;
+  uint64_t last = 0;
+};
+
+Owners& owners() {
+  static Owners table;
+  return table;
+}
+
+// The owner and its request under these ids; null when either is gone.
+fwk::counted_ptr<ContactRequest> lookUp(uint64_t ownerId, int64_t sourceId, ContactRequestOwner** owner) {
+  *owner = ContactRequestOwner::find(ownerId);
+  return *owner ? (*owner)->findRequest(sourceId) : fwk::counted_ptr<ContactRequest>();
+}
+
 }  // namespace
+
+ContactRequestOwner::ContactRequestOwner() {
+  Owners& table = owners();
+  std::lock_guard<std::mutex> hold(table.lock);
+  ownerId_ = ++table.last;
+  table.live[ownerId_] = this;
+}
+
+ContactRequestOwner::~ContactRequestOwner() {
+  Owners& table = owners();
+  std::lock_guard<std::mutex> hold(table.lock);
+  table.live.erase(ownerId_);
+}
+
+ContactRequestOwner* ContactRequestOwner::find(uint64_t ownerId) {
+  Owners& table = owners();
+  std::lock_guard<std::mutex> hold(table.lock);
+  auto it = table.live.find(ownerId);
+  return it == table.live.end() ? nullptr : it->second;
+}
 
 ContactRequest::ContactRequest(ContactRequestOwner& owner, HService* service, HContact* contact, int64_t sourceId,
                                std::string name, std::string message)
-    : owner_(owner),
+    : ownerId_(owner.ownerId()),
       service_(service ? KS_DuplicateServiceHandle(service) : nullptr),
       contact_(KS_DuplicateContactHandle(contact)),
       sourceId_(sourceId),
@@ -97,7 +138,7 @@ void ContactRequest::show(ContactRequest* replaced) {
 
 bool ContactRequest::onContextMenu(const OverviewContextMenuInfo* info) {
   if (!info || !holder_.item || info->item != holder_.item) return false;
-  showContactRequestMenu(owner_, sourceId_, info->x, info->y);
+  showContactRequestMenu(ownerId_, sourceId_, info->x, info->y);
   return true;
 }
 
@@ -166,7 +207,7 @@ int ContactRequests::acceptContact(const AcceptContactRequest& request) {
   return 1;
 }
 
-void showContactRequestMenu(ContactRequestOwner& owner, int64_t sourceId, int x, int y) {
+void showContactRequestMenu(uint64_t ownerId, int64_t sourceId, int x, int y) {
   HMODULE module = platform::currentModule();
   HMENU menu = CreatePopupMenu();
   if (!menu) return;
@@ -178,26 +219,36 @@ void showContactRequestMenu(ContactRequestOwner& owner, int64_t sourceId, int x,
   UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY, x, y, window, nullptr));
   DestroyMenu(menu);
 
-  // The menu and the question run their own loops: the link may have ended
-  // or the request been answered or replaced meanwhile, so it is looked up
-  // again after each.
-  fwk::counted_ptr<ContactRequest> request = owner.findRequest(sourceId);
+  // The menu and the question run their own loops, and a send can end the
+  // link: meanwhile the owner may have gone (a bridge goes with the link) or
+  // the request been answered or replaced, so both are looked up again
+  // after each.
+  ContactRequestOwner* owner = nullptr;
+  fwk::counted_ptr<ContactRequest> request = lookUp(ownerId, sourceId, &owner);
   if (!request) return;
   if (chosen == kMenuAccept) {
     if (!listed(request->contact())) {
       std::u16string caption = platform::loadStringWide(module, kStrContactAccepted);
       std::u16string question = platform::loadStringWide(module, kStrAddToListQuestion);
       int answer = MessageBox(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION);
-      request = owner.findRequest(sourceId);
+      request = lookUp(ownerId, sourceId, &owner);
       if (!request) return;
-      if (answer == IDYES) owner.addBack(request->name(), kAddBackMessage);
+      if (answer == IDYES) {
+        owner->addBack(request->name(), kAddBackMessage);
+        request = lookUp(ownerId, sourceId, &owner);
+        if (!request) return;
+      }
     }
-    owner.acceptContact(AcceptContactRequest{sourceId, 1});
-    request->setRequestState(kRequestAccepting);
+    owner->acceptContact(AcceptContactRequest{sourceId, 1});
   } else if (chosen == kMenuDecline) {
-    owner.acceptContact(AcceptContactRequest{sourceId, 0});
-    request->setRequestState(kRequestDeclining);
+    owner->acceptContact(AcceptContactRequest{sourceId, 0});
   }
+  // Only the request that was answered shows it.
+  fwk::counted_ptr<ContactRequest> answered = request;
+  request = lookUp(ownerId, sourceId, &owner);
+  if (!request || request.get() != answered.get()) return;
+  if (chosen == kMenuAccept) request->setRequestState(kRequestAccepting);
+  if (chosen == kMenuDecline) request->setRequestState(kRequestDeclining);
   request->show(nullptr);
 }
 

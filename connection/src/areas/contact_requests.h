@@ -19,9 +19,16 @@ enum ContactRequestState : int32_t { kRequestWaiting = 0, kRequestAccepting = 1,
 class ContactRequest;
 
 // Who keeps a table of requests: the own service's, or a bridge's. The
-// request's item asks it for the menu's answers.
+// request's item asks it for the menu's answers. An owner can go while the
+// menu is up (a bridge goes with the link), so the menu holds its id and
+// looks it up again after each modal loop.
 class ContactRequestOwner {
  public:
+  // The owner living under this id, or null once it is gone. Ids are never
+  // used twice.
+  static ContactRequestOwner* find(uint64_t ownerId);
+  uint64_t ownerId() const { return ownerId_; }
+
   // The request waiting under this id, or none.
   virtual fwk::counted_ptr<ContactRequest> findRequest(int64_t id) const = 0;
   virtual int acceptContact(const AcceptContactRequest& request) = 0;
@@ -29,11 +36,18 @@ class ContactRequestOwner {
   virtual void addBack(const std::string& name, const char* message) = 0;
 
  protected:
-  ~ContactRequestOwner() = default;
+  ContactRequestOwner();
+  ~ContactRequestOwner();
+  ContactRequestOwner(const ContactRequestOwner&) = delete;
+  ContactRequestOwner& operator=(const ContactRequestOwner&) = delete;
+
+ private:
+  uint64_t ownerId_;
 };
 
-// The Accept/Decline menu of a request's item at (x, y), and the answer.
-void showContactRequestMenu(ContactRequestOwner& owner, int64_t id, int x, int y);
+// The Accept/Decline menu of a request's item at (x, y), and the answer; it
+// does nothing once the owner or the request is gone.
+void showContactRequestMenu(uint64_t ownerId, int64_t id, int x, int y);
 
 // Enters a new request under `id`, taking over the item of the one it replaces.
 void enterContactRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& table, int64_t id,
@@ -69,7 +83,7 @@ class ContactRequest {
     EventSubscription contextMenu;
   };
 
-  ContactRequestOwner& owner_;
+  uint64_t ownerId_;
   HService* service_;  // one reference
   HContact* contact_;  // one reference
   int64_t sourceId_;
