@@ -166,6 +166,26 @@ TEST_F(ContactRequestsTest, ABridgedRequestsMenuOutlivesItsBridge) {
   EXPECT_TRUE(overview->items.empty());
 }
 
+TEST_F(ContactRequestsTest, AnAnswerTakesOnlyTheRequestItAnswered) {
+  signIn();
+  std::string accept = "Service/" + olvaro::handleName("%p", connection->service()) + "/AcceptContact";
+  AcceptContactRequest decline{9, 0};
+  deliver(contactAdd(9, "carl@example.org", "hello"));
+  uint64_t first = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction(accept.c_str(), &decline), 1u);
+  EXPECT_EQ(peer.takePacket(), "CONTACT ADD RESP\nmesg-id: " + std::to_string(first) + "\nsource-id: 9\n\n");
+  // Carl asks again before the server takes the answer to the first.
+  deliver(contactAdd(9, "carl@example.org", "please"));
+  deliver(response(first, 0));
+  ASSERT_EQ(overview->items.size(), 1u);
+  EXPECT_EQ(overview->item(0).text, "please");
+  uint64_t second = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction(accept.c_str(), &decline), 1u);
+  EXPECT_EQ(peer.takePacket(), "CONTACT ADD RESP\nmesg-id: " + std::to_string(second) + "\nsource-id: 9\n\n");
+  deliver(response(second, 0));
+  EXPECT_TRUE(overview->items.empty());
+}
+
 TEST_F(ContactRequestsTest, WithoutAnOverviewRequestsStillWork) {
   overview.reset();
   signIn();

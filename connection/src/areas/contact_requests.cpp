@@ -1,5 +1,6 @@
 #include "contact_requests.h"
 
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 
@@ -38,13 +39,13 @@ bool listed(HContact* contact) {
   return in;
 }
 
-// The answer to an accept or decline: taken, the request goes.
+// The answer to an accept or decline: taken, the request answered goes.
 class ContactAcceptPendingRequest : public PendingRequest {
  public:
-  ContactAcceptPendingRequest(uint64_t id, ContactRequests& requests, int64_t sourceId)
-      : PendingRequest(id), requests_(requests), sourceId_(sourceId) {}
+  ContactAcceptPendingRequest(uint64_t id, ContactRequests& requests, int64_t sourceId, uint64_t answered)
+      : PendingRequest(id), requests_(requests), sourceId_(sourceId), answered_(answered) {}
   bool onResponse(int64_t code, const std::string&) override {
-    if (code == kResponseOk) requests_.remove(sourceId_);
+    if (code == kResponseOk) requests_.remove(sourceId_, answered_);
     return true;
   }
 
@@ -52,6 +53,9 @@ class ContactAcceptPendingRequest : public PendingRequest {
   // The table of waiting requests is emptied before the areas go.
   ContactRequests& requests_;
   int64_t sourceId_;
+  // The serial of the request answered: a newer one from the same person
+  // is never taken for it.
+  uint64_t answered_;
 };
 
 // The owners alive, by id.
@@ -65,6 +69,14 @@ Owners& owners() {
   static Owners table;
   return table;
 }
+
+uint64_t nextSerial() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
+// 0 (no request's) for none.
+uint64_t serialOf(const fwk::counted_ptr<ContactRequest>& request) { return request ? request->serial() : 0; }
 
 // The owner and its request under these ids; null when either is gone.
 fwk::counted_ptr<ContactRequest> lookUp(uint64_t ownerId, int64_t sourceId, ContactRequestOwner** owner) {
@@ -97,6 +109,7 @@ ContactRequestOwner* ContactRequestOwner::find(uint64_t ownerId) {
 ContactRequest::ContactRequest(ContactRequestOwner& owner, HService* service, HContact* contact, int64_t sourceId,
                                std::string name, std::string message)
     : ownerId_(owner.ownerId()),
+      serial_(nextSerial()),
       service_(service ? KS_DuplicateServiceHandle(service) : nullptr),
       contact_(KS_DuplicateContactHandle(contact)),
       sourceId_(sourceId),
@@ -184,6 +197,15 @@ void enterContactRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& ta
   request->show(older.get());
 }
 
+void removeAnsweredRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& table, int64_t id,
+                           uint64_t serial) {
+  auto it = table.find(id);
+  if (it == table.end() || it->second->serial() != serial) return;
+  // Out of the table before it goes: its end deletes the item.
+  fwk::counted_ptr<ContactRequest> gone = it->second;
+  table.erase(it);
+}
+
 fwk::counted_ptr<ContactRequest> ContactRequests::findRequest(int64_t id) const {
   auto it = requests_.find(id);
   return it == requests_.end() ? fwk::counted_ptr<ContactRequest>() : it->second;
@@ -202,7 +224,8 @@ int ContactRequests::acceptContact(const AcceptContactRequest& request) {
   if (request.accepted) answer.setHeaderInt("Accepted", 1);
   // Entered first: a send that ends the link answers it with the others.
   session_.registerPendingRequest(
-      fwk::counted_ptr<PendingRequest>(new ContactAcceptPendingRequest(id, *this, request.sourceId)));
+      fwk::counted_ptr<PendingRequest>(
+          new ContactAcceptPendingRequest(id, *this, request.sourceId, serialOf(findRequest(request.sourceId)))));
   session_.send(answer);
   return 1;
 }

@@ -52,6 +52,10 @@ void showContactRequestMenu(uint64_t ownerId, int64_t id, int x, int y);
 // Enters a new request under `id`, taking over the item of the one it replaces.
 void enterContactRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& table, int64_t id,
                          fwk::counted_ptr<ContactRequest> request);
+// The server took the answer to the request with this serial: it goes,
+// unless a newer request has replaced it under the same id meanwhile.
+void removeAnsweredRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& table, int64_t id,
+                           uint64_t serial);
 
 // One person asking to add the user, and its overview item while shown.
 class ContactRequest {
@@ -64,6 +68,9 @@ class ContactRequest {
   ContactRequest& operator=(const ContactRequest&) = delete;
 
   int64_t sourceId() const { return sourceId_; }
+  // Tells this request from any other, a newer one from the same person
+  // too; never 0.
+  uint64_t serial() const { return serial_; }
   const std::string& name() const { return name_; }
   const std::string& message() const { return message_; }
   int32_t requestState() const { return requestState_; }
@@ -84,6 +91,7 @@ class ContactRequest {
   };
 
   uint64_t ownerId_;
+  uint64_t serial_;
   HService* service_;  // one reference
   HContact* contact_;  // one reference
   int64_t sourceId_;
@@ -102,8 +110,9 @@ class ContactRequests : public ProtocolArea, public ContactRequestOwner {
   int acceptContact(const AcceptContactRequest& request) override;
   fwk::counted_ptr<ContactRequest> findRequest(int64_t id) const override;
   void addBack(const std::string& name, const char* message) override;
-  // The server took the answer: the request goes, and its item with it.
-  void remove(int64_t sourceId) { requests_.erase(sourceId); }
+  // The server took the answer to the request with this serial: it goes,
+  // and its item with it.
+  void remove(int64_t sourceId, uint64_t serial) { removeAnsweredRequest(requests_, sourceId, serial); }
 
   size_t size() const { return requests_.size(); }
   // Null when this id has no request waiting.
