@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 
 #include "protocol_area.h"
 
@@ -13,6 +14,8 @@ class IncomingMessages : public ProtocolArea {
  public:
   // A message announced without a total length may grow this far.
   static constexpr uint32_t kMaxPayload = 16u << 20;
+  // Ids kept of the messages of the newest second seen.
+  static constexpr size_t kMaxNewestSecondIds = 4096;
   // Where a message came from (MessageData::origin).
   enum : int32_t { kOriginLocal = 0, kOriginLive = 1, kOriginStored = 2, kOriginHistory = 3 };
 
@@ -43,10 +46,19 @@ class IncomingMessages : public ProtocolArea {
   void continueMessage(Packet& packet, HMessage* message, uint32_t limit);
   // The sender named by the packet (+1 reference), or null.
   HContact* findSender(uint64_t bridge, int64_t sourceId);
+  // A stored message that came already in the newest second seen.
+  bool alreadyReceived(const Packet& packet) const;
+  // Moves "connection.LastMessageTime" forward only, keeping the ids of
+  // the newest second's messages.
+  void noteReceived(int64_t second, uint64_t id);
 
   // Messages still receiving chunks, keyed by handle address, one reference
   // each, with the payload size they may reach.
   std::map<HMessage*, uint32_t> partialMessages_;
+  // Stored messages are asked for from the second of the newest message
+  // seen, so those of that second come again: their ids, to drop them.
+  int64_t newestSecond_ = 0;
+  std::set<uint64_t> newestSecondIds_;
 };
 
 }  // namespace olvaro::conn

@@ -40,6 +40,9 @@ class Session {
   // Server time minus local time, from the sign-in.
   virtual Timestamp clockOffset() const = 0;
   virtual int32_t keepAliveInterval() const = 0;
+  // The keep-alive interval of the signed-in link that dropped last; each
+  // new link starts again at 30 s.
+  virtual int32_t droppedLinkKeepAliveInterval() const = 0;
   // Set when a signed-in link dropped; cleared once stored messages are asked for.
   virtual bool reconnecting() const = 0;
   virtual void clearReconnecting() = 0;

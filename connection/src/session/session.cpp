@@ -337,7 +337,7 @@ void Connection::onTimer() {
     }
     if (deadline_.isSet() && deadline_ < now) {
       disconnectReason_ = kReasonKeepAlive;
-      if (state() == kSignedIn) reconnecting_ = true;
+      if (state() == kSignedIn) noteSignedInLinkDropped();
       dropLink();
       return;
     }
@@ -360,7 +360,7 @@ void Connection::onClosed() {
   if (disconnectReason_ == kReasonNone) {
     disconnectReason_ = kReasonLost;
     long s = state();
-    if (s == kSignedIn) reconnecting_ = true;
+    if (s == kSignedIn) noteSignedInLinkDropped();
     // The socket never connected: try the next server next time.
     if (s == kConnecting) ServerList::instance().advance();
   }
@@ -376,6 +376,11 @@ void Connection::onClosed() {
   failAllPendingRequests();
   stopTimer();
   scheduleReconnect();
+}
+
+void Connection::noteSignedInLinkDropped() {
+  reconnecting_ = true;
+  droppedLinkKeepAlive_ = keepAliveInterval_;
 }
 
 void Connection::scheduleReconnect() {

@@ -80,6 +80,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
 
   int32_t disconnectReason() const { return disconnectReason_; }
   int32_t keepAliveInterval() const override { return keepAliveInterval_; }
+  int32_t droppedLinkKeepAliveInterval() const override { return droppedLinkKeepAlive_; }
   int32_t reconnectBackoff() const { return reconnectBackoff_; }
   int32_t wordSize() const override { return wordSize_; }
   int64_t mySubId() const override { return mySubId_; }
@@ -106,6 +107,8 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   void dropLink();
   void noteTraffic();
   void scheduleReconnect();
+  // A signed-in link ended: the next sign-in looks back over its keep-alive.
+  void noteSignedInLinkDropped();
 
   ServiceData serviceData() const;
   void updateService(uint32_t mask, const ServiceData& data);
@@ -136,6 +139,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   bool reconnecting_ = false;
   Timestamp pingDue_, deadline_, connectedAt_, reconnectAt_;
   int32_t keepAliveInterval_ = 30;
+  int32_t droppedLinkKeepAlive_ = 30;
   int32_t reconnectBackoff_ = 5;
   bool isPocketPC_ = false;
   bool unattended_ = false;
