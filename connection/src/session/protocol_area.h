@@ -23,7 +23,10 @@ class IncomingMessages;
 // What the session offers its protocol areas.
 class Session {
  public:
-  // Sends at once; false when the send failed and the link is gone.
+  // Sends at once; false when the send failed and the link is gone, or
+  // when there is no signed-in link (then the request waiting under the
+  // packet's "Mesg-Id" has heard code 100 already, and the session is left
+  // as it was).
   virtual bool send(Packet& packet) = 0;
   virtual void registerPendingRequest(fwk::counted_ptr<PendingRequest> request) = 0;
   virtual PendingRequests& pendingRequests() = 0;

@@ -48,7 +48,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   void connect();
 
   // Session.
-  bool send(Packet& packet) override { return sendPacket(packet); }
+  bool send(Packet& packet) override;
   void registerPendingRequest(fwk::counted_ptr<PendingRequest> request) override {
     pendingRequests_.add(std::move(request));
   }
@@ -137,6 +137,9 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   Timestamp clockOffset_;
   Timestamp lastIncomingMessage_;
   bool reconnecting_ = false;
+  // "LOGON SUCCESSFUL" came on this link: until then only the sign-in's own
+  // packets go out.
+  bool signedInLink_ = false;
   Timestamp pingDue_, deadline_, connectedAt_, reconnectAt_;
   int32_t keepAliveInterval_ = 30;
   int32_t droppedLinkKeepAlive_ = 30;
