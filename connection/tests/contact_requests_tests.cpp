@@ -4,6 +4,7 @@
 #include <vector>
 #include <memory>
 
+#include "bridges.h"
 #include "contact_requests.h"
 #include "contacts.h"
 #include "hubtest/fake_overview.h"
@@ -142,6 +143,47 @@ TEST_F(ContactRequestsTest, AcceptAsksToAddBackAndDeclineSendsNoAccepted) {
   EXPECT_EQ(boxes->count(), 1u);
   EXPECT_EQ(peer.takePacket(),
             "CONTACT ADD RESP\naccepted: 1\nmesg-id: " + std::to_string(next) + "\nsource-id: 7\n\n");
+}
+
+TEST_F(ContactRequestsTest, ABridgedRequestsMenuOutlivesItsBridge) {
+  signIn();
+  deliver("BRIDGE\nBridge-Id: 5\nBridge-Type: 6\nUsername: ann@jabber.example\nNickname: Ann J\n\n");
+  deliver("BRIDGE CONTACT ADD\nBridge-Id: 5\nRequest-Id: 31\nId: 71\nName: carl@jabber.example\n\n");
+  ASSERT_EQ(overview->items.size(), 1u);
+  // The link ends while the menu is up, taking the bridge and its request;
+  // Accept is chosen after.
+  testkit::ModalAnswers answers({[&](HWND) {
+                                  peer.drop();
+                                  ASSERT_TRUE(waitState(130));
+                                  ASSERT_EQ(connection->bridges()->find(5), nullptr);
+                                  testkit::press(VK_RETURN);
+                                }},
+                                testkit::Modal::Menu);
+  OverviewContextMenuInfo info{overview->handle(0), 20, 40};
+  KS_EventRaise("Overview/Item/OnContextMenu", &info);
+  EXPECT_EQ(answers.seen(), 1);
+  EXPECT_EQ(boxes->count(), 0u);
+  EXPECT_TRUE(overview->items.empty());
+}
+
+TEST_F(ContactRequestsTest, AnAnswerTakesOnlyTheRequestItAnswered) {
+  signIn();
+  std::string accept = "Service/" + olvaro::handleName("%p", connection->service()) + "/AcceptContact";
+  AcceptContactRequest decline{9, 0};
+  deliver(contactAdd(9, "carl@example.org", "hello"));
+  uint64_t first = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction(accept.c_str(), &decline), 1u);
+  EXPECT_EQ(peer.takePacket(), "CONTACT ADD RESP\nmesg-id: " + std::to_string(first) + "\nsource-id: 9\n\n");
+  // Carl asks again before the server takes the answer to the first.
+  deliver(contactAdd(9, "carl@example.org", "please"));
+  deliver(response(first, 0));
+  ASSERT_EQ(overview->items.size(), 1u);
+  EXPECT_EQ(overview->item(0).text, "please");
+  uint64_t second = KS_GetLUID() + 1;
+  EXPECT_EQ(KS_CallFunction(accept.c_str(), &decline), 1u);
+  EXPECT_EQ(peer.takePacket(), "CONTACT ADD RESP\nmesg-id: " + std::to_string(second) + "\nsource-id: 9\n\n");
+  deliver(response(second, 0));
+  EXPECT_TRUE(overview->items.empty());
 }
 
 TEST_F(ContactRequestsTest, WithoutAnOverviewRequestsStillWork) {

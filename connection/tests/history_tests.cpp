@@ -34,7 +34,7 @@ class HistoryTest : public ScriptedSessionTest {
 TEST_F(HistoryTest, FirstSignInAsksForPrivateMessagesSinceLastOnline) {
   uint64_t next = KS_GetLUID() + 1;
   signIn("Last-Online: 1200000000\n");
-  EXPECT_EQ(peer.takePacket(), stored(next, "1200000001.0", false));
+  EXPECT_EQ(peer.takePacket(), stored(next, "1200000000.0", false));
   EXPECT_EQ(state(), 70);
   deliver(response(next, 0));  // still sending
   EXPECT_EQ(state(), 70);
@@ -56,9 +56,41 @@ TEST_F(HistoryTest, AReconnectAsksForGroupsTooFromBeforeTheDrop) {
   runClock(5000);
   uint64_t next = KS_GetLUID() + 1;
   signIn("Last-Online: 1200000000\n", false);
-  // 1200000000 - (30 + 30) is later than the newest message seen.
-  EXPECT_EQ(peer.takePacket(), stored(next, "1199999941.0", true));
+  // 1200000000 - (30 + 30) is later than the newest message seen: from that second.
+  EXPECT_EQ(peer.takePacket(), stored(next, "1199999940.0", true));
   EXPECT_FALSE(connection->reconnecting());
+}
+
+TEST_F(HistoryTest, StoredMessagesStartAtTheNewestSecondSeenAndItsRepeatsAreDropped) {
+  KS_SetSettingLong("advanced.powersave", 1);
+  signIn("");
+  HContact* bob = connection->contacts().getContact(7);
+  // An older message does not set the newest time seen back.
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 501\nLast: 1\nTimestamp: 1300000000.5\n\n");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 502\nLast: 1\nTimestamp: 1200000000.0\n\n");
+  EXPECT_EQ(KS_GetSettingLong("connection.LastMessageTime", 0), 1300000000);
+  // The link ages until its keep-alive is 200 s, then drops.
+  for (int age = 0; age < 550; age += 50) {
+    runClock(50000, 10000);
+    deliver("NOOP\n\n");
+  }
+  runClock(15000, 5000);
+  peer.send("P\n\n");
+  ASSERT_TRUE(waitFor([&] { return connection->pingPending(); }));
+  runClock(35000, 5000);
+  ASSERT_EQ(connection->keepAliveInterval(), 200);
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  runClock(10000);
+  uint64_t next = KS_GetLUID() + 1;
+  signIn("Last-Online: 1300000100\n", false);
+  // 1300000100 - (200 + 30) is before the newest message seen.
+  EXPECT_EQ(peer.takePacket(), stored(next, "1300000000.0", true));
+  ASSERT_EQ(state(), 70);
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 501\nLast: 1\nTimestamp: 1300000000.5\n\n");
+  deliver("MESG\nSource-Id: 7\nMesg-Id: 503\nLast: 1\nTimestamp: 1300000000.7\n\n");
+  EXPECT_EQ(KS_GetUnreadMessageCount(bob, 0), 3);
+  KS_ReleaseContact(bob);
 }
 
 struct Progress {

@@ -360,6 +360,42 @@ TEST_F(Session, PowerSaveBacksOffReconnects) {
   EXPECT_EQ(delays, (std::vector<int32_t>{10, 20, 40, 80, 160, 300, 300}));
 }
 
+TEST_F(Session, WithoutASignedInLinkSendsAreRefusedAndTheSessionIsLeftAlone) {
+  KS_SetSettingLong("advanced.powersave", 1);
+  signIn(50);
+  std::string prefix = "Service/" + olvaro::handleName("%p", connection->service());
+  AddContactRequest add{sizeof add, "carl@example.org", "hi",
+                        [](void* context, const olvaro::Response* r) {
+                          static_cast<decltype(log)*>(context)->push_back({r->code, r->text});
+                        },
+                        &log};
+  // Signing in: the request hears 100 at once and nothing reaches the link.
+  EXPECT_EQ(KS_CallFunction((prefix + "/AddContact").c_str(), &add), 0u);
+  EXPECT_EQ(log, (std::vector<std::pair<int64_t, std::string>>{{100, ""}}));
+  settle();
+  EXPECT_EQ(peer.received(), "");
+  EXPECT_EQ(state(), 50);
+
+  // Waiting to reconnect: neither an admin action nor a request moves the
+  // state or the back-off.
+  peer.drop();
+  ASSERT_TRUE(waitState(130));
+  std::vector<long> before = states;
+  int32_t backoff = connection->reconnectBackoff();
+  HContact* bob = connection->contacts().getContact(7);
+  HGroup* list = KS_GetGroup(0);
+  olvaro::AdminContactRequest admin{bob, list, 1};
+  EXPECT_EQ(KS_CallFunction((prefix + "/AdminContact").c_str(), &admin), 0u);
+  EXPECT_EQ(KS_CallFunction((prefix + "/AddContact").c_str(), &add), 0u);
+  EXPECT_EQ(log.size(), 2u);
+  EXPECT_EQ(log.back().first, 100);
+  EXPECT_EQ(states, before);
+  EXPECT_EQ(connection->reconnectBackoff(), backoff);
+  EXPECT_EQ(connection->pendingRequests().size(), 0u);
+  KS_ReleaseGroup(list);
+  KS_ReleaseContact(bob);
+}
+
 TEST_F(Session, NonsenseFromThePeerClosesTheLink) {
   signIn();
   peer.send("MESG\nContent-Length: -5\n\nabc");

@@ -135,5 +135,28 @@ TEST_F(BridgeTest, DemoNetworkRelaysBothWaysAndTheStoreKeepsTheBridge) {
     EXPECT_FALSE(c->until("BRIDGE", nullptr, 300));
 }
 
+TEST_F(BridgeTest, BridgedMessagesNameTheSenderByTheRosterNotTheAddress) {
+    ASSERT_TRUE(server_->seed_demo());
+    account("ann@x.org");
+    auto c = signed_in("ann@x.org");
+    ASSERT_EQ(register_bridge(*c, 1, {{"Username", "ann@hotmail.demo"}}), std::make_pair(int64_t(0), int64_t(1)));
+    uint64_t bridge = c->until("BRIDGE")->get_id("Bridge-Id");
+    Packet on("BRIDGE ON");
+    on.set_id("Bridge-Id", bridge);
+    on.set_int("Online-Status", 1);
+    EXPECT_EQ(c->response(c->request(on)), 0);
+    uint64_t mia = 0;
+    for (int i = 0; i < 4 && !mia; ++i) {
+        auto p = c->until("BRIDGE CONTACT");
+        ASSERT_TRUE(p);
+        if (p->get("Name") == "mia@hotmail.demo" && p->get_int("Online-Status") == 1) mia = p->get_id("Contact-Id");
+    }
+    ASSERT_NE(mia, 0u);
+    EXPECT_EQ(c->response(c->request(text(bridge, mia, "text/plain", "hi"))), 4);
+    auto reply = c->until("BRIDGE MESG");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->get("Name"), "Mia");
+}
+
 }  // namespace
 }  // namespace olvaro::server::testing

@@ -70,11 +70,12 @@ class BridgeRemoveRequest : public PendingRequest {
 // The answer to a bridged contact request; taken, the request goes.
 class BridgeContactAcceptRequest : public PendingRequest {
  public:
-  BridgeContactAcceptRequest(uint64_t id, Bridges& bridges, int64_t request, uint64_t bridge)
-      : PendingRequest(id), bridges_(bridges), request_(request), bridge_(bridge) {}
+  BridgeContactAcceptRequest(uint64_t id, Bridges& bridges, int64_t request, uint64_t bridge,
+                             uint64_t answered)
+      : PendingRequest(id), bridges_(bridges), request_(request), bridge_(bridge), answered_(answered) {}
   bool onResponse(int64_t code, const std::string&) override {
     if (code == kResponseOk)
-      if (Bridge* bridge = bridges_.find(bridge_)) bridge->removeRequest(request_);
+      if (Bridge* bridge = bridges_.find(bridge_)) bridge->removeRequest(request_, answered_);
     return true;
   }
 
@@ -82,6 +83,7 @@ class BridgeContactAcceptRequest : public PendingRequest {
   Bridges& bridges_;
   int64_t request_;
   uint64_t bridge_;
+  uint64_t answered_;  // the serial of the request answered: only it goes
 };
 
 // Bridged networks cannot drop a contact through here.
@@ -402,9 +404,10 @@ int Bridge::acceptContact(const AcceptContactRequest& request) {
   answer.setHeaderId("Response-Id", uint64_t(request.sourceId));
   answer.setHeaderId("Bridge-Id", id_);
   if (request.accepted) answer.setHeaderInt("Accepted", 1);
+  fwk::counted_ptr<ContactRequest> answered = findRequest(request.sourceId);
   Session& session = owner_.session();
-  session.registerPendingRequest(
-      fwk::counted_ptr<PendingRequest>(new BridgeContactAcceptRequest(mesgId, owner_, request.sourceId, id_)));
+  session.registerPendingRequest(fwk::counted_ptr<PendingRequest>(
+      new BridgeContactAcceptRequest(mesgId, owner_, request.sourceId, id_, answered ? answered->serial() : 0)));
   session.send(answer);
   return 1;
 }

@@ -99,7 +99,7 @@ class Bridge final : public ContactRequestOwner {
   HGroup* chat(int64_t id) const;
   void dropContacts();
   void dropRequests() { contactRequests_.clear(); }
-  void removeRequest(int64_t id) { contactRequests_.erase(id); }
+  void removeRequest(int64_t id, uint64_t serial) { removeAnsweredRequest(contactRequests_, id, serial); }
   size_t contactCount() const { return contacts_.size(); }
   size_t requestCount() const { return contactRequests_.size(); }
 

@@ -1,5 +1,9 @@
 #include "contact_requests.h"
 
+#include <atomic>
+#include <mutex>
+#include <unordered_map>
+
 #include "contacts.h"
 #include "olvaro/hub_records.h"
 #include "platform/menu.h"
@@ -35,13 +39,13 @@ bool listed(HContact* contact) {
   return in;
 }
 
-// The answer to an accept or decline: taken, the request goes.
+// The answer to an accept or decline: taken, the request answered goes.
 class ContactAcceptPendingRequest : public PendingRequest {
  public:
-  ContactAcceptPendingRequest(uint64_t id, ContactRequests& requests, int64_t sourceId)
-      : PendingRequest(id), requests_(requests), sourceId_(sourceId) {}
+  ContactAcceptPendingRequest(uint64_t id, ContactRequests& requests, int64_t sourceId, uint64_t answered)
+      : PendingRequest(id), requests_(requests), sourceId_(sourceId), answered_(answered) {}
   bool onResponse(int64_t code, const std::string&) override {
-    if (code == kResponseOk) requests_.remove(sourceId_);
+    if (code == kResponseOk) requests_.remove(sourceId_, answered_);
     return true;
   }
 
@@ -49,13 +53,63 @@ class ContactAcceptPendingRequest : public PendingRequest {
   // The table of waiting requests is emptied before the areas go.
   ContactRequests& requests_;
   int64_t sourceId_;
+  // The serial of the request answered: a newer one from the same person
+  // is never taken for it.
+  uint64_t answered_;
 };
+
+// The owners alive, by id.
+struct Owners {
+  std::mutex lock;
+  std::unordered_map<uint64_t, ContactRequestOwner*> live;
+  uint64_t last = 0;
+};
+
+Owners& owners() {
+  static Owners table;
+  return table;
+}
+
+uint64_t nextSerial() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
+// 0 (no request's) for none.
+uint64_t serialOf(const fwk::counted_ptr<ContactRequest>& request) { return request ? request->serial() : 0; }
+
+// The owner and its request under these ids; null when either is gone.
+fwk::counted_ptr<ContactRequest> lookUp(uint64_t ownerId, int64_t sourceId, ContactRequestOwner** owner) {
+  *owner = ContactRequestOwner::find(ownerId);
+  return *owner ? (*owner)->findRequest(sourceId) : fwk::counted_ptr<ContactRequest>();
+}
 
 }  // namespace
 
+ContactRequestOwner::ContactRequestOwner() {
+  Owners& table = owners();
+  std::lock_guard<std::mutex> hold(table.lock);
+  ownerId_ = ++table.last;
+  table.live[ownerId_] = this;
+}
+
+ContactRequestOwner::~ContactRequestOwner() {
+  Owners& table = owners();
+  std::lock_guard<std::mutex> hold(table.lock);
+  table.live.erase(ownerId_);
+}
+
+ContactRequestOwner* ContactRequestOwner::find(uint64_t ownerId) {
+  Owners& table = owners();
+  std::lock_guard<std::mutex> hold(table.lock);
+  auto it = table.live.find(ownerId);
+  return it == table.live.end() ? nullptr : it->second;
+}
+
 ContactRequest::ContactRequest(ContactRequestOwner& owner, HService* service, HContact* contact, int64_t sourceId,
                                std::string name, std::string message)
-    : owner_(owner),
+    : ownerId_(owner.ownerId()),
+      serial_(nextSerial()),
       service_(service ? KS_DuplicateServiceHandle(service) : nullptr),
       contact_(KS_DuplicateContactHandle(contact)),
       sourceId_(sourceId),
@@ -97,7 +151,7 @@ void ContactRequest::show(ContactRequest* replaced) {
 
 bool ContactRequest::onContextMenu(const OverviewContextMenuInfo* info) {
   if (!info || !holder_.item || info->item != holder_.item) return false;
-  showContactRequestMenu(owner_, sourceId_, info->x, info->y);
+  showContactRequestMenu(ownerId_, sourceId_, info->x, info->y);
   return true;
 }
 
@@ -143,6 +197,15 @@ void enterContactRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& ta
   request->show(older.get());
 }
 
+void removeAnsweredRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& table, int64_t id,
+                           uint64_t serial) {
+  auto it = table.find(id);
+  if (it == table.end() || it->second->serial() != serial) return;
+  // Out of the table before it goes: its end deletes the item.
+  fwk::counted_ptr<ContactRequest> gone = it->second;
+  table.erase(it);
+}
+
 fwk::counted_ptr<ContactRequest> ContactRequests::findRequest(int64_t id) const {
   auto it = requests_.find(id);
   return it == requests_.end() ? fwk::counted_ptr<ContactRequest>() : it->second;
@@ -161,12 +224,13 @@ int ContactRequests::acceptContact(const AcceptContactRequest& request) {
   if (request.accepted) answer.setHeaderInt("Accepted", 1);
   // Entered first: a send that ends the link answers it with the others.
   session_.registerPendingRequest(
-      fwk::counted_ptr<PendingRequest>(new ContactAcceptPendingRequest(id, *this, request.sourceId)));
+      fwk::counted_ptr<PendingRequest>(
+          new ContactAcceptPendingRequest(id, *this, request.sourceId, serialOf(findRequest(request.sourceId)))));
   session_.send(answer);
   return 1;
 }
 
-void showContactRequestMenu(ContactRequestOwner& owner, int64_t sourceId, int x, int y) {
+void showContactRequestMenu(uint64_t ownerId, int64_t sourceId, int x, int y) {
   HMODULE module = platform::currentModule();
   HMENU menu = CreatePopupMenu();
   if (!menu) return;
@@ -178,26 +242,36 @@ void showContactRequestMenu(ContactRequestOwner& owner, int64_t sourceId, int x,
   UINT chosen = UINT(TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY, x, y, window, nullptr));
   DestroyMenu(menu);
 
-  // The menu and the question run their own loops: the link may have ended
-  // or the request been answered or replaced meanwhile, so it is looked up
-  // again after each.
-  fwk::counted_ptr<ContactRequest> request = owner.findRequest(sourceId);
+  // The menu and the question run their own loops, and a send can end the
+  // link: meanwhile the owner may have gone (a bridge goes with the link) or
+  // the request been answered or replaced, so both are looked up again
+  // after each.
+  ContactRequestOwner* owner = nullptr;
+  fwk::counted_ptr<ContactRequest> request = lookUp(ownerId, sourceId, &owner);
   if (!request) return;
   if (chosen == kMenuAccept) {
     if (!listed(request->contact())) {
       std::u16string caption = platform::loadStringWide(module, kStrContactAccepted);
       std::u16string question = platform::loadStringWide(module, kStrAddToListQuestion);
       int answer = MessageBox(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION);
-      request = owner.findRequest(sourceId);
+      request = lookUp(ownerId, sourceId, &owner);
       if (!request) return;
-      if (answer == IDYES) owner.addBack(request->name(), kAddBackMessage);
+      if (answer == IDYES) {
+        owner->addBack(request->name(), kAddBackMessage);
+        request = lookUp(ownerId, sourceId, &owner);
+        if (!request) return;
+      }
     }
-    owner.acceptContact(AcceptContactRequest{sourceId, 1});
-    request->setRequestState(kRequestAccepting);
+    owner->acceptContact(AcceptContactRequest{sourceId, 1});
   } else if (chosen == kMenuDecline) {
-    owner.acceptContact(AcceptContactRequest{sourceId, 0});
-    request->setRequestState(kRequestDeclining);
+    owner->acceptContact(AcceptContactRequest{sourceId, 0});
   }
+  // Only the request that was answered shows it.
+  fwk::counted_ptr<ContactRequest> answered = request;
+  request = lookUp(ownerId, sourceId, &owner);
+  if (!request || request.get() != answered.get()) return;
+  if (chosen == kMenuAccept) request->setRequestState(kRequestAccepting);
+  if (chosen == kMenuDecline) request->setRequestState(kRequestDeclining);
   request->show(nullptr);
 }
 

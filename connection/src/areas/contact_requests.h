@@ -19,9 +19,16 @@ enum ContactRequestState : int32_t { kRequestWaiting = 0, kRequestAccepting = 1,
 class ContactRequest;
 
 // Who keeps a table of requests: the own service's, or a bridge's. The
-// request's item asks it for the menu's answers.
+// request's item asks it for the menu's answers. An owner can go while the
+// menu is up (a bridge goes with the link), so the menu holds its id and
+// looks it up again after each modal loop.
 class ContactRequestOwner {
  public:
+  // The owner living under this id, or null once it is gone. Ids are never
+  // used twice.
+  static ContactRequestOwner* find(uint64_t ownerId);
+  uint64_t ownerId() const { return ownerId_; }
+
   // The request waiting under this id, or none.
   virtual fwk::counted_ptr<ContactRequest> findRequest(int64_t id) const = 0;
   virtual int acceptContact(const AcceptContactRequest& request) = 0;
@@ -29,15 +36,26 @@ class ContactRequestOwner {
   virtual void addBack(const std::string& name, const char* message) = 0;
 
  protected:
-  ~ContactRequestOwner() = default;
+  ContactRequestOwner();
+  ~ContactRequestOwner();
+  ContactRequestOwner(const ContactRequestOwner&) = delete;
+  ContactRequestOwner& operator=(const ContactRequestOwner&) = delete;
+
+ private:
+  uint64_t ownerId_;
 };
 
-// The Accept/Decline menu of a request's item at (x, y), and the answer.
-void showContactRequestMenu(ContactRequestOwner& owner, int64_t id, int x, int y);
+// The Accept/Decline menu of a request's item at (x, y), and the answer; it
+// does nothing once the owner or the request is gone.
+void showContactRequestMenu(uint64_t ownerId, int64_t id, int x, int y);
 
 // Enters a new request under `id`, taking over the item of the one it replaces.
 void enterContactRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& table, int64_t id,
                          fwk::counted_ptr<ContactRequest> request);
+// The server took the answer to the request with this serial: it goes,
+// unless a newer request has replaced it under the same id meanwhile.
+void removeAnsweredRequest(std::map<int64_t, fwk::counted_ptr<ContactRequest>>& table, int64_t id,
+                           uint64_t serial);
 
 // One person asking to add the user, and its overview item while shown.
 class ContactRequest {
@@ -50,6 +68,9 @@ class ContactRequest {
   ContactRequest& operator=(const ContactRequest&) = delete;
 
   int64_t sourceId() const { return sourceId_; }
+  // Tells this request from any other, a newer one from the same person
+  // too; never 0.
+  uint64_t serial() const { return serial_; }
   const std::string& name() const { return name_; }
   const std::string& message() const { return message_; }
   int32_t requestState() const { return requestState_; }
@@ -69,7 +90,8 @@ class ContactRequest {
     EventSubscription contextMenu;
   };
 
-  ContactRequestOwner& owner_;
+  uint64_t ownerId_;
+  uint64_t serial_;
   HService* service_;  // one reference
   HContact* contact_;  // one reference
   int64_t sourceId_;
@@ -88,8 +110,9 @@ class ContactRequests : public ProtocolArea, public ContactRequestOwner {
   int acceptContact(const AcceptContactRequest& request) override;
   fwk::counted_ptr<ContactRequest> findRequest(int64_t id) const override;
   void addBack(const std::string& name, const char* message) override;
-  // The server took the answer: the request goes, and its item with it.
-  void remove(int64_t sourceId) { requests_.erase(sourceId); }
+  // The server took the answer to the request with this serial: it goes,
+  // and its item with it.
+  void remove(int64_t sourceId, uint64_t serial) { removeAnsweredRequest(requests_, sourceId, serial); }
 
   size_t size() const { return requests_.size(); }
   // Null when this id has no request waiting.

@@ -53,11 +53,13 @@ void History::requestStoredMessages(int64_t lastOnline) {
   uint64_t id = KS_GetLUID();
   int64_t last = KS_GetSettingLong("connection.LastMessageTime", 0);
   bool reconnecting = session_.reconnecting();
-  // After a drop the server may have stored messages from the last
-  // keep-alive period on, before it noticed the user gone.
-  if (lastOnline != 0 && reconnecting) lastOnline -= int64_t(session_.keepAliveInterval()) + 30;
+  // After a drop the server may have stored messages from the dropped
+  // link's last keep-alive period on, before it noticed the user gone.
+  if (lastOnline != 0 && reconnecting) lastOnline -= int64_t(session_.droppedLinkKeepAliveInterval()) + 30;
   int64_t since = std::max(last, lastOnline);
-  std::string from = std::to_string(since + 1) + ".0";
+  // From that second itself: others of the same second may not have come
+  // yet. Those that did are dropped by id as they arrive again.
+  std::string from = std::to_string(since) + ".0";
 
   Packet stored("MESG STORED");
   stored.setHeaderInt("Count", 0);

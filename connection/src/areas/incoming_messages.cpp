@@ -63,6 +63,7 @@ bool IncomingMessages::onMessage(Packet& packet) {
     return true;
   }
 
+  if (alreadyReceived(packet)) return true;
   // A group first: a message for a group the user is not in is dropped
   // before its sender is looked up (which could create a contact).
   bool isGroup = packet.hasHeader("Target-Id");
@@ -132,7 +133,7 @@ void IncomingMessages::startMessage(Packet& packet, HContact* sender, void* targ
     d.timeUsec = serverTime.usec;
     d.localTimeSec = local.sec;
     d.localTimeUsec = local.usec;
-    if (origin != kOriginHistory) KS_SetSettingLong("connection.LastMessageTime", serverTime.sec);
+    if (origin != kOriginHistory) noteReceived(serverTime.sec, uint64_t(d.id));
   }
 
   if (HMessage* message = deliver(d)) {
@@ -144,6 +145,27 @@ void IncomingMessages::startMessage(Packet& packet, HContact* sender, void* targ
       addPartial(message, limit);
     KS_ReleaseMessage(message);
   }
+}
+
+bool IncomingMessages::alreadyReceived(const Packet& packet) const {
+  if (session_.state() != kFetchingStored) return false;
+  Timestamp serverTime;
+  return Timestamp::scan(packet.getHeader("Timestamp"), &serverTime) && serverTime.sec == newestSecond_ &&
+         newestSecondIds_.count(packet.getHeaderId("Mesg-Id")) != 0;
+}
+
+void IncomingMessages::noteReceived(int64_t second, uint64_t id) {
+  // Only forward: an older stored message must not make the next sign-in
+  // ask again for what came since.
+  long last = KS_GetSettingLong("connection.LastMessageTime", 0);
+  if (second < last) return;
+  if (second > last) KS_SetSettingLong("connection.LastMessageTime", long(second));
+  if (second != newestSecond_) {
+    newestSecond_ = second;
+    newestSecondIds_.clear();
+  }
+  // A bound against a flood within one second; past it, repeats show twice.
+  if (newestSecondIds_.size() < kMaxNewestSecondIds) newestSecondIds_.insert(id);
 }
 
 HMessage* IncomingMessages::deliver(const MessageData& data) {

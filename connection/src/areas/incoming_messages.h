@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "protocol_area.h"
@@ -15,6 +16,8 @@ class IncomingMessages : public ProtocolArea {
  public:
   // A message announced without a total length may grow this far.
   static constexpr uint32_t kMaxPayload = 16u << 20;
+  // Ids kept of the messages of the newest second seen.
+  static constexpr size_t kMaxNewestSecondIds = 4096;
   // Where a message came from (MessageData::origin).
   enum : int32_t { kOriginLocal = 0, kOriginLive = 1, kOriginStored = 2, kOriginHistory = 3 };
 
@@ -50,6 +53,11 @@ class IncomingMessages : public ProtocolArea {
   void continueMessage(Packet& packet, HMessage* message, uint32_t limit, uint64_t id, HContact* sender);
   // The sender named by the packet (+1 reference), or null.
   HContact* findSender(uint64_t bridge, int64_t sourceId);
+  // A stored message that came already in the newest second seen.
+  bool alreadyReceived(const Packet& packet) const;
+  // Moves "connection.LastMessageTime" forward only, keeping the ids of
+  // the newest second's messages.
+  void noteReceived(int64_t second, uint64_t id);
 
   // Enters a partly received message (one reference of its own), making
   // room among its sender's.
@@ -68,6 +76,10 @@ class IncomingMessages : public ProtocolArea {
   // Each sender's message ids in that table, oldest first (at most
   // kMaxPartialPerSender each).
   std::map<HContact*, std::deque<uint64_t>> bySender_;
+  // Stored messages are asked for from the second of the newest message
+  // seen, so those of that second come again: their ids, to drop them.
+  int64_t newestSecond_ = 0;
+  std::set<uint64_t> newestSecondIds_;
 };
 
 }  // namespace olvaro::conn

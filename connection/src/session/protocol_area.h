@@ -23,7 +23,10 @@ class IncomingMessages;
 // What the session offers its protocol areas.
 class Session {
  public:
-  // Sends at once; false when the send failed and the link is gone.
+  // Sends at once; false when the send failed and the link is gone, or
+  // when there is no signed-in link (then the request waiting under the
+  // packet's "Mesg-Id" has heard code 100 already, and the session is left
+  // as it was).
   virtual bool send(Packet& packet) = 0;
   virtual void registerPendingRequest(fwk::counted_ptr<PendingRequest> request) = 0;
   virtual PendingRequests& pendingRequests() = 0;
@@ -40,6 +43,9 @@ class Session {
   // Server time minus local time, from the sign-in.
   virtual Timestamp clockOffset() const = 0;
   virtual int32_t keepAliveInterval() const = 0;
+  // The keep-alive interval of the signed-in link that dropped last; each
+  // new link starts again at 30 s.
+  virtual int32_t droppedLinkKeepAliveInterval() const = 0;
   // Set when a signed-in link dropped; cleared once stored messages are asked for.
   virtual bool reconnecting() const = 0;
   virtual void clearReconnecting() = 0;

@@ -193,8 +193,21 @@ void Connection::onNetworkReady(bool) {
   connect();
 }
 
+bool Connection::send(Packet& packet) {
+  if (connected_ && signedInLink_) return sendPacket(packet);
+  // A send without a link must not run the link's end again (state, back-off,
+  // contacts, waiting requests); the caller's request hears what a lost link
+  // would tell it.
+  uint64_t id = packet.getHeaderId("Mesg-Id");
+  // Some carry their 32-bit id as a signed number.
+  if (id == 0) id = uint64_t(uint32_t(packet.getHeaderInt("Mesg-Id")));
+  if (id != 0) pendingRequests_.fail(id);
+  return false;
+}
+
 void Connection::onConnected() {
   PacketConnection::onConnected();
+  signedInLink_ = false;
   reconnectBackoff_ = 5;
   keepAliveInterval_ = 30;
   pingDue_ = Timestamp{};
@@ -254,6 +267,7 @@ bool Connection::onAuth(Packet& packet) {
 }
 
 bool Connection::onLogonSuccessful(Packet& packet) {
+  signedInLink_ = true;
   mySubId_ = int64_t(packet.getHeaderId("Sub-Id"));
   KS_SetVariantLong("Olvaro/Connection/Sub-Id", long(int32_t(uint32_t(uint64_t(mySubId_)))));
 
@@ -337,7 +351,7 @@ void Connection::onTimer() {
     }
     if (deadline_.isSet() && deadline_ < now) {
       disconnectReason_ = kReasonKeepAlive;
-      if (state() == kSignedIn) reconnecting_ = true;
+      if (state() == kSignedIn) noteSignedInLinkDropped();
       dropLink();
       return;
     }
@@ -357,10 +371,11 @@ void Connection::dropLink() {
 }
 
 void Connection::onClosed() {
+  signedInLink_ = false;
   if (disconnectReason_ == kReasonNone) {
     disconnectReason_ = kReasonLost;
     long s = state();
-    if (s == kSignedIn) reconnecting_ = true;
+    if (s == kSignedIn) noteSignedInLinkDropped();
     // The socket never connected: try the next server next time.
     if (s == kConnecting) ServerList::instance().advance();
   }
@@ -376,6 +391,11 @@ void Connection::onClosed() {
   failAllPendingRequests();
   stopTimer();
   scheduleReconnect();
+}
+
+void Connection::noteSignedInLinkDropped() {
+  reconnecting_ = true;
+  droppedLinkKeepAlive_ = keepAliveInterval_;
 }
 
 void Connection::scheduleReconnect() {
@@ -421,7 +441,7 @@ int Connection::setPresenceStatus(int32_t status) {
 }
 
 int Connection::sendRaw(const char* data, int32_t length) {
-  if (!connected_ || !data || length < 0) return 0;
+  if (!connected_ || !signedInLink_ || !data || length < 0) return 0;
   outputBuffer.append(data, size_t(length));
   serviceSocket();
   return 1;

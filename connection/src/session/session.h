@@ -48,7 +48,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   void connect();
 
   // Session.
-  bool send(Packet& packet) override { return sendPacket(packet); }
+  bool send(Packet& packet) override;
   void registerPendingRequest(fwk::counted_ptr<PendingRequest> request) override {
     pendingRequests_.add(std::move(request));
   }
@@ -80,6 +80,7 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
 
   int32_t disconnectReason() const { return disconnectReason_; }
   int32_t keepAliveInterval() const override { return keepAliveInterval_; }
+  int32_t droppedLinkKeepAliveInterval() const override { return droppedLinkKeepAlive_; }
   int32_t reconnectBackoff() const { return reconnectBackoff_; }
   int32_t wordSize() const override { return wordSize_; }
   int64_t mySubId() const override { return mySubId_; }
@@ -106,6 +107,8 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   void dropLink();
   void noteTraffic();
   void scheduleReconnect();
+  // A signed-in link ended: the next sign-in looks back over its keep-alive.
+  void noteSignedInLinkDropped();
 
   ServiceData serviceData() const;
   void updateService(uint32_t mask, const ServiceData& data);
@@ -134,8 +137,12 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   Timestamp clockOffset_;
   Timestamp lastIncomingMessage_;
   bool reconnecting_ = false;
+  // "LOGON SUCCESSFUL" came on this link: until then only the sign-in's own
+  // packets go out.
+  bool signedInLink_ = false;
   Timestamp pingDue_, deadline_, connectedAt_, reconnectAt_;
   int32_t keepAliveInterval_ = 30;
+  int32_t droppedLinkKeepAlive_ = 30;
   int32_t reconnectBackoff_ = 5;
   bool isPocketPC_ = false;
   bool unattended_ = false;

@@ -154,7 +154,10 @@ struct Bridging::Live final : NetworkSink {
             q.set("Timestamp", format_time(time));
             if (!chat.empty()) q.set_id("Target-Id", uint64_t(id_of(chat)));
             if (off == 0) {
-                q.set("Name", from);
+                // The name the user knows the sender by; the client takes it
+                // as the nickname, so never the network address.
+                auto known = roster.find(from);
+                if (known != roster.end() && !known->second.first.empty()) q.set("Name", known->second.first);
                 if (body.size() > kChunk) q.set_id("Total-Length", body.size());
             } else {
                 q.set_id("Correlation-Id", id);
