@@ -23,6 +23,15 @@ inline ContactData contactData(HContact* contact) {
   return d;
 }
 
+// Marks a message interrupted: it will get no more of its payload.
+inline void markInterrupted(HMessage* message) {
+  MessageData d{};
+  d.size = sizeof d;
+  d.mask = MESSAGE_INTERRUPTED;
+  d.interrupted = 1;
+  KS_SetMessageData(message, &d);
+}
+
 // A message's content type and payload as text; empty for none.
 inline std::string_view typeOf(const MessageData& d) { return d.contentType ? d.contentType : ""; }
 inline std::string_view payloadOf(const MessageData& d) {

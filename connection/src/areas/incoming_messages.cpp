@@ -12,17 +12,6 @@
 #include "olvaro/connection_state.h"
 
 namespace olvaro::conn {
-namespace {
-
-void markInterrupted(HMessage* message) {
-  MessageData d{};
-  d.size = sizeof d;
-  d.mask = MESSAGE_INTERRUPTED;
-  d.interrupted = 1;
-  KS_SetMessageData(message, &d);
-}
-
-}  // namespace
 
 IncomingMessages::IncomingMessages(Session& session) : ProtocolArea(session) {
   handle<&IncomingMessages::onMessage>("MESG", this);

@@ -229,11 +229,7 @@ bool MessageChunkRequest::onResponse(int64_t code, const std::string&) {
     // would be refused again, so the message ends, visibly.
     transfer->stop();
     if (transfers->find(message_).get() == transfer.get()) transfers->finish(message_);
-    MessageData d{};
-    d.size = sizeof d;
-    d.mask = MESSAGE_INTERRUPTED;
-    d.interrupted = 1;
-    KS_SetMessageData(message_, &d);
+    markInterrupted(message_);
   }
   return true;
 }

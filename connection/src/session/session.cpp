@@ -201,7 +201,7 @@ bool Connection::send(Packet& packet) {
   uint64_t id = packet.getHeaderId("Mesg-Id");
   // Some carry their 32-bit id as a signed number.
   if (id == 0) id = uint64_t(uint32_t(packet.getHeaderInt("Mesg-Id")));
-  if (id != 0) pendingRequests_.fail(id);
+  if (id != 0) pendingRequests_.answer(id, kResponseLost, std::string());
   return false;
 }
 

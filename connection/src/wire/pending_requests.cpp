@@ -35,15 +35,6 @@ void PendingRequests::failAll() {
   for (auto& [id, request] : waiting) request->onResponse(kResponseLost, std::string());
 }
 
-bool PendingRequests::fail(uint64_t id) {
-  auto it = table_.find(id);
-  if (it == table_.end()) return false;
-  fwk::counted_ptr<PendingRequest> request = it->second;
-  table_.erase(it);
-  request->onResponse(kResponseLost, std::string());
-  return true;
-}
-
 int64_t responseCode(int32_t type, const std::string& body) {
   if (type == 1) return 0;
   const auto* b = reinterpret_cast<const unsigned char*>(body.data());

@@ -54,9 +54,6 @@ class PendingRequests {
   bool answer(uint64_t id, int64_t code, const std::string& text);
   // The link ended: every request hears code 100 once, then the table is empty.
   void failAll();
-  // The request under this id hears code 100, as at the link's end, and is
-  // finished; false when none waits.
-  bool fail(uint64_t id);
   size_t size() const { return table_.size(); }
   bool contains(uint64_t id) const { return table_.count(id) != 0; }
 

@@ -13,9 +13,25 @@
 
 namespace hubtest {
 
-class ContactRecord {
+// What the three builders share: the record, its size set, and the setter
+// that stores a field and marks it given.
+template <class Self, class Data>
+class Record {
  public:
-  ContactRecord() { d_.size = sizeof d_; }
+  Record() { d_.size = sizeof d_; }
+
+ protected:
+  template <typename T, typename V>
+  Self& set(uint32_t bit, T& field, V&& value) {
+    field = std::forward<V>(value);
+    d_.mask |= bit;
+    return static_cast<Self&>(*this);
+  }
+  Data d_{};
+};
+
+class ContactRecord : public Record<ContactRecord, ContactData> {
+ public:
   ContactRecord& id(int64_t v) { return set(CONTACT_ID, d_.id, v); }
   ContactRecord& service(HService* v) { return set(CONTACT_SERVICE, d_.service, v); }
   ContactRecord& name(std::string v) { return set(CONTACT_NAME, name_, std::move(v)); }
@@ -36,19 +52,11 @@ class ContactRecord {
   void applyTo(HContact* contact) { KS_SetContactData(contact, &data()); }
 
  private:
-  template <typename T, typename V>
-  ContactRecord& set(uint32_t bit, T& field, V&& value) {
-    field = std::forward<V>(value);
-    d_.mask |= bit;
-    return *this;
-  }
-  ContactData d_{};
   std::string name_, nickname_, status_;
 };
 
-class GroupRecord {
+class GroupRecord : public Record<GroupRecord, GroupData> {
  public:
-  GroupRecord() { d_.size = sizeof d_; }
   GroupRecord& id(int64_t v) { return set(GROUP_ID, d_.id, v); }
   GroupRecord& service(HService* v) { return set(GROUP_SERVICE, d_.service, v); }
   GroupRecord& name(std::string v) { return set(GROUP_NAME, name_, std::move(v)); }
@@ -71,19 +79,11 @@ class GroupRecord {
   }
 
  private:
-  template <typename T, typename V>
-  GroupRecord& set(uint32_t bit, T& field, V&& value) {
-    field = std::forward<V>(value);
-    d_.mask |= bit;
-    return *this;
-  }
-  GroupData d_{};
   std::string name_, description_;
 };
 
-class MessageRecord {
+class MessageRecord : public Record<MessageRecord, MessageData> {
  public:
-  MessageRecord() { d_.size = sizeof d_; }
   MessageRecord& id(int64_t v) { return set(MESSAGE_ID, d_.id, v); }
   MessageRecord& contact(HContact* v) { return set(MESSAGE_CONTACT, d_.contact, v); }
   // A contact, or a group with `isGroup`.
@@ -116,13 +116,6 @@ class MessageRecord {
   void applyTo(HMessage* message) { KS_SetMessageData(message, &data()); }
 
  private:
-  template <typename T, typename V>
-  MessageRecord& set(uint32_t bit, T& field, V&& value) {
-    field = std::forward<V>(value);
-    d_.mask |= bit;
-    return *this;
-  }
-  MessageData d_{};
   std::string contentType_, payload_;
 };
 
