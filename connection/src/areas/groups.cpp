@@ -172,7 +172,7 @@ bool Groups::onGroupUpdate(Packet& packet) {
   HGroup* group = findChatGroup(groupId);
   if (!group) return true;  // before any contact is looked up (which could make one)
   HContact* contact = session_.contacts().getContact(contactId);
-  if (group && contact) {
+  if (contact) {
     if (packet.getHeaderInt("Type") == 0) {
       KS_AddGroupMember(group, contact);
     } else {
@@ -183,7 +183,7 @@ bool Groups::onGroupUpdate(Packet& packet) {
     }
   }
   if (contact) KS_ReleaseContact(contact);
-  if (group) KS_ReleaseGroup(group);
+  KS_ReleaseGroup(group);
   return true;
 }
 
@@ -192,12 +192,11 @@ bool Groups::onGroupAdmin(Packet& packet) {
   int64_t targetId = int64_t(packet.getHeaderId("Target-ID"));
   int64_t sourceId = int64_t(packet.getHeaderId("Source-ID"));
   int32_t action = packet.getHeaderInt("Action");
-  if (groupId == kContactList) return true;
   HGroup* group = findChatGroup(groupId);
   if (!group) return true;
   HContact* target = session_.contacts().getContact(targetId);
   HContact* source = session_.contacts().getContact(sourceId);
-  if (group && target && source) {
+  if (target && source) {
     KS_SetGroupMember(group, target, &action);
 
     ContactData c = olvaro::contactData(target);
@@ -220,7 +219,7 @@ bool Groups::onGroupAdmin(Packet& packet) {
   }
   if (source) KS_ReleaseContact(source);
   if (target) KS_ReleaseContact(target);
-  if (group) KS_ReleaseGroup(group);
+  KS_ReleaseGroup(group);
   return true;
 }
 
