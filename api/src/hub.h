@@ -35,6 +35,8 @@ struct Data::Impl {
 
   std::vector<Plugin*> plugins;
   uint32_t luid = 0x8000;
+  std::vector<bool> menuCommandsHeld;  // the plug-in command pool, by offset
+  uint32_t nextMenuCommand = 0;        // offset the next search starts at
   std::recursive_mutex audioLock;
 
   // Lookup-or-create by name.

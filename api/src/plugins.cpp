@@ -2,6 +2,7 @@
 #include <unordered_map>
 
 #include "hub.h"
+#include "olvaro/menu_commands.h"
 #include "platform/module.h"
 
 namespace kestrum {
@@ -80,6 +81,29 @@ KS_API void KS_PluginStopAll() {
 }
 
 KS_API uint32_t KS_GetLUID() { return hub().getLUID(); }
+
+// Ids go round the pool so that one just freed is not handed out again at
+// once (a late command for a menu that is gone then matches nothing).
+KS_API uint32_t KS_NewMenuCommand() {
+  constexpr uint32_t kSize = olvaro::kLastPluginCommand - olvaro::kFirstPluginCommand + 1;
+  auto& held = tables().menuCommandsHeld;
+  if (held.empty()) held.assign(kSize, false);
+  for (uint32_t tried = 0; tried < kSize; ++tried) {
+    uint32_t at = tables().nextMenuCommand;
+    tables().nextMenuCommand = (at + 1) % kSize;
+    if (held[at]) continue;
+    held[at] = true;
+    return olvaro::kFirstPluginCommand + at;
+  }
+  return 0;
+}
+
+KS_API void KS_FreeMenuCommand(uint32_t id) {
+  if (!fwk::Singleton<Data>::hasInstance()) return;
+  auto& held = tables().menuCommandsHeld;
+  if (id < olvaro::kFirstPluginCommand || id > olvaro::kLastPluginCommand || held.empty()) return;
+  held[id - olvaro::kFirstPluginCommand] = false;
+}
 
 KS_API void KS_AudioLock() { tables().audioLock.lock(); }
 KS_API int KS_AudioTryLock() { return tables().audioLock.try_lock() ? 1 : 0; }

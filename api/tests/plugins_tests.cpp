@@ -5,11 +5,13 @@
 
 #include <atomic>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "entities.h"  // white-box checks of the hub's insides
 #include "hubtest/hub_test.h"
 #include "hubtest/records.h"
+#include "olvaro/menu_commands.h"
 #include "olvaro/registrations.h"
 #include "platform/module.h"
 
@@ -151,6 +153,29 @@ TEST_F(PluginsTest, LuidStartsAt32768AndRestartsWithAFreshHub) {
   EXPECT_EQ(fwk::Singleton<kestrum::Data>::getInstance()->getLUID(), 32770u);
   KS_API_Cleanup();
   EXPECT_EQ(KS_GetLUID(), 32768u);
+}
+
+TEST_F(PluginsTest, MenuCommandsComeFromAPoolOfSixteenBitIdsFreeOfHostCommands) {
+  for (int i = 0; i < 70000; ++i) KS_GetLUID();  // message ids do not move the pool
+  uint32_t first = KS_NewMenuCommand();
+  EXPECT_EQ(first, olvaro::kFirstPluginCommand);
+  {
+    olvaro::MenuCommands<3> held;
+    EXPECT_EQ(held[0], first + 1);
+    EXPECT_EQ(held.find(held[2]), 2u);
+    EXPECT_EQ(held.find(0), 3u);
+  }
+  // Every id once round the pool: the freed ones come back after the
+  // search wraps, the held one never does, and then the pool is empty.
+  std::set<uint32_t> ids;
+  for (uint32_t id; (id = KS_NewMenuCommand()) != 0;) {
+    ASSERT_TRUE(id >= olvaro::kFirstPluginCommand && id <= olvaro::kLastPluginCommand) << id;
+    ASSERT_TRUE(ids.insert(id).second) << id;
+  }
+  EXPECT_EQ(ids.size(), olvaro::kLastPluginCommand - olvaro::kFirstPluginCommand);
+  EXPECT_FALSE(ids.contains(first));
+  KS_FreeMenuCommand(first + 2);
+  EXPECT_EQ(KS_NewMenuCommand(), first + 2);
 }
 
 TEST_F(PluginsTest, AudioLockNestsPerThreadAndExcludesOthers) {

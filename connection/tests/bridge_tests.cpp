@@ -8,6 +8,7 @@
 
 #include "hubtest/fake_overview.h"
 #include "bridges.h"
+#include "olvaro/menu_commands.h"
 #include "olvaro/registrations.h"
 #include "platform/bitmap.h"
 #include "platform/menu.h"
@@ -112,7 +113,7 @@ class BridgeTest : public ScriptedSessionTest {
   void choose(int row) {
     HMENU menu = reinterpret_cast<HMENU>(uintptr_t(KS_CallFunction(fn("Service/%p/CreatePopupMenu").c_str(), nullptr)));
     ASSERT_NE(menu, nullptr);
-    UINT command = GetMenuItemID(menu, row);
+    UINT command = GetMenuItemID(menu, row) & 0xFFFF;  // all a menu bar's command carries
     DestroyMenu(menu);
     KS_CallFunction(fn("Service/%p/HandlePopupMenu").c_str(), reinterpret_cast<void*>(uintptr_t(command)));
   }
@@ -277,6 +278,30 @@ TEST_F(BridgeTest, AnnouncementSwitchesAndTheStatusMenu) {
   respond(std::stoull(removal["mesg-id"]), 0);
   EXPECT_EQ(bridge(), nullptr);
   EXPECT_TRUE(overview->in("SERVICES").empty());
+}
+
+TEST_F(BridgeTest, StatusMenuCommandsAreNoHostCommandsHoweverManyIdsWereTaken) {
+  // Messages and requests since the start have taken ids up to the host's
+  // "About" and "Exit"; the bridge's menu must still not answer to them.
+  while (KS_GetLUID() < olvaro::kCommandAbout - 1) {
+  }
+  signIn();
+  announce(false);
+  EXPECT_EQ(next().command, "BRIDGE ON");
+  HMENU menu = reinterpret_cast<HMENU>(uintptr_t(KS_CallFunction(fn("Service/%p/CreatePopupMenu").c_str(), nullptr)));
+  ASSERT_NE(menu, nullptr);
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    UINT id = GetMenuItemID(menu, i);
+    if (id == 0 || id == UINT(-1)) continue;  // separators
+    EXPECT_TRUE(id <= 0xFFFF && id != olvaro::kCommandAbout && id != olvaro::kCommandExit &&
+                id != olvaro::kCommandSettings && id != olvaro::kCommandAddService)
+        << id;
+  }
+  DestroyMenu(menu);
+  // "Exit" chosen in the host's menu reaches every plug-in: not a removal.
+  KS_EventRaise("core.window.OnCommand", reinterpret_cast<void*>(uintptr_t(olvaro::kCommandExit)));
+  EXPECT_TRUE(peer.takePacket(200).empty());
+  EXPECT_NE(bridge(), nullptr);
 }
 
 TEST_F(BridgeTest, BridgedContactsMessagesAndGroupChats) {

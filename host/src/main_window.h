@@ -8,6 +8,7 @@
 
 #include "framework/box_layout.h"
 #include "framework/control.h"
+#include "olvaro/menu_commands.h"
 #include "service_menu.h"
 
 namespace host {
@@ -15,15 +16,10 @@ namespace host {
 class SettingsDialog;
 class AddServiceDialog;
 
-// Commands of the main window's soft keys and menu.
-enum Command : UINT {
-  kCommandHide = 1,
-  kCommandMenu = 103,
-  kCommandAbout = 40004,
-  kCommandExit = 40005,
-  kCommandSettings = 40015,
-  kCommandAddService = 40023,
-};
+// Commands of the main window's soft keys and menu, shared with the plug-ins
+// so that none of theirs can be one of these.
+using olvaro::HostCommand;
+using enum olvaro::HostCommand;
 
 // Posted to the main window when the program is asked to end from outside
 // (a termination signal, the desktop window closed).

@@ -89,6 +89,18 @@ TEST_F(HostWindowTest, EveryCommandReachesThePlugInsBeforeTheHostHandlesIt) {
   command(host::kCommandSettings);
   command(50001);  // a plug-in's own id: raised, nothing else
   EXPECT_EQ(probe.log, (std::vector<std::string>{"command 40004", "about", "command 40015", "command 50001"}));
+  // The menu resource's ids are the shared host commands, none in the pool
+  // plug-ins get theirs from.
+  std::vector<UINT> ids;
+  auto collect = [&](auto& self, HMENU menu) -> void {
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+      if (HMENU sub = GetSubMenu(menu, i)) self(self, sub);
+      else if (UINT id = GetMenuItemID(menu, i); id != 0 && id != UINT(-1)) ids.push_back(id);
+    }
+  };
+  collect(collect, reinterpret_cast<HMENU>(SendMessage(main().menuBar(), SHCMBM_GETSUBMENU, 0, host::kCommandMenu)));
+  EXPECT_EQ(ids, (std::vector<UINT>{olvaro::kCommandAddService, olvaro::kCommandSettings, olvaro::kCommandAbout,
+                                    olvaro::kCommandExit}));
   EXPECT_NE(main().settingsDialog(), nullptr);
   KS_EventUnsubscribe(c);
   KS_EventUnsubscribe(a);

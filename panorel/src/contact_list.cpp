@@ -322,7 +322,6 @@ void ContactList::addMenus() {
   HMENU menu = GetSubMenu(barMenu, 1);
   for (int i = 0, n = GetMenuItemCount(barMenu); !menu && i < n; ++i) menu = GetSubMenu(barMenu, i);
   if (!menu) return;
-  for (UINT& id : m_commands) id = KS_GetLUID();
   m_contactsMenu = CreatePopupMenu();
   AppendMenu(m_contactsMenu, MF_STRING, m_commands[0], text(kStrAddContactMenu).c_str());
   m_groupsMenu = CreatePopupMenu();

@@ -9,6 +9,7 @@
 #include "dialogs.h"
 #include "framework/tab_strip.h"
 #include "group_view.h"
+#include "olvaro/menu_commands.h"
 #include "olvaro/registrations.h"
 #include "overview_view.h"
 
@@ -117,7 +118,7 @@ class ContactList {
   HMENU m_hostMenu = nullptr;
   HMENU m_contactsMenu = nullptr;
   HMENU m_groupsMenu = nullptr;
-  UINT m_commands[3] = {};
+  olvaro::MenuCommands<3> m_commands;
   DialogSet m_dialogs;
   olvaro::EventSubscription m_commandWatch, m_groupsWatch, m_startupWatch;
   olvaro::VariantSubscription m_stateWatch;

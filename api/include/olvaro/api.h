@@ -377,6 +377,10 @@ KS_API void KS_PluginAdd(kestrum::Plugin* plugin);
 KS_API void KS_PluginStartAll();
 KS_API void KS_PluginStopAll();
 KS_API uint32_t KS_GetLUID();
+// Menu command ids for the main window's menu, from a pool of 16-bit ids no
+// host command uses (olvaro/menu_commands.h). 0 when the pool is empty.
+KS_API uint32_t KS_NewMenuCommand();
+KS_API void KS_FreeMenuCommand(uint32_t id);
 
 KS_API int KS_GetPlatformName(char* buffer);
 KS_API int KS_GetOperatorName(char* buffer, int size);

@@ -100,7 +100,6 @@ void releaseContacts(std::map<Key, HContact*>& contacts) {
 // ---- status menu ---------------------------------------------------------
 
 BridgeStatusMenu::BridgeStatusMenu(Bridge& bridge) : bridge_(bridge) {
-  for (UINT& id : commands_) id = UINT(KS_GetLUID());
   create_ = FunctionRegistration::bind<&BridgeStatusMenu::onCreate>(
       handleName("Service/%p/CreatePopupMenu", bridge.service()), this);
   handle_ = FunctionRegistration::bind<&BridgeStatusMenu::onHandle>(

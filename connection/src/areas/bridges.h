@@ -12,6 +12,7 @@
 #include <string>
 
 #include "contact_requests.h"
+#include "olvaro/menu_commands.h"
 #include "olvaro/registrations.h"
 #include "protocol_area.h"
 #include "service_types.h"
@@ -59,7 +60,7 @@ class BridgeStatusMenu {
   int onHandle(void* argument);
 
   Bridge& bridge_;
-  UINT commands_[6] = {};  // the five statuses, then "Remove Service..."
+  MenuCommands<6> commands_;  // the five statuses, then "Remove Service..."
   FunctionRegistration create_, handle_;
   EventSubscription commandWatch_;
   std::unique_ptr<BridgeItem> item_;

@@ -14,7 +14,6 @@ constexpr int32_t kPresenceOf[] = {1, 2, 5, 3, 0};
 }  // namespace
 
 PresenceMenu::PresenceMenu(HService* service) : service_(service ? KS_DuplicateServiceHandle(service) : nullptr) {
-  for (UINT& id : commands_) id = UINT(KS_GetLUID());
   if (service_) {
     create_ = FunctionRegistration::bind<&PresenceMenu::onCreate>(handleName("Service/%p/CreatePopupMenu", service_), this);
     handle_ = FunctionRegistration::bind<&PresenceMenu::onHandle>(handleName("Service/%p/HandlePopupMenu", service_), this);

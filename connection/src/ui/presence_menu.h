@@ -6,6 +6,7 @@
 
 #include "account_dialogs.h"
 #include "olvaro/api.h"
+#include "olvaro/menu_commands.h"
 #include "olvaro/registrations.h"
 
 namespace olvaro::conn {
@@ -39,7 +40,7 @@ class PresenceMenu {
   void onCommand(void* argument);
 
   HService* service_;
-  UINT commands_[kItems];
+  MenuCommands<kItems> commands_;
   FunctionRegistration create_;
   FunctionRegistration handle_;
   EventSubscription commandWatch_;
