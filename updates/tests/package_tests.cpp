@@ -7,7 +7,7 @@
 #include "http_message.h"
 #include "package_builder.h"
 #include "package_signature.h"
-#include "update_package.h"
+#include "update_install.h"
 
 using namespace updatestest;
 using updates::InstallResult;
@@ -15,35 +15,113 @@ namespace fs = std::filesystem;
 
 namespace {
 
-InstallResult install(const fs::path& folder, const std::string& body) {
-  return updates::installPackage(folder.string(), reinterpret_cast<const uint8_t*>(body.data()), body.size());
+InstallResult installWith(const fs::path& folder, const std::string& body, const updates::Manifest& manifest) {
+  return updates::installPackage(folder.string(), manifest, reinterpret_cast<const uint8_t*>(body.data()),
+                                 body.size());
 }
 
+// An honest manifest for the folder as it is now.
+InstallResult install(const fs::path& folder, const std::string& body, const std::vector<Result>& results = {}) {
+  return installWith(folder, body, manifestFor(folder, body, results));
+}
+
+// a.so is a module of build 1000; b.so a file without a stamp.
 class PackageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder = freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    writeFile(folder / "a.so", "AAAAABBBBBCCCCC");
+    writeFile(folder / "a.so", a1000);
     writeFile(folder / "b.so", "0123456789");
   }
   void TearDown() override { fs::remove_all(folder); }
   fs::path folder;
+  const std::string a1000 = module(1000, "AAAAABBBBBCCCCC");
+  const uint32_t aPayload = uint32_t(kModuleHead);  // where its bytes begin
 };
 
 TEST_F(PackageTest, CopiesAndLiteralsRebuildFilesAndSwapThem) {
   // One whole-file copy reproduces the source; a literal of length 0 adds
   // nothing; ranges of two sources and literals mix.
-  std::string body = package("a.so,b.so", {{"a.so", Ops().copy(1, 0, 15).literal("")},
-                                           {"b.so", Ops().copy(2, 5, 5).literal("xy").copy(1, 10, 5)},
-                                           {"c.so", Ops().literal("new module")}});
-  ASSERT_EQ(install(folder, body), InstallResult::Installed);
-  EXPECT_EQ(readFile(folder / "a.so"), "AAAAABBBBBCCCCC");
+  std::string a2000 = module(2000, "AAAAABBBBBCCCCC");
+  std::string body =
+      package("a.so,b.so", {{"a.so", Ops().literal(a2000.substr(0, kModuleHead)).copy(1, aPayload, 15).literal("")},
+                            {"b.so", Ops().copy(2, 5, 5).literal("xy").copy(1, aPayload + 10, 5)},
+                            {"c.txt", Ops().literal("new text")},
+                            {"d.so", Ops().copy(1, 0, uint32_t(a1000.size()))}});
+  ASSERT_EQ(install(folder, body, {{a2000, 2000}, {"56789xyCCCCC"}, {"new text"}, {a1000, 1000}}),
+            InstallResult::Installed);
+  EXPECT_EQ(readFile(folder / "a.so"), a2000);
   EXPECT_EQ(readFile(folder / "b.so"), "56789xyCCCCC");
-  EXPECT_EQ(readFile(folder / "c.so"), "new module");
+  EXPECT_EQ(readFile(folder / "c.txt"), "new text");
+  EXPECT_EQ(readFile(folder / "d.so"), a1000);
   EXPECT_EQ(readFile(folder / "b.so.old"), "0123456789");
-  EXPECT_EQ(readFile(folder / "a.so.old"), "AAAAABBBBBCCCCC");
+  EXPECT_EQ(readFile(folder / "a.so.old"), a1000);
   EXPECT_FALSE(fs::exists(folder / "b.so.new"));
-  EXPECT_FALSE(fs::exists(folder / "c.so.old"));
+  EXPECT_FALSE(fs::exists(folder / "c.txt.old"));
+  // A new file is a program only when it is a module.
+  EXPECT_EQ(fs::status(folder / "d.so").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  EXPECT_EQ(fs::status(folder / "c.txt").permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+// A signed package fits one starting point and moves one way. The first
+// round makes a.so of build 2000 from build 1000 by copies; then the same
+// signed package again, on that result and on another build, and a whole
+// older build: each refused with the folder as it was.
+TEST_F(PackageTest, ReplaysAndDowngradesAreRefused) {
+  std::string a2000 = module(2000, "BBBBBnewAAAAA");
+  std::string body = package("a.so", {{"a.so", Ops()
+                                                   .literal(a2000.substr(0, kModuleHead))
+                                                   .copy(1, aPayload + 5, 5)
+                                                   .literal("new")
+                                                   .copy(1, aPayload, 5)}});
+  updates::Manifest manifest = manifestFor(folder, body, {{a2000, 2000}});
+  ASSERT_EQ(installWith(folder, body, manifest), InstallResult::Installed);
+  ASSERT_EQ(readFile(folder / "a.so"), a2000);
+  fs::remove(folder / "a.so.old");
+
+  auto before = snapshot(folder);
+  EXPECT_EQ(installWith(folder, body, manifest), InstallResult::WrongSources);
+  EXPECT_EQ(snapshot(folder), before);
+
+  writeFile(folder / "a.so", module(1000, "ZZZZZYYYYYXXXXX"));  // the same stamp, other bytes
+  before = snapshot(folder);
+  EXPECT_EQ(installWith(folder, body, manifest), InstallResult::WrongSources);
+  EXPECT_EQ(snapshot(folder), before);
+
+  // Whole builds: an older one and the installed one again.
+  writeFile(folder / "a.so", a2000);
+  before = snapshot(folder);
+  std::string whole1500 = package("", {{"a.so", Ops().literal(module(1500, "old"))}});
+  EXPECT_EQ(install(folder, whole1500, {{module(1500, "old"), 1500}}), InstallResult::NotNewer);
+  std::string whole2000 = package("", {{"a.so", Ops().literal(a2000)}});
+  EXPECT_EQ(install(folder, whole2000, {{a2000, 2000}}), InstallResult::NotNewer);
+  // A module put over by a file without a stamp is no update either.
+  EXPECT_EQ(install(folder, package("", {{"a.so", Ops().literal("text")}}), {{"text"}}), InstallResult::NotNewer);
+  EXPECT_EQ(snapshot(folder), before);
+}
+
+// The manifest is signed; the body and the results must be the ones it names.
+TEST_F(PackageTest, BodyOrResultsOtherThanTheManifestNamesAreRefused) {
+  std::string a2000 = module(2000, "new");
+  std::string body = package("", {{"a.so", Ops().literal(a2000)}});
+  auto before = snapshot(folder);
+  struct Case {
+    const char* what;
+    std::string body;
+    updates::Manifest manifest;
+    InstallResult expected;
+  } cases[] = {
+      {"another body", package("", {{"a.so", Ops().literal(module(3000, "x"))}}),
+       manifestFor(folder, body, {{a2000, 2000}}), InstallResult::BadPackage},
+      {"result digest", body, manifestFor(folder, body, {{module(2000, "other"), 2000}}), InstallResult::WrongResult},
+      {"result stamp", body, manifestFor(folder, body, {{a2000, 2500}}), InstallResult::WrongResult},
+      {"no targets", body, manifestFor(folder, "", {}), InstallResult::BadPackage},
+  };
+  cases[3].manifest.package = digest(body);
+  for (const Case& c : cases) {
+    EXPECT_EQ(installWith(folder, c.body, c.manifest), c.expected) << c.what;
+    EXPECT_EQ(snapshot(folder), before) << c.what;
+  }
 }
 
 TEST_F(PackageTest, RejectedPackagesLeaveTheFolderAsItWas) {
@@ -54,7 +132,7 @@ TEST_F(PackageTest, RejectedPackagesLeaveTheFolderAsItWas) {
     InstallResult expected;
   } cases[] = {
       {"source number past the list", package("a.so", {{"a.so", Ops().copy(2, 0, 1)}}), InstallResult::BadPackage},
-      {"range past the source", package("a.so", {{"a.so", Ops().copy(1, 10, 6)}}), InstallResult::BadPackage},
+      {"range past the source", package("b.so", {{"b.so", Ops().copy(1, 5, 6)}}), InstallResult::BadPackage},
       {"offset wrapping round", package("a.so", {{"a.so", Ops().copy(1, 0xFFFFFFFFu, 2)}}), InstallResult::BadPackage},
       {"copy with no sources", package("", {{"a.so", Ops().copy(1, 0, 1)}}), InstallResult::BadPackage},
       {"target climbing out", package("a.so", {{"../evil.so", Ops().literal("x")}}), InstallResult::BadPackage},
@@ -62,6 +140,9 @@ TEST_F(PackageTest, RejectedPackagesLeaveTheFolderAsItWas) {
       {"target in a subfolder", package("a.so", {{"sub\\evil.so", Ops().literal("x")}}), InstallResult::BadPackage},
       {"empty target", package("a.so", {{"", Ops().literal("x")}}), InstallResult::BadPackage},
       {"dot-dot target", package("a.so", {{"..", Ops().literal("x")}}), InstallResult::BadPackage},
+      {"new-file target", package("", {{"a.so.new", Ops().literal("x")}}), InstallResult::BadPackage},
+      {"old-file target", package("", {{"a.so.old", Ops().literal("x")}}), InstallResult::BadPackage},
+      {"journal target", package("", {{"install.journal", Ops().literal("x")}}), InstallResult::BadPackage},
       {"source outside", package("../b.so", {{"a.so", Ops().copy(1, 0, 1)}}), InstallResult::BadPackage},
       {"empty source name", package("a.so,", {{"a.so", Ops().copy(1, 0, 1)}}), InstallResult::BadPackage},
       {"a target twice", package("", {{"x.so", Ops().literal("1")}, {"x.so", Ops().literal("2")}}),
@@ -73,7 +154,7 @@ TEST_F(PackageTest, RejectedPackagesLeaveTheFolderAsItWas) {
        InstallResult::BadPackage},
       {"missing source", package("gone.so", {{"a.so", Ops().copy(1, 0, 1)}}), InstallResult::MapFailed},
       // A bad entry after a good one: nothing of the good one is written.
-      {"bad second entry", package("a.so", {{"b.so", Ops().literal("x")}, {"a.so", Ops().copy(1, 0, 99)}}),
+      {"bad second entry", package("b.so", {{"a.so", Ops().literal("x")}, {"b.so", Ops().copy(1, 0, 99)}}),
        InstallResult::BadPackage},
   };
   for (const Case& c : cases) {
@@ -89,8 +170,9 @@ TEST_F(PackageTest, RenameFailingPartWayUndoesTheOnesDone) {
   fs::create_directory(folder / "b.so.old");
   writeFile(folder / "b.so.old" / "keep", "k");
   auto before = snapshot(folder);
-  std::string body = package("a.so,b.so", {{"a.so", Ops().literal("new a")}, {"b.so", Ops().literal("new b")}});
-  EXPECT_EQ(install(folder, body), InstallResult::InstallFailed);
+  std::string body =
+      package("a.so,b.so", {{"a.so", Ops().literal(module(2000, "new a"))}, {"b.so", Ops().literal("new b")}});
+  EXPECT_EQ(install(folder, body, {{module(2000, "new a"), 2000}, {"new b"}}), InstallResult::InstallFailed);
   EXPECT_EQ(snapshot(folder), before);
 }
 
@@ -98,22 +180,22 @@ TEST_F(PackageTest, UnwritableOutputFailsAndWritesNothing) {
   fs::create_directory(folder / "x.so.new");  // cannot be opened as a file
   writeFile(folder / "x.so.new" / "keep", "k");
   auto before = snapshot(folder);
-  std::string body = package("", {{"a.so", Ops().literal("1")}, {"x.so", Ops().literal("2")}});
-  EXPECT_EQ(install(folder, body), InstallResult::OutputFailed);
+  std::string body = package("", {{"b.so", Ops().literal("1")}, {"x.so", Ops().literal("2")}});
+  EXPECT_EQ(install(folder, body, {{"1"}, {"2"}}), InstallResult::OutputFailed);
   EXPECT_EQ(snapshot(folder), before);
   // A link left under the ".new" name is not written through.
   fs::path outside = folder.parent_path() / (folder.filename().string() + "-outside");
   writeFile(outside, "untouched");
   fs::create_symlink(outside, folder / "y.so.new");
-  EXPECT_EQ(install(folder, package("", {{"y.so", Ops().literal("evil")}})), InstallResult::OutputFailed);
+  EXPECT_EQ(install(folder, package("", {{"y.so", Ops().literal("evil")}}), {{"evil"}}), InstallResult::OutputFailed);
   EXPECT_EQ(readFile(outside), "untouched");
   fs::remove(outside);
 }
 
 TEST(PackageSignature, OnlyTheBuiltInKeysSignatureVerifies) {
-  std::string body = package("", {{"x.so", Ops().literal("code")}});
+  std::string body = updates::writeManifest(updates::Manifest{});
   auto verify = [](const std::string& b, const std::string& s) {
-    return updates::verifyPackageSignature(reinterpret_cast<const uint8_t*>(b.data()), b.size(), s);
+    return updates::verifyUpdateSignature(reinterpret_cast<const uint8_t*>(b.data()), b.size(), s);
   };
   std::string good = sign(body);
   EXPECT_TRUE(verify(body, good));

@@ -262,8 +262,8 @@ std::string UpdateServer::answer(const std::string& request) {
     UpdatePackage package = store_.package_for(parsed.modules);
     if (package.body.empty()) return kNoChange;
     return "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-           std::to_string(package.body.size()) + "\r\nX-Olvaro-Signature: " + package.signature + "\r\n\r\n" +
-           package.body;
+           std::to_string(package.body.size()) + "\r\nX-Olvaro-Manifest: " + package.manifest +
+           "\r\nX-Olvaro-Signature: " + package.signature + "\r\n\r\n" + package.body;
 }
 
 }  // namespace olvaro::server

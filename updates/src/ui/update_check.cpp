@@ -9,7 +9,8 @@
 #include "olvaro/api.h"
 #include "package_signature.h"
 #include "platform/device.h"
-#include "update_package.h"
+#include "update_install.h"
+#include "update_manifest.h"
 
 #ifndef OLVARO_UPDATE_HOST
 #define OLVARO_UPDATE_HOST "localhost"
@@ -142,14 +143,25 @@ void UpdateCheck::process(const HttpMessage& response) {
     state_ = kCheckNoUpdates;
     return;
   }
-  const auto* body = reinterpret_cast<const uint8_t*>(response.body.data());
-  auto signature = response.headers.find(kSignatureHeader);
-  if (signature == response.headers.end() || !verifyPackageSignature(body, response.body.size(), signature->second)) {
+  auto header = [&](const char* name) {
+    auto it = response.headers.find(name);
+    return it == response.headers.end() ? std::string() : it->second;
+  };
+  std::string signedBytes;
+  if (!fromBase64(header(kManifestHeader), &signedBytes) ||
+      !verifyUpdateSignature(reinterpret_cast<const uint8_t*>(signedBytes.data()), signedBytes.size(),
+                             header(kSignatureHeader))) {
     fail("The update is not signed by Olvaro.");
     return;
   }
+  Manifest manifest;
+  if (!readManifest(reinterpret_cast<const uint8_t*>(signedBytes.data()), signedBytes.size(), &manifest)) {
+    fail("The update package is damaged.");
+    return;
+  }
   status_.reportStatus("Automatic Updates", "Installing Updates");
-  switch (installPackage(folder_, body, response.body.size())) {
+  const auto* body = reinterpret_cast<const uint8_t*>(response.body.data());
+  switch (installPackage(folder_, manifest, body, response.body.size())) {
     case InstallResult::Installed:
       status_.reportStatus("New Updates Installed", "Restart Olvaro when Convenient");
       state_ = kCheckInstalled;
@@ -158,6 +170,11 @@ void UpdateCheck::process(const HttpMessage& response) {
     case InstallResult::OutputFailed: fail("Could not open output file."); return;
     case InstallResult::BadPackage: fail("The update package is damaged."); return;
     case InstallResult::InstallFailed: fail("Could not replace the program files."); return;
+    case InstallResult::WrongSources: fail("The update was made for other versions of the installed files."); return;
+    case InstallResult::NotNewer: fail("The update is not newer than the installed version."); return;
+    case InstallResult::WrongResult: fail("The update did not rebuild the files it names."); return;
+    case InstallResult::TooLarge: fail("The update is too large."); return;
+    case InstallResult::NoSpace: fail("There is not enough free space for the update."); return;
   }
 }
 
