@@ -1,11 +1,13 @@
 // The package installer and the stamp reader on real files.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "build_stamp.h"
 #include "http_message.h"
 #include "package_builder.h"
+#include "install_journal.h"
 #include "package_signature.h"
 #include "update_install.h"
 
@@ -174,6 +176,71 @@ TEST_F(PackageTest, RenameFailingPartWayUndoesTheOnesDone) {
       package("a.so,b.so", {{"a.so", Ops().literal(module(2000, "new a"))}, {"b.so", Ops().literal("new b")}});
   EXPECT_EQ(install(folder, body, {{module(2000, "new a"), 2000}, {"new b"}}), InstallResult::InstallFailed);
   EXPECT_EQ(snapshot(folder), before);
+}
+
+// An install stopped before each of its steps in turn, by a crash (a child
+// process that dies there) and by that step failing: the next start leaves
+// every file of the package all old or all new, none missing, nothing over.
+TEST_F(PackageTest, CutAtEveryStepTheNextStartHasAllOldOrAllNew) {
+  std::string a2000 = module(2000, "AAAAAnewCCCCC"), e3000 = module(3000, "a new module");
+  std::string body = package("a.so", {{"a.so", Ops().literal(a2000.substr(0, kModuleHead + 5)).literal("new").copy(1, aPayload + 10, 5)},
+                                      {"b.so", Ops().literal("new b")},
+                                      {"e.so", Ops().literal(e3000)}});
+  updates::Manifest manifest = manifestFor(folder, body, {{a2000, 2000}, {"new b"}, {e3000, 3000}});
+  const auto before = snapshot(folder);
+  const std::map<std::string, std::string> after = {{"a.so", a2000}, {"b.so", "new b"}, {"e.so", e3000}};
+  auto reset = [&] {
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    for (const auto& [name, bytes] : before) writeFile(folder / name, bytes);
+  };
+  auto stopAt = [&](int n, bool crash) {
+    updates::InstallOptions options;
+    options.beforeStep = [n, crash](int step) {
+      if (step == n && crash) _exit(3);
+      return step != n;
+    };
+    return updates::installPackage(folder.string(), manifest, reinterpret_cast<const uint8_t*>(body.data()),
+                                   body.size(), options);
+  };
+  int steps = 0, endedOld = 0, endedNew = 0;
+  bool damagedOne = false;
+  for (;; ++steps) {
+    pid_t child = fork();
+    if (child == 0) _exit(stopAt(steps, true) == InstallResult::Installed ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 1) << "step " << steps;
+    bool finished = WEXITSTATUS(status) == 0;
+    // Once, a new file spoilt after the crash: the start puts the old ones back.
+    bool damage = !damagedOne && fs::exists(folder / "install.journal") && fs::exists(folder / "e.so.new");
+    if (damage) writeFile(folder / "e.so.new", "torn");
+    updates::recoverInstall(folder.string());
+    auto now = snapshot(folder);
+    EXPECT_TRUE(now == before || now == after) << "crash at step " << steps;
+    if (damage) {
+      EXPECT_EQ(now, before) << "damaged at step " << steps;
+    }
+    damagedOne |= damage;
+    (now == before ? endedOld : endedNew)++;
+    reset();
+
+    // The same step failing in the process: the folder is as it was, unless
+    // only removing the journal failed, when the install stands.
+    InstallResult r = stopAt(steps, false);
+    if (r != InstallResult::Installed) {
+      EXPECT_EQ(snapshot(folder), before) << "failure at step " << steps;
+    }
+    updates::recoverInstall(folder.string());
+    EXPECT_EQ(snapshot(folder), r == InstallResult::Installed ? after : before) << "failure at step " << steps;
+    reset();
+    if (finished) break;
+  }
+  // Three files written, two old ones kept, the journal, three swaps, its removal.
+  EXPECT_EQ(steps, 10);
+  EXPECT_TRUE(damagedOne);
+  EXPECT_GE(endedOld, 5);
+  EXPECT_GE(endedNew, 4);
 }
 
 TEST_F(PackageTest, UnwritableOutputFailsAndWritesNothing) {

@@ -16,9 +16,13 @@ TEST_F(UpdatesTest, StartTidiesTheFolderMovesSettingsOnAndShowsTheChangeLogOnce)
   writeFile(folder / "api.so.old", "x");
   writeFile(folder / "api.so.new", "x");
   writeFile(folder / "api.so", "keep");
+  // Cut between its two renames, an older install left only these: the old
+  // module comes back rather than both going.
+  writeFile(folder / "host.so.old", "old host");
+  writeFile(folder / "host.so.new", "new host, never checked");
   writeFile(folder / "changelog.txt", "Faster photos\nFewer crashes\n");
   start();
-  EXPECT_EQ(snapshot(folder), (std::map<std::string, std::string>{{"api.so", "keep"}}));
+  EXPECT_EQ(snapshot(folder), (std::map<std::string, std::string>{{"api.so", "keep"}, {"host.so", "old host"}}));
   EXPECT_EQ(KS_GetSettingLong("advanced.powersave", 0), 1);
   EXPECT_EQ(KS_GetSettingLong("updates.versionid", 0), 5);
   EXPECT_TRUE(fs::exists(fs::path(platform::startupFolderPath()) / "Olvaro.desktop"));

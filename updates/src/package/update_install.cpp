@@ -1,7 +1,6 @@
 #include "update_install.h"
 
 #include <fcntl.h>  // sync_file_range
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -11,51 +10,13 @@
 #include <vector>
 
 #include "build_stamp.h"
+#include "folder_files.h"
+#include "install_journal.h"
 #include "update_package.h"
 
 namespace updates {
 
 namespace {
-
-struct Mapping {
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  void* base = nullptr;
-  ~Mapping() {
-    if (base) ::munmap(base, size);
-  }
-};
-
-bool mapReadOnly(const std::string& path, Mapping* m) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (ok && st.st_size > 0) {
-    // Populated at once: one call instead of a fault per page.
-    void* base = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (base == MAP_FAILED) {
-      ok = false;
-    } else {
-      m->base = base;
-      m->data = static_cast<const uint8_t*>(base);
-      m->size = size_t(st.st_size);
-    }
-  }
-  ::close(fd);
-  return ok;
-}
-
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-  while (size) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= size_t(n);
-  }
-  return true;
-}
 
 // Small pieces gather in a buffer; large copies go straight from the map.
 class FileWriter {
@@ -93,18 +54,6 @@ class FileWriter {
   std::vector<uint8_t> buffer_;
 };
 
-void syncFolder(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
-bool exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 bool matchesPackage(const Manifest& manifest, const PackageView& package) {
   if (manifest.sources.size() != package.sources.size() || manifest.targets.size() != package.entries.size())
     return false;
@@ -128,11 +77,23 @@ bool roomFor(const std::string& dir, uint64_t bytes) {
   return uint64_t(fs.f_bavail) * fs.f_frsize >= bytes;
 }
 
+// Numbers the steps that change the folder for the test hook.
+class Steps {
+ public:
+  explicit Steps(const InstallOptions& options) : hook_(options.beforeStep) {}
+  bool next() { return !hook_ || hook_(count_++); }
+
+ private:
+  const std::function<bool(int)>& hook_;
+  int count_ = 0;
+};
+
 }  // namespace
 
 InstallResult installPackage(const std::string& folder, const Manifest& manifest, const uint8_t* data, size_t size,
                              const InstallOptions& options) {
   const bool durable = options.durable;
+  Steps steps(options);
   PackageView package;
   if (!parsePackage(data, size, &package) || digestOf(data, size) != manifest.package ||
       !matchesPackage(manifest, package))
@@ -174,7 +135,7 @@ InstallResult installPackage(const std::string& folder, const Manifest& manifest
     // Only a module is a program.
     mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 0777) : expected.stamp ? 0755 : 0644;
     // Never through a link someone left under the ".new" name.
-    int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+    int fd = steps.next() ? ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode) : -1;
     if (fd < 0) {
       discard();
       return InstallResult::OutputFailed;
@@ -200,37 +161,44 @@ InstallResult installPackage(const std::string& folder, const Manifest& manifest
   }
   maps.clear();
 
-  // Each step is one rename; on a failure the steps done are undone in
-  // reverse, so the folder never holds a mix of old and new modules.
-  struct Step {
-    std::string from, to;
-  };
-  std::vector<Step> done;
-  bool failed = false;
-  for (const PackageEntry& entry : package.entries) {
-    std::string target = dir + entry.target;
-    if (exists(target)) {
-      if (::rename(target.c_str(), (target + ".old").c_str()) != 0) {
-        failed = true;
-        break;
-      }
-      done.push_back({target, target + ".old"});
-    }
-    if (::rename((target + ".new").c_str(), target.c_str()) != 0) {
-      failed = true;
+  // Each old file gets a second name first, so that it can always be put
+  // back; then the journal; then each new file replaces its old one by one
+  // rename, so the name is never missing.
+  Journal journal;
+  for (size_t i = 0; i < package.entries.size(); ++i)
+    journal.entries.push_back({package.entries[i].target, exists(dir + package.entries[i].target),
+                               manifest.targets[i].digest});
+  std::vector<std::string> spares;
+  bool ok = true;
+  for (const JournalEntry& e : journal.entries) {
+    if (!e.hadOld) continue;
+    std::string target = dir + e.name, old = target + ".old";
+    ::unlink(old.c_str());  // left by an earlier install of this run
+    if (!steps.next() || ::link(target.c_str(), old.c_str()) != 0) {
+      ok = false;
       break;
     }
-    done.push_back({target + ".new", target});
+    spares.push_back(old);
   }
-  if (failed) {
-    for (auto it = done.rbegin(); it != done.rend(); ++it) ::rename(it->to.c_str(), it->from.c_str());
+  if (ok && durable) syncFolder(dir);
+  if (!ok || !steps.next() || !writeJournal(dir, journal, durable)) {
+    for (const std::string& path : spares) ::unlink(path.c_str());
     discard();
     if (durable) syncFolder(dir);
     return InstallResult::InstallFailed;
   }
+  for (const JournalEntry& e : journal.entries) {
+    std::string target = dir + e.name;
+    if (!steps.next() || ::rename((target + ".new").c_str(), target.c_str()) != 0) {
+      rollBack(dir, journal, durable);
+      return InstallResult::InstallFailed;
+    }
+  }
   if (durable) syncFolder(dir);
+  // Should this fail, the next start finds every new file in place and
+  // only removes the journal.
+  if (steps.next()) removeJournal(dir, durable);
   return InstallResult::Installed;
 }
-
 
 }  // namespace updates

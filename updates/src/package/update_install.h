@@ -4,7 +4,8 @@
 // is the one the signed manifest names, every source is the file the manifest
 // expects, every result is newer than what it replaces and within the size
 // bounds. Every target is then written as "<name>.new", flushed and checked
-// against its digest and stamp before anything is renamed.
+// against its digest and stamp before anything is renamed; the swap itself
+// goes through the install journal (install_journal.h).
 #pragma once
 
 #include <cstddef>
@@ -21,7 +22,7 @@ enum class InstallResult {
   BadPackage,     // malformed, a copy outside its source, or not the body the manifest names
   MapFailed,      // a source could not be mapped
   OutputFailed,   // a ".new" file could not be made or written
-  InstallFailed,  // a rename failed; the ones done were undone
+  InstallFailed,  // a link, the journal or a rename failed; what was done is undone
   WrongSources,   // made for other files than the ones installed
   NotNewer,       // would put back a build as old as the installed one, or older
   WrongResult,    // rebuilt something other than what the manifest names
@@ -37,6 +38,9 @@ struct InstallOptions {
   // False skips flushing to disk (only to measure the rest against tools
   // that do not flush).
   bool durable = true;
+  // For tests: runs before each step that changes the folder, numbered from
+  // 0; false makes that step fail.
+  std::function<bool(int)> beforeStep;
 };
 
 // Installs the package into `folder`. On any failure the folder holds what
