@@ -134,8 +134,10 @@ void BM_ApplyPackage(benchmark::State& state) {
     if (!f.ok) return state.SkipWithError("no package or no xdelta3");
     fs::path client = f.dir / "client";
     for (auto _ : state) {
+        updates::InstallOptions options;
+        options.durable = durable;
         auto r = updates::installPackage(client.string(), f.manifest, reinterpret_cast<const uint8_t*>(f.package.data()),
-                                         f.package.size(), {durable});
+                                         f.package.size(), options);
         if (r != updates::InstallResult::Installed) return state.SkipWithError("install failed");
         state.PauseTiming();
         fs::rename(client / "module.so.old", client / "module.so");
