@@ -127,6 +127,11 @@ TEST_F(PackageTest, BodyOrResultsOtherThanTheManifestNamesAreRefused) {
 }
 
 TEST_F(PackageTest, RejectedPackagesLeaveTheFolderAsItWas) {
+  // Short copies of a big source make results far larger than the package.
+  writeFile(folder / "big.dat", std::string(1 << 20, 'x'));
+  Ops megabytes65, megabytes60;
+  for (int i = 0; i < 65; ++i) megabytes65.copy(1, 0, 1 << 20);
+  for (int i = 0; i < 60; ++i) megabytes60.copy(1, 0, 1 << 20);
   auto before = snapshot(folder);
   struct Case {
     const char* what;
@@ -155,6 +160,11 @@ TEST_F(PackageTest, RejectedPackagesLeaveTheFolderAsItWas) {
       {"literal past its entry", package("", {{"x.so", Ops().literal("abcdef")}}).substr(0, 13) + "\x00\x00\x00\x03",
        InstallResult::BadPackage},
       {"missing source", package("gone.so", {{"a.so", Ops().copy(1, 0, 1)}}), InstallResult::MapFailed},
+      {"a result past 64 MiB", package("big.dat", {{"x.so", megabytes65}}), InstallResult::TooLarge},
+      {"results past 256 MiB in all",
+       package("big.dat", {{"v.so", megabytes60}, {"w.so", megabytes60}, {"x.so", megabytes60}, {"y.so", megabytes60},
+                           {"z.so", megabytes60}}),
+       InstallResult::TooLarge},
       // A bad entry after a good one: nothing of the good one is written.
       {"bad second entry", package("b.so", {{"a.so", Ops().literal("x")}, {"b.so", Ops().copy(1, 0, 99)}}),
        InstallResult::BadPackage},

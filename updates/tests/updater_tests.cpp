@@ -52,13 +52,16 @@ TEST_F(UpdatesTest, MigrationKeepsWhatALaterLevelOrThePocketPcHas) {
 }
 
 TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
-  std::atomic<bool> release{false};
+  // The last 1000 bytes come in seven pieces, each when the test says.
+  std::atomic<int> released{0};
   std::string body = package("", {{"new.so", Ops().literal(std::string(5000, 'n'))}});
   ScriptedServer server([&](const std::string&, const std::function<void(const std::string&)>& send) {
     std::string all = response(body, signManifest(manifestFor(folder, body, {{std::string(5000, 'n')}})));
     send(all.substr(0, all.size() - 1000));
-    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    send(all.substr(all.size() - 1000));
+    for (int k = 1; k <= 7; ++k) {
+      while (released < k) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      send(all.substr(all.size() - 1000 + size_t(k - 1) * 100, k < 7 ? 100 : std::string::npos));
+    }
   });
   useServer(server);
   start();
@@ -75,10 +78,15 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
             std::make_pair(std::string("Automatic Updates"), std::string("Checking for updates...")));
   EXPECT_EQ(overview->last().first, "Downloading Updates");
   EXPECT_EQ(overview->last().second.rfind("Downloading ", 0), 0u);
-  // Five minutes on, while downloading: the same check goes on.
-  testkit::runClock(updates::Updater::kTickMs);
+  // Five minutes on, a little arriving every 50 seconds: the same check goes on.
+  for (int k = 1; k <= 6; ++k) {
+    size_t reports = overview->reports.size();
+    testkit::runClock(updates::Updater::kTickMs / 6);
+    released = k;
+    ASSERT_TRUE(testkit::pumpUntil([&] { return overview->reports.size() > reports; }));
+  }
   EXPECT_EQ(updater->check(), first);
-  release = true;
+  released = 7;
   ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckInstalled; }));
   EXPECT_EQ(overview->last(),
             std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
@@ -87,6 +95,30 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
   platform::clockSetWallTime(platform::clockNowUnixMs() + 7200000);
   testkit::runClock(updates::Updater::kTickMs);
   EXPECT_EQ(server.accepted(), 1);
+}
+
+TEST_F(UpdatesTest, DownloadStalledForAMinuteFailsAndLaterChecksRun) {
+  std::atomic<bool> release{false};
+  std::string body = package("", {{"new.so", Ops().literal(std::string(5000, 'n'))}});
+  ScriptedServer server([&](const std::string&, const std::function<void(const std::string&)>& send) {
+    send(response(body, signManifest(manifestFor(folder, body, {{std::string(5000, 'n')}}))).substr(0, 3000));
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  useServer(server);
+  start();
+  testkit::runClock(updates::Updater::kTickMs);
+  ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckDownloading; }));
+  testkit::runClock(updates::UpdateCheck::kStallMs - 1000);
+  EXPECT_EQ(state(), updates::kCheckDownloading);
+  testkit::runClock(1000);
+  EXPECT_EQ(state(), updates::kCheckFailed);
+  EXPECT_EQ(overview->items.size(), 0u);
+  release = true;
+  // Once the hour is up, the next tick checks again.
+  KS_SetSettingLong("Updates/LastCheck", 0);
+  testkit::runClock(updates::Updater::kTickMs);
+  EXPECT_TRUE(testkit::pumpUntil([&] { return server.accepted() == 2; }));
+  EXPECT_FALSE(fs::exists(folder / "new.so"));
 }
 
 TEST_F(UpdatesTest, NoUpdatesRemovesTheItemAndTheHourRuleGoesBothWays) {

@@ -8,6 +8,7 @@
 #include "build_stamp.h"
 #include "olvaro/api.h"
 #include "package_signature.h"
+#include "platform/clock.h"
 #include "platform/device.h"
 #include "update_install.h"
 #include "update_manifest.h"
@@ -59,6 +60,7 @@ UpdateCheck::UpdateCheck(StatusSink& status, std::string folder) : status_(statu
 UpdateCheck::~UpdateCheck() {
   // The check is going away: nothing it reports may reach the sink now.
   done_ = true;
+  stopTimer();
   closeSocket();
 }
 
@@ -89,7 +91,9 @@ void UpdateCheck::onDataReceived() {
   // Every block that brought body bytes is progress, the last one too.
   if (reader_.received() > before &&
       (state == ResponseReader::State::Body || state == ResponseReader::State::Complete)) {
+    if (state_ != kCheckDownloading) startTimer(kStallTickMs);
     state_ = kCheckDownloading;
+    lastProgressMs_ = platform::clockMonotonicMs();
     size_t r = reader_.received(), t = reader_.expected();
     char text[96];
     std::snprintf(text, sizeof text, "Downloading %d/%d KB (%d %%)", int(r / 1024), int(t / 1024),
@@ -99,12 +103,14 @@ void UpdateCheck::onDataReceived() {
   switch (state) {
     case ResponseReader::State::Complete:
       done_ = true;
+      stopTimer();
       process(reader_.message());
       closeSocket();
       break;
     case ResponseReader::State::Failed:
       // Oversized or malformed: nothing of it is used.
       done_ = true;
+      stopTimer();
       status_.removeStatus();
       state_ = kCheckFailed;
       closeSocket();
@@ -117,6 +123,7 @@ void UpdateCheck::onClosed() {
   SocketConnection::onClosed();
   if (done_) return;
   done_ = true;
+  stopTimer();
   if (state_ == kCheckStarted) {
     status_.removeStatus();
   } else if (state_ == kCheckDownloading) {
@@ -124,6 +131,16 @@ void UpdateCheck::onClosed() {
     status_.removeStatus();
     state_ = kCheckFailed;
   }
+}
+
+void UpdateCheck::onTimer() {
+  if (done_ || state_ != kCheckDownloading || platform::clockMonotonicMs() - lastProgressMs_ < kStallMs) return;
+  // Stalled: failed as if cut off, and no longer holding later checks back.
+  done_ = true;
+  stopTimer();
+  closeSocket();
+  status_.removeStatus();
+  state_ = kCheckFailed;
 }
 
 void UpdateCheck::fail(const std::string& text) {
