@@ -116,6 +116,7 @@ protected:
         UpdateConfig config;
         config.releases = folder.string();
         config.timeout_ms = 2000;
+        config.allow_demo_key = true;
         server = std::make_unique<UpdateServer>(config);
         std::string error;
         ASSERT_TRUE(server->start(&error)) << error;
