@@ -2,7 +2,8 @@
 // module: how long the client takes to rebuild the file (ours: map, write
 // "<name>.new", flush it to disk, swap by renames; theirs: `xdelta3 -d`,
 // which does not flush, so ours is measured without the flush as well),
-// and how large the package is next to `xdelta3 -e -S none`.
+// and how large the package is next to `xdelta3 -e -S none`, with the size of
+// the signed manifest that travels beside it.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "update_package.h"
+#include "update_install.h"
+#include "update_manifest.h"
 #include "update_release.h"
 #include "update_server.h"
 
@@ -53,6 +55,8 @@ void restamp(std::string* module, uint32_t stamp) {
 struct Fixture {
     fs::path dir;
     std::string old_module, new_module, package, vcdiff;
+    updates::Manifest manifest;
+    size_t manifest_header = 0;  // its header lines as sent
     bool ok = false;
 
     Fixture() {
@@ -92,8 +96,15 @@ struct Fixture {
         write_file(dir / "old.so", old_module);
         write_file(dir / "new.so", new_module);
         olvaro::server::ReleaseStore store((dir / "releases").string(), olvaro::server::kDemoUpdateSeed);
-        package = store.package_for({{"module.so", 1700000000}}).body;
-        ok = !package.empty() && run({"xdelta3", "-e", "-f", "-S", "none", "-s", (dir / "old.so").string(),
+        olvaro::server::UpdatePackage signed_package = store.package_for({{"module.so", 1700000000}});
+        package = signed_package.body;
+        std::string manifest_bytes;
+        manifest_header = signed_package.manifest.size() + signed_package.signature.size() +
+                          sizeof "X-Olvaro-Manifest: \r\nX-Olvaro-Signature: \r\n" - 1;
+        ok = updates::fromBase64(signed_package.manifest, &manifest_bytes) &&
+             updates::readManifest(reinterpret_cast<const uint8_t*>(manifest_bytes.data()), manifest_bytes.size(),
+                                   &manifest) &&
+             !package.empty() && run({"xdelta3", "-e", "-f", "-S", "none", "-s", (dir / "old.so").string(),
                                       (dir / "new.so").string(), (dir / "delta.vcdiff").string()});
         vcdiff = read_file(dir / "delta.vcdiff");
         write_file(dir / "client" / "module.so", old_module);
@@ -109,6 +120,7 @@ Fixture& fixture() {
 void counters(benchmark::State& state) {
     Fixture& f = fixture();
     state.counters["package_bytes"] = double(f.package.size());
+    state.counters["manifest_bytes"] = double(f.manifest_header);
     state.counters["xdelta3_bytes"] = double(f.vcdiff.size());
     state.counters["size_ratio"] = double(f.package.size()) / double(f.vcdiff.size());
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(f.new_module.size()));
@@ -122,15 +134,18 @@ void BM_ApplyPackage(benchmark::State& state) {
     if (!f.ok) return state.SkipWithError("no package or no xdelta3");
     fs::path client = f.dir / "client";
     for (auto _ : state) {
-        auto r = updates::installPackage(client.string(), reinterpret_cast<const uint8_t*>(f.package.data()),
-                                         f.package.size(), durable);
+        updates::InstallOptions options;
+        options.durable = durable;
+        auto r = updates::installPackage(client.string(), f.manifest, reinterpret_cast<const uint8_t*>(f.package.data()),
+                                         f.package.size(), options);
         if (r != updates::InstallResult::Installed) return state.SkipWithError("install failed");
         state.PauseTiming();
         fs::rename(client / "module.so.old", client / "module.so");
         state.ResumeTiming();
     }
     // Once more, untimed, to keep what it built for the check below.
-    updates::installPackage(client.string(), reinterpret_cast<const uint8_t*>(f.package.data()), f.package.size());
+    updates::installPackage(client.string(), f.manifest, reinterpret_cast<const uint8_t*>(f.package.data()),
+                            f.package.size());
     fs::rename(client / "module.so", f.dir / "ours.so");
     fs::rename(client / "module.so.old", client / "module.so");
     counters(state);

@@ -1,7 +1,8 @@
 // Arbitrary update packages against three fixed sources: reading, checking
 // and running the operations never touch memory outside the body, the
 // sources or the output. The same bytes go through the stamp reader and the
-// HTTP response reader.
+// HTTP response reader, and as a manifest (base64 or not) through the
+// manifest reader, which must give back exactly the bytes it read.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "build_stamp.h"
 #include "http_message.h"
+#include "update_manifest.h"
 #include "update_package.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -36,6 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (out.size() != expected) __builtin_trap();
     }
   }
+  updates::Manifest manifest;
+  if (updates::readManifest(body.data(), body.size(), &manifest) &&
+      updates::writeManifest(manifest) != std::string(body.begin(), body.end()))
+    __builtin_trap();
+  std::string decoded;
+  if (updates::fromBase64(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()), &decoded))
+    updates::readManifest(reinterpret_cast<const uint8_t*>(decoded.data()), decoded.size(), &manifest);
   updates::buildStampOf(body.data(), body.size());
   updates::ResponseReader reader;
   reader.feed(reinterpret_cast<const char*>(body.data()), body.size() / 2);

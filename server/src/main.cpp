@@ -27,7 +27,8 @@ const char* kUsage =
     "                           create an account (repeatable; kept if it exists)\n"
     "  -s, --seed FILE          load accounts, contacts and groups from FILE\n"
     "      --demo               demo accounts, a group and an automated contact;\n"
-    "                           unknown addresses get an account at first sign-in\n"
+    "                           unknown addresses get an account at first sign-in;\n"
+    "                           updates may be signed with the demo key\n"
 "      --seed-contacts N    give one account N new contacts (for benchmarks; the\n"
     "                           new accounts have the password \"seed\")\n"
     "      --seed-groups G      ... and G new groups it administers\n"
@@ -51,7 +52,11 @@ const char* kUsage =
     "                           without it; older builds may lie in its subfolders)\n"
     "      --update-port PORT   the update server's port (default 8080; 0 picks one)\n"
     "      --update-key FILE    sign packages with the 64-hex-digit Ed25519 seed in\n"
-    "                           FILE (default: the demo key)\n"
+    "                           FILE (default: the demo key, whose secret is public,\n"
+    "                           and only with --demo)\n"
+    "      --make-update-key FILE\n"
+    "                           write a new seed to FILE (which must not exist), print\n"
+    "                           its public key for -DOLVARO_UPDATE_PUBLIC_KEY, and exit\n"
     "      --xmpp-host DOMAIN=HOST:PORT\n"
     "                           reach the XMPP server of DOMAIN at HOST:PORT (bridged\n"
     "                           XMPP accounts; repeat for several domains)\n"
@@ -83,6 +88,7 @@ int main(int argc, char** argv) {
     bool demo = false;
     long seed_contacts = 0, seed_groups = 0, group_members = 0;
     std::string seed_owner;
+    std::string error;
     UpdateConfig update;
     update.port = 8080;
     update.bind_address.clear();
@@ -192,11 +198,28 @@ int main(int argc, char** argv) {
             std::string seed;
             if (!v || !(in >> seed)) return bad("cannot read the update key");
             update.seed_hex = seed;
+        } else if (a == "--make-update-key") {
+            const char* v = value();
+            if (!v) return bad("missing key file");
+            std::string public_key;
+            if (!make_update_key(v, &public_key, &error)) {
+                std::cerr << "olvaro-server: " << error << "\n";
+                return 1;
+            }
+            std::cerr << "olvaro-server: wrote a new update key to " << v
+                      << "; clients built with -DOLVARO_UPDATE_PUBLIC_KEY=" << public_key
+                      << " install what --update-key " << v << " signs\n";
+            std::cout << public_key << std::endl;
+            return 0;
         } else {
             return bad("unknown option " + a);
         }
     }
     if (config.ports.empty()) config.ports.push_back(12345);
+    update.allow_demo_key = demo;
+    if (demo && !update.releases.empty() && is_demo_update_seed(update.seed_hex))
+        std::cerr << "olvaro-server: warning: update packages are signed with the demo key, whose secret is "
+                     "in the source: a client that trusts it installs whatever anyone signs with it\n";
 
     // Signals are taken synchronously below; block them before any thread starts.
     sigset_t set;
@@ -207,7 +230,6 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     Server server(config);
-    std::string error;
     if (!server.start(&error)) {
         std::cerr << "olvaro-server: " << error << "\n";
         return 1;

@@ -3,10 +3,16 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <sodium.h>
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "fixture.h"
+#include "update_server.h"
 
 namespace olvaro::server::testing {
 namespace {
@@ -194,6 +200,57 @@ TEST(Program, HelpBadOptionsAndARealRun) {
     waitpid(pid, &st, 0);
     EXPECT_TRUE(WIFEXITED(st));
     EXPECT_EQ(WEXITSTATUS(st), 0);
+}
+
+// The demo key's secret is in the source, so it signs updates only for the
+// demo; a key of one's own is made new, never over an old one.
+TEST(Program, UpdateKeysTheDemoKeyOnlyOnRequest) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("olvaro-update-key-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "releases");
+    const std::string program = OLVARO_SERVER_PROGRAM;
+    int status = 0;
+    std::string said = run(program + " -p 0 -b 127.0.0.1 --update-port 0 --update-releases " +
+                               (dir / "releases").string() + " 2>&1",
+                           &status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(said.find("demo key"), std::string::npos) << said;
+
+    fs::path key = dir / "update.key";
+    std::string printed = run(program + " --make-update-key " + key.string() + " 2>/dev/null", &status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream in(key);
+    std::string seed;
+    in >> seed;
+    ASSERT_EQ(seed.size(), 64u);
+    EXPECT_EQ(fs::status(key).permissions() & (fs::perms::group_all | fs::perms::others_all), fs::perms::none);
+    unsigned char seed_bytes[32], pk[32], sk[64];
+    ASSERT_EQ(sodium_hex2bin(seed_bytes, 32, seed.data(), 64, nullptr, nullptr, nullptr), 0);
+    crypto_sign_seed_keypair(pk, sk, seed_bytes);
+    char pk_hex[65];
+    sodium_bin2hex(pk_hex, sizeof pk_hex, pk, sizeof pk);
+    EXPECT_EQ(printed, std::string(pk_hex) + "\n");
+    // Made again: refused, the key the clients trust kept.
+    run(program + " --make-update-key " + key.string() + " 2>/dev/null", &status);
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    std::ifstream again(key);
+    std::string kept;
+    again >> kept;
+    EXPECT_EQ(kept, seed);
+
+    // In the process: the demo key only when allowed; one's own key always.
+    UpdateConfig config;
+    config.releases = (dir / "releases").string();
+    std::string error;
+    EXPECT_FALSE(UpdateServer(config).start(&error));
+    EXPECT_NE(error.find("demo key"), std::string::npos);
+    config.allow_demo_key = true;
+    EXPECT_TRUE(UpdateServer(config).start(&error)) << error;
+    config.allow_demo_key = false;
+    config.seed_hex = seed;
+    EXPECT_TRUE(UpdateServer(config).start(&error)) << error;
+    fs::remove_all(dir);
 }
 
 }  // namespace

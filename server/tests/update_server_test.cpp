@@ -11,37 +11,15 @@
 #include <fstream>
 #include <random>
 
+#include "package_builder.h"
 #include "update_delta.h"
+#include "update_manifest.h"
 #include "update_server.h"
 
 using namespace olvaro::server;
 namespace fs = std::filesystem;
 
 namespace {
-
-void put(std::string* b, size_t at, uint64_t v, int width) {
-    for (int i = 0; i < width; ++i) (*b)[at + i] = char(v >> (8 * i));
-}
-
-// A 64-bit ELF file whose one program header is the stamp note, then `payload`.
-std::string fake_module(uint32_t stamp, const std::string& payload) {
-    std::string b(64 + 56 + 24, '\0');
-    b.replace(0, 4, "\x7f" "ELF");
-    b[4] = 2;
-    b[5] = 1;
-    put(&b, 32, 64, 8);   // program headers
-    put(&b, 54, 56, 2);
-    put(&b, 56, 1, 2);
-    put(&b, 64, 4, 4);    // PT_NOTE
-    put(&b, 72, 120, 8);  // its offset
-    put(&b, 96, 24, 8);   // its size
-    put(&b, 120, 7, 4);
-    put(&b, 124, 4, 4);
-    put(&b, 128, 1, 4);
-    b.replace(132, 7, std::string("Olvaro\0", 7));
-    put(&b, 140, stamp, 4);
-    return b + payload;
-}
 
 std::string random_bytes(size_t n, unsigned seed) {
     std::mt19937 rng(seed);
@@ -128,16 +106,17 @@ protected:
         folder = fs::temp_directory_path() / ("olvaro-update-server-" + std::to_string(getpid()));
         fs::remove_all(folder);
         fs::create_directories(folder / "previous");
-        old_module = fake_module(1000, random_bytes(300000, 5));
-        new_module = fake_module(2000, old_module.substr(144));
+        old_module = updatestest::module(1000, random_bytes(300000, 5));
+        new_module = updatestest::module(2000, old_module.substr(144));
         new_module.replace(150000, 10, "new code!!");
         write_file(folder / "previous" / "mod.so", old_module);
         write_file(folder / "mod.so", new_module);
-        write_file(folder / "same.so", fake_module(3000, "same"));
+        write_file(folder / "same.so", updatestest::module(3000, "same"));
         write_file(folder / "changelog.txt", "Better things\n");
         UpdateConfig config;
         config.releases = folder.string();
         config.timeout_ms = 2000;
+        config.allow_demo_key = true;
         server = std::make_unique<UpdateServer>(config);
         std::string error;
         ASSERT_TRUE(server->start(&error)) << error;
@@ -160,13 +139,39 @@ TEST_F(UpdateServerTest, SignedDeltaForAKnownBuildWholeForAnUnknownNothingWhenCu
     ASSERT_NE(head, std::string::npos);
     std::string body = answer.substr(head + 4);
     EXPECT_NE(answer.find("Content-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
-    size_t at = answer.find("X-Olvaro-Signature: ");
-    ASSERT_NE(at, std::string::npos);
+    // The signature is of the manifest, which binds the body, the source as
+    // the client has it, and each result with its stamp.
+    auto header = [&](const std::string& name) {
+        size_t at = answer.find("\r\n" + name + ": ");
+        if (at == std::string::npos) return std::string();
+        at += name.size() + 4;
+        return answer.substr(at, answer.find("\r\n", at) - at);
+    };
+    std::string manifest_bytes;
+    ASSERT_TRUE(updates::fromBase64(header("X-Olvaro-Manifest"), &manifest_bytes));
+    std::string signature = header("X-Olvaro-Signature");
+    ASSERT_EQ(signature.size(), 128u);
     unsigned char sig[64], seed[32], pk[32], sk[64];
-    sodium_hex2bin(sig, 64, answer.data() + at + 20, 128, nullptr, nullptr, nullptr);
+    sodium_hex2bin(sig, 64, signature.data(), 128, nullptr, nullptr, nullptr);
     sodium_hex2bin(seed, 32, kDemoUpdateSeed, 64, nullptr, nullptr, nullptr);
     crypto_sign_seed_keypair(pk, sk, seed);
-    EXPECT_EQ(crypto_sign_verify_detached(sig, reinterpret_cast<const unsigned char*>(body.data()), body.size(), pk), 0);
+    EXPECT_EQ(crypto_sign_verify_detached(sig, reinterpret_cast<const unsigned char*>(manifest_bytes.data()),
+                                          manifest_bytes.size(), pk),
+              0);
+    updates::Manifest manifest;
+    ASSERT_TRUE(updates::readManifest(reinterpret_cast<const uint8_t*>(manifest_bytes.data()), manifest_bytes.size(),
+                                      &manifest));
+    using updatestest::digest;
+    EXPECT_EQ(manifest.package, digest(body));
+    ASSERT_EQ(manifest.sources.size(), 1u);
+    EXPECT_EQ(manifest.sources[0].name, "mod.so");
+    EXPECT_EQ(manifest.sources[0].digest, digest(old_module));
+    ASSERT_EQ(manifest.targets.size(), 2u);
+    EXPECT_EQ(manifest.targets[0].name + "/" + std::to_string(manifest.targets[0].stamp), "mod.so/2000");
+    EXPECT_EQ(manifest.targets[0].digest, digest(new_module));
+    EXPECT_EQ(manifest.targets[1].name + "/" + std::to_string(manifest.targets[1].stamp), "changelog.txt/0");
+    EXPECT_EQ(manifest.targets[1].digest, digest("Better things\n"));
+    EXPECT_LT(manifest_bytes.size(), 200u);
     // Sources: the installed mod.so; then its entry, then the change log.
     ASSERT_EQ(body.compare(0, 7, std::string("mod.so\0", 7)), 0);
     EXPECT_EQ(body.compare(7, 7, std::string("mod.so\0", 7)), 0);
@@ -179,6 +184,9 @@ TEST_F(UpdateServerTest, SignedDeltaForAKnownBuildWholeForAnUnknownNothingWhenCu
     body = answer.substr(answer.find("\r\n\r\n") + 4);
     EXPECT_EQ(body[0], '\0');
     EXPECT_NE(body.find(new_module), std::string::npos);
+    // A client ahead of the release is not sent back.
+    EXPECT_EQ(exchange(server->port(), post(module_list({{"mod.so", 2500}}))),
+              "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
 }
 
 TEST_F(UpdateServerTest, MalformedOrOversizedRequestsGet400AndAClose) {

@@ -25,7 +25,7 @@ class UpdateServerProcess {
     if (pid_ == 0) {
       dup2(out[1], 1);
       close(out[0]);
-      execl(OLVARO_SERVER_PROGRAM, OLVARO_SERVER_PROGRAM, "-p", "0", "-b", "127.0.0.1", "--update-port", "0",
+      execl(OLVARO_SERVER_PROGRAM, OLVARO_SERVER_PROGRAM, "--demo", "-p", "0", "-b", "127.0.0.1", "--update-port", "0",
             "--update-releases", releases.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }

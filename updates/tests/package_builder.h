@@ -1,7 +1,9 @@
-// Builds update packages and signs them as the demo update server does.
+// Builds update packages and their manifests and signs them as the demo
+// update server does.
 #pragma once
 
 #include <sodium.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +11,9 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "update_manifest.h"
+#include "update_package.h"
 
 namespace updatestest {
 
@@ -47,12 +52,12 @@ inline std::string package(const std::string& sources, const std::vector<std::pa
   return out;
 }
 
-inline std::string sign(const std::string& body, const char* seedHex = kDemoSeed) {
+inline std::string sign(const std::string& bytes, const char* seedHex = kDemoSeed) {
   if (sodium_init() < 0) return {};
   unsigned char seed[32], pk[32], sk[64], sig[64];
   sodium_hex2bin(seed, sizeof seed, seedHex, 64, nullptr, nullptr, nullptr);
   crypto_sign_seed_keypair(pk, sk, seed);
-  crypto_sign_detached(sig, nullptr, reinterpret_cast<const unsigned char*>(body.data()), body.size(), sk);
+  crypto_sign_detached(sig, nullptr, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), sk);
   char hex[129];
   sodium_bin2hex(hex, sizeof hex, sig, sizeof sig);
   return hex;
@@ -61,6 +66,68 @@ inline std::string sign(const std::string& body, const char* seedHex = kDemoSeed
 inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline updates::Digest digest(const std::string& bytes) {
+  return updates::digestOf(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// The smallest module: a 64-bit ELF header whose one program header is the
+// stamp note, then `payload` (from byte kModuleHead on).
+inline constexpr size_t kModuleHead = 144;
+inline std::string module(uint32_t stamp, const std::string& payload) {
+  std::string b(kModuleHead, '\0');
+  auto put = [&](size_t at, uint64_t v, int width) {
+    for (int i = 0; i < width; ++i) b[at + size_t(i)] = char(v >> (8 * i));
+  };
+  b.replace(0, 4, "\x7f" "ELF");
+  b[4] = 2;
+  b[5] = 1;
+  put(32, 64, 8);  // program headers
+  put(54, 56, 2);
+  put(56, 1, 2);
+  put(64, 4, 4);    // PT_NOTE
+  put(72, 120, 8);  // its offset
+  put(96, 24, 8);   // its size
+  put(120, 7, 4);
+  put(124, 4, 4);
+  put(128, 1, 4);
+  b.replace(132, 7, std::string("Olvaro\0", 7));
+  put(140, stamp, 4);
+  return b + payload;
+}
+
+// What a target of a package is to become, and its stamp (0: not a module).
+struct Result {
+  std::string bytes;
+  uint32_t stamp = 0;
+};
+
+// The manifest an honest server signs for `body` and the folder as it is
+// now: every source as it lies there, the targets (in the body's order)
+// becoming `results`. A body that does not parse gets no targets.
+inline updates::Manifest manifestFor(const std::filesystem::path& folder, const std::string& body,
+                                     const std::vector<Result>& results) {
+  updates::Manifest m;
+  m.package = digest(body);
+  updates::PackageView view;
+  if (updates::parsePackage(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &view)) {
+    for (const std::string& name : view.sources) m.sources.push_back({name, digest(readFile(folder / name))});
+    for (size_t i = 0; i < view.entries.size(); ++i) {
+      Result r = i < results.size() ? results[i] : Result{};
+      m.targets.push_back({view.entries[i].target, r.stamp, digest(r.bytes)});
+    }
+  }
+  return m;
+}
+
+// The manifest as it travels (base64) and its signature.
+struct SignedManifest {
+  std::string text, signature;
+};
+inline SignedManifest signManifest(const updates::Manifest& m, const char* seedHex = kDemoSeed) {
+  std::string bytes = updates::writeManifest(m);
+  return {updates::toBase64(bytes), sign(bytes, seedHex)};
 }
 
 inline void writeFile(const std::filesystem::path& path, const std::string& data) {

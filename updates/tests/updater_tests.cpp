@@ -16,9 +16,13 @@ TEST_F(UpdatesTest, StartTidiesTheFolderMovesSettingsOnAndShowsTheChangeLogOnce)
   writeFile(folder / "api.so.old", "x");
   writeFile(folder / "api.so.new", "x");
   writeFile(folder / "api.so", "keep");
+  // Cut between its two renames, an older install left only these: the old
+  // module comes back rather than both going.
+  writeFile(folder / "host.so.old", "old host");
+  writeFile(folder / "host.so.new", "new host, never checked");
   writeFile(folder / "changelog.txt", "Faster photos\nFewer crashes\n");
   start();
-  EXPECT_EQ(snapshot(folder), (std::map<std::string, std::string>{{"api.so", "keep"}}));
+  EXPECT_EQ(snapshot(folder), (std::map<std::string, std::string>{{"api.so", "keep"}, {"host.so", "old host"}}));
   EXPECT_EQ(KS_GetSettingLong("advanced.powersave", 0), 1);
   EXPECT_EQ(KS_GetSettingLong("updates.versionid", 0), 5);
   EXPECT_TRUE(fs::exists(fs::path(platform::startupFolderPath()) / "Olvaro.desktop"));
@@ -48,13 +52,16 @@ TEST_F(UpdatesTest, MigrationKeepsWhatALaterLevelOrThePocketPcHas) {
 }
 
 TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
-  std::atomic<bool> release{false};
+  // The last 1000 bytes come in seven pieces, each when the test says.
+  std::atomic<int> released{0};
   std::string body = package("", {{"new.so", Ops().literal(std::string(5000, 'n'))}});
   ScriptedServer server([&](const std::string&, const std::function<void(const std::string&)>& send) {
-    std::string all = response(body, sign(body));
+    std::string all = response(body, signManifest(manifestFor(folder, body, {{std::string(5000, 'n')}})));
     send(all.substr(0, all.size() - 1000));
-    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    send(all.substr(all.size() - 1000));
+    for (int k = 1; k <= 7; ++k) {
+      while (released < k) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      send(all.substr(all.size() - 1000 + size_t(k - 1) * 100, k < 7 ? 100 : std::string::npos));
+    }
   });
   useServer(server);
   start();
@@ -71,10 +78,15 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
             std::make_pair(std::string("Automatic Updates"), std::string("Checking for updates...")));
   EXPECT_EQ(overview->last().first, "Downloading Updates");
   EXPECT_EQ(overview->last().second.rfind("Downloading ", 0), 0u);
-  // Five minutes on, while downloading: the same check goes on.
-  testkit::runClock(updates::Updater::kTickMs);
+  // Five minutes on, a little arriving every 50 seconds: the same check goes on.
+  for (int k = 1; k <= 6; ++k) {
+    size_t reports = overview->reports.size();
+    testkit::runClock(updates::Updater::kTickMs / 6);
+    released = k;
+    ASSERT_TRUE(testkit::pumpUntil([&] { return overview->reports.size() > reports; }));
+  }
   EXPECT_EQ(updater->check(), first);
-  release = true;
+  released = 7;
   ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckInstalled; }));
   EXPECT_EQ(overview->last(),
             std::make_pair(std::string("New Updates Installed"), std::string("Restart Olvaro when Convenient")));
@@ -83,6 +95,30 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
   platform::clockSetWallTime(platform::clockNowUnixMs() + 7200000);
   testkit::runClock(updates::Updater::kTickMs);
   EXPECT_EQ(server.accepted(), 1);
+}
+
+TEST_F(UpdatesTest, DownloadStalledForAMinuteFailsAndLaterChecksRun) {
+  std::atomic<bool> release{false};
+  std::string body = package("", {{"new.so", Ops().literal(std::string(5000, 'n'))}});
+  ScriptedServer server([&](const std::string&, const std::function<void(const std::string&)>& send) {
+    send(response(body, signManifest(manifestFor(folder, body, {{std::string(5000, 'n')}}))).substr(0, 3000));
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  useServer(server);
+  start();
+  testkit::runClock(updates::Updater::kTickMs);
+  ASSERT_TRUE(testkit::pumpUntil([&] { return state() == updates::kCheckDownloading; }));
+  testkit::runClock(updates::UpdateCheck::kStallMs - 1000);
+  EXPECT_EQ(state(), updates::kCheckDownloading);
+  testkit::runClock(1000);
+  EXPECT_EQ(state(), updates::kCheckFailed);
+  EXPECT_EQ(overview->items.size(), 0u);
+  release = true;
+  // Once the hour is up, the next tick checks again.
+  KS_SetSettingLong("Updates/LastCheck", 0);
+  testkit::runClock(updates::Updater::kTickMs);
+  EXPECT_TRUE(testkit::pumpUntil([&] { return server.accepted() == 2; }));
+  EXPECT_FALSE(fs::exists(folder / "new.so"));
 }
 
 TEST_F(UpdatesTest, NoUpdatesRemovesTheItemAndTheHourRuleGoesBothWays) {
@@ -115,50 +151,87 @@ TEST_F(UpdatesTest, NoUpdatesRemovesTheItemAndTheHourRuleGoesBothWays) {
 }
 
 // Each answer the check must not install from, and what it shows.
-TEST_F(UpdatesTest, UnsignedHugeOrBrokenAnswersInstallNothing) {
-  writeFile(folder / "a.so", "old module");
-  std::string body = package("a.so", {{"a.so", Ops().literal("evil code")}});
+TEST_F(UpdatesTest, UnsignedHugeBrokenOrReplayedAnswersInstallNothing) {
+  std::string a1000 = module(1000, "old module"), a2000 = module(2000, "new module");
+  writeFile(folder / "a.so", a1000);
+  std::string body = package("", {{"a.so", Ops().literal(a2000)}});
+  updates::Manifest manifest = manifestFor(folder, body, {{a2000, 2000}});
+  SignedManifest good = signManifest(manifest);
+  std::string manifestBytes = updates::writeManifest(manifest);
+  // A delta from build 1000 to 2000, and the same made for another build.
+  std::string delta = package("a.so", {{"a.so", Ops().literal(a2000.substr(0, kModuleHead + 4)).copy(1, kModuleHead + 4, 6)}});
+  updates::Manifest deltaManifest = manifestFor(folder, delta, {{a2000, 2000}});
+  updates::Manifest otherBuild = deltaManifest;
+  otherBuild.sources[0].digest = digest(module(900, "old module"));
+  std::string older = package("", {{"a.so", Ops().literal(module(900, "older"))}});
+  std::string outside = package("a.so", {{"a.so", Ops().copy(1, 150, 10)}});
+  const char* kUnsigned = "The update is not signed by Olvaro.";
   struct Case {
     const char* what;
     std::string answer;
     int32_t state;
-    std::string title;  // empty: the item is gone
+    std::string text;  // the failure shown; empty: the item is gone
   } cases[] = {
-      {"no signature", response(body, ""), updates::kCheckFailed, "Automatic Updates Failed"},
-      {"wrong signature", response(body, sign(body + "x")), updates::kCheckFailed, "Automatic Updates Failed"},
-      {"another key", response(body, sign(body, "0000000000000000000000000000000000000000000000000000000000000001")),
-       updates::kCheckFailed, "Automatic Updates Failed"},
+      {"no signature", response(body, {good.text, ""}), updates::kCheckFailed, kUnsigned},
+      {"no manifest", response(body, {"", good.signature}), updates::kCheckFailed, kUnsigned},
+      {"wrong signature", response(body, {good.text, sign(manifestBytes + "x")}), updates::kCheckFailed, kUnsigned},
+      {"another key",
+       response(body, signManifest(manifest, "0000000000000000000000000000000000000000000000000000000000000001")),
+       updates::kCheckFailed, kUnsigned},
+      {"manifest not base64", response(body, {"@@" + good.text, good.signature}), updates::kCheckFailed, kUnsigned},
       {"huge length", "HTTP/1.0 200 OK\ncontent-length: 4000000000\n\n", updates::kCheckFailed, ""},
       {"not 200", "HTTP/1.0 404 Not Found\ncontent-length: 3\n\nno!", updates::kCheckFailed, ""},
       {"cut short", "HTTP/1.0 200 OK\ncontent-length: 100\n\nabc", updates::kCheckFailed, ""},
-      {"signed but out of range",
-       response(package("a.so", {{"a.so", Ops().copy(1, 5, 6)}}),
-                sign(package("a.so", {{"a.so", Ops().copy(1, 5, 6)}}))),
-       updates::kCheckFailed, "Automatic Updates Failed"},
+      {"signed but out of range", response(outside, signManifest(manifestFor(folder, outside, {}))),
+       updates::kCheckFailed, "The update package is damaged."},
+      {"another body under the manifest", response(older, good), updates::kCheckFailed,
+       "The update package is damaged."},
+      {"made for another build", response(delta, signManifest(otherBuild)), updates::kCheckFailed,
+       "The update was made for other versions of the installed files."},
+      {"an older build whole", response(older, signManifest(manifestFor(folder, older, {{module(900, "older"), 900}}))),
+       updates::kCheckFailed, "The update is not newer than the installed version."},
   };
   std::string answer;
   ScriptedServer server([&](const std::string&, const std::function<void(const std::string&)>& send) { send(answer); });
   useServer(server);
   start();
-  auto before = snapshot(folder);
-  for (const Case& c : cases) {
-    answer = c.answer;
+  auto check = [&](const std::string& what) {
     KS_SetSettingLong("Updates/LastCheck", 0);
     int accepted = server.accepted();
     testkit::runClock(updates::Updater::kTickMs);
-    ASSERT_TRUE(testkit::pumpUntil([&] {
+    bool done = testkit::pumpUntil([&] {
       return server.accepted() > accepted && state() != updates::kCheckStarted &&
              state() != updates::kCheckDownloading && state() != updates::kCheckProcessing;
-    })) << c.what;
+    });
+    EXPECT_TRUE(done) << what;
+    return done;
+  };
+  auto before = snapshot(folder);
+  for (const Case& c : cases) {
+    answer = c.answer;
+    if (!check(c.what)) continue;
     EXPECT_EQ(state(), c.state) << c.what;
-    if (c.title.empty()) {
+    if (c.text.empty()) {
       EXPECT_EQ(overview->items.size(), 0u) << c.what;
     } else {
       EXPECT_EQ(overview->items.size(), 1u) << c.what;
-      EXPECT_EQ(overview->last().first, c.title) << c.what;
+      EXPECT_EQ(overview->last(), std::make_pair(std::string("Automatic Updates Failed"), c.text)) << c.what;
     }
     EXPECT_EQ(snapshot(folder), before) << c.what;
   }
+
+  // The delta installs once; sent again, it no longer fits.
+  answer = response(delta, signManifest(deltaManifest));
+  ASSERT_TRUE(check("delta"));
+  ASSERT_EQ(state(), updates::kCheckInstalled);
+  ASSERT_EQ(readFile(folder / "a.so"), a2000);
+  updater.reset();
+  start();
+  before = snapshot(folder);
+  ASSERT_TRUE(check("replay"));
+  EXPECT_EQ(overview->last(), std::make_pair(std::string("Automatic Updates Failed"),
+                                             std::string("The update was made for other versions of the installed files.")));
+  EXPECT_EQ(snapshot(folder), before);
 }
 
 TEST_F(UpdatesTest, ProgressCountsKilobytesAndPercent) {

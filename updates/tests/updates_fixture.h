@@ -91,9 +91,11 @@ class ScriptedServer {
   std::thread thread_;
 };
 
-inline std::string response(const std::string& body, const std::string& signature) {
+// A package with its manifest and signature headers (an empty one left out).
+inline std::string response(const std::string& body, const SignedManifest& manifest) {
   std::string head = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
-  if (!signature.empty()) head += "X-Olvaro-Signature: " + signature + "\r\n";
+  if (!manifest.text.empty()) head += "X-Olvaro-Manifest: " + manifest.text + "\r\n";
+  if (!manifest.signature.empty()) head += "X-Olvaro-Signature: " + manifest.signature + "\r\n";
   return head + "\r\n" + body;
 }
 

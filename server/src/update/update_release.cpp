@@ -12,6 +12,8 @@
 
 #include "build_stamp.h"
 #include "update_delta.h"
+#include "update_manifest.h"
+#include "update_package.h"
 
 namespace olvaro::server {
 
@@ -22,15 +24,11 @@ namespace fs = std::filesystem;
 constexpr size_t kMaxModule = size_t(48) << 20;  // the client takes 64 MiB of package
 constexpr uint32_t kMaxPiece = 0xFFFFFFFFu;
 
-void put32(std::string* out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out->push_back(char(v >> shift));
-}
-
 void put_literal(std::string* out, std::string_view bytes) {
     while (!bytes.empty()) {
         size_t n = std::min<size_t>(bytes.size(), kMaxPiece);
         out->push_back('\0');
-        put32(out, uint32_t(n));
+        updates::putBigEndian32(out, uint32_t(n));
         out->append(bytes.substr(0, n));
         bytes.remove_prefix(n);
     }
@@ -39,13 +37,8 @@ void put_literal(std::string* out, std::string_view bytes) {
 void put_entry(std::string* body, const std::string& name, const std::string& ops) {
     body->append(name);
     body->push_back('\0');
-    put32(body, uint32_t(ops.size()));
+    updates::putBigEndian32(body, uint32_t(ops.size()));
     body->append(ops);
-}
-
-bool plain_name(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos &&
-           name.find('\0') == std::string::npos;
 }
 
 bool read_file(const fs::path& path, std::string* out) {
@@ -73,7 +66,7 @@ void ReleaseStore::rescan() {
     std::map<std::string, uint32_t> current;
     auto look = [&](const fs::path& path, bool top) {
         std::string name = path.filename().string();
-        if (!plain_name(name)) return;
+        if (!updates::isPlainFileName(name)) return;
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || size_t(st.st_size) > kMaxModule) return;
         if (top && name == "changelog.txt") {
@@ -92,7 +85,10 @@ void ReleaseStore::rescan() {
             seen_[path.string()] = {int64_t(st.st_size), mtime, stamp};
             if (stamp) {
                 Build& build = modules_[name].builds[stamp];
-                if (!build.bytes) build.bytes = std::move(bytes);
+                if (!build.bytes) {
+                    build.digest = updates::digestOf(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size());
+                    build.bytes = std::move(bytes);
+                }
             }
         }
         if (!stamp) return;  // not a module
@@ -129,8 +125,8 @@ std::string ReleaseStore::ops_for(const std::string& name, uint32_t from, uint32
         for (const DeltaOp& op : cached->second) {
             if (op.copy) {
                 ops.push_back(char(source));
-                put32(&ops, uint32_t(op.offset));
-                put32(&ops, uint32_t(op.length));
+                updates::putBigEndian32(&ops, uint32_t(op.offset));
+                updates::putBigEndian32(&ops, uint32_t(op.length));
             } else {
                 put_literal(&ops, std::string_view(fresh).substr(op.offset, op.length));
             }
@@ -154,18 +150,33 @@ UpdatePackage ReleaseStore::package_for(const std::vector<InstalledModule>& inst
     std::set<std::string> listed;
     std::string sources;
     int count = 0;
+    updates::Manifest manifest;
+    // The manifest travels in one header line: what does not fit waits for
+    // the next check. A source costs its name, a NUL and a digest; a target
+    // that and a stamp.
+    constexpr size_t kDigest = sizeof(updates::Digest);
+    size_t manifest_size = 5 + kDigest + 1 + 2 + (changelog_.empty() ? 0 : sizeof "changelog.txt" + 4 + kDigest);
     for (const InstalledModule& m : installed) {
         auto it = modules_.find(m.name);
-        if (it == modules_.end() || !it->second.current || it->second.current == m.build) continue;
-        if (!listed.insert(m.name).second) continue;  // named twice
-        int source = 0;
+        // Only forward: a client with a newer build than the release keeps it.
+        if (it == modules_.end() || !it->second.current || it->second.current <= m.build) continue;
+        if (!updates::isTargetName(m.name) || listed.count(m.name)) continue;
+        auto from = it->second.builds.find(m.build);
         // Copies can name 255 sources; past that a module goes whole.
-        if (it->second.builds.count(m.build) && count < 255) {
+        bool delta = from != it->second.builds.end() && count < 255;
+        size_t cost = (m.name.size() + 1 + 4 + kDigest) + (delta ? m.name.size() + 1 + kDigest : 0);
+        if (manifest_size + cost > updates::kMaxManifest) break;
+        manifest_size += cost;
+        listed.insert(m.name);
+        int source = 0;
+        if (delta) {
             source = ++count;
             if (!sources.empty()) sources += ",";
             sources += m.name;
+            manifest.sources.push_back({m.name, from->second.digest});
         }
         changes.push_back({m.name, m.build, it->second.current, source});
+        manifest.targets.push_back({m.name, it->second.current, it->second.builds.at(it->second.current).digest});
     }
     if (changes.empty()) return package;
     package.body = sources;
@@ -175,13 +186,18 @@ UpdatePackage ReleaseStore::package_for(const std::vector<InstalledModule>& inst
         std::string ops;
         put_literal(&ops, changelog_);
         put_entry(&package.body, "changelog.txt", ops);
+        manifest.targets.push_back(
+            {"changelog.txt", 0, updates::digestOf(reinterpret_cast<const uint8_t*>(changelog_.data()), changelog_.size())});
     }
+    manifest.package = updates::digestOf(reinterpret_cast<const uint8_t*>(package.body.data()), package.body.size());
+    std::string signed_bytes = updates::writeManifest(manifest);
     unsigned char sig[crypto_sign_BYTES];
-    crypto_sign_detached(sig, nullptr, reinterpret_cast<const unsigned char*>(package.body.data()), package.body.size(),
+    crypto_sign_detached(sig, nullptr, reinterpret_cast<const unsigned char*>(signed_bytes.data()), signed_bytes.size(),
                          secret_);
     char hex[2 * crypto_sign_BYTES + 1];
     sodium_bin2hex(hex, sizeof hex, sig, sizeof sig);
     package.signature = hex;
+    package.manifest = updates::toBase64(signed_bytes);
     return package;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "update_delta.h"
+#include "update_manifest.h"
 
 namespace olvaro::server {
 
@@ -26,7 +27,8 @@ struct InstalledModule {
 
 struct UpdatePackage {
     std::string body;       // empty: nothing to update
-    std::string signature;  // hex Ed25519 signature of the body
+    std::string manifest;   // base64 of the manifest that binds the body
+    std::string signature;  // hex Ed25519 signature of the manifest
 };
 
 class ReleaseStore {
@@ -43,6 +45,7 @@ public:
 private:
     struct Build {
         std::shared_ptr<const std::string> bytes;
+        updates::Digest digest{};
     };
     struct Module {
         std::map<uint32_t, Build> builds;  // by stamp

@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 #include <expat.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sodium.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -107,6 +109,42 @@ size_t body_start(const std::string& request) {
 
 }  // namespace
 
+bool is_demo_update_seed(const std::string& seed_hex) { return lower(seed_hex) == kDemoUpdateSeed; }
+
+bool make_update_key(const std::string& path, std::string* public_hex, std::string* error) {
+    unsigned char seed[crypto_sign_SEEDBYTES], pk[crypto_sign_PUBLICKEYBYTES], sk[crypto_sign_SECRETKEYBYTES];
+    if (sodium_init() < 0) {
+        *error = "libsodium cannot start";
+        return false;
+    }
+    randombytes_buf(seed, sizeof seed);
+    crypto_sign_seed_keypair(pk, sk, seed);
+    char seed_hex[2 * sizeof seed + 1], pk_hex[2 * sizeof pk + 1];
+    sodium_bin2hex(seed_hex, sizeof seed_hex, seed, sizeof seed);
+    sodium_bin2hex(pk_hex, sizeof pk_hex, pk, sizeof pk);
+    sodium_memzero(seed, sizeof seed);
+    sodium_memzero(sk, sizeof sk);
+    // Never over an existing key: it may be the one the clients trust.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = path + ": " + std::strerror(errno);
+        sodium_memzero(seed_hex, sizeof seed_hex);
+        return false;
+    }
+    std::string line = std::string(seed_hex) + "\n";
+    sodium_memzero(seed_hex, sizeof seed_hex);
+    bool ok = ::write(fd, line.data(), line.size()) == ssize_t(line.size()) && ::fsync(fd) == 0;
+    sodium_memzero(line.data(), line.size());
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(path.c_str());
+        *error = path + ": cannot write the key";
+        return false;
+    }
+    *public_hex = pk_hex;
+    return true;
+}
+
 bool parse_update_request(const std::string& xml, UpdateRequest* out) {
     *out = UpdateRequest();
     XML_Parser parser = XML_ParserCreate("UTF-8");
@@ -133,6 +171,9 @@ bool UpdateServer::start(std::string* error) {
         return false;
     };
     if (!store_.key_valid()) return fail("the update signing key is not 64 hex digits");
+    if (is_demo_update_seed(config_.seed_hex) && !config_.allow_demo_key)
+        return fail("the update signing key is the demo key, whose secret is public; give --update-key FILE "
+                    "(make one with --make-update-key FILE), or --demo for a demonstration");
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listen_fd_ < 0) return fail(std::string("socket: ") + std::strerror(errno));
     int on = 1;
@@ -262,8 +303,8 @@ std::string UpdateServer::answer(const std::string& request) {
     UpdatePackage package = store_.package_for(parsed.modules);
     if (package.body.empty()) return kNoChange;
     return "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-           std::to_string(package.body.size()) + "\r\nX-Olvaro-Signature: " + package.signature + "\r\n\r\n" +
-           package.body;
+           std::to_string(package.body.size()) + "\r\nX-Olvaro-Manifest: " + package.manifest +
+           "\r\nX-Olvaro-Signature: " + package.signature + "\r\n\r\n" + package.body;
 }
 
 }  // namespace olvaro::server

@@ -25,6 +25,8 @@ struct UpdateConfig {
     std::string bind_address = "127.0.0.1";
     std::string releases;                  // the release folder
     std::string seed_hex = kDemoUpdateSeed;
+    // The demo key's secret is public: it signs only when the demo is asked for.
+    bool allow_demo_key = false;
     size_t max_head = 16384;
     size_t max_body = 1 << 20;
     int max_connections = 16;
@@ -37,6 +39,12 @@ struct UpdateRequest {
     long language = 0;
     long subid = 0;
 };
+
+// Whether a seed (hex) is the demo key's.
+bool is_demo_update_seed(const std::string& seed_hex);
+// A new key: the seed, as 64 hex digits, written to a new file only its owner
+// can read; `public_hex` gets the public key the client is built with.
+bool make_update_key(const std::string& path, std::string* public_hex, std::string* error);
 
 // Reads the module list; false when the XML is malformed or breaks the
 // list's shape (a build that is not a number, too many files).

@@ -10,7 +10,7 @@
 
 namespace updates {
 
-bool verifyPackageSignature(const uint8_t* body, size_t size, std::string_view hexSignature) {
+bool verifyUpdateSignature(const uint8_t* data, size_t size, std::string_view hexSignature) {
   if (sodium_init() < 0) return false;
   static constexpr char kKey[] = OLVARO_UPDATE_PUBLIC_KEY;
   unsigned char key[crypto_sign_PUBLICKEYBYTES], signature[crypto_sign_BYTES];
@@ -22,7 +22,7 @@ bool verifyPackageSignature(const uint8_t* body, size_t size, std::string_view h
   if (sodium_hex2bin(signature, sizeof signature, hex.data(), hex.size(), nullptr, &length, nullptr) != 0 ||
       length != sizeof signature)
     return false;
-  return crypto_sign_verify_detached(signature, body, size, key) == 0;
+  return crypto_sign_verify_detached(signature, data, size, key) == 0;
 }
 
 }  // namespace updates

@@ -2,10 +2,6 @@
 // then file entries (target name, NUL, 4-byte big-endian length, operations).
 // An operation copies a range of a source (byte k = 1..255, offset, length)
 // or appends literal bytes (byte 0, length, bytes); numbers are big-endian.
-//
-// Installing checks the whole package against the mapped sources before it
-// writes anything, writes every target as "<name>.new", flushes it, then
-// swaps the files by renames, undoing them if one fails.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +27,14 @@ struct PackageView {
 // not "." or "..", no NUL.
 bool isPlainFileName(std::string_view name);
 
+// The installer's own file; a target of that name, or one ending in ".new"
+// or ".old", would be taken for an install's working files.
+inline constexpr char kInstallJournal[] = "install.journal";
+bool isTargetName(std::string_view name);
+
 // Splits the body into its parts; false when it is malformed (a missing NUL,
-// a length past the body, a name that leaves the folder, a target twice).
+// a length past the body, a name that leaves the folder or is not a target's,
+// a target twice).
 bool parsePackage(const uint8_t* data, size_t size, PackageView* out);
 
 // Checks every operation of an entry against the sizes of the sources;
@@ -44,20 +46,11 @@ bool checkOperations(const PackageEntry& entry, const std::vector<size_t>& sourc
 template <typename Sink>
 bool runOperations(const PackageEntry& entry, const std::vector<const uint8_t*>& sources, Sink&& sink);
 
-enum class InstallResult {
-  Installed,
-  BadPackage,     // malformed, or a copy outside its source
-  MapFailed,      // a source could not be mapped
-  OutputFailed,   // a ".new" file could not be made or written
-  InstallFailed,  // a rename failed; the ones done were undone
-};
-
-// Installs the package into `folder`. On any failure the folder holds what
-// it held before. `durable` false skips flushing to disk (only to measure
-// the rest against tools that do not flush).
-InstallResult installPackage(const std::string& folder, const uint8_t* data, size_t size, bool durable = true);
-
 // --- inline ---
+
+inline void putBigEndian32(std::string* out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(char(v >> shift));
+}
 
 inline uint32_t readBigEndian32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);

@@ -8,8 +8,10 @@
 #include "build_stamp.h"
 #include "olvaro/api.h"
 #include "package_signature.h"
+#include "platform/clock.h"
 #include "platform/device.h"
-#include "update_package.h"
+#include "update_install.h"
+#include "update_manifest.h"
 
 #ifndef OLVARO_UPDATE_HOST
 #define OLVARO_UPDATE_HOST "localhost"
@@ -58,6 +60,7 @@ UpdateCheck::UpdateCheck(StatusSink& status, std::string folder) : status_(statu
 UpdateCheck::~UpdateCheck() {
   // The check is going away: nothing it reports may reach the sink now.
   done_ = true;
+  stopTimer();
   closeSocket();
 }
 
@@ -88,7 +91,9 @@ void UpdateCheck::onDataReceived() {
   // Every block that brought body bytes is progress, the last one too.
   if (reader_.received() > before &&
       (state == ResponseReader::State::Body || state == ResponseReader::State::Complete)) {
+    if (state_ != kCheckDownloading) startTimer(kStallTickMs);
     state_ = kCheckDownloading;
+    lastProgressMs_ = platform::clockMonotonicMs();
     size_t r = reader_.received(), t = reader_.expected();
     char text[96];
     std::snprintf(text, sizeof text, "Downloading %d/%d KB (%d %%)", int(r / 1024), int(t / 1024),
@@ -98,12 +103,14 @@ void UpdateCheck::onDataReceived() {
   switch (state) {
     case ResponseReader::State::Complete:
       done_ = true;
+      stopTimer();
       process(reader_.message());
       closeSocket();
       break;
     case ResponseReader::State::Failed:
       // Oversized or malformed: nothing of it is used.
       done_ = true;
+      stopTimer();
       status_.removeStatus();
       state_ = kCheckFailed;
       closeSocket();
@@ -116,6 +123,7 @@ void UpdateCheck::onClosed() {
   SocketConnection::onClosed();
   if (done_) return;
   done_ = true;
+  stopTimer();
   if (state_ == kCheckStarted) {
     status_.removeStatus();
   } else if (state_ == kCheckDownloading) {
@@ -123,6 +131,16 @@ void UpdateCheck::onClosed() {
     status_.removeStatus();
     state_ = kCheckFailed;
   }
+}
+
+void UpdateCheck::onTimer() {
+  if (done_ || state_ != kCheckDownloading || platform::clockMonotonicMs() - lastProgressMs_ < kStallMs) return;
+  // Stalled: failed as if cut off, and no longer holding later checks back.
+  done_ = true;
+  stopTimer();
+  closeSocket();
+  status_.removeStatus();
+  state_ = kCheckFailed;
 }
 
 void UpdateCheck::fail(const std::string& text) {
@@ -142,14 +160,25 @@ void UpdateCheck::process(const HttpMessage& response) {
     state_ = kCheckNoUpdates;
     return;
   }
-  const auto* body = reinterpret_cast<const uint8_t*>(response.body.data());
-  auto signature = response.headers.find(kSignatureHeader);
-  if (signature == response.headers.end() || !verifyPackageSignature(body, response.body.size(), signature->second)) {
+  auto header = [&](const char* name) {
+    auto it = response.headers.find(name);
+    return it == response.headers.end() ? std::string() : it->second;
+  };
+  std::string signedBytes;
+  if (!fromBase64(header(kManifestHeader), &signedBytes) ||
+      !verifyUpdateSignature(reinterpret_cast<const uint8_t*>(signedBytes.data()), signedBytes.size(),
+                             header(kSignatureHeader))) {
     fail("The update is not signed by Olvaro.");
     return;
   }
+  Manifest manifest;
+  if (!readManifest(reinterpret_cast<const uint8_t*>(signedBytes.data()), signedBytes.size(), &manifest)) {
+    fail("The update package is damaged.");
+    return;
+  }
   status_.reportStatus("Automatic Updates", "Installing Updates");
-  switch (installPackage(folder_, body, response.body.size())) {
+  const auto* body = reinterpret_cast<const uint8_t*>(response.body.data());
+  switch (installPackage(folder_, manifest, body, response.body.size())) {
     case InstallResult::Installed:
       status_.reportStatus("New Updates Installed", "Restart Olvaro when Convenient");
       state_ = kCheckInstalled;
@@ -158,6 +187,11 @@ void UpdateCheck::process(const HttpMessage& response) {
     case InstallResult::OutputFailed: fail("Could not open output file."); return;
     case InstallResult::BadPackage: fail("The update package is damaged."); return;
     case InstallResult::InstallFailed: fail("Could not replace the program files."); return;
+    case InstallResult::WrongSources: fail("The update was made for other versions of the installed files."); return;
+    case InstallResult::NotNewer: fail("The update is not newer than the installed version."); return;
+    case InstallResult::WrongResult: fail("The update did not rebuild the files it names."); return;
+    case InstallResult::TooLarge: fail("The update is too large."); return;
+    case InstallResult::NoSpace: fail("There is not enough free space for the update."); return;
   }
 }
 

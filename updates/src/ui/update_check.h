@@ -7,6 +7,7 @@
 
 #include "http_message.h"
 #include "transport/socket_connection.h"
+#include "transport/timer_client.h"
 
 namespace updates {
 
@@ -34,8 +35,13 @@ std::vector<ModuleStamp> listModules(const std::string& folder);
 // The whole request, as written to the socket.
 std::string buildRequest(const std::string& host, const std::string& folder);
 
-class UpdateCheck : public olvaro::net::SocketConnection {
+// A download that stops making progress fails after kStallMs, so that the
+// next tick can start another check.
+class UpdateCheck : public olvaro::net::SocketConnection, public olvaro::net::TimerClient {
  public:
+  static constexpr int64_t kStallMs = 60000;
+  static constexpr unsigned kStallTickMs = 5000;
+
   UpdateCheck(StatusSink& status, std::string folder);
   ~UpdateCheck() override;
 
@@ -46,6 +52,7 @@ class UpdateCheck : public olvaro::net::SocketConnection {
   void onConnected() override;
   void onDataReceived() override;
   void onClosed() override;
+  void onTimer() override;
 
  private:
   // Runs a complete response; the reader has already matched its body to
@@ -58,6 +65,7 @@ class UpdateCheck : public olvaro::net::SocketConnection {
   ResponseReader reader_;
   int32_t state_ = kCheckStarted;
   bool done_ = false;
+  int64_t lastProgressMs_ = 0;
 };
 
 }  // namespace updates

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
+#include "install_journal.h"
 #include "olvaro/api.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -13,11 +13,6 @@
 namespace updates {
 
 namespace {
-
-bool endsWith(const std::string& s, const char* suffix) {
-  size_t n = std::strlen(suffix);
-  return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
-}
 
 // The run-at-start-up shortcut the host makes: the program with "/hidden".
 void createStartupShortcut() {
@@ -33,17 +28,6 @@ void createStartupShortcut() {
 
 }  // namespace
 
-void removeLeftovers(const std::string& folder) {
-  std::error_code error;
-  std::vector<std::filesystem::path> doomed;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    std::string name = entry.path().filename().string();
-    if (entry.is_regular_file(error) && (endsWith(name, ".old") || endsWith(name, ".new")))
-      doomed.push_back(entry.path());
-  }
-  for (const auto& path : doomed) std::filesystem::remove(path, error);
-}
-
 void migrateSettings() {
   long level = KS_GetSettingLong("updates.versionid", 0);
   if (level < 1) createStartupShortcut();
@@ -54,7 +38,7 @@ void migrateSettings() {
 }
 
 Updater::Updater(std::string folder, std::string program) : folder_(std::move(folder)) {
-  removeLeftovers(folder_);
+  recoverInstall(folder_);
   migrateSettings();
   notice_ = std::make_unique<UpdateNotice>(folder_, std::move(program));
   startTimer(kTickMs);

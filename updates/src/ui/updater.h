@@ -1,6 +1,6 @@
-// What the plug-in does while it runs: tidies the program folder and moves
-// old settings on at start, then checks for updates on a five-minute timer,
-// at most once an hour.
+// What the plug-in does while it runs: at start, finishes or undoes an
+// update a crash cut short, tidies the program folder and moves old settings
+// on; then checks for updates on a five-minute timer, at most once an hour.
 #pragma once
 
 #include <memory>
@@ -12,8 +12,6 @@
 
 namespace updates {
 
-// Deletes "*.old" and "*.new" left by an earlier update.
-void removeLeftovers(const std::string& folder);
 // Brings older settings up to the current level ("updates.versionid" 5).
 void migrateSettings();
 
