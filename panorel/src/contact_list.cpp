@@ -179,6 +179,8 @@ void ContactList::rebuildTabs() {
   bool overviewShown = m_overviewShown;
   int64_t shownGroup = m_groupView ? m_groupView->groupId() : -1;
   bool onGroupTab = !m_tabPerGroup && strip.selectedIndex() == 2;
+  bool hadFocus = m_shown && GetFocus() == m_shown->hwnd();
+  m_rebuilding = true;
 
   while (strip.tabCount() > 0) strip.removeTab(strip.tabCount() - 1);
   m_tabGroups.clear();
@@ -213,19 +215,26 @@ void ContactList::rebuildTabs() {
       select = 1;
   }
   strip.setSelectedIndex(select, false);
-  if (m_overview || m_groupView) showTab(select);
+  m_rebuilding = false;
+  // The view changes only when the tab now selected shows something else;
+  // the focus moves only when the view that goes had it.
+  bool same = select == 0 ? m_overviewShown
+                          : !m_overviewShown && m_groupView && m_groupView->groupId() == m_tabGroups[size_t(select - 1)];
+  if ((m_overview || m_groupView) && !same) show(select, hadFocus);
   InvalidateRect(strip.hwnd(), nullptr, FALSE);
 }
 
-void ContactList::showTab(int i) {
+void ContactList::showTab(int i) { show(i, !m_rebuilding); }
+
+void ContactList::show(int i, bool focus) {
   if (i <= 0) {
-    showOverview();
+    showOverview(focus);
   } else if (size_t(i - 1) < m_tabGroups.size()) {
-    showGroup(m_tabGroups[size_t(i - 1)]);
+    showGroup(m_tabGroups[size_t(i - 1)], focus);
   }
 }
 
-void ContactList::showOverview() {
+void ContactList::showOverview(bool focus) {
   m_overviewShown = true;
   if (!m_overview) {
     m_overview = std::make_unique<OverviewView>(m_layout ? m_layout->hwnd() : m_owner);
@@ -238,10 +247,10 @@ void ContactList::showOverview() {
   }
   ShowWindow(m_overview->hwnd(), SW_SHOW);
   place();
-  SetFocus(m_overview->hwnd());
+  if (focus) SetFocus(m_overview->hwnd());
 }
 
-void ContactList::showGroup(int64_t id) {
+void ContactList::showGroup(int64_t id, bool focus) {
   m_overviewShown = false;
   if (!m_groupView || m_groupView->groupId() != id) {
     if (m_shown && m_layout) m_layout->remove(m_shown->hwnd());
@@ -259,7 +268,7 @@ void ContactList::showGroup(int64_t id) {
   m_shown = m_groupView.get();
   ShowWindow(m_groupView->hwnd(), SW_SHOW);
   place();
-  SetFocus(m_groupView->hwnd());
+  if (focus) SetFocus(m_groupView->hwnd());
 }
 
 void ContactList::place() {
