@@ -16,8 +16,13 @@ namespace panorel {
 
 namespace {
 
+// Only a group still listed is looked up: asking the hub for any other id
+// would make it anew, nameless. The own list (0) is always there.
+HGroup* listedGroup(int64_t id) { return id == 0 ? KS_GetGroup(0) : KS_FindGroup(id); }
+
 std::u16string groupName(int64_t id) {
-  HGroup* g = KS_GetGroup(id);
+  HGroup* g = listedGroup(id);
+  if (!g) return std::u16string();
   GroupData d{};
   d.size = sizeof d;
   KS_GetGroupData(g, &d);
@@ -25,6 +30,8 @@ std::u16string groupName(int64_t id) {
   KS_ReleaseGroup(g);
   return name;
 }
+
+bool listed(const std::vector<int64_t>& ids, int64_t id) { return std::binary_search(ids.begin(), ids.end(), id); }
 
 }  // namespace
 
@@ -251,16 +258,17 @@ void ContactList::showOverview(bool focus) {
 }
 
 void ContactList::showGroup(int64_t id, bool focus) {
-  m_overviewShown = false;
   if (!m_groupView || m_groupView->groupId() != id) {
+    HGroup* group = listedGroup(id);
+    if (!group) return;
     if (m_shown && m_layout) m_layout->remove(m_shown->hwnd());
     m_shown = nullptr;
     m_groupView.reset();
-    HGroup* group = KS_GetGroup(id);
     m_groupView = std::make_unique<GroupView>(m_layout ? m_layout->hwnd() : m_owner, group);
     KS_ReleaseGroup(group);
     m_groupView->setSideKeyHandler([this](UINT key) { sideKey(key); });
   }
+  m_overviewShown = false;
   if (m_overview) {
     if (m_layout) m_layout->remove(m_overview->hwnd());
     ShowWindow(m_overview->hwnd(), SW_HIDE);
@@ -279,7 +287,8 @@ void ContactList::place() {
 }
 
 void ContactList::selectGroup(int64_t id) {
-  if (m_tabPerGroup) return;
+  // A choice made before the group went does nothing.
+  if (m_tabPerGroup || !listed(groupIds(), id)) return;
   m_selectedGroup = id;
   if (tabs().tabCount() > 2) {
     tabs().tab(2)->setText(text(kStrGroup) + u": " + groupName(id));

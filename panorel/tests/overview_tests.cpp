@@ -330,6 +330,47 @@ TEST_F(PanorelTest, TabPerGroupModeListsEveryGroup) {
   EXPECT_EQ(list->groupView()->groupId(), 12);
 }
 
+bool groupExists(int64_t id) {
+  HGroup* g = KS_FindGroup(id);
+  if (g) KS_ReleaseGroup(g);
+  return g != nullptr;
+}
+
+TEST_F(PanorelTest, DeletedGroupsStayGone) {
+  // A tab per group: the group deleted has its tab before the shown one.
+  KS_SetSettingLong("Panorel/TabPerGroup", 1);
+  makeGroup(3, "Alpha");
+  makeGroup(5, "Gamma");
+  makeGroup(12, "Beta");
+  start();
+  list->tabs().setSelectedIndex(4);
+  ASSERT_EQ(list->groupView()->groupId(), 12);
+  KS_DeleteGroup(3);
+  EXPECT_FALSE(groupExists(3));
+  EXPECT_EQ(list->tabs().tabCount(), 4);
+  EXPECT_EQ(list->groupView()->groupId(), 12);
+
+  // The default tabs: a group deleted while the list of groups is open,
+  // then chosen, is not selected.
+  list.reset();
+  KS_SetSettingLong("Panorel/TabPerGroup", 0);
+  start();
+  list->tabs().setSelectedIndex(2);
+  ASSERT_EQ(list->selectedGroup(), 5);
+  testkit::ModalAnswers gone({[](HWND) {
+                               KS_DeleteGroup(12);
+                               testkit::press(VK_DOWN);  // "Beta"
+                               testkit::press(VK_RETURN);
+                             }},
+                             testkit::Modal::Menu);
+  SetFocus(list->tabs().hwnd());
+  testkit::key(VK_RETURN);
+  EXPECT_EQ(gone.seen(), 1);
+  EXPECT_FALSE(groupExists(12));
+  EXPECT_EQ(list->selectedGroup(), 5);
+  EXPECT_EQ(list->tabs().tab(2)->text(), u"Group: Gamma");
+}
+
 TEST_F(PanorelTest, HostMenuGetsContactsAndGroupsGreyedWhileSignedOut) {
   start();
   HMENU menu = host->menu();
