@@ -68,6 +68,11 @@ TEST_F(PanorelTest, OverviewFunctionsFollowTheirResultRules) {
   EXPECT_EQ(addItem(nullptr, "x", "y"), nullptr);
   EXPECT_EQ(addItem(&dummy, "x", "y"), nullptr);
 
+  // Only items added by other plug-ins can be deleted.
+  EXPECT_EQ(KS_CallFunction("Overview/DeleteItem", view->statusHeader()), 0u);
+  EXPECT_EQ(KS_CallFunction("Overview/DeleteItem", view->section("MESSAGES")->items.front().get()), 0u);
+  EXPECT_GE(view->indexOf(view->statusHeader()), 0);
+
   // Deleting twice: the second time the item is no longer listed.
   EXPECT_EQ(KS_CallFunction("Overview/DeleteItem", item), 1u);
   EXPECT_EQ(KS_CallFunction("Overview/DeleteItem", item), 0u);
