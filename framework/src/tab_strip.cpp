@@ -130,6 +130,23 @@ void TabStrip::removeTab(int i) {
   if (selectedGone && m_selected >= 0) notify(TCN_SELCHANGE);
 }
 
+std::vector<std::unique_ptr<TabItem>> TabStrip::takeTabs() {
+  std::vector<std::unique_ptr<TabItem>> items = std::move(m_items);
+  m_items.clear();
+  m_rects.clear();
+  m_selected = -1;
+  return items;
+}
+
+void TabStrip::setTabs(std::vector<std::unique_ptr<TabItem>> items, int selected) {
+  std::erase(items, nullptr);
+  m_items = std::move(items);
+  m_selected = m_items.empty() ? -1 : std::clamp(selected, 0, tabCount() - 1);
+  layoutTabs();
+  if (m_selected >= 0) scrollIntoView(m_selected);
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
 void TabStrip::setSelectedIndex(int i, bool notifyParent) {
   if (m_items.empty()) return;
   i = std::clamp(i, 0, tabCount() - 1);

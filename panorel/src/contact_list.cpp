@@ -183,55 +183,51 @@ std::vector<int64_t> ContactList::groupIds() {
 void ContactList::rebuildTabs() {
   fwk::TabStrip& strip = tabs();
   // What is shown now, to select it again.
-  bool overviewShown = m_overviewShown;
-  int64_t shownGroup = m_groupView ? m_groupView->groupId() : -1;
   bool onGroupTab = !m_tabPerGroup && strip.selectedIndex() == 2;
+  int64_t shownGroup = m_groupView && !m_overviewShown ? m_groupView->groupId() : -1;
   bool hadFocus = m_shown && GetFocus() == m_shown->hwnd();
-  m_rebuilding = true;
 
-  while (strip.tabCount() > 0) strip.removeTab(strip.tabCount() - 1);
+  // Made whole, then put in at once: the strip tells of no selection on
+  // the way, so no view is made or dropped meanwhile.
+  std::vector<std::unique_ptr<fwk::TabItem>> items;
   m_tabGroups.clear();
   int h = stripHeight();
   int overviewIcon = m_tabPerGroup && h <= 15 ? 12 : 16;
-  strip.addTab(std::make_unique<fwk::TabItem>(moduleIcon(MAKEINTRESOURCE(kOverviewIcon), overviewIcon),
-                                              overviewIcon));
-  strip.addTab(std::make_unique<fwk::TabItem>(groupName(0)));
+  items.push_back(
+      std::make_unique<fwk::TabItem>(moduleIcon(MAKEINTRESOURCE(kOverviewIcon), overviewIcon), overviewIcon));
+  items.push_back(std::make_unique<fwk::TabItem>(groupName(0)));
   m_tabGroups.push_back(0);
   std::vector<int64_t> ids = groupIds();
   if (m_tabPerGroup) {
     for (int64_t id : ids) {
-      strip.addTab(std::make_unique<fwk::TabItem>(groupName(id)));
+      items.push_back(std::make_unique<fwk::TabItem>(groupName(id)));
       m_tabGroups.push_back(id);
     }
   } else if (!ids.empty()) {
-    if (std::find(ids.begin(), ids.end(), m_selectedGroup) == ids.end()) m_selectedGroup = ids.front();
-    strip.addTab(std::make_unique<GroupTab>(this, text(kStrGroup) + u": " + groupName(m_selectedGroup), h));
+    if (!listed(ids, m_selectedGroup)) m_selectedGroup = ids.front();
+    items.push_back(std::make_unique<GroupTab>(this, text(kStrGroup) + u": " + groupName(m_selectedGroup), h));
     m_tabGroups.push_back(m_selectedGroup);
   } else {
     m_selectedGroup = 0;
   }
 
   int select = 0;
-  if (!overviewShown) {
+  if (!m_overviewShown) {
     auto at = std::find(m_tabGroups.begin(), m_tabGroups.end(), shownGroup);
-    if (onGroupTab && m_tabGroups.size() > 1 && m_selectedGroup != 0)
+    if (onGroupTab && m_tabGroups.size() > 1)
       select = 2;
     else if (at != m_tabGroups.end())
       select = int(at - m_tabGroups.begin()) + 1;
     else
       select = 1;
   }
-  strip.setSelectedIndex(select, false);
-  m_rebuilding = false;
-  // The view changes only when the tab now selected shows something else;
+  strip.setTabs(std::move(items), select);
+  // The view changes only when the tab now selected shows another group;
   // the focus moves only when the view that goes had it.
-  bool same = select == 0 ? m_overviewShown
-                          : !m_overviewShown && m_groupView && m_groupView->groupId() == m_tabGroups[size_t(select - 1)];
-  if ((m_overview || m_groupView) && !same) show(select, hadFocus);
-  InvalidateRect(strip.hwnd(), nullptr, FALSE);
+  if (select > 0 && m_tabGroups[size_t(select - 1)] != shownGroup) show(select, hadFocus);
 }
 
-void ContactList::showTab(int i) { show(i, !m_rebuilding); }
+void ContactList::showTab(int i) { show(i, true); }
 
 void ContactList::show(int i, bool focus) {
   if (i <= 0) {

@@ -117,7 +117,6 @@ class ContactList {
   std::vector<int64_t> m_tabGroups;
   int64_t m_selectedGroup = 0;
   bool m_overviewShown = true;
-  bool m_rebuilding = false;
   HMENU m_hostMenu = nullptr;
   HMENU m_contactsMenu = nullptr;
   HMENU m_groupsMenu = nullptr;

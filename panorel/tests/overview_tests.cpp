@@ -335,6 +335,26 @@ TEST_F(PanorelTest, TabPerGroupModeListsEveryGroup) {
   EXPECT_EQ(list->groupView()->groupId(), 12);
 }
 
+TEST_F(PanorelTest, GroupChangesKeepTheShownViewWithItsScrollAndSelection) {
+  for (int i = 0; i < 40; ++i) addMember(0, makeContact(100 + i, "c" + std::to_string(i), 1));
+  makeGroup(4, "Lounge");
+  start();
+  list->tabs().setSelectedIndex(1);
+  panorel::GroupView* view = list->groupView();
+  testkit::pump();
+  view->setSelectedIndex(view->rowCount() - 1);
+  int selected = view->selectedIndex(), scrolled = view->scrollPosition();
+  ASSERT_GT(scrolled, 0);
+  makeGroup(9, "Zebras");
+  KS_DeleteGroup(4);
+  testkit::pump();
+  EXPECT_EQ(list->tabs().tab(2)->text(), u"Group: Zebras");
+  EXPECT_EQ(list->tabs().selectedIndex(), 1);
+  ASSERT_TRUE(list->groupView());
+  EXPECT_EQ(list->groupView()->selectedIndex(), selected);
+  EXPECT_EQ(list->groupView()->scrollPosition(), scrolled);
+}
+
 bool groupExists(int64_t id) {
   HGroup* g = KS_FindGroup(id);
   if (g) KS_ReleaseGroup(g);

@@ -80,6 +80,11 @@ class TabStrip : public Control {
   // Returns the new tab's index.
   int addTab(std::unique_ptr<TabItem> item);
   void removeTab(int i);
+  // Takes every tab out, and puts a new row of tabs in with `selected`
+  // selected, each without a notification: a parent that makes its tabs
+  // anew keeps showing what it showed, and may put tabs it took back in.
+  std::vector<std::unique_ptr<TabItem>> takeTabs();
+  void setTabs(std::vector<std::unique_ptr<TabItem>> items, int selected);
   int tabCount() const { return int(m_items.size()); }
   TabItem* tab(int i) const { return i >= 0 && i < tabCount() ? m_items[size_t(i)].get() : nullptr; }
   // -1 when there are no tabs.
