@@ -35,12 +35,14 @@ void TabItem::addIcon(HICON icon, int iconSize) {
   p.icon = icon;
   p.iconSize = std::max(0, iconSize);
   m_parts.push_back(std::move(p));
+  m_width = -1;
 }
 
 void TabItem::addText(std::u16string text) {
   Part p;
   p.text = std::move(text);
   m_parts.push_back(std::move(p));
+  m_width = -1;
 }
 
 std::u16string TabItem::text() const {
@@ -53,6 +55,7 @@ void TabItem::setText(std::u16string text) {
   for (Part& p : m_parts)
     if (!p.icon && p.iconSize == 0) {
       p.text = std::move(text);
+      m_width = -1;
       return;
     }
   addText(std::move(text));
@@ -73,6 +76,11 @@ int TabItem::width(HDC dc) const {
   int w = 0;
   for (const Part& p : m_parts) w += partWidth(dc, p.text, p.icon, p.iconSize);
   return w;
+}
+
+int TabItem::measuredWidth(HDC dc) const {
+  if (m_width < 0) m_width = width(dc);
+  return m_width;
 }
 
 void TabItem::paintParts(HDC dc, const RECT& rect) const {
@@ -168,7 +176,7 @@ void TabStrip::layoutTabs() {
     ScopedSelect font(dc, smallFont());
     int x = 0;
     for (const auto& item : m_items) {
-      int w = item->width(dc);
+      int w = item->measuredWidth(dc);
       m_rects.push_back(RECT{x, client.top + inset, x + w, client.bottom});
       x += w;
     }

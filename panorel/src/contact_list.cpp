@@ -1,6 +1,7 @@
 #include "contact_list.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "framework/box_layout.h"
 #include "framework/fonts.h"
@@ -188,27 +189,46 @@ void ContactList::rebuildTabs() {
   bool hadFocus = m_shown && GetFocus() == m_shown->hwnd();
 
   // Made whole, then put in at once: the strip tells of no selection on
-  // the way, so no view is made or dropped meanwhile.
+  // the way, so no view is made or dropped meanwhile. A tab whose group
+  // and title stay is kept, already measured.
+  std::vector<std::unique_ptr<fwk::TabItem>> old = strip.takeTabs();
+  std::unordered_map<int64_t, size_t> oldTab;
+  oldTab.reserve(m_tabGroups.size());
+  for (size_t i = 0; i < m_tabGroups.size(); ++i) oldTab.emplace(m_tabGroups[i], i + 1);
+  auto reuse = [&](int64_t id, const std::u16string& title) -> std::unique_ptr<fwk::TabItem> {
+    auto at = oldTab.find(id);
+    if (at == oldTab.end() || at->second >= old.size() || !old[at->second] || old[at->second]->text() != title)
+      return nullptr;
+    return std::move(old[at->second]);
+  };
   std::vector<std::unique_ptr<fwk::TabItem>> items;
   m_tabGroups.clear();
   int h = stripHeight();
   int overviewIcon = m_tabPerGroup && h <= 15 ? 12 : 16;
-  items.push_back(
-      std::make_unique<fwk::TabItem>(moduleIcon(MAKEINTRESOURCE(kOverviewIcon), overviewIcon), overviewIcon));
-  items.push_back(std::make_unique<fwk::TabItem>(groupName(0)));
-  m_tabGroups.push_back(0);
+  if (!old.empty() && old[0])
+    items.push_back(std::move(old[0]));
+  else
+    items.push_back(
+        std::make_unique<fwk::TabItem>(moduleIcon(MAKEINTRESOURCE(kOverviewIcon), overviewIcon), overviewIcon));
   std::vector<int64_t> ids = groupIds();
-  if (m_tabPerGroup) {
-    for (int64_t id : ids) {
-      items.push_back(std::make_unique<fwk::TabItem>(groupName(id)));
-      m_tabGroups.push_back(id);
-    }
-  } else if (!ids.empty()) {
-    if (!listed(ids, m_selectedGroup)) m_selectedGroup = ids.front();
-    items.push_back(std::make_unique<GroupTab>(this, text(kStrGroup) + u": " + groupName(m_selectedGroup), h));
-    m_tabGroups.push_back(m_selectedGroup);
-  } else {
-    m_selectedGroup = 0;
+  if (!m_tabPerGroup) {
+    if (ids.empty())
+      m_selectedGroup = 0;
+    else if (!listed(ids, m_selectedGroup))
+      m_selectedGroup = ids.front();
+    ids.assign(m_selectedGroup ? 1 : 0, m_selectedGroup);
+  }
+  ids.insert(ids.begin(), 0);
+  items.reserve(ids.size() + 1);
+  m_tabGroups.reserve(ids.size());
+  for (int64_t id : ids) {
+    bool groupTab = !m_tabPerGroup && id != 0;
+    std::u16string title = groupTab ? text(kStrGroup) + u": " + groupName(id) : groupName(id);
+    std::unique_ptr<fwk::TabItem> item = reuse(id, title);
+    if (!item && groupTab) item = std::make_unique<GroupTab>(this, title, h);
+    if (!item) item = std::make_unique<fwk::TabItem>(title);
+    items.push_back(std::move(item));
+    m_tabGroups.push_back(id);
   }
 
   int select = 0;

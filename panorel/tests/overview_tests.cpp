@@ -328,11 +328,16 @@ TEST_F(PanorelTest, TabPerGroupModeListsEveryGroup) {
   EXPECT_EQ(tabs.tab(3)->text(), u"Beta");
   tabs.setSelectedIndex(3);
   EXPECT_EQ(list->groupView()->groupId(), 12);
-  // A new group keeps the shown one selected.
+  // A new group keeps the shown one selected, and the tabs of the groups
+  // that stay are kept as they were measured: one change costs one tab.
+  fwk::TabItem* alpha = tabs.tab(2);
+  fwk::TabItem* beta = tabs.tab(3);
   makeGroup(5, "Gamma");
   ASSERT_EQ(tabs.tabCount(), 5);
   EXPECT_EQ(tabs.selectedIndex(), 4);
   EXPECT_EQ(list->groupView()->groupId(), 12);
+  EXPECT_EQ(tabs.tab(2), alpha);
+  EXPECT_EQ(tabs.tab(4), beta);
 }
 
 TEST_F(PanorelTest, GroupChangesKeepTheShownViewWithItsScrollAndSelection) {

@@ -56,6 +56,9 @@ class TabItem {
 
   // The tab's width with the small font selected into `dc`.
   int width(HDC dc) const;
+  // The same, measured once while the parts stay as they are: the strip
+  // always measures in the same font.
+  int measuredWidth(HDC dc) const;
   // Draws the parts inside `rect`.
   virtual void paintParts(HDC dc, const RECT& rect) const;
   // The key reaches the selected tab before the strip: true when used.
@@ -70,6 +73,7 @@ class TabItem {
     std::u16string text;
   };
   std::vector<Part> m_parts;
+  mutable int m_width = -1;
 };
 
 class TabStrip : public Control {
