@@ -35,12 +35,14 @@ void TabItem::addIcon(HICON icon, int iconSize) {
   p.icon = icon;
   p.iconSize = std::max(0, iconSize);
   m_parts.push_back(std::move(p));
+  m_width = -1;
 }
 
 void TabItem::addText(std::u16string text) {
   Part p;
   p.text = std::move(text);
   m_parts.push_back(std::move(p));
+  m_width = -1;
 }
 
 std::u16string TabItem::text() const {
@@ -53,6 +55,7 @@ void TabItem::setText(std::u16string text) {
   for (Part& p : m_parts)
     if (!p.icon && p.iconSize == 0) {
       p.text = std::move(text);
+      m_width = -1;
       return;
     }
   addText(std::move(text));
@@ -73,6 +76,11 @@ int TabItem::width(HDC dc) const {
   int w = 0;
   for (const Part& p : m_parts) w += partWidth(dc, p.text, p.icon, p.iconSize);
   return w;
+}
+
+int TabItem::measuredWidth(HDC dc) const {
+  if (m_width < 0) m_width = width(dc);
+  return m_width;
 }
 
 void TabItem::paintParts(HDC dc, const RECT& rect) const {
@@ -130,6 +138,23 @@ void TabStrip::removeTab(int i) {
   if (selectedGone && m_selected >= 0) notify(TCN_SELCHANGE);
 }
 
+std::vector<std::unique_ptr<TabItem>> TabStrip::takeTabs() {
+  std::vector<std::unique_ptr<TabItem>> items = std::move(m_items);
+  m_items.clear();
+  m_rects.clear();
+  m_selected = -1;
+  return items;
+}
+
+void TabStrip::setTabs(std::vector<std::unique_ptr<TabItem>> items, int selected) {
+  std::erase(items, nullptr);
+  m_items = std::move(items);
+  m_selected = m_items.empty() ? -1 : std::clamp(selected, 0, tabCount() - 1);
+  layoutTabs();
+  if (m_selected >= 0) scrollIntoView(m_selected);
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
 void TabStrip::setSelectedIndex(int i, bool notifyParent) {
   if (m_items.empty()) return;
   i = std::clamp(i, 0, tabCount() - 1);
@@ -151,7 +176,7 @@ void TabStrip::layoutTabs() {
     ScopedSelect font(dc, smallFont());
     int x = 0;
     for (const auto& item : m_items) {
-      int w = item->width(dc);
+      int w = item->measuredWidth(dc);
       m_rects.push_back(RECT{x, client.top + inset, x + w, client.bottom});
       x += w;
     }

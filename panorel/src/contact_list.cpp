@@ -1,6 +1,7 @@
 #include "contact_list.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "framework/box_layout.h"
 #include "framework/fonts.h"
@@ -16,8 +17,13 @@ namespace panorel {
 
 namespace {
 
+// Only a group still listed is looked up: asking the hub for any other id
+// would make it anew, nameless. The own list (0) is always there.
+HGroup* listedGroup(int64_t id) { return id == 0 ? KS_GetGroup(0) : KS_FindGroup(id); }
+
 std::u16string groupName(int64_t id) {
-  HGroup* g = KS_GetGroup(id);
+  HGroup* g = listedGroup(id);
+  if (!g) return std::u16string();
   GroupData d{};
   d.size = sizeof d;
   KS_GetGroupData(g, &d);
@@ -25,6 +31,8 @@ std::u16string groupName(int64_t id) {
   KS_ReleaseGroup(g);
   return name;
 }
+
+bool listed(const std::vector<int64_t>& ids, int64_t id) { return std::binary_search(ids.begin(), ids.end(), id); }
 
 }  // namespace
 
@@ -176,56 +184,80 @@ std::vector<int64_t> ContactList::groupIds() {
 void ContactList::rebuildTabs() {
   fwk::TabStrip& strip = tabs();
   // What is shown now, to select it again.
-  bool overviewShown = m_overviewShown;
-  int64_t shownGroup = m_groupView ? m_groupView->groupId() : -1;
   bool onGroupTab = !m_tabPerGroup && strip.selectedIndex() == 2;
+  int64_t shownGroup = m_groupView && !m_overviewShown ? m_groupView->groupId() : -1;
+  bool hadFocus = m_shown && GetFocus() == m_shown->hwnd();
 
-  while (strip.tabCount() > 0) strip.removeTab(strip.tabCount() - 1);
+  // Made whole, then put in at once: the strip tells of no selection on
+  // the way, so no view is made or dropped meanwhile. A tab whose group
+  // and title stay is kept, already measured.
+  std::vector<std::unique_ptr<fwk::TabItem>> old = strip.takeTabs();
+  std::unordered_map<int64_t, size_t> oldTab;
+  oldTab.reserve(m_tabGroups.size());
+  for (size_t i = 0; i < m_tabGroups.size(); ++i) oldTab.emplace(m_tabGroups[i], i + 1);
+  auto reuse = [&](int64_t id, const std::u16string& title) -> std::unique_ptr<fwk::TabItem> {
+    auto at = oldTab.find(id);
+    if (at == oldTab.end() || at->second >= old.size() || !old[at->second] || old[at->second]->text() != title)
+      return nullptr;
+    return std::move(old[at->second]);
+  };
+  std::vector<std::unique_ptr<fwk::TabItem>> items;
   m_tabGroups.clear();
   int h = stripHeight();
   int overviewIcon = m_tabPerGroup && h <= 15 ? 12 : 16;
-  strip.addTab(std::make_unique<fwk::TabItem>(moduleIcon(MAKEINTRESOURCE(kOverviewIcon), overviewIcon),
-                                              overviewIcon));
-  strip.addTab(std::make_unique<fwk::TabItem>(groupName(0)));
-  m_tabGroups.push_back(0);
+  if (!old.empty() && old[0])
+    items.push_back(std::move(old[0]));
+  else
+    items.push_back(
+        std::make_unique<fwk::TabItem>(moduleIcon(MAKEINTRESOURCE(kOverviewIcon), overviewIcon), overviewIcon));
   std::vector<int64_t> ids = groupIds();
-  if (m_tabPerGroup) {
-    for (int64_t id : ids) {
-      strip.addTab(std::make_unique<fwk::TabItem>(groupName(id)));
-      m_tabGroups.push_back(id);
-    }
-  } else if (!ids.empty()) {
-    if (std::find(ids.begin(), ids.end(), m_selectedGroup) == ids.end()) m_selectedGroup = ids.front();
-    strip.addTab(std::make_unique<GroupTab>(this, text(kStrGroup) + u": " + groupName(m_selectedGroup), h));
-    m_tabGroups.push_back(m_selectedGroup);
-  } else {
-    m_selectedGroup = 0;
+  if (!m_tabPerGroup) {
+    if (ids.empty())
+      m_selectedGroup = 0;
+    else if (!listed(ids, m_selectedGroup))
+      m_selectedGroup = ids.front();
+    ids.assign(m_selectedGroup ? 1 : 0, m_selectedGroup);
+  }
+  ids.insert(ids.begin(), 0);
+  items.reserve(ids.size() + 1);
+  m_tabGroups.reserve(ids.size());
+  for (int64_t id : ids) {
+    bool groupTab = !m_tabPerGroup && id != 0;
+    std::u16string title = groupTab ? text(kStrGroup) + u": " + groupName(id) : groupName(id);
+    std::unique_ptr<fwk::TabItem> item = reuse(id, title);
+    if (!item && groupTab) item = std::make_unique<GroupTab>(this, title, h);
+    if (!item) item = std::make_unique<fwk::TabItem>(title);
+    items.push_back(std::move(item));
+    m_tabGroups.push_back(id);
   }
 
   int select = 0;
-  if (!overviewShown) {
+  if (!m_overviewShown) {
     auto at = std::find(m_tabGroups.begin(), m_tabGroups.end(), shownGroup);
-    if (onGroupTab && m_tabGroups.size() > 1 && m_selectedGroup != 0)
+    if (onGroupTab && m_tabGroups.size() > 1)
       select = 2;
     else if (at != m_tabGroups.end())
       select = int(at - m_tabGroups.begin()) + 1;
     else
       select = 1;
   }
-  strip.setSelectedIndex(select, false);
-  if (m_overview || m_groupView) showTab(select);
-  InvalidateRect(strip.hwnd(), nullptr, FALSE);
+  strip.setTabs(std::move(items), select);
+  // The view changes only when the tab now selected shows another group;
+  // the focus moves only when the view that goes had it.
+  if (select > 0 && m_tabGroups[size_t(select - 1)] != shownGroup) show(select, hadFocus);
 }
 
-void ContactList::showTab(int i) {
+void ContactList::showTab(int i) { show(i, true); }
+
+void ContactList::show(int i, bool focus) {
   if (i <= 0) {
-    showOverview();
+    showOverview(focus);
   } else if (size_t(i - 1) < m_tabGroups.size()) {
-    showGroup(m_tabGroups[size_t(i - 1)]);
+    showGroup(m_tabGroups[size_t(i - 1)], focus);
   }
 }
 
-void ContactList::showOverview() {
+void ContactList::showOverview(bool focus) {
   m_overviewShown = true;
   if (!m_overview) {
     m_overview = std::make_unique<OverviewView>(m_layout ? m_layout->hwnd() : m_owner);
@@ -238,20 +270,21 @@ void ContactList::showOverview() {
   }
   ShowWindow(m_overview->hwnd(), SW_SHOW);
   place();
-  SetFocus(m_overview->hwnd());
+  if (focus) SetFocus(m_overview->hwnd());
 }
 
-void ContactList::showGroup(int64_t id) {
-  m_overviewShown = false;
+void ContactList::showGroup(int64_t id, bool focus) {
   if (!m_groupView || m_groupView->groupId() != id) {
+    HGroup* group = listedGroup(id);
+    if (!group) return;
     if (m_shown && m_layout) m_layout->remove(m_shown->hwnd());
     m_shown = nullptr;
     m_groupView.reset();
-    HGroup* group = KS_GetGroup(id);
     m_groupView = std::make_unique<GroupView>(m_layout ? m_layout->hwnd() : m_owner, group);
     KS_ReleaseGroup(group);
     m_groupView->setSideKeyHandler([this](UINT key) { sideKey(key); });
   }
+  m_overviewShown = false;
   if (m_overview) {
     if (m_layout) m_layout->remove(m_overview->hwnd());
     ShowWindow(m_overview->hwnd(), SW_HIDE);
@@ -259,7 +292,7 @@ void ContactList::showGroup(int64_t id) {
   m_shown = m_groupView.get();
   ShowWindow(m_groupView->hwnd(), SW_SHOW);
   place();
-  SetFocus(m_groupView->hwnd());
+  if (focus) SetFocus(m_groupView->hwnd());
 }
 
 void ContactList::place() {
@@ -270,7 +303,8 @@ void ContactList::place() {
 }
 
 void ContactList::selectGroup(int64_t id) {
-  if (m_tabPerGroup) return;
+  // A choice made before the group went does nothing.
+  if (m_tabPerGroup || !listed(groupIds(), id)) return;
   m_selectedGroup = id;
   if (tabs().tabCount() > 2) {
     tabs().tab(2)->setText(text(kStrGroup) + u": " + groupName(id));

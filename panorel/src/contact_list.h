@@ -77,7 +77,7 @@ class ContactList {
   HMENU contactsMenu() const { return m_contactsMenu; }
   HMENU groupsMenu() const { return m_groupsMenu; }
 
-  // Shows what tab i stands for.
+  // Shows what tab i stands for and gives it the focus (the user chose it).
   void showTab(int i);
   // The group the default mode's group tab shows (0 when none).
   int64_t selectedGroup() const { return m_selectedGroup; }
@@ -99,8 +99,11 @@ class ContactList {
   void removeMenus();
   void updateMenus();
   void sideKey(UINT key);
-  void showOverview();
-  void showGroup(int64_t id);
+  // A change of the groups never takes the focus: it would raise the main
+  // window over the dialogs and chats in front of it.
+  void show(int i, bool focus);
+  void showOverview(bool focus);
+  void showGroup(int64_t id, bool focus);
   int stripHeight() const;
 
   HWND m_owner;

@@ -167,6 +167,12 @@ bool ContactRow::readSortKey() {
   return changed;
 }
 
+bool ContactRow::groupListed() const {
+  HGroup* listed = KS_FindGroup(KS_GetGroupID(m_group));
+  if (listed) KS_ReleaseGroup(listed);
+  return listed == m_group;
+}
+
 void ContactRow::onContactChanged() {
   if (!m_view) return;
   // A change of place waits for the next paint; anything else is a repaint.
@@ -324,6 +330,8 @@ void ContactRow::runCommand(UINT command) {
     case kCmdSilence:
     case kCmdKick:
     case kCmdBan: {
+      // A menu that outlived its view may be answered after the group went.
+      if (!m_view || !groupListed()) break;
       olvaro::AdminContactRequest request{m_contact, m_group, adminNewRole(command, m_role)};
       KS_CallFunction(olvaro::handleName("Service/%p/AdminContact", d.service).c_str(), &request);
       break;

@@ -74,6 +74,8 @@ class ContactRow : public fwk::Row {
 
  private:
   void onContactChanged();
+  // The row's group is still the one the hub lists under its id.
+  bool groupListed() const;
   bool waitingForAcceptance(const ContactData& d) const;
   // The same from data already read, as a paint has it.
   std::u16string secondLineFor(const ContactData& d, int unread) const;

@@ -96,6 +96,8 @@ uint32_t OverviewView::deleteItem(void* item) {
   if (!s) return 0;
   for (auto it = s->items.begin(); it != s->items.end(); ++it) {
     if (it->get() == item) {
+      // The status header and the unread rows are this view's own.
+      if (!dynamic_cast<StaticItemRow*>(it->get())) return 0;
       fwk::Ref<fwk::Row> keep = *it;  // until the list has let go too
       s->items.erase(it);
       layOut();

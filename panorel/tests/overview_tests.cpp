@@ -68,6 +68,11 @@ TEST_F(PanorelTest, OverviewFunctionsFollowTheirResultRules) {
   EXPECT_EQ(addItem(nullptr, "x", "y"), nullptr);
   EXPECT_EQ(addItem(&dummy, "x", "y"), nullptr);
 
+  // Only items added by other plug-ins can be deleted.
+  EXPECT_EQ(KS_CallFunction("Overview/DeleteItem", view->statusHeader()), 0u);
+  EXPECT_EQ(KS_CallFunction("Overview/DeleteItem", view->section("MESSAGES")->items.front().get()), 0u);
+  EXPECT_GE(view->indexOf(view->statusHeader()), 0);
+
   // Deleting twice: the second time the item is no longer listed.
   EXPECT_EQ(KS_CallFunction("Overview/DeleteItem", item), 1u);
   EXPECT_EQ(KS_CallFunction("Overview/DeleteItem", item), 0u);
@@ -323,11 +328,77 @@ TEST_F(PanorelTest, TabPerGroupModeListsEveryGroup) {
   EXPECT_EQ(tabs.tab(3)->text(), u"Beta");
   tabs.setSelectedIndex(3);
   EXPECT_EQ(list->groupView()->groupId(), 12);
-  // A new group keeps the shown one selected.
+  // A new group keeps the shown one selected, and the tabs of the groups
+  // that stay are kept as they were measured: one change costs one tab.
+  fwk::TabItem* alpha = tabs.tab(2);
+  fwk::TabItem* beta = tabs.tab(3);
   makeGroup(5, "Gamma");
   ASSERT_EQ(tabs.tabCount(), 5);
   EXPECT_EQ(tabs.selectedIndex(), 4);
   EXPECT_EQ(list->groupView()->groupId(), 12);
+  EXPECT_EQ(tabs.tab(2), alpha);
+  EXPECT_EQ(tabs.tab(4), beta);
+}
+
+TEST_F(PanorelTest, GroupChangesKeepTheShownViewWithItsScrollAndSelection) {
+  for (int i = 0; i < 40; ++i) addMember(0, makeContact(100 + i, "c" + std::to_string(i), 1));
+  makeGroup(4, "Lounge");
+  start();
+  list->tabs().setSelectedIndex(1);
+  panorel::GroupView* view = list->groupView();
+  testkit::pump();
+  view->setSelectedIndex(view->rowCount() - 1);
+  int selected = view->selectedIndex(), scrolled = view->scrollPosition();
+  ASSERT_GT(scrolled, 0);
+  makeGroup(9, "Zebras");
+  KS_DeleteGroup(4);
+  testkit::pump();
+  EXPECT_EQ(list->tabs().tab(2)->text(), u"Group: Zebras");
+  EXPECT_EQ(list->tabs().selectedIndex(), 1);
+  ASSERT_TRUE(list->groupView());
+  EXPECT_EQ(list->groupView()->selectedIndex(), selected);
+  EXPECT_EQ(list->groupView()->scrollPosition(), scrolled);
+}
+
+bool groupExists(int64_t id) {
+  HGroup* g = KS_FindGroup(id);
+  if (g) KS_ReleaseGroup(g);
+  return g != nullptr;
+}
+
+TEST_F(PanorelTest, DeletedGroupsStayGone) {
+  // A tab per group: the group deleted has its tab before the shown one.
+  KS_SetSettingLong("Panorel/TabPerGroup", 1);
+  makeGroup(3, "Alpha");
+  makeGroup(5, "Gamma");
+  makeGroup(12, "Beta");
+  start();
+  list->tabs().setSelectedIndex(4);
+  ASSERT_EQ(list->groupView()->groupId(), 12);
+  KS_DeleteGroup(3);
+  EXPECT_FALSE(groupExists(3));
+  EXPECT_EQ(list->tabs().tabCount(), 4);
+  EXPECT_EQ(list->groupView()->groupId(), 12);
+
+  // The default tabs: a group deleted while the list of groups is open,
+  // then chosen, is not selected.
+  list.reset();
+  KS_SetSettingLong("Panorel/TabPerGroup", 0);
+  start();
+  list->tabs().setSelectedIndex(2);
+  ASSERT_EQ(list->selectedGroup(), 5);
+  testkit::ModalAnswers gone({[](HWND) {
+                               KS_DeleteGroup(12);
+                               testkit::press(VK_DOWN);  // "Beta"
+                               testkit::press(VK_RETURN);
+                             }},
+                             testkit::Modal::Menu);
+  SetFocus(list->tabs().hwnd());
+  testkit::key(VK_RETURN);
+  EXPECT_EQ(gone.seen(), 1);
+  EXPECT_FALSE(groupExists(12));
+  EXPECT_EQ(list->selectedGroup(), 5);
+  EXPECT_EQ(list->tabs().tab(2)->text(), u"Group: Gamma");
 }
 
 TEST_F(PanorelTest, HostMenuGetsContactsAndGroupsGreyedWhileSignedOut) {

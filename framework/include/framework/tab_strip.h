@@ -56,6 +56,9 @@ class TabItem {
 
   // The tab's width with the small font selected into `dc`.
   int width(HDC dc) const;
+  // The same, measured once while the parts stay as they are: the strip
+  // always measures in the same font.
+  int measuredWidth(HDC dc) const;
   // Draws the parts inside `rect`.
   virtual void paintParts(HDC dc, const RECT& rect) const;
   // The key reaches the selected tab before the strip: true when used.
@@ -70,6 +73,7 @@ class TabItem {
     std::u16string text;
   };
   std::vector<Part> m_parts;
+  mutable int m_width = -1;
 };
 
 class TabStrip : public Control {
@@ -80,6 +84,11 @@ class TabStrip : public Control {
   // Returns the new tab's index.
   int addTab(std::unique_ptr<TabItem> item);
   void removeTab(int i);
+  // Takes every tab out, and puts a new row of tabs in with `selected`
+  // selected, each without a notification: a parent that makes its tabs
+  // anew keeps showing what it showed, and may put tabs it took back in.
+  std::vector<std::unique_ptr<TabItem>> takeTabs();
+  void setTabs(std::vector<std::unique_ptr<TabItem>> items, int selected);
   int tabCount() const { return int(m_items.size()); }
   TabItem* tab(int i) const { return i >= 0 && i < tabCount() ? m_items[size_t(i)].get() : nullptr; }
   // -1 when there are no tabs.
