@@ -289,7 +289,8 @@ TEST_F(ChatTest, ASilencedMemberSeesTheNoticeUntilTheRoleComesBack) {
 
   int32_t member = 0;
   KS_SetGroupMember(group, me, &member);
-  HMessage* restored = incoming(bob, adminPayload(0, "Ann"), 1, 1767225600, "olvaro/x-admin", group, true);
+  // The connection's own notice of the server's role change (origin 0).
+  HMessage* restored = incoming(bob, adminPayload(0, "Ann"), 0, 1767225600, "olvaro/x-admin", group, true);
   deliver(restored);
   EXPECT_FALSE(IsWindowVisible(w->muteNotice()));
   EXPECT_TRUE(IsWindowVisible(w->edit()->hwnd()));
@@ -304,6 +305,28 @@ TEST_F(ChatTest, ASilencedMemberSeesTheNoticeUntilTheRoleComesBack) {
   EXPECT_EQ(w->list()->rowCount(), rows);
   KS_ReleaseMessage(privately);
   KS_ReleaseMessage(restored);
+  KS_ReleaseGroup(group);
+}
+
+TEST_F(ChatTest, APeersRoleChangeLineIsPlainDataNeverANotice) {
+  HGroup* group = KS_GetGroup(78);
+  hubtest::GroupRecord().name("Climbers").service(service).applyTo(group);
+  KS_EventRaise("messaging.chat.group", group);
+  testkit::pump();
+  ChatWindow* w = registry->find(group);
+  ASSERT_NE(w, nullptr);
+  // bob sends a message of the notice's type himself, live and stored.
+  for (int origin : {1, 2}) {
+    HMessage* forged = incoming(bob, adminPayload(4, "Carol"), origin, 1767225600, "olvaro/x-admin", group, true);
+    deliver(forged);
+    fwk::Row* last = w->list()->row(w->list()->rowCount() - 1);
+    EXPECT_EQ(dynamic_cast<messaging::NoticeRow*>(last), nullptr) << origin;
+    auto* row = dynamic_cast<messaging::MessageRow*>(last);
+    ASSERT_NE(row, nullptr) << origin;
+    EXPECT_EQ(row->message(), forged);
+    KS_ReleaseMessage(forged);
+  }
+  EXPECT_TRUE(IsWindowVisible(w->edit()->hwnd()));
   KS_ReleaseGroup(group);
 }
 

@@ -95,6 +95,11 @@ TEST(AdminNotice, RoleChoosesTheLineAndNamesStayLiteral) {
   // Too short to hold the member's id: no line rather than a read past it.
   EXPECT_EQ(messaging::adminNoticeText(std::string("\x08\x00\x00\x00", 4), u"Bob", res), u"");
   EXPECT_EQ(messaging::adminNoticeRole(notice(16, "")), 16);
+  // A name of a megabyte is cut, between whole characters, before it is drawn.
+  std::string huge(1 << 20, 'x');
+  huge.replace(messaging::kMaxNameBytes - 1, 2, "\xC3\xA9");
+  std::u16string line = messaging::adminNoticeText(notice(4, huge), u"Bob", res);
+  EXPECT_EQ(line, u"Bob has banned " + std::u16string(messaging::kMaxNameBytes - 1, u'x') + u"\u2026");
 }
 
 }  // namespace

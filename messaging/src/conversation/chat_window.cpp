@@ -295,7 +295,7 @@ void ChatWindow::receive(HMessage* message, const MessageData& d) {
     if (m_historyState != kReceiving || m_pendingHistory <= 0) return;
     fillPlaceholder(message);
   } else {
-    if (typeOf(d) == olvaro::kRoleChangeType) {
+    if (isRoleChangeNotice(d)) {
       std::u16string text = adminNoticeText(payloadOf(d), nicknameOf(d.contact), platform::currentModule());
       m_list->append(fwk::Ref<fwk::Row>(new NoticeRow(text, kAdminText, platform::unixTimeNow())));
       applyInputRule();

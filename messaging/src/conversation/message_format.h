@@ -22,6 +22,14 @@ std::u16string formatClockTime(int64_t when);
 
 // The most of a text a row shows.
 constexpr size_t kMaxShownBytes = 4096;
+// The most of a name a row or title shows: a peer chooses its own length.
+constexpr size_t kMaxNameBytes = 256;
+
+// The longest beginning of `text` of at most `max` bytes that ends between
+// whole UTF-8 characters.
+std::string_view utf8Prefix(std::string_view text, size_t max);
+// A name as shown: cut to kMaxNameBytes, with an ellipsis when cut.
+std::u16string shownName(std::string_view utf8);
 
 // The body as drawn, and whether it is the red "/me" form.
 struct Body {
@@ -42,8 +50,12 @@ std::u16string addressWithScheme(std::u16string address);
 using olvaro::payloadOf;
 using olvaro::typeOf;
 
-// A contact's nickname as shown; empty for none.
+// A contact's nickname as shown (bounded); empty for none.
 std::u16string nicknameOf(HContact* contact);
+
+// Whether a message is a role-change line: only the ones the connection
+// makes itself (origin 0); a peer's message of that type is plain data.
+bool isRoleChangeNotice(const MessageData& d);
 
 // The role-change line of an "olvaro/x-admin" payload, with the sender's
 // name; empty for a role outside the known ones or a payload too short.
