@@ -97,14 +97,25 @@ Body messageBody(std::string_view contentType, std::string_view payload, HINSTAN
 
 std::vector<std::string> findWebAddresses(std::string_view text) {
   static constexpr std::array<std::string_view, 5> kStarts = {"www.", "ftp.", "http://", "https://", "ftp://"};
+  text = text.substr(0, kMaxShownBytes + kMaxAddressBytes);
+  // Each start's next hit is kept until the scan passes it, so every start
+  // is looked for once along the text: linear, not once per address.
+  std::array<size_t, kStarts.size()> next{};
+  for (size_t i = 0; i < kStarts.size(); ++i) next[i] = text.find(kStarts[i]);
   std::vector<std::string> found;
   size_t at = 0;
-  while (at < text.size()) {
+  while (found.size() < kMaxWebAddresses) {
     size_t hit = std::string_view::npos;
-    for (std::string_view s : kStarts) hit = std::min(hit, text.find(s, at));
-    if (hit == std::string_view::npos) break;
+    for (size_t i = 0; i < kStarts.size(); ++i) {
+      if (next[i] < at) next[i] = text.find(kStarts[i], at);
+      hit = std::min(hit, next[i]);
+    }
+    if (hit >= kMaxShownBytes) break;
     size_t end = text.find_first_of("\r ", hit);
     if (end == std::string_view::npos) end = text.size();
+    // Beginning in the shown part and not ended within the read part: too
+    // long, and nothing after it begins in the shown part.
+    if (end - hit > kMaxAddressBytes) break;
     found.emplace_back(text.substr(hit, end - hit));
     at = end;
   }

@@ -40,8 +40,15 @@ struct Body {
 // resource or the content type itself.
 Body messageBody(std::string_view contentType, std::string_view payload, HINSTANCE resources);
 
+// The most addresses a message's menu lists, and the longest one.
+constexpr size_t kMaxWebAddresses = 10;
+constexpr size_t kMaxAddressBytes = 4096;
+
 // The web addresses of a text, each from one of "www.", "ftp.", "http://",
-// "https://" or "ftp://" to the next carriage return, space or the end.
+// "https://" or "ftp://" to the next carriage return, space or the end: the
+// first kMaxWebAddresses of those that begin in the part a row shows. One
+// longer than kMaxAddressBytes is not listed (it would open cut), so no
+// more than twice the shown part is read, whatever the text's size.
 std::vector<std::string> findWebAddresses(std::string_view text);
 
 // A bare "www." or "ftp." address with its scheme put in front.
