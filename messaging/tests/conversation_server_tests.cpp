@@ -17,6 +17,7 @@
 #include "messenger_fixture.h"
 #include "notification_agent.h"
 #include "platform/camera.h"
+#include "platform/files.h"
 #include "platform/menu.h"
 #include "platform/wave.h"
 #include "testkit/modal.h"
@@ -236,7 +237,7 @@ TEST_F(ConversationTest, APhotoGoesToBobAndTheAutomatedContactsCopyIsViewed) {
     w->tabs()->setSelectedIndex(ChatWindow::kPhotoTab);
     SetFocus(w->captureButton()->hwnd());
     testkit::key(VK_RETURN);
-    return readAll(temp / "capimage.jpg");
+    return readAll(fs::path(platform::privateTempFolder()) / "capimage.jpg");
   };
 
   auto b = signInBob(*server);

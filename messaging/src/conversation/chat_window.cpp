@@ -146,6 +146,8 @@ ChatWindow::~ChatWindow() {
   else
     KS_ReleaseContact(static_cast<HContact*>(m_peer));
   if (m_service) KS_ReleaseService(m_service);
+  // The photos this window showed or took are nobody's once it closes.
+  removePhotoFiles(hwnd());
   if (hwnd()) DestroyWindow(hwnd());
   if (m_smallIcon) DestroyIcon(m_smallIcon);
   if (m_bigIcon) DestroyIcon(m_bigIcon);
