@@ -257,8 +257,71 @@ TEST_F(HistoryTest, ARefusedRequestOrAClosedWindowLeavesNothingHanging) {
   testkit::runClock(250);
   SendMessage(w->hwnd(), WM_COMMAND, 8, 0);
   testkit::pump();
-  EXPECT_EQ(registry->find(bob), nullptr);
+  EXPECT_EQ(registry->find(bob, false), nullptr);
   complete(nullptr, 4);
+}
+
+TEST_F(HistoryTest, TheUsersOwnLinesComeBackAndEachUpAsksForOlderOnes) {
+  ChatWindow* w = openChat(bob);
+  w->requestHistory();
+  testkit::runClock(250);
+  complete(w, 0);
+  // The user's own line as the connection makes it: the user on both sides.
+  HMessage* own = incoming(me, "Ann says three", 3, 1767225500);
+  deliver(own);
+  ASSERT_NE(messageRow(w, 1), nullptr);
+  EXPECT_EQ(messageRow(w, 1)->message(), own);
+  EXPECT_EQ(w->oldestTime().sec, 1767225500);
+  complete(w, 4);
+  w->requestHistory();
+  testkit::runClock(250);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1].fromSec, 1767225500);
+  // The first line of all, and nothing older: the bar goes.
+  complete(w, 0);
+  HMessage* first = incoming(bob, "Bob says one", 3, 1767225400);
+  deliver(first);
+  complete(w, 8);
+  EXPECT_FALSE(w->list()->hasMoreRow());
+  EXPECT_EQ(w->list()->rowCount(), 2);
+  KS_ReleaseMessage(first);
+  KS_ReleaseMessage(own);
+}
+
+TEST_F(HistoryTest, AGroupsAnswerNeverLandsInAMembersPrivateWindow) {
+  HGroup* group = KS_GetGroup(79);
+  hubtest::GroupRecord().name("Climbers").service(service).applyTo(group);
+  ChatWindow* w = openChat(bob);
+  w->requestHistory();
+  testkit::runClock(250);
+  complete(w, 0);
+  HMessage* inGroup = incoming(bob, "said in the group", 3, 1767225500, "text/plain", group, true);
+  deliver(inGroup);
+  EXPECT_TRUE(w->list()->isWaitRow(1));
+  EXPECT_EQ(w->oldestTime().sec, 2147483647);
+  KS_ReleaseMessage(inGroup);
+  KS_ReleaseGroup(group);
+}
+
+TEST_F(HistoryTest, AnAnswerForAClosedWindowMissesOneMadeAtItsAddress) {
+  ChatWindow* closed = openChat(bob);
+  closed->requestHistory();
+  testkit::runClock(250);
+  ASSERT_EQ(calls.size(), 1u);
+  olvaro::HistoryRequest stale = calls[0];
+  // Windows come and go until one is made where the closed one was.
+  ChatWindow* w = nullptr;
+  for (int i = 0; i < 20 && w != closed; ++i) {
+    SendMessage(registry->find(bob, false)->hwnd(), WM_COMMAND, 8, 0);
+    testkit::pump();
+    w = openChat(bob);
+  }
+  ASSERT_EQ(w, closed) << "no window was made at the old address";
+  w->requestHistory();
+  testkit::runClock(250);
+  olvaro::Response started{0, ""};
+  stale.onProgress(stale.user, &started);
+  EXPECT_EQ(w->historyState(), ChatWindow::kRequested);
 }
 
 std::string adminPayload(uint32_t role, const std::string& name) {
@@ -274,7 +337,7 @@ TEST_F(ChatTest, ASilencedMemberSeesTheNoticeUntilTheRoleComesBack) {
   KS_SetGroupMember(group, me, &silenced);
   KS_EventRaise("messaging.chat.group", group);
   testkit::pump();
-  ChatWindow* w = registry->find(group);
+  ChatWindow* w = registry->find(group, true);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(testkit::windowText(w->hwnd()), "Climbers");
   EXPECT_TRUE(IsWindowVisible(w->muteNotice()));
@@ -313,7 +376,7 @@ TEST_F(ChatTest, APeersRoleChangeLineIsPlainDataNeverANotice) {
   hubtest::GroupRecord().name("Climbers").service(service).applyTo(group);
   KS_EventRaise("messaging.chat.group", group);
   testkit::pump();
-  ChatWindow* w = registry->find(group);
+  ChatWindow* w = registry->find(group, true);
   ASSERT_NE(w, nullptr);
   // bob sends a message of the notice's type himself, live and stored.
   for (int origin : {1, 2}) {
@@ -372,11 +435,11 @@ TEST_F(ChatTest, KeysMoveBetweenTabsAndBackClosesFromTheList) {
   testkit::key(VK_TBACK);
   testkit::pump();
   EXPECT_EQ(testkit::windowText(w->edit()->hwnd()), "");
-  ASSERT_NE(registry->find(bob), nullptr);
+  ASSERT_NE(registry->find(bob, false), nullptr);
   SetFocus(w->list()->hwnd());
   testkit::key(VK_TBACK);
   testkit::pump();
-  EXPECT_EQ(registry->find(bob), nullptr);
+  EXPECT_EQ(registry->find(bob, false), nullptr);
   EXPECT_TRUE(testkit::findWindows("KS_CHATWINDOW").empty());
 }
 

@@ -273,7 +273,7 @@ TEST_F(PhotoTest, PhotosStayPrivateAreNeverWrittenThroughALinkAndGoWithTheWindow
   // Closing the window takes its photo away.
   SendMessage(chat->hwnd(), WM_COMMAND, 8, 0);
   testkit::pump();
-  ASSERT_EQ(registry->find(bob), nullptr);
+  ASSERT_EQ(registry->find(bob, false), nullptr);
   EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
   KS_ReleaseMessage(photo);
 }

@@ -29,6 +29,9 @@ struct TimeStamp {
   bool operator<(const TimeStamp& o) const { return sec != o.sec ? sec < o.sec : usec < o.usec; }
 };
 
+// The local user's contact in a service (+1 reference), or NULL.
+HContact* ownContact(HService* service);
+
 class ChatWindow : public fwk::Control, public Conversation {
  public:
   static constexpr UINT_PTR kHistoryTimer = 1;
@@ -53,6 +56,9 @@ class ChatWindow : public fwk::Control, public Conversation {
   int pendingHistory() const { return m_pendingHistory; }
   int requestedHistory() const { return m_requestedHistory; }
   int historyState() const { return m_historyState; }
+  // Orders the windows' history requests: larger for a later one; 0 while
+  // none was made.
+  uint64_t historyTicket() const { return m_historyTicket; }
   TimeStamp oldestTime() const { return m_oldest; }
   bool signedIn() const { return m_signedIn; }
   bool talkingAllowed();
@@ -70,8 +76,9 @@ class ChatWindow : public fwk::Control, public Conversation {
   void receive(HMessage* message, const MessageData& d);
 
   // The history request's completion; ignored once the window is gone.
+  // `user` is the window's identity, never that of another window, even
+  // one made later at the same address.
   static void historyProgress(void* user, const olvaro::Response* result);
-  static bool isLive(const ChatWindow* window);
 
   LRESULT windowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
@@ -101,6 +108,7 @@ class ChatWindow : public fwk::Control, public Conversation {
   std::u16string ownNameNow() const;
 
   ChatRegistry* m_registry;
+  const uint64_t m_identity;
   void* m_peer;
   bool m_isGroup;
   HService* m_service = nullptr;
@@ -119,6 +127,7 @@ class ChatWindow : public fwk::Control, public Conversation {
   int m_pendingHistory = 0;
   int m_requestedHistory = 0;
   int m_historyState = kIdle;
+  uint64_t m_historyTicket = 0;
   bool m_signedIn = true;
   std::u16string m_ownName;
   olvaro::EventSubscription m_contactChanges;
