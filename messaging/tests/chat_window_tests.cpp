@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "chat_fixture.h"
+#include "platform/bitmap.h"
 #include "platform/controls.h"
 #include "message_format.h"
 #include "platform/phoneshell.h"
@@ -41,6 +42,17 @@ TEST_F(ChatTest, OneWindowPerPeerWithTheUnreadMessagesTakenOnOpening) {
   EXPECT_EQ(registry->size(), 2u);
   KS_ReleaseMessage(early);
   KS_ReleaseMessage(later);
+
+  // Closing a window leaves none of its tab icons behind.
+  std::vector<HICON> icons;
+  for (int t = 0; t < 3; ++t) icons.push_back(w->tabIcon(t));
+  SendMessage(w->hwnd(), WM_COMMAND, 8, 0);
+  testkit::pump();
+  ASSERT_EQ(registry->find(bob, false), nullptr);
+  for (HICON icon : icons) {
+    ASSERT_NE(icon, nullptr);
+    EXPECT_FALSE(DestroyIcon(icon)) << "still there after the window closed";
+  }
 }
 
 TEST_F(ChatTest, LiveMessagesOfThePeerAreListedAndMarkedReadOthersIgnored) {

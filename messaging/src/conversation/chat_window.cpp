@@ -155,6 +155,8 @@ ChatWindow::~ChatWindow() {
   if (hwnd()) DestroyWindow(hwnd());
   if (m_smallIcon) DestroyIcon(m_smallIcon);
   if (m_bigIcon) DestroyIcon(m_bigIcon);
+  for (HICON icon : m_tabIcons)
+    if (icon) DestroyIcon(icon);
 }
 
 void ChatWindow::focusInput() {
@@ -179,9 +181,10 @@ void ChatWindow::buildChildren() {
   m_tabs = std::make_unique<fwk::TabStrip>(box, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 10, 10);
   HINSTANCE res = platform::currentModule();
   const std::pair<UINT, UINT> tabs[] = {{102, 109}, {103, 110}, {101, 111}};
-  for (auto [icon, text] : tabs) {
-    HICON i = static_cast<HICON>(LoadImage(res, MAKEINTRESOURCE(icon), IMAGE_ICON, 16, 16, 0));
-    m_tabs->addTab(std::make_unique<fwk::TabItem>(i, 16, platform::loadStringWide(res, text)));
+  for (int t = 0; t < 3; ++t) {
+    auto [icon, text] = tabs[t];
+    m_tabIcons[t] = static_cast<HICON>(LoadImage(res, MAKEINTRESOURCE(icon), IMAGE_ICON, 16, 16, 0));
+    m_tabs->addTab(std::make_unique<fwk::TabItem>(m_tabIcons[t], 16, platform::loadStringWide(res, text)));
   }
   m_tabs->setSelectedIndex(kTextTab, false);
   m_layout->addStretching(m_list->hwnd());

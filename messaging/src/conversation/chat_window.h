@@ -53,6 +53,8 @@ class ChatWindow : public fwk::Control, public Conversation {
   HWND muteNotice() const { return m_muteNotice; }
   TalkButton* talkButton() const { return m_talk.get(); }
   HWND menuBar() const { return m_menuBar; }
+  // The tab's icon; the window's own, destroyed with it.
+  HICON tabIcon(int tab) const { return tab >= 0 && tab < 3 ? m_tabIcons[tab] : nullptr; }
   int pendingHistory() const { return m_pendingHistory; }
   int requestedHistory() const { return m_requestedHistory; }
   int historyState() const { return m_historyState; }
@@ -114,6 +116,7 @@ class ChatWindow : public fwk::Control, public Conversation {
   HService* m_service = nullptr;
   HICON m_smallIcon = nullptr;
   HICON m_bigIcon = nullptr;
+  HICON m_tabIcons[3] = {};  // the strip draws them, the window owns them
   std::unique_ptr<fwk::BoxLayout> m_layout;
   std::unique_ptr<MessageList> m_list;
   std::unique_ptr<fwk::TabStrip> m_tabs;
