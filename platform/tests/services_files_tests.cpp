@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
@@ -148,6 +149,8 @@ TEST_F(ServicesFiles, ThePrivateTempFolderIsTheUsersAlone) {
   // Outside the sandbox: under the runtime folder, where a link planted at
   // the name is refused, not followed.
   unsetenv("OLVARO_HOME");
+  const char* was = std::getenv("XDG_RUNTIME_DIR");
+  std::string oldRuntime = was ? was : "";
   std::string runtime = home_ + "/run", elsewhere = home_ + "/elsewhere";
   mkdir(runtime.c_str(), 0700);
   mkdir(elsewhere.c_str(), 0755);
@@ -158,7 +161,10 @@ TEST_F(ServicesFiles, ThePrivateTempFolderIsTheUsersAlone) {
   EXPECT_EQ(platform::privateTempFolder(), "");
   ASSERT_EQ(stat(elsewhere.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);
-  unsetenv("XDG_RUNTIME_DIR");
+  if (was)
+    setenv("XDG_RUNTIME_DIR", oldRuntime.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
   setenv("OLVARO_HOME", home_.c_str(), 1);
 }
 
