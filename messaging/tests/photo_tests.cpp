@@ -96,11 +96,15 @@ class PhotoTest : public ChatTest {
     platform::registerShellExport("SHCameraCapture", reinterpret_cast<FARPROC>(&SHCameraCapture));
   }
   void pressCapture() { testkit::key(VK_RETURN); }
-  // Waits for the opener (another process) to have run.
+  // Waits for the opener (another process) to have run: its line is whole.
   bool opened() {
     fs::path done = fs::path(session().home()) / "opened.txt";
-    for (int i = 0; i < 500 && !fs::exists(done); ++i) usleep(10000);
-    return fs::exists(done);
+    auto whole = [&] {
+      std::string line = readAll(done);
+      return !line.empty() && line.back() == '\n';
+    };
+    for (int i = 0; i < 500 && !whole(); ++i) usleep(10000);
+    return whole();
   }
   fs::path temp;
   fs::path shared;
