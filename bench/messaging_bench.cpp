@@ -1,5 +1,6 @@
 // A conversation of 10,000 messages: appending a row, painting a frame of
-// the 240x320 screen, and history coming in at the front.
+// the 240x320 screen, and history coming in at the front; and the menu of
+// one huge text full of web addresses.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include "message_list.h"
 #include "olvaro/api.h"
+#include "testkit/modal.h"
 #include "platform/window.h"
 #include "testkit/testkit.h"
 
@@ -21,8 +23,9 @@ class Owner : public messaging::Conversation {
   HWND windowHandle() override { return nullptr; }
 };
 
-HMessage* textMessage(HContact* from, int i) {
-  std::string text = "message number " + std::to_string(i) + (i % 5 == 0 ? " which is long enough to wrap onto a second line" : "");
+HMessage* textMessage(HContact* from, int i, std::string text = std::string()) {
+  if (text.empty())
+    text = "message number " + std::to_string(i) + (i % 5 == 0 ? " which is long enough to wrap onto a second line" : "");
   MessageData d{};
   d.size = sizeof d;
   d.mask = MESSAGE_CONTACT | MESSAGE_CONTENTTYPE | MESSAGE_PAYLOAD | MESSAGE_COMPLETE | MESSAGE_ORIGIN | MESSAGE_TIME;
@@ -102,6 +105,23 @@ void BM_HistoryAtTheFrontOf10000(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HistoryAtTheFrontOf10000)->Unit(benchmark::kMicrosecond);
+
+// Opening (and closing) the menu of a text of the given size made of web
+// addresses: the menu lists the first few whatever the size.
+void BM_MenuOfAHugeText(benchmark::State& state) {
+  testkit::Session session;
+  Conversation c(0);
+  std::string text;
+  while (text.size() < size_t(state.range(0))) text += "see www.example.org/page" + std::to_string(text.size()) + " ";
+  HMessage* m = textMessage(c.bob, 0, text);
+  auto* row = new messaging::MessageRow(m, c.list.get());
+  c.list->append(fwk::Ref<fwk::Row>(row));
+  KS_ReleaseMessage(m);
+  auto dismiss = testkit::ModalAnswers::always(testkit::pressing({VK_ESCAPE}), testkit::Modal::Menu);
+  for (auto _ : state) row->contextMenu(10, 10);
+  state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_MenuOfAHugeText)->Arg(16 << 10)->Arg(64 << 10)->Arg(256 << 10)->Arg(16 << 20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include "notification_agent.h"
 #include "olvaro/api.h"
 #include "olvaro/plugin.h"
+#include "photo.h"
 #include "voice_player.h"
 
 namespace messaging {
@@ -23,6 +24,7 @@ class MessagingPlugin : public kestrum::Plugin {
 
   void Stop() override {
     registry_.reset();
+    removeAllPhotoFiles();
     // Playback and vibration threads run this library's code. Playbacks are
     // cut short first: a vibration waits for the audio they hold.
     StopVoicePlayback();

@@ -52,7 +52,7 @@ class ChatTest : public hubtest::HubTest {
   messaging::ChatWindow* openChat(HContact* contact) {
     KS_EventRaise("messaging.chat.contact", contact);
     testkit::pump();
-    return registry->find(contact);
+    return registry->find(contact, false);
   }
 
   // A message as the connection delivers it (the caller releases it).

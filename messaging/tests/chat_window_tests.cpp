@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "chat_fixture.h"
+#include "platform/bitmap.h"
 #include "platform/controls.h"
 #include "message_format.h"
 #include "platform/phoneshell.h"
@@ -41,6 +42,17 @@ TEST_F(ChatTest, OneWindowPerPeerWithTheUnreadMessagesTakenOnOpening) {
   EXPECT_EQ(registry->size(), 2u);
   KS_ReleaseMessage(early);
   KS_ReleaseMessage(later);
+
+  // Closing a window leaves none of its tab icons behind.
+  std::vector<HICON> icons;
+  for (int t = 0; t < 3; ++t) icons.push_back(w->tabIcon(t));
+  SendMessage(w->hwnd(), WM_COMMAND, 8, 0);
+  testkit::pump();
+  ASSERT_EQ(registry->find(bob, false), nullptr);
+  for (HICON icon : icons) {
+    ASSERT_NE(icon, nullptr);
+    EXPECT_FALSE(DestroyIcon(icon)) << "still there after the window closed";
+  }
 }
 
 TEST_F(ChatTest, LiveMessagesOfThePeerAreListedAndMarkedReadOthersIgnored) {
@@ -257,8 +269,72 @@ TEST_F(HistoryTest, ARefusedRequestOrAClosedWindowLeavesNothingHanging) {
   testkit::runClock(250);
   SendMessage(w->hwnd(), WM_COMMAND, 8, 0);
   testkit::pump();
-  EXPECT_EQ(registry->find(bob), nullptr);
+  EXPECT_EQ(registry->find(bob, false), nullptr);
   complete(nullptr, 4);
+}
+
+TEST_F(HistoryTest, TheUsersOwnLinesComeBackAndEachUpAsksForOlderOnes) {
+  ChatWindow* w = openChat(bob);
+  w->requestHistory();
+  testkit::runClock(250);
+  complete(w, 0);
+  // The user's own line as the connection makes it: the user on both sides.
+  HMessage* own = incoming(me, "Ann says three", 3, 1767225500);
+  deliver(own);
+  ASSERT_NE(messageRow(w, 1), nullptr);
+  EXPECT_EQ(messageRow(w, 1)->message(), own);
+  EXPECT_EQ(w->oldestTime().sec, 1767225500);
+  complete(w, 4);
+  w->requestHistory();
+  testkit::runClock(250);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1].fromSec, 1767225500);
+  // The first line of all, and nothing older: the bar goes.
+  complete(w, 0);
+  HMessage* first = incoming(bob, "Bob says one", 3, 1767225400);
+  deliver(first);
+  complete(w, 8);
+  EXPECT_FALSE(w->list()->hasMoreRow());
+  EXPECT_EQ(w->list()->rowCount(), 2);
+  KS_ReleaseMessage(first);
+  KS_ReleaseMessage(own);
+}
+
+TEST_F(HistoryTest, AGroupsAnswerNeverLandsInAMembersPrivateWindow) {
+  HGroup* group = KS_GetGroup(79);
+  hubtest::GroupRecord().name("Climbers").service(service).applyTo(group);
+  ChatWindow* w = openChat(bob);
+  w->requestHistory();
+  testkit::runClock(250);
+  complete(w, 0);
+  HMessage* inGroup = incoming(bob, "said in the group", 3, 1767225500, "text/plain", group, true);
+  deliver(inGroup);
+  EXPECT_TRUE(w->list()->isWaitRow(1));
+  EXPECT_EQ(w->oldestTime().sec, 2147483647);
+  KS_ReleaseMessage(inGroup);
+  KS_ReleaseGroup(group);
+}
+
+TEST_F(HistoryTest, AnAnswerForAClosedWindowMissesOneMadeAtItsAddress) {
+  ChatWindow* closed = openChat(bob);
+  closed->requestHistory();
+  testkit::runClock(250);
+  ASSERT_EQ(calls.size(), 1u);
+  olvaro::HistoryRequest stale = calls[0];
+  // Windows come and go until one is made where the closed one was (the
+  // allocator gives the address back at once; a checking one never does).
+  ChatWindow* w = nullptr;
+  for (int i = 0; i < 20 && w != closed; ++i) {
+    SendMessage(registry->find(bob, false)->hwnd(), WM_COMMAND, 8, 0);
+    testkit::pump();
+    w = openChat(bob);
+  }
+  ASSERT_NE(w, nullptr);
+  w->requestHistory();
+  testkit::runClock(250);
+  olvaro::Response started{0, ""};
+  stale.onProgress(stale.user, &started);
+  EXPECT_EQ(w->historyState(), ChatWindow::kRequested);
 }
 
 std::string adminPayload(uint32_t role, const std::string& name) {
@@ -274,7 +350,7 @@ TEST_F(ChatTest, ASilencedMemberSeesTheNoticeUntilTheRoleComesBack) {
   KS_SetGroupMember(group, me, &silenced);
   KS_EventRaise("messaging.chat.group", group);
   testkit::pump();
-  ChatWindow* w = registry->find(group);
+  ChatWindow* w = registry->find(group, true);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(testkit::windowText(w->hwnd()), "Climbers");
   EXPECT_TRUE(IsWindowVisible(w->muteNotice()));
@@ -289,7 +365,8 @@ TEST_F(ChatTest, ASilencedMemberSeesTheNoticeUntilTheRoleComesBack) {
 
   int32_t member = 0;
   KS_SetGroupMember(group, me, &member);
-  HMessage* restored = incoming(bob, adminPayload(0, "Ann"), 1, 1767225600, "olvaro/x-admin", group, true);
+  // The connection's own notice of the server's role change (origin 0).
+  HMessage* restored = incoming(bob, adminPayload(0, "Ann"), 0, 1767225600, "olvaro/x-admin", group, true);
   deliver(restored);
   EXPECT_FALSE(IsWindowVisible(w->muteNotice()));
   EXPECT_TRUE(IsWindowVisible(w->edit()->hwnd()));
@@ -304,6 +381,28 @@ TEST_F(ChatTest, ASilencedMemberSeesTheNoticeUntilTheRoleComesBack) {
   EXPECT_EQ(w->list()->rowCount(), rows);
   KS_ReleaseMessage(privately);
   KS_ReleaseMessage(restored);
+  KS_ReleaseGroup(group);
+}
+
+TEST_F(ChatTest, APeersRoleChangeLineIsPlainDataNeverANotice) {
+  HGroup* group = KS_GetGroup(78);
+  hubtest::GroupRecord().name("Climbers").service(service).applyTo(group);
+  KS_EventRaise("messaging.chat.group", group);
+  testkit::pump();
+  ChatWindow* w = registry->find(group, true);
+  ASSERT_NE(w, nullptr);
+  // bob sends a message of the notice's type himself, live and stored.
+  for (int origin : {1, 2}) {
+    HMessage* forged = incoming(bob, adminPayload(4, "Carol"), origin, 1767225600, "olvaro/x-admin", group, true);
+    deliver(forged);
+    fwk::Row* last = w->list()->row(w->list()->rowCount() - 1);
+    EXPECT_EQ(dynamic_cast<messaging::NoticeRow*>(last), nullptr) << origin;
+    auto* row = dynamic_cast<messaging::MessageRow*>(last);
+    ASSERT_NE(row, nullptr) << origin;
+    EXPECT_EQ(row->message(), forged);
+    KS_ReleaseMessage(forged);
+  }
+  EXPECT_TRUE(IsWindowVisible(w->edit()->hwnd()));
   KS_ReleaseGroup(group);
 }
 
@@ -349,11 +448,11 @@ TEST_F(ChatTest, KeysMoveBetweenTabsAndBackClosesFromTheList) {
   testkit::key(VK_TBACK);
   testkit::pump();
   EXPECT_EQ(testkit::windowText(w->edit()->hwnd()), "");
-  ASSERT_NE(registry->find(bob), nullptr);
+  ASSERT_NE(registry->find(bob, false), nullptr);
   SetFocus(w->list()->hwnd());
   testkit::key(VK_TBACK);
   testkit::pump();
-  EXPECT_EQ(registry->find(bob), nullptr);
+  EXPECT_EQ(registry->find(bob, false), nullptr);
   EXPECT_TRUE(testkit::findWindows("KS_CHATWINDOW").empty());
 }
 

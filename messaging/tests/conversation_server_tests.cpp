@@ -17,6 +17,7 @@
 #include "messenger_fixture.h"
 #include "notification_agent.h"
 #include "platform/camera.h"
+#include "platform/files.h"
 #include "platform/menu.h"
 #include "platform/wave.h"
 #include "testkit/modal.h"
@@ -69,7 +70,7 @@ class ConversationTest : public MessengerTest {
     ContactRef c = contact(id);
     KS_EventRaise("messaging.chat.contact", c.handle);
     testkit::pump();
-    return registry->find(c.handle);
+    return registry->find(c.handle, false);
   }
   static std::string payload(HMessage* m) {
     MessageData d{};
@@ -172,7 +173,7 @@ TEST_F(ConversationTest, TextsReachBobInChunksAndHisAnswersAreReadOrWaitUnread) 
   // With the window closed the next one waits, unread, until it opens.
   SendMessage(w->hwnd(), WM_COMMAND, 8, 0);
   testkit::pump();
-  ASSERT_EQ(registry->find(contact(bob).handle), nullptr);
+  ASSERT_EQ(registry->find(contact(bob).handle, false), nullptr);
   ASSERT_EQ(b->response(b->sendMessage(ann, false, "text/plain", "are you there?")), 4);
   ASSERT_TRUE(waitFor([&] { return KS_GetVariantLong("messages.unread") == 1; }));
   w = open(bob);
@@ -223,6 +224,46 @@ TEST_F(ConversationTest, ScrollingPastTheTopFetchesOlderMessages) {
   testkit::saveScreenshot("conversation_history");
 }
 
+TEST_F(ConversationTest, AConversationOf150LinesLoadsBackInOrderOneUpAtATime) {
+  auto b = signInBob(*server);
+  ChatWindow* w = open(bob);
+  ASSERT_NE(w, nullptr);
+  // bob and Ann take turns, each line stored before the next is said.
+  std::vector<std::string> said;
+  for (int i = 0; i < 150; ++i) {
+    if (i % 2 == 0) {
+      said.push_back("Bob says " + std::to_string(i));
+      ASSERT_EQ(b->response(b->sendMessage(ann, false, "text/plain", said.back())), 4);
+    } else {
+      said.push_back("Ann says " + std::to_string(i));
+      sendFromHub(bob, "text/plain", said.back());
+      WireMessage got;
+      ASSERT_TRUE(b->nextMessage(&got));
+      ASSERT_EQ(got.payload, said.back());
+    }
+  }
+  ASSERT_TRUE(rowsReach(w, 1 + 75));  // bob's lines, live
+  SendMessage(w->hwnd(), WM_COMMAND, 8, 0);
+  testkit::pump();
+
+  w = open(bob);
+  ASSERT_EQ(w->list()->rowCount(), 1);
+  SetFocus(w->list()->hwnd());
+  for (int k = 1; k <= 150; ++k) {
+    w->list()->setSelectedIndex(0);
+    testkit::key(VK_UP);
+    testkit::runClock(250);
+    ASSERT_TRUE(waitFor([&] { return w->historyState() == ChatWindow::kIdle && w->pendingHistory() == 0; })) << k;
+    int top = w->list()->hasMoreRow() ? 1 : 0;
+    ASSERT_EQ(w->list()->rowCount(), top + k) << k;
+    ASSERT_NE(row(w, top), nullptr) << k;
+    ASSERT_EQ(payload(row(w, top)->message()), said[size_t(150 - k)]) << k;
+  }
+  EXPECT_FALSE(w->list()->hasMoreRow());
+  for (int i = 0; i < 150; ++i) EXPECT_EQ(payload(row(w, i)->message()), said[size_t(i)]) << i;
+  EXPECT_EQ(testkit::narrow(row(w, 1)->senderName()), "Ann");
+}
+
 TEST_F(ConversationTest, APhotoGoesToBobAndTheAutomatedContactsCopyIsViewed) {
   fs::path pictures = fs::path(session().home()) / "pictures";
   fs::create_directories(pictures);
@@ -236,7 +277,7 @@ TEST_F(ConversationTest, APhotoGoesToBobAndTheAutomatedContactsCopyIsViewed) {
     w->tabs()->setSelectedIndex(ChatWindow::kPhotoTab);
     SetFocus(w->captureButton()->hwnd());
     testkit::key(VK_RETURN);
-    return readAll(temp / "capimage.jpg");
+    return readAll(fs::path(platform::privateTempFolder()) / "capimage.jpg");
   };
 
   auto b = signInBob(*server);

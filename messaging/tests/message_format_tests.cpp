@@ -73,6 +73,17 @@ TEST(WebAddresses, EachRunsToTheNextSpaceReturnOrTheEnd) {
   // The earliest start wins: "http://www." is one address, not two.
   EXPECT_EQ(messaging::findWebAddresses("http://www.e.example"), (V{"http://www.e.example"}));
   EXPECT_TRUE(messaging::findWebAddresses("no addresses here").empty());
+  // However big the text: the first ten, of those beginning in the shown
+  // part, none too long to open whole.
+  std::string many;
+  for (int i = 0; i < 12; ++i) many += "www." + std::to_string(i) + ".example ";
+  V ten = messaging::findWebAddresses(many + std::string(1 << 20, 'z'));
+  ASSERT_EQ(ten.size(), messaging::kMaxWebAddresses);
+  EXPECT_EQ(ten.back(), "www.9.example");
+  std::string late = std::string(messaging::kMaxShownBytes, ' ') + "www.late.example";
+  EXPECT_TRUE(messaging::findWebAddresses(late).empty());
+  std::string longOne = "http://" + std::string(messaging::kMaxAddressBytes, 'l') + " www.after.example";
+  EXPECT_TRUE(messaging::findWebAddresses(longOne).empty());
   EXPECT_EQ(messaging::addressWithScheme(u"www.b.example"), u"http://www.b.example");
   EXPECT_EQ(messaging::addressWithScheme(u"ftp.c.example"), u"ftp://ftp.c.example");
   EXPECT_EQ(messaging::addressWithScheme(u"https://d.example"), u"https://d.example");
@@ -95,6 +106,11 @@ TEST(AdminNotice, RoleChoosesTheLineAndNamesStayLiteral) {
   // Too short to hold the member's id: no line rather than a read past it.
   EXPECT_EQ(messaging::adminNoticeText(std::string("\x08\x00\x00\x00", 4), u"Bob", res), u"");
   EXPECT_EQ(messaging::adminNoticeRole(notice(16, "")), 16);
+  // A name of a megabyte is cut, between whole characters, before it is drawn.
+  std::string huge(1 << 20, 'x');
+  huge.replace(messaging::kMaxNameBytes - 1, 2, "\xC3\xA9");
+  std::u16string line = messaging::adminNoticeText(notice(4, huge), u"Bob", res);
+  EXPECT_EQ(line, u"Bob has banned " + std::u16string(messaging::kMaxNameBytes - 1, u'x') + u"\u2026");
 }
 
 }  // namespace

@@ -60,10 +60,13 @@ class PhotoTest : public ChatTest {
  protected:
   void SetUp() override {
     ChatTest::SetUp();
-    temp = fs::path(session().home()) / "temp";
-    fs::create_directories(temp);
+    // The user's private folder, and the shared one photos must stay out of.
+    temp = fs::path(platform::privateTempFolder()).parent_path();
+    ASSERT_EQ(temp, fs::path(session().home()) / "temp");
+    shared = fs::path(session().home()) / "shared";
+    fs::create_directories(shared);
     if (const char* old = std::getenv("TMPDIR")) oldTmp_ = old;
-    setenv("TMPDIR", temp.c_str(), 1);
+    setenv("TMPDIR", shared.c_str(), 1);
     std::string script = session().home() + "/opener.sh";
     std::ofstream(script) << "#!/bin/sh\ncp \"$1\" \"" << session().home() << "/viewed.jpg\"\necho \"$1\" > \""
                           << session().home() << "/opened.txt\"\n";
@@ -93,13 +96,18 @@ class PhotoTest : public ChatTest {
     platform::registerShellExport("SHCameraCapture", reinterpret_cast<FARPROC>(&SHCameraCapture));
   }
   void pressCapture() { testkit::key(VK_RETURN); }
-  // Waits for the opener (another process) to have run.
+  // Waits for the opener (another process) to have run: its line is whole.
   bool opened() {
     fs::path done = fs::path(session().home()) / "opened.txt";
-    for (int i = 0; i < 500 && !fs::exists(done); ++i) usleep(10000);
-    return fs::exists(done);
+    auto whole = [&] {
+      std::string line = readAll(done);
+      return !line.empty() && line.back() == '\n';
+    };
+    for (int i = 0; i < 500 && !whole(); ++i) usleep(10000);
+    return whole();
   }
   fs::path temp;
+  fs::path shared;
   std::string oldTmp_;
   messaging::ChatWindow* chat = nullptr;
   std::unique_ptr<Outbox> outbox;  // made after the fresh hub
@@ -246,6 +254,44 @@ TEST_F(PhotoTest, ACapturedPictureIsSentAndAReceivedOneIsViewed) {
   CloseHandle(viewer1);
   CloseHandle(viewer);
   KS_ReleaseMessage(photo);
+}
+
+TEST_F(PhotoTest, PhotosStayPrivateAreNeverWrittenThroughALinkAndGoWithTheWindow) {
+  // Another user's links where the photo would go, aimed at the user's file.
+  fs::path victim = fs::path(session().home()) / "notes.txt";
+  std::ofstream(victim) << "mine";
+  fs::create_symlink(victim, shared / "image.jpg");
+  fs::create_symlink(victim, temp / "image.jpg");
+  std::string jpeg = "\xFF\xD8\xFF\xE0 a photo";
+  HMessage* photo = incoming(bob, jpeg, 1, 1767225600, "image/jpeg");
+  deliver(photo);
+  messageRow(chat, chat->list()->rowCount() - 1)->runCommand(3);
+  ASSERT_TRUE(opened());
+  EXPECT_EQ(readAll(victim), "mine");
+  fs::path file = temp / "image.jpg";
+  EXPECT_EQ(readAll(fs::path(session().home()) / "opened.txt"), file.string() + "\n");
+  EXPECT_FALSE(fs::is_symlink(file));
+  EXPECT_EQ(readAll(file), jpeg);
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(temp).permissions(), fs::perms::owner_all);
+  // Closing the window takes its photo away.
+  SendMessage(chat->hwnd(), WM_COMMAND, 8, 0);
+  testkit::pump();
+  ASSERT_EQ(registry->find(bob, false), nullptr);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
+  KS_ReleaseMessage(photo);
+}
+
+TEST_F(PhotoTest, APayloadThatIsNoJpegIsNotOpened) {
+  HMessage* program = incoming(bob, "#!/bin/sh\nrm -rf ~\n", 1, 1767225600, "image/jpeg");
+  deliver(program);
+  platform::soundRecordReset();
+  messageRow(chat, chat->list()->rowCount() - 1)->activate();
+  usleep(200000);
+  EXPECT_FALSE(fs::exists(fs::path(session().home()) / "opened.txt"));
+  EXPECT_FALSE(fs::exists(temp / "image.jpg"));
+  EXPECT_EQ(platform::soundsPlayed().size(), 1u);
+  KS_ReleaseMessage(program);
 }
 
 }  // namespace

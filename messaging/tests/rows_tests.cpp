@@ -51,7 +51,7 @@ TEST_F(ChatTest, RowsDrawTheirKindsColoursAndHeights) {
   std::vector<HMessage*> held = {incoming(bob, "/me waves"), incoming(bob, "plain words"),
                                  incoming(bob, "a rather long text that has to wrap over more than one line here")};
   for (HMessage* m : held) deliver(m);
-  HMessage* admin = incoming(bob, std::string("\x08\0\0\0", 4) + std::string(8, '\0') + "Carol", 1, 1767225600,
+  HMessage* admin = incoming(bob, std::string("\x08\0\0\0", 4) + std::string(8, '\0') + "Carol", 0, 1767225600,
                              "olvaro/x-admin");
   deliver(admin);
   testkit::pump();

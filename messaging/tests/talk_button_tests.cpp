@@ -264,7 +264,7 @@ TEST_F(TalkTest, FocusLossStylusUpAndClosingTheWindowEachEndTheRecording) {
   testkit::keyDown(VK_SPACE);
   hold(200);
   SendMessage(chat->hwnd(), WM_CLOSE, 0, 0);
-  EXPECT_EQ(registry->find(bob), nullptr);
+  EXPECT_EQ(registry->find(bob, false), nullptr);
   EXPECT_EQ(rec->pieces.size(), 5u);
   EXPECT_EQ(rec->completionData, std::vector<size_t>{0});
   EXPECT_TRUE(audioFree());

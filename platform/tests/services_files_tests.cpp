@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
@@ -127,7 +128,44 @@ TEST_F(ServicesFiles, ShareModesRefuseConflictingOpensUntilClosed) {
   CloseHandle(only);
   HANDLE again = open("log.txt", GENERIC_READ | GENERIC_WRITE, 0);
   EXPECT_NE(again, INVALID_HANDLE_VALUE);
+  // Held without FILE_SHARE_DELETE, the file cannot be deleted until closed.
+  EXPECT_FALSE(DeleteFile(path("log.txt").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
   CloseHandle(again);
+  EXPECT_TRUE(DeleteFile(path("log.txt").c_str()));
+}
+
+TEST_F(ServicesFiles, ThePrivateTempFolderIsTheUsersAlone) {
+  std::string folder = platform::privateTempFolder();
+  EXPECT_EQ(folder, home_ + "/temp/");
+  struct stat st;
+  ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // Loosened, it is tightened again.
+  chmod(folder.c_str(), 0777);
+  EXPECT_EQ(platform::privateTempFolder(), folder);
+  ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // Outside the sandbox: under the runtime folder, where a link planted at
+  // the name is refused, not followed.
+  unsetenv("OLVARO_HOME");
+  const char* was = std::getenv("XDG_RUNTIME_DIR");
+  std::string oldRuntime = was ? was : "";
+  std::string runtime = home_ + "/run", elsewhere = home_ + "/elsewhere";
+  mkdir(runtime.c_str(), 0700);
+  mkdir(elsewhere.c_str(), 0755);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  EXPECT_EQ(platform::privateTempFolder(), runtime + "/olvaro/");
+  rmdir((runtime + "/olvaro").c_str());
+  ASSERT_EQ(symlink(elsewhere.c_str(), (runtime + "/olvaro").c_str()), 0);
+  EXPECT_EQ(platform::privateTempFolder(), "");
+  ASSERT_EQ(stat(elsewhere.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  if (was)
+    setenv("XDG_RUNTIME_DIR", oldRuntime.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
+  setenv("OLVARO_HOME", home_.c_str(), 1);
 }
 
 TEST_F(ServicesFiles, MappedFilesShowTheirBytes) {

@@ -98,6 +98,30 @@ TEST_F(ServicesShell, ShellExecuteRunsTheOpener) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST_F(ServicesShell, AnExecutableFileIsOpenedNeverRun) {
+  std::string script = home_ + "/opener.sh";
+  std::ofstream(script) << "#!/bin/sh\necho \"$@\" > \"" << home_ << "/opened.txt\"\n";
+  chmod(script.c_str(), 0700);
+  setenv("OLVARO_OPEN_COMMAND", script.c_str(), 1);
+  // A "photo" that is really a program, executable as it came.
+  std::string planted = home_ + "/image.jpg";
+  std::ofstream(planted) << "#!/bin/sh\ntouch \"" << home_ << "/ran\"\n";
+  chmod(planted.c_str(), 0700);
+  std::u16string file = wide(planted);
+  std::u16string parameters = u"--x";
+  SHELLEXECUTEINFO sei{};
+  sei.cbSize = sizeof sei;
+  sei.fMask = SEE_MASK_NOCLOSEPROCESS;
+  sei.lpFile = file.c_str();
+  sei.lpParameters = parameters.c_str();
+  sei.nShow = SW_SHOWNORMAL;
+  ASSERT_TRUE(ShellExecuteEx(&sei));
+  EXPECT_EQ(WaitForSingleObject(sei.hProcess, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(sei.hProcess);
+  EXPECT_EQ(readFile(home_ + "/opened.txt"), planted + "\n");
+  EXPECT_FALSE(std::ifstream(home_ + "/ran").good());
+}
+
 TEST_F(ServicesShell, ClipboardHoldsText) {
   ASSERT_TRUE(OpenClipboard(nullptr));
   EXPECT_FALSE(OpenClipboard(nullptr));

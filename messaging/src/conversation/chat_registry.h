@@ -4,7 +4,9 @@
 
 #include <map>
 #include <memory>
+#include <utility>
 
+#include "olvaro/api.h"
 #include "olvaro/registrations.h"
 
 namespace messaging {
@@ -23,21 +25,24 @@ class ChatRegistry {
 
   // Brings the peer's window forward, or makes and shows one.
   ChatWindow* open(void* peer, bool isGroup);
-  ChatWindow* find(void* peer) const;
+  ChatWindow* find(void* peer, bool isGroup) const;
   size_t size() const { return m_windows.size(); }
 
   // Called by the windows as they come and go.
-  void enter(void* peer, ChatWindow* window) { m_windows[peer] = window; }
-  void leave(void* peer) { m_windows.erase(peer); }
+  void enter(void* peer, bool isGroup, ChatWindow* window) { m_windows[{peer, isGroup}] = window; }
+  void leave(void* peer, bool isGroup) { m_windows.erase({peer, isGroup}); }
 
  private:
   void onContact(HContact* contact);
   void onGroup(HGroup* group);
-  // Hands a message to the window of its sender or group; a history answer
-  // to the window of its group or contact, whichever asked for it.
+  // Hands a message to the window of its sender or group.
   void route(HMessage* message);
+  // Hands a history answer to the conversation it belongs to (see there).
+  void routeHistory(HMessage* message, const MessageData& d);
+  // The private conversation receiving history that asked first, if any.
+  ChatWindow* earliestPrivateReceiver() const;
 
-  std::map<void*, ChatWindow*> m_windows;  // by handle value
+  std::map<std::pair<void*, bool>, ChatWindow*> m_windows;  // by handle value and kind
   olvaro::EventSubscription m_contactEvent;
   olvaro::EventSubscription m_groupEvent;
   olvaro::EventSubscription m_newMessages;

@@ -1,6 +1,6 @@
 #include "chat_window.h"
 
-#include <set>
+#include <map>
 
 #include "chat_registry.h"
 #include "conversation_input.h"
@@ -26,10 +26,14 @@ constexpr UINT kSendCommand = 102;
 constexpr UINT kCloseCommand = 8;
 constexpr UINT kCloseCommandOk = 1;
 
-std::set<const ChatWindow*>& liveWindows() {
-  static auto* windows = new std::set<const ChatWindow*>;
+// The open windows by identity: numbers counted up, never used twice, so
+// an answer for a closed window cannot reach one made at its address later.
+std::map<uint64_t, ChatWindow*>& liveWindows() {
+  static auto* windows = new std::map<uint64_t, ChatWindow*>;
   return *windows;
 }
+uint64_t g_lastIdentity = 0;
+uint64_t g_lastHistoryTicket = 0;
 
 LPCWSTR chatWindowClass() {
   static bool once = [] {
@@ -44,15 +48,6 @@ LPCWSTR chatWindowClass() {
   }();
   (void)once;
   return u"KS_CHATWINDOW";
-}
-
-// The local user's contact in a service (+1 reference), or NULL.
-HContact* myHandle(HService* service) {
-  if (!service) return nullptr;
-  HContact* me = nullptr;
-  std::string name = olvaro::handleName("Service/%p/GetMyHandle", service);
-  if (!KS_CallFunction(name.c_str(), &me)) return nullptr;
-  return me;
 }
 
 bool serviceSignedIn(HService* service) {
@@ -78,16 +73,25 @@ class ChatLayout : public fwk::BoxLayout {
 
 }  // namespace
 
+HContact* ownContact(HService* service) {
+  if (!service) return nullptr;
+  HContact* me = nullptr;
+  std::string name = olvaro::handleName("Service/%p/GetMyHandle", service);
+  if (!KS_CallFunction(name.c_str(), &me)) return nullptr;
+  return me;
+}
+
 ChatWindow::ChatWindow(ChatRegistry* registry, void* peer, bool isGroup)
     // No caption of its own: the shell's title bar shows the title.
     : fwk::Control(chatWindowClass(), u"Chat Window", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, 500, 350,
                    olvaro::mainWindow(), nullptr),
       m_registry(registry),
+      m_identity(++g_lastIdentity),
       m_peer(isGroup ? static_cast<void*>(KS_DuplicateGroupHandle(static_cast<HGroup*>(peer)))
                      : static_cast<void*>(KS_DuplicateContactHandle(static_cast<HContact*>(peer)))),
       m_isGroup(isGroup) {
-  liveWindows().insert(this);
-  if (m_registry) m_registry->enter(m_peer, this);
+  liveWindows()[m_identity] = this;
+  if (m_registry) m_registry->enter(m_peer, m_isGroup, this);
   buildChildren();
 
   m_menuBar = fwk::initPhoneDialog(hwnd(), 101, platform::currentModule());
@@ -128,11 +132,11 @@ ChatWindow::ChatWindow(ChatRegistry* registry, void* peer, bool isGroup)
 }
 
 ChatWindow::~ChatWindow() {
-  liveWindows().erase(this);
+  liveWindows().erase(m_identity);
   m_contactChanges = olvaro::EventSubscription();
   m_serviceChanges = olvaro::ServiceSubscription();
   if (hwnd()) KillTimer(hwnd(), kHistoryTimer);
-  if (m_registry) m_registry->leave(m_peer);
+  if (m_registry) m_registry->leave(m_peer, m_isGroup);
   // Children before the window: the rows hold message subscriptions. The
   // talk button first, so a recording it ends still finds its row.
   m_talk.reset();
@@ -146,9 +150,13 @@ ChatWindow::~ChatWindow() {
   else
     KS_ReleaseContact(static_cast<HContact*>(m_peer));
   if (m_service) KS_ReleaseService(m_service);
+  // The photos this window showed or took are nobody's once it closes.
+  removePhotoFiles(hwnd());
   if (hwnd()) DestroyWindow(hwnd());
   if (m_smallIcon) DestroyIcon(m_smallIcon);
   if (m_bigIcon) DestroyIcon(m_bigIcon);
+  for (HICON icon : m_tabIcons)
+    if (icon) DestroyIcon(icon);
 }
 
 void ChatWindow::focusInput() {
@@ -157,8 +165,6 @@ void ChatWindow::focusInput() {
   else
     SetFocus(m_list->hwnd());
 }
-
-bool ChatWindow::isLive(const ChatWindow* window) { return liveWindows().count(window) != 0; }
 
 void ChatWindow::buildChildren() {
   RECT client{};
@@ -175,9 +181,10 @@ void ChatWindow::buildChildren() {
   m_tabs = std::make_unique<fwk::TabStrip>(box, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 10, 10);
   HINSTANCE res = platform::currentModule();
   const std::pair<UINT, UINT> tabs[] = {{102, 109}, {103, 110}, {101, 111}};
-  for (auto [icon, text] : tabs) {
-    HICON i = static_cast<HICON>(LoadImage(res, MAKEINTRESOURCE(icon), IMAGE_ICON, 16, 16, 0));
-    m_tabs->addTab(std::make_unique<fwk::TabItem>(i, 16, platform::loadStringWide(res, text)));
+  for (int t = 0; t < 3; ++t) {
+    auto [icon, text] = tabs[t];
+    m_tabIcons[t] = static_cast<HICON>(LoadImage(res, MAKEINTRESOURCE(icon), IMAGE_ICON, 16, 16, 0));
+    m_tabs->addTab(std::make_unique<fwk::TabItem>(m_tabIcons[t], 16, platform::loadStringWide(res, text)));
   }
   m_tabs->setSelectedIndex(kTextTab, false);
   m_layout->addStretching(m_list->hwnd());
@@ -199,7 +206,7 @@ std::u16string ChatWindow::ownName() { return m_ownName; }
 
 std::u16string ChatWindow::ownNameNow() const {
   HService* service = ownService();
-  HContact* me = myHandle(service);
+  HContact* me = ownContact(service);
   std::u16string name = nicknameOf(me);
   if (me) KS_ReleaseContact(me);
   // The own contact may not have heard its nickname: the service knows it
@@ -244,7 +251,7 @@ void ChatWindow::refreshTitleAndIcons() {
 
 bool ChatWindow::talkingAllowed() {
   if (!m_isGroup) return true;
-  HContact* me = myHandle(ownService());
+  HContact* me = ownContact(ownService());
   if (!me) return true;
   int32_t role = 0;
   bool member = KS_GetGroupMember(static_cast<HGroup*>(m_peer), me, &role) != 0;
@@ -292,10 +299,12 @@ void ChatWindow::noteTime(const MessageData& d) {
 
 void ChatWindow::receive(HMessage* message, const MessageData& d) {
   if (d.origin == 3) {
-    if (m_historyState != kReceiving || m_pendingHistory <= 0) return;
-    fillPlaceholder(message);
+    if (m_historyState != kReceiving) return;
+    // Its time is noted even with no placeholder left, so the next request
+    // asks for what lies before it, never for it again.
+    if (m_pendingHistory > 0) fillPlaceholder(message);
   } else {
-    if (typeOf(d) == olvaro::kRoleChangeType) {
+    if (isRoleChangeNotice(d)) {
       std::u16string text = adminNoticeText(payloadOf(d), nicknameOf(d.contact), platform::currentModule());
       m_list->append(fwk::Ref<fwk::Row>(new NoticeRow(text, kAdminText, platform::unixTimeNow())));
       applyInputRule();
@@ -351,9 +360,10 @@ LRESULT ChatWindow::onTimer(UINT_PTR id) {
   request.fromSec = m_oldest.sec;
   request.fromUsec = m_oldest.usec;
   request.onProgress = &ChatWindow::historyProgress;
-  request.user = this;
+  request.user = reinterpret_cast<void*>(uintptr_t(m_identity));
   if (KS_CallFunction("Connection/RequestMessageHistory", &request)) {
     m_requestedHistory = m_pendingHistory;
+    m_historyTicket = ++g_lastHistoryTicket;
     KillTimer(hwnd(), kHistoryTimer);
   } else {
     // Refused: nothing will answer, so the window gives the placeholders up
@@ -367,9 +377,9 @@ LRESULT ChatWindow::onTimer(UINT_PTR id) {
 }
 
 void ChatWindow::historyProgress(void* user, const olvaro::Response* result) {
-  auto* window = static_cast<ChatWindow*>(user);
-  if (!isLive(window) || !result) return;
-  window->historyDone(result->code);
+  auto it = liveWindows().find(uint64_t(reinterpret_cast<uintptr_t>(user)));
+  if (it == liveWindows().end() || !result) return;
+  it->second->historyDone(result->code);
 }
 
 void ChatWindow::historyDone(int64_t code) {
@@ -379,8 +389,11 @@ void ChatWindow::historyDone(int64_t code) {
   }
   if (code == olvaro::kResponseLost) KillTimer(hwnd(), kHistoryTimer);
   m_historyState = kIdle;
-  if (m_requestedHistory == 0) return;
-  dropPlaceholders(code != olvaro::kResponseNothingOlder);
+  // "Nothing older" takes the bar away even when every answer asked for
+  // came (the answers counted the request down to 0).
+  bool nothingOlder = code == olvaro::kResponseNothingOlder;
+  if (m_requestedHistory == 0 && !nothingOlder) return;
+  dropPlaceholders(!nothingOlder);
 }
 
 void ChatWindow::dropPlaceholders(bool keepMoreRow) {

@@ -29,6 +29,9 @@ struct TimeStamp {
   bool operator<(const TimeStamp& o) const { return sec != o.sec ? sec < o.sec : usec < o.usec; }
 };
 
+// The local user's contact in a service (+1 reference), or NULL.
+HContact* ownContact(HService* service);
+
 class ChatWindow : public fwk::Control, public Conversation {
  public:
   static constexpr UINT_PTR kHistoryTimer = 1;
@@ -50,9 +53,14 @@ class ChatWindow : public fwk::Control, public Conversation {
   HWND muteNotice() const { return m_muteNotice; }
   TalkButton* talkButton() const { return m_talk.get(); }
   HWND menuBar() const { return m_menuBar; }
+  // The tab's icon; the window's own, destroyed with it.
+  HICON tabIcon(int tab) const { return tab >= 0 && tab < 3 ? m_tabIcons[tab] : nullptr; }
   int pendingHistory() const { return m_pendingHistory; }
   int requestedHistory() const { return m_requestedHistory; }
   int historyState() const { return m_historyState; }
+  // Orders the windows' history requests: larger for a later one; 0 while
+  // none was made.
+  uint64_t historyTicket() const { return m_historyTicket; }
   TimeStamp oldestTime() const { return m_oldest; }
   bool signedIn() const { return m_signedIn; }
   bool talkingAllowed();
@@ -70,8 +78,9 @@ class ChatWindow : public fwk::Control, public Conversation {
   void receive(HMessage* message, const MessageData& d);
 
   // The history request's completion; ignored once the window is gone.
+  // `user` is the window's identity, never that of another window, even
+  // one made later at the same address.
   static void historyProgress(void* user, const olvaro::Response* result);
-  static bool isLive(const ChatWindow* window);
 
   LRESULT windowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
@@ -101,11 +110,13 @@ class ChatWindow : public fwk::Control, public Conversation {
   std::u16string ownNameNow() const;
 
   ChatRegistry* m_registry;
+  const uint64_t m_identity;
   void* m_peer;
   bool m_isGroup;
   HService* m_service = nullptr;
   HICON m_smallIcon = nullptr;
   HICON m_bigIcon = nullptr;
+  HICON m_tabIcons[3] = {};  // the strip draws them, the window owns them
   std::unique_ptr<fwk::BoxLayout> m_layout;
   std::unique_ptr<MessageList> m_list;
   std::unique_ptr<fwk::TabStrip> m_tabs;
@@ -119,6 +130,7 @@ class ChatWindow : public fwk::Control, public Conversation {
   int m_pendingHistory = 0;
   int m_requestedHistory = 0;
   int m_historyState = kIdle;
+  uint64_t m_historyTicket = 0;
   bool m_signedIn = true;
   std::u16string m_ownName;
   olvaro::EventSubscription m_contactChanges;

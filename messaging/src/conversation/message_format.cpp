@@ -57,17 +57,27 @@ std::u16string formatClockTime(int64_t when) {
   return ascii(buf);
 }
 
+std::string_view utf8Prefix(std::string_view text, size_t max) {
+  if (text.size() <= max) return text;
+  size_t end = max;
+  while (end > 0 && (uint8_t(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+std::u16string shownName(std::string_view utf8) {
+  std::string_view kept = utf8Prefix(utf8, kMaxNameBytes);
+  std::u16string name = platform::widen(std::string(kept));
+  if (kept.size() < utf8.size()) name += u"\u2026";
+  return name;
+}
+
 Body messageBody(std::string_view contentType, std::string_view payload, HINSTANCE resources) {
   Body body;
   if (contentType == "text/plain") {
     // A huge text shows its beginning: measuring and drawing stay bounded
     // however much arrives. The cut keeps whole UTF-8 characters.
     bool cut = payload.size() > kMaxShownBytes;
-    if (cut) {
-      size_t end = kMaxShownBytes;
-      while (end > 0 && (uint8_t(payload[end]) & 0xC0) == 0x80) --end;
-      payload = payload.substr(0, end);
-    }
+    if (cut) payload = utf8Prefix(payload, kMaxShownBytes);
     if (payload.substr(0, 4) == "/me ") {
       body.text = u"* " + platform::widen(std::string(payload.substr(4))) + u" *";
       body.action = true;
@@ -87,14 +97,25 @@ Body messageBody(std::string_view contentType, std::string_view payload, HINSTAN
 
 std::vector<std::string> findWebAddresses(std::string_view text) {
   static constexpr std::array<std::string_view, 5> kStarts = {"www.", "ftp.", "http://", "https://", "ftp://"};
+  text = text.substr(0, kMaxShownBytes + kMaxAddressBytes);
+  // Each start's next hit is kept until the scan passes it, so every start
+  // is looked for once along the text: linear, not once per address.
+  std::array<size_t, kStarts.size()> next{};
+  for (size_t i = 0; i < kStarts.size(); ++i) next[i] = text.find(kStarts[i]);
   std::vector<std::string> found;
   size_t at = 0;
-  while (at < text.size()) {
+  while (found.size() < kMaxWebAddresses) {
     size_t hit = std::string_view::npos;
-    for (std::string_view s : kStarts) hit = std::min(hit, text.find(s, at));
-    if (hit == std::string_view::npos) break;
+    for (size_t i = 0; i < kStarts.size(); ++i) {
+      if (next[i] < at) next[i] = text.find(kStarts[i], at);
+      hit = std::min(hit, next[i]);
+    }
+    if (hit >= kMaxShownBytes) break;
     size_t end = text.find_first_of("\r ", hit);
     if (end == std::string_view::npos) end = text.size();
+    // Beginning in the shown part and not ended within the read part: too
+    // long, and nothing after it begins in the shown part.
+    if (end - hit > kMaxAddressBytes) break;
     found.emplace_back(text.substr(hit, end - hit));
     at = end;
   }
@@ -105,6 +126,10 @@ std::u16string addressWithScheme(std::u16string address) {
   if (address.rfind(u"www.", 0) == 0) return u"http://" + address;
   if (address.rfind(u"ftp.", 0) == 0) return u"ftp://" + address;
   return address;
+}
+
+bool isRoleChangeNotice(const MessageData& d) {
+  return d.origin == 0 && typeOf(d) == olvaro::kRoleChangeType;
 }
 
 int adminNoticeRole(std::string_view payload) {
@@ -126,7 +151,7 @@ std::u16string adminNoticeText(std::string_view payload, const std::u16string& s
     default: return std::u16string();
   }
   std::u16string pattern = platform::loadStringWide(resources, id);
-  std::u16string member = platform::widen(change->nickname);
+  std::u16string member = shownName(change->nickname);
   // The names are put in literally: a "%" in a nickname stays text.
   std::u16string out;
   int arg = 0;
@@ -144,7 +169,7 @@ std::u16string adminNoticeText(std::string_view payload, const std::u16string& s
 std::u16string nicknameOf(HContact* contact) {
   if (!contact) return std::u16string();
   ContactData c = olvaro::contactData(contact);
-  return platform::widen(c.nickname ? c.nickname : "");
+  return shownName(c.nickname ? c.nickname : "");
 }
 
 }  // namespace messaging

@@ -192,7 +192,7 @@ void MessageRow::activate() {
   if (typeOf(d).starts_with("audio/"))
     PlayVoiceMessage(m_message);
   else if (typeOf(d).starts_with("image/"))
-    ViewPhotoMessage(m_message);
+    ViewPhotoMessage(m_message, m_list->owner()->windowHandle());
 }
 
 std::vector<std::pair<int, std::u16string>> MessageRow::menuItems() const {
@@ -223,7 +223,7 @@ void MessageRow::runCommand(int command) {
   } else if (command == 2) {
     PlayVoiceMessage(m_message);
   } else if (command == 3) {
-    ViewPhotoMessage(m_message);
+    ViewPhotoMessage(m_message, m_list->owner()->windowHandle());
   } else if (command >= 100) {
     auto items = menuItems();
     for (auto& [id, text] : items)

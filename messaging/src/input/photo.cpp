@@ -1,5 +1,7 @@
 #include "photo.h"
 
+#include <map>
+#include <string_view>
 #include <vector>
 
 #include "conversation_input.h"
@@ -11,6 +13,7 @@
 #include "platform/msgbox.h"
 #include "platform/resources.h"
 #include "platform/shell.h"
+#include "platform/text.h"
 #include "platform/sound.h"
 
 namespace messaging {
@@ -18,10 +21,33 @@ namespace {
 
 using CameraCapture = HRESULT (*)(PSHCAMERACAPTURE);
 
-std::u16string tempFolder() {
-  WCHAR buf[MAX_PATH] = {};
-  DWORD n = GetTempPath(MAX_PATH, buf);
-  return n > 0 && n < MAX_PATH ? std::u16string(buf, n) : std::u16string(u"/tmp/");
+// Photos go where no other user can read them or plant a link: the shared
+// temporary folder would let anyone swap what "View" opens. Empty when there
+// is no such folder.
+std::u16string tempFolder() { return platform::widen(platform::privateTempFolder()); }
+
+// The photo files written, each with the window it was written for.
+std::map<std::u16string, HWND>& photoFiles() {
+  static auto* files = new std::map<std::u16string, HWND>;
+  return *files;
+}
+
+void notePhotoFile(const std::u16string& path, HWND owner) {
+  std::u16string folder = tempFolder();
+  if (!folder.empty() && path.starts_with(folder)) photoFiles()[path] = owner;
+}
+
+// A new file of the user's alone at `path`: the old one goes first (unless
+// the viewer holds it), then the name is created exclusively, so nothing
+// found there, a link included, is written through.
+HANDLE createPhotoFile(const std::u16string& path) {
+  if (!DeleteFile(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return INVALID_HANDLE_VALUE;
+  return CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+}
+
+// What every JPEG begins with: the start-of-image marker and another marker.
+bool looksLikeJpeg(std::string_view bytes) {
+  return bytes.size() >= 3 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xD8 && uint8_t(bytes[2]) == 0xFF;
 }
 
 HRESULT runCamera(HWND owner, std::u16string* file) {
@@ -29,8 +55,10 @@ HRESULT runCamera(HWND owner, std::u16string* file) {
   if (!shell) return E_NOTIMPL;
   auto capture = reinterpret_cast<CameraCapture>(GetProcAddress(shell, "SHCameraCapture"));
   HRESULT hr = E_NOTIMPL;
-  if (capture) {
-    std::u16string folder = tempFolder();
+  std::u16string folder = tempFolder();
+  if (capture && folder.empty()) {
+    hr = E_FAIL;
+  } else if (capture) {
     SHCAMERACAPTURE request{};
     request.cbSize = sizeof request;
     request.hwndOwner = owner;
@@ -78,6 +106,7 @@ HMessage* capturePhotoMessage(HWND owner) {
       tell(owner, u"An unknown error occured.", u"Capture Failed");
       return nullptr;
   }
+  notePhotoFile(file, owner);
   HANDLE in = CreateFile(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (in == INVALID_HANDLE_VALUE) {
     tell(owner, u"The saved file could not be opened.", u"Capture Failed");
@@ -115,23 +144,28 @@ void appendInPieces(HMessage* message, const uint8_t* bytes, size_t size) {
   }
 }
 
-void ViewPhotoMessage(HMessage* message) {
+void ViewPhotoMessage(HMessage* message, HWND owner) {
   if (!message) return;
   const MessageData d = olvaro::messageData(message);
-  std::u16string path = tempFolder() + u"image.jpg";
-  HANDLE out = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  std::u16string folder = tempFolder();
+  if (folder.empty() || !looksLikeJpeg(payloadOf(d))) {
+    MessageBeep(0xFFFFFFFF);
+    return;
+  }
+  std::u16string path = folder + u"image.jpg";
+  HANDLE out = createPhotoFile(path);
   if (out == INVALID_HANDLE_VALUE) {
     // The viewer may still hold the last photo: "image.jpg" becomes "imag1.jpg".
     path[path.size() - 5] = u'1';
-    out = CreateFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    out = createPhotoFile(path);
     if (out == INVALID_HANDLE_VALUE) {
       MessageBeep(0xFFFFFFFF);
       return;
     }
   }
+  notePhotoFile(path, owner);
   DWORD written = 0;
-  bool ok = d.payloadLength <= 0 || (WriteFile(out, d.payload, DWORD(d.payloadLength), &written, nullptr) &&
-                                     written == DWORD(d.payloadLength));
+  bool ok = WriteFile(out, d.payload, DWORD(d.payloadLength), &written, nullptr) && written == DWORD(d.payloadLength);
   CloseHandle(out);
   if (!ok) return;
   SHELLEXECUTEINFO info{};
@@ -139,6 +173,29 @@ void ViewPhotoMessage(HMessage* message) {
   info.lpFile = path.c_str();
   info.nShow = SW_SHOWNORMAL;
   ShellExecuteEx(&info);
+}
+
+void removePhotoFiles(HWND owner) {
+  auto& files = photoFiles();
+  for (auto it = files.begin(); it != files.end();) {
+    if (it->second != owner) {
+      ++it;
+    } else if (DeleteFile(it->first.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) {
+      it = files.erase(it);
+    } else {
+      // Held open still: tried again at the end.
+      it->second = nullptr;
+      ++it;
+    }
+  }
+}
+
+void removeAllPhotoFiles() {
+  auto& files = photoFiles();
+  for (auto& [path, owner] : files) DeleteFile(path.c_str());
+  files.clear();
+  std::u16string folder = tempFolder();
+  if (!folder.empty()) RemoveDirectory(folder.c_str());
 }
 
 CaptureButton::CaptureButton(HWND parent, HWND window) : InputButton(parent, window) {}

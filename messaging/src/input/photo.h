@@ -10,12 +10,22 @@ namespace messaging {
 // The largest photo sent.
 constexpr long kMaxPhotoBytes = 65535;
 
-// Saves the photo's bytes as "image.jpg" in the temporary folder (or
-// "imag1.jpg" when the viewer holds that one) and opens it.
-void ViewPhotoMessage(HMessage* message);
+// Saves the photo's bytes as "image.jpg" in the user's private temporary
+// folder (or "imag1.jpg" when the viewer holds that one) and opens it; a
+// payload that is not a JPEG is not opened. The file is `owner`'s: it goes
+// with removePhotoFiles(owner).
+void ViewPhotoMessage(HMessage* message, HWND owner = nullptr);
 
-// Takes a photo for a conversation: the camera dialog, then the file it
-// saved read into a new "image/jpeg" message. Every failure is told in a
+// Removes the photo files written for `owner`'s window (viewed or
+// captured), when it closes.
+void removePhotoFiles(HWND owner);
+// Removes every photo file still there, and the folder when it is empty;
+// at the plug-in's stop.
+void removeAllPhotoFiles();
+
+// Takes a photo for a conversation: the camera dialog (saving into the
+// private temporary folder), then the file it saved read into a new
+// "image/jpeg" message; the file is `owner`'s. Every failure is told in a
 // message box owned by `owner`; NULL then (and when the user cancelled).
 // The caller releases the message.
 HMessage* capturePhotoMessage(HWND owner);

@@ -100,4 +100,12 @@ namespace platform {
 // The native form of a path (see the top of this header).
 std::string nativePath(const std::u16string& path);
 
+// The user's own folder for temporary files, natively, with a trailing '/':
+// "olvaro" under $XDG_RUNTIME_DIR, else "olvaro/temp" under the cache folder
+// ($XDG_CACHE_HOME, else ~/.cache); "temp" under $OLVARO_HOME when that is
+// set. Made 0700 when missing, tightened to 0700 when looser; empty when the
+// name is a link or anything but a folder of the user's, so nothing goes
+// where another user can read it or plant a link.
+std::string privateTempFolder();
+
 }  // namespace platform

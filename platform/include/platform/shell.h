@@ -55,8 +55,9 @@ struct SHELLEXECUTEINFO {
 };
 typedef SHELLEXECUTEINFO* LPSHELLEXECUTEINFO;
 
-// An executable file runs with lpParameters; anything else is opened with
-// the desktop's opener ($OLVARO_OPEN_COMMAND, else xdg-open). With
+// The file, executable or not, or the address given to "iexplore.exe", is
+// handed to the desktop's opener ($OLVARO_OPEN_COMMAND, else xdg-open) as
+// one argument; nothing named here is ever run itself. With
 // SEE_MASK_NOCLOSEPROCESS, hProcess can be waited on and must be closed.
 BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);

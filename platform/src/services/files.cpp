@@ -39,6 +39,14 @@ std::multimap<FileKey, OpenFile>& openFiles() {
   return *m;
 }
 
+// Whether every open of the file lets it be deleted.
+bool deleteAllowed(const FileKey& key) {
+  auto range = openFiles().equal_range(key);
+  for (auto it = range.first; it != range.second; ++it)
+    if (!(it->second.share & FILE_SHARE_DELETE)) return false;
+  return true;
+}
+
 bool shareAllows(const FileKey& key, bool read, bool write, DWORD share) {
   auto range = openFiles().equal_range(key);
   for (auto it = range.first; it != range.second; ++it) {
@@ -521,8 +529,13 @@ BOOL UnmapViewOfFile(LPCVOID base) {
 BOOL DeleteFile(LPCWSTR fileName) {
   if (!fileName) return fail(ERROR_INVALID_PARAMETER);
   std::string path = nativePath(fileName);
+  std::lock_guard<std::mutex> sharing(g_sharingLock);
   struct stat st;
-  if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
+  if (lstat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
+    // As on the device: a file held open without FILE_SHARE_DELETE stays.
+    if (!deleteAllowed(FileKey(st.st_dev, st.st_ino))) return fail(ERROR_SHARING_VIOLATION);
+  }
   if (unlink(path.c_str()) != 0) return failErrno();
   return TRUE;
 }

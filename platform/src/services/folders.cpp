@@ -1,6 +1,8 @@
 // The special folders: per user under the configuration folder when
 // OLVARO_HOME sandboxes the program, the desktop's own folders otherwise.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +10,7 @@
 #include <string>
 
 #include "folders.h"
+#include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/module.h"
 #include "platform/registry.h"
@@ -63,6 +66,27 @@ std::string specialFolder(int csidl) {
 }
 
 }  // namespace
+
+std::string privateTempFolder() {
+  std::string folder;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (sandboxed())
+    folder = configFolder() + "/temp";
+  else if (runtime && *runtime == '/')
+    folder = std::string(runtime) + "/olvaro";
+  else
+    folder = envOr("XDG_CACHE_HOME", homeFolder() + "/.cache") + "/olvaro/temp";
+  if (!makeFolders(folder.substr(0, folder.rfind('/')))) return {};
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  // Checked on what was opened, without following a link at the name.
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return {};
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+            ((st.st_mode & 077) == 0 || fchmod(fd, 0700) == 0);
+  close(fd);
+  return ok ? folder + "/" : std::string();
+}
 
 std::string startupFolderPath() {
   if (sandboxed()) return configFolder() + "/autostart";

@@ -7,6 +7,7 @@
 
 #include <cairo.h>
 #include <jpeglib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -206,8 +207,18 @@ int qualityOf(CAMERACAPTURE_STILLQUALITY q) {
 }
 
 bool writeJpeg(const std::string& path, const Picture& pic, int quality) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
+  // Written to a fresh file of the user's alone (exclusive, 0600) and put in
+  // place by a rename: whatever lay at the name, a link included, is
+  // replaced and never written through.
+  std::string part = path + ".XXXXXX";
+  int fd = mkstemp(part.data());
+  if (fd < 0) return false;
+  FILE* f = fdopen(fd, "wb");
+  if (!f) {
+    close(fd);
+    unlink(part.c_str());
+    return false;
+  }
   jpeg_compress_struct info{};
   JpegError err{};
   info.err = jpegErrors(err);
@@ -215,7 +226,7 @@ bool writeJpeg(const std::string& path, const Picture& pic, int quality) {
   if (setjmp(err.jump)) {
     jpeg_destroy_compress(&info);
     std::fclose(f);
-    std::remove(path.c_str());
+    unlink(part.c_str());
     return false;
   }
   jpeg_create_compress(&info);
@@ -241,6 +252,8 @@ bool writeJpeg(const std::string& path, const Picture& pic, int quality) {
   jpeg_destroy_compress(&info);
   bool ok = std::fflush(f) == 0;
   ok = std::fclose(f) == 0 && ok;
+  if (ok) ok = rename(part.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(part.c_str());
   return ok;
 }
 

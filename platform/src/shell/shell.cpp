@@ -286,15 +286,12 @@ BOOL ShellExecuteEx(LPSHELLEXECUTEINFO info) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  bool program = S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0;
-  if (program) {
-    argv.push_back(file);
-    if (info->lpParameters)
-      for (auto& a : splitArguments(narrow(info->lpParameters))) argv.push_back(a);
-  } else {
-    argv = splitArguments(envOr("OLVARO_OPEN_COMMAND", "xdg-open"));
-    argv.push_back(file);
-  }
+  // A document is opened, never run, even when it is executable: a file
+  // that came from elsewhere must not become a program by its mode. A name
+  // that could pass for an option of the opener is made a path.
+  if (file[0] == '-') file = "./" + file;
+  argv = splitArguments(envOr("OLVARO_OPEN_COMMAND", "xdg-open"));
+  argv.push_back(file);
   return spawnOpener(info, argv);
 }
 
