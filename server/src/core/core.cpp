@@ -40,7 +40,10 @@ bool Core::start(std::string* error) {
         if (error) *error = "word size must be 4 or 8";
         return false;
     }
-    if (!store_.is_open() && !store_.open(config_.database, error)) return false;
+    if (!store_.is_open()) {
+        store_.set_hash_cost(config_.quick_password_hashes ? HashCost::least() : HashCost::interactive());
+        if (!store_.open(config_.database, error)) return false;
+    }
     bots_ = store_.bots();
     last_time_us_ = store_.newest_message_time();
     epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
