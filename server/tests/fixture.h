@@ -17,6 +17,7 @@ protected:
 
     void start(Config config = {}) {
         server_.reset();
+        config.quick_password_hashes = true;
         server_ = std::make_unique<Server>(std::move(config));
         std::string error;
         ASSERT_TRUE(server_->start(&error)) << error;

@@ -547,6 +547,7 @@ TEST_F(Messages, AccountsListsGroupsAndStoredMessagesSurviveARestart) {
     unlink(db.c_str());
     unlink((db + "-wal").c_str());
     unlink((db + "-shm").c_str());
+    unlink((db + ".key").c_str());
     rmdir(dir);
 }
 

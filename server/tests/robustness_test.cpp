@@ -3,13 +3,16 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <fcntl.h>
 #include <sodium.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "fixture.h"
 #include "update_server.h"
@@ -89,6 +92,58 @@ TEST_F(Robustness, AReaderThatFallsTooFarBehindIsDropped) {
     EXPECT_TRUE(b->closed(5000));
     while (a->read(20)) {}
     still_serving(*a);
+}
+
+// Resident memory of this process (the server runs in it), in bytes.
+size_t resident() {
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0, rss = 0;
+    statm >> pages >> rss;
+    return rss * size_t(sysconf(_SC_PAGESIZE));
+}
+
+TEST_F(Robustness, AClientThatAsksWithoutReadingIsNotReadFromUntilItsAnswersDrain) {
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x");
+    {
+        auto b = signed_in("bob@x");
+        for (int i = 0; i < 20; ++i) {
+            Packet m("MESG");
+            m.set_id("Target-Id", uint64_t(alice));
+            m.set_int("Last", 1);
+            m.body = "stored line " + std::to_string(i);
+            ASSERT_EQ(b->response(b->request(m)), 4);
+        }
+    }
+    auto a = signed_in("alice@x");
+    std::string flood;
+    for (int i = 0; i < 20000; ++i) {
+        Packet h("MESG HIST");
+        h.set_id("Mesg-Id", uint64_t(1000 + i));
+        h.set_id("Source-Id", uint64_t(bob));
+        h.set_int("Count", -20);
+        h.serialize_to(flood);
+    }
+    // Written without reading, for as long as the server takes it.
+    size_t before = resident();
+    fcntl(a->fd(), F_SETFL, fcntl(a->fd(), F_GETFL) | O_NONBLOCK);
+    size_t off = 0;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+         off < flood.size() && std::chrono::steady_clock::now() < end;) {
+        ssize_t n = ::send(a->fd(), flood.data() + off, flood.size() - off, MSG_NOSIGNAL);
+        if (n > 0) off += size_t(n);
+        else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // what it took is worked on
+    auto other = signed_in("bob@x");
+    still_serving(*other);
+    EXPECT_LT(resident() - std::min(before, resident()), size_t(24) << 20) << off << " bytes of requests taken";
+
+    // Reading again, the client gets its answers, in order.
+    fcntl(a->fd(), F_SETFL, fcntl(a->fd(), F_GETFL) & ~O_NONBLOCK);
+    std::vector<Packet> skipped;
+    EXPECT_EQ(a->response(1000, &skipped), 0);
+    EXPECT_EQ(a->response(1001, &skipped), 0);
 }
 
 TEST_F(Robustness, UnknownRequestsStillGetAnAnswer) {

@@ -4,7 +4,15 @@
 #include <set>
 #include <thread>
 
+#include <sodium.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "fixture.h"
+#include "store.h"
 
 namespace olvaro::server::testing {
 namespace {
@@ -100,6 +108,84 @@ TEST_F(Session, WrongPasswordOrUnknownAddressIsRefusedAndClosed) {
     auto ok = c->sign_in("ALICE@X", "pw-alice@x");
     ASSERT_FALSE(ok.empty());
     EXPECT_EQ(ok.back().command, "LOGON SUCCESSFUL");
+}
+
+// What the database keeps of a password: an Argon2id hash, with an earlier
+// server's salted SHA-256 digest upgraded at the next right sign-in; and a
+// bridged account's password only sealed, with a key beside the database.
+TEST(Passwords, HashedUpgradedAndBridgedOnesSealedWithAKeyBesideTheDatabase) {
+    char dir[] = "/tmp/olvaro-store-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    std::string db = std::string(dir) + "/server.db";
+    auto column = [&](const std::string& sql) {
+        sqlite3* raw = nullptr;
+        sqlite3_open(db.c_str(), &raw);
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(raw, sql.c_str(), -1, &s, nullptr);
+        std::string out;
+        if (sqlite3_step(s) == SQLITE_ROW)
+            out.assign(static_cast<const char*>(sqlite3_column_blob(s, 0)), size_t(sqlite3_column_bytes(s, 0)));
+        sqlite3_finalize(s);
+        sqlite3_close(raw);
+        return out;
+    };
+    auto run = [&](const std::string& sql) {
+        sqlite3* raw = nullptr;
+        sqlite3_open(db.c_str(), &raw);
+        EXPECT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(raw);
+    };
+    int64_t old_id = 0, new_id = 0;
+    {
+        Store store;
+        store.set_hash_cost(HashCost::least());
+        std::string error;
+        ASSERT_TRUE(store.open(db, &error)) << error;
+        old_id = store.add_account("old@x", "pw-old", "", "", 0, 0);
+        new_id = store.add_account("new@x", "pw-new", "", "", 0, 0);
+        store.add_bridge(new_id, 6, {{"username", "ann"}, {"password", "xmpp-secret"}});
+        store.commit();
+    }
+    struct stat key {};
+    ASSERT_EQ(stat((db + ".key").c_str(), &key), 0);
+    EXPECT_EQ(key.st_mode & 0777, 0600u);
+    EXPECT_EQ(column("SELECT digest FROM accounts WHERE email = 'new@x'").rfind("$argon2id$", 0), 0u);
+    EXPECT_EQ(column("SELECT fields FROM bridges").find("xmpp-secret"), std::string::npos);
+
+    // An earlier server's rows: a salted SHA-256 digest, a bridge in clear.
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    std::string salted = "0123abcdpw-old";
+    crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(salted.data()), salted.size());
+    char hex[sizeof digest * 2 + 1];
+    sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+    run("UPDATE accounts SET salt = '0123abcd', digest = '" + std::string(hex) + "' WHERE id = " + std::to_string(old_id));
+    run("INSERT INTO bridges(account, type, fields) VALUES(" + std::to_string(old_id) +
+        ", 6, CAST('username' || char(0) || 'bob' || char(0) || 'password' || char(0) || 'old-secret' || char(0) AS BLOB))");
+    {
+        Store store;
+        store.set_hash_cost(HashCost::least());
+        std::string error;
+        ASSERT_TRUE(store.open(db, &error)) << error;
+        EXPECT_EQ(column("SELECT fields FROM bridges WHERE account = " + std::to_string(old_id)).find("old-secret"),
+                  std::string::npos);
+        ASSERT_EQ(store.bridges_of(old_id).size(), 1u);
+        EXPECT_EQ(store.bridges_of(old_id)[0].field("password"), "old-secret");
+        EXPECT_EQ(store.bridges_of(new_id)[0].field("password"), "xmpp-secret");
+        EXPECT_FALSE(store.check_password(old_id, "pw-new"));
+        EXPECT_TRUE(store.check_password(old_id, "pw-old"));
+        EXPECT_TRUE(store.check_password(new_id, "pw-new"));
+        store.commit();
+    }
+    EXPECT_EQ(column("SELECT digest FROM accounts WHERE email = 'old@x'").rfind("$argon2id$", 0), 0u);
+    EXPECT_EQ(column("SELECT salt FROM accounts WHERE email = 'old@x'"), "");
+
+    // A damaged key is never replaced: what it sealed would be lost.
+    std::filesystem::resize_file(db + ".key", 5);
+    Store store;
+    std::string error;
+    EXPECT_FALSE(store.open(db, &error));
+    EXPECT_NE(error.find("key"), std::string::npos) << error;
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(Session, PacketsBeforeSignInCloseTheConnection) {

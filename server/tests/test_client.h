@@ -48,6 +48,7 @@ public:
     TestClient& operator=(const TestClient&) = delete;
 
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void disconnect() {
         if (fd_ >= 0) close(fd_);
         fd_ = -1;

@@ -62,7 +62,7 @@ class MessengerTest : public ServerTest {
     inbox.reset();
     ServerTest::TearDown();
     if (!database.empty())
-      for (const char* end : {"", "-wal", "-shm"}) std::filesystem::remove(database + end);
+      for (const char* end : {"", "-wal", "-shm", ".key"}) std::filesystem::remove(database + end);
   }
   // Moves the server onto a database file, with ann listing bob, so it can
   // stop and start again on the same port and data; gives its settings.
@@ -71,6 +71,7 @@ class MessengerTest : public ServerTest {
     std::filesystem::remove(database);
     srv::Config config;
     config.database = database;
+    config.quick_password_hashes = true;
     server.reset();
     server = startServer(config);
     if (!server) return config;

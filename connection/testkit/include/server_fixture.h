@@ -28,6 +28,7 @@ class ServerTest : public SessionTest {
   }
 
   std::unique_ptr<srv::Server> startServer(srv::Config config = srv::Config()) {
+    config.quick_password_hashes = true;
     auto s = std::make_unique<srv::Server>(config);
     std::string error;
     if (!s->start(&error)) {

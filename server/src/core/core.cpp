@@ -20,6 +20,9 @@ namespace {
 constexpr uint64_t kListenTag = 1ull << 63;
 constexpr uint64_t kWakeTag = 1ull << 62;
 constexpr auto kLinger = std::chrono::seconds(2);
+// Queued messages and answers past which a connection is not read from; a
+// history request adds at most 201, so one client's queue stays this small.
+constexpr size_t kPauseBacklog = 1024;
 
 uint32_t tick_ms(const Config& c) {
     uint32_t m = std::min({c.client_interval_ms, c.ping_margin_ms, c.grace_ms, c.sign_in_timeout_ms});
@@ -40,7 +43,10 @@ bool Core::start(std::string* error) {
         if (error) *error = "word size must be 4 or 8";
         return false;
     }
-    if (!store_.is_open() && !store_.open(config_.database, error)) return false;
+    if (!store_.is_open()) {
+        store_.set_hash_cost(config_.quick_password_hashes ? HashCost::least() : HashCost::interactive());
+        if (!store_.open(config_.database, error)) return false;
+    }
     bots_ = store_.bots();
     last_time_us_ = store_.newest_message_time();
     epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
@@ -162,7 +168,8 @@ void Core::run() {
                 auto it = conns_.find(tag);
                 if (it == conns_.end() || it->second->dead) continue;
                 Conn& c = *it->second;
-                if (events[i].events & (EPOLLIN | EPOLLERR | EPOLLHUP)) on_readable(c);
+                if (events[i].events & (EPOLLERR | EPOLLHUP) || (events[i].events & EPOLLIN && !c.paused))
+                    on_readable(c);
                 if (!c.dead && (events[i].events & EPOLLOUT)) flush(c);
             }
         }
@@ -244,16 +251,36 @@ void Core::on_readable(Conn& c) {
             return;
         }
         if (c.closing) continue;  // going away: what it says no longer matters
-        bool ok = c.reader.feed(buf, size_t(n), [&](Packet& p) {
-            on_packet(c, p);
-            return !c.dead && !c.closing;
-        });
-        if (!ok) {
-            close_conn(c);
-            return;
-        }
-        if (size_t(n) < sizeof buf) return;
+        if (!take(c, buf, size_t(n)) || c.paused || size_t(n) < sizeof buf) return;
     }
+}
+
+bool Core::take(Conn& c, const char* data, size_t size) {
+    bool ok = c.reader.feed(data, size, [&](Packet& p) {
+        on_packet(c, p);
+        // A client that asks faster than it reads waits, its requests left
+        // unread, instead of growing the server.
+        if (!c.dead && !c.closing && backed_up(c)) c.paused = true;
+        return !c.dead && !c.closing && !c.paused;
+    });
+    if (!ok) {
+        close_conn(c);
+        return false;
+    }
+    if (c.paused && !c.dead) watch(c, c.want_write);
+    return true;
+}
+
+bool Core::backed_up(const Conn& c) const {
+    return c.backlog.size() >= kPauseBacklog || unsent(c) >= output_budget();
+}
+
+void Core::watch(Conn& c, bool want_write) {
+    epoll_event ev{};
+    ev.events = (c.paused ? 0u : uint32_t(EPOLLIN)) | (want_write ? uint32_t(EPOLLOUT) : 0u);
+    ev.data.u64 = c.id;
+    epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c.fd, &ev);
+    c.want_write = want_write;
 }
 
 Conn* Core::online(int64_t account) {
@@ -344,12 +371,12 @@ void Core::flush(Conn& c) {
         c.out.erase(0, c.out_sent);
         c.out_sent = 0;
     }
-    if (pending != c.want_write) {
-        epoll_event ev{};
-        ev.events = EPOLLIN | (pending ? uint32_t(EPOLLOUT) : 0u);
-        ev.data.u64 = c.id;
-        epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c.fd, &ev);
-        c.want_write = pending;
+    if (pending != c.want_write) watch(c, pending);
+    // Drained enough: read the requests that waited, then the socket again.
+    if (c.paused && !c.closing && c.backlog.size() < kPauseBacklog / 2 && unsent(c) < output_budget() / 2) {
+        c.paused = false;
+        if (!take(c, "", 0) || c.dead) return;
+        if (!c.paused) watch(c, c.want_write);
     }
     if (!pending && c.closing && c.delayed.empty()) {
         // Half-close and let the peer read what is left; closing with unread

@@ -70,6 +70,7 @@ struct Conn {
     bool dirty = false;       // queued for the end-of-round flush
     bool closing = false;     // close once the output is gone
     bool dead = false;
+    bool paused = false;      // not read from until its answers drain
 
     int64_t account = 0;  // 0 until signed in
     bool ghosted = false; // replaced by a newer sign-in of the same account
@@ -143,6 +144,11 @@ private:
     void run();
     void accept_all(int listen_fd);
     void on_readable(Conn& c);
+    // Hands bytes (none: what the reader holds) to the packet handlers until
+    // the connection is backed up; false when it had to be closed.
+    bool take(Conn& c, const char* data, size_t size);
+    bool backed_up(const Conn& c) const;
+    void watch(Conn& c, bool want_write);
     void flush(Conn& c);
     void close_conn(Conn& c);
     void reap();
@@ -189,6 +195,9 @@ private:
     void respond_later(Conn& c, uint64_t mesg_id, int64_t code);
     void pump(Conn& c);
     size_t unsent(const Conn& c) const { return c.out.size() - c.out_sent + c.delayed_bytes; }
+    // Bytes of answers kept queued ahead of a slow reader's socket; well
+    // below the stuck-reader limit, so a backlog never trips it.
+    size_t output_budget() const { return std::min<size_t>(256u << 10, config_.max_output / 2); }
     void on_mesg_stored(Conn& c, const Packet& p);
     void on_mesg_hist(Conn& c, const Packet& p);
     void abandon_inflight(const Conn& sender);

@@ -11,7 +11,6 @@ constexpr size_t kChunk = 512;
 constexpr size_t kMaxStored = 1000;
 constexpr int32_t kMaxHistory = 200;
 constexpr size_t kMaxOpenMessages = 16;      // unfinished messages one sender may have
-constexpr size_t kBacklogBudget = 256u << 10;  // queued bytes a backlog keeps ahead of the socket
 
 // "%d.%d": seconds, then microseconds as a plain number (".5" is 5 us).
 int64_t parse_time(const std::string& text, int64_t absent) {
@@ -198,8 +197,7 @@ void Core::respond_later(Conn& c, uint64_t mesg_id, int64_t code) {
 }
 
 void Core::pump(Conn& c) {
-    // Well below the stuck-reader limit, so a backlog never trips it.
-    const size_t budget = std::min(kBacklogBudget, config_.max_output / 2);
+    const size_t budget = output_budget();
     while (!c.backlog.empty() && !c.dead && !c.closing && unsent(c) < budget) {
         Backlog& b = c.backlog.front();
         if (!b.is_message) {

@@ -5,9 +5,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <random>
-
-#include "sha256.h"
 
 namespace olvaro::server {
 
@@ -84,20 +81,6 @@ CREATE TABLE IF NOT EXISTS chunks(message INTEGER NOT NULL, seq INTEGER NOT NULL
   PRIMARY KEY(message, seq)) WITHOUT ROWID;
 )";
 
-std::string new_salt() {
-    static std::random_device rd;
-    static const char* hex = "0123456789abcdef";
-    std::string s;
-    for (int i = 0; i < 16; ++i) s += hex[rd() & 15];
-    return s;
-}
-
-bool same(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    unsigned char d = 0;
-    for (size_t i = 0; i < a.size(); ++i) d |= static_cast<unsigned char>(a[i] ^ b[i]);
-    return d == 0;
-}
 }  // namespace
 
 Store::Store() = default;
@@ -111,6 +94,9 @@ Store::~Store() {
 }
 
 bool Store::open(const std::string& path, std::string* error) {
+    bool in_memory = path.empty() || path == ":memory:";
+    if (in_memory) secrets_.make_ephemeral();
+    else if (!secrets_.load_or_create(path + ".key", error)) return false;
     if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
         if (error) *error = db_ ? sqlite3_errmsg(db_) : "cannot open the database";
         sqlite3_close(db_);
@@ -119,7 +105,7 @@ bool Store::open(const std::string& path, std::string* error) {
     }
     sqlite3_busy_timeout(db_, 2000);
     // Messages and password digests are nobody else's business.
-    if (path != ":memory:" && !path.empty()) chmod(path.c_str(), 0600);
+    if (!in_memory) chmod(path.c_str(), 0600);
     char* msg = nullptr;
     std::string setup = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") + kSchema;
     if (sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, &msg) != SQLITE_OK) {
@@ -133,6 +119,7 @@ bool Store::open(const std::string& path, std::string* error) {
     exec("DELETE FROM chunks WHERE message IN (SELECT id FROM messages WHERE complete = 0)");
     exec("DELETE FROM group_inbox WHERE message IN (SELECT id FROM messages WHERE complete = 0)");
     exec("DELETE FROM messages WHERE complete = 0");
+    seal_bridge_fields();
     return true;
 }
 
@@ -165,9 +152,10 @@ int64_t Store::add_account(const std::string& email, const std::string& password
     int64_t id = top.row() ? top.i(0) + 1 : 1000;
     if (id > INT32_MAX) return 0;
     write();
-    std::string salt = new_salt();
+    std::string hash = hash_password(password, cost_);
+    if (hash.empty()) return 0;
     stmt("INSERT INTO accounts VALUES(?,?,?,?,?,?,?,0,?)")
-        .bind(id).bind(email).bind(salt).bind(sha256_hex(salt + password)).bind(nickname).bind(status)
+        .bind(id).bind(email).bind(std::string()).bind(hash).bind(nickname).bind(status)
         .bind(device_type).bind(now).run();
     return id;
 }
@@ -200,8 +188,25 @@ std::optional<Account> Store::account_by_email(const std::string& email) {
 }
 
 bool Store::check_password(int64_t id, const std::string& password) {
-    auto& s = stmt("SELECT salt, digest FROM accounts WHERE id = ?").bind(id);
-    return s.row() && same(sha256_hex(s.t(0) + password), s.t(1));
+    return check_hash(false, id, password);
+}
+
+// Checks a password against its row's hash; a right one kept in an older
+// or weaker form is hashed anew, so it is upgraded at its next use.
+bool Store::check_hash(bool group, int64_t id, const std::string& password) {
+    auto& s = stmt(group ? "SELECT salt, digest FROM chat_groups WHERE id = ?" : "SELECT salt, digest FROM accounts WHERE id = ?")
+                  .bind(id);
+    if (!s.row()) return false;
+    PasswordMatch match = match_password(password, s.t(0), s.t(1), cost_);
+    if (match == PasswordMatch::kRightButStale) {
+        if (std::string hash = hash_password(password, cost_); !hash.empty()) {
+            write();
+            stmt(group ? "UPDATE chat_groups SET salt = '', digest = ? WHERE id = ?"
+                       : "UPDATE accounts SET salt = '', digest = ? WHERE id = ?")
+                .bind(hash).bind(id).run();
+        }
+    }
+    return match != PasswordMatch::kWrong;
 }
 
 void Store::set_identity(int64_t id, const std::string* nickname, const std::string* status) {
@@ -293,10 +298,10 @@ std::vector<ContactRequest> Store::requests_to(int64_t target) {
 int64_t Store::add_group(const std::string& name, const std::string& description, const std::string& password) {
     if (group_by_name(name)) return 0;
     write();
-    std::string salt = new_salt();
-    std::string digest = password.empty() ? std::string() : sha256_hex(salt + password);
+    std::string digest = password.empty() ? std::string() : hash_password(password, cost_);
+    if (!password.empty() && digest.empty()) return 0;
     stmt("INSERT INTO chat_groups(name, description, salt, digest) VALUES(?,?,?,?)")
-        .bind(name).bind(description).bind(salt).bind(digest).run();
+        .bind(name).bind(description).bind(std::string()).bind(digest).run();
     return sqlite3_last_insert_rowid(db_);
 }
 
@@ -313,11 +318,10 @@ std::optional<Group> Store::group_by_name(const std::string& name) {
 }
 
 bool Store::group_password_matches(int64_t id, const std::string& password) {
-    auto& s = stmt("SELECT salt, digest FROM chat_groups WHERE id = ?").bind(id);
+    auto& s = stmt("SELECT digest = '' FROM chat_groups WHERE id = ?").bind(id);
     if (!s.row()) return false;
-    std::string digest = s.t(1);
-    if (digest.empty()) return true;
-    return same(sha256_hex(s.t(0) + password), digest);
+    if (s.i(0) != 0) return true;
+    return check_hash(true, id, password);
 }
 
 std::optional<int32_t> Store::role(int64_t group, int64_t account) {
@@ -422,13 +426,18 @@ std::vector<std::pair<std::string, std::string>> unpack_fields(const std::string
 
 int64_t Store::add_bridge(int64_t account, int32_t type, const std::vector<std::pair<std::string, std::string>>& fields) {
     write();
-    stmt("INSERT INTO bridges(account, type, fields) VALUES(?,?,?)").bind(account).bind(int64_t(type)).bind(pack_fields(fields)).run();
+    stmt("INSERT INTO bridges(account, type, fields) VALUES(?,?,?)")
+        .bind(account).bind(int64_t(type)).blob(secrets_.seal(pack_fields(fields))).run();
     return sqlite3_last_insert_rowid(db_);
 }
 
 std::vector<BridgeRecord> Store::bridge_rows(Statement& s) {
     std::vector<BridgeRecord> r;
-    while (s.row()) r.push_back({s.i(0), s.i(1), int32_t(s.i(2)), unpack_fields(s.t(3)), s.i(4) != 0});
+    while (s.row()) {
+        std::string stored = s.t(3);
+        std::optional<std::string> plain = secrets_.open(stored);
+        r.push_back({s.i(0), s.i(1), int32_t(s.i(2)), unpack_fields(plain ? *plain : stored), s.i(4) != 0});
+    }
     return r;
 }
 
@@ -440,6 +449,20 @@ std::optional<BridgeRecord> Store::bridge(int64_t id) {
 
 std::vector<BridgeRecord> Store::bridges_of(int64_t account) {
     return bridge_rows(stmt("SELECT id, account, type, fields, disabled FROM bridges WHERE account = ? ORDER BY id").bind(account));
+}
+
+// Rows an earlier version of the server kept in clear are sealed once, at
+// the start.
+void Store::seal_bridge_fields() {
+    std::vector<std::pair<int64_t, std::string>> clear;
+    auto& s = stmt("SELECT id, fields FROM bridges");
+    while (s.row())
+        if (std::string stored = s.t(1); !secrets_.open(stored)) clear.emplace_back(s.i(0), std::move(stored));
+    if (clear.empty()) return;
+    write();
+    for (auto& [id, fields] : clear)
+        stmt("UPDATE bridges SET fields = ? WHERE id = ?").blob(secrets_.seal(fields)).bind(id).run();
+    commit();
 }
 
 void Store::set_bridge_disabled(int64_t id, bool disabled) {
@@ -555,9 +578,10 @@ bool Store::seed_bulk(int64_t owner, int contacts, int groups, int members, cons
     auto& gtop = stmt("SELECT IFNULL(MAX(id), 0) FROM chat_groups");
     int64_t first_group = gtop.row() ? gtop.i(0) + 1 : 1;
     write();
-    // One salt for all: the digest is computed once, not per account.
-    std::string salt = new_salt();
-    std::string digest = sha256_hex(salt + password);
+    // One hash for all: it is computed once, not per account.
+    std::string salt;
+    std::string digest = hash_password(password, cost_);
+    if (digest.empty()) return false;
     auto& add = stmt("INSERT OR IGNORE INTO accounts VALUES(?,?,?,?,?,?,0,0,?)");
     for (int64_t i = 0; i < people; ++i) {
         int64_t id = first + i;

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "secrets.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -71,8 +73,12 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
+    // A database file gets its sealing key from the file beside it named
+    // like it with ".key" added, made at the first start.
     bool open(const std::string& path, std::string* error);
     bool is_open() const { return db_ != nullptr; }
+    // The work each new password hash costs (before open).
+    void set_hash_cost(HashCost cost) { cost_ = cost; }
     // Writes are gathered into one transaction until commit().
     void commit();
 
@@ -159,6 +165,8 @@ public:
     bool seed_bulk(int64_t owner, int contacts, int groups, int members, const std::string& password, int64_t now);
 
 private:
+    bool check_hash(bool group, int64_t id, const std::string& password);
+    void seal_bridge_fields();
     Statement& stmt(const char* sql);
     void write();  // opens the pending transaction
     void exec(const char* sql);
@@ -167,6 +175,8 @@ private:
 
     sqlite3* db_ = nullptr;
     bool in_txn_ = false;
+    HashCost cost_ = HashCost::interactive();
+    SecretBox secrets_;
     std::unordered_map<const char*, std::unique_ptr<Statement>> cache_;
     // Accounts are read for nearly every packet; kept here once read.
     std::unordered_map<int64_t, Account> accounts_;
