@@ -34,6 +34,27 @@ int32_t serviceState(HService* service) {
   return d.state;
 }
 
+// The local user's contact in `service` (a reference the caller releases).
+HContact* myHandle(HService* service) {
+  std::string name = olvaro::handleName("Service/%p/GetMyHandle", service);
+  HContact* me = nullptr;
+  // The function's 32-bit result cannot carry a handle here; the cell form
+  // fills the pointer instead.
+  if (service && registered(name)) KS_CallFunction(name.c_str(), &me);
+  return me;
+}
+
+// The local user's presence: the service's, since the connection need not
+// keep one on the user's own contact.
+int32_t ownPresence(HService* service) {
+  ServiceData d{};
+  d.size = sizeof d;
+  if (service) KS_GetServiceData(service, &d);
+  bool signedIn = d.state != 0 && d.state != 100 && d.state != 101;
+  if (!signedIn) return 0;
+  return d.signInRequested < 2 ? 1 : d.signInRequested;
+}
+
 std::u16string unreadText(int count) {
   return count == 1 ? text(kStrOneNewMessage) : withCount(text(kStrNewMessages), count);
 }
@@ -129,6 +150,7 @@ ContactRow::ContactRow(GroupView* view, HContact* contact, int32_t role)
 
 ContactRow::~ContactRow() {
   m_watch.reset();
+  m_serviceWatch.reset();
   if (m_icon) DestroyIcon(m_icon);
   KS_ReleaseGroup(m_group);
   KS_ReleaseContact(m_contact);
@@ -136,6 +158,7 @@ ContactRow::~ContactRow() {
 
 void ContactRow::detach() {
   m_watch.reset();
+  m_serviceWatch.reset();
   m_view = nullptr;
 }
 
@@ -143,8 +166,26 @@ int ContactRow::height(int) { return rowDpi() / 4; }
 
 int ContactRow::iconSizeFor(int rowHeight) { return rowHeight < 25 ? 16 : rowHeight < 35 ? 22 : 32; }
 
-bool ContactRow::readSortKey() {
+ContactData ContactRow::shownData() const {
   ContactData d = olvaro::contactData(m_contact);
+  if (m_own) d.onlineStatus = ownPresence(d.service);
+  return d;
+}
+
+bool ContactRow::readSortKey() {
+  // The user's own row in a group follows the service, which tells when
+  // the user's presence changes.
+  if (!m_ownList) {
+    HService* service = olvaro::contactData(m_contact).service;
+    HContact* me = myHandle(service);
+    m_own = me == m_contact;
+    if (me) KS_ReleaseContact(me);
+    if (!m_own)
+      m_serviceWatch.reset();
+    else if (!m_serviceWatch)
+      m_serviceWatch = olvaro::subscribeService<&ContactRow::onContactChanged>(service, this);
+  }
+  ContactData d = shownData();
   bool online = d.onlineStatus != 0;
   bool listedOnline = online && d.onlineStatus != 100 && m_role != kRoleBanned;
   // A member the server sent no nickname for (the user's own entry, say)
@@ -185,7 +226,7 @@ void ContactRow::onContactChanged() {
 bool ContactRow::waitingForAcceptance(const ContactData& d) const { return m_ownList && d.state == 1; }
 
 std::u16string ContactRow::secondLine() const {
-  return secondLineFor(olvaro::contactData(m_contact), KS_GetUnreadMessageCount(m_contact, 0));
+  return secondLineFor(shownData(), KS_GetUnreadMessageCount(m_contact, 0));
 }
 
 std::u16string ContactRow::secondLineFor(const ContactData& d, int unread) const {
@@ -221,7 +262,7 @@ COLORREF ContactRow::roleColor() const {
   }
 }
 
-COLORREF ContactRow::nameColor() const { return nameColorFor(olvaro::contactData(m_contact)); }
+COLORREF ContactRow::nameColor() const { return nameColorFor(shownData()); }
 
 COLORREF ContactRow::nameColorFor(const ContactData& d) const {
   return d.onlineStatus == 0 || waitingForAcceptance(d) ? kGrey : kBlack;
@@ -242,7 +283,7 @@ HICON ContactRow::iconFor(int size, const ContactData& d, bool unread) {
 }
 
 void ContactRow::paint(HDC dc, const RECT& rect) {
-  ContactData d = olvaro::contactData(m_contact);
+  ContactData d = shownData();
   int size = iconSizeFor(rect.bottom - rect.top);
   int unread = KS_GetUnreadMessageCount(m_contact, 0);
   paintMemberRow(dc, rect, widen(m_nickname.c_str()), nameColorFor(d), roleSuffix(), roleColor(),
@@ -258,13 +299,7 @@ HMENU ContactRow::buildMenu() {
   AppendMenu(menu, MF_STRING, kCmdChat, realGroup ? u"Private Chat" : u"Chat");
   if (realGroup) {
     int32_t mine = 0;
-    std::string myHandle = olvaro::handleName("Service/%p/GetMyHandle", d.service);
-    HContact* me = nullptr;
-    if (registered(myHandle)) {
-      // The function's 32-bit result cannot carry a handle here; the cell
-      // form fills the pointer instead.
-      KS_CallFunction(myHandle.c_str(), &me);
-    }
+    HContact* me = myHandle(d.service);
     if (me) {
       KS_GetGroupMember(m_group, me, &mine);
       KS_ReleaseContact(me);

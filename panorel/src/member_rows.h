@@ -77,6 +77,8 @@ class ContactRow : public fwk::Row {
   // The row's group is still the one the hub lists under its id.
   bool groupListed() const;
   bool waitingForAcceptance(const ContactData& d) const;
+  // The contact's data with the presence the row shows.
+  ContactData shownData() const;
   // The same from data already read, as a paint has it.
   std::u16string secondLineFor(const ContactData& d, int unread) const;
   COLORREF nameColorFor(const ContactData& d) const;
@@ -86,12 +88,14 @@ class ContactRow : public fwk::Row {
   HContact* m_contact;
   HGroup* m_group;  // the view's group, held by the row too
   bool m_ownList;
+  bool m_own = false;  // the local user's own row in a group
   int32_t m_role;
   bool m_online = false;        // onlineStatus != 0: first in the order
   bool m_listedOnline = false;  // which section it belongs in
   std::string m_nickname;
   std::string m_sortKey;
   olvaro::ContactSubscription m_watch;
+  olvaro::ServiceSubscription m_serviceWatch;
   HICON m_icon = nullptr;  // the contact's composed icon, made for:
   int32_t m_iconStatus = -1;
   int m_iconSize = 0;

@@ -225,6 +225,44 @@ TEST_F(PanorelTest, ContactRowPaintsRolesAndWaitingContacts) {
   EXPECT_GT(same, inked * 9 / 10);
 }
 
+// The connection never gives the user's own contact a presence: the row
+// follows the service's.
+TEST_F(PanorelTest, TheUsersOwnRowInAGroupShowsTheUsersPresence) {
+  makeGroup(8, "Lounge");
+  HContact* me = makeContact(1, "Me", 0);
+  HContact* sam = makeContact(2, "Sam", 0);
+  addMember(8, me);
+  addMember(8, sam);
+  HService* primary = KS_GetPrimaryService();
+  FakeService fake(primary, me);
+  KS_ReleaseService(primary);
+  setServiceState(1);
+  start();
+  list->tabs().setSelectedIndex(2);
+  panorel::GroupView* view = list->groupView();
+  ASSERT_TRUE(view);
+  testkit::pump();
+  EXPECT_EQ(rowNames(view), (Names{"[header]", "<group chat>", "[header]", "Me", "[header]", "Sam"}));
+  EXPECT_EQ(testkit::narrow(rowOf(view, me)->secondLine()), "Online");
+  EXPECT_EQ(rowOf(view, me)->nameColor(), RGB(0, 0, 0));
+  EXPECT_EQ(testkit::narrow(rowOf(view, sam)->secondLine()), "Offline");
+
+  // Away, then signed out: the row follows at once.
+  primary = KS_GetPrimaryService();
+  ServiceData d{};
+  d.size = sizeof d;
+  d.mask = SERVICE_SIGNINREQUESTED;
+  d.signInRequested = 2;
+  KS_SetServiceData(primary, &d);
+  KS_ReleaseService(primary);
+  testkit::pump();
+  EXPECT_EQ(testkit::narrow(rowOf(view, me)->secondLine()), "Away");
+  setServiceState(0);
+  testkit::pump();
+  EXPECT_EQ(testkit::narrow(rowOf(view, me)->secondLine()), "Offline");
+  EXPECT_EQ(rowNames(view), (Names{"[header]", "<group chat>", "[header]", "Me", "Sam"}));
+}
+
 TEST_F(PanorelTest, AdminActionsFollowBothRolesAndSendTheirUndoing) {
   makeGroup(8, "Lounge");
   HContact* me = makeContact(1, "Me", 1);
