@@ -1,6 +1,7 @@
 // A conversation of 10,000 messages: appending a row, painting a frame of
-// the 240x320 screen, and history coming in at the front; and the menu of
-// one huge text full of web addresses.
+// the 240x320 screen, history coming in at the front, a row changing its
+// height and a whole history answer; and the menu of one huge text full of
+// web addresses.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -105,6 +106,47 @@ void BM_HistoryAtTheFrontOf10000(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HistoryAtTheFrontOf10000)->Unit(benchmark::kMicrosecond);
+
+// A text in the middle of the list changes its height (as one still
+// arriving grows): the rows below move, none is measured again.
+void BM_RowHeightChangeIn10000(benchmark::State& state) {
+  testkit::Session session;
+  Conversation c(10000);
+  auto* row = static_cast<messaging::MessageRow*>(c.list->row(5000));
+  const std::string texts[] = {"short", "a text that is long enough to wrap onto a second and even onto a third line"};
+  int i = 0;
+  for (auto _ : state) {
+    const std::string& text = texts[++i % 2];
+    MessageData d{};
+    d.size = sizeof d;
+    d.mask = MESSAGE_PAYLOAD;
+    d.payload = reinterpret_cast<const uint8_t*>(text.data());
+    d.payloadLength = int32_t(text.size());
+    KS_SetMessageData(row->message(), &d);
+  }
+}
+BENCHMARK(BM_RowHeightChangeIn10000)->Unit(benchmark::kMicrosecond);
+
+// A history answer of 20 messages as the window takes it: 20 placeholders,
+// a message in place of each, then the completion.
+void BM_HistoryAnswerOf20In10000(benchmark::State& state) {
+  testkit::Session session;
+  Conversation c(10000);
+  c.list->setMoreRow(true);
+  std::vector<HMessage*> answers;
+  for (int i = 0; i < 20; ++i) answers.push_back(textMessage(c.bob, i));
+  for (auto _ : state) {
+    for (int i = 0; i < 20; ++i) c.list->addWaitRow();
+    for (int i = 19; i >= 0; --i)
+      c.list->replaceRow(1 + i, fwk::Ref<fwk::Row>(new messaging::MessageRow(answers[size_t(i)], c.list.get())));
+    c.list->dropWaitRows(true);
+    state.PauseTiming();
+    for (int i = 0; i < 20; ++i) c.list->removeRow(c.list->row(1));
+    state.ResumeTiming();
+  }
+  for (HMessage* m : answers) KS_ReleaseMessage(m);
+}
+BENCHMARK(BM_HistoryAnswerOf20In10000)->Unit(benchmark::kMicrosecond);
 
 // Opening (and closing) the menu of a text of the given size made of web
 // addresses: the menu lists the first few whatever the size.

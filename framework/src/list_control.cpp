@@ -1,6 +1,8 @@
 #include "framework/list_control.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "framework/gesture.h"
 #include "framework/paint.h"
@@ -22,6 +24,7 @@ ListControl::~ListControl() {
   std::deque<Ref<Row>> gone;
   gone.swap(m_rows);
   m_rects.clear();
+  m_shift = 0;
   m_selected = -1;
   gone.clear();
 }
@@ -46,51 +49,91 @@ int ListControl::indexOf(const Row* row) const {
   return -1;
 }
 
-void ListControl::addRow(Ref<Row> row) {
-  if (!row) return;
-  int top = totalHeight();
-  int h = std::max(0, row->height(clientWidth()));
-  m_rows.push_back(std::move(row));
-  m_rects.push_back(RECT{0, top, 0, top + h});
+void ListControl::moveRowsFrom(size_t i, int dy) {
+  if (dy == 0) return;
+  if (i >= m_rects.size() - i) {
+    for (size_t j = i; j < m_rects.size(); ++j) OffsetRect(&m_rects[j], 0, dy);
+  } else {
+    for (size_t j = 0; j < i; ++j) OffsetRect(&m_rects[j], 0, -dy);
+    m_shift += dy;
+  }
+}
+
+void ListControl::rowsChanged() {
   clampSelection();
   updateScrollRange();
   InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+void ListControl::addRow(Ref<Row> row) {
+  if (!row) return;
+  int top = totalHeight() - m_shift;
+  int h = std::max(0, row->height(clientWidth()));
+  m_rows.push_back(std::move(row));
+  m_rects.push_back(RECT{0, top, 0, top + h});
+  rowsChanged();
 }
 
 void ListControl::insertRowAtFront(Ref<Row> row) {
   if (!row) return;
   int h = std::max(0, row->height(clientWidth()));
-  for (RECT& r : m_rects) OffsetRect(&r, 0, h);
+  moveRowsFrom(0, h);
   m_rows.push_front(std::move(row));
-  m_rects.push_front(RECT{0, 0, 0, h});
+  m_rects.push_front(RECT{0, -m_shift, 0, h - m_shift});
   // The same row stays selected.
   if (m_selected >= 0) ++m_selected;
-  clampSelection();
-  updateScrollRange();
-  InvalidateRect(hwnd(), nullptr, FALSE);
+  rowsChanged();
 }
 
 bool ListControl::removeRow(Row* row) {
   int i = indexOf(row);
   if (i < 0) return false;
-  int h = m_rects[size_t(i)].bottom - m_rects[size_t(i)].top;
-  // Keep the row alive until the list is consistent again: its destructor
-  // may look at the list.
-  Ref<Row> keep = m_rows[size_t(i)];
-  m_rows.erase(m_rows.begin() + i);
-  m_rects.erase(m_rects.begin() + i);
-  for (size_t j = size_t(i); j < m_rects.size(); ++j) OffsetRect(&m_rects[j], 0, -h);
-  if (i < m_selected) --m_selected;
-  clampSelection();
-  updateScrollRange();
-  InvalidateRect(hwnd(), nullptr, FALSE);
+  removeRows(i, 1);
   return true;
+}
+
+void ListControl::removeRows(int first, int count) {
+  first = std::clamp(first, 0, rowCount());
+  count = std::clamp(count, 0, rowCount() - first);
+  if (count == 0) return;
+  auto from = size_t(first), to = size_t(first + count);
+  int h = m_rects[to - 1].bottom - m_rects[from].top;
+  // Keep the rows alive until the list is consistent again: a destructor
+  // may look at the list.
+  std::vector<Ref<Row>> keep(m_rows.begin() + first, m_rows.begin() + first + count);
+  m_rows.erase(m_rows.begin() + first, m_rows.begin() + first + count);
+  m_rects.erase(m_rects.begin() + first, m_rects.begin() + first + count);
+  moveRowsFrom(from, -h);
+  if (m_selected >= first + count)
+    m_selected -= count;
+  else if (m_selected > first)
+    m_selected = first;
+  rowsChanged();
+}
+
+void ListControl::replaceRow(int i, Ref<Row> row) {
+  if (i < 0 || i >= rowCount() || !row) return;
+  // The old row lives until the list is whole again: its destructor may
+  // look at the list.
+  Ref<Row> old = std::exchange(m_rows[size_t(i)], std::move(row));
+  remeasureRow(i);
+}
+
+void ListControl::remeasureRow(int i) {
+  if (i < 0 || i >= rowCount()) return;
+  RECT& r = m_rects[size_t(i)];
+  int h = std::max(0, m_rows[size_t(i)]->height(clientWidth()));
+  int dy = h - (r.bottom - r.top);
+  r.bottom += dy;
+  moveRowsFrom(size_t(i) + 1, dy);
+  rowsChanged();
 }
 
 void ListControl::removeAllRows() {
   std::deque<Ref<Row>> gone;
   gone.swap(m_rows);
   m_rects.clear();
+  m_shift = 0;
   m_selected = -1;
   updateScrollRange();
   InvalidateRect(hwnd(), nullptr, FALSE);
@@ -117,6 +160,7 @@ void ListControl::recomputeRects() {
     m_rects[i] = RECT{0, top, 0, top + h};
     top += h;
   }
+  m_shift = 0;
   m_laidOutWidth = width;
 }
 
@@ -149,7 +193,7 @@ void ListControl::scrollTo(int pos) {
 
 void ListControl::makeRowVisible(int i) {
   if (i < 0 || i >= rowCount()) return;
-  const RECT& r = m_rects[size_t(i)];
+  RECT r = listRect(size_t(i));
   int pos = scrollPosition();
   int h = clientHeight();
   if (r.bottom > pos + h) pos = r.bottom - h;
@@ -159,7 +203,7 @@ void ListControl::makeRowVisible(int i) {
 
 RECT ListControl::rowRect(int i) {
   if (i < 0 || i >= rowCount()) return RECT{0, 0, 0, 0};
-  RECT r = m_rects[size_t(i)];
+  RECT r = listRect(size_t(i));
   r.left = 0;
   r.right = clientWidth();
   OffsetRect(&r, 0, -scrollPosition());
@@ -167,7 +211,8 @@ RECT ListControl::rowRect(int i) {
 }
 
 int ListControl::firstRowBelow(int y) const {
-  auto it = std::partition_point(m_rects.begin(), m_rects.end(), [y](const RECT& r) { return r.bottom <= y; });
+  int stored = y - m_shift;
+  auto it = std::partition_point(m_rects.begin(), m_rects.end(), [stored](const RECT& r) { return r.bottom <= stored; });
   return int(it - m_rects.begin());
 }
 
@@ -175,7 +220,7 @@ int ListControl::hitTest(int x, int y) {
   if (x < 0 || x >= clientWidth() || y < 0 || y >= clientHeight()) return -1;
   int ly = y + scrollPosition();
   int i = firstRowBelow(ly);
-  if (i >= rowCount() || m_rects[size_t(i)].top > ly) return -1;
+  if (i >= rowCount() || listRect(size_t(i)).top > ly) return -1;
   return i;
 }
 
@@ -323,7 +368,7 @@ LRESULT ListControl::onPaint() {
     ScopedSelect font(mem.dc(), reinterpret_cast<HFONT>(SendMessage(hwnd(), WM_GETFONT, 0, 0)));
     int pos = scrollPosition();
     int n = rowCount();
-    for (int i = firstRowBelow(area.top + pos); i < n && m_rects[size_t(i)].top < area.bottom + pos; ++i) {
+    for (int i = firstRowBelow(area.top + pos); i < n && listRect(size_t(i)).top < area.bottom + pos; ++i) {
       RECT r = rowRect(i);
       Row* row = m_rows[size_t(i)].get();
       row->setSelected(i == m_selected);
@@ -333,7 +378,7 @@ LRESULT ListControl::onPaint() {
     // The page for Page Up/Down is what the whole list shows, even when
     // only part of it was repainted.
     int painted = 0;
-    for (int i = firstRowBelow(pos); i < n && m_rects[size_t(i)].top < pos + h; ++i) ++painted;
+    for (int i = firstRowBelow(pos); i < n && listRect(size_t(i)).top < pos + h; ++i) ++painted;
     m_painted = painted;
 
     mem.copyTo(area);

@@ -291,6 +291,34 @@ TEST_F(ListTest, TheListKeepsItsRowsInOrder) {
   EXPECT_EQ(rows[0]->refCount(), 1);
 }
 
+TEST_F(ListTest, ReplacedAndRemovedRowsKeepTheStackAndTheSelection) {
+  auto rows = fill(6);
+  list->setSelectedIndex(4);
+  list->insertRowAtFront(Ref<CountingRow>(new CountingRow(30)));
+  // One change near the end, one near the front: either side may move.
+  list->replaceRow(5, Ref<CountingRow>(new CountingRow(50)));
+  list->replaceRow(1, Ref<CountingRow>(new CountingRow(5)));
+  EXPECT_EQ(rows[0]->refCount(), 1);
+  EXPECT_EQ(list->selectedIndex(), 5);
+  auto tops = [&] {
+    std::vector<int> out;
+    for (int i = 0; i < list->rowCount(); ++i) out.push_back(list->rowRect(i).top);
+    return out;
+  };
+  EXPECT_EQ(tops(), (std::vector<int>{0, 30, 35, 55, 75, 95, 145}));
+  EXPECT_EQ(list->rowRect(6).bottom, 165);
+
+  list->removeRows(2, 3);
+  EXPECT_EQ(list->selectedIndex(), 2);  // still the same row
+  EXPECT_EQ(tops(), (std::vector<int>{0, 30, 35, 85}));
+  EXPECT_EQ(list->hitTest(5, 40), 2);
+  EXPECT_EQ(rows[2]->refCount(), 1);
+  list->removeRows(0, 2);
+  EXPECT_EQ(list->selectedIndex(), 0);
+  EXPECT_EQ(tops(), (std::vector<int>{0, 50}));
+  EXPECT_EQ(list->hitTest(5, 55), 1);
+}
+
 TEST_F(ListTest, OnlyRowsInTheInvalidAreaArePainted) {
   auto rows = fill(1000);
   for (auto& r : rows) r->paints = 0;

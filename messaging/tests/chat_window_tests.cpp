@@ -2,6 +2,8 @@
 // history and the group's talking rule.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "chat_fixture.h"
 #include "platform/bitmap.h"
 #include "platform/controls.h"
@@ -335,6 +337,64 @@ TEST_F(HistoryTest, AnAnswerForAClosedWindowMissesOneMadeAtItsAddress) {
   olvaro::Response started{0, ""};
   stale.onProgress(stale.user, &started);
   EXPECT_EQ(w->historyState(), ChatWindow::kRequested);
+}
+
+// A row that counts how often the list measures it.
+struct MeasuredRow : fwk::Row {
+  void paint(HDC, const RECT&) override {}
+  int height(int) override {
+    ++measures;
+    return 20;
+  }
+  int measures = 0;
+};
+
+TEST_F(HistoryTest, AGrowingTextAndAHistoryAnswerMeasureOnlyTheirOwnRows) {
+  ChatWindow* w = openChat(bob);
+  HMessage* growing = incoming(bob, "short");
+  deliver(growing);
+  std::vector<fwk::Ref<MeasuredRow>> below;
+  for (int i = 0; i < 50; ++i) {
+    below.emplace_back(new MeasuredRow);
+    w->list()->append(below.back());
+  }
+  testkit::pump();
+  auto measures = [&] {
+    int n = 0;
+    for (auto& r : below) n += std::exchange(r->measures, 0);
+    return n;
+  };
+  auto stacked = [&] {
+    for (int i = 1; i < w->list()->rowCount(); ++i)
+      if (w->list()->rowRect(i).top != w->list()->rowRect(i - 1).bottom) return false;
+    return true;
+  };
+  measures();
+
+  RECT before = w->list()->rowRect(1);
+  std::string longer;
+  for (int i = 0; i < 60; ++i) longer += "words ";
+  hubtest::MessageRecord().payload(longer).applyTo(growing);
+  testkit::pump();
+  RECT after = w->list()->rowRect(1);
+  EXPECT_GT(after.bottom - after.top, before.bottom - before.top);
+  EXPECT_TRUE(stacked());
+  EXPECT_EQ(measures(), 0);
+
+  // Two placeholders, one answer, then "nothing older" drops the other.
+  w->requestHistory();
+  w->requestHistory();
+  testkit::runClock(250);
+  complete(w, 0);
+  HMessage* old = incoming(bob, "older", 3, 1767225500);
+  deliver(old);
+  complete(w, 8);
+  EXPECT_EQ(waitRows(w), 0);
+  EXPECT_EQ(payloadOf(messageRow(w, 0)->message()), "older");
+  EXPECT_TRUE(stacked());
+  EXPECT_EQ(measures(), 0);
+  KS_ReleaseMessage(old);
+  KS_ReleaseMessage(growing);
 }
 
 std::string adminPayload(uint32_t role, const std::string& name) {

@@ -22,7 +22,14 @@ class ListControl : public Control {
   void insertRowAtFront(Ref<Row> row);
   // False when the row is not in the list.
   bool removeRow(Row* row);
+  // Removes `count` rows from index `first` on.
+  void removeRows(int first, int count);
   void removeAllRows();
+  // Puts `row` where row `i` is (the old row goes) and measures only it.
+  void replaceRow(int i, Ref<Row> row);
+  // Measures row `i` again after its height changed; the rows below move,
+  // the selection stays on its row.
+  void remeasureRow(int i);
 
   int rowCount() const { return int(m_rows.size()); }
   Row* row(int i) const { return i >= 0 && i < rowCount() ? m_rows[size_t(i)].get() : nullptr; }
@@ -71,14 +78,28 @@ class ListControl : public Control {
  private:
   int clientWidth() const;
   int clientHeight() const;
-  int totalHeight() const { return m_rects.empty() ? 0 : int(m_rects.back().bottom); }
+  int totalHeight() const { return m_rects.empty() ? 0 : int(m_rects.back().bottom) + m_shift; }
+  // Row `i`'s rectangle in list coordinates.
+  RECT listRect(size_t i) const {
+    RECT r = m_rects[i];
+    OffsetRect(&r, 0, m_shift);
+    return r;
+  }
+  // Moves rows `i` and below by `dy` and keeps the ones above in place,
+  // touching whichever side has fewer rows.
+  void moveRowsFrom(size_t i, int dy);
+  // The scroll range and a repaint after rows changed.
+  void rowsChanged();
   void scrollTo(int pos);
   void openContextMenu(int i, int screenX, int screenY);
   // The first row whose rectangle reaches below list coordinate `y`.
   int firstRowBelow(int y) const;
 
   std::deque<Ref<Row>> m_rows;
-  std::deque<RECT> m_rects;  // list coordinates: top 0 is the first row's top
+  // Stored m_shift above list coordinates (top 0 is the first row's top),
+  // so rows added at the front move the others without touching them.
+  std::deque<RECT> m_rects;
+  int m_shift = 0;
   int m_selected = -1;
   bool m_hasFocus = false;
   int m_painted = 0;

@@ -330,11 +330,8 @@ void ChatWindow::fillPlaceholder(HMessage* message) {
 
 void ChatWindow::requestHistory() {
   if (KS_GetVariantLong(olvaro::kConnectionStateVariant) != olvaro::kSignedIn) return;
-  bool more = m_list->hasMoreRow();
-  bool onBar = more && m_list->selectedIndex() == 0;
-  m_list->setMoreRow(false);
-  m_list->insertRowAtFront(fwk::Ref<fwk::Row>(new WaitRow()));
-  if (more) m_list->setMoreRow(true);
+  bool onBar = m_list->hasMoreRow() && m_list->selectedIndex() == 0;
+  m_list->addWaitRow();
   // The bar keeps the selection, so Up asks again.
   if (onBar) m_list->setSelectedIndex(0);
   if (m_pendingHistory == m_requestedHistory) SetTimer(hwnd(), kHistoryTimer, kHistoryDelayMs, nullptr);
@@ -397,12 +394,8 @@ void ChatWindow::historyDone(int64_t code) {
 }
 
 void ChatWindow::dropPlaceholders(bool keepMoreRow) {
-  m_list->setMoreRow(false);
-  for (int i = m_list->rowCount() - 1; i >= 0; --i)
-    if (m_list->isWaitRow(i)) m_list->removeRow(m_list->row(i));
+  m_list->dropWaitRows(keepMoreRow);
   m_pendingHistory = 0;
-  if (keepMoreRow) m_list->setMoreRow(true);
-  m_list->refresh();
   m_requestedHistory = 0;
 }
 

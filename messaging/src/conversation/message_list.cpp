@@ -1,6 +1,6 @@
 #include "message_list.h"
 
-#include <vector>
+#include <utility>
 
 namespace messaging {
 
@@ -21,17 +21,24 @@ void MessageList::setMoreRow(bool on) {
 bool MessageList::isWaitRow(int i) const { return dynamic_cast<WaitRow*>(row(i)) != nullptr; }
 
 void MessageList::replaceRow(int i, fwk::Ref<fwk::Row> replacement) {
-  if (i < 0 || i >= rowCount() || !replacement) return;
-  int selected = selectedIndex();
-  // Rows above the one replaced are few (the bar and the placeholders):
-  // take them off the front and put them back around the new row.
-  std::vector<fwk::Ref<fwk::Row>> front;
-  front.reserve(size_t(i) + 1);
-  for (int k = 0; k <= i; ++k) front.emplace_back(row(k));
-  for (int k = 0; k <= i; ++k) removeRow(front[size_t(k)].get());
-  front[size_t(i)] = replacement;
-  for (int k = i; k >= 0; --k) insertRowAtFront(front[size_t(k)]);
-  if (selected >= 0) setSelectedIndex(selected);
+  ListControl::replaceRow(i, std::move(replacement));
+  makeRowVisible(selectedIndex());
+}
+
+void MessageList::addWaitRow() {
+  bool more = m_hasMoreRow;
+  setMoreRow(false);
+  insertRowAtFront(fwk::Ref<fwk::Row>(new WaitRow()));
+  setMoreRow(more);
+}
+
+void MessageList::dropWaitRows(bool keepMoreRow) {
+  setMoreRow(false);
+  // The placeholders lie together at the top: each answer fills the lowest.
+  int n = 0;
+  while (isWaitRow(n)) ++n;
+  removeRows(0, n);
+  setMoreRow(keepMoreRow);
 }
 
 int MessageList::indexFromEnd(const fwk::Row* r) const {
@@ -43,12 +50,8 @@ int MessageList::indexFromEnd(const fwk::Row* r) const {
 void MessageList::rowHeightChanged(fwk::Row* changed) {
   int at = indexFromEnd(changed);
   if (at < 0) return;
-  int selected = selectedIndex();
-  std::vector<fwk::Ref<fwk::Row>> tail;
-  for (int k = at; k < rowCount(); ++k) tail.emplace_back(row(k));
-  for (auto it = tail.rbegin(); it != tail.rend(); ++it) removeRow(it->get());
-  for (auto& r : tail) addRow(r);
-  if (selected >= at) setSelectedIndex(selected);
+  remeasureRow(at);
+  if (selectedIndex() >= at) makeRowVisible(selectedIndex());
 }
 
 void MessageList::append(fwk::Ref<fwk::Row> row) {

@@ -30,16 +30,21 @@ class MessageList : public fwk::ListControl {
   Conversation* owner() const { return m_owner; }
   bool hasMoreRow() const { return m_hasMoreRow; }
   void setMoreRow(bool on);
-  // Puts `row` where row `i` is; the old row goes.
+  // Puts `row` where row `i` is (the old row goes) and keeps the selected
+  // row in view.
   void replaceRow(int i, fwk::Ref<fwk::Row> row);
+  // A placeholder for history at the top, under the bar.
+  void addWaitRow();
+  // Takes the placeholders away, and the bar unless `keepMoreRow`.
+  void dropWaitRows(bool keepMoreRow);
   // Appends and follows the new row when the user is not reading elsewhere.
   void append(fwk::Ref<fwk::Row> row);
   // Whether the row at `i` waits for history.
   bool isWaitRow(int i) const;
   // The row's index, looked for from the end, where rows change most.
   int indexFromEnd(const fwk::Row* row) const;
-  // Lays the row out again after its height changed, with the rows below
-  // it; the ones above keep their places.
+  // Measures the row again after its height changed; the rows below move,
+  // the ones above keep their places.
   void rowHeightChanged(fwk::Row* row);
 
  protected:
