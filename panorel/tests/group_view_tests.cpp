@@ -47,12 +47,14 @@ struct FakeService {
   olvaro::FunctionRegistration admin, myHandle, remove, add;
 };
 
-void setServiceState(int32_t state) {
+// The primary service's state, and the presence asked for when `wanted` is given.
+void setServiceState(int32_t state, int32_t wanted = -1) {
   HService* primary = KS_GetPrimaryService();
   ServiceData d{};
   d.size = sizeof d;
-  d.mask = SERVICE_STATE;
+  d.mask = SERVICE_STATE | (wanted >= 0 ? uint32_t(SERVICE_SIGNINREQUESTED) : 0u);
   d.state = state;
+  d.signInRequested = wanted;
   KS_SetServiceData(primary, &d);
   KS_ReleaseService(primary);
 }
@@ -248,13 +250,7 @@ TEST_F(PanorelTest, TheUsersOwnRowInAGroupShowsTheUsersPresence) {
   EXPECT_EQ(testkit::narrow(rowOf(view, sam)->secondLine()), "Offline");
 
   // Away, then signed out: the row follows at once.
-  primary = KS_GetPrimaryService();
-  ServiceData d{};
-  d.size = sizeof d;
-  d.mask = SERVICE_SIGNINREQUESTED;
-  d.signInRequested = 2;
-  KS_SetServiceData(primary, &d);
-  KS_ReleaseService(primary);
+  setServiceState(2, 2);
   testkit::pump();
   EXPECT_EQ(testkit::narrow(rowOf(view, me)->secondLine()), "Away");
   setServiceState(0);
