@@ -41,6 +41,8 @@ const char* kUsage =
     "      --ping-margin-ms N   quiet time past the client's interval before a \"P\"\n"
     "      --grace-ms N         time past the client's interval before an unanswered\n"
     "                           \"P\" drops the client (default 60000)\n"
+    "      --max-connections N  connections at once (default 20000)\n"
+    "      --max-per-address N  connections at once from one address (default 256)\n"
     "      --fault-lose-chunks  answer every message chunk with code 100\n"
     "      --fault-drop-after N close each connection after sending it N packets\n"
     "      --fault-no-ping      never send \"P\"\n"
@@ -155,6 +157,10 @@ int main(int argc, char** argv) {
             const char* v = value();
             if (!v || !number(v, 1, 3600000, n)) return bad("bad grace");
             config.grace_ms = uint32_t(n);
+        } else if (a == "--max-connections" || a == "--max-per-address") {
+            const char* v = value();
+            if (!v || !number(v, 1, 10000000, n)) return bad("bad count for " + a);
+            (a == "--max-connections" ? config.max_connections : config.max_connections_per_address) = size_t(n);
         } else if (a == "--fault-lose-chunks") {
             config.faults.lose_chunks = true;
         } else if (a == "--fault-drop-after") {

@@ -1,4 +1,6 @@
 // Presence and identity pushed to watchers; contact requests, answers and removal.
+#include <map>
+
 #include "fixture.h"
 
 namespace olvaro::server::testing {
@@ -122,6 +124,46 @@ TEST_F(Contacts, RequestAcceptanceAndTheListsThatFollow) {
     std::vector<Packet> got;
     auto again_a = signed_in("alice@x", 1, &got);
     EXPECT_EQ(got.size(), 1u);  // only "LOGON SUCCESSFUL": nobody listed
+}
+
+// An id is guessable; the address behind it is told only to those who
+// already know the account: asked by address, listed, or in a group with it.
+TEST_F(Contacts, AnAddressIsToldOnlyToThoseWhoKnowTheAccount) {
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x", "Bob");
+    int64_t carol = account("carol@x", "Carol");
+    auto a = signed_in("alice@x");
+    auto detail_after = [&](Packet add) {
+        EXPECT_EQ(a->response(a->request(add)), 0);
+        return a->until("CONTACT DETAIL");
+    };
+    Packet by_id("CONTACT ADD");
+    by_id.set_id("Target-Id", uint64_t(bob));
+    auto guessed = detail_after(by_id);
+    ASSERT_TRUE(guessed);
+    EXPECT_FALSE(guessed->has("Name")) << guessed->get("Name");
+    EXPECT_EQ(guessed->get("Nickname"), "Bob");
+    Packet by_name("CONTACT ADD");
+    by_name.set("Name", "carol@x");
+    auto given = detail_after(by_name);
+    ASSERT_TRUE(given);
+    EXPECT_EQ(given->get("Name"), "carol@x");
+    // At the next sign-in the waiting requests say the same.
+    a.reset();
+    std::vector<Packet> got;
+    a = signed_in("alice@x", 1, &got);
+    std::map<int64_t, std::string> names;
+    for (const Packet& p : got)
+        if (p.command == "CONTACT DETAIL") names[int64_t(p.get_id("Contact-Id"))] = p.has("Name") ? p.get("Name") : "-";
+    EXPECT_EQ(names, (std::map<int64_t, std::string>{{bob, "-"}, {carol, "carol@x"}}));
+    // Once bob shares a group with alice, his address may be told.
+    int64_t g = server_->create_group("G", "", "", bob);
+    server_->set_member(g, alice, 0);
+    Packet again("CONTACT ADD");
+    again.set_id("Target-Id", uint64_t(bob));
+    auto known = detail_after(again);
+    ASSERT_TRUE(known);
+    EXPECT_EQ(known->get("Name"), "bob@x");
 }
 
 TEST_F(Contacts, DeclinedRequestListsNothingAndOfflineRequestsWaitForSignIn) {

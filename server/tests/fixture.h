@@ -30,7 +30,7 @@ protected:
         return id;
     }
 
-    std::unique_ptr<TestClient> connect() { return std::make_unique<TestClient>(port_); }
+    std::unique_ptr<TestClient> connect(const char* from = nullptr) { return std::make_unique<TestClient>(port_, from); }
 
     // A client signed in as `email` (password "pw-" + email).
     std::unique_ptr<TestClient> signed_in(const std::string& email, int presence = 1,

@@ -146,6 +146,26 @@ TEST_F(Robustness, AClientThatAsksWithoutReadingIsNotReadFromUntilItsAnswersDrai
     EXPECT_EQ(a->response(1001, &skipped), 0);
 }
 
+TEST_F(Robustness, ConnectionsAreCappedInAllAndPerAddress) {
+    Config config;
+    config.max_connections = 3;
+    config.max_connections_per_address = 2;
+    start(config);
+    account("alice@x");
+    auto first = signed_in("alice@x");
+    auto second = connect();
+    still_serving(*first);
+    EXPECT_TRUE(connect()->closed(1000)) << "a third from the same address";
+    auto elsewhere = connect("127.0.0.2");
+    EXPECT_TRUE(connect("127.0.0.3")->closed(1000)) << "a fourth in all";
+    // One goes, and its place is free again.
+    second.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto again = connect();
+    EXPECT_FALSE(again->closed(300));
+    EXPECT_FALSE(again->sign_in("alice@x", "pw-alice@x").empty());
+}
+
 TEST_F(Robustness, UnknownRequestsStillGetAnAnswer) {
     account("alice@x");
     auto a = signed_in("alice@x");

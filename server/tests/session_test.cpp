@@ -188,6 +188,32 @@ TEST(Passwords, HashedUpgradedAndBridgedOnesSealedWithAKeyBesideTheDatabase) {
     std::filesystem::remove_all(dir);
 }
 
+// After three wrong passwords for one account from one address, that
+// address waits before its next try at it, told how long, without the
+// password being tried; the owner elsewhere and other accounts do not wait.
+TEST_F(Session, RepeatedWrongPasswordsMakeThatAddressWaitForThatAccountOnly) {
+    account("alice@x");
+    account("bob@x");
+    auto attempt = [&](const char* from, const char* email, const std::string& password) {
+        auto c = connect(from);
+        auto got = c->sign_in(email, password);
+        return got.empty() ? Packet("NOTHING") : got.back();
+    };
+    for (int i = 0; i < 4; ++i) {
+        Packet wrong = attempt("127.0.0.1", "alice@x", "guess" + std::to_string(i));
+        ASSERT_EQ(wrong.command, "LOGON FAILED");
+        EXPECT_EQ(wrong.get_int("retry"), 0);
+    }
+    Packet held = attempt("127.0.0.1", "ALICE@x", "pw-alice@x");
+    EXPECT_EQ(held.command, "LOGON FAILED");
+    EXPECT_GE(held.get_int("retry"), 1);
+    EXPECT_NE(held.get("reason").find("Try again in"), std::string::npos) << held.get("reason");
+    EXPECT_EQ(attempt("127.0.0.2", "alice@x", "pw-alice@x").command, "LOGON SUCCESSFUL");
+    EXPECT_EQ(attempt("127.0.0.1", "bob@x", "pw-bob@x").command, "LOGON SUCCESSFUL");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(attempt("127.0.0.1", "alice@x", "pw-alice@x").command, "LOGON SUCCESSFUL");
+}
+
 TEST_F(Session, PacketsBeforeSignInCloseTheConnection) {
     account("alice@x");
     auto c = connect();

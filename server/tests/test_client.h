@@ -28,8 +28,15 @@ inline int64_t code_of(const Packet& p) {
 
 class TestClient {
 public:
-    explicit TestClient(uint16_t port) {
+    // `from`: the loopback address to call from (any 127.x.y.z).
+    explicit TestClient(uint16_t port, const char* from = nullptr) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (from) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            inet_pton(AF_INET, from, &local.sin_addr);
+            bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);

@@ -42,6 +42,11 @@ struct Config {
     size_t max_output = 16u << 20;   // unsent bytes before a reader counts as stuck
 
     bool demo = false;  // unknown addresses get an account at first sign-in
+
+    // Connections at once, in all and from one address; callers past either
+    // are closed at once.
+    size_t max_connections = 20000;
+    size_t max_connections_per_address = 256;
     // Passwords are hashed at the cost the hashing library recommends for a
     // sign-in (about a tenth of a second); test servers may ask for the
     // least it allows instead.

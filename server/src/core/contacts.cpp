@@ -14,7 +14,9 @@ int32_t Core::visible_presence(int64_t account) {
 Packet Core::contact_detail(const Account& a, int64_t viewer) {
     Packet p("CONTACT DETAIL");
     p.set_id("Contact-Id", uint64_t(a.id));
-    p.set("Name", a.email);
+    // An id is easy to guess; an address is not, and is given only to those
+    // who know the account already.
+    if (store_.may_see_address(viewer, a.id)) p.set("Name", a.email);
     p.set("Nickname", a.nickname);
     p.set("Status", a.status);
     // "State": bit 0 listed, bit 1 accepted. A contact the viewer asked for
@@ -60,6 +62,7 @@ void Core::on_contact_add(Conn& c, const Packet& p) {
     else if (p.has("Name"))
         target = store_.account_by_email(p.get("Name"));
     if (!target || target->id == c.account) return respond(c, p, kNoSuch);
+    if (!p.has("Target-Id")) store_.note_address_known(c.account, target->id);
     if (store_.listed(c.account, target->id)) return respond(c, p, kAlreadyListed);
     store_.put_request(c.account, target->id, p.body.substr(0, 4096));
     respond(c, p, kOk);

@@ -215,7 +215,9 @@ Clock::time_point Core::next_wakeup(Clock::time_point) const {
 
 void Core::accept_all(int listen_fd) {
     for (;;) {
-        int fd = accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        sockaddr_storage peer{};
+        socklen_t peer_len = sizeof peer;
+        int fd = accept4(listen_fd, reinterpret_cast<sockaddr*>(&peer), &peer_len, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0 && (errno == EMFILE || errno == ENFILE) && spare_fd_ >= 0) {
             // Out of descriptors: turn the caller away rather than let the
             // pending connection wake the loop forever.
@@ -226,11 +228,25 @@ void Core::accept_all(int listen_fd) {
             continue;
         }
         if (fd < 0) return;
+        char text[INET6_ADDRSTRLEN] = "";
+        if (peer.ss_family == AF_INET)
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in&>(peer).sin_addr, text, sizeof text);
+        else if (peer.ss_family == AF_INET6)
+            inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6&>(peer).sin6_addr, text, sizeof text);
+        size_t& from_there = conns_per_address_[text];
+        if (open_conns_ >= config_.max_connections || from_there >= config_.max_connections_per_address) {
+            if (from_there == 0) conns_per_address_.erase(text);
+            close(fd);
+            continue;
+        }
+        ++from_there;
+        ++open_conns_;
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Conn>(PacketReader::Limits{config_.max_line, config_.max_headers, config_.max_body});
         c->id = next_conn_id_++;
         c->fd = fd;
+        c->address = text;
         c->connected_at = c->last_tx = Clock::now();
         c->interval_ms = config_.client_interval_ms;
         epoll_event ev{};
@@ -396,6 +412,9 @@ void Core::close_conn(Conn& c) {
     epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
     close(c.fd);
     c.fd = -1;
+    --open_conns_;
+    if (auto it = conns_per_address_.find(c.address); it != conns_per_address_.end() && --it->second == 0)
+        conns_per_address_.erase(it);
     bridging_->conn_gone(c.id);
     signed_out(c);
 }

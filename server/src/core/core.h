@@ -17,6 +17,7 @@
 #include "bridges.h"
 #include "olvaro_server/server.h"
 #include "packet.h"
+#include "sign_in_throttle.h"
 #include "store.h"
 
 namespace olvaro::server {
@@ -63,6 +64,7 @@ struct Backlog {
 struct Conn {
     uint64_t id = 0;
     int fd = -1;
+    std::string address;  // the caller's, as text
     PacketReader reader;
     std::string out;
     size_t out_sent = 0;
@@ -225,6 +227,9 @@ private:
 
     uint64_t next_conn_id_ = 1;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> conns_;
+    size_t open_conns_ = 0;
+    std::unordered_map<std::string, size_t> conns_per_address_;
+    SignInThrottle throttle_;
     std::unordered_map<int64_t, uint64_t> online_;  // account -> signed-in connection
     std::vector<uint64_t> dirty_;
     size_t delayed_ = 0;  // packets held back by the delay fault

@@ -1,5 +1,6 @@
 // Sign-in, ghosting, keep-alive and sign-out.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 
 #include "core.h"
@@ -72,6 +73,14 @@ void Core::on_auth(Conn& c, const Packet& p) {
     if (config_.faults.refuse_sign_in) return refuse(c, config_.faults.refuse_reason, config_.faults.refuse_retry);
     if (p.get_int("Encryption-Type") != 0) return refuse(c, "This server accepts only plain passwords.", 0);
     const std::string& name = p.get("Name");
+    // Addresses are matched without regard to case; so are the guesses at one.
+    std::string guessed = name;
+    for (char& ch : guessed) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    auto now = Clock::now();
+    if (int64_t wait = throttle_.wait(c.address, guessed, now); wait > 0)
+        return refuse(c, "Too many wrong passwords were given from this address. Try again in " +
+                             std::to_string(wait) + " seconds.",
+                      int32_t(wait));
     auto account = store_.account_by_email(name);
     if (!account && config_.demo && name.find('@') != std::string::npos && !p.body.empty()) {
         // Demo: a newcomer gets an account, and the demo people as contacts.
@@ -85,8 +94,11 @@ void Core::on_auth(Conn& c, const Packet& p) {
             account = store_.account(id);
         }
     }
-    if (!account || !store_.check_password(account->id, p.body))
+    if (!account || !store_.check_password(account->id, p.body)) {
+        throttle_.failed(c.address, guessed, now);
         return refuse(c, "The e-mail address or the password is wrong.", 0);
+    }
+    throttle_.succeeded(c.address, guessed);
 
     int64_t id = account->id;
     if (Conn* old = online(id)) {

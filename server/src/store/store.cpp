@@ -60,6 +60,8 @@ CREATE INDEX IF NOT EXISTS bridges_by_account ON bridges(account);
 CREATE TABLE IF NOT EXISTS contacts(owner INTEGER NOT NULL, contact INTEGER NOT NULL,
   PRIMARY KEY(owner, contact)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS contacts_by_contact ON contacts(contact, owner);
+CREATE TABLE IF NOT EXISTS known_addresses(viewer INTEGER NOT NULL, account INTEGER NOT NULL,
+  PRIMARY KEY(viewer, account)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS requests(source INTEGER NOT NULL, target INTEGER NOT NULL, message BLOB NOT NULL,
   PRIMARY KEY(target, source)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS chat_groups(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE,
@@ -272,6 +274,19 @@ std::vector<int64_t> Store::watchers(int64_t contact) {
     auto& s = stmt("SELECT owner FROM contacts WHERE contact = ?").bind(contact);
     while (s.row()) r.push_back(s.i(0));
     return r;
+}
+
+void Store::note_address_known(int64_t viewer, int64_t account) {
+    write();
+    stmt("INSERT OR IGNORE INTO known_addresses VALUES(?,?)").bind(viewer).bind(account).run();
+}
+
+bool Store::may_see_address(int64_t viewer, int64_t account) {
+    return viewer == account || listed(viewer, account) || listed(account, viewer) ||
+           stmt("SELECT 1 FROM known_addresses WHERE viewer = ? AND account = ?").bind(viewer).bind(account).row() ||
+           stmt("SELECT 1 FROM members a JOIN members b ON b.group_id = a.group_id AND b.account = ?"
+                " WHERE a.account = ? LIMIT 1")
+               .bind(account).bind(viewer).row();
 }
 
 void Store::put_request(int64_t source, int64_t target, const std::string& message) {

@@ -101,6 +101,10 @@ public:
     std::vector<int64_t> watchers(int64_t contact);
 
     // Requests waiting for the target's answer.
+    // Whether `viewer` may learn `account`'s address: they list one another
+    // (either way), share a group, or the viewer gave the address itself.
+    bool may_see_address(int64_t viewer, int64_t account);
+    void note_address_known(int64_t viewer, int64_t account);
     void put_request(int64_t source, int64_t target, const std::string& message);
     bool has_request(int64_t source, int64_t target);
     void drop_request(int64_t source, int64_t target);
