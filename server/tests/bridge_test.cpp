@@ -33,6 +33,17 @@ protected:
     }
 };
 
+TEST_F(BridgeTest, AnAccountHasAtMostItsQuotaOfBridges) {
+    Config config;
+    config.max_bridges_per_account = 1;
+    start(config);
+    account("ann@x.org");
+    auto c = signed_in("ann@x.org");
+    std::vector<std::pair<std::string, std::string>> fields{{"Username", "ann"}, {"Password", "pw"}};
+    EXPECT_EQ(register_bridge(*c, 6, fields), std::make_pair(int64_t(0), int64_t(1)));
+    EXPECT_EQ(register_bridge(*c, 6, fields).first, 13);
+}
+
 TEST_F(BridgeTest, WithoutDemoOnlyXmppRegistersAndItsFieldsAreChecked) {
     account("ann@x.org");
     auto c = signed_in("ann@x.org");

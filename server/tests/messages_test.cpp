@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "fixture.h"
 
@@ -376,6 +377,45 @@ TEST_F(Messages, UnfinishedMessagesOfOneSenderAreBounded) {
     auto a2 = signed_in("alice@x");
     for (int i = 0; i < 16; ++i) EXPECT_EQ(open(*a2, "x"), 4) << i;
     EXPECT_EQ(open(*a2, "x"), 13);  // too many at once
+}
+
+// What one account may keep on the server is bounded, with 13 past it; and
+// delivered private messages do not stay for ever.
+TEST_F(Messages, QuotasRefuseWith13AndDeliveredPrivateMessagesArePruned) {
+    Config config;
+    config.max_waiting_bytes_per_sender = 3000;
+    config.max_groups_per_account = 2;
+    config.keep_private_seconds = 1;
+    start(config);
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x");  // offline: what alice sends him waits
+    auto a = signed_in("alice@x");
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(a->response(a->request(chunk(bob, std::string(1000, 'x')))), 4) << i;
+    EXPECT_EQ(a->response(a->request(chunk(bob, "one more"))), 13);
+    EXPECT_EQ(a->response(a->request(chunk(alice, "to herself, too"))), 13);
+    for (const char* name : {"One", "Two"}) {
+        Packet create("GROUP CREATE");
+        create.set("Name", name);
+        EXPECT_EQ(a->response(a->request(create)), 0) << name;
+    }
+    Packet third("GROUP CREATE");
+    third.set("Name", "Three");
+    EXPECT_EQ(a->response(a->request(third)), 13);
+
+    // bob takes his messages: alice may send again, and once delivered and
+    // old enough they go.
+    auto b = signed_in("bob@x");
+    Packet stored("MESG STORED");
+    stored.set("From-Private", "1.0");
+    b->request(stored);
+    EXPECT_EQ(receive(*b, 3).size(), 3u);
+    EXPECT_EQ(a->response(a->request(chunk(bob, "now it goes"))), 4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    server_->tidy();
+    Packet hist("MESG HIST");
+    hist.set_id("Source-Id", uint64_t(alice));
+    EXPECT_EQ(b->response(b->request(hist)), 0);
+    EXPECT_FALSE(b->until("MESG", nullptr, 300)) << "nothing delivered is kept past its time";
 }
 
 TEST_F(Messages, HistoryPagesNewestFirstAndSaysWhenNothingIsOlder) {

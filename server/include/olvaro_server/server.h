@@ -47,6 +47,14 @@ struct Config {
     // are closed at once.
     size_t max_connections = 20000;
     size_t max_connections_per_address = 256;
+
+    // Quotas of one account; past one, the request is refused with 13.
+    size_t max_groups_per_account = 1000;             // groups it is in
+    size_t max_bridges_per_account = 16;
+    size_t max_waiting_bytes_per_sender = 64u << 20;  // its private messages not yet delivered
+    // Delivered private messages older than this are deleted, once a minute
+    // (0 keeps them for ever).
+    uint64_t keep_private_seconds = 365ull * 86400;
     // Passwords are hashed at the cost the hashing library recommends for a
     // sign-in (about a tenth of a second); test servers may ask for the
     // least it allows instead.
@@ -108,6 +116,9 @@ public:
     bool load_seed(const std::string& text, std::string* error = nullptr);
     bool seed_demo();
     size_t signed_in_count();
+    // The tidy-up the server does once a minute (old inbox entries, old
+    // delivered private messages), now.
+    void tidy();
 
 private:
     std::unique_ptr<Core> core_;

@@ -238,6 +238,8 @@ void Bridging::on_register(Conn& c, const Packet& p) {
     if (type < 1 || type > kXmpp) return core_.respond(c, p, kNoSuch);
     // The other networks no longer run: only their simulations, in demo mode.
     if (type != kXmpp && !core_.config_.demo) return core_.respond(c, p, kNetworkClosed);
+    if (core_.store_.bridges_of(c.account).size() >= core_.config_.max_bridges_per_account)
+        return core_.respond(c, p, kDenied);
     if (registering_.size() >= 1024) registering_.erase(registering_.begin());
     registering_[{c.id, p.get_id("Mesg-Id")}] = type;
     core_.respond(c, p, kOk);
@@ -256,6 +258,8 @@ void Bridging::on_register_fields(Conn& c, const Packet& p) {
     record.fields = fields;
     if (record.field("username").empty() || (type == kXmpp && record.field("password").empty()))
         return core_.respond(c, p, kMissingField);
+    if (core_.store_.bridges_of(c.account).size() >= core_.config_.max_bridges_per_account)
+        return core_.respond(c, p, kDenied);
     int64_t id = core_.store_.add_bridge(c.account, type, fields);
     core_.respond(c, p, kDone);
     // Announced like the others; the client then switches it on.

@@ -431,7 +431,7 @@ void Core::reap() {
 void Core::tick(Clock::time_point now) {
     using std::chrono::milliseconds;
     if (now >= next_prune_) {
-        store_.prune_group_inbox(next_time_us());
+        tidy();
         next_prune_ = now + std::chrono::minutes(1);
     }
     for (auto& [id, cp] : conns_) {
@@ -456,6 +456,13 @@ void Core::tick(Clock::time_point now) {
             now - c.last_tx >= milliseconds(c.interval_ms + config_.ping_margin_ms))
             send(c, Packet("P"));
     }
+}
+
+void Core::tidy() {
+    int64_t now_us = next_time_us();
+    store_.prune_group_inbox(now_us);
+    if (config_.keep_private_seconds)
+        store_.prune_private(now_us - int64_t(std::min<uint64_t>(config_.keep_private_seconds, INT64_MAX / 2000000)) * 1000000);
 }
 
 int64_t Core::next_time_us() {

@@ -140,6 +140,7 @@ public:
     Store& store() { return store_; }
     Config& config() { return config_; }
     size_t signed_in_count() const { return online_.size(); }
+    void tidy();
 
 private:
     friend class Bridging;

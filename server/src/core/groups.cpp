@@ -39,7 +39,9 @@ void Core::on_group_create(Conn& c, const Packet& p) {
     const std::string& name = p.get("Name");
     if (name.empty() || name.size() > 128) return respond(c, p, kDenied);
     if (store_.group_by_name(name)) return respond(c, p, kTaken);
+    if (store_.groups_of(c.account).size() >= config_.max_groups_per_account) return respond(c, p, kDenied);
     int64_t id = store_.add_group(name, p.get("Desc"), p.body);
+    if (!id) return respond(c, p, kDenied);
     store_.set_role(id, c.account, kAdmin);
     if (auto g = store_.group(id)) send(c, group_detail(*g));
     respond(c, p, kOk);
@@ -50,6 +52,7 @@ void Core::on_group_subscribe(Conn& c, const Packet& p) {
     if (!g) return respond(c, p, kNoSuch);
     if (auto role = store_.role(g->id, c.account)) return respond(c, p, (*role & kBanned) ? kDenied : kTaken);
     if (!store_.group_password_matches(g->id, p.body)) return respond(c, p, kDenied);
+    if (store_.groups_of(c.account).size() >= config_.max_groups_per_account) return respond(c, p, kDenied);
     store_.set_role(g->id, c.account, 0);
     send(c, group_detail(*g));
     respond(c, p, kOk);

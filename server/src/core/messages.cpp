@@ -63,6 +63,10 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         if (p.body.size() > config_.max_message) return respond(c, p, kDenied);
         if (!last && (open_count >= kMaxOpenMessages || open_bytes + p.body.size() > config_.max_message))
             return respond(c, p, kDenied);
+        // What waits for offline people is kept on disk: each sender gets so much.
+        if (!m.is_group && store_.waiting_bytes_from(c.account) + int64_t(p.body.size()) >
+                               int64_t(config_.max_waiting_bytes_per_sender))
+            return respond(c, p, kDenied);
         m.content_type = p.get("Content-Type");
         m.time_us = next_time_us();
         m.sender_conn = c.id;

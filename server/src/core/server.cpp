@@ -7,6 +7,8 @@ namespace olvaro::server {
 Server::Server(Config config) : core_(std::make_unique<Core>(std::move(config))) {}
 Server::~Server() { core_->stop(); }
 
+void Server::tidy() { core_->call([&] { core_->tidy(); }); }
+
 bool Server::start(std::string* error) { return core_->start(error); }
 void Server::stop() { core_->stop(); }
 bool Server::running() const { return core_->running(); }

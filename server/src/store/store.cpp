@@ -555,6 +555,20 @@ void Store::prune_group_inbox(int64_t now_us) {
         .bind(now_us - hour).bind(now_us - month).run();
 }
 
+void Store::prune_private(int64_t before_us) {
+    write();
+    stmt("DELETE FROM chunks WHERE message IN (SELECT id FROM messages WHERE is_group = 0 AND delivered = 1"
+         " AND time_us < ?)")
+        .bind(before_us).run();
+    stmt("DELETE FROM messages WHERE is_group = 0 AND delivered = 1 AND time_us < ?").bind(before_us).run();
+}
+
+int64_t Store::waiting_bytes_from(int64_t sender) {
+    auto& s = stmt("SELECT IFNULL(SUM(LENGTH(c.data)), 0) FROM messages m JOIN chunks c ON c.message = m.id"
+                   " WHERE m.sender = ? AND m.is_group = 0 AND m.delivered = 0");
+    return s.bind(sender).row() ? s.i(0) : 0;
+}
+
 std::vector<StoredMessage> Store::history_private(int64_t a, int64_t b, int64_t before_us, size_t limit) {
     return messages(stmt("SELECT " MESSAGE_COLUMNS " FROM messages WHERE is_group = 0 AND complete = 1"
                          " AND ((sender = ? AND target = ?) OR (sender = ? AND target = ?)) AND time_us < ?"

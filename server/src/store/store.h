@@ -148,6 +148,10 @@ public:
     // Delivered entries are kept only while a lost link could still ask for
     // them again; undelivered ones for a month.
     void prune_group_inbox(int64_t now_us);
+    // Deletes delivered private messages from before `before_us`.
+    void prune_private(int64_t before_us);
+    // Bytes of the private messages `sender` has stored and not yet delivered.
+    int64_t waiting_bytes_from(int64_t sender);
     // Newest first, strictly older than before_us; or oldest first, newer than after_us.
     std::vector<StoredMessage> history_private(int64_t a, int64_t b, int64_t before_us, size_t limit);
     std::vector<StoredMessage> history_group(int64_t group, int64_t before_us, size_t limit);
