@@ -43,6 +43,12 @@ const char* kUsage =
     "                           \"P\" drops the client (default 60000)\n"
     "      --max-connections N  connections at once (default 20000)\n"
     "      --max-per-address N  connections at once from one address (default 256)\n"
+    "      --max-groups N       groups one account may be in (default 1000)\n"
+    "      --max-bridges N      bridges one account may have (default 16)\n"
+    "      --max-waiting-mb N   megabytes of undelivered private messages one\n"
+    "                           account may have waiting (default 64)\n"
+    "      --keep-days N        days delivered private messages are kept; 0: for ever\n"
+    "                           (default 365)\n"
     "      --fault-lose-chunks  answer every message chunk with code 100\n"
     "      --fault-drop-after N close each connection after sending it N packets\n"
     "      --fault-no-ping      never send \"P\"\n"
@@ -161,6 +167,13 @@ int main(int argc, char** argv) {
             const char* v = value();
             if (!v || !number(v, 1, 10000000, n)) return bad("bad count for " + a);
             (a == "--max-connections" ? config.max_connections : config.max_connections_per_address) = size_t(n);
+        } else if (a == "--max-groups" || a == "--max-bridges" || a == "--max-waiting-mb" || a == "--keep-days") {
+            const char* v = value();
+            if (!v || !number(v, a == "--keep-days" ? 0 : 1, 1000000, n)) return bad("bad number for " + a);
+            if (a == "--max-groups") config.max_groups_per_account = size_t(n);
+            else if (a == "--max-bridges") config.max_bridges_per_account = size_t(n);
+            else if (a == "--max-waiting-mb") config.max_waiting_bytes_per_sender = size_t(n) << 20;
+            else config.keep_private_seconds = uint64_t(n) * 86400;
         } else if (a == "--fault-lose-chunks") {
             config.faults.lose_chunks = true;
         } else if (a == "--fault-drop-after") {
