@@ -47,6 +47,9 @@ bool Core::start(std::string* error) {
         store_.set_hash_cost(config_.quick_password_hashes ? HashCost::least() : HashCost::interactive());
         if (!store_.open(config_.database, error)) return false;
     }
+    if (!password_checks_)
+        password_checks_ = std::make_unique<PasswordChecks>(
+            config_.quick_password_hashes ? HashCost::least() : HashCost::interactive(), 64);
     bots_ = store_.bots();
     last_time_us_ = store_.newest_message_time();
     epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
@@ -389,7 +392,7 @@ void Core::flush(Conn& c) {
     }
     if (pending != c.want_write) watch(c, pending);
     // Drained enough: read the requests that waited, then the socket again.
-    if (c.paused && !c.closing && c.backlog.size() < kPauseBacklog / 2 && unsent(c) < output_budget() / 2) {
+    if (c.paused && !c.verifying && !c.closing && c.backlog.size() < kPauseBacklog / 2 && unsent(c) < output_budget() / 2) {
         c.paused = false;
         if (!take(c, "", 0) || c.dead) return;
         if (!c.paused) watch(c, c.want_write);

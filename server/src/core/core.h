@@ -17,6 +17,7 @@
 #include "bridges.h"
 #include "olvaro_server/server.h"
 #include "packet.h"
+#include "password_checks.h"
 #include "sign_in_throttle.h"
 #include "store.h"
 
@@ -73,6 +74,7 @@ struct Conn {
     bool closing = false;     // close once the output is gone
     bool dead = false;
     bool paused = false;      // not read from until its answers drain
+    bool verifying = false;   // its password is being checked
 
     int64_t account = 0;  // 0 until signed in
     bool ghosted = false; // replaced by a newer sign-in of the same account
@@ -168,6 +170,14 @@ private:
     void on_packet(Conn& c, Packet& p);
     void on_logon(Conn& c, const Packet& p);
     void on_auth(Conn& c, const Packet& p);
+    struct SignIn {
+        uint64_t conn = 0;
+        int64_t account = 0;
+        int32_t presence = 0;
+        std::string guessed;  // the address as given, for the throttle
+    };
+    void finish_sign_in(const SignIn& pending, PasswordMatch match, const std::string& rehash);
+    void signed_in(Conn& c, const Account& account, int32_t presence);
     void refuse(Conn& c, const std::string& reason, int32_t retry);
     void on_ping(Conn& c, const Packet& p);
     void signed_out(Conn& c);
@@ -231,6 +241,7 @@ private:
     size_t open_conns_ = 0;
     std::unordered_map<std::string, size_t> conns_per_address_;
     SignInThrottle throttle_;
+    std::unique_ptr<PasswordChecks> password_checks_;
     std::unordered_map<int64_t, uint64_t> online_;  // account -> signed-in connection
     std::vector<uint64_t> dirty_;
     size_t delayed_ = 0;  // packets held back by the delay fault

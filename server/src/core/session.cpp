@@ -94,13 +94,48 @@ void Core::on_auth(Conn& c, const Packet& p) {
             account = store_.account(id);
         }
     }
-    if (!account || !store_.check_password(account->id, p.body)) {
+    auto secret = account ? store_.password_of(account->id) : std::nullopt;
+    if (!secret) {
         throttle_.failed(c.address, guessed, now);
         return refuse(c, "The e-mail address or the password is wrong.", 0);
     }
-    throttle_.succeeded(c.address, guessed);
+    // The hash is checked off the loop; the connection is not read from
+    // until the answer is in.
+    SignIn pending{c.id, account->id, p.get_int("Online-Status"), guessed};
+    c.paused = c.verifying = true;
+    bool queued = password_checks_->check(p.body, secret->first, secret->second,
+                                          [this, pending](PasswordMatch match, std::string rehash) {
+                                              post([this, pending, match, rehash = std::move(rehash)] {
+                                                  finish_sign_in(pending, match, rehash);
+                                              });
+                                          });
+    if (!queued) {
+        c.paused = c.verifying = false;
+        refuse(c, "The server is busy. Try again in a few seconds.", 5);
+    }
+}
 
-    int64_t id = account->id;
+void Core::finish_sign_in(const SignIn& pending, PasswordMatch match, const std::string& rehash) {
+    auto found = conns_.find(pending.conn);
+    if (found == conns_.end() || found->second->dead) return;
+    Conn& c = *found->second;
+    c.verifying = false;
+    c.paused = false;
+    if (match == PasswordMatch::kWrong) {
+        throttle_.failed(c.address, pending.guessed, Clock::now());
+        return refuse(c, "The e-mail address or the password is wrong.", 0);
+    }
+    throttle_.succeeded(c.address, pending.guessed);
+    if (!rehash.empty()) store_.set_password_hash(pending.account, rehash);
+    auto account = store_.account(pending.account);
+    if (!account) return refuse(c, "The e-mail address or the password is wrong.", 0);
+    signed_in(c, *account, pending.presence);
+    // What the client sent meanwhile is read now.
+    if (!c.dead && !c.closing && take(c, "", 0) && !c.dead && !c.paused) watch(c, c.want_write);
+}
+
+void Core::signed_in(Conn& c, const Account& account, int32_t presence) {
+    int64_t id = account.id;
     if (Conn* old = online(id)) {
         Packet g("GHOSTED");
         send(*old, g);
@@ -108,9 +143,8 @@ void Core::on_auth(Conn& c, const Packet& p) {
         old->closing = true;
         online_.erase(id);
     }
-    int32_t presence = p.get_int("Online-Status");
-    int32_t device = c.mobile ? 3 : account->device_type == 3 ? 0 : account->device_type;
-    if (device != account->device_type) store_.set_device_type(id, device);
+    int32_t device = c.mobile ? 3 : account.device_type == 3 ? 0 : account.device_type;
+    if (device != account.device_type) store_.set_device_type(id, device);
     c.presence = valid_presence(presence) ? presence : 1;
     c.account = id;
     c.signed_in_us = next_time_us();
@@ -124,13 +158,13 @@ void Core::on_auth(Conn& c, const Packet& p) {
     }
     Packet ok("LOGON SUCCESSFUL");
     ok.set_id("Sub-Id", uint64_t(id));
-    ok.set("Nickname", account->nickname);
-    ok.set("Status", account->status);
+    ok.set("Nickname", account.nickname);
+    ok.set("Status", account.status);
     ok.set("Timestamp", format_time(c.signed_in_us));
     // Without "Last-Online" the client does not ask for stored messages, so a
     // first sign-in with messages waiting still names a time.
-    int64_t last = account->last_online;
-    if (!last && store_.has_undelivered(id)) last = account->created;
+    int64_t last = account.last_online;
+    if (!last && store_.has_undelivered(id)) last = account.created;
     if (last) ok.set_int("Last-Online", last);
     send(c, ok);
     store_.set_last_online(id, now_seconds());

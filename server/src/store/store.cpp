@@ -189,23 +189,27 @@ std::optional<Account> Store::account_by_email(const std::string& email) {
     return read_account(s);
 }
 
-bool Store::check_password(int64_t id, const std::string& password) {
-    return check_hash(false, id, password);
+std::optional<std::pair<std::string, std::string>> Store::password_of(int64_t id) {
+    auto& s = stmt("SELECT salt, digest FROM accounts WHERE id = ?").bind(id);
+    if (!s.row()) return std::nullopt;
+    return std::make_pair(s.t(0), s.t(1));
 }
 
-// Checks a password against its row's hash; a right one kept in an older
-// or weaker form is hashed anew, so it is upgraded at its next use.
-bool Store::check_hash(bool group, int64_t id, const std::string& password) {
-    auto& s = stmt(group ? "SELECT salt, digest FROM chat_groups WHERE id = ?" : "SELECT salt, digest FROM accounts WHERE id = ?")
-                  .bind(id);
+void Store::set_password_hash(int64_t id, const std::string& hash) {
+    write();
+    stmt("UPDATE accounts SET salt = '', digest = ? WHERE id = ?").bind(hash).bind(id).run();
+}
+
+// A right group password kept in an older or weaker form is hashed anew,
+// so it is upgraded at its next use.
+bool Store::check_group_hash(int64_t id, const std::string& password) {
+    auto& s = stmt("SELECT salt, digest FROM chat_groups WHERE id = ?").bind(id);
     if (!s.row()) return false;
     PasswordMatch match = match_password(password, s.t(0), s.t(1), cost_);
     if (match == PasswordMatch::kRightButStale) {
         if (std::string hash = hash_password(password, cost_); !hash.empty()) {
             write();
-            stmt(group ? "UPDATE chat_groups SET salt = '', digest = ? WHERE id = ?"
-                       : "UPDATE accounts SET salt = '', digest = ? WHERE id = ?")
-                .bind(hash).bind(id).run();
+            stmt("UPDATE chat_groups SET salt = '', digest = ? WHERE id = ?").bind(hash).bind(id).run();
         }
     }
     return match != PasswordMatch::kWrong;
@@ -336,7 +340,7 @@ bool Store::group_password_matches(int64_t id, const std::string& password) {
     auto& s = stmt("SELECT digest = '' FROM chat_groups WHERE id = ?").bind(id);
     if (!s.row()) return false;
     if (s.i(0) != 0) return true;
-    return check_hash(true, id, password);
+    return check_group_hash(id, password);
 }
 
 std::optional<int32_t> Store::role(int64_t group, int64_t account) {

@@ -87,7 +87,10 @@ public:
                         const std::string& status, int32_t device_type, int64_t now);
     std::optional<Account> account(int64_t id);
     std::optional<Account> account_by_email(const std::string& email);
-    bool check_password(int64_t id, const std::string& password);
+    // An account's stored salt and hash, to check a password against away
+    // from the store, and the new hash kept when the old one was stale.
+    std::optional<std::pair<std::string, std::string>> password_of(int64_t id);
+    void set_password_hash(int64_t id, const std::string& hash);
     void set_identity(int64_t id, const std::string* nickname, const std::string* status);
     void set_last_online(int64_t id, int64_t seconds);
     void set_device_type(int64_t id, int32_t type);
@@ -173,7 +176,7 @@ public:
     bool seed_bulk(int64_t owner, int contacts, int groups, int members, const std::string& password, int64_t now);
 
 private:
-    bool check_hash(bool group, int64_t id, const std::string& password);
+    bool check_group_hash(int64_t id, const std::string& password);
     void seal_bridge_fields();
     Statement& stmt(const char* sql);
     void write();  // opens the pending transaction
