@@ -116,6 +116,8 @@ public:
     bool load_seed(const std::string& text, std::string* error = nullptr);
     bool seed_demo();
     size_t signed_in_count();
+    // Messages and answers queued for all connections, not yet written out.
+    size_t queued();
     // The tidy-up the server does once a minute (old inbox entries, old
     // delivered private messages), now.
     void tidy();

@@ -143,6 +143,11 @@ public:
     Config& config() { return config_; }
     size_t signed_in_count() const { return online_.size(); }
     void tidy();
+    size_t queued() const {
+        size_t n = 0;
+        for (auto& [id, c] : conns_) n += c->backlog.size();
+        return n;
+    }
 
 private:
     friend class Bridging;

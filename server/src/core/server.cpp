@@ -9,6 +9,12 @@ Server::~Server() { core_->stop(); }
 
 void Server::tidy() { core_->call([&] { core_->tidy(); }); }
 
+size_t Server::queued() {
+    size_t n = 0;
+    core_->call([&] { n = core_->queued(); });
+    return n;
+}
+
 bool Server::start(std::string* error) { return core_->start(error); }
 void Server::stop() { core_->stop(); }
 bool Server::running() const { return core_->running(); }
