@@ -54,6 +54,7 @@ class VoicePlayerTest : public ChatTest {
  protected:
   void SetUp() override {
     ChatTest::SetUp();
+    platform::waveKeepPlayedClips(true);
     platform::waveClearPlayedClips();
   }
   void TearDown() override {

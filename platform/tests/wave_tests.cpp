@@ -30,6 +30,7 @@ class WaveTest : public testkit::PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
+    platform::waveKeepPlayedClips(true);
     ASSERT_GT(speech().samples.size(), 16000u) << "espeak-ng made no speech";
     dir_ = session().home();
     input_ = dir_ + "/speech.wav";
@@ -252,6 +253,22 @@ TEST_F(WaveTest, GsmPlaybackOfARecordingFollowsTheSpeech) {
   EXPECT_EQ(clips[0].rate, 8000u);
   EXPECT_EQ(clips[0].samples.size(), recorded_.size() / 65 * 320);
   EXPECT_GT(testkit::followCorrelation(speech().samples, 16000, clips[0].samples, 8000), 0.9);
+}
+
+TEST_F(WaveTest, PlayedAudioIsKeptOnlyWhileATestAsks) {
+  platform::waveKeepPlayedClips(false);
+  GSM610WAVEFORMAT f = gsmFormat();
+  HWAVEOUT dev = nullptr;
+  ASSERT_EQ(waveOutOpen(&dev, WAVE_MAPPER, &f.wfx, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  std::vector<char> blocks(65 * 50);  // two seconds
+  WAVEHDR h{blocks.data(), DWORD(blocks.size()), 0, 0, 0, 0, nullptr, 0};
+  ASSERT_EQ(waveOutPrepareHeader(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutWrite(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  testkit::runClock(2000);
+  EXPECT_TRUE(h.dwFlags & WHDR_DONE);
+  EXPECT_EQ(waveOutUnprepareHeader(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutClose(dev), MMSYSERR_NOERROR);
+  EXPECT_TRUE(platform::wavePlayedClips().empty()) << "a program that did not ask keeps what it played";
 }
 
 }  // namespace
