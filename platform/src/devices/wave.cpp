@@ -50,8 +50,11 @@ struct Device {
   // Input: the microphone's samples at the device rate; silence after them.
   std::vector<int16_t> source;
   size_t sourcePos = 0;
-  // The desktop's speaker or microphone (the window backend, real clock).
+  // The desktop's speaker or microphone (the window backend, real clock);
+  // every output is a stream of its own, mixed with the others.
   bool backend = false;
+  int stream = 0;
+  bool drained = true;  // the stream was told nothing more is queued
   std::deque<int16_t> captured;
   // Output: samples decoded from the queue so far (the speaker gets them
   // ahead of `done`); what was played is kept only when asked for.
@@ -78,7 +81,7 @@ struct State {
   std::recursive_mutex dispatch;  // keeps each device's notices in order
   std::map<uintptr_t, std::shared_ptr<Device>> devices;
   uintptr_t nextId = 0x7000;
-  uintptr_t backendOut = 0, backendIn = 0;  // the devices using the backend
+  uintptr_t backendIn = 0;  // the input using the microphone
   std::string inputOverride, outputOverride;
   bool keepClips = false;
   std::vector<PlayedClip> history;
@@ -190,17 +193,18 @@ void recordDue(Device& d, uint64_t due, std::vector<Notice>& out) {
 // Hands decoded samples to the speaker and to the record, if kept.
 void emit(Device& d, const int16_t* pcm, size_t n) {
   if (d.backend)
-    if (DeviceBackend* b = deviceBackend()) b->audioOutPlay(pcm, n * 2);
+    if (DeviceBackend* b = deviceBackend()) b->audioOutPlay(d.stream, pcm, n * 2);
   if (d.keep) d.played.insert(d.played.end(), pcm, pcm + n);
   d.fed += n;
 }
 
 // Decodes the queued buffers from `fed` on until `upTo` samples are fed,
 // a stretch at a time (GSM in whole blocks, in order: the codec keeps state).
-void feed(Device& d, uint64_t upTo) {
+// True when everything queued is fed.
+bool feed(Device& d, uint64_t upTo) {
   uint64_t start = d.done;
   for (WAVEHDR* h : d.queue) {
-    if (d.fed >= upTo) return;
+    if (d.fed >= upTo) return false;
     uint64_t len = samplesIn(d, h->dwBufferLength);
     if (d.fed >= start + len) {
       start += len;
@@ -231,13 +235,17 @@ void feed(Device& d, uint64_t upTo) {
     }
     start += len;
   }
+  return d.fed >= start;
 }
 
 // Finishes the written buffers whose end the playback position has passed.
 void playDue(Device& d, uint64_t due, std::vector<Notice>& out) {
-  if (d.backend)
-    feed(d, due + d.rate * kBackendLeadMs / 1000);
-  else if (d.keep)
+  if (d.backend) {
+    // Once all is fed the speaker lets out what its converter holds back.
+    if (feed(d, due + d.rate * kBackendLeadMs / 1000) && !d.drained)
+      if (DeviceBackend* b = deviceBackend()) b->audioOutDrain(d.stream);
+    d.drained = true;
+  } else if (d.keep)
     feed(d, due);
   while (!d.queue.empty()) {
     WAVEHDR* h = d.queue.front();
@@ -363,12 +371,14 @@ MMRESULT open(bool input, uintptr_t* outId, UINT deviceId, LPCWAVEFORMATEX forma
     d->keep = !input && (s.keepClips || !d->outputPath.empty());
     // A person at the desktop talks and hears; tests and headless runs use the files.
     DeviceBackend* b = deviceBackend();
-    uintptr_t& owner = input ? s.backendIn : s.backendOut;
-    if (b && std::strcmp(b->name(), "headless") != 0 && !clockIsManual() && owner == 0) {
+    if (b && std::strcmp(b->name(), "headless") != 0 && !clockIsManual()) {
       AudioFormat af{int(d->rate), 16, 1};
-      if (input ? b->audioInOpen(af) : b->audioOutOpen(af)) {
+      if (!input) {
+        d->stream = b->audioOutOpen(af);
+        d->backend = d->stream != 0;
+      } else if (s.backendIn == 0 && b->audioInOpen(af)) {
         d->backend = true;
-        owner = d->id;
+        s.backendIn = d->id;
       }
     }
     s.devices[d->id] = d;
@@ -412,6 +422,7 @@ MMRESULT enqueue(uintptr_t id, bool input, LPWAVEHDR h, UINT cb) {
   h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
   if (input) h->dwBytesRecorded = 0;
   d->queue.push_back(h);
+  d->drained = false;
   if (!input && !d->running) {
     d->running = true;
     d->since = clockMonotonicMs();
@@ -439,6 +450,7 @@ MMRESULT returnBuffers(uintptr_t id, bool input, bool all) {
       uint64_t heard = std::min(dueNow(*d, clockMonotonicMs()), d->fed);
       if (d->keep) d->played.resize(d->played.size() - size_t(d->fed - heard));
       d->done = d->fed = heard;
+      if (DeviceBackend* b = deviceBackend(); b && d->backend) b->audioOutClear(d->stream);
     }
     d->running = false;
     while (!d->queue.empty()) {
@@ -470,9 +482,8 @@ MMRESULT close(uintptr_t id, bool input) {
       if (input) {
         if (b) b->audioInClose();
         s.backendIn = 0;
-      } else {
-        if (b) b->audioOutClose();
-        s.backendOut = 0;
+      } else if (b) {
+        b->audioOutClose(d->stream);
       }
     }
     if (!input && s.keepClips) {
