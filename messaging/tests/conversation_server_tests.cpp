@@ -313,6 +313,7 @@ class VoiceConversationTest : public ConversationTest {
     std::string wav = (temp / "speech.wav").string();
     ASSERT_TRUE(platform::writeWavFile(wav, {16000, speech}));
     platform::waveSetInputFile(wav);
+    platform::waveKeepPlayedClips(true);
     platform::waveClearPlayedClips();
   }
   void TearDown() override {

@@ -54,6 +54,7 @@ class VoicePlayerTest : public ChatTest {
  protected:
   void SetUp() override {
     ChatTest::SetUp();
+    platform::waveKeepPlayedClips(true);
     platform::waveClearPlayedClips();
   }
   void TearDown() override {
@@ -260,6 +261,48 @@ TEST_F(VoicePlayerTest, PlayFromTheMenuAndByActivatingTheRow) {
   messageRow(w, w->list()->rowCount() - 1)->activate();
   ASSERT_TRUE(playToEnd());
   EXPECT_EQ(onlyClip().samples, decoded);
+}
+
+TEST_F(VoicePlayerTest, AWindowPlaysOneAtATimeWithAFewWaitingAndPlayAgainOrClosingStops) {
+  messaging::ChatWindow* w = openChat(bob);
+  const auto pcm = speechAt(kGsmSampleRate);
+  const auto payload = encodeGsm(pcm.data(), pcm.size());
+  const size_t whole = payload.size() / kGsmBlockBytes * kGsmBlockSamples;
+  for (int i = 0; i < 6; ++i) {
+    HMessage* m = voiceMessage("audio/ms-gsm", payload);
+    deliver(m);
+    KS_ReleaseMessage(m);
+  }
+  const int first = w->list()->rowCount() - 6;
+  // The clock stands still while these wait: only a stop can end a playback.
+  auto settle = [](auto done) {
+    for (int i = 0; i < 2000 && !done(); ++i) usleep(1000);
+    return done();
+  };
+  for (int i = 0; i < 6; ++i) messageRow(w, first + i)->activate();
+  EXPECT_EQ(RunningVoicePlaybacks(), 1) << "one playback at a time in a window";
+  ASSERT_TRUE(settle(holdsAudioPower));
+  messageRow(w, first)->activate();  // "Play" on the one playing stops it
+  ASSERT_TRUE(settle([] { return platform::wavePlayedClips().size() == 1; }));
+  EXPECT_LT(platform::wavePlayedClips()[0].samples.size(), whole);
+  // Three waited their turn; the last two were one too many.
+  ASSERT_TRUE(playToEnd());
+  auto clips = platform::wavePlayedClips();
+  ASSERT_EQ(clips.size(), 4u);
+  for (size_t i = 1; i < clips.size(); ++i) EXPECT_EQ(clips[i].samples.size(), whole);
+
+  // Closing the window stops what it plays and drops what waits.
+  messageRow(w, first)->activate();
+  messageRow(w, first + 1)->activate();
+  ASSERT_TRUE(settle(holdsAudioPower));
+  SetFocus(w->list()->hwnd());
+  testkit::key(VK_TBACK);
+  testkit::pump();
+  ASSERT_EQ(registry->find(bob, false), nullptr);
+  ASSERT_TRUE(settle([] { return RunningVoicePlaybacks() == 0; }));
+  clips = platform::wavePlayedClips();
+  ASSERT_EQ(clips.size(), 5u);
+  EXPECT_LT(clips[4].samples.size(), whole);
 }
 
 }  // namespace

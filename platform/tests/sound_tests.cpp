@@ -18,6 +18,7 @@ class SoundTest : public testkit::PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
+    platform::waveKeepPlayedClips(true);
     mod_ = LoadLibrary(platform::widen(SERVICES_TESTMOD).c_str());
     ASSERT_NE(mod_, nullptr);
     HRSRC res = FindResource(mod_, MAKEINTRESOURCE(105), RT_WAVE);

@@ -30,6 +30,7 @@ class WaveTest : public testkit::PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
+    platform::waveKeepPlayedClips(true);
     ASSERT_GT(speech().samples.size(), 16000u) << "espeak-ng made no speech";
     dir_ = session().home();
     input_ = dir_ + "/speech.wav";
@@ -254,6 +255,22 @@ TEST_F(WaveTest, GsmPlaybackOfARecordingFollowsTheSpeech) {
   EXPECT_GT(testkit::followCorrelation(speech().samples, 16000, clips[0].samples, 8000), 0.9);
 }
 
+TEST_F(WaveTest, PlayedAudioIsKeptOnlyWhileATestAsks) {
+  platform::waveKeepPlayedClips(false);
+  GSM610WAVEFORMAT f = gsmFormat();
+  HWAVEOUT dev = nullptr;
+  ASSERT_EQ(waveOutOpen(&dev, WAVE_MAPPER, &f.wfx, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  std::vector<char> blocks(65 * 50);  // two seconds
+  WAVEHDR h{blocks.data(), DWORD(blocks.size()), 0, 0, 0, 0, nullptr, 0};
+  ASSERT_EQ(waveOutPrepareHeader(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutWrite(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  testkit::runClock(2000);
+  EXPECT_TRUE(h.dwFlags & WHDR_DONE);
+  EXPECT_EQ(waveOutUnprepareHeader(dev, &h, sizeof h), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutClose(dev), MMSYSERR_NOERROR);
+  EXPECT_TRUE(platform::wavePlayedClips().empty()) << "a program that did not ask keeps what it played";
+}
+
 }  // namespace
 
 namespace {
@@ -280,6 +297,14 @@ class WaveSdl : public ::testing::Test {
     for (const char* v : variables_) unsetenv(v);
   }
   void TearDown() override { leaveSdl(); }
+  // What the disk driver's speaker got, as 16-bit samples.
+  static std::vector<int16_t> heardIn(const std::string& raw) {
+    std::ifstream in(raw, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> heard(bytes.size() / 2);
+    std::memcpy(heard.data(), bytes.data(), heard.size() * 2);
+    return heard;
+  }
   testkit::Session session;
 
  private:
@@ -339,14 +364,57 @@ TEST_F(WaveSdl, PlaybackReachesTheSpeaker) {
   EXPECT_EQ(waveOutClose(dev), MMSYSERR_NOERROR);
   CloseHandle(event);
   leaveSdl();
-  std::ifstream in(raw, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<int16_t> heard(bytes.size() / 2);
-  std::memcpy(heard.data(), bytes.data(), heard.size() * 2);
+  std::vector<int16_t> heard = heardIn(raw);
   // The tone is in what the speaker got, sample for sample.
   auto at = std::search(heard.begin(), heard.end(), tone.begin(), tone.begin() + 400);
   ASSERT_NE(at, heard.end()) << "the speaker got " << heard.size() << " samples, not the tone";
   EXPECT_TRUE(size_t(heard.end() - at) >= tone.size() && std::equal(tone.begin(), tone.end(), at));
+}
+
+TEST_F(WaveSdl, OutputsPlayingAtOnceAreAllHeard) {
+  std::string raw = session.home() + "/speaker.raw";
+  if (!useSdl("SDL_DISKAUDIOFILE", raw)) GTEST_SKIP() << "no SDL window backend here";
+  // A long silence plays throughout; a tone in the same format is mixed
+  // into it sample for sample, then one at 8 kHz is converted and mixed.
+  std::vector<int16_t> silence(16000), tone(3200), low(1600);
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = int16_t(10000 * std::sin(double(i) * 0.3));
+  for (size_t i = 0; i < low.size(); ++i) low[i] = int16_t(10000 * std::sin(double(i) * 0.2));
+  struct Output {
+    std::vector<int16_t>* pcm;
+    DWORD rate;
+    HWAVEOUT dev = nullptr;
+    WAVEHDR h{};
+  } outs[3] = {{&silence, 16000}, {&tone, 16000}, {&low, 8000}};
+  auto start = [](Output& o) {
+    WAVEFORMATEX f{WAVE_FORMAT_PCM, 1, o.rate, o.rate * 2, 2, 16, 0};
+    o.h.lpData = reinterpret_cast<LPSTR>(o.pcm->data());
+    o.h.dwBufferLength = DWORD(o.pcm->size() * 2);
+    ASSERT_EQ(waveOutOpen(&o.dev, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutPrepareHeader(o.dev, &o.h, sizeof o.h), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(o.dev, &o.h, sizeof o.h), MMSYSERR_NOERROR);
+  };
+  auto finish = [](Output& o) {
+    for (int t = 0; t < 300 && !(o.h.dwFlags & WHDR_DONE); ++t) Sleep(10);
+    EXPECT_TRUE(o.h.dwFlags & WHDR_DONE);
+    Sleep(100);  // the driver's last block
+    waveOutUnprepareHeader(o.dev, &o.h, sizeof o.h);
+    EXPECT_EQ(waveOutClose(o.dev), MMSYSERR_NOERROR);
+  };
+  start(outs[0]);
+  start(outs[1]);
+  finish(outs[1]);
+  start(outs[2]);
+  finish(outs[2]);
+  finish(outs[0]);
+  leaveSdl();
+  std::vector<int16_t> heard = heardIn(raw);
+  auto at = std::search(heard.begin(), heard.end(), tone.begin(), tone.begin() + 400);
+  ASSERT_NE(at, heard.end()) << "the second output was not heard";
+  ASSERT_TRUE(size_t(heard.end() - at) >= tone.size() && std::equal(tone.begin(), tone.end(), at));
+  // The 8 kHz tone, at the device's 16 kHz: about 3200 samples, most of them loud.
+  size_t loud = size_t(std::count_if(at + std::ptrdiff_t(tone.size()), heard.end(),
+                                     [](int16_t v) { return std::abs(int(v)) > 5000; }));
+  EXPECT_GT(loud, 1500u) << "the 8 kHz output was not heard";
 }
 
 }  // namespace

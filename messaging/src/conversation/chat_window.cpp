@@ -18,6 +18,7 @@
 #include "platform/resources.h"
 #include "platform/systime.h"
 #include "platform/text.h"
+#include "voice_player.h"
 
 namespace messaging {
 namespace {
@@ -137,6 +138,8 @@ ChatWindow::~ChatWindow() {
   m_serviceChanges = olvaro::ServiceSubscription();
   if (hwnd()) KillTimer(hwnd(), kHistoryTimer);
   if (m_registry) m_registry->leave(m_peer, m_isGroup);
+  // Nobody is left to hear it or to stop it.
+  StopVoicePlayback(m_peer);
   // Children before the window: the rows hold message subscriptions. The
   // talk button first, so a recording it ends still finds its row.
   m_talk.reset();

@@ -44,7 +44,7 @@ class ChatWindow : public fwk::Control, public Conversation {
   ChatWindow(ChatRegistry* registry, void* peer, bool isGroup);
   ~ChatWindow() override;
 
-  void* peer() const { return m_peer; }
+  void* peer() const override { return m_peer; }
   bool isGroup() const { return m_isGroup; }
   MessageList* list() const { return m_list.get(); }
   MessageEdit* edit() const { return m_edit.get(); }

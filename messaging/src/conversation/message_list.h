@@ -21,6 +21,8 @@ class Conversation {
   // Keys the list hands to its window first; true when used there.
   virtual bool listKey(UINT key, bool down, LPARAM repeatData) = 0;
   virtual HWND windowHandle() = 0;
+  // The contact or group the conversation is with (none: each message's own).
+  virtual void* peer() const { return nullptr; }
 };
 
 class MessageList : public fwk::ListControl {

@@ -190,7 +190,7 @@ int MessageRow::height(int width) {
 void MessageRow::activate() {
   MessageData d = data();
   if (typeOf(d).starts_with("audio/"))
-    PlayVoiceMessage(m_message);
+    PlayVoiceMessageIn(m_message, m_list->owner()->peer());
   else if (typeOf(d).starts_with("image/"))
     ViewPhotoMessage(m_message, m_list->owner()->windowHandle());
 }
@@ -221,7 +221,7 @@ void MessageRow::runCommand(int command) {
   if (command == 1) {
     copyToClipboard(owner, platform::widen(std::string(payloadOf(d))));
   } else if (command == 2) {
-    PlayVoiceMessage(m_message);
+    PlayVoiceMessageIn(m_message, m_list->owner()->peer());
   } else if (command == 3) {
     ViewPhotoMessage(m_message, m_list->owner()->windowHandle());
   } else if (command >= 100) {

@@ -25,8 +25,8 @@ Announcement profileAnnouncement();
 
 class NotificationAgent {
  public:
-  // `playVoice` plays an audio message and returns once the playback holds
-  // its own reference (the conversations' voice player).
+  // `playVoice` plays an audio message in its conversation's turn; the
+  // caller may release it at once (the conversations' voice player).
   using PlayVoice = void (*)(HMessage* message);
   explicit NotificationAgent(PlayVoice playVoice);
   // Unsubscribes, waits for vibrations still running, frees the shell.

@@ -1,7 +1,9 @@
-// Playback of received voice messages, each on a thread of its own that
-// takes the hub's audio lock, so playbacks and recording never overlap.
+// Playback of received voice messages: one at a time per conversation,
+// on a thread of that conversation's that takes the hub's audio lock, so
+// playbacks and recording never overlap; a few more wait their turn.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -11,15 +13,22 @@
 
 namespace messaging {
 
-// Plays a voice message on a new thread. Returns once that thread holds a
-// reference of its own, so the caller may release its reference at once.
+// Plays a voice message in `conversation` (its window's peer; null: the
+// conversation the message belongs to) after the ones already waiting
+// there. Asked for the message that is playing, it stops it instead; a
+// message already waiting, or one too many, is not queued again. The
+// caller may release its reference at once.
+void PlayVoiceMessageIn(HMessage* message, const void* conversation);
 void PlayVoiceMessage(HMessage* message);
 
-// For the plug-in's stop: cuts running playbacks short, waits until every
-// playback thread has left the plug-in's code, and closes the handshake.
+// The conversation's window closes: its playback stops, the waiting go.
+void StopVoicePlayback(const void* conversation);
+
+// For the plug-in's stop: cuts every playback short and waits until every
+// playback thread has left the plug-in's code.
 void StopVoicePlayback();
 
-// Playback threads started and not yet ended.
+// Conversations whose playback thread is running.
 int RunningVoicePlaybacks();
 
 // One playback: the wave-out device on the wave mapper, signalling an
@@ -28,20 +37,25 @@ int RunningVoicePlaybacks();
 class VoicePlayer {
  public:
   enum class Kind { Speex, Gsm };
-  explicit VoicePlayer(Kind kind);
+  // `stop` cuts this playback short.
+  VoicePlayer(Kind kind, const std::atomic<bool>& stop);
   ~VoicePlayer();
   VoicePlayer(const VoicePlayer&) = delete;
   VoicePlayer& operator=(const VoicePlayer&) = delete;
 
   bool isOpen() const { return device_ != nullptr; }
-  // The whole payload as one buffer of 65-byte blocks.
+  // Ten 65-byte blocks a buffer, as they were recorded.
   void playGsm(const uint8_t* data, size_t length);
-  // Decoded in groups of up to ten frames, at most about 11 buffers in
-  // flight. A corrupt length ends decoding; what came before it plays.
+  // Decoded in groups of up to ten frames. A corrupt length ends decoding;
+  // what came before it plays.
   void playSpeex(const uint8_t* data, size_t length);
 
  private:
   struct Buffer;
+  // Writes the buffers `fill` makes (false: no more) as the device plays
+  // them, at most about 11 in flight, reusing their memory.
+  template <class Fill>
+  void stream(Fill fill);
   // Waits up to a second for a finished buffer; false once playback is
   // being cut short.
   bool waitOnce();
@@ -50,6 +64,7 @@ class VoicePlayer {
   HWAVEOUT device_ = nullptr;
   HANDLE event_ = nullptr;
   HANDLE power_ = nullptr;
+  const std::atomic<bool>& stop_;
 };
 
 }  // namespace messaging

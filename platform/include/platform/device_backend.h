@@ -33,12 +33,17 @@ class DeviceBackend {
   // input; turns device events into platform::input* calls.
   virtual void pollInput() {}
 
-  // ---- Sound out. False from open: no such device (the caller reports
-  // it). Play takes whole blocks and returns the bytes accepted; without a
-  // device they are dropped, as silence.
-  virtual bool audioOutOpen(const AudioFormat& /*format*/) { return true; }
-  virtual size_t audioOutPlay(const void* /*data*/, size_t bytes) { return bytes; }
-  virtual void audioOutClose() {}
+  // ---- Sound out: every open output is a stream of its own format, and
+  // all of them are heard together. Open returns the stream, 0 when there
+  // is no speaker (the caller reports it). Play takes whole samples and
+  // returns the bytes accepted. Drain: nothing more is queued for now, so
+  // what a converter holds back goes out too. Clear drops what the stream
+  // has not yet played.
+  virtual int audioOutOpen(const AudioFormat& /*format*/) { return 0; }
+  virtual size_t audioOutPlay(int /*stream*/, const void* /*data*/, size_t bytes) { return bytes; }
+  virtual void audioOutDrain(int /*stream*/) {}
+  virtual void audioOutClear(int /*stream*/) {}
+  virtual void audioOutClose(int /*stream*/) {}
 
   // ---- Sound in: records into `buffer`, returning the bytes got so far
   // (0 when nothing is there yet). Without a microphone open fails.

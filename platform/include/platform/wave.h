@@ -140,8 +140,11 @@ struct WavData {
   std::vector<int16_t> samples;
 };
 
-// What the wave output played: one clip per output device, at its close.
+// What the wave output played: one clip per output device, at its close,
+// the last 32. Kept only while a test asked for it (off again clears them);
+// a running program keeps no played audio.
 using PlayedClip = WavData;
+void waveKeepPlayedClips(bool keep);
 std::vector<PlayedClip> wavePlayedClips();
 void waveClearPlayedClips();
 // Reads 8/16-bit PCM WAV (any channel count: the first channel is taken).

@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <vector>
 
 #include "phoneshell_internal.h"
 #include "platform/clock.h"
@@ -72,26 +74,68 @@ class SdlBackend : public DeviceBackend {
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (window_) SDL_DestroyWindow(window_);
-    audioOutClose();
+    closeSpeaker();
     audioInClose();
     if (SDL_WasInit(SDL_INIT_AUDIO)) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
 
-  // The desktop's speaker and microphone: queued audio, no callbacks, so
-  // the wave driver pushes and pulls at its own pace.
-  bool audioOutOpen(const AudioFormat& f) override {
-    audioOutClose();
-    out_ = openAudio(f, 0);
-    return out_ != 0;
+  // The desktop's speaker: one device, opened in the first output's format
+  // and closed with the last, into which SDL mixes every open output; each
+  // output is an SDL stream converting its own format to the device's. The
+  // wave driver pushes at its own pace.
+  int audioOutOpen(const AudioFormat& f) override {
+    std::lock_guard<std::mutex> g(outLock_);
+    if (!out_) {
+      SDL_AudioSpec want = specOf(f);
+      want.callback = &SdlBackend::mix;
+      want.userdata = this;
+      if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
+      out_ = SDL_OpenAudioDevice(nullptr, 0, &want, &outSpec_, 0);
+      if (!out_) return 0;
+      mixBuffer_.assign(outSpec_.size, 0);
+      SDL_PauseAudioDevice(out_, 0);
+    }
+    SDL_AudioSpec in = specOf(f);
+    SDL_AudioStream* stream =
+        SDL_NewAudioStream(in.format, in.channels, in.freq, outSpec_.format, outSpec_.channels, outSpec_.freq);
+    if (!stream) {
+      if (streams_.empty()) closeSpeaker();
+      return 0;
+    }
+    SDL_LockAudioDevice(out_);
+    int id = nextStream_++;
+    streams_[id] = stream;
+    rates_[id] = f.samplesPerSecond;
+    SDL_UnlockAudioDevice(out_);
+    return id;
   }
-  size_t audioOutPlay(const void* data, size_t bytes) override {
-    if (out_) SDL_QueueAudio(out_, data, Uint32(bytes));
+  size_t audioOutPlay(int stream, const void* data, size_t bytes) override {
+    withStream(stream, [&](SDL_AudioStream* s) { SDL_AudioStreamPut(s, data, int(bytes)); });
     return bytes;
   }
-  void audioOutClose() override {
-    if (out_) SDL_CloseAudioDevice(out_);
-    out_ = 0;
+  void audioOutDrain(int stream) override {
+    withStream(stream, [&](SDL_AudioStream* s) {
+      // SDL's resampler keeps back the last stretch even when flushed;
+      // silence behind it lets it out.
+      if (int rate = rates_[stream]; rate != outSpec_.freq) {
+        std::vector<int16_t> silence(size_t(rate / 10));
+        SDL_AudioStreamPut(s, silence.data(), int(silence.size() * 2));
+      }
+      SDL_AudioStreamFlush(s);
+    });
+  }
+  void audioOutClear(int stream) override { withStream(stream, SDL_AudioStreamClear); }
+  void audioOutClose(int stream) override {
+    std::lock_guard<std::mutex> g(outLock_);
+    auto it = streams_.find(stream);
+    if (it == streams_.end()) return;
+    if (out_) SDL_LockAudioDevice(out_);
+    SDL_FreeAudioStream(it->second);
+    streams_.erase(it);
+    rates_.erase(stream);
+    if (out_) SDL_UnlockAudioDevice(out_);
+    if (streams_.empty()) closeSpeaker();
   }
   bool audioInOpen(const AudioFormat& f) override {
     audioInClose();
@@ -151,18 +195,56 @@ class SdlBackend : public DeviceBackend {
   }
 
  private:
+  static SDL_AudioSpec specOf(const AudioFormat& f) {
+    SDL_AudioSpec spec{};
+    spec.freq = f.samplesPerSecond;
+    spec.format = f.bitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB;
+    spec.channels = Uint8(f.channels);
+    spec.samples = 512;
+    return spec;
+  }
   static SDL_AudioDeviceID openAudio(const AudioFormat& f, int capture) {
     if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
-    SDL_AudioSpec want{};
-    want.freq = f.samplesPerSecond;
-    want.format = f.bitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16LSB;
-    want.channels = Uint8(f.channels);
-    want.samples = 512;
+    SDL_AudioSpec want = specOf(f);
     SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, capture, &want, nullptr, 0);
     if (id) SDL_PauseAudioDevice(id, 0);
     return id;
   }
+  // On SDL's audio thread, the device locked: silence, and every stream's
+  // next stretch mixed in.
+  static void SDLCALL mix(void* user, Uint8* out, int len) {
+    auto* self = static_cast<SdlBackend*>(user);
+    SDL_memset(out, self->outSpec_.silence, size_t(len));
+    len = std::min(len, int(self->mixBuffer_.size()));
+    for (auto& [id, stream] : self->streams_) {
+      int got = SDL_AudioStreamGet(stream, self->mixBuffer_.data(), len);
+      if (got > 0) SDL_MixAudioFormat(out, self->mixBuffer_.data(), self->outSpec_.format, Uint32(got), SDL_MIX_MAXVOLUME);
+    }
+  }
+  // Runs `f` on an open output's stream, the callback held off.
+  template <class F>
+  void withStream(int stream, F f) {
+    std::lock_guard<std::mutex> g(outLock_);
+    if (!out_) return;
+    SDL_LockAudioDevice(out_);
+    auto it = streams_.find(stream);
+    if (it != streams_.end()) f(it->second);
+    SDL_UnlockAudioDevice(out_);
+  }
+  void closeSpeaker() {
+    if (out_) SDL_CloseAudioDevice(out_);
+    out_ = 0;
+    for (auto& [id, stream] : streams_) SDL_FreeAudioStream(stream);
+    streams_.clear();
+    rates_.clear();
+  }
+  std::mutex outLock_;  // opening, feeding and closing outputs come from several threads
   SDL_AudioDeviceID out_ = 0;
+  SDL_AudioSpec outSpec_{};
+  std::map<int, SDL_AudioStream*> streams_;  // what the callback reads: changed with the device locked
+  std::map<int, int> rates_;                 // each output's own rate
+  std::vector<Uint8> mixBuffer_;
+  int nextStream_ = 1;
   SDL_AudioDeviceID in_ = 0;
   POINT toScreen(int x, int y) const { return POINT{x / scale_, y / scale_}; }
 

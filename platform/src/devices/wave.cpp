@@ -27,6 +27,10 @@ namespace {
 
 constexpr DWORD kGsmBlockBytes = 65;
 constexpr DWORD kGsmBlockSamples = 320;
+// How far the speaker is fed ahead of the clock, so it never starves.
+constexpr uint64_t kBackendLeadMs = 200;
+// Decoded a stretch at a time: a whole GSM buffer would be ten times its size.
+constexpr DWORD kDecodeBlocks = 32;
 
 struct Device {
   bool input = false;
@@ -46,10 +50,16 @@ struct Device {
   // Input: the microphone's samples at the device rate; silence after them.
   std::vector<int16_t> source;
   size_t sourcePos = 0;
-  // The desktop's speaker or microphone (the window backend, real clock).
+  // The desktop's speaker or microphone (the window backend, real clock);
+  // every output is a stream of its own, mixed with the others.
   bool backend = false;
+  int stream = 0;
+  bool drained = true;  // the stream was told nothing more is queued
   std::deque<int16_t> captured;
-  // Output: what was played, written out at close.
+  // Output: samples decoded from the queue so far (the speaker gets them
+  // ahead of `done`); what was played is kept only when asked for.
+  uint64_t fed = 0;
+  bool keep = false;
   std::string outputPath;
   std::vector<int16_t> played;
   ~Device() {
@@ -71,8 +81,9 @@ struct State {
   std::recursive_mutex dispatch;  // keeps each device's notices in order
   std::map<uintptr_t, std::shared_ptr<Device>> devices;
   uintptr_t nextId = 0x7000;
-  uintptr_t backendOut = 0, backendIn = 0;  // the devices using the backend
+  uintptr_t backendIn = 0;  // the input using the microphone
   std::string inputOverride, outputOverride;
+  bool keepClips = false;
   std::vector<PlayedClip> history;
   std::condition_variable wake;
   bool stopping = false;
@@ -179,32 +190,69 @@ void recordDue(Device& d, uint64_t due, std::vector<Notice>& out) {
   }
 }
 
-void decodeInto(Device& d, const WAVEHDR* h, std::vector<int16_t>& out) {
-  if (d.isGsm) {
-    gsm_signal pcm[kGsmBlockSamples];
-    for (DWORD at = 0; at + kGsmBlockBytes <= h->dwBufferLength; at += kGsmBlockBytes) {
-      auto* block = reinterpret_cast<gsm_byte*>(h->lpData + at);
-      // Bad blocks decode to silence rather than noise.
-      if (gsm_decode(d.codec, block, pcm) != 0 || gsm_decode(d.codec, block + 33, pcm + 160) != 0)
-        std::fill(std::begin(pcm), std::end(pcm), gsm_signal(0));
-      out.insert(out.end(), std::begin(pcm), std::end(pcm));
+// Hands decoded samples to the speaker and to the record, if kept.
+void emit(Device& d, const int16_t* pcm, size_t n) {
+  if (d.backend)
+    if (DeviceBackend* b = deviceBackend()) b->audioOutPlay(d.stream, pcm, n * 2);
+  if (d.keep) d.played.insert(d.played.end(), pcm, pcm + n);
+  d.fed += n;
+}
+
+// Decodes the queued buffers from `fed` on until `upTo` samples are fed,
+// a stretch at a time (GSM in whole blocks, in order: the codec keeps state).
+// True when everything queued is fed.
+bool feed(Device& d, uint64_t upTo) {
+  uint64_t start = d.done;
+  for (WAVEHDR* h : d.queue) {
+    if (d.fed >= upTo) return false;
+    uint64_t len = samplesIn(d, h->dwBufferLength);
+    if (d.fed >= start + len) {
+      start += len;
+      continue;
     }
-  } else {
-    size_t n = h->dwBufferLength / 2;
-    size_t at = out.size();
-    out.resize(at + n);
-    std::memcpy(out.data() + at, h->lpData, n * 2);
+    uint64_t from = d.fed - start, to = std::min<uint64_t>(len, upTo - start);
+    if (d.isGsm) {
+      gsm_signal pcm[kDecodeBlocks * kGsmBlockSamples];
+      for (uint64_t block = from / kGsmBlockSamples; block * kGsmBlockSamples < to;) {
+        size_t n = 0;
+        for (; n < kDecodeBlocks && block * kGsmBlockSamples < to; ++n, ++block) {
+          auto* bytes = reinterpret_cast<gsm_byte*>(h->lpData + block * kGsmBlockBytes);
+          gsm_signal* out = pcm + n * kGsmBlockSamples;
+          // Bad blocks decode to silence rather than noise.
+          if (gsm_decode(d.codec, bytes, out) != 0 || gsm_decode(d.codec, bytes + 33, out + 160) != 0)
+            std::fill(out, out + kGsmBlockSamples, gsm_signal(0));
+        }
+        emit(d, pcm, n * kGsmBlockSamples);
+      }
+    } else {
+      int16_t pcm[kDecodeBlocks * kGsmBlockSamples];
+      for (uint64_t at = from; at < to;) {
+        size_t n = size_t(std::min<uint64_t>(std::size(pcm), to - at));
+        std::memcpy(pcm, h->lpData + at * 2, n * 2);
+        emit(d, pcm, n);
+        at += n;
+      }
+    }
+    start += len;
   }
+  return d.fed >= start;
 }
 
 // Finishes the written buffers whose end the playback position has passed.
 void playDue(Device& d, uint64_t due, std::vector<Notice>& out) {
+  if (d.backend) {
+    // Once all is fed the speaker lets out what its converter holds back.
+    if (feed(d, due + d.rate * kBackendLeadMs / 1000) && !d.drained)
+      if (DeviceBackend* b = deviceBackend()) b->audioOutDrain(d.stream);
+    d.drained = true;
+  } else if (d.keep)
+    feed(d, due);
   while (!d.queue.empty()) {
     WAVEHDR* h = d.queue.front();
     uint64_t len = samplesIn(d, h->dwBufferLength);
     if (d.done + len > due) break;
     d.done += len;
-    if (!d.backend) decodeInto(d, h, d.played);  // the backend's were decoded when written
+    d.fed = std::max(d.fed, d.done);
     d.queue.pop_front();
     h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     notice(out, d, MM_WOM_DONE, h);
@@ -320,14 +368,17 @@ MMRESULT open(bool input, uintptr_t* outId, UINT deviceId, LPCWAVEFORMATEX forma
   {
     std::lock_guard<std::mutex> g(s.lock);
     d->id = s.nextId++;
+    d->keep = !input && (s.keepClips || !d->outputPath.empty());
     // A person at the desktop talks and hears; tests and headless runs use the files.
     DeviceBackend* b = deviceBackend();
-    uintptr_t& owner = input ? s.backendIn : s.backendOut;
-    if (b && std::strcmp(b->name(), "headless") != 0 && !clockIsManual() && owner == 0) {
+    if (b && std::strcmp(b->name(), "headless") != 0 && !clockIsManual()) {
       AudioFormat af{int(d->rate), 16, 1};
-      if (input ? b->audioInOpen(af) : b->audioOutOpen(af)) {
+      if (!input) {
+        d->stream = b->audioOutOpen(af);
+        d->backend = d->stream != 0;
+      } else if (s.backendIn == 0 && b->audioInOpen(af)) {
         d->backend = true;
-        owner = d->id;
+        s.backendIn = d->id;
       }
     }
     s.devices[d->id] = d;
@@ -371,11 +422,7 @@ MMRESULT enqueue(uintptr_t id, bool input, LPWAVEHDR h, UINT cb) {
   h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
   if (input) h->dwBytesRecorded = 0;
   d->queue.push_back(h);
-  if (!input && d->backend) {
-    size_t at = d->played.size();
-    decodeInto(*d, h, d->played);
-    if (DeviceBackend* b = deviceBackend()) b->audioOutPlay(d->played.data() + at, (d->played.size() - at) * 2);
-  }
+  d->drained = false;
   if (!input && !d->running) {
     d->running = true;
     d->since = clockMonotonicMs();
@@ -397,14 +444,13 @@ MMRESULT returnBuffers(uintptr_t id, bool input, bool all) {
     std::vector<Notice> due;
     processLocked(s, due);  // what was due by now is delivered first
     out = std::move(due);
-    if (!input && !d->backend && !d->queue.empty()) {
-      // The buffer cut short was heard up to now.
-      uint64_t heard = dueNow(*d, clockMonotonicMs()) - d->done;
-      std::vector<int16_t> pcm;
-      decodeInto(*d, d->queue.front(), pcm);
-      pcm.resize(std::min<size_t>(pcm.size(), size_t(heard)));
-      d->played.insert(d->played.end(), pcm.begin(), pcm.end());
-      d->done += pcm.size();
+    if (!input && !d->queue.empty()) {
+      // The buffer cut short was heard up to now; a GSM block may have been
+      // decoded past that, and the speaker fed ahead.
+      uint64_t heard = std::min(dueNow(*d, clockMonotonicMs()), d->fed);
+      if (d->keep) d->played.resize(d->played.size() - size_t(d->fed - heard));
+      d->done = d->fed = heard;
+      if (DeviceBackend* b = deviceBackend(); b && d->backend) b->audioOutClear(d->stream);
     }
     d->running = false;
     while (!d->queue.empty()) {
@@ -436,13 +482,12 @@ MMRESULT close(uintptr_t id, bool input) {
       if (input) {
         if (b) b->audioInClose();
         s.backendIn = 0;
-      } else {
-        if (b) b->audioOutClose();
-        s.backendOut = 0;
+      } else if (b) {
+        b->audioOutClose(d->stream);
       }
     }
-    if (!input) {
-      // A record for tests, kept short so a long-running program does not grow.
+    if (!input && s.keepClips) {
+      // A record for tests, kept short even so.
       if (s.history.size() >= 32) s.history.erase(s.history.begin());
       s.history.push_back(PlayedClip{d->rate, d->played});
     }
@@ -496,6 +541,12 @@ std::vector<PlayedClip> wavePlayedClips() {
 void waveClearPlayedClips() {
   std::lock_guard<std::mutex> g(state().lock);
   state().history.clear();
+}
+
+void waveKeepPlayedClips(bool keep) {
+  std::lock_guard<std::mutex> g(state().lock);
+  state().keepClips = keep;
+  if (!keep) state().history.clear();
 }
 
 }  // namespace platform

@@ -32,7 +32,7 @@ Session::Session(const Options& options) {
   platform::powerRecordReset();
   platform::waveSetInputFile(std::string());
   platform::waveSetOutputFile(std::string());
-  platform::waveClearPlayedClips();
+  platform::waveKeepPlayedClips(false);
   platform::soundRecordReset();
   platform::shellSignalsReset();
   platform::setTestNetwork(nullptr);
