@@ -51,6 +51,15 @@ TEST_F(UpdatesTest, MigrationKeepsWhatALaterLevelOrThePocketPcHas) {
   EXPECT_TRUE(fs::exists(fs::path(platform::startupFolderPath()) / "Olvaro.desktop"));
 }
 
+// Sets a flag that a scripted server waits on when the test ends, however
+// it ends, so the server's thread can always be joined.
+template <class T>
+struct SetOnExit {
+  std::atomic<T>& flag;
+  T value;
+  ~SetOnExit() { flag = value; }
+};
+
 TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
   // The last 1000 bytes come in seven pieces, each when the test says.
   std::atomic<int> released{0};
@@ -63,6 +72,7 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
       send(all.substr(all.size() - 1000 + size_t(k - 1) * 100, k < 7 ? 100 : std::string::npos));
     }
   });
+  SetOnExit<int> release{released, 7};
   useServer(server);
   start();
   EXPECT_FALSE(updater->check());
@@ -83,7 +93,7 @@ TEST_F(UpdatesTest, TicksStartOneCheckAnHourAndLeaveADownloadAlone) {
     size_t reports = overview->reports.size();
     testkit::runClock(updates::Updater::kTickMs / 6);
     released = k;
-    ASSERT_TRUE(testkit::pumpUntil([&] { return overview->reports.size() > reports; }));
+    ASSERT_TRUE(testkit::pumpUntil([&] { return overview->reports.size() > reports; }, 20000)) << k;
   }
   EXPECT_EQ(updater->check(), first);
   released = 7;
@@ -104,6 +114,7 @@ TEST_F(UpdatesTest, DownloadStalledForAMinuteFailsAndLaterChecksRun) {
     send(response(body, signManifest(manifestFor(folder, body, {{std::string(5000, 'n')}}))).substr(0, 3000));
     while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   });
+  SetOnExit<bool> letGo{release, true};
   useServer(server);
   start();
   testkit::runClock(updates::Updater::kTickMs);
