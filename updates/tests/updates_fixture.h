@@ -46,6 +46,12 @@ class ScriptedServer {
   ~ScriptedServer() {
     stop_ = true;
     shutdown(fd_, SHUT_RDWR);
+    {
+      // A client that connected but has not sent its request yet (its
+      // owner waits for this very destructor) must not keep run() waiting.
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (client_ >= 0) shutdown(client_, SHUT_RDWR);
+    }
     close(fd_);
     thread_.join();
   }
@@ -61,6 +67,11 @@ class ScriptedServer {
     while (!stop_) {
       int c = accept(fd_, nullptr, nullptr);
       if (c < 0) return;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        client_ = c;
+        if (stop_) shutdown(c, SHUT_RDWR);
+      }
       ++accepted_;
       std::string in;
       char buf[4096];
@@ -78,11 +89,14 @@ class ScriptedServer {
         request_ = in;
       }
       script_(in, [c](const std::string& bytes) { ::send(c, bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+      std::lock_guard<std::mutex> lock(mutex_);
+      client_ = -1;
       close(c);
     }
   }
   Script script_;
   int fd_ = -1;
+  int client_ = -1;  // the connection being served, under mutex_
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> accepted_{0};
