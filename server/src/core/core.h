@@ -74,7 +74,7 @@ struct Conn {
     bool closing = false;     // close once the output is gone
     bool dead = false;
     bool paused = false;      // not read from until its answers drain
-    bool verifying = false;   // its password is being checked
+    bool verifying = false;   // a password of its (sign-in or group) is being checked
 
     int64_t account = 0;  // 0 until signed in
     bool ghosted = false; // replaced by a newer sign-in of the same account
@@ -202,6 +202,8 @@ private:
     void to_members(int64_t group, const Packet& p, int64_t except = 0);
     void on_group_create(Conn& c, const Packet& p);
     void on_group_subscribe(Conn& c, const Packet& p);
+    void finish_group_subscribe(uint64_t conn, const Packet& asked, PasswordMatch match, const std::string& rehash);
+    void join_group(Conn& c, const Packet& p, const Group& g);
     void on_group_unsub(Conn& c, const Packet& p);
     void on_group_admin(Conn& c, const Packet& p);
 

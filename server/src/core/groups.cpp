@@ -51,12 +51,45 @@ void Core::on_group_subscribe(Conn& c, const Packet& p) {
     auto g = store_.group_by_name(p.get("Name"));
     if (!g) return respond(c, p, kNoSuch);
     if (auto role = store_.role(g->id, c.account)) return respond(c, p, (*role & kBanned) ? kDenied : kTaken);
-    if (!store_.group_password_matches(g->id, p.body)) return respond(c, p, kDenied);
+    auto secret = store_.group_password_of(g->id);
+    if (!secret) return respond(c, p, kNoSuch);
+    if (secret->second.empty()) return join_group(c, p, *g);
+    // The hash is checked off the loop, as a sign-in's is; one at a time.
+    if (c.verifying) return respond(c, p, kDenied);
+    c.verifying = true;
+    uint64_t conn = c.id;
+    Packet asked = p;
+    bool queued = password_checks_->check(p.body, secret->first, secret->second,
+                                          [this, conn, asked](PasswordMatch match, std::string rehash) {
+                                              post([this, conn, asked, match, rehash = std::move(rehash)] {
+                                                  finish_group_subscribe(conn, asked, match, rehash);
+                                              });
+                                          });
+    if (!queued) {
+        c.verifying = false;
+        respond(c, p, kDenied);
+    }
+}
+
+void Core::finish_group_subscribe(uint64_t conn, const Packet& asked, PasswordMatch match, const std::string& rehash) {
+    auto found = conns_.find(conn);
+    if (found == conns_.end() || found->second->dead) return;
+    Conn& c = *found->second;
+    c.verifying = false;
+    auto g = store_.group_by_name(asked.get("Name"));
+    if (!g) return respond(c, asked, kNoSuch);
+    if (match == PasswordMatch::kWrong) return respond(c, asked, kDenied);
+    if (!rehash.empty()) store_.set_group_password_hash(g->id, rehash);
+    if (store_.role(g->id, c.account)) return respond(c, asked, kTaken);  // joined meanwhile
+    join_group(c, asked, *g);
+}
+
+void Core::join_group(Conn& c, const Packet& p, const Group& g) {
     if (store_.groups_of(c.account).size() >= config_.max_groups_per_account) return respond(c, p, kDenied);
-    store_.set_role(g->id, c.account, 0);
-    send(c, group_detail(*g));
+    store_.set_role(g.id, c.account, 0);
+    send(c, group_detail(g));
     respond(c, p, kOk);
-    to_members(g->id, membership(g->id, c.account, 0), c.account);
+    to_members(g.id, membership(g.id, c.account, 0), c.account);
 }
 
 void Core::on_group_unsub(Conn& c, const Packet& p) {

@@ -200,21 +200,6 @@ void Store::set_password_hash(int64_t id, const std::string& hash) {
     stmt("UPDATE accounts SET salt = '', digest = ? WHERE id = ?").bind(hash).bind(id).run();
 }
 
-// A right group password kept in an older or weaker form is hashed anew,
-// so it is upgraded at its next use.
-bool Store::check_group_hash(int64_t id, const std::string& password) {
-    auto& s = stmt("SELECT salt, digest FROM chat_groups WHERE id = ?").bind(id);
-    if (!s.row()) return false;
-    PasswordMatch match = match_password(password, s.t(0), s.t(1), cost_);
-    if (match == PasswordMatch::kRightButStale) {
-        if (std::string hash = hash_password(password, cost_); !hash.empty()) {
-            write();
-            stmt("UPDATE chat_groups SET salt = '', digest = ? WHERE id = ?").bind(hash).bind(id).run();
-        }
-    }
-    return match != PasswordMatch::kWrong;
-}
-
 void Store::set_identity(int64_t id, const std::string* nickname, const std::string* status) {
     write();
     if (nickname) stmt("UPDATE accounts SET nickname = ? WHERE id = ?").bind(*nickname).bind(id).run();
@@ -336,11 +321,15 @@ std::optional<Group> Store::group_by_name(const std::string& name) {
     return Group{s.i(0), s.t(1), s.t(2), s.i(3) != 0};
 }
 
-bool Store::group_password_matches(int64_t id, const std::string& password) {
-    auto& s = stmt("SELECT digest = '' FROM chat_groups WHERE id = ?").bind(id);
-    if (!s.row()) return false;
-    if (s.i(0) != 0) return true;
-    return check_group_hash(id, password);
+std::optional<std::pair<std::string, std::string>> Store::group_password_of(int64_t id) {
+    auto& s = stmt("SELECT salt, digest FROM chat_groups WHERE id = ?").bind(id);
+    if (!s.row()) return std::nullopt;
+    return std::make_pair(s.t(0), s.t(1));
+}
+
+void Store::set_group_password_hash(int64_t id, const std::string& hash) {
+    write();
+    stmt("UPDATE chat_groups SET salt = '', digest = ? WHERE id = ?").bind(hash).bind(id).run();
 }
 
 std::optional<int32_t> Store::role(int64_t group, int64_t account) {

@@ -119,7 +119,10 @@ public:
     int64_t add_group(const std::string& name, const std::string& description, const std::string& password);
     std::optional<Group> group(int64_t id);
     std::optional<Group> group_by_name(const std::string& name);
-    bool group_password_matches(int64_t id, const std::string& password);
+    // A group's stored salt and hash (an empty hash: no password), and the
+    // new hash kept when the old one was stale.
+    std::optional<std::pair<std::string, std::string>> group_password_of(int64_t id);
+    void set_group_password_hash(int64_t id, const std::string& hash);
     std::optional<int32_t> role(int64_t group, int64_t account);
     void set_role(int64_t group, int64_t account, int32_t role);
     void remove_member(int64_t group, int64_t account);
@@ -176,7 +179,6 @@ public:
     bool seed_bulk(int64_t owner, int contacts, int groups, int members, const std::string& password, int64_t now);
 
 private:
-    bool check_group_hash(int64_t id, const std::string& password);
     void seal_bridge_fields();
     Statement& stmt(const char* sql);
     void write();  // opens the pending transaction
