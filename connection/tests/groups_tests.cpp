@@ -60,6 +60,13 @@ class Groups : public ScriptedSessionTest {
     ASSERT_TRUE(waitState(100));
   }
 
+  // Signed in, with carl (8) listed and Friends (3) holding 7 and carl.
+  void signInWithCarlInFriends() {
+    signIn();
+    deliver("CONTACT DETAIL\nContact-Id: 8\nName: carl@example.org\nNickname: Carl\nState: 1\n\n");
+    deliver(withBody("GROUP DETAIL\nGroup-ID: 3\nName: Friends\n", bigEndian(7, 4) + bigEndian(8, 4)));
+  }
+
   // The member value of contact `id` in group `group`; -1 when not a member.
   int32_t roleOf(int64_t group, int64_t id) {
     HGroup* g = KS_GetGroup(group);
@@ -234,9 +241,7 @@ uint32_t onCompleteMessage(void* user, void* argument) {
 }  // namespace
 
 TEST_F(Groups, RoleChangeSetsTheRoleAndBecomesOneUnreadNotice) {
-  signIn();
-  deliver("CONTACT DETAIL\nContact-Id: 8\nName: carl@example.org\nNickname: Carl\nState: 1\n\n");
-  deliver(withBody("GROUP DETAIL\nGroup-ID: 3\nName: Friends\n", bigEndian(7, 4) + bigEndian(8, 4)));
+  signInWithCarlInFriends();
   SeenMessages seen;
   Subscription* fresh = KS_EventSubscribe(onNewMessage, "messages.new", &seen);
   Subscription* complete = KS_EventSubscribe(onCompleteMessage, "messages.new.complete", &seen);
@@ -278,9 +283,7 @@ TEST_F(Groups, RoleChangeSetsTheRoleAndBecomesOneUnreadNotice) {
 }
 
 TEST_F(Groups, PacketsNamingAGroupTheUserIsNotInAreDroppedWithoutMakingOne) {
-  signIn();
-  deliver("CONTACT DETAIL\nContact-Id: 8\nName: carl@example.org\nState: 1\n\n");
-  deliver(withBody("GROUP DETAIL\nGroup-ID: 3\nName: Friends\n", bigEndian(7, 4) + bigEndian(8, 4)));
+  signInWithCarlInFriends();
   SeenMessages seen;
   Subscription* fresh = KS_EventSubscribe(onNewMessage, "messages.new", &seen);
   deliver("MESG\nSource-Id: 7\nMesg-Id: 60\nTarget-Id: 5\nContent-Type: text/plain\nLast: 1\nContent-Length: 2\n\nhi");

@@ -175,13 +175,17 @@ private:
     void on_packet(Conn& c, Packet& p);
     void on_logon(Conn& c, const Packet& p);
     void on_auth(Conn& c, const Packet& p);
+    // Checks a password against its stored salt and hash on the checking
+    // thread, then calls `then` on the loop if the connection still stands;
+    // false (and no call) when too many checks wait.
+    bool check_off_loop(Conn& c, const std::string& password, const std::pair<std::string, std::string>& secret,
+                        std::function<void(Conn&, PasswordMatch, const std::string&)> then);
     struct SignIn {
-        uint64_t conn = 0;
         int64_t account = 0;
         int32_t presence = 0;
         std::string guessed;  // the address as given, for the throttle
     };
-    void finish_sign_in(const SignIn& pending, PasswordMatch match, const std::string& rehash);
+    void finish_sign_in(Conn& c, const SignIn& pending, PasswordMatch match, const std::string& rehash);
     void signed_in(Conn& c, const Account& account, int32_t presence);
     void refuse(Conn& c, const std::string& reason, int32_t retry);
     void on_ping(Conn& c, const Packet& p);
@@ -202,7 +206,7 @@ private:
     void to_members(int64_t group, const Packet& p, int64_t except = 0);
     void on_group_create(Conn& c, const Packet& p);
     void on_group_subscribe(Conn& c, const Packet& p);
-    void finish_group_subscribe(uint64_t conn, const Packet& asked, PasswordMatch match, const std::string& rehash);
+    void finish_group_subscribe(Conn& c, const Packet& asked, PasswordMatch match, const std::string& rehash);
     void join_group(Conn& c, const Packet& p, const Group& g);
     void on_group_unsub(Conn& c, const Packet& p);
     void on_group_admin(Conn& c, const Packet& p);

@@ -56,26 +56,13 @@ void Core::on_group_subscribe(Conn& c, const Packet& p) {
     if (secret->second.empty()) return join_group(c, p, *g);
     // The hash is checked off the loop, as a sign-in's is; one at a time.
     if (c.verifying) return respond(c, p, kDenied);
-    c.verifying = true;
-    uint64_t conn = c.id;
-    Packet asked = p;
-    bool queued = password_checks_->check(p.body, secret->first, secret->second,
-                                          [this, conn, asked](PasswordMatch match, std::string rehash) {
-                                              post([this, conn, asked, match, rehash = std::move(rehash)] {
-                                                  finish_group_subscribe(conn, asked, match, rehash);
-                                              });
-                                          });
-    if (!queued) {
-        c.verifying = false;
-        respond(c, p, kDenied);
-    }
+    bool queued = check_off_loop(c, p.body, *secret, [this, asked = p](Conn& c, PasswordMatch match, const std::string& rehash) {
+        finish_group_subscribe(c, asked, match, rehash);
+    });
+    if (!queued) respond(c, p, kDenied);
 }
 
-void Core::finish_group_subscribe(uint64_t conn, const Packet& asked, PasswordMatch match, const std::string& rehash) {
-    auto found = conns_.find(conn);
-    if (found == conns_.end() || found->second->dead) return;
-    Conn& c = *found->second;
-    c.verifying = false;
+void Core::finish_group_subscribe(Conn& c, const Packet& asked, PasswordMatch match, const std::string& rehash) {
     auto g = store_.group_by_name(asked.get("Name"));
     if (!g) return respond(c, asked, kNoSuch);
     if (match == PasswordMatch::kWrong) return respond(c, asked, kDenied);

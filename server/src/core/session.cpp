@@ -101,25 +101,35 @@ void Core::on_auth(Conn& c, const Packet& p) {
     }
     // The hash is checked off the loop; the connection is not read from
     // until the answer is in.
-    SignIn pending{c.id, account->id, p.get_int("Online-Status"), guessed};
-    c.paused = c.verifying = true;
-    bool queued = password_checks_->check(p.body, secret->first, secret->second,
-                                          [this, pending](PasswordMatch match, std::string rehash) {
-                                              post([this, pending, match, rehash = std::move(rehash)] {
-                                                  finish_sign_in(pending, match, rehash);
-                                              });
-                                          });
+    SignIn pending{account->id, p.get_int("Online-Status"), guessed};
+    c.paused = true;
+    bool queued = check_off_loop(c, p.body, *secret, [this, pending](Conn& c, PasswordMatch match, const std::string& rehash) {
+        finish_sign_in(c, pending, match, rehash);
+    });
     if (!queued) {
-        c.paused = c.verifying = false;
+        c.paused = false;
         refuse(c, "The server is busy. Try again in a few seconds.", 5);
     }
 }
 
-void Core::finish_sign_in(const SignIn& pending, PasswordMatch match, const std::string& rehash) {
-    auto found = conns_.find(pending.conn);
-    if (found == conns_.end() || found->second->dead) return;
-    Conn& c = *found->second;
-    c.verifying = false;
+bool Core::check_off_loop(Conn& c, const std::string& password, const std::pair<std::string, std::string>& secret,
+                          std::function<void(Conn&, PasswordMatch, const std::string&)> then) {
+    c.verifying = true;
+    uint64_t conn = c.id;
+    bool queued = password_checks_->check(password, secret.first, secret.second,
+                                          [this, conn, then = std::move(then)](PasswordMatch match, std::string rehash) {
+                                              post([this, conn, then, match, rehash = std::move(rehash)] {
+                                                  auto found = conns_.find(conn);
+                                                  if (found == conns_.end() || found->second->dead) return;
+                                                  found->second->verifying = false;
+                                                  then(*found->second, match, rehash);
+                                              });
+                                          });
+    if (!queued) c.verifying = false;
+    return queued;
+}
+
+void Core::finish_sign_in(Conn& c, const SignIn& pending, PasswordMatch match, const std::string& rehash) {
     c.paused = false;
     if (match == PasswordMatch::kWrong) {
         throttle_.failed(c.address, pending.guessed, Clock::now());

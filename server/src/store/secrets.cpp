@@ -30,24 +30,16 @@ std::string legacy_digest(std::string_view salted) {
     return hex;
 }
 
-bool read_all(int fd, unsigned char* out, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = read(fd, out + got, size - got);
+// Runs read or write until `size` bytes are through; false on an error or
+// an early end.
+template <class Io, class Byte>
+bool all_of(Io io, int fd, Byte* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = io(fd, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
-        got += size_t(n);
-    }
-    return true;
-}
-
-bool write_all(int fd, const unsigned char* data, size_t size) {
-    size_t put = 0;
-    while (put < size) {
-        ssize_t n = write(fd, data + put, size - put);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        put += size_t(n);
+        done += size_t(n);
     }
     return true;
 }
@@ -93,7 +85,7 @@ bool SecretBox::load_or_create(const std::string& path, std::string* error) {
     if (fd >= 0) {
         struct stat st {};
         bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == off_t(key_.size()) &&
-                  read_all(fd, key_.data(), key_.size());
+                  all_of(::read, fd, key_.data(), key_.size());
         close(fd);
         if (!ok) {
             // Never a new key in its place: what the old one sealed would be lost.
@@ -106,7 +98,7 @@ bool SecretBox::load_or_create(const std::string& path, std::string* error) {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return fail("cannot make the key file");
     crypto_secretbox_keygen(key_.data());
-    bool ok = write_all(fd, key_.data(), key_.size()) && fsync(fd) == 0;
+    bool ok = all_of(::write, fd, static_cast<const unsigned char*>(key_.data()), key_.size()) && fsync(fd) == 0;
     close(fd);
     if (!ok) {
         unlink(path.c_str());
