@@ -84,6 +84,23 @@ TEST_F(MessengerTest, TextsStreamInChunksAndArriveWholeBothWays) {
   EXPECT_EQ(KS_GetUnreadMessageCount(from.handle, 0), 1);
 }
 
+// Only a restart of one message may be taken for a copy: the same text
+// sent again at once is a message of its own.
+TEST_F(MessengerTest, TheSameTextSentTwiceArrivesTwice) {
+  signIn();
+  auto b = signInBob(*server);
+  std::string text = pattern(700, 'r');
+  sendFromHub(bob, "text/plain", text);
+  sendFromHub(bob, "text/plain", text);
+  WireMessage first, second;
+  ASSERT_TRUE(b->nextMessage(&first));
+  ASSERT_TRUE(b->nextMessage(&second));
+  EXPECT_EQ(first.payload, text);
+  EXPECT_EQ(second.payload, text);
+  EXPECT_NE(first.id, second.id);
+  EXPECT_FALSE(b->nextMessage(nullptr, 200));
+}
+
 TEST_F(MessengerTest, LostChunksAreSentAgainUntilTheyGetThrough) {
   signIn();
   auto b = signInBob(*server);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <thread>
@@ -25,8 +26,10 @@ Packet chunk(int64_t target, const std::string& body, bool group = false) {
 }
 
 // Sends `payload` the way the client does: 512-byte chunks, the first under
-// the message's id with "Total-Length", later ones correlated to it.
-std::vector<uint64_t> send_message(TestClient& c, int64_t target, const std::string& payload, uint64_t first_id) {
+// the message's id with "Total-Length" and the message's name, if any, later
+// ones correlated to it.
+std::vector<uint64_t> send_message(TestClient& c, int64_t target, const std::string& payload, uint64_t first_id,
+                                   const std::string& key = "") {
     std::vector<uint64_t> ids;
     size_t off = 0;
     do {
@@ -38,6 +41,7 @@ std::vector<uint64_t> send_message(TestClient& c, int64_t target, const std::str
         p.set_id("Target-Id", uint64_t(target));
         p.set("Content-Type", "application/octet-stream");
         if (off) p.set_id("Correlation-Id", first_id);
+        else p.set("Mesg-Key", key);
         p.body = payload.substr(off, len);
         off += len;
         if (off == payload.size())
@@ -550,6 +554,80 @@ TEST_F(Messages, TheAutomatedContactAnswersEveryMessage) {
         EXPECT_EQ(echo[0].payload, payload);
     }
     EXPECT_FALSE(a->until("MESG", nullptr, 100));
+}
+
+// A sender that lost the answers with its link restarts the message under a
+// new id, though the server holds it whole: the copy is answered as
+// delivered, but neither kept nor delivered again, after a server restart
+// too. A restart of one still on its way replaces it; a name the server no
+// longer keeps, or another run's, is a new message.
+TEST_F(Messages, ARestartedCopyOfAMessageHeldWholeIsAnsweredButNotDeliveredAgain) {
+    char dir[] = "/tmp/olvaro-server-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    std::string db = std::string(dir) + "/server.db";
+    Config config;
+    config.database = db;
+    start(config);
+    int64_t alice = account("alice@x");
+    int64_t bob = account("bob@x");
+    auto b = signed_in("bob@x");
+    std::string payload(1300, 'k');
+    {
+        auto a = signed_in("alice@x");
+        send_message(*a, bob, payload, 40000, "r1-40000");
+        ASSERT_EQ(receive(*b, 1).size(), 1u);
+    }  // gone before it read the answers
+    auto a = signed_in("alice@x");
+    for (uint64_t id : send_message(*a, bob, payload, 50000, "r1-40000")) EXPECT_EQ(a->response(id), 4) << id;
+    EXPECT_FALSE(b->until("MESG", nullptr, 200));
+
+    a.reset();
+    b.reset();
+    server_.reset();
+    config.keep_message_keys_seconds = 1;
+    start(config);
+    a = signed_in("alice@x");
+    b = signed_in("bob@x");
+    for (uint64_t id : send_message(*a, bob, payload, 50001, "r1-40000")) EXPECT_EQ(a->response(id), 4) << id;
+    EXPECT_FALSE(b->until("MESG", nullptr, 200));
+
+    // Restarted after its first chunk: bob sees that chunk begin a message
+    // that never ends, then the copy whole.
+    Packet begun = chunk(bob, std::string(512, 'h'));
+    begun.headers.erase("last");
+    begun.set("Mesg-Key", "r1-40002");
+    uint64_t begun_id = a->request(begun);
+    EXPECT_EQ(a->response(begun_id), 4);
+    std::string half = std::string(512, 'h') + "alf";
+    for (uint64_t id : send_message(*a, bob, half, 60000, "r1-40002")) EXPECT_EQ(a->response(id), 4) << id;
+    auto got = receive(*b, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].payload, half);
+    // Another run starts its ids again: the same first id is another message.
+    send_message(*a, bob, "again", 40000, "r2-40000");
+    got = receive(*b, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].payload, "again");
+
+    Packet hist("MESG HIST");
+    hist.set_id("Source-Id", uint64_t(alice));
+    std::vector<Received> kept;
+    EXPECT_EQ(final_answer(*b, b->request(hist), &kept), 8);
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0].payload, "again");
+    EXPECT_EQ(kept[1].payload, half);
+    EXPECT_EQ(kept[2].payload, payload);
+
+    // Names are kept only so long.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    server_->tidy();
+    send_message(*a, bob, payload, 50002, "r1-40000");
+    got = receive(*b, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].payload, payload);
+
+    server_.reset();
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(Messages, AccountsListsGroupsAndStoredMessagesSurviveARestart) {

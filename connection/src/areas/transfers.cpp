@@ -1,6 +1,9 @@
 #include "transfers.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <random>
 
 #include "bridges.h"
 #include "olvaro/hub_records.h"
@@ -13,12 +16,20 @@ uint64_t g_lastRound = 0;
 
 uint64_t nextRound() { return ++g_lastRound; }
 
+uint64_t runValue() {
+  static const uint64_t value = [] {
+    std::random_device device;
+    return (uint64_t(device()) << 32) | device();
+  }();
+  return value;
+}
+
 uint32_t payloadLength(const MessageData& m) { return m.payloadLength > 0 ? uint32_t(m.payloadLength) : 0; }
 
 }  // namespace
 
-OutgoingTransfer::OutgoingTransfer(Session& session, HMessage* message)
-    : session_(session), message_(KS_DuplicateMessageHandle(message)), round_(nextRound()) {
+OutgoingTransfer::OutgoingTransfer(Session& session, HMessage* message, std::string key)
+    : session_(session), message_(KS_DuplicateMessageHandle(message)), key_(std::move(key)), round_(nextRound()) {
   messageSubscription_ = subscribeMessage<&OutgoingTransfer::run>(message_, this);
   MessageData m = messageData(message_);
   if (m.target && m.isGroup) {
@@ -81,7 +92,8 @@ OutgoingTransfer::Result OutgoingTransfer::step() {
                                : KS_GetContactID(static_cast<HContact*>(m.target));
   packet.setHeaderId("Target-Id", uint64_t(targetId));
   packet.setHeader("Content-Type", std::string(typeOf(m)));
-  if (!first) packet.setHeaderId("Correlation-Id", uint64_t(m.id));
+  if (first) packet.setHeader("Mesg-Key", key_);
+  else packet.setHeaderId("Correlation-Id", uint64_t(m.id));
   if (chunk) packet.body.assign(reinterpret_cast<const char*>(m.payload) + sentBytes_, chunk);
 
   uint32_t sent = sentBytes_ + chunk;
@@ -184,9 +196,18 @@ OutgoingTransfers::~OutgoingTransfers() {
   transfers.swap(transfers_);
 }
 
+std::string OutgoingTransfers::keyOf(uint64_t firstId) {
+  char key[48];
+  snprintf(key, sizeof key, "%016" PRIx64 "-%" PRIu64, runValue(), firstId);
+  return key;
+}
+
 void OutgoingTransfers::start(HMessage* message) {
   if (!message) return;
-  fwk::counted_ptr<OutgoingTransfer> transfer(new OutgoingTransfer(session_, message));
+  // The same message raised again keeps its name: part of it may be through.
+  fwk::counted_ptr<OutgoingTransfer> running = find(message);
+  std::string key = running ? running->key() : keyOf(uint64_t(messageData(message).id));
+  fwk::counted_ptr<OutgoingTransfer> transfer(new OutgoingTransfer(session_, message, std::move(key)));
   transfers_[message] = transfer;
   transfer->run();
 }

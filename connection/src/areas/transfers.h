@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 
 #include "olvaro/registrations.h"
 #include "protocol_area.h"
@@ -22,13 +23,15 @@ class OutgoingTransfer : public net::TimerClient {
   // Repeated restarts of one message wait this long at most.
   static constexpr int32_t kMaxRestartDelaySeconds = 60;
 
-  OutgoingTransfer(Session& session, HMessage* message);
+  // `key` names the message across its restarts (see OutgoingTransfers::keyOf).
+  OutgoingTransfer(Session& session, HMessage* message, std::string key);
   ~OutgoingTransfer() override;
 
   // Sends every chunk there is payload for, back to back.
   Result run();
 
   HMessage* message() const { return message_; }
+  const std::string& key() const { return key_; }
   // Chunks belong to the round they were sent in; a restart starts a new one.
   uint64_t round() const { return round_; }
   uint32_t sentBytes() const { return sentBytes_; }
@@ -52,6 +55,7 @@ class OutgoingTransfer : public net::TimerClient {
 
   Session& session_;
   HMessage* message_;
+  std::string key_;
   HService* service_ = nullptr;  // no reference held
   uint32_t sentBytes_ = 0;
   bool lastSent_ = false;
@@ -75,6 +79,13 @@ class OutgoingTransfers {
   // transfer still running.
   static void attach(Session& session);
   static void detach();
+
+  // What the first chunk carries as "Mesg-Key": a restart gives the message
+  // a new id, so a server that already holds it whole (its acknowledgements
+  // lost with the link) tells the copy by this. A random value drawn once
+  // per run, since ids start again at every program start, and the
+  // message's first id.
+  static std::string keyOf(uint64_t firstId);
 
   // Starts sending the message, replacing a transfer already running for it.
   void start(HMessage* message);

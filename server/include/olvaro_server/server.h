@@ -55,6 +55,12 @@ struct Config {
     // Delivered private messages older than this are deleted, once a minute
     // (0 keeps them for ever).
     uint64_t keep_private_seconds = 365ull * 86400;
+    // The names of completed messages, by which a copy the sender restarted
+    // after losing the answers is acknowledged without being kept or
+    // delivered again: kept this long, this many at most (the oldest go
+    // first), pruned once a minute.
+    uint64_t keep_message_keys_seconds = 2 * 86400;
+    uint64_t max_message_keys = 500000;
     // Passwords are hashed at the cost the hashing library recommends for a
     // sign-in (about a tenth of a second); test servers may ask for the
     // least it allows instead.

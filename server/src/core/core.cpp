@@ -464,6 +464,9 @@ void Core::tick(Clock::time_point now) {
 void Core::tidy() {
     int64_t now_us = next_time_us();
     store_.prune_group_inbox(now_us);
+    store_.prune_message_keys(
+        now_us - int64_t(std::min<uint64_t>(config_.keep_message_keys_seconds, INT64_MAX / 2000000)) * 1000000,
+        config_.max_message_keys);
     if (config_.keep_private_seconds)
         store_.prune_private(now_us - int64_t(std::min<uint64_t>(config_.keep_private_seconds, INT64_MAX / 2000000)) * 1000000);
 }

@@ -98,7 +98,13 @@ struct Conn {
 
 // A message whose last chunk has not come yet, keyed by sender and first id.
 struct Inflight {
-    int64_t row = 0;
+    int64_t row = 0;  // 0 for a copy
+    // The sender's name for the message across its restarts ("Mesg-Key"),
+    // if it gave one.
+    std::string key;
+    // A restarted copy of a message already held whole: its chunks are
+    // answered as delivered and go nowhere.
+    bool copy = false;
     int64_t target = 0;
     bool is_group = false;
     std::string content_type;

@@ -22,6 +22,13 @@ int64_t parse_time(const std::string& text, int64_t absent) {
 }
 
 int64_t id_of(const Packet& p, const char* name) { return int64_t(p.get_id(name) & 0x7fffffffffffffffull); }
+
+// The sender's name for a message across its restarts; one too long to be
+// a client's is no name.
+std::string message_key(const Packet& p) {
+    const std::string& key = p.get("Mesg-Key");
+    return key.size() <= 64 ? key : std::string();
+}
 }  // namespace
 
 void Core::on_mesg(Conn& c, const Packet& p) {
@@ -42,7 +49,42 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         open_bytes += it->second.bytes;
     }
     if (corr == 0) {
+        uint64_t mesg_id = p.get_id("Mesg-Id");
+        auto key = std::make_pair(c.account, mesg_id);
+        if (auto old = inflight_.find(key); old != inflight_.end()) {
+            store_.delete_message(old->second.row);  // the sender started over under the same id
+            open_count -= 1;
+            open_bytes -= old->second.bytes;
+            inflight_.erase(old);
+        }
+        std::string name = message_key(p);
+        if (!name.empty()) {
+            // A restart of a message still on its way: the copy replaces it.
+            for (auto it = inflight_.lower_bound({c.account, 0});
+                 it != inflight_.end() && it->first.first == c.account; ++it) {
+                if (it->second.key != name) continue;
+                if (!it->second.copy) store_.delete_message(it->second.row);
+                open_count -= 1;
+                open_bytes -= it->second.bytes;
+                inflight_.erase(it);
+                break;
+            }
+            // Held whole already (the answers were lost with the link):
+            // answered as the sender expects, kept and delivered once.
+            if (store_.has_message_key(c.account, name)) {
+                if (!last) {
+                    if (open_count >= kMaxOpenMessages) return respond(c, p, kDenied);
+                    Inflight copy;
+                    copy.copy = true;
+                    copy.key = std::move(name);
+                    copy.sender_conn = c.id;
+                    inflight_.emplace(key, std::move(copy));
+                }
+                return respond(c, p, kDelivered);
+            }
+        }
         Inflight m;
+        m.key = std::move(name);
         m.target = id_of(p, "Target-Id");
         m.is_group = p.get_int("Mesg-Target") == 1;
         if (m.is_group) {
@@ -51,14 +93,6 @@ void Core::on_mesg(Conn& c, const Packet& p) {
             if (*role & (kBanned | kKicked | kSilenced)) return respond(c, p, kDenied);
         } else if (!store_.account(m.target)) {
             return respond(c, p, kNoSuch);
-        }
-        uint64_t mesg_id = p.get_id("Mesg-Id");
-        auto key = std::make_pair(c.account, mesg_id);
-        if (auto old = inflight_.find(key); old != inflight_.end()) {
-            store_.delete_message(old->second.row);  // the sender started over under the same id
-            open_count -= 1;
-            open_bytes -= old->second.bytes;
-            inflight_.erase(old);
         }
         if (p.body.size() > config_.max_message) return respond(c, p, kDenied);
         if (!last && (open_count >= kMaxOpenMessages || open_bytes + p.body.size() > config_.max_message))
@@ -89,6 +123,10 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         // Nothing to continue (lost to a restart, or never begun): ask for all of it again.
         if (it == inflight_.end()) return respond(c, p, kResend);
         Inflight& m = it->second;
+        if (m.copy) {
+            if (last) inflight_.erase(it);
+            return respond(c, p, kDelivered);
+        }
         if (m.bytes + p.body.size() > config_.max_message || open_bytes + p.body.size() > config_.max_message) {
             store_.delete_message(m.row);
             inflight_.erase(it);
@@ -148,6 +186,9 @@ void Core::forward_chunk(const Inflight& m, int64_t sender, const Packet& p, boo
 }
 
 void Core::finish_message(int64_t sender, Inflight& m, bool written) {
+    // In the same transaction as the message, so a restart cannot keep one
+    // without the other.
+    if (!m.key.empty()) store_.add_message_key(sender, m.key, next_time_us());
     if (m.is_group) {
         if (!written) store_.complete_message(m.row, true);
         std::vector<uint64_t> got_all;
@@ -304,7 +345,7 @@ void Core::abandon_inflight(const Conn& sender) {
     for (auto it = inflight_.lower_bound({sender.account, 0});
          it != inflight_.end() && it->first.first == sender.account;) {
         if (it->second.sender_conn == sender.id) {
-            store_.delete_message(it->second.row);
+            if (!it->second.copy) store_.delete_message(it->second.row);
             it = inflight_.erase(it);
         } else {
             ++it;

@@ -79,6 +79,9 @@ CREATE TABLE IF NOT EXISTS group_inbox(account INTEGER NOT NULL, message INTEGER
   delivered INTEGER NOT NULL, PRIMARY KEY(account, message)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS group_inbox_by_message ON group_inbox(message);
 CREATE INDEX IF NOT EXISTS group_inbox_by_time ON group_inbox(time_us);
+CREATE TABLE IF NOT EXISTS message_keys(sender INTEGER NOT NULL, key BLOB NOT NULL, time_us INTEGER NOT NULL,
+  PRIMARY KEY(sender, key)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS message_keys_by_time ON message_keys(time_us);
 CREATE TABLE IF NOT EXISTS chunks(message INTEGER NOT NULL, seq INTEGER NOT NULL, data BLOB NOT NULL,
   PRIMARY KEY(message, seq)) WITHOUT ROWID;
 )";
@@ -554,6 +557,31 @@ void Store::prune_private(int64_t before_us) {
          " AND time_us < ?)")
         .bind(before_us).run();
     stmt("DELETE FROM messages WHERE is_group = 0 AND delivered = 1 AND time_us < ?").bind(before_us).run();
+}
+
+void Store::add_message_key(int64_t sender, const std::string& key, int64_t time_us) {
+    write();
+    stmt("INSERT OR REPLACE INTO message_keys(sender, key, time_us) VALUES(?, ?, ?)")
+        .bind(sender).blob(key).bind(time_us).run();
+}
+
+bool Store::has_message_key(int64_t sender, const std::string& key) {
+    auto& s = stmt("SELECT 1 FROM message_keys WHERE sender = ? AND key = ?").bind(sender).blob(key);
+    bool found = s.row();
+    s.reset();
+    return found;
+}
+
+void Store::prune_message_keys(int64_t before_us, uint64_t keep) {
+    write();
+    stmt("DELETE FROM message_keys WHERE time_us < ?").bind(before_us).run();
+    // Past the count, the oldest go first.
+    auto& newest = stmt("SELECT time_us FROM message_keys ORDER BY time_us DESC LIMIT 1 OFFSET ?");
+    if (newest.bind(int64_t(std::min<uint64_t>(keep, INT64_MAX))).row()) {
+        int64_t kept_from = newest.i(0);
+        newest.reset();
+        stmt("DELETE FROM message_keys WHERE time_us <= ?").bind(kept_from).run();
+    }
 }
 
 int64_t Store::waiting_bytes_from(int64_t sender) {

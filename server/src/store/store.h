@@ -156,6 +156,11 @@ public:
     void prune_group_inbox(int64_t now_us);
     // Deletes delivered private messages from before `before_us`.
     void prune_private(int64_t before_us);
+    // The names senders gave their completed messages ("Mesg-Key"), so a
+    // restarted copy is known; kept from `before_us` on, the newest `keep` at most.
+    void add_message_key(int64_t sender, const std::string& key, int64_t time_us);
+    bool has_message_key(int64_t sender, const std::string& key);
+    void prune_message_keys(int64_t before_us, uint64_t keep);
     // Bytes of the private messages `sender` has stored and not yet delivered.
     int64_t waiting_bytes_from(int64_t sender);
     // Newest first, strictly older than before_us; or oldest first, newer than after_us.
