@@ -52,7 +52,8 @@ void Core::on_mesg(Conn& c, const Packet& p) {
         uint64_t mesg_id = p.get_id("Mesg-Id");
         auto key = std::make_pair(c.account, mesg_id);
         if (auto old = inflight_.find(key); old != inflight_.end()) {
-            store_.delete_message(old->second.row);  // the sender started over under the same id
+            // The sender started over under the same id.
+            if (!old->second.copy) store_.delete_message(old->second.row);
             open_count -= 1;
             open_bytes -= old->second.bytes;
             inflight_.erase(old);
