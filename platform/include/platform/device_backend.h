@@ -8,7 +8,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -19,6 +23,18 @@ struct AudioFormat {
   int samplesPerSecond = 8000;
   int bitsPerSample = 16;
   int channels = 1;
+};
+
+// A notification for the desktop's own notification service: a bubble of
+// the phone shell, or a plain note. Each button's command goes to `sink` as
+// WM_COMMAND when its action is chosen; `dismissCommand` (0 for none) when
+// the user closes the notification.
+struct DesktopNote {
+  std::u16string summary;
+  std::u16string body;  // plain text, lines separated by '\n'
+  HWND sink = nullptr;
+  std::vector<std::pair<std::u16string, int>> buttons;  // label, command
+  int dismissCommand = 0;
 };
 
 class DeviceBackend {
@@ -55,6 +71,14 @@ class DeviceBackend {
   // 2 blink); the shell keeps its own record for tests either way.
   virtual void vibrate(bool /*on*/) {}
   virtual void setLed(UINT /*led*/, int /*state*/) {}
+
+  // ---- The desktop around the window: notifications shown by the
+  // desktop's service (one at a time; a later one with another key replaces
+  // the earlier), closed by key; whether the window has the keyboard.
+  // Without a desktop nothing is shown and the device is always in front.
+  virtual void desktopNotify(uint64_t /*key*/, const DesktopNote& /*note*/) {}
+  virtual void desktopNotifyClose(uint64_t /*key*/) {}
+  virtual bool desktopFocused() const { return true; }
 };
 
 using DeviceBackendFactory = std::unique_ptr<DeviceBackend> (*)();

@@ -18,6 +18,9 @@
 #include <mutex>
 #include <vector>
 
+#ifdef OLVARO_HAVE_GIO
+#include "desktop_notifier.h"
+#endif
 #include "phoneshell_internal.h"
 #include "platform/clock.h"
 #include "platform/end_request.h"
@@ -70,6 +73,9 @@ UINT virtualKey(SDL_Keycode k) {
 class SdlBackend : public DeviceBackend {
  public:
   ~SdlBackend() override {
+#ifdef OLVARO_HAVE_GIO
+    notifier_.reset();
+#endif
     setClipboardBackend(nullptr, nullptr);
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
@@ -192,6 +198,28 @@ class SdlBackend : public DeviceBackend {
       inputStylusUp(rightAt_.x, rightAt_.y);
     }
     if (dirty_.exchange(false)) draw();
+#ifdef OLVARO_HAVE_GIO
+    if (notifier_) notifier_->pump();
+#endif
+  }
+
+#ifdef OLVARO_HAVE_GIO
+  void desktopNotify(uint64_t key, const DesktopNote& note) override {
+    if (!notifier_)
+      notifier_ = std::make_unique<DesktopNotifier>([this] {
+        // Chosen on the desktop: the window comes forward with the program.
+        SDL_ShowWindow(window_);
+        SDL_RestoreWindow(window_);
+        SDL_RaiseWindow(window_);
+      });
+    notifier_->show(key, note);
+  }
+  void desktopNotifyClose(uint64_t key) override {
+    if (notifier_) notifier_->close(key);
+  }
+#endif
+  bool desktopFocused() const override {
+    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0;
   }
 
  private:
@@ -334,6 +362,9 @@ class SdlBackend : public DeviceBackend {
   int width_ = 0, height_ = 0, scale_ = 1;
   std::atomic<bool> dirty_{false};
   SDL_threadID owner_ = SDL_ThreadID();
+#ifdef OLVARO_HAVE_GIO
+  std::unique_ptr<DesktopNotifier> notifier_;
+#endif
   bool rightUpPending_ = false;
   int64_t rightDownAt_ = 0;
   POINT rightAt_{};

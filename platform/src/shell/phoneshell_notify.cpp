@@ -9,6 +9,7 @@
 #include "control_internal.h"
 #include "dc_selection.h"
 #include "phoneshell_internal.h"
+#include "platform/device_backend.h"
 #include "platform/screen.h"
 
 namespace platform::shell {
@@ -497,6 +498,48 @@ HWND showBubble(size_t n) {
   return h;
 }
 
+// ---- The desktop's notification service -----------------------------------
+
+// A notification's key there: its class and id folded together (FNV-1a);
+// plain notes use a key of their own.
+constexpr uint64_t kPlainNoteKey = 1;
+uint64_t desktopKey(const CLSID& clsid, DWORD id) {
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&](const void* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<const uint8_t*>(p)[i]) * 1099511628211ull;
+  };
+  mix(&clsid, sizeof clsid);
+  mix(&id, sizeof id);
+  return h == kPlainNoteKey ? h + 1 : h;
+}
+
+DesktopNote desktopNoteOf(const Notification& n) {
+  DesktopNote d;
+  d.summary = n.title;
+  d.sink = n.sink;
+  for (const Piece& p : parseHtml(n.html)) {
+    if (p.kind == Piece::Text) {
+      if (!d.body.empty() && d.body.back() != u'\n') d.body += u' ';
+      d.body += p.text;
+    } else if (p.kind == Piece::Break) {
+      if (!d.body.empty() && d.body.back() != u'\n') d.body += u'\n';
+    } else if (p.command) {
+      d.buttons.emplace_back(p.text, p.command);
+    }
+  }
+  while (!d.body.empty() && (d.body.back() == u'\n' || d.body.back() == u' ')) d.body.pop_back();
+  if (!d.buttons.empty()) d.dismissCommand = d.buttons.back().second;
+  return d;
+}
+
+void toDesktop(const Notification& n) {
+  if (DeviceBackend* b = deviceBackend()) b->desktopNotify(desktopKey(n.clsid, n.id), desktopNoteOf(n));
+}
+
+void closeOnDesktop(const Notification& n) {
+  if (DeviceBackend* b = deviceBackend()) b->desktopNotifyClose(desktopKey(n.clsid, n.id));
+}
+
 void hideBubble(Notification& note) {
   HWND b = note.bubble;
   note.bubble = nullptr;
@@ -515,6 +558,7 @@ void prune() {
       Notification n = notes[i];
       notes.erase(notes.begin() + long(i));
       hideBubble(n);
+      closeOnDesktop(n);
     }
 }
 
@@ -651,6 +695,18 @@ std::vector<ShellNotification> shellNotifications() {
   return out;
 }
 
+void shellDesktopNote(const std::u16string& summary, const std::u16string& body) {
+  DesktopNote d;
+  d.summary = summary;
+  d.body = body;
+  if (DeviceBackend* b = deviceBackend()) b->desktopNotify(shell::kPlainNoteKey, d);
+}
+
+bool shellDesktopFocused() {
+  DeviceBackend* b = deviceBackend();
+  return !b || b->desktopFocused();
+}
+
 }  // namespace platform
 
 using namespace platform;
@@ -729,6 +785,7 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
                    data->lParam};
     T().notes.push_back(std::move(n));
     if (!(data->grfFlags & SHNF_STRAIGHTTOTRAY)) showBubble(T().notes.size() - 1);
+    toDesktop(T().notes.back());
   }
   shellTitleBar();
   titleChanged();
@@ -748,6 +805,7 @@ LRESULT SHNotificationUpdate(DWORD mask, SHNOTIFICATIONDATA* data) {
     if (mask & SHNUM_HTML) n.html = data->pszHTML ? data->pszHTML : u"";
     if (n.bubble && (mask & (SHNUM_HTML | SHNUM_TITLE))) showBubble(size_t(i));
     else if (n.bubble) InvalidateRect(n.bubble, nullptr, TRUE);
+    if (mask & (SHNUM_HTML | SHNUM_TITLE)) toDesktop(T().notes[size_t(i)]);
   }
   titleChanged();
   return ERROR_SUCCESS;
@@ -762,6 +820,7 @@ LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id) {
     Notification n = T().notes[size_t(i)];
     T().notes.erase(T().notes.begin() + i);
     hideBubble(n);
+    closeOnDesktop(n);
   }
   titleChanged();
   return ERROR_SUCCESS;
