@@ -284,5 +284,10 @@ void shellDesktopNote(const std::u16string& summary, const std::u16string& body)
 // Whether the device's window has the desktop's keyboard (always true
 // without a desktop).
 bool shellDesktopFocused();
+// What the test kit reads and sets: the plain notes asked for (summary,
+// body), and the focus as a desktop would report it (cleared with the
+// shell's signals).
+std::vector<std::pair<std::u16string, std::u16string>> shellDesktopNotes();
+void shellDesktopSetFocused(bool focused);
 
 }  // namespace platform

@@ -24,6 +24,8 @@ bool trayTap(int x);
 int paintTray(HDC dc, int right, int top, int size);
 // Straight-to-tray notifications show as icons; the bubble code owns them.
 void showTrayNotification(size_t index);
+// Forgets the plain desktop notes asked for and the focus a test set.
+void desktopRecordReset();
 
 constexpr COLORREF kBarColour = RGB(24, 48, 96);
 constexpr COLORREF kBarText = RGB(255, 255, 255);

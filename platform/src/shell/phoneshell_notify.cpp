@@ -695,7 +695,33 @@ std::vector<ShellNotification> shellNotifications() {
   return out;
 }
 
+namespace {
+std::mutex g_desktopLock;
+std::vector<std::pair<std::u16string, std::u16string>> g_desktopNotes;
+int g_desktopFocus = -1;  // -1: as the backend says
+}  // namespace
+
+void shell::desktopRecordReset() {
+  std::lock_guard<std::mutex> g(g_desktopLock);
+  g_desktopNotes.clear();
+  g_desktopFocus = -1;
+}
+
+std::vector<std::pair<std::u16string, std::u16string>> shellDesktopNotes() {
+  std::lock_guard<std::mutex> g(g_desktopLock);
+  return g_desktopNotes;
+}
+
+void shellDesktopSetFocused(bool focused) {
+  std::lock_guard<std::mutex> g(g_desktopLock);
+  g_desktopFocus = focused ? 1 : 0;
+}
+
 void shellDesktopNote(const std::u16string& summary, const std::u16string& body) {
+  {
+    std::lock_guard<std::mutex> g(g_desktopLock);
+    g_desktopNotes.emplace_back(summary, body);
+  }
   DesktopNote d;
   d.summary = summary;
   d.body = body;
@@ -703,6 +729,10 @@ void shellDesktopNote(const std::u16string& summary, const std::u16string& body)
 }
 
 bool shellDesktopFocused() {
+  {
+    std::lock_guard<std::mutex> g(g_desktopLock);
+    if (g_desktopFocus >= 0) return g_desktopFocus == 1;
+  }
   DeviceBackend* b = deviceBackend();
   return !b || b->desktopFocused();
 }
