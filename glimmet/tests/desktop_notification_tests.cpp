@@ -101,7 +101,9 @@ class DesktopNotification : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
-    if (!desktop_.start(&why)) GTEST_SKIP() << why;
+    bool withService = std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()).find(
+                           "NoService") == std::string::npos;
+    if (!desktop_.start(&why, withService)) GTEST_SKIP() << why;
   }
   void TearDown() override {
     if (client_ > 0) {
@@ -188,6 +190,19 @@ TEST_F(DesktopNotification, TheUnreadBubbleIsADesktopNoteWhoseActionsWorkAsItsBu
   ASSERT_TRUE(waitFor([&] { return displayed() == 1; }));
   command("unread 0");
   EXPECT_TRUE(waitFor([&] { return displayed() == 0 && state() == "bubble=0 activations=1 main=1"; })) << state();
+}
+
+// Without a notification service on the bus the bubble is the phone's own,
+// and it still goes when the messages are read.
+TEST_F(DesktopNotification, WithNoServiceTheBubbleStaysOnThePhoneOnly) {
+  startClient();
+  command("unread 3");
+  ASSERT_TRUE(waitFor([&] { return state() == "bubble=1 activations=0 main=0"; })) << state();
+  command("unread 4");
+  command("unread 0");
+  EXPECT_TRUE(waitFor([&] { return state() == "bubble=0 activations=0 main=0"; })) << state();
+  EXPECT_EQ(notifyCount(), 0u);
+  EXPECT_EQ(waitpid(client_, nullptr, WNOHANG), 0) << "the client ended";
 }
 
 }  // namespace glimmettest

@@ -15,6 +15,7 @@
 #include "chat_fixture.h"
 #include "notification_agent.h"
 #include "platform/module.h"
+#include "platform/desktop.h"
 #include "platform/phoneshell.h"
 #include "platform/power.h"
 #include "platform/registry.h"

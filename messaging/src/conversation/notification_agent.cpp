@@ -6,6 +6,7 @@
 #include "message_format.h"
 #include "olvaro/hub_records.h"
 #include "platform/device.h"
+#include "platform/desktop.h"
 #include "platform/phoneshell.h"
 #include "platform/power.h"
 #include "platform/registry.h"

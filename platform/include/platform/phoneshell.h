@@ -193,11 +193,6 @@ struct SHNOTIFICATIONDATA {
 LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data);
 LRESULT SHNotificationUpdate(DWORD mask, SHNOTIFICATIONDATA* data);
 LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id);
-// Where the device's window sits on a desktop with a notification service,
-// every notification also goes there while it is held: its title as the
-// summary, its text as the body, its buttons as actions (chosen: the
-// button's command to hwndSink; closed by the user: the last button's).
-// Removing it closes it there too.
 
 // ---- Vibration and the notification LED ----------------------------------
 
@@ -275,19 +270,5 @@ std::vector<ShellSignal> shellSignals();
 // Clears the record, stops the motor and puts the LEDs out.
 void shellSignalsReset();
 SIPSTATE shellSipState();
-
-// ---- The desktop around the device ---------------------------------------
-
-// A plain note for the desktop's notification service (replacing the one
-// shown before); nothing where there is none, as on the headless screen.
-void shellDesktopNote(const std::u16string& summary, const std::u16string& body);
-// Whether the device's window has the desktop's keyboard (always true
-// without a desktop).
-bool shellDesktopFocused();
-// What the test kit reads and sets: the plain notes asked for (summary,
-// body), and the focus as a desktop would report it (cleared with the
-// shell's signals).
-std::vector<std::pair<std::u16string, std::u16string>> shellDesktopNotes();
-void shellDesktopSetFocused(bool focused);
 
 }  // namespace platform

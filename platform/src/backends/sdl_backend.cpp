@@ -3,9 +3,9 @@
 // the stylus, the right button (or a long press) is tap-and-hold; typed
 // text arrives as characters; the clipboard is the desktop's.
 //
-// OLVARO_SDL_SCALE (1 to 4) scales the window for large desktops. When a
-// display is there and OLVARO_BACKEND is not set, the library sets it to
-// "sdl", so screenSelectBackend() picks this backend.
+// OLVARO_SDL_SCALE (1 to 4) scales the window; unset, the display's DPI
+// decides. When a display is there and OLVARO_BACKEND is not set, the
+// library sets it to "sdl", so screenSelectBackend() picks this backend.
 #ifdef OLVARO_HAVE_SDL2
 
 #include <SDL.h>
@@ -33,10 +33,18 @@
 namespace platform {
 namespace {
 
-int scaleFromEnvironment() {
-  const char* s = std::getenv("OLVARO_SDL_SCALE");
-  int v = s ? std::atoi(s) : 1;
-  return std::clamp(v, 1, 4);
+// OLVARO_SDL_SCALE when set; else from the display's density, one step
+// per 96 dots per inch, so the phone's screen stays readable on a dense
+// display, but never larger than the display's usable area.
+int windowScale(int width, int height) {
+  if (const char* s = std::getenv("OLVARO_SDL_SCALE"); s && *s) return std::clamp(std::atoi(s), 1, 4);
+  float dpi = 0;
+  int scale = 1;
+  if (SDL_GetDisplayDPI(0, nullptr, &dpi, nullptr) == 0 && dpi > 0) scale = std::clamp(int(dpi / 96 + 0.5f), 1, 4);
+  SDL_Rect usable;
+  if (SDL_GetDisplayUsableBounds(0, &usable) == 0)
+    while (scale > 1 && (width * scale > usable.w || height * scale > usable.h)) --scale;
+  return scale;
 }
 
 UINT virtualKey(SDL_Keycode k) {
@@ -160,7 +168,7 @@ class SdlBackend : public DeviceBackend {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     width_ = screenWidth();
     height_ = screenHeight();
-    scale_ = scaleFromEnvironment();
+    scale_ = windowScale(width_, height_);
     window_ = SDL_CreateWindow("Olvaro", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_ * scale_,
                                height_ * scale_, 0);
     if (!window_) return false;

@@ -9,6 +9,7 @@
 #include "control_internal.h"
 #include "dc_selection.h"
 #include "phoneshell_internal.h"
+#include "platform/desktop.h"
 #include "platform/device_backend.h"
 #include "platform/screen.h"
 

@@ -18,7 +18,8 @@ class DesktopSession {
   DesktopSession& operator=(const DesktopSession&) = delete;
 
   // False, with the reason, when a tool is missing or a part did not start.
-  bool start(std::string* why);
+  // Without `notifier` the bus has no notification service.
+  bool start(std::string* why, bool notifier = true);
 
   // DISPLAY and DBUS_SESSION_BUS_ADDRESS of this desktop.
   std::vector<std::string> env() const;

@@ -1,0 +1,29 @@
+// The desktop around the device's window. Where the window sits on a
+// desktop whose session bus has a notification service, every notification
+// the shell holds (SHNotificationAdd) also goes there: its title as the
+// summary, its text as the body, its buttons as actions (chosen: the
+// button's command to the sink; closed by the user: the last button's);
+// removing it closes it there too. Without a desktop (headless) nothing
+// goes anywhere.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+// A plain note for the desktop's notification service (replacing the one
+// shown before).
+void shellDesktopNote(const std::u16string& summary, const std::u16string& body);
+// Whether the device's window has the desktop's keyboard (always true
+// without a desktop).
+bool shellDesktopFocused();
+
+// What the test kit reads and sets: the plain notes asked for (summary,
+// body), and the focus as a desktop would report it (both cleared with the
+// shell's signals, platform::shellSignalsReset).
+std::vector<std::pair<std::u16string, std::u16string>> shellDesktopNotes();
+void shellDesktopSetFocused(bool focused);
+
+}  // namespace platform
