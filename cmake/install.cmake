@@ -11,9 +11,11 @@ foreach(target olvaro api platform connection messaging panorel updates glimmet)
     list(APPEND program_targets ${target})
   endif()
 endforeach()
-install(TARGETS ${program_targets}
-        RUNTIME DESTINATION ${OLVARO_PROGRAM_FOLDER}
-        LIBRARY DESTINATION ${OLVARO_PROGRAM_FOLDER})
+if(program_targets)
+  install(TARGETS ${program_targets}
+          RUNTIME DESTINATION ${OLVARO_PROGRAM_FOLDER}
+          LIBRARY DESTINATION ${OLVARO_PROGRAM_FOLDER})
+endif()
 if(TARGET olvaro-server)
   # It links none of the program folder's libraries.
   install(TARGETS olvaro-server RUNTIME DESTINATION bin)
