@@ -15,6 +15,8 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/desktop.h"
+#include "platform/text.h"
 #include "platform/screen.h"
 #include "testkit/desktop_session.h"
 #include "tray_fixture.h"
@@ -83,6 +85,11 @@ TEST_F(DesktopClient, ShowsTheTrayOnTheDesktopItRunsOn) {
       std::string line = text.substr(done, nl - done);
       done = nl + 1;
       if (line.rfind("unread ", 0) == 0) unread(std::atol(line.c_str() + 7));
+      if (line.rfind("note ", 0) == 0) {
+        std::string note = line.substr(5);
+        size_t bar = note.find('|');
+        platform::shellDesktopNote(platform::widen(note.substr(0, bar)), platform::widen(note.substr(bar + 1)));
+      }
       if (line == "end") finished = true;
     }
     if (finished) break;
@@ -190,6 +197,16 @@ TEST_F(DesktopNotification, TheUnreadBubbleIsADesktopNoteWhoseActionsWorkAsItsBu
   ASSERT_TRUE(waitFor([&] { return displayed() == 1; }));
   command("unread 0");
   EXPECT_TRUE(waitFor([&] { return displayed() == 0 && state() == "bubble=0 activations=1 main=1"; })) << state();
+
+  // A later note (a message's) takes the place of the bubble's note.
+  command("unread 7");
+  ASSERT_TRUE(waitFor([&] { return displayed() == 1; }));
+  size_t before = notifyCount();
+  command("note Bob|See you at eight");
+  ASSERT_TRUE(waitFor([&] { return notifyCount() == before + 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(displayed(), 1);
+  EXPECT_NE(desktop_.notifyCalls().find("string \"See you at eight\""), std::string::npos);
 }
 
 // Without a notification service on the bus the bubble is the phone's own,
