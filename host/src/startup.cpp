@@ -44,6 +44,7 @@ const char* const kUsage =
     "\n"
     "  /hidden        start with the window hidden (as at log-on)\n"
     "  /newinstance   start even when another instance runs\n"
+    "  AppRunAtTime   a timed wake-up: end at once\n"
     "  --version      print the version and end\n"
     "  --help         print this text and end\n"
     "\n"
