@@ -16,6 +16,7 @@
 
 #include "platform/clock.h"
 #include "platform/desktop.h"
+#include "platform/end_request.h"
 #include "platform/text.h"
 #include "platform/screen.h"
 #include "testkit/desktop_session.h"
@@ -47,7 +48,11 @@ bool waitFor(const std::function<bool()>& ready, int seconds = 15) {
   return true;
 }
 
-// The host's answer to the activation broadcast: its window comes up.
+constexpr UINT kEndRequest = WM_APP + 1;
+bool g_endAsked = false;
+
+// The host's answer to the activation broadcast: its window comes up; and
+// to the request to end: noted.
 LRESULT CALLBACK hostLikeProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
   static const UINT activate = RegisterWindowMessage(u"ORVALO_ACTIVATE");
   if (msg == activate) {
@@ -56,20 +61,31 @@ LRESULT CALLBACK hostLikeProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
     SetForegroundWindow(h);
     return 0;
   }
+  if (msg == kEndRequest) {
+    g_endAsked = true;
+    return 0;
+  }
   return DefWindowProc(h, msg, wParam, lParam);
 }
 
+// The client's side, run only in the program the tests below start.
+class DesktopClient : public TrayTest {
+  void TestBody() override;
+};
+
+[[maybe_unused]] const bool g_clientRegistered = std::getenv(kClientFolder) &&
+                                ::testing::RegisterTest("DesktopClient", "ShowsTheTrayOnTheDesktopItRunsOn", nullptr,
+                                                        nullptr, __FILE__, __LINE__,
+                                                        []() -> TrayTest* { return new DesktopClient; });
+
 }  // namespace
 
-// The client's side; skipped unless the test below starts it.
-class DesktopClient : public TrayTest {};
-
-TEST_F(DesktopClient, ShowsTheTrayOnTheDesktopItRunsOn) {
+void DesktopClient::TestBody() {
   const char* folder = std::getenv(kClientFolder);
-  if (!folder) GTEST_SKIP() << "started by DesktopNotification only";
   platform::clockSetReal();
   ASSERT_TRUE(platform::screenSelectBackend("sdl")) << "no window on " << std::getenv("DISPLAY");
   SetWindowLongPtr(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(hostLikeProc));
+  platform::setEndTarget(mainWindow, kEndRequest);
   signedIn(true);
   start();
   std::string commands = std::string(folder) + "/commands", state = std::string(folder) + "/state";
@@ -90,18 +106,20 @@ TEST_F(DesktopClient, ShowsTheTrayOnTheDesktopItRunsOn) {
         size_t bar = note.find('|');
         platform::shellDesktopNote(platform::widen(note.substr(0, bar)), platform::widen(note.substr(bar + 1)));
       }
+      if (line == "show" || line == "hide") ShowWindow(mainWindow, line == "show" ? SW_SHOW : SW_HIDE);
       if (line == "end") finished = true;
     }
     if (finished) break;
     std::ostringstream now;
     now << "bubble=" << bubbles().size() << " activations=" << g_activations
-        << " main=" << (IsWindowVisible(mainWindow) ? 1 : 0);
+        << " main=" << (IsWindowVisible(mainWindow) ? 1 : 0) << (g_endAsked ? " ended" : "");
     if (now.str() != said) {
       said = now.str();
       std::ofstream(state, std::ios::app) << said << "\n";
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  platform::setEndTarget(nullptr, 0);
 }
 
 class DesktopNotification : public ::testing::Test {
@@ -207,6 +225,71 @@ TEST_F(DesktopNotification, TheUnreadBubbleIsADesktopNoteWhoseActionsWorkAsItsBu
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(displayed(), 1);
   EXPECT_NE(desktop_.notifyCalls().find("string \"See you at eight\""), std::string::npos);
+}
+
+// Where the bus has a tray (a watcher of status items), the tray icon is
+// also an item there while the main window is hidden; clicking it or its
+// menu's Open does what a tap on the icon does, Exit asks the program to end.
+TEST_F(DesktopNotification, WhileTheWindowIsHiddenTheTrayIconIsAnItemInTheDesktopsTray) {
+  std::string why;
+  ASSERT_TRUE(desktop_.startTray(&why)) << why;
+  const testkit::TrayWatcher& tray = desktop_.tray();
+  // Started hidden (as at log-on): the item comes; the window shown: it goes.
+  startClient();
+  ASSERT_TRUE(waitFor([&] { return !tray.item().empty(); })) << state();
+  command("show");
+  ASSERT_TRUE(waitFor([&] { return state() == "bubble=0 activations=0 main=1"; })) << state();
+  EXPECT_TRUE(waitFor([&] { return tray.item().empty(); })) << tray.item();
+
+  command("hide");
+  ASSERT_TRUE(waitFor([&] { return !tray.item().empty(); })) << state();
+  EXPECT_EQ(tray.item().rfind("org.kde.StatusNotifierItem-", 0), 0u) << tray.item();
+  EXPECT_EQ(tray.property("Category"), "Communications");
+  EXPECT_EQ(tray.property("Id"), "olvaro");
+  EXPECT_EQ(tray.property("Title"), "Olvaro");
+  EXPECT_EQ(tray.property("Status"), "Active");
+  EXPECT_EQ(tray.property("Menu"), "objectpath '/MenuBar'");
+  int w = 0, h = 0;
+  std::vector<uint8_t> argb;
+  ASSERT_TRUE(tray.pixmap("IconPixmap", &w, &h, &argb));
+  platform::DesktopPixmap icon{w, h, argb};
+  EXPECT_TRUE(pixmapShows(icon, GetModuleHandle(nullptr), u"AA_ORVALO")) << w << "x" << h;
+  ASSERT_TRUE(tray.pixmap("AttentionIconPixmap", &w, &h, &argb));
+  EXPECT_TRUE(pixmapShows(platform::DesktopPixmap{w, h, argb}, GetModuleHandle(nullptr), u"MESSAGE_UNREAD"));
+
+  // Unread messages: the item asks for attention until they are read.
+  command("unread 2");
+  EXPECT_TRUE(waitFor([&] { return tray.property("Status") == "NeedsAttention"; })) << tray.property("Status");
+  command("unread 0");
+  EXPECT_TRUE(waitFor([&] { return tray.property("Status") == "Active"; })) << tray.property("Status");
+
+  // The menu: Open and Exit.
+  std::string layout = tray.call("/MenuBar", "com.canonical.dbusmenu", "GetLayout", "(0, -1, @as [])");
+  EXPECT_NE(layout.find("'label': <'Open'>"), std::string::npos) << layout;
+  EXPECT_NE(layout.find("'label': <'Exit'>"), std::string::npos) << layout;
+  EXPECT_LT(layout.find("'Open'"), layout.find("'Exit'")) << layout;
+
+  // A click opens the program as a tap on the icon does; with the window
+  // up, the item goes.
+  command("unread 3");
+  ASSERT_TRUE(waitFor([&] { return state() == "bubble=1 activations=0 main=0"; })) << state();
+  EXPECT_EQ(tray.call("", "org.kde.StatusNotifierItem", "Activate", "(0, 0)"), "()");
+  EXPECT_TRUE(waitFor([&] { return state() == "bubble=0 activations=1 main=1"; })) << state();
+  EXPECT_TRUE(waitFor([&] { return tray.item().empty(); })) << tray.item();
+
+  // Hidden again: a new item; the menu's Open does what the click did.
+  command("hide");
+  ASSERT_TRUE(waitFor([&] { return !tray.item().empty(); }));
+  EXPECT_EQ(tray.property("Status"), "NeedsAttention") << "messages are still unread";
+  EXPECT_EQ(tray.call("/MenuBar", "com.canonical.dbusmenu", "Event", "(1, 'clicked', <''>, uint32 0)"), "()");
+  EXPECT_TRUE(waitFor([&] { return state() == "bubble=0 activations=2 main=1"; })) << state();
+  EXPECT_TRUE(waitFor([&] { return tray.item().empty(); }));
+
+  // Exit asks the program to end, as its own Exit would.
+  command("hide");
+  ASSERT_TRUE(waitFor([&] { return !tray.item().empty(); }));
+  EXPECT_EQ(tray.call("/MenuBar", "com.canonical.dbusmenu", "Event", "(2, 'clicked', <''>, uint32 0)"), "()");
+  EXPECT_TRUE(waitFor([&] { return state() == "bubble=0 activations=2 main=0 ended"; })) << state();
 }
 
 // Without a notification service on the bus the bubble is the phone's own,

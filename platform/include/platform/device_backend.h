@@ -37,6 +37,25 @@ struct DesktopNote {
   int dismissCommand = 0;
 };
 
+// An image as the desktop's tray takes it: ARGB32 in network byte order,
+// rows top-down.
+struct DesktopPixmap {
+  int width = 0, height = 0;
+  std::vector<uint8_t> argb;
+  bool operator==(const DesktopPixmap&) const = default;
+};
+
+// The program's item in the desktop's own tray, standing for the shell's
+// tray icon (`hwnd`, `id`): a click on it is a tap on that icon (the icon's
+// `callback` message to `hwnd`).
+struct DesktopTrayItem {
+  std::u16string title;
+  DesktopPixmap icon, attentionIcon;
+  bool attention = false;  // something waits for the user
+  HWND hwnd = nullptr;
+  UINT id = 0, callback = 0;
+};
+
 class DeviceBackend {
  public:
   virtual ~DeviceBackend() = default;

@@ -20,9 +20,11 @@
 
 #ifdef OLVARO_HAVE_GIO
 #include "desktop_notifier.h"
+#include "desktop_tray.h"
 #endif
 #include "phoneshell_internal.h"
 #include "platform/clock.h"
+#include "platform/desktop.h"
 #include "platform/end_request.h"
 #include "platform/screen.h"
 #include "platform/shell.h"
@@ -83,6 +85,7 @@ class SdlBackend : public DeviceBackend {
   ~SdlBackend() override {
 #ifdef OLVARO_HAVE_GIO
     notifier_.reset();
+    tray_.reset();
 #endif
     setClipboardBackend(nullptr, nullptr);
     if (texture_) SDL_DestroyTexture(texture_);
@@ -208,19 +211,52 @@ class SdlBackend : public DeviceBackend {
     if (dirty_.exchange(false)) draw();
 #ifdef OLVARO_HAVE_GIO
     if (notifier_) notifier_->pump();
+    followTray();
 #endif
   }
 
 #ifdef OLVARO_HAVE_GIO
   void desktopNotify(uint64_t key, const DesktopNote& note) override {
-    if (!notifier_)
-      notifier_ = std::make_unique<DesktopNotifier>([this] {
-        // Chosen on the desktop: the window comes forward with the program.
-        SDL_ShowWindow(window_);
-        SDL_RestoreWindow(window_);
-        SDL_RaiseWindow(window_);
-      });
+    if (!notifier_) notifier_ = std::make_unique<DesktopNotifier>([this] { raise(); });
     notifier_->show(key, note);
+  }
+
+  // The program's item in the desktop's tray follows the shell's tray
+  // icon: there while no window of the program shows, and looking as the
+  // icon's look says.
+  void followTray() {
+    uint64_t look = 0;
+    bool wanted = shell::desktopTrayWanted(&look);
+    if (wanted && (!trayShown_ || look != trayLook_)) {
+      DesktopTrayItem item;
+      if (!shellDesktopTray(&item)) return;
+      if (!tray_)
+        tray_ = std::make_unique<DesktopTray>(
+            [this](const DesktopTrayItem& clicked) {
+              // As a tap on the icon, and the window comes forward.
+              if (clicked.callback && IsWindow(clicked.hwnd)) {
+                PostMessage(clicked.hwnd, clicked.callback, clicked.id, WM_LBUTTONDOWN);
+                PostMessage(clicked.hwnd, clicked.callback, clicked.id, WM_LBUTTONUP);
+              }
+              raise();
+            },
+            [] {
+              if (!requestEnd()) PostQuitMessage(0);
+            });
+      tray_->show(item);
+      trayShown_ = true;
+      trayLook_ = look;
+    } else if (!wanted && trayShown_) {
+      tray_->hide();
+      trayShown_ = false;
+    }
+    if (tray_) tray_->pump();
+  }
+
+  void raise() {
+    SDL_ShowWindow(window_);
+    SDL_RestoreWindow(window_);
+    SDL_RaiseWindow(window_);
   }
   void desktopNotifyClose(uint64_t key) override {
     if (notifier_) notifier_->close(key);
@@ -372,6 +408,9 @@ class SdlBackend : public DeviceBackend {
   SDL_threadID owner_ = SDL_ThreadID();
 #ifdef OLVARO_HAVE_GIO
   std::unique_ptr<DesktopNotifier> notifier_;
+  std::unique_ptr<DesktopTray> tray_;
+  bool trayShown_ = false;
+  uint64_t trayLook_ = 0;
 #endif
   bool rightUpPending_ = false;
   int64_t rightDownAt_ = 0;

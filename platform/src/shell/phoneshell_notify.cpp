@@ -8,10 +8,12 @@
 #include "ascii.h"
 #include "control_internal.h"
 #include "dc_selection.h"
+#include "gdi_object.h"
 #include "phoneshell_internal.h"
 #include "platform/desktop.h"
 #include "platform/device_backend.h"
 #include "platform/screen.h"
+#include "window_internal.h"
 
 namespace platform::shell {
 namespace {
@@ -23,6 +25,10 @@ struct Icon {
   UINT callback;
   HICON icon;
   std::u16string tip;
+  // Its look in the desktop's tray, when one was given.
+  bool hasLook = false;
+  HICON lookIcon = nullptr, lookAttentionIcon = nullptr;
+  bool attention = false;
 };
 
 struct Notification {
@@ -50,6 +56,7 @@ struct Tray {
   std::vector<Icon> icons;
   std::vector<Notification> notes;
   std::vector<TraySlot> slots;
+  uint64_t desktopLook = 0;  // changes with the desktop tray item's look
 };
 
 Tray& T() {
@@ -738,6 +745,78 @@ bool shellDesktopFocused() {
   return !b || b->desktopFocused();
 }
 
+namespace {
+
+// As a taskbar counts them: top-level windows in view that are not tool
+// windows (the shell's bars, bubbles and menus are).
+bool programShowsWindow() {
+  win::Guard g(win::lock());
+  for (HWND t : win::topLevels())
+    if (win::Window* w = win::find(t); w && (w->style & WS_VISIBLE) && !(w->exStyle & WS_EX_TOOLWINDOW)) return true;
+  return false;
+}
+
+DesktopPixmap pixmapOf(HICON icon) {
+  DesktopPixmap p;
+  const IconObject* o = icon ? asIcon(icon) : nullptr;
+  if (!o || o->width <= 0 || o->height <= 0) return p;
+  p.width = o->width;
+  p.height = o->height;
+  p.argb.reserve(o->color.size() * 4);
+  for (size_t i = 0; i < o->color.size(); ++i) {
+    uint32_t c = o->color[i];
+    p.argb.push_back(i < o->mask.size() && o->mask[i] ? 0 : 0xFF);
+    p.argb.push_back(uint8_t(c >> 16));
+    p.argb.push_back(uint8_t(c >> 8));
+    p.argb.push_back(uint8_t(c));
+  }
+  return p;
+}
+
+}  // namespace
+
+bool shell::desktopTrayWanted(uint64_t* generation) {
+  bool shows = programShowsWindow();
+  std::lock_guard<std::recursive_mutex> g(T().m);
+  if (generation) *generation = T().desktopLook;
+  return !shows && std::any_of(T().icons.begin(), T().icons.end(), [](const Icon& i) { return IsWindow(i.hwnd); });
+}
+
+void shellDesktopTrayLook(HWND hwnd, UINT id, HICON icon, HICON attentionIcon, bool attention) {
+  using namespace shell;
+  std::lock_guard<std::recursive_mutex> g(T().m);
+  for (Icon& ic : T().icons)
+    if (ic.hwnd == hwnd && ic.id == id) {
+      if (ic.hasLook && ic.lookIcon == icon && ic.lookAttentionIcon == attentionIcon && ic.attention == attention)
+        return;
+      ic.hasLook = true;
+      ic.lookIcon = icon;
+      ic.lookAttentionIcon = attentionIcon;
+      ic.attention = attention;
+      ++T().desktopLook;
+    }
+}
+
+bool shellDesktopTray(DesktopTrayItem* out) {
+  using namespace shell;
+  if (!desktopTrayWanted(nullptr)) return false;
+  std::lock_guard<std::recursive_mutex> g(T().m);
+  prune();
+  if (T().icons.empty()) return false;
+  const Icon& ic = T().icons.front();
+  if (out) {
+    *out = DesktopTrayItem{};
+    out->title = ic.tip.empty() ? u"Olvaro" : ic.tip;
+    out->icon = pixmapOf(ic.hasLook && ic.lookIcon ? ic.lookIcon : ic.icon);
+    out->attentionIcon = pixmapOf(ic.hasLook && ic.lookAttentionIcon ? ic.lookAttentionIcon : ic.icon);
+    out->attention = ic.hasLook && ic.attention;
+    out->hwnd = ic.hwnd;
+    out->id = ic.id;
+    out->callback = (ic.flags & NIF_MESSAGE) ? ic.callback : 0;
+  }
+  return true;
+}
+
 }  // namespace platform
 
 using namespace platform;
@@ -754,6 +833,7 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
     auto& v = T().icons;
     auto it = std::find_if(v.begin(), v.end(), [&](const Icon& i) { return i.hwnd == data->hWnd && i.id == data->uID; });
     auto apply = [&](Icon& ic) {
+      if (!ic.hasLook && (data->uFlags & (NIF_ICON | NIF_TIP))) ++T().desktopLook;
       if (data->uFlags & NIF_MESSAGE) ic.callback = data->uCallbackMessage;
       if (data->uFlags & NIF_ICON) ic.icon = data->hIcon;
       if (data->uFlags & NIF_TIP) {
@@ -787,6 +867,7 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
           return FALSE;
         }
         v.erase(it);
+        ++T().desktopLook;
         break;
       default:
         SetLastError(ERROR_INVALID_PARAMETER);

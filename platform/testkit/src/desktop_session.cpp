@@ -65,6 +65,7 @@ void stopProcess(pid_t pid) {
 }  // namespace
 
 DesktopSession::~DesktopSession() {
+  tray_.stop();
   for (auto it = pids_.rbegin(); it != pids_.rend(); ++it) stopProcess(*it);
   std::error_code ec;
   if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
@@ -175,6 +176,8 @@ int DesktopSession::run(const std::string& command, std::string* output) const {
   if (output) *output = readFile(out);
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
+
+bool DesktopSession::startTray(std::string* why) { return tray_.start(bus_, why); }
 
 std::string DesktopSession::notifyCalls() const { return readFile(folder_ + "/notify.log"); }
 

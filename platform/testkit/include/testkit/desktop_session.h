@@ -1,12 +1,16 @@
 // A desktop of a test's own: an X server (Xvfb) on a free display, a
-// private session bus, and a real notification daemon (dunst) on both, all
-// stopped with the object. Programs started with env() see only these.
+// private session bus, a real notification daemon (dunst) on both and, when
+// asked for, a tray host (TrayWatcher), all stopped with the object.
+// Programs started with env() see only these.
 #pragma once
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "testkit/tray_watcher.h"
 
 namespace testkit {
 
@@ -32,11 +36,16 @@ class DesktopSession {
   // output to `output`; stopped with the session.
   pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& output);
   const std::string& folder() const { return folder_; }
+  // A tray host on this desktop's bus (after start); false, with the
+  // reason, when it cannot be had.
+  bool startTray(std::string* why);
+  const TrayWatcher& tray() const { return tray_; }
 
  private:
   std::string folder_;
   std::string display_, bus_;
   std::vector<pid_t> pids_;  // in starting order
+  TrayWatcher tray_;
 };
 
 }  // namespace testkit
