@@ -231,11 +231,12 @@ TEST_F(DesktopNotification, TheUnreadBubbleIsADesktopNoteWhoseActionsWorkAsItsBu
 // also an item there while the main window is hidden; clicking it or its
 // menu's Open does what a tap on the icon does, Exit asks the program to end.
 TEST_F(DesktopNotification, WhileTheWindowIsHiddenTheTrayIconIsAnItemInTheDesktopsTray) {
+  // Started hidden (as at log-on), before the desktop's tray: the item
+  // comes with the tray; the window shown, it goes.
+  startClient();
   std::string why;
   ASSERT_TRUE(desktop_.startTray(&why)) << why;
   const testkit::TrayWatcher& tray = desktop_.tray();
-  // Started hidden (as at log-on): the item comes; the window shown: it goes.
-  startClient();
   ASSERT_TRUE(waitFor([&] { return !tray.item().empty(); })) << state();
   command("show");
   ASSERT_TRUE(waitFor([&] { return state() == "bubble=0 activations=0 main=1"; })) << state();
