@@ -104,7 +104,8 @@ GVariant* menuProperties(int id, GVariant* names) {
   GVariantBuilder b;
   g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
   if (id == kRoot) {
-    if (wanted(names, "children-display")) g_variant_builder_add(&b, "{sv}", "children-display", g_variant_new_string("submenu"));
+    if (wanted(names, "children-display"))
+      g_variant_builder_add(&b, "{sv}", "children-display", g_variant_new_string("submenu"));
   } else {
     if (wanted(names, "label")) g_variant_builder_add(&b, "{sv}", "label", g_variant_new_string(labelOf(id)));
     if (wanted(names, "enabled")) g_variant_builder_add(&b, "{sv}", "enabled", g_variant_new_boolean(TRUE));
@@ -217,10 +218,10 @@ struct DesktopTray::State {
   void publish() {
     static const GDBusInterfaceVTable vtable = {&State::method, &State::property, nullptr, {}};
     onOurContext([&] {
-      itemObject = g_dbus_connection_register_object(bus, kItemPath, info->interfaces[0], &vtable, this, nullptr,
-                                                     nullptr);
-      menuObject = g_dbus_connection_register_object(bus, kMenuPath, info->interfaces[1], &vtable, this, nullptr,
-                                                     nullptr);
+      itemObject =
+          g_dbus_connection_register_object(bus, kItemPath, info->interfaces[0], &vtable, this, nullptr, nullptr);
+      menuObject =
+          g_dbus_connection_register_object(bus, kMenuPath, info->interfaces[1], &vtable, this, nullptr, nullptr);
       name = "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
       ownId = g_bus_own_name_on_connection(bus, name.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE, &State::acquired, nullptr,
                                            this, nullptr);
@@ -325,7 +326,8 @@ struct DesktopTray::State {
       GVariant* names = nullptr;
       g_variant_get(args, "(ii@as)", &parent, &depth, &names);
       if (knownItem(parent))
-        g_dbus_method_invocation_return_value(call, g_variant_new("(u@(ia{sv}av))", 1u, menuLayout(parent, depth, names)));
+        g_dbus_method_invocation_return_value(call,
+                                              g_variant_new("(u@(ia{sv}av))", 1u, menuLayout(parent, depth, names)));
       else
         g_dbus_method_invocation_return_dbus_error(call, "org.freedesktop.DBus.Error.InvalidArgs", "no such item");
       g_variant_unref(names);
@@ -374,8 +376,10 @@ struct DesktopTray::State {
       GVariant* data = nullptr;
       guint32 when = 0;
       while (g_variant_iter_next(events, "(i&svu)", &id, &event, &data, &when)) {
-        if (!knownItem(id)) g_variant_builder_add(&errors, "i", id);
-        else if (std::string(event) == "clicked") clicks.push_back(id);
+        if (!knownItem(id))
+          g_variant_builder_add(&errors, "i", id);
+        else if (std::string(event) == "clicked")
+          clicks.push_back(id);
         g_variant_unref(data);
       }
       g_variant_iter_free(events);
@@ -384,8 +388,9 @@ struct DesktopTray::State {
     } else if (m == "AboutToShow") {
       g_dbus_method_invocation_return_value(call, g_variant_new("(b)", FALSE));
     } else if (m == "AboutToShowGroup") {
-      g_dbus_method_invocation_return_value(call, g_variant_new("(@ai@ai)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
-                                                                g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0)));
+      g_dbus_method_invocation_return_value(
+          call, g_variant_new("(@ai@ai)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
+                              g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0)));
     } else {
       g_dbus_method_invocation_return_dbus_error(call, "org.freedesktop.DBus.Error.UnknownMethod", name);
     }

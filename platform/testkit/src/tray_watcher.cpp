@@ -42,7 +42,13 @@ struct TrayWatcher::State {
 
   ~State() {
     if (thread.joinable()) {
-      g_main_context_invoke(context, [](gpointer loop) { g_main_loop_quit(static_cast<GMainLoop*>(loop)); return G_SOURCE_REMOVE; }, loop);
+      g_main_context_invoke(
+          context,
+          [](gpointer loop) {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_REMOVE;
+          },
+          loop);
       thread.join();
     }
     if (bus) {
@@ -57,8 +63,8 @@ struct TrayWatcher::State {
   void run() {
     g_main_context_push_thread_default(context);
     static const GDBusInterfaceVTable vtable = {&State::method, &State::property, nullptr, {}};
-    guint object = g_dbus_connection_register_object(bus, "/StatusNotifierWatcher", info->interfaces[0], &vtable,
-                                                     this, nullptr, nullptr);
+    guint object = g_dbus_connection_register_object(bus, "/StatusNotifierWatcher", info->interfaces[0], &vtable, this,
+                                                     nullptr, nullptr);
     guint own = g_bus_own_name_on_connection(
         bus, kWatcher, G_BUS_NAME_OWNER_FLAGS_NONE,
         [](GDBusConnection*, const gchar*, gpointer user) {
@@ -121,8 +127,8 @@ struct TrayWatcher::State {
   }
 
   // The reply, or null with the error's text.
-  GVariant* callItem(const std::string& path, const std::string& interface, const std::string& method,
-                     GVariant* args, std::string* error) const {
+  GVariant* callItem(const std::string& path, const std::string& interface, const std::string& method, GVariant* args,
+                     std::string* error) const {
     Item item;
     if (!current(&item)) {
       *error = "no item";
@@ -130,9 +136,9 @@ struct TrayWatcher::State {
       return nullptr;
     }
     GError* e = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(bus, item.name.c_str(), path.empty() ? item.path.c_str() : path.c_str(),
-                                                  interface.c_str(), method.c_str(), args, nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &e);
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, item.name.c_str(), path.empty() ? item.path.c_str() : path.c_str(), interface.c_str(), method.c_str(),
+        args, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &e);
     if (!reply) {
       *error = e ? e->message : "no reply";
       g_clear_error(&e);
@@ -159,10 +165,10 @@ void TrayWatcher::stop() { s_.reset(); }
 bool TrayWatcher::start(const std::string& busAddress, std::string* why) {
   s_ = std::make_unique<State>();
   GError* e = nullptr;
-  s_->bus = g_dbus_connection_new_for_address_sync(
-      busAddress.c_str(),
-      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &e);
+  s_->bus = g_dbus_connection_new_for_address_sync(busAddress.c_str(),
+                                                   GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                                   nullptr, nullptr, &e);
   if (!s_->bus) {
     *why = std::string("the tray watcher cannot reach the bus: ") + (e ? e->message : "");
     g_clear_error(&e);
