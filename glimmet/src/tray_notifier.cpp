@@ -6,6 +6,7 @@
 #include "olvaro/api.h"
 #include "olvaro/connection_state.h"
 #include "platform/bitmap.h"
+#include "platform/desktop.h"
 #include "platform/resources.h"
 #include "platform/systime.h"
 
@@ -114,11 +115,14 @@ void TrayNotifier::unreadChanged() {
 }
 
 void TrayNotifier::refreshIcon() {
-  HICON icon = KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn ? onlineIcon_ : offlineIcon_;
-  if (KS_GetVariantLong(kUnreadVariant) != 0 && (GetTickCount() / kBlinkMs) % 2 == 1) icon = unreadIcon_;
+  HICON steady = KS_GetVariantLong(olvaro::kConnectionStateVariant) == olvaro::kSignedIn ? onlineIcon_ : offlineIcon_;
+  bool unread = KS_GetVariantLong(kUnreadVariant) != 0;
+  HICON icon = unread && (GetTickCount() / kBlinkMs) % 2 == 1 ? unreadIcon_ : steady;
   if (!iconAdded_) return;
   iconData_.hIcon = icon;
   Shell_NotifyIcon(NIM_MODIFY, &iconData_);
+  // A desktop's tray does its own blinking: it is told that messages wait.
+  platform::shellDesktopTrayLook(sinkWindow_, kTrayIconId, steady, unreadIcon_, unread);
 }
 
 void TrayNotifier::showBubble() {

@@ -12,6 +12,7 @@
 #include "hubtest/hub_test.h"
 #include "olvaro/api.h"
 #include "platform/bitmap.h"
+#include "platform/desktop.h"
 #include "platform/gdi.h"
 #include "platform/phoneshell.h"
 #include "testkit/testkit.h"
@@ -64,6 +65,27 @@ inline bool drawsAs(HICON icon, HMODULE module, LPCWSTR name) {
   bool same = pixelsOf(icon) == pixelsOf(expected);
   DestroyIcon(expected);
   return same;
+}
+
+// Whether a desktop pixmap (ARGB32, network order) shows the named icon of
+// `module` at the small size: clear where the icon is, its colours opaque.
+inline bool pixmapShows(const platform::DesktopPixmap& p, HMODULE module, LPCWSTR name) {
+  int cx = GetSystemMetrics(SM_CXSMICON), cy = GetSystemMetrics(SM_CYSMICON);
+  auto icon = static_cast<HICON>(LoadImage(module, name, IMAGE_ICON, cx, cy, 0));
+  if (!icon || p.width != cx || p.height != cy || p.argb.size() != size_t(cx) * size_t(cy) * 4) return false;
+  // Drawn over a grey that no icon uses, clear pixels keep the grey.
+  std::vector<uint32_t> drawn = pixelsOf(icon);
+  DestroyIcon(icon);
+  for (size_t i = 0; i < drawn.size(); ++i) {
+    const uint8_t* px = &p.argb[i * 4];
+    uint32_t d = drawn[i];
+    bool clear = (d & 0xFFFFFF) == 0x7F7F7F;
+    if (clear ? px[0] != 0
+              : px[0] != 0xFF || px[1] != uint8_t(d >> 16) || px[2] != uint8_t(d >> 8) || px[3] != uint8_t(d)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 class TrayTest : public hubtest::HubTest {

@@ -135,6 +135,52 @@ TEST_F(TrayTest, TrayCallbacksAndCommands) {
   EXPECT_TRUE(bubbles().empty());
 }
 
+// What a desktop's own tray is given: an item only while the program shows
+// no window, in the state's icon (not blinking), asking for attention with
+// the unread icon while messages wait.
+TEST_F(TrayTest, TheDesktopTrayItemFollowsTheWindowTheStateAndTheUnread) {
+  HMODULE host = GetModuleHandle(nullptr);
+  platform::DesktopTrayItem item;
+  EXPECT_FALSE(platform::shellDesktopTray(&item)) << "no tray icon yet";
+  signedIn(true);
+  start();
+  ShowWindow(mainWindow, SW_SHOW);
+  EXPECT_FALSE(platform::shellDesktopTray(&item)) << "the main window shows";
+  ShowWindow(mainWindow, SW_HIDE);
+  ASSERT_TRUE(platform::shellDesktopTray(&item));
+  EXPECT_EQ(item.hwnd, sink());
+  EXPECT_EQ(item.id, glimmet::kTrayIconId);
+  EXPECT_EQ(item.callback, glimmet::kTrayCallbackMessage);
+  EXPECT_EQ(item.title, u"Olvaro");
+  EXPECT_FALSE(item.attention);
+  EXPECT_TRUE(pixmapShows(item.icon, host, u"AA_ORVALO"));
+  EXPECT_TRUE(pixmapShows(item.attentionIcon, host, u"MESSAGE_UNREAD"));
+
+  unread(2);
+  for (int i = 0; i < 2; ++i) {
+    testkit::runClock(glimmet::kBlinkMs);
+    ASSERT_TRUE(platform::shellDesktopTray(&item));
+    EXPECT_TRUE(item.attention) << "step " << i;
+    EXPECT_TRUE(pixmapShows(item.icon, host, u"AA_ORVALO")) << "the desktop's tray blinks by itself; step " << i;
+  }
+  signedIn(false);
+  ASSERT_TRUE(platform::shellDesktopTray(&item));
+  EXPECT_TRUE(pixmapShows(item.icon, host, u"ORVALO_GRAY"));
+  unread(0);
+  ASSERT_TRUE(platform::shellDesktopTray(&item));
+  EXPECT_FALSE(item.attention);
+
+  // The shell's title bar with the icon stays in view all along: only the
+  // program's own windows count.
+  EXPECT_TRUE(IsWindowVisible(platform::shellTitleBar()));
+  ShowWindow(mainWindow, SW_SHOW);
+  EXPECT_FALSE(platform::shellDesktopTray(&item));
+  ShowWindow(mainWindow, SW_HIDE);
+  EXPECT_TRUE(platform::shellDesktopTray(&item));
+  notifier.reset();
+  EXPECT_FALSE(platform::shellDesktopTray(&item)) << "the icon went";
+}
+
 TEST_F(TrayTest, TapsAndKeysOnTheScreenWhileTheMainWindowIsHidden) {
   signedIn(true);
   start();

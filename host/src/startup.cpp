@@ -23,8 +23,42 @@ CommandLine parseCommandLine(const std::u16string& line) {
   c.runAtTime = line.find(u"AppRunAtTime") != std::u16string::npos;
   c.newInstance = line.find(u"/newinstance") != std::u16string::npos;
   c.hidden = line.find(u"/hidden") != std::u16string::npos;
+  // Whole words after the program's own name.
+  size_t at = line.size() && line[0] == u'"' ? line.find(u'"', 1) : line.find(u' ');
+  std::u16string rest = at == std::u16string::npos ? u"" : line.substr(at + 1);
+  for (size_t i = 0; i < rest.size();) {
+    size_t end = rest.find(u' ', i);
+    std::u16string word = rest.substr(i, end == std::u16string::npos ? std::u16string::npos : end - i);
+    if (word == u"--version") c.version = true;
+    if (word == u"--help" || word == u"-h") c.help = true;
+    if (end == std::u16string::npos) break;
+    i = end + 1;
+  }
   return c;
 }
+
+const char* const kUsage =
+    "Usage: olvaro [/hidden] [/newinstance]\n"
+    "\n"
+    "The messenger. A second start shows the running one's window and ends.\n"
+    "\n"
+    "  /hidden        start with the window hidden (as at log-on)\n"
+    "  /newinstance   start even when another instance runs\n"
+    "  AppRunAtTime   a timed wake-up: end at once\n"
+    "  --version      print the version and end\n"
+    "  --help         print this text and end\n"
+    "\n"
+    "Environment:\n"
+    "  OLVARO_HOME       the settings folder (default $XDG_CONFIG_HOME/olvaro)\n"
+    "  OLVARO_BACKEND    \"sdl\" for a window, \"headless\" for none (default: a\n"
+    "                    window when there is a display)\n"
+    "  OLVARO_SDL_SCALE  the window's scale, 1 to 4 (default: from the display's DPI)\n"
+    "  OLVARO_PLATFORM   PocketPC (touch screen, the default) or SmartPhone (keys only)\n"
+    "  OLVARO_SCREEN     the phone's screen, WIDTHxHEIGHT (default 240x320)\n"
+    "  OLVARO_LANGID     the language, a hexadecimal id such as 0407 (default from LANG)\n"
+    "\n"
+    "With a window: F1 and F2 are the soft keys, Escape is Back, Enter the action\n"
+    "key; the mouse is the stylus, the right button a held tap.\n";
 
 unsigned activateMessage() { return RegisterWindowMessage(u"ORVALO_ACTIVATE"); }
 
@@ -112,6 +146,11 @@ bool envFlag(const char* name) {
 
 int run(const std::u16string& commandLine) {
   CommandLine command = parseCommandLine(commandLine);
+  if (command.version || command.help) {
+    if (command.version) std::printf("olvaro %s\n", OLVARO_VERSION);
+    else std::fputs(kUsage, stdout);
+    return 0;
+  }
   Host host;
   if (!host.claimInstance(command)) return 0;
   // From here on a termination signal ends the run as Exit does: settings

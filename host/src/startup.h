@@ -15,7 +15,11 @@ struct CommandLine {
   bool runAtTime = false;    // "AppRunAtTime"
   bool newInstance = false;  // "/newinstance"
   bool hidden = false;       // "/hidden"
+  bool version = false;      // "--version": print the version and end
+  bool help = false;         // "--help" or "-h": print the switches and settings and end
 };
+// What --help prints.
+extern const char* const kUsage;
 CommandLine parseCommandLine(const std::u16string& line);
 
 // Registers "ORVALO_ACTIVATE" (the same number in every instance).

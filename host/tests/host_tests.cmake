@@ -29,3 +29,11 @@ if("server" IN_LIST OLVARO_MODULES AND "connection" IN_LIST OLVARO_MODULES)
   add_dependencies(host_tests connection)
 endif()
 olvaro_add_resources(host_tests ICONS ${HOST_ICONS} FILES ${HOST_RESOURCE_FILES})
+
+# The installed program: cmake --install into a fresh prefix, and the
+# installed client signs in to the installed server.
+if("server" IN_LIST OLVARO_MODULES AND "connection" IN_LIST OLVARO_MODULES AND "messaging" IN_LIST OLVARO_MODULES
+   AND "panorel" IN_LIST OLVARO_MODULES AND "updates" IN_LIST OLVARO_MODULES AND "glimmet" IN_LIST OLVARO_MODULES)
+  add_test(NAME host_install COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/install_test.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(host_install PROPERTIES LABELS integration TIMEOUT 300)
+endif()

@@ -124,6 +124,16 @@ TEST_F(HostWindowTest, CommandLineWordsAreCaseSensitiveSubstrings) {
   EXPECT_FALSE(c.runAtTime);
   EXPECT_FALSE(c.hidden);
   EXPECT_TRUE(c.newInstance);
+  // --version and --help are whole words after the program, whose own
+  // path may hold them.
+  c = host::parseCommandLine(u"\"/opt/--version x/olvaro\" /hidden --help");
+  EXPECT_FALSE(c.version);
+  EXPECT_TRUE(c.help);
+  c = host::parseCommandLine(u"olvaro --version");
+  EXPECT_TRUE(c.version);
+  EXPECT_FALSE(c.help);
+  c = host::parseCommandLine(u"olvaro --versions -hx");
+  EXPECT_FALSE(c.version || c.help);
 }
 
 #include "message_box_probe.h"

@@ -15,6 +15,7 @@
 #include "chat_fixture.h"
 #include "notification_agent.h"
 #include "platform/module.h"
+#include "platform/desktop.h"
 #include "platform/phoneshell.h"
 #include "platform/power.h"
 #include "platform/registry.h"
@@ -223,3 +224,26 @@ TEST_F(NotificationTest, VibrationWaitsForTheAudioAndABurstStaysBounded) {
 }
 
 }  // namespace
+
+// On a desktop whose keyboard is elsewhere, a text that beeps is also a
+// desktop note: the sender and the text's first line. Nothing when the
+// window is in front, when the text does not beep, or for other kinds.
+TEST_F(NotificationTest, BeepingTextIsADesktopNoteWhileTheWindowIsBehind) {
+  setProfile(u"Normal", -1);
+  platform::shellDesktopSetFocused(false);
+  arrive("text/plain", 1, "See you at eight\nat the usual place");
+  using Note = std::pair<std::u16string, std::u16string>;
+  EXPECT_EQ(platform::shellDesktopNotes(), (std::vector<Note>{{u"Bob", u"See you at eight"}}));
+
+  arrive("text/plain", 2, "stored");                 // not announced at all
+  arrive("audio/x-speex", 1, std::string(40, '\1'));  // heard as itself
+  KS_SetSettingLong("messaging.notifications.sound", 0);
+  arrive("text/plain", 1, "quiet");
+  KS_SetSettingLong("messaging.notifications.sound", 1);
+  setProfile(u"Silent", -1);
+  arrive("text/plain", 1, "silent");
+  setProfile(u"Normal", -1);
+  platform::shellDesktopSetFocused(true);
+  arrive("text/plain", 1, "in front");
+  EXPECT_EQ(platform::shellDesktopNotes().size(), 1u);
+}

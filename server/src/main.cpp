@@ -73,6 +73,7 @@ const char* kUsage =
     "      --xmpp-allow-plain   let bridged XMPP accounts use unencrypted links\n"
     "                           (default: TLS is required)\n"
     "  -h, --help               show this text\n"
+    "      --version            show the version\n"
     "\n"
     "Seed file: one record a line, fields separated by \"|\", \"#\" starts a comment:\n"
     "  account|email|password|nickname|status     bot|email|password|nickname|status\n"
@@ -112,6 +113,9 @@ int main(int argc, char** argv) {
         long n = 0;
         if (a == "-h" || a == "--help") {
             std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "olvaro-server " << OLVARO_VERSION << "\n";
             return 0;
         } else if (a == "-p" || a == "--port") {
             const char* v = value();

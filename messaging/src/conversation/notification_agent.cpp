@@ -6,6 +6,7 @@
 #include "message_format.h"
 #include "olvaro/hub_records.h"
 #include "platform/device.h"
+#include "platform/desktop.h"
 #include "platform/phoneshell.h"
 #include "platform/power.h"
 #include "platform/registry.h"
@@ -55,6 +56,15 @@ bool platformIsPocketPc() {
   WCHAR text[64] = {};
   if (!SystemParametersInfo(SPI_GETPLATFORMTYPE, sizeof text, text, 0)) return false;
   return text[0] == u'P';
+}
+
+// "sender" and the text's first line, for the desktop beside the device.
+void noteOnDesktop(const MessageData& d) {
+  if (platform::shellDesktopFocused()) return;
+  Body body = messageBody("text/plain", payloadOf(d), nullptr);
+  std::u16string line = body.text.substr(0, body.text.find_first_of(u"\r\n"));
+  std::u16string sender = nicknameOf(d.contact);
+  platform::shellDesktopNote(sender.empty() ? u"Olvaro" : sender, line);
 }
 
 }  // namespace
@@ -112,6 +122,7 @@ void NotificationAgent::announce(HMessage* message) {
       HANDLE power = SetPowerRequirement(u"WAV1:", D0, POWER_NAME | POWER_FORCE, nullptr, 0);
       PlaySound(MAKEINTRESOURCE(kBeepResource), platform::currentModule(), SND_RESOURCE | SND_ASYNC);
       if (power) ReleasePowerRequirement(power);
+      noteOnDesktop(d);
     }
     if (a.vibrate) startVibration();
   } else if (type.starts_with("audio/")) {

@@ -8,7 +8,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -19,6 +23,37 @@ struct AudioFormat {
   int samplesPerSecond = 8000;
   int bitsPerSample = 16;
   int channels = 1;
+};
+
+// A notification for the desktop's own notification service: a bubble of
+// the phone shell, or a plain note. Each button's command goes to `sink` as
+// WM_COMMAND when its action is chosen; `dismissCommand` (0 for none) when
+// the user closes the notification.
+struct DesktopNote {
+  std::u16string summary;
+  std::u16string body;  // plain text, lines separated by '\n'
+  HWND sink = nullptr;
+  std::vector<std::pair<std::u16string, int>> buttons;  // label, command
+  int dismissCommand = 0;
+};
+
+// An image as the desktop's tray takes it: ARGB32 in network byte order,
+// rows top-down.
+struct DesktopPixmap {
+  int width = 0, height = 0;
+  std::vector<uint8_t> argb;
+  bool operator==(const DesktopPixmap&) const = default;
+};
+
+// The program's item in the desktop's own tray, standing for the shell's
+// tray icon (`hwnd`, `id`): a click on it is a tap on that icon (the icon's
+// `callback` message to `hwnd`).
+struct DesktopTrayItem {
+  std::u16string title;
+  DesktopPixmap icon, attentionIcon;
+  bool attention = false;  // something waits for the user
+  HWND hwnd = nullptr;
+  UINT id = 0, callback = 0;
 };
 
 class DeviceBackend {
@@ -55,6 +90,14 @@ class DeviceBackend {
   // 2 blink); the shell keeps its own record for tests either way.
   virtual void vibrate(bool /*on*/) {}
   virtual void setLed(UINT /*led*/, int /*state*/) {}
+
+  // ---- The desktop around the window: notifications shown by the
+  // desktop's service (one at a time; a later one with another key replaces
+  // the earlier), closed by key; whether the window has the keyboard.
+  // Without a desktop nothing is shown and the device is always in front.
+  virtual void desktopNotify(uint64_t /*key*/, const DesktopNote& /*note*/) {}
+  virtual void desktopNotifyClose(uint64_t /*key*/) {}
+  virtual bool desktopFocused() const { return true; }
 };
 
 using DeviceBackendFactory = std::unique_ptr<DeviceBackend> (*)();

@@ -3,9 +3,9 @@
 // the stylus, the right button (or a long press) is tap-and-hold; typed
 // text arrives as characters; the clipboard is the desktop's.
 //
-// OLVARO_SDL_SCALE (1 to 4) scales the window for large desktops. When a
-// display is there and OLVARO_BACKEND is not set, the library sets it to
-// "sdl", so screenSelectBackend() picks this backend.
+// OLVARO_SDL_SCALE (1 to 4) scales the window; unset, the display's DPI
+// decides. When a display is there and OLVARO_BACKEND is not set, the
+// library sets it to "sdl", so screenSelectBackend() picks this backend.
 #ifdef OLVARO_HAVE_SDL2
 
 #include <SDL.h>
@@ -18,8 +18,13 @@
 #include <mutex>
 #include <vector>
 
+#ifdef OLVARO_HAVE_GIO
+#include "desktop_notifier.h"
+#include "desktop_tray.h"
+#endif
 #include "phoneshell_internal.h"
 #include "platform/clock.h"
+#include "platform/desktop.h"
 #include "platform/end_request.h"
 #include "platform/screen.h"
 #include "platform/shell.h"
@@ -30,10 +35,18 @@
 namespace platform {
 namespace {
 
-int scaleFromEnvironment() {
-  const char* s = std::getenv("OLVARO_SDL_SCALE");
-  int v = s ? std::atoi(s) : 1;
-  return std::clamp(v, 1, 4);
+// OLVARO_SDL_SCALE when set; else from the display's density, one step
+// per 96 dots per inch, so the phone's screen stays readable on a dense
+// display, but never larger than the display's usable area.
+int windowScale(int width, int height) {
+  if (const char* s = std::getenv("OLVARO_SDL_SCALE"); s && *s) return std::clamp(std::atoi(s), 1, 4);
+  float dpi = 0;
+  int scale = 1;
+  if (SDL_GetDisplayDPI(0, nullptr, &dpi, nullptr) == 0 && dpi > 0) scale = std::clamp(int(dpi / 96 + 0.5f), 1, 4);
+  SDL_Rect usable;
+  if (SDL_GetDisplayUsableBounds(0, &usable) == 0)
+    while (scale > 1 && (width * scale > usable.w || height * scale > usable.h)) --scale;
+  return scale;
 }
 
 UINT virtualKey(SDL_Keycode k) {
@@ -70,6 +83,10 @@ UINT virtualKey(SDL_Keycode k) {
 class SdlBackend : public DeviceBackend {
  public:
   ~SdlBackend() override {
+#ifdef OLVARO_HAVE_GIO
+    notifier_.reset();
+    tray_.reset();
+#endif
     setClipboardBackend(nullptr, nullptr);
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
@@ -154,7 +171,7 @@ class SdlBackend : public DeviceBackend {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     width_ = screenWidth();
     height_ = screenHeight();
-    scale_ = scaleFromEnvironment();
+    scale_ = windowScale(width_, height_);
     window_ = SDL_CreateWindow("Olvaro", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_ * scale_,
                                height_ * scale_, 0);
     if (!window_) return false;
@@ -192,6 +209,61 @@ class SdlBackend : public DeviceBackend {
       inputStylusUp(rightAt_.x, rightAt_.y);
     }
     if (dirty_.exchange(false)) draw();
+#ifdef OLVARO_HAVE_GIO
+    if (notifier_) notifier_->pump();
+    followTray();
+#endif
+  }
+
+#ifdef OLVARO_HAVE_GIO
+  void desktopNotify(uint64_t key, const DesktopNote& note) override {
+    if (!notifier_) notifier_ = std::make_unique<DesktopNotifier>([this] { raise(); });
+    notifier_->show(key, note);
+  }
+
+  // The program's item in the desktop's tray follows the shell's tray
+  // icon: there while no window of the program shows, and looking as the
+  // icon's look says.
+  void followTray() {
+    uint64_t look = 0;
+    bool wanted = shell::desktopTrayWanted(&look);
+    if (wanted && (!trayShown_ || look != trayLook_)) {
+      DesktopTrayItem item;
+      if (!shellDesktopTray(&item)) return;
+      if (!tray_)
+        tray_ = std::make_unique<DesktopTray>(
+            [this](const DesktopTrayItem& clicked) {
+              // As a tap on the icon, and the window comes forward.
+              if (clicked.callback && IsWindow(clicked.hwnd)) {
+                PostMessage(clicked.hwnd, clicked.callback, clicked.id, WM_LBUTTONDOWN);
+                PostMessage(clicked.hwnd, clicked.callback, clicked.id, WM_LBUTTONUP);
+              }
+              raise();
+            },
+            [] {
+              if (!requestEnd()) PostQuitMessage(0);
+            });
+      tray_->show(item);
+      trayShown_ = true;
+      trayLook_ = look;
+    } else if (!wanted && trayShown_) {
+      tray_->hide();
+      trayShown_ = false;
+    }
+    if (tray_) tray_->pump();
+  }
+
+  void raise() {
+    SDL_ShowWindow(window_);
+    SDL_RestoreWindow(window_);
+    SDL_RaiseWindow(window_);
+  }
+  void desktopNotifyClose(uint64_t key) override {
+    if (notifier_) notifier_->close(key);
+  }
+#endif
+  bool desktopFocused() const override {
+    return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) != 0;
   }
 
  private:
@@ -334,6 +406,12 @@ class SdlBackend : public DeviceBackend {
   int width_ = 0, height_ = 0, scale_ = 1;
   std::atomic<bool> dirty_{false};
   SDL_threadID owner_ = SDL_ThreadID();
+#ifdef OLVARO_HAVE_GIO
+  std::unique_ptr<DesktopNotifier> notifier_;
+  std::unique_ptr<DesktopTray> tray_;
+  bool trayShown_ = false;
+  uint64_t trayLook_ = 0;
+#endif
   bool rightUpPending_ = false;
   int64_t rightDownAt_ = 0;
   POINT rightAt_{};

@@ -296,6 +296,7 @@ void shellSignalsReset() {
   C().signals.clear();
   C().vibrating = false;
   C().leds.clear();
+  desktopRecordReset();
 }
 
 int shellLedState(UINT led) {

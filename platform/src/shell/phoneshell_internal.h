@@ -2,6 +2,7 @@
 // notification icons and bubbles.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/phoneshell.h"
@@ -24,6 +25,11 @@ bool trayTap(int x);
 int paintTray(HDC dc, int right, int top, int size);
 // Straight-to-tray notifications show as icons; the bubble code owns them.
 void showTrayNotification(size_t index);
+// Whether the desktop's tray wants the program's item now, and a number
+// that changes whenever its look does.
+bool desktopTrayWanted(uint64_t* generation);
+// Forgets the plain desktop notes asked for and the focus a test set.
+void desktopRecordReset();
 
 constexpr COLORREF kBarColour = RGB(24, 48, 96);
 constexpr COLORREF kBarText = RGB(255, 255, 255);

@@ -8,8 +8,12 @@
 #include "ascii.h"
 #include "control_internal.h"
 #include "dc_selection.h"
+#include "gdi_object.h"
 #include "phoneshell_internal.h"
+#include "platform/desktop.h"
+#include "platform/device_backend.h"
 #include "platform/screen.h"
+#include "window_internal.h"
 
 namespace platform::shell {
 namespace {
@@ -21,6 +25,10 @@ struct Icon {
   UINT callback;
   HICON icon;
   std::u16string tip;
+  // Its look in the desktop's tray, when one was given.
+  bool hasLook = false;
+  HICON lookIcon = nullptr, lookAttentionIcon = nullptr;
+  bool attention = false;
 };
 
 struct Notification {
@@ -48,6 +56,7 @@ struct Tray {
   std::vector<Icon> icons;
   std::vector<Notification> notes;
   std::vector<TraySlot> slots;
+  uint64_t desktopLook = 0;  // changes with the desktop tray item's look
 };
 
 Tray& T() {
@@ -497,6 +506,48 @@ HWND showBubble(size_t n) {
   return h;
 }
 
+// ---- The desktop's notification service -----------------------------------
+
+// A notification's key there: its class and id folded together (FNV-1a);
+// plain notes use a key of their own.
+constexpr uint64_t kPlainNoteKey = 1;
+uint64_t desktopKey(const CLSID& clsid, DWORD id) {
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&](const void* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<const uint8_t*>(p)[i]) * 1099511628211ull;
+  };
+  mix(&clsid, sizeof clsid);
+  mix(&id, sizeof id);
+  return h == kPlainNoteKey ? h + 1 : h;
+}
+
+DesktopNote desktopNoteOf(const Notification& n) {
+  DesktopNote d;
+  d.summary = n.title;
+  d.sink = n.sink;
+  for (const Piece& p : parseHtml(n.html)) {
+    if (p.kind == Piece::Text) {
+      if (!d.body.empty() && d.body.back() != u'\n') d.body += u' ';
+      d.body += p.text;
+    } else if (p.kind == Piece::Break) {
+      if (!d.body.empty() && d.body.back() != u'\n') d.body += u'\n';
+    } else if (p.command) {
+      d.buttons.emplace_back(p.text, p.command);
+    }
+  }
+  while (!d.body.empty() && (d.body.back() == u'\n' || d.body.back() == u' ')) d.body.pop_back();
+  if (!d.buttons.empty()) d.dismissCommand = d.buttons.back().second;
+  return d;
+}
+
+void toDesktop(const Notification& n) {
+  if (DeviceBackend* b = deviceBackend()) b->desktopNotify(desktopKey(n.clsid, n.id), desktopNoteOf(n));
+}
+
+void closeOnDesktop(const Notification& n) {
+  if (DeviceBackend* b = deviceBackend()) b->desktopNotifyClose(desktopKey(n.clsid, n.id));
+}
+
 void hideBubble(Notification& note) {
   HWND b = note.bubble;
   note.bubble = nullptr;
@@ -515,6 +566,7 @@ void prune() {
       Notification n = notes[i];
       notes.erase(notes.begin() + long(i));
       hideBubble(n);
+      closeOnDesktop(n);
     }
 }
 
@@ -651,6 +703,120 @@ std::vector<ShellNotification> shellNotifications() {
   return out;
 }
 
+namespace {
+std::mutex g_desktopLock;
+std::vector<std::pair<std::u16string, std::u16string>> g_desktopNotes;
+int g_desktopFocus = -1;  // -1: as the backend says
+}  // namespace
+
+void shell::desktopRecordReset() {
+  std::lock_guard<std::mutex> g(g_desktopLock);
+  g_desktopNotes.clear();
+  g_desktopFocus = -1;
+}
+
+std::vector<std::pair<std::u16string, std::u16string>> shellDesktopNotes() {
+  std::lock_guard<std::mutex> g(g_desktopLock);
+  return g_desktopNotes;
+}
+
+void shellDesktopSetFocused(bool focused) {
+  std::lock_guard<std::mutex> g(g_desktopLock);
+  g_desktopFocus = focused ? 1 : 0;
+}
+
+void shellDesktopNote(const std::u16string& summary, const std::u16string& body) {
+  {
+    std::lock_guard<std::mutex> g(g_desktopLock);
+    g_desktopNotes.emplace_back(summary, body);
+  }
+  DesktopNote d;
+  d.summary = summary;
+  d.body = body;
+  if (DeviceBackend* b = deviceBackend()) b->desktopNotify(shell::kPlainNoteKey, d);
+}
+
+bool shellDesktopFocused() {
+  {
+    std::lock_guard<std::mutex> g(g_desktopLock);
+    if (g_desktopFocus >= 0) return g_desktopFocus == 1;
+  }
+  DeviceBackend* b = deviceBackend();
+  return !b || b->desktopFocused();
+}
+
+namespace {
+
+// As a taskbar counts them: top-level windows in view that are not tool
+// windows (the shell's bars, bubbles and menus are).
+bool programShowsWindow() {
+  win::Guard g(win::lock());
+  for (HWND t : win::topLevels())
+    if (win::Window* w = win::find(t); w && (w->style & WS_VISIBLE) && !(w->exStyle & WS_EX_TOOLWINDOW)) return true;
+  return false;
+}
+
+DesktopPixmap pixmapOf(HICON icon) {
+  DesktopPixmap p;
+  const IconObject* o = icon ? asIcon(icon) : nullptr;
+  if (!o || o->width <= 0 || o->height <= 0) return p;
+  p.width = o->width;
+  p.height = o->height;
+  p.argb.reserve(o->color.size() * 4);
+  for (size_t i = 0; i < o->color.size(); ++i) {
+    uint32_t c = o->color[i];
+    p.argb.push_back(i < o->mask.size() && o->mask[i] ? 0 : 0xFF);
+    p.argb.push_back(uint8_t(c >> 16));
+    p.argb.push_back(uint8_t(c >> 8));
+    p.argb.push_back(uint8_t(c));
+  }
+  return p;
+}
+
+}  // namespace
+
+bool shell::desktopTrayWanted(uint64_t* generation) {
+  bool shows = programShowsWindow();
+  std::lock_guard<std::recursive_mutex> g(T().m);
+  if (generation) *generation = T().desktopLook;
+  return !shows && std::any_of(T().icons.begin(), T().icons.end(), [](const Icon& i) { return IsWindow(i.hwnd); });
+}
+
+void shellDesktopTrayLook(HWND hwnd, UINT id, HICON icon, HICON attentionIcon, bool attention) {
+  using namespace shell;
+  std::lock_guard<std::recursive_mutex> g(T().m);
+  for (Icon& ic : T().icons)
+    if (ic.hwnd == hwnd && ic.id == id) {
+      if (ic.hasLook && ic.lookIcon == icon && ic.lookAttentionIcon == attentionIcon && ic.attention == attention)
+        return;
+      ic.hasLook = true;
+      ic.lookIcon = icon;
+      ic.lookAttentionIcon = attentionIcon;
+      ic.attention = attention;
+      ++T().desktopLook;
+    }
+}
+
+bool shellDesktopTray(DesktopTrayItem* out) {
+  using namespace shell;
+  if (!desktopTrayWanted(nullptr)) return false;
+  std::lock_guard<std::recursive_mutex> g(T().m);
+  prune();
+  if (T().icons.empty()) return false;
+  const Icon& ic = T().icons.front();
+  if (out) {
+    *out = DesktopTrayItem{};
+    out->title = ic.tip.empty() ? u"Olvaro" : ic.tip;
+    out->icon = pixmapOf(ic.hasLook && ic.lookIcon ? ic.lookIcon : ic.icon);
+    out->attentionIcon = pixmapOf(ic.hasLook && ic.lookAttentionIcon ? ic.lookAttentionIcon : ic.icon);
+    out->attention = ic.hasLook && ic.attention;
+    out->hwnd = ic.hwnd;
+    out->id = ic.id;
+    out->callback = (ic.flags & NIF_MESSAGE) ? ic.callback : 0;
+  }
+  return true;
+}
+
 }  // namespace platform
 
 using namespace platform;
@@ -667,6 +833,7 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
     auto& v = T().icons;
     auto it = std::find_if(v.begin(), v.end(), [&](const Icon& i) { return i.hwnd == data->hWnd && i.id == data->uID; });
     auto apply = [&](Icon& ic) {
+      if (!ic.hasLook && (data->uFlags & (NIF_ICON | NIF_TIP))) ++T().desktopLook;
       if (data->uFlags & NIF_MESSAGE) ic.callback = data->uCallbackMessage;
       if (data->uFlags & NIF_ICON) ic.icon = data->hIcon;
       if (data->uFlags & NIF_TIP) {
@@ -700,6 +867,7 @@ BOOL Shell_NotifyIcon(DWORD message, PNOTIFYICONDATA data) {
           return FALSE;
         }
         v.erase(it);
+        ++T().desktopLook;
         break;
       default:
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -729,6 +897,7 @@ LRESULT SHNotificationAdd(SHNOTIFICATIONDATA* data) {
                    data->lParam};
     T().notes.push_back(std::move(n));
     if (!(data->grfFlags & SHNF_STRAIGHTTOTRAY)) showBubble(T().notes.size() - 1);
+    toDesktop(T().notes.back());
   }
   shellTitleBar();
   titleChanged();
@@ -748,6 +917,7 @@ LRESULT SHNotificationUpdate(DWORD mask, SHNOTIFICATIONDATA* data) {
     if (mask & SHNUM_HTML) n.html = data->pszHTML ? data->pszHTML : u"";
     if (n.bubble && (mask & (SHNUM_HTML | SHNUM_TITLE))) showBubble(size_t(i));
     else if (n.bubble) InvalidateRect(n.bubble, nullptr, TRUE);
+    if (mask & (SHNUM_HTML | SHNUM_TITLE)) toDesktop(T().notes[size_t(i)]);
   }
   titleChanged();
   return ERROR_SUCCESS;
@@ -762,6 +932,7 @@ LRESULT SHNotificationRemove(const CLSID* clsid, DWORD id) {
     Notification n = T().notes[size_t(i)];
     T().notes.erase(T().notes.begin() + i);
     hideBubble(n);
+    closeOnDesktop(n);
   }
   titleChanged();
   return ERROR_SUCCESS;
