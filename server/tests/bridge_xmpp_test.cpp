@@ -71,8 +71,36 @@ protected:
         return std::nullopt;
     }
 
+    // Sends `text` to a bridged peer as the client does, in 512-byte
+    // chunks, each awaiting its answer; the codes. Packets met meanwhile
+    // are kept in `seen_`.
+    std::vector<int64_t> say(uint64_t bridge, uint64_t target, const std::string& text, bool chat = false) {
+        std::vector<int64_t> codes;
+        uint64_t first = 0;
+        for (size_t off = 0; off == 0 || off < text.size(); off += 512) {
+            Packet p("BRIDGE MESG");
+            p.set_id("Bridge-Id", bridge);
+            p.set_id("Target-Id", target);
+            p.set_int("Mesg-Target", chat ? 1 : 0);
+            p.set("Content-Type", "text/plain");
+            if (first) p.set_id("Correlation-Id", first);
+            p.body = text.substr(off, 512);
+            if (off + 512 >= text.size()) p.set_int("Last", 1);
+            uint64_t mesg = client_->request(p);
+            if (!first) first = mesg;
+            codes.push_back(client_->response(mesg, &seen_));
+        }
+        return codes;
+    }
+    bool seen(const std::string& command) {
+        for (const Packet& p : seen_)
+            if (p.command == command) return true;
+        return false;
+    }
+
     Prosody prosody_;
     std::unique_ptr<TestClient> client_;
+    std::vector<Packet> seen_;
 };
 
 TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
@@ -140,6 +168,46 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     off.set_int("Online-Status", 0);
     EXPECT_EQ(client_->response(client_->request(off)), 0);
     EXPECT_TRUE(eventually([&] { return peer.has("presence", "unavailable"); }));
+}
+
+TEST_F(XmppBridgeTest, TextsArriveAsXmlCanCarryThemWholeOrAreRefusedNeverCut) {
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    auto bob = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
+    ASSERT_TRUE(bob);
+    uint64_t bobId = bob->get_id("Contact-Id");
+    XmppPeer peer("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return peer.connected(); }));
+
+    // A vertical tab, a NUL, an escape and a stray continuation byte go;
+    // the rest arrives and the session stays.
+    std::string odd = std::string("tab\x0B") + '\0' + "nul\x1B" + "esc\x80!";
+    EXPECT_EQ(say(id, bobId, odd).back(), 4);
+    EXPECT_TRUE(eventually([&] { return peer.has("message", "chat", "tabnulesc!"); }));
+
+    // 70,000 bytes of two-byte characters: all of them arrive, in parts cut
+    // between characters.
+    std::string longText;
+    for (int i = 0; i < 35000; ++i) longText += "\xC3\xA9";
+    auto codes = say(id, bobId, longText);
+    EXPECT_EQ(codes.back(), 4);
+    std::string got;
+    EXPECT_TRUE(eventually([&] {
+        got.clear();
+        for (auto& s : peer.received())
+            if (s.name == "message" && s.body.rfind("\xC3\xA9", 0) == 0) got += s.body;
+        return got.size() >= longText.size();
+    }));
+    EXPECT_TRUE(got == longText) << got.size() << " bytes arrived";
+
+    // Beyond what a bridge carries: refused, not cut.
+    codes = say(id, bobId, std::string(300 * 1024, 'x'));
+    EXPECT_EQ(codes.back(), 13);
+    for (auto& s : peer.received()) EXPECT_NE(s.body.substr(0, 1), "x");
+
+    peer.message("ann@localhost", "still there?");
+    EXPECT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "still there?"; }));
+    EXPECT_FALSE(seen("BRIDGE OFF"));
 }
 
 TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {

@@ -5,14 +5,16 @@
 #include <iterator>
 
 #include "core.h"
+#include "xml_text.h"
 
 namespace olvaro::server {
 namespace {
 
 constexpr int32_t kXmpp = 6;
 constexpr size_t kChunk = 512;
-// A bridged text longer than this is cut: the networks carry short messages.
-constexpr size_t kMaxText = 64 * 1024;
+// The longest bridged text taken whole; a longer one from the user is
+// refused, one from the network is cut between two characters.
+constexpr size_t kMaxText = 256 * 1024;
 // Half-sent messages kept per connection.
 constexpr size_t kMaxPartial = 16;
 
@@ -142,7 +144,7 @@ struct Bridging::Live final : NetworkSink {
     void net_message(const std::string& from, const std::string& chat, const std::string& text) override {
         Conn* c = conn();
         if (!c || id_of(from) == 0 || (!chat.empty() && id_of(chat) == 0)) return;
-        std::string body = text.substr(0, kMaxText);
+        std::string body = text.size() > kMaxText ? text_parts(text, kMaxText).front() : text;
         uint64_t id = uint64_t(owner.core_.next_time_us());
         int64_t time = int64_t(id);
         for (size_t off = 0; off == 0 || off < body.size(); off += kChunk) {
@@ -370,11 +372,19 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
         auto it = partial_.find({c.id, corr});
         if (it == partial_.end()) return core_.respond(c, p, kNoSuch);
         Partial& m = it->second;
-        m.text += p.body.substr(0, kMaxText - std::min(kMaxText, m.text.size()));
-        core_.respond(c, p, kDelivered);
+        // Too long for the network: refused whole, never cut.
+        if (!m.refused && m.text.size() + p.body.size() > kMaxText) {
+            m.refused = true;
+            m.text.clear();
+            m.text.shrink_to_fit();
+        }
+        if (!m.refused) m.text += p.body;
+        bool refused = m.refused;
+        core_.respond(c, p, refused ? kDenied : kDelivered);
         if (!last) return;
         Partial done = std::move(m);
         partial_.erase(it);
+        if (refused) return;
         Live* l = live(done.bridge);
         if (!l || !l->online || l->record.account != c.account) return;
         std::string to = l->address_of(done.target);
@@ -386,10 +396,12 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
     if (!l || !l->online) return core_.respond(c, p, kNoSuch);
     // The networks behind carry text; pictures and voice are refused.
     if (p.get("Content-Type") != "text/plain") return core_.respond(c, p, kTextOnly);
-    Partial m{b->id, int64_t(p.get_id("Target-Id")), p.get_int("Mesg-Target") == 1,
-              p.body.substr(0, kMaxText)};
+    Partial m{b->id, int64_t(p.get_id("Target-Id")), p.get_int("Mesg-Target") == 1, p.body};
     if (l->address_of(m.target).empty()) return core_.respond(c, p, kNoSuch);
-    core_.respond(c, p, kDelivered);
+    m.refused = m.text.size() > kMaxText || p.get_id("Total-Length") > kMaxText;
+    if (m.refused) m.text.clear();
+    core_.respond(c, p, m.refused ? kDenied : kDelivered);
+    if (last && m.refused) return;
     if (last) return l->net->send_text(l->address_of(m.target), m.chat, m.text);
     auto [first, last_of_conn] = of_conn(partial_, c.id);
     if (size_t(std::distance(first, last_of_conn)) >= kMaxPartial) return;

@@ -85,6 +85,7 @@ private:
         int64_t target = 0;
         bool chat = false;
         std::string text;
+        bool refused = false;  // too long: its chunks are answered as refused
     };
     std::map<std::pair<uint64_t, uint64_t>, Partial> partial_;
 };

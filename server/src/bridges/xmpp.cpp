@@ -12,9 +12,12 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "bridge_network.h"
+#include "xml_text.h"
 
 namespace olvaro::server {
 namespace {
@@ -23,6 +26,8 @@ constexpr const char* kRosterNs = "jabber:iq:roster";
 constexpr const char* kMucNs = "http://jabber.org/protocol/muc";
 constexpr const char* kMucUserNs = "http://jabber.org/protocol/muc#user";
 constexpr size_t kMaxRooms = 64;
+// Bytes of text in one message stanza; escaping may grow it fourfold.
+constexpr size_t kMaxPart = 16 * 1024;
 
 std::once_flag g_init;
 
@@ -78,11 +83,15 @@ public:
         });
     }
     void send_text(const std::string& to, bool chat, const std::string& text) override {
-        queue([this, to, chat, text] {
-            xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), nullptr);
-            xmpp_message_set_body(m, text.c_str());
-            xmpp_send(conn_, m);
-            xmpp_stanza_release(m);
+        // Servers limit a stanza's size: a long text goes in parts.
+        std::vector<std::string> parts = text_parts(xml_safe_text(text), kMaxPart);
+        queue([this, to, chat, parts = std::move(parts)] {
+            for (const std::string& part : parts) {
+                xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), nullptr);
+                xmpp_message_set_body(m, part.c_str());
+                xmpp_send(conn_, m);
+                xmpp_stanza_release(m);
+            }
         });
     }
     void add_contact(const std::string& address, const std::string& message) override {
