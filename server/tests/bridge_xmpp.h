@@ -25,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -146,8 +147,17 @@ public:
         return false;
     }
 
+    // A server that stops answering while its links stay open, and back.
+    void pause() {
+        if (pid_ > 0) kill(pid_, SIGSTOP);
+    }
+    void resume() {
+        if (pid_ > 0) kill(pid_, SIGCONT);
+    }
+
     void stop() {
         if (pid_ > 0) {
+            kill(pid_, SIGCONT);
             kill(pid_, SIGTERM);
             for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -188,7 +198,8 @@ private:
 class XmppPeer {
 public:
     struct Stanza {
-        std::string name, type, from, body;
+        std::string name, type, from, body, id;
+        std::string child;  // the first child element's namespace
     };
 
     XmppPeer(const std::string& jid, const std::string& password, int port) {
@@ -263,6 +274,13 @@ public:
         return false;
     }
 
+    // The answer to the stanza with this id, if one came.
+    std::optional<Stanza> answer(const std::string& id) {
+        for (auto& s : received())
+            if (s.id == id && (s.type == "result" || s.type == "error")) return s;
+        return std::nullopt;
+    }
+
     // A stanza of this kind from an address starting with `from`.
     bool hasFrom(const std::string& name, const std::string& type, const std::string& from) {
         for (auto& s : received())
@@ -290,6 +308,9 @@ private:
         s.name = xmpp_stanza_get_name(st) ? xmpp_stanza_get_name(st) : "";
         s.type = xmpp_stanza_get_type(st) ? xmpp_stanza_get_type(st) : "";
         s.from = xmpp_stanza_get_from(st) ? xmpp_stanza_get_from(st) : "";
+        s.id = xmpp_stanza_get_id(st) ? xmpp_stanza_get_id(st) : "";
+        for (xmpp_stanza_t* c = xmpp_stanza_get_children(st); c && s.child.empty(); c = xmpp_stanza_get_next(c))
+            if (xmpp_stanza_is_tag(c) && xmpp_stanza_get_ns(c)) s.child = xmpp_stanza_get_ns(c);
         if (char* body = s.name == "message" ? xmpp_message_get_body(st) : nullptr) {
             s.body = body;
             xmpp_free(self->ctx_, body);

@@ -29,8 +29,9 @@ protected:
                                     {"carl", "carlpw", {}}}));
         startServer(true);
     }
-    void startServer(bool plain, size_t peerLimit = 65536) {
+    void startServer(bool plain, size_t peerLimit = 65536, int pingMs = 20000) {
         Config config;
+        config.xmpp_ping_ms = pingMs;
         config.bridge_peer_limit = peerLimit;
         config.xmpp_hosts = {prosody_.hostMapping()};
         config.xmpp_allow_plain = plain;
@@ -208,6 +209,43 @@ TEST_F(XmppBridgeTest, TextsArriveAsXmlCanCarryThemWholeOrAreRefusedNeverCut) {
     peer.message("ann@localhost", "still there?");
     EXPECT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "still there?"; }));
     EXPECT_FALSE(seen("BRIDGE OFF"));
+}
+
+TEST_F(XmppBridgeTest, TheBridgeAnswersWhatAClientMustAndPingsItsServer) {
+    client_.reset();
+    startServer(true, 65536, 1000);
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return bob.connected(); }));
+    const std::string ann = "ann@localhost/Olvaro";
+    bob.raw("<iq type='get' id='q1' to='" + ann + "'><ping xmlns='urn:xmpp:ping'/></iq>");
+    bob.raw("<iq type='get' id='q2' to='" + ann + "'><query xmlns='http://jabber.org/protocol/disco#info'/></iq>");
+    bob.raw("<iq type='get' id='q3' to='" + ann + "'><query xmlns='jabber:iq:version'/></iq>");
+    bob.raw("<iq type='set' id='q4' to='" + ann + "'><query xmlns='jabber:iq:last'/></iq>");
+    ASSERT_TRUE(eventually([&] { return bob.answer("q4").has_value(); }));
+    for (const char* q : {"q1", "q2", "q3"}) {
+        auto a = bob.answer(q);
+        ASSERT_TRUE(a) << q;
+        EXPECT_EQ(a->type, "result") << q;
+    }
+    EXPECT_EQ(bob.answer("q2")->child, "http://jabber.org/protocol/disco#info");
+    EXPECT_EQ(bob.answer("q3")->child, "jabber:iq:version");
+    EXPECT_EQ(bob.answer("q4")->type, "error");
+
+    // Words in a chat are no reason: a link that dies after "not-authorized"
+    // was said reads as lost, and the keep-alive notices it though the
+    // socket stays open.
+    bob.message("ann@localhost", "<failure><not-authorized/></failure> auth failed");
+    ASSERT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body.find("not-authorized") != std::string::npos; }));
+    prosody_.pause();
+    auto paused = std::chrono::steady_clock::now();
+    auto off = until("BRIDGE OFF", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; });
+    auto noticed = std::chrono::steady_clock::now() - paused;
+    prosody_.resume();
+    ASSERT_TRUE(off);
+    EXPECT_EQ(off->get("Reason"), "The link to the XMPP server was lost.");
+    EXPECT_LT(noticed, std::chrono::milliseconds(3500));
 }
 
 TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {

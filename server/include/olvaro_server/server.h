@@ -65,6 +65,9 @@ struct Config {
     // (unencrypted) XMPP links only when allowed.
     std::vector<std::string> xmpp_hosts;
     bool xmpp_allow_plain = false;
+    // A bridged XMPP link is pinged this often; one ping unanswered until
+    // the next ends the link.
+    int xmpp_ping_ms = 20000;
     // Distinct peer and chat addresses a bridge gives ids to in one run;
     // arrivals from further strangers are dropped, so a remote network
     // cannot grow the server without end.

@@ -55,6 +55,7 @@ struct XmppOptions {
     // "domain=host:port" entries: where a domain's server really listens.
     std::vector<std::string> hosts;
     bool allow_plain = false;
+    int ping_ms = 20000;
 };
 
 // A real XMPP client session on a thread of its own; null with `error` set

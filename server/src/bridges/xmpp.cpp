@@ -2,8 +2,7 @@
 // libstrophe runs its own event loop, so the session thread turns it and runs
 // the user's requests queued from the server's loop; everything it learns
 // goes back to the server's loop through `post`. Nothing here logs: the
-// library's log lines (which may carry the password) are only scanned for
-// the reason of a failed sign-in, never kept.
+// library's log lines may carry the password.
 #include <strophe.h>
 
 #include <atomic>
@@ -25,6 +24,10 @@ namespace {
 constexpr const char* kRosterNs = "jabber:iq:roster";
 constexpr const char* kMucNs = "http://jabber.org/protocol/muc";
 constexpr const char* kMucUserNs = "http://jabber.org/protocol/muc#user";
+constexpr const char* kPingNs = "urn:xmpp:ping";
+constexpr const char* kDiscoInfoNs = "http://jabber.org/protocol/disco#info";
+constexpr const char* kVersionNs = "jabber:iq:version";
+constexpr const char* kStanzaErrorNs = "urn:ietf:params:xml:ns:xmpp-stanzas";
 constexpr size_t kMaxRooms = 64;
 // Bytes of text in one message stanza; escaping may grow it fourfold.
 constexpr size_t kMaxPart = 16 * 1024;
@@ -64,9 +67,9 @@ int32_t presence_of(xmpp_ctx_t* ctx, xmpp_stanza_t* presence) {
 class XmppNetwork final : public Network {
 public:
     XmppNetwork(std::string jid, std::string password, std::string host, unsigned short port, bool allow_plain,
-                NetworkSink& sink, Post post)
-        : jid_(std::move(jid)), host_(std::move(host)), port_(port), allow_plain_(allow_plain), sink_(&sink),
-          post_(std::move(post)) {
+                int ping_ms, NetworkSink& sink, Post post)
+        : jid_(std::move(jid)), host_(std::move(host)), port_(port), allow_plain_(allow_plain),
+          ping_ms_(ping_ms > 0 ? ping_ms : 20000), sink_(&sink), post_(std::move(post)) {
         domain_ = bare(jid_).substr(bare(jid_).find('@') + 1);
         nick_ = bare(jid_).substr(0, bare(jid_).find('@'));
         thread_ = std::thread([this, password = std::move(password)]() mutable { run(std::move(password)); });
@@ -133,6 +136,7 @@ private:
         xmpp_handler_add(conn_, &XmppNetwork::on_message, nullptr, "message", nullptr, this);
         xmpp_handler_add(conn_, &XmppNetwork::on_presence, nullptr, "presence", nullptr, this);
         xmpp_handler_add(conn_, &XmppNetwork::on_iq, nullptr, "iq", nullptr, this);
+        xmpp_timed_handler_add(conn_, &XmppNetwork::on_tick, static_cast<unsigned long>(ping_ms_), this);
         if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
             XMPP_EOK)
             finish("Could not connect to the XMPP server " + domain_ + ".");
@@ -274,7 +278,74 @@ private:
                     self->join(bare(attr(c, "jid")), child_text(self->ctx_, c, "nick"));
             }
         }
+        std::string to = attr(st, "to");
+        if ((type == "get" || type == "set") && (to.empty() || bare(to) == bare(self->jid_))) self->answer(st, type);
         return 1;
+    }
+
+    // Requests to us: what every client answers, and an error for the rest,
+    // since servers drop a client that leaves them unanswered.
+    void answer(xmpp_stanza_t* st, const std::string& type) {
+        xmpp_stanza_t* q = xmpp_stanza_get_children(st);
+        while (q && !xmpp_stanza_is_tag(q)) q = xmpp_stanza_get_next(q);
+        const char* ns = q ? xmpp_stanza_get_ns(q) : nullptr;
+        std::string name = q && xmpp_stanza_get_name(q) ? xmpp_stanza_get_name(q) : "";
+        std::string from = attr(st, "from");
+        xmpp_stanza_t* r = nullptr;
+        if (type == "get" && ns && (!strcmp(ns, kPingNs) || !strcmp(ns, kDiscoInfoNs) || !strcmp(ns, kVersionNs))) {
+            r = xmpp_iq_new(ctx_, "result", xmpp_stanza_get_id(st));
+            if (!from.empty()) xmpp_stanza_set_to(r, from.c_str());
+            if (!strcmp(ns, kDiscoInfoNs)) {
+                xmpp_stanza_t* query = element("query", kDiscoInfoNs);
+                xmpp_stanza_t* id = element("identity", nullptr);
+                xmpp_stanza_set_attribute(id, "category", "client");
+                xmpp_stanza_set_attribute(id, "type", "pc");
+                xmpp_stanza_set_attribute(id, "name", "Olvaro");
+                xmpp_stanza_add_child_ex(query, id, 0);
+                for (const char* f : {kDiscoInfoNs, kPingNs, kVersionNs}) {
+                    xmpp_stanza_t* feature = element("feature", nullptr);
+                    xmpp_stanza_set_attribute(feature, "var", f);
+                    xmpp_stanza_add_child_ex(query, feature, 0);
+                }
+                xmpp_stanza_add_child_ex(r, query, 0);
+            } else if (!strcmp(ns, kVersionNs)) {
+                xmpp_stanza_t* query = element("query", kVersionNs);
+                add_text_child(query, "name", "Olvaro");
+                add_text_child(query, "version", "1.0");
+                xmpp_stanza_add_child_ex(r, query, 0);
+            }
+        } else {
+            r = xmpp_stanza_reply_error(st, "cancel", "service-unavailable", nullptr);
+        }
+        if (!r) return;
+        xmpp_send(conn_, r);
+        xmpp_stanza_release(r);
+    }
+
+    // Keep-alive: a ping to our server each period; one still unanswered at
+    // the next means the link is dead, though the socket may not know yet.
+    static int on_tick(xmpp_conn_t*, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        if (!self->connected_) return 1;
+        if (self->ping_waiting_) {
+            self->link_dead_ = true;
+            self->finish("The link to the XMPP server was lost.");
+            xmpp_disconnect(self->conn_);
+            return 0;
+        }
+        std::string id = "keepalive-" + std::to_string(++self->pings_);
+        xmpp_stanza_t* iq = xmpp_iq_new(self->ctx_, "get", id.c_str());
+        xmpp_stanza_set_to(iq, self->domain_.c_str());
+        xmpp_stanza_add_child_ex(iq, self->element("ping", kPingNs), 0);
+        self->ping_waiting_ = true;
+        xmpp_id_handler_add(self->conn_, &XmppNetwork::on_pong, id.c_str(), self);
+        xmpp_send(self->conn_, iq);
+        xmpp_stanza_release(iq);
+        return 1;
+    }
+    static int on_pong(xmpp_conn_t*, xmpp_stanza_t*, void* user) {
+        static_cast<XmppNetwork*>(user)->ping_waiting_ = false;
+        return 0;
     }
 
     static int on_presence(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
@@ -366,35 +437,55 @@ private:
         return 1;
     }
 
-    static void on_conn(xmpp_conn_t*, xmpp_conn_event_t event, int, xmpp_stream_error_t* error, void* user) {
+    static void on_conn(xmpp_conn_t* conn, xmpp_conn_event_t event, int error, xmpp_stream_error_t* stream_error,
+                        void* user) {
         auto* self = static_cast<XmppNetwork*>(user);
         if (event == XMPP_CONN_CONNECT) return self->on_connected();
         if (event == XMPP_CONN_RAW_CONNECT) return;
-        if (self->auth_failed_ || (error && error->type == XMPP_SE_NOT_AUTHORIZED))
-            return self->finish("The XMPP server did not accept the user name or password.");
-        if (error && error->type == XMPP_SE_CONFLICT)
-            return self->finish("This XMPP account signed in somewhere else.");
-        if (!self->connected_) {
-            if (!self->allow_plain_ && self->tls_missing_)
-                return self->finish("The XMPP server " + self->domain_ + " offers no encrypted link.");
-            return self->finish("Could not connect to the XMPP server " + self->domain_ + ".");
-        }
-        self->finish("The link to the XMPP server was lost.");
+        self->finish(self->reason(conn, error, stream_error));
     }
 
-    // Scanned for the outcome of the sign-in; nothing is written anywhere.
-    static void on_log(void* user, xmpp_log_level_t, const char* area, const char* msg) {
+    // Why the session ended, from the server's stream error, or before
+    // sign-in from how far it came.
+    std::string reason(xmpp_conn_t* conn, int error, xmpp_stream_error_t* stream_error) const {
+        if (stream_error) {
+            switch (stream_error->type) {
+                case XMPP_SE_NOT_AUTHORIZED:
+                    return "The XMPP server did not accept the user name or password.";
+                case XMPP_SE_CONFLICT:
+                    return "This XMPP account signed in somewhere else.";
+                case XMPP_SE_SYSTEM_SHUTDOWN:
+                    return "The XMPP server " + domain_ + " shut down.";
+                default:
+                    break;
+            }
+            std::string condition;
+            for (xmpp_stanza_t* c = stream_error->stanza ? xmpp_stanza_get_children(stream_error->stanza) : nullptr;
+                 c && condition.empty(); c = xmpp_stanza_get_next(c))
+                if (xmpp_stanza_is_tag(c) && xmpp_stanza_get_name(c) && strcmp(xmpp_stanza_get_name(c), "text"))
+                    condition = xmpp_stanza_get_name(c);
+            return "The XMPP server ended the session" + (condition.empty() ? "" : " (" + condition + ")") + ".";
+        }
+        if (connected_ || link_dead_) return "The link to the XMPP server was lost.";
+        if (auth_refused_) return "The XMPP server did not accept the user name or password.";
+        if (error == 0 && !allow_plain_ && !xmpp_conn_is_secured(conn))
+            return "The XMPP server " + domain_ + " offers no encrypted link.";
+        return "Could not connect to the XMPP server " + domain_ + ".";
+    }
+
+    // libstrophe keeps the SASL failure to itself (no handler sees stanzas
+    // before sign-in) and reports it only as an error of its "auth" area;
+    // that event, by area and level and only during sign-in, is all that
+    // is taken from here, never the text, which can carry anyone's words.
+    static void on_log(void* user, xmpp_log_level_t level, const char* area, const char*) {
         auto* self = static_cast<XmppNetwork*>(user);
-        if (!msg) return;
-        if (strstr(msg, "not-authorized") || (area && !strcmp(area, "auth") && strstr(msg, "failed")))
-            self->auth_failed_ = true;
-        if (strstr(msg, "TLS") && (strstr(msg, "not supported") || strstr(msg, "not available")))
-            self->tls_missing_ = true;
+        if (!self->connected_ && level == XMPP_LEVEL_ERROR && area && !strcmp(area, "auth")) self->auth_refused_ = true;
     }
 
     std::string jid_, host_, domain_, nick_;
     unsigned short port_;
     bool allow_plain_;
+    int ping_ms_;
     NetworkSink* sink_;
     Post post_;
     std::thread thread_;
@@ -406,7 +497,8 @@ private:
     xmpp_ctx_t* ctx_ = nullptr;
     xmpp_conn_t* conn_ = nullptr;
     bool connected_ = false, ended_ = false, quitting_ = false;
-    bool auth_failed_ = false, tls_missing_ = false;
+    bool auth_refused_ = false, link_dead_ = false, ping_waiting_ = false;
+    uint64_t pings_ = 0;
     int32_t status_ = 1;
     std::map<std::string, std::string> roster_;  // bare JID -> name
     std::map<std::string, int32_t> presence_;
@@ -440,7 +532,7 @@ std::unique_ptr<Network> make_xmpp_network(const BridgeRecord& bridge, const Xmp
         if (port > 65535) port = 0;
     }
     return std::make_unique<XmppNetwork>(jid, password, host, static_cast<unsigned short>(port), options.allow_plain,
-                                         sink, std::move(post));
+                                         options.ping_ms, sink, std::move(post));
 }
 
 }  // namespace olvaro::server
