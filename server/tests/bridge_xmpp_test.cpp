@@ -248,6 +248,43 @@ TEST_F(XmppBridgeTest, TheBridgeAnswersWhatAClientMustAndPingsItsServer) {
     EXPECT_LT(noticed, std::chrono::milliseconds(3500));
 }
 
+TEST_F(XmppBridgeTest, ATextIsReportedDeliveredOnlyOnceTheServerHasIt) {
+    client_.reset();
+    startServer(true, 65536, 1000);
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    auto bob = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
+    ASSERT_TRUE(bob);
+    XmppPeer peer("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return peer.connected(); }));
+    EXPECT_EQ(say(id, bob->get_id("Contact-Id"), "first").back(), 4);
+    EXPECT_TRUE(eventually([&] { return peer.has("message", "chat", "first"); }));
+
+    // The server stops answering, the link still open: no 4 for a text it
+    // never took; once the link is given up, 100 (the client sends it again
+    // later) and the bridge goes off.
+    prosody_.pause();
+    Packet m("BRIDGE MESG");
+    m.set_id("Bridge-Id", id);
+    m.set_id("Target-Id", bob->get_id("Contact-Id"));
+    m.set_int("Mesg-Target", 0);
+    m.set("Content-Type", "text/plain");
+    m.set_int("Last", 1);
+    m.body = "second";
+    uint64_t mesg = client_->request(m);
+    int64_t code = -1;
+    bool off = false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    while ((code < 0 || !off) && std::chrono::steady_clock::now() < deadline) {
+        auto p = client_->read(200);
+        if (p && p->command == "RESPONSE" && p->get_id("Mesg-Id") == mesg) code = code_of(*p);
+        if (p && p->command == "BRIDGE OFF") off = true;
+    }
+    prosody_.resume();
+    EXPECT_EQ(code, 100);
+    EXPECT_TRUE(off);
+}
+
 TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {
     uint64_t id = bridge("ann", "annpw");
     ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));

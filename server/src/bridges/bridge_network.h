@@ -29,6 +29,9 @@ public:
     // A text from `from`; `chat` names the group chat, empty for a private one.
     virtual void net_message(const std::string& from, const std::string& chat, const std::string& text) = 0;
     virtual void net_chat_member(const std::string& chat, const std::string& member, bool joined) = 0;
+    // The text sent under `token` reached the network's server (true), or
+    // never will (false). A session that ends first reports nothing.
+    virtual void net_sent(uint64_t token, bool delivered) = 0;
 
 protected:
     ~NetworkSink() = default;
@@ -38,8 +41,9 @@ class Network {
 public:
     virtual ~Network() = default;
     virtual void set_presence(int32_t status) = 0;
-    // `to` is a contact's or (chat true) a group chat's address.
-    virtual void send_text(const std::string& to, bool chat, const std::string& text) = 0;
+    // `to` is a contact's or (chat true) a group chat's address; the
+    // outcome comes back through `net_sent` under `token`.
+    virtual void send_text(const std::string& to, bool chat, const std::string& text, uint64_t token) = 0;
     virtual void add_contact(const std::string& address, const std::string& message) = 0;
     virtual void answer_request(const std::string& address, bool accepted) = 0;
 };

@@ -58,6 +58,29 @@ struct Bridging::Live final : NetworkSink {
     std::map<std::string, std::pair<std::string, int32_t>> roster;  // address -> nickname, presence
     std::map<int64_t, std::string> requests;                        // Request-Id -> address
     int64_t next_request = 1;
+    // Texts handed to the network whose last chunk is answered once the
+    // network's server has them: token -> (connection, Mesg-Id).
+    std::map<uint64_t, std::pair<uint64_t, uint64_t>> waiting;
+    uint64_t next_token = 1;
+
+    void answer(uint64_t conn, uint64_t mesg, int64_t code) {
+        auto it = owner.core_.conns_.find(conn);
+        if (it == owner.core_.conns_.end() || it->second->dead) return;
+        Packet request;
+        request.set_id("Mesg-Id", mesg);
+        owner.core_.respond(*it->second, request, code);
+    }
+    void send_text(Conn& c, uint64_t mesg, const std::string& to, bool chat, const std::string& text) {
+        if (waiting.size() >= 4096) return answer(c.id, mesg, kResend);
+        uint64_t token = next_token++;
+        waiting[token] = {c.id, mesg};
+        net->send_text(to, chat, text, token);
+    }
+    void answer_all(int64_t code) {
+        auto all = std::move(waiting);
+        waiting.clear();
+        for (auto& [token, who] : all) answer(who.first, who.second, code);
+    }
 
     Conn* conn() { return owner.core_.online(record.account); }
     void send(Packet& p) {
@@ -110,8 +133,15 @@ struct Bridging::Live final : NetworkSink {
         uint64_t gen = generation;
         owner.core_.post([&b, id, gen] {
             Live* l = b.live(id);
-            if (l && l->generation == gen) b.end(id);
+            if (l && l->generation == gen) b.end(id, kResend);
         });
+    }
+    void net_sent(uint64_t token, bool delivered) override {
+        auto it = waiting.find(token);
+        if (it == waiting.end()) return;
+        auto [conn, mesg] = it->second;
+        waiting.erase(it);
+        answer(conn, mesg, delivered ? kDelivered : kResend);
     }
     void net_contact(const std::string& address, const std::string& nickname, int32_t presence) override {
         if (id_of(address) == 0) return;
@@ -293,9 +323,10 @@ bool Bridging::start(const BridgeRecord& record, std::string* reason) {
     return true;
 }
 
-void Bridging::end(int64_t bridge) {
+void Bridging::end(int64_t bridge, int64_t code) {
     auto it = live_.find(bridge);
     if (it == live_.end()) return;
+    it->second->answer_all(code);
     retire(std::move(it->second->net));
     live_.erase(it);
 }
@@ -305,7 +336,7 @@ void Bridging::on_switch(Conn& c, const Packet& p, bool on) {
     if (!b) return core_.respond(c, p, kNoSuch);
     core_.store_.set_bridge_disabled(b->id, !on);
     core_.respond(c, p, kOk);
-    if (!on) return end(b->id);
+    if (!on) return end(b->id, kDenied);
     int32_t status = p.get_int("Online-Status");
     if (!known_status(status)) status = 1;
     if (Live* l = live(b->id)) {
@@ -331,7 +362,7 @@ void Bridging::on_update(Conn& c, const Packet& p) {
     auto b = own(c, p);
     if (!b) return core_.respond(c, p, kNoSuch);
     if (!p.has("Online-Status")) {  // only the id: the bridge goes
-        end(b->id);
+        end(b->id, kDenied);
         core_.store_.remove_bridge(b->id);
         ids_by_bridge_.erase(b->id);
         return core_.respond(c, p, kOk);
@@ -380,16 +411,16 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
         }
         if (!m.refused) m.text += p.body;
         bool refused = m.refused;
-        core_.respond(c, p, refused ? kDenied : kDelivered);
+        if (!last || refused) core_.respond(c, p, refused ? kDenied : kDelivered);
         if (!last) return;
         Partial done = std::move(m);
         partial_.erase(it);
         if (refused) return;
         Live* l = live(done.bridge);
-        if (!l || !l->online || l->record.account != c.account) return;
-        std::string to = l->address_of(done.target);
-        if (!to.empty()) l->net->send_text(to, done.chat, done.text);
-        return;
+        std::string to = l && l->online && l->record.account == c.account ? l->address_of(done.target) : "";
+        // The last chunk is answered once the network has the text.
+        if (to.empty()) return core_.respond(c, p, kResend);
+        return l->send_text(c, p.get_id("Mesg-Id"), to, done.chat, done.text);
     }
     auto b = own(c, p);
     Live* l = b ? live(b->id) : nullptr;
@@ -400,9 +431,9 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
     if (l->address_of(m.target).empty()) return core_.respond(c, p, kNoSuch);
     m.refused = m.text.size() > kMaxText || p.get_id("Total-Length") > kMaxText;
     if (m.refused) m.text.clear();
-    core_.respond(c, p, m.refused ? kDenied : kDelivered);
+    if (!last || m.refused) core_.respond(c, p, m.refused ? kDenied : kDelivered);
     if (last && m.refused) return;
-    if (last) return l->net->send_text(l->address_of(m.target), m.chat, m.text);
+    if (last) return l->send_text(c, p.get_id("Mesg-Id"), l->address_of(m.target), m.chat, m.text);
     auto [first, last_of_conn] = of_conn(partial_, c.id);
     if (size_t(std::distance(first, last_of_conn)) >= kMaxPartial) return;
     partial_[{c.id, p.get_id("Mesg-Id")}] = std::move(m);

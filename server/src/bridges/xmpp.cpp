@@ -85,17 +85,20 @@ public:
             send_presence();
         });
     }
-    void send_text(const std::string& to, bool chat, const std::string& text) override {
+    void send_text(const std::string& to, bool chat, const std::string& text, uint64_t token) override {
         // Servers limit a stanza's size: a long text goes in parts.
         std::vector<std::string> parts = text_parts(xml_safe_text(text), kMaxPart);
-        queue([this, to, chat, parts = std::move(parts)] {
+        bool queued = queue([this, to, chat, parts = std::move(parts), token] {
             for (const std::string& part : parts) {
                 xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), nullptr);
                 xmpp_message_set_body(m, part.c_str());
-                xmpp_send(conn_, m);
+                send(m);
                 xmpp_stanza_release(m);
             }
+            await_ack(token);
         });
+        NetworkSink* s = sink_;
+        if (!queued) post_([s, token] { s->net_sent(token, false); });
     }
     void add_contact(const std::string& address, const std::string& message) override {
         queue([this, address, message] {
@@ -105,7 +108,7 @@ public:
             xmpp_stanza_set_attribute(item, "jid", address.c_str());
             xmpp_stanza_add_child_ex(query, item, 0);
             xmpp_stanza_add_child_ex(iq, query, 0);
-            xmpp_send(conn_, iq);
+            send(iq);
             xmpp_stanza_release(iq);
             presence_to(address, "subscribe", message);
         });
@@ -117,12 +120,65 @@ public:
     }
 
 private:
-    void queue(std::function<void()> fn) {
+    bool queue(std::function<void()> fn) {
         std::lock_guard lock(mu_);
-        if (tasks_.size() < 4096) tasks_.push_back(std::move(fn));
+        if (tasks_.size() >= 4096) return false;
+        tasks_.push_back(std::move(fn));
+        return true;
     }
 
     // Everything below runs on the session's thread.
+
+    // Every stanza goes out here, so that the count matches the server's
+    // count of stanzas it has handled (stream management's "h").
+    void send(xmpp_stanza_t* st) {
+        xmpp_send(conn_, st);
+        ++sent_;
+    }
+    // A text is delivered once the server has every stanza up to its last
+    // part: with stream management when the server acknowledges that many,
+    // without it when a ping sent after it is answered (a stream is handled
+    // in order).
+    void await_ack(uint64_t token) {
+        unacked_.emplace_back(sent_, token);
+        if (sm_) return;
+        std::string id = "ack-" + std::to_string(sent_);
+        xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", id.c_str());
+        xmpp_stanza_set_to(iq, domain_.c_str());
+        xmpp_stanza_add_child_ex(iq, element("ping", kPingNs), 0);
+        uint64_t upto = sent_;
+        send(iq);
+        xmpp_stanza_release(iq);
+        barriers_[id] = upto;
+        xmpp_id_handler_add(conn_, &XmppNetwork::on_barrier, id.c_str(), this);
+    }
+    void acked(uint64_t handled) {
+        NetworkSink* s = sink_;
+        while (!unacked_.empty() && unacked_.front().first <= handled) {
+            uint64_t token = unacked_.front().second;
+            unacked_.pop_front();
+            post_([s, token] { s->net_sent(token, true); });
+        }
+    }
+    static int on_barrier(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        auto it = self->barriers_.find(attr(st, "id"));
+        if (it == self->barriers_.end()) return 0;
+        uint64_t upto = it->second;
+        self->barriers_.erase(it);
+        if (attr(st, "type") == "result") self->acked(upto);
+        return 0;
+    }
+    // Stream management: enabled, or an acknowledgement of `h` stanzas.
+    static int on_sm(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        const char* name = xmpp_stanza_get_name(st);
+        if (!name) return 1;
+        if (!strcmp(name, "enabled")) self->sm_ = true;
+        if (!strcmp(name, "failed")) self->sm_ = false;
+        if (!strcmp(name, "a")) self->acked(strtoull(attr(st, "h").c_str(), nullptr, 10));
+        return 1;
+    }
     void run(std::string password) {
         std::call_once(g_init, [] { xmpp_initialize(); });
         xmpp_log_t log{&XmppNetwork::on_log, this};
@@ -136,6 +192,7 @@ private:
         xmpp_handler_add(conn_, &XmppNetwork::on_message, nullptr, "message", nullptr, this);
         xmpp_handler_add(conn_, &XmppNetwork::on_presence, nullptr, "presence", nullptr, this);
         xmpp_handler_add(conn_, &XmppNetwork::on_iq, nullptr, "iq", nullptr, this);
+        xmpp_handler_add(conn_, &XmppNetwork::on_sm, XMPP_NS_SM, nullptr, nullptr, this);
         xmpp_timed_handler_add(conn_, &XmppNetwork::on_tick, static_cast<unsigned long>(ping_ms_), this);
         if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
             XMPP_EOK)
@@ -188,7 +245,7 @@ private:
         xmpp_stanza_set_to(p, to.c_str());
         if (type) xmpp_stanza_set_type(p, type);
         if (!status.empty()) add_text_child(p, "status", status);
-        xmpp_send(conn_, p);
+        send(p);
         xmpp_stanza_release(p);
     }
     void send_presence() {
@@ -196,7 +253,7 @@ private:
         if (status_ == 3) xmpp_stanza_set_type(p, "unavailable");
         if (status_ == 2) add_text_child(p, "show", "away");
         if (status_ == 5) add_text_child(p, "show", "dnd");
-        xmpp_send(conn_, p);
+        send(p);
         xmpp_stanza_release(p);
     }
     void join(const std::string& room, const std::string& nick) {
@@ -210,7 +267,7 @@ private:
         xmpp_stanza_set_attribute(history, "maxstanzas", "0");
         xmpp_stanza_add_child_ex(x, history, 0);
         xmpp_stanza_add_child_ex(p, x, 0);
-        xmpp_send(conn_, p);
+        send(p);
         xmpp_stanza_release(p);
     }
 
@@ -220,7 +277,7 @@ private:
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "roster");
         xmpp_stanza_t* query = element("query", kRosterNs);
         xmpp_stanza_add_child_ex(iq, query, 0);
-        xmpp_send(conn_, iq);
+        send(iq);
         xmpp_stanza_release(iq);
         // Bookmarked rooms (private storage), joined when marked autojoin.
         iq = xmpp_iq_new(ctx_, "get", "bookmarks");
@@ -228,7 +285,7 @@ private:
         xmpp_stanza_t* storage = element("storage", "storage:bookmarks");
         xmpp_stanza_add_child_ex(query, storage, 0);
         xmpp_stanza_add_child_ex(iq, query, 0);
-        xmpp_send(conn_, iq);
+        send(iq);
         xmpp_stanza_release(iq);
         NetworkSink* s = sink_;
         post_([s] { s->net_online(); });
@@ -263,7 +320,7 @@ private:
                 if (xmpp_stanza_get_name(i) && !strcmp(xmpp_stanza_get_name(i), "item")) self->roster_item(i);
             if (type == "set") {
                 xmpp_stanza_t* r = xmpp_iq_new(self->ctx_, "result", xmpp_stanza_get_id(st));
-                xmpp_send(self->conn_, r);
+                self->send(r);
                 xmpp_stanza_release(r);
             }
             return 1;
@@ -318,7 +375,7 @@ private:
             r = xmpp_stanza_reply_error(st, "cancel", "service-unavailable", nullptr);
         }
         if (!r) return;
-        xmpp_send(conn_, r);
+        send(r);
         xmpp_stanza_release(r);
     }
 
@@ -339,7 +396,7 @@ private:
         xmpp_stanza_add_child_ex(iq, self->element("ping", kPingNs), 0);
         self->ping_waiting_ = true;
         xmpp_id_handler_add(self->conn_, &XmppNetwork::on_pong, id.c_str(), self);
-        xmpp_send(self->conn_, iq);
+        self->send(iq);
         xmpp_stanza_release(iq);
         return 1;
     }
@@ -499,6 +556,12 @@ private:
     bool connected_ = false, ended_ = false, quitting_ = false;
     bool auth_refused_ = false, link_dead_ = false, ping_waiting_ = false;
     uint64_t pings_ = 0;
+    // Stanzas sent since sign-in, and the texts not yet acknowledged: the
+    // count their last part brought it to, and their token.
+    uint64_t sent_ = 0;
+    bool sm_ = false;
+    std::deque<std::pair<uint64_t, uint64_t>> unacked_;
+    std::map<std::string, uint64_t> barriers_;
     int32_t status_ = 1;
     std::map<std::string, std::string> roster_;  // bare JID -> name
     std::map<std::string, int32_t> presence_;
