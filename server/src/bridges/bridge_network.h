@@ -60,6 +60,8 @@ struct XmppOptions {
     std::vector<std::string> hosts;
     bool allow_plain = false;
     int ping_ms = 20000;
+    // A lost link is tried again for this long before the bridge goes off.
+    int64_t give_up_ms = 3600000;
 };
 
 // A real XMPP client session on a thread of its own; null with `error` set

@@ -3,13 +3,19 @@
 // the user's requests queued from the server's loop; everything it learns
 // goes back to the server's loop through `post`. Nothing here logs: the
 // library's log lines may carry the password.
+#include <pthread.h>
+#include <signal.h>
 #include <strophe.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -31,6 +37,10 @@ constexpr const char* kStanzaErrorNs = "urn:ietf:params:xml:ns:xmpp-stanzas";
 constexpr size_t kMaxRooms = 64;
 // Bytes of text in one message stanza; escaping may grow it fourfold.
 constexpr size_t kMaxPart = 16 * 1024;
+// Pauses before trying a lost link again: doubling from the first to the last.
+constexpr int64_t kFirstRetryMs = 2000, kMaxRetryMs = 300000;
+
+using Clock = std::chrono::steady_clock;
 
 std::once_flag g_init;
 
@@ -67,12 +77,13 @@ int32_t presence_of(xmpp_ctx_t* ctx, xmpp_stanza_t* presence) {
 class XmppNetwork final : public Network {
 public:
     XmppNetwork(std::string jid, std::string password, std::string host, unsigned short port, bool allow_plain,
-                int ping_ms, NetworkSink& sink, Post post)
+                int ping_ms, int64_t give_up_ms, NetworkSink& sink, Post post)
         : jid_(std::move(jid)), host_(std::move(host)), port_(port), allow_plain_(allow_plain),
-          ping_ms_(ping_ms > 0 ? ping_ms : 20000), sink_(&sink), post_(std::move(post)) {
+          ping_ms_(ping_ms > 0 ? ping_ms : 20000), give_up_ms_(give_up_ms > 0 ? give_up_ms : 3600000),
+          password_(std::move(password)), sink_(&sink), post_(std::move(post)), random_(std::random_device{}()) {
         domain_ = bare(jid_).substr(bare(jid_).find('@') + 1);
         nick_ = bare(jid_).substr(0, bare(jid_).find('@'));
-        thread_ = std::thread([this, password = std::move(password)]() mutable { run(std::move(password)); });
+        thread_ = std::thread([this] { run(); });
     }
     ~XmppNetwork() override {
         stop_ = true;
@@ -179,33 +190,35 @@ private:
         if (!strcmp(name, "a")) self->acked(strtoull(attr(st, "h").c_str(), nullptr, 10));
         return 1;
     }
-    void run(std::string password) {
+    void run() {
+        // The library writes to sockets the server may have closed: such a
+        // write must fail, not end the process.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         std::call_once(g_init, [] { xmpp_initialize(); });
         xmpp_log_t log{&XmppNetwork::on_log, this};
         ctx_ = xmpp_ctx_new(nullptr, &log);
-        conn_ = xmpp_conn_new(ctx_);
-        xmpp_conn_set_flags(conn_, allow_plain_ ? 0 : XMPP_CONN_FLAG_MANDATORY_TLS);
-        std::string full = jid_.find('/') == std::string::npos ? jid_ + "/Olvaro" : jid_;
-        xmpp_conn_set_jid(conn_, full.c_str());
-        xmpp_conn_set_pass(conn_, password.c_str());
-        std::fill(password.begin(), password.end(), '\0');
-        xmpp_handler_add(conn_, &XmppNetwork::on_message, nullptr, "message", nullptr, this);
-        xmpp_handler_add(conn_, &XmppNetwork::on_presence, nullptr, "presence", nullptr, this);
-        xmpp_handler_add(conn_, &XmppNetwork::on_iq, nullptr, "iq", nullptr, this);
-        xmpp_handler_add(conn_, &XmppNetwork::on_sm, XMPP_NS_SM, nullptr, nullptr, this);
-        xmpp_timed_handler_add(conn_, &XmppNetwork::on_tick, static_cast<unsigned long>(ping_ms_), this);
-        if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
-            XMPP_EOK)
-            finish("Could not connect to the XMPP server " + domain_ + ".");
+        connect();
         while (!stop_ && !ended_) {
+            if (retry_at_ && Clock::now() >= *retry_at_) {
+                retry_at_.reset();
+                connect();
+            }
             xmpp_run_once(ctx_, 50);
+            if (!connected_ && !link_dead_ && sign_in_by_ && Clock::now() > *sign_in_by_) {
+                // A server that takes the connection but never signs us in.
+                link_dead_ = true;
+                link_down("Could not connect to the XMPP server " + domain_ + ".", true);
+            }
+            if (!connected_) continue;  // requests wait for the link
             std::deque<std::function<void()>> tasks;
             {
                 std::lock_guard lock(mu_);
                 tasks.swap(tasks_);
             }
-            if (connected_)
-                for (auto& t : tasks) t();
+            for (auto& t : tasks) t();
         }
         if (connected_ && !ended_) {
             // Switched off: leave politely, for a moment at most.
@@ -213,8 +226,59 @@ private:
             xmpp_disconnect(conn_);
             for (int i = 0; i < 20 && !ended_; ++i) xmpp_run_once(ctx_, 50);
         }
-        xmpp_conn_release(conn_);
+        drop_conn();
         xmpp_ctx_free(ctx_);
+        std::fill(password_.begin(), password_.end(), '\0');
+    }
+
+    void drop_conn() {
+        if (!conn_) return;
+        xmpp_conn_t* old = conn_;
+        conn_ = nullptr;  // its last events are not ours any more
+        xmpp_conn_release(old);
+    }
+    void connect() {
+        drop_conn();
+        conn_ = xmpp_conn_new(ctx_);
+        xmpp_conn_set_flags(conn_, allow_plain_ ? 0 : XMPP_CONN_FLAG_MANDATORY_TLS);
+        std::string full = jid_.find('/') == std::string::npos ? jid_ + "/Olvaro" : jid_;
+        xmpp_conn_set_jid(conn_, full.c_str());
+        xmpp_conn_set_pass(conn_, password_.c_str());
+        xmpp_handler_add(conn_, &XmppNetwork::on_message, nullptr, "message", nullptr, this);
+        xmpp_handler_add(conn_, &XmppNetwork::on_presence, nullptr, "presence", nullptr, this);
+        xmpp_handler_add(conn_, &XmppNetwork::on_iq, nullptr, "iq", nullptr, this);
+        xmpp_handler_add(conn_, &XmppNetwork::on_sm, XMPP_NS_SM, nullptr, nullptr, this);
+        xmpp_timed_handler_add(conn_, &XmppNetwork::on_tick, static_cast<unsigned long>(ping_ms_), this);
+        auth_refused_ = link_dead_ = ping_waiting_ = sm_ = false;
+        sent_ = 0;
+        sign_in_by_ = Clock::now() + std::chrono::milliseconds(3 * int64_t(ping_ms_));
+        if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
+            XMPP_EOK)
+            link_down("Could not connect to the XMPP server " + domain_ + ".", true);
+    }
+
+    // The link ended. A first sign-in that fails, refused credentials and
+    // a session taken elsewhere end the bridge; a link that worked is tried
+    // again after a growing, jittered pause until `give_up_ms` without one.
+    void link_down(const std::string& reason, bool may_retry) {
+        bool was = connected_;
+        connected_ = false;
+        ping_waiting_ = false;
+        barriers_.clear();
+        rooms_.clear();
+        // Texts the server never acknowledged: the client sends them again.
+        NetworkSink* s = sink_;
+        for (auto& [count, token] : unacked_) post_([s, token = token] { s->net_sent(token, false); });
+        unacked_.clear();
+        if (!may_retry || !ever_connected_ || stop_) return finish(reason);
+        auto now = Clock::now();
+        if (was || !lost_since_) lost_since_ = now;
+        if (now - *lost_since_ >= std::chrono::milliseconds(give_up_ms_))
+            return finish("The link to the XMPP server " + domain_ + " was lost and could not be made again.");
+        if (was) retries_ = 0;
+        int64_t delay = std::min<int64_t>(kMaxRetryMs, kFirstRetryMs << std::min(retries_++, 10));
+        std::uniform_int_distribution<int64_t> jitter(delay * 3 / 4, delay * 5 / 4);
+        retry_at_ = now + std::chrono::milliseconds(jitter(random_));
     }
 
     // The session is over; the user hears why unless we ended it.
@@ -273,6 +337,9 @@ private:
 
     void on_connected() {
         connected_ = true;
+        ever_connected_ = true;
+        sign_in_by_.reset();
+        lost_since_.reset();
         send_presence();
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "roster");
         xmpp_stanza_t* query = element("query", kRosterNs);
@@ -386,8 +453,7 @@ private:
         if (!self->connected_) return 1;
         if (self->ping_waiting_) {
             self->link_dead_ = true;
-            self->finish("The link to the XMPP server was lost.");
-            xmpp_disconnect(self->conn_);
+            self->link_down("The link to the XMPP server was lost.", true);
             return 0;
         }
         std::string id = "keepalive-" + std::to_string(++self->pings_);
@@ -497,9 +563,12 @@ private:
     static void on_conn(xmpp_conn_t* conn, xmpp_conn_event_t event, int error, xmpp_stream_error_t* stream_error,
                         void* user) {
         auto* self = static_cast<XmppNetwork*>(user);
+        if (conn != self->conn_ || self->link_dead_) return;  // a link already given up
         if (event == XMPP_CONN_CONNECT) return self->on_connected();
         if (event == XMPP_CONN_RAW_CONNECT) return;
-        self->finish(self->reason(conn, error, stream_error));
+        bool final = self->auth_refused_ ||
+                     (stream_error && (stream_error->type == XMPP_SE_NOT_AUTHORIZED || stream_error->type == XMPP_SE_CONFLICT));
+        self->link_down(self->reason(conn, error, stream_error), !final);
     }
 
     // Why the session ended, from the server's stream error, or before
@@ -543,6 +612,8 @@ private:
     unsigned short port_;
     bool allow_plain_;
     int ping_ms_;
+    int64_t give_up_ms_;
+    std::string password_;
     NetworkSink* sink_;
     Post post_;
     std::thread thread_;
@@ -559,6 +630,11 @@ private:
     // Stanzas sent since sign-in, and the texts not yet acknowledged: the
     // count their last part brought it to, and their token.
     uint64_t sent_ = 0;
+    bool ever_connected_ = false;
+    std::optional<Clock::time_point> lost_since_, retry_at_;
+    int retries_ = 0;
+    std::optional<Clock::time_point> sign_in_by_;
+    std::mt19937_64 random_;
     bool sm_ = false;
     std::deque<std::pair<uint64_t, uint64_t>> unacked_;
     std::map<std::string, uint64_t> barriers_;
@@ -595,7 +671,7 @@ std::unique_ptr<Network> make_xmpp_network(const BridgeRecord& bridge, const Xmp
         if (port > 65535) port = 0;
     }
     return std::make_unique<XmppNetwork>(jid, password, host, static_cast<unsigned short>(port), options.allow_plain,
-                                         options.ping_ms, sink, std::move(post));
+                                         options.ping_ms, options.give_up_ms, sink, std::move(post));
 }
 
 }  // namespace olvaro::server
