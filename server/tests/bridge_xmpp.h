@@ -96,7 +96,9 @@ public:
             << "authentication = \"internal_plain\"\nstorage = \"internal\"\n"
             << "VirtualHost \"" << domain_ << "\"\n"
             << "Component \"conference." << domain_ << "\" \"muc\"\n"
-            << "muc_room_locking = false\n";
+            << "muc_room_locking = false\n"
+            // Rooms show members' real addresses, so an invitation names who sent it.
+            << "muc_room_default_public_jids = true\n";
         for (const Account& a : accounts) {
             std::ofstream(host + "/accounts/" + a.user + ".dat")
                 << "return {\n\t[\"password\"] = \"" << a.password << "\";\n};\n";
@@ -202,12 +204,12 @@ public:
         std::string child;  // the first child element's namespace
     };
 
-    XmppPeer(const std::string& jid, const std::string& password, int port) {
+    XmppPeer(const std::string& jid, const std::string& password, int port, const std::string& resource = "peer") {
         xmpp_initialize();
         ctx_ = xmpp_ctx_new(nullptr, nullptr);
         conn_ = xmpp_conn_new(ctx_);
         xmpp_conn_set_flags(conn_, 0);
-        std::string full = jid + "/peer";
+        std::string full = jid + "/" + resource;
         xmpp_conn_set_jid(conn_, full.c_str());
         xmpp_conn_set_pass(conn_, password.c_str());
         // One handler for every stanza: the library keeps a function only once.

@@ -115,6 +115,28 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     EXPECT_EQ(bob->get_int("Online-Status"), 0);
     uint64_t bobId = bob->get_id("Contact-Id");
 
+    {
+        // bob away on a second device: he still shows online, and away once
+        // the first goes.
+        auto first = std::make_unique<XmppPeer>("bob@localhost", "bobpw", prosody_.port(), "first");
+        ASSERT_TRUE(until("BRIDGE CONTACT", [&](const Packet& p) {
+            return p.get_id("Contact-Id") == bobId && p.get_int("Online-Status") == 1;
+        }));
+        XmppPeer phone("bob@localhost", "bobpw", prosody_.port(), "phone");
+        ASSERT_TRUE(eventually([&] { return phone.connected(); }));
+        phone.raw("<presence><show>away</show></presence>");
+        EXPECT_FALSE(until("BRIDGE CONTACT", [&](const Packet& p) {
+            return p.get_id("Contact-Id") == bobId && p.get_int("Online-Status") != 1;
+        }, 1000));
+        first.reset();
+        auto away = until("BRIDGE CONTACT", [&](const Packet& p) { return p.get_id("Contact-Id") == bobId; });
+        ASSERT_TRUE(away);
+        EXPECT_EQ(away->get_int("Online-Status"), 2);
+    }
+    ASSERT_TRUE(until("BRIDGE CONTACT", [&](const Packet& p) {
+        return p.get_id("Contact-Id") == bobId && p.get_int("Online-Status") == 0;
+    }));
+
     XmppPeer peer("bob@localhost", "bobpw", prosody_.port());
     auto online = until("BRIDGE CONTACT", [&](const Packet& p) {
         return p.get_id("Contact-Id") == bobId && p.get_int("Online-Status") == 1;
@@ -301,6 +323,15 @@ TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {
     XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
     ASSERT_TRUE(eventually([&] { return bob.connected(); }));
     const std::string room = "tea@conference.localhost";
+    // carl, no contact of ann's, invites her first: ignored.
+    XmppPeer carl("carl@localhost", "carlpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return carl.connected(); }));
+    const std::string spam = "offers@conference.localhost";
+    carl.raw("<presence to='" + spam + "/carl'><x xmlns='http://jabber.org/protocol/muc'/></presence>");
+    ASSERT_TRUE(eventually([&] { return carl.hasFrom("presence", "", spam + "/carl"); }));
+    carl.raw("<message to='" + spam + "'><x xmlns='http://jabber.org/protocol/muc#user'><invite to='ann@localhost'/>"
+             "</x></message>");
+    carl.raw("<message to='ann@localhost'><x xmlns='jabber:x:conference' jid='" + spam + "'/></message>");
     bob.raw("<presence to='" + room + "/bob'><x xmlns='http://jabber.org/protocol/muc'/></presence>");
     ASSERT_TRUE(eventually([&] { return bob.hasFrom("presence", "", room + "/bob"); }));
     bob.raw("<message to='" + room + "'><x xmlns='http://jabber.org/protocol/muc#user'><invite to='ann@localhost'/>"
@@ -328,6 +359,8 @@ TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {
     reply.body = "yes please";
     EXPECT_EQ(client_->response(client_->request(reply)), 4);
     EXPECT_TRUE(eventually([&] { return bob.has("message", "groupchat", "yes please"); }));
+
+    EXPECT_FALSE(carl.hasFrom("presence", "", spam + "/ann"));
 
     // bob leaves: the member goes.
     bob.raw("<presence to='" + room + "/bob' type='unavailable'/>");

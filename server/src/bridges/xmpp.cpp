@@ -340,12 +340,15 @@ private:
         ever_connected_ = true;
         sign_in_by_.reset();
         lost_since_.reset();
-        send_presence();
+        presence_.clear();
+        // The roster first: contacts' presence, which our own brings, is
+        // kept only for roster entries.
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "roster");
         xmpp_stanza_t* query = element("query", kRosterNs);
         xmpp_stanza_add_child_ex(iq, query, 0);
         send(iq);
         xmpp_stanza_release(iq);
+        send_presence();
         // Bookmarked rooms (private storage), joined when marked autojoin.
         iq = xmpp_iq_new(ctx_, "get", "bookmarks");
         query = element("query", "jabber:iq:private");
@@ -365,12 +368,13 @@ private:
         NetworkSink* s = sink_;
         if (sub == "remove") {
             roster_.erase(jid);
+            presence_.erase(jid);
             post_([s, jid] { s->net_contact_gone(jid); });
             return;
         }
         std::string name = attr(item, "name");
         roster_[jid] = name;
-        int32_t presence = presence_.count(jid) ? presence_[jid] : 0;
+        int32_t presence = best_presence(jid);
         post_([s, jid, name, presence] { s->net_contact(jid, name, presence); });
     }
 
@@ -509,13 +513,39 @@ private:
             return 1;
         }
         if (!type.empty() && type != "unavailable") return 1;
-        int32_t presence = type == "unavailable" ? 0 : presence_of(self->ctx_, st);
-        self->presence_[who] = presence;
+        // Kept per resource, for roster contacts only (so the table is as
+        // big as the roster); the contact shows its best resource.
         auto known = self->roster_.find(who);
         if (known == self->roster_.end()) return 1;
+        std::string resource = from.size() > who.size() ? from.substr(who.size() + 1) : "";
+        auto& resources = self->presence_[who];
+        if (type == "unavailable") {
+            resources.erase(resource);
+        } else if (resources.size() < 64 || resources.count(resource)) {
+            int priority = atoi(child_text(self->ctx_, st, "priority").c_str());
+            resources[resource] = {presence_of(self->ctx_, st), priority};
+        }
+        int32_t presence = self->best_presence(who);
         std::string name = known->second;
         self->post_([s, who, name, presence] { s->net_contact(who, name, presence); });
         return 1;
+    }
+
+    // Online over busy over away, then the higher priority; 0 with none.
+    int32_t best_presence(const std::string& who) const {
+        auto it = presence_.find(who);
+        if (it == presence_.end()) return 0;
+        auto rank = [](int32_t p) { return p == 1 ? 3 : p == 5 ? 2 : p == 2 ? 1 : 0; };
+        int32_t best = 0;
+        int best_priority = 0;
+        for (auto& [resource, entry] : it->second) {
+            auto [p, priority] = entry;
+            if (best == 0 || rank(p) > rank(best) || (rank(p) == rank(best) && priority > best_priority)) {
+                best = p;
+                best_priority = priority;
+            }
+        }
+        return best;
     }
 
     static void post_member(XmppNetwork* self, const std::string& room, const std::string& occupant, bool joined) {
@@ -528,15 +558,17 @@ private:
         std::string from = attr(st, "from");
         std::string type = xmpp_stanza_get_type(st) ? xmpp_stanza_get_type(st) : "";
         NetworkSink* s = self->sink_;
-        // An invitation to a room: taken, by joining it.
+        // An invitation to a room: taken, by joining it, from a roster
+        // contact; a stranger's is ignored.
         xmpp_stanza_t* x = xmpp_stanza_get_child_by_name_and_ns(st, "x", kMucUserNs);
-        if (x && xmpp_stanza_get_child_by_name(x, "invite")) {
-            self->join(bare(from), std::string());
+        xmpp_stanza_t* invite = x ? xmpp_stanza_get_child_by_name(x, "invite") : nullptr;
+        if (invite) {
+            if (self->roster_.count(bare(attr(invite, "from")))) self->join(bare(from), std::string());
             return 1;
         }
         xmpp_stanza_t* direct = xmpp_stanza_get_child_by_name_and_ns(st, "x", "jabber:x:conference");
         if (direct) {
-            self->join(bare(attr(direct, "jid")), std::string());
+            if (self->roster_.count(bare(from))) self->join(bare(attr(direct, "jid")), std::string());
             return 1;
         }
         if (type == "error") return 1;
@@ -640,7 +672,8 @@ private:
     std::map<std::string, uint64_t> barriers_;
     int32_t status_ = 1;
     std::map<std::string, std::string> roster_;  // bare JID -> name
-    std::map<std::string, int32_t> presence_;
+    // Roster contacts' resources: bare JID -> resource -> (presence, priority).
+    std::map<std::string, std::map<std::string, std::pair<int32_t, int>>> presence_;
     // Joined rooms: each member's nickname -> the address it is known by.
     std::map<std::string, std::map<std::string, std::string>> rooms_;
 };
