@@ -37,7 +37,7 @@ struct DemoNetwork final : Network {
         NetworkSink* s = &sink_;
         post_([s, token] { s->net_sent(token, true); });
         if (chat) return;
-        post_([s, to, text] { s->net_message(to, std::string(), "You said: " + text); });
+        post_([s, to, text] { s->net_message(to, std::string(), "You said: " + text, 0); });
     }
     void add_contact(const std::string& address, const std::string&) override {
         NetworkSink* s = &sink_;

@@ -26,8 +26,11 @@ public:
     virtual void net_contact_gone(const std::string& address) = 0;
     // Someone asks to see the user's presence.
     virtual void net_request(const std::string& address, const std::string& nickname, const std::string& message) = 0;
-    // A text from `from`; `chat` names the group chat, empty for a private one.
-    virtual void net_message(const std::string& from, const std::string& chat, const std::string& text) = 0;
+    // A text from `from`; `chat` names the group chat, empty for a private
+    // one. `sent_us`: when it was sent (microseconds since 1970) if the
+    // network says so, as for one kept while the user was away; else 0.
+    virtual void net_message(const std::string& from, const std::string& chat, const std::string& text,
+                             int64_t sent_us) = 0;
     virtual void net_chat_member(const std::string& chat, const std::string& member, bool joined) = 0;
     // The text sent under `token` reached the network's server (true), or
     // never will (false). A session that ends first reports nothing.

@@ -171,12 +171,13 @@ struct Bridging::Live final : NetworkSink {
         p.body = message;
         send(p);
     }
-    void net_message(const std::string& from, const std::string& chat, const std::string& text) override {
+    void net_message(const std::string& from, const std::string& chat, const std::string& text,
+                     int64_t sent_us) override {
         Conn* c = conn();
         if (!c || id_of(from) == 0 || (!chat.empty() && id_of(chat) == 0)) return;
         std::string body = text.size() > kMaxText ? text_parts(text, kMaxText).front() : text;
         uint64_t id = uint64_t(owner.core_.next_time_us());
-        int64_t time = int64_t(id);
+        int64_t time = sent_us > 0 && sent_us < int64_t(id) ? sent_us : int64_t(id);
         for (size_t off = 0; off == 0 || off < body.size(); off += kChunk) {
             Packet q("BRIDGE MESG");
             q.set_id("Bridge-Id", uint64_t(record.id));

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <ctime>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -58,6 +60,30 @@ struct LibText {
 std::string attr(xmpp_stanza_t* s, const char* name) {
     const char* v = s ? xmpp_stanza_get_attribute(s, name) : nullptr;
     return v ? v : "";
+}
+
+// An XMPP time ("2002-09-10T23:41:07.123Z", or with "+02:00") in
+// microseconds since 1970; 0 when it is not one.
+int64_t delay_stamp(const std::string& stamp) {
+    tm t{};
+    const char* rest = strptime(stamp.c_str(), "%Y-%m-%dT%H:%M:%S", &t);
+    if (!rest) return 0;
+    int64_t us = 0;
+    if (*rest == '.') {
+        int64_t scale = 100000;
+        for (++rest; *rest >= '0' && *rest <= '9'; ++rest, scale /= 10) us += (*rest - '0') * scale;
+    }
+    int64_t offset = 0;
+    if (*rest == '+' || *rest == '-') {
+        int hours = 0, minutes = 0;
+        if (sscanf(rest + 1, "%2d:%2d", &hours, &minutes) != 2) return 0;
+        offset = (*rest == '+' ? 1 : -1) * (hours * 3600 + minutes * 60);
+    } else if (*rest != 'Z') {
+        return 0;
+    }
+    time_t secs = timegm(&t);
+    if (secs <= 0) return 0;
+    return (int64_t(secs) - offset) * 1000000 + us;
 }
 
 std::string bare(const std::string& jid) { return jid.substr(0, jid.find('/')); }
@@ -583,12 +609,14 @@ private:
             if (nick.empty() || nick == self->nick_ || xmpp_stanza_get_child_by_name(st, "delay")) return 1;
             auto member = known->second.find(nick);
             std::string sender = member != known->second.end() ? member->second : from;
-            self->post_([s, sender, room, body] { s->net_message(sender, room, body); });
+            self->post_([s, sender, room, body] { s->net_message(sender, room, body, 0); });
             return 1;
         }
         std::string who = bare(from);
         if (who.empty()) return 1;
-        self->post_([s, who, body] { s->net_message(who, std::string(), body); });
+        // Kept for us while we were away: its time is when it was sent.
+        int64_t sent = delay_stamp(attr(xmpp_stanza_get_child_by_name_and_ns(st, "delay", "urn:xmpp:delay"), "stamp"));
+        self->post_([s, who, body, sent] { s->net_message(who, std::string(), body, sent); });
         return 1;
     }
 
