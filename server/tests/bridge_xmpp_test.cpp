@@ -158,11 +158,18 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     EXPECT_EQ(in->get_id("Bridge-Id"), id);
     EXPECT_EQ(in->body, "hello from xmpp");
     // One kept while the user was away carries the time it was sent.
-    peer.raw("<message to='ann@localhost' type='chat'><body>while you were out</body>"
+    // It asked for a receipt, and gets one.
+    peer.raw("<message to='ann@localhost' type='chat' id='r1'><body>while you were out</body>"
+             "<request xmlns='urn:xmpp:receipts'/>"
              "<delay xmlns='urn:xmpp:delay' stamp='2020-01-02T04:04:05.5+01:00'/></message>");
     auto kept = until("BRIDGE MESG", [](const Packet& p) { return p.body == "while you were out"; });
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->get("Timestamp").rfind("1577934245.5", 0), 0u) << kept->get("Timestamp");
+    EXPECT_TRUE(eventually([&] {
+        for (auto& s : peer.received())
+            if (s.name == "message" && s.child == "urn:xmpp:receipts") return true;
+        return false;
+    }));
 
     Packet reply("BRIDGE MESG");
     reply.set_id("Bridge-Id", id);

@@ -35,7 +35,7 @@ constexpr const char* kMucUserNs = "http://jabber.org/protocol/muc#user";
 constexpr const char* kPingNs = "urn:xmpp:ping";
 constexpr const char* kDiscoInfoNs = "http://jabber.org/protocol/disco#info";
 constexpr const char* kVersionNs = "jabber:iq:version";
-constexpr const char* kStanzaErrorNs = "urn:ietf:params:xml:ns:xmpp-stanzas";
+constexpr const char* kReceiptsNs = "urn:xmpp:receipts";
 constexpr size_t kMaxRooms = 64;
 // Bytes of text in one message stanza; escaping may grow it fourfold.
 constexpr size_t kMaxPart = 16 * 1024;
@@ -127,8 +127,10 @@ public:
         std::vector<std::string> parts = text_parts(xml_safe_text(text), kMaxPart);
         bool queued = queue([this, to, chat, parts = std::move(parts), token] {
             for (const std::string& part : parts) {
-                xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), nullptr);
+                std::string id = "olv" + std::to_string(++message_ids_);
+                xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), id.c_str());
                 xmpp_message_set_body(m, part.c_str());
+                if (!chat) xmpp_stanza_add_child_ex(m, element("request", kReceiptsNs), 0);
                 send(m);
                 xmpp_stanza_release(m);
             }
@@ -456,7 +458,7 @@ private:
                 xmpp_stanza_set_attribute(id, "type", "pc");
                 xmpp_stanza_set_attribute(id, "name", "Olvaro");
                 xmpp_stanza_add_child_ex(query, id, 0);
-                for (const char* f : {kDiscoInfoNs, kPingNs, kVersionNs}) {
+                for (const char* f : {kDiscoInfoNs, kPingNs, kVersionNs, kReceiptsNs}) {
                     xmpp_stanza_t* feature = element("feature", nullptr);
                     xmpp_stanza_set_attribute(feature, "var", f);
                     xmpp_stanza_add_child_ex(query, feature, 0);
@@ -614,6 +616,16 @@ private:
         }
         std::string who = bare(from);
         if (who.empty()) return 1;
+        // The sender asks to hear that it arrived.
+        std::string id = attr(st, "id");
+        if (xmpp_stanza_get_child_by_name_and_ns(st, "request", kReceiptsNs) && !id.empty()) {
+            xmpp_stanza_t* r = xmpp_message_new(self->ctx_, nullptr, from.c_str(), nullptr);
+            xmpp_stanza_t* received = self->element("received", kReceiptsNs);
+            xmpp_stanza_set_attribute(received, "id", id.c_str());
+            xmpp_stanza_add_child_ex(r, received, 0);
+            self->send(r);
+            xmpp_stanza_release(r);
+        }
         // Kept for us while we were away: its time is when it was sent.
         int64_t sent = delay_stamp(attr(xmpp_stanza_get_child_by_name_and_ns(st, "delay", "urn:xmpp:delay"), "stamp"));
         self->post_([s, who, body, sent] { s->net_message(who, std::string(), body, sent); });
@@ -686,7 +698,7 @@ private:
     xmpp_conn_t* conn_ = nullptr;
     bool connected_ = false, ended_ = false, quitting_ = false;
     bool auth_refused_ = false, link_dead_ = false, ping_waiting_ = false;
-    uint64_t pings_ = 0;
+    uint64_t pings_ = 0, message_ids_ = 0;
     // Stanzas sent since sign-in, and the texts not yet acknowledged: the
     // count their last part brought it to, and their token.
     uint64_t sent_ = 0;
