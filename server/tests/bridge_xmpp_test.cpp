@@ -420,6 +420,17 @@ TEST_F(XmppBridgeTest, ABookmarkedRoomMarkedAutojoinIsJoinedAtSignIn) {
     ASSERT_TRUE(said);
     EXPECT_EQ(said->get_id("Target-Id"), chat);
     EXPECT_FALSE(bob.hasFrom("presence", "", "quiet@conference.localhost/annie"));
+
+    // "annie" is the user herself: no member of her own chat, and her own
+    // lines do not come back as someone else's.
+    EXPECT_EQ(say(id, chat, "thanks", true).back(), 4);
+    EXPECT_TRUE(eventually([&] { return bob.has("message", "groupchat", "thanks"); }));
+    EXPECT_FALSE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "thanks"; }, 1000));
+    for (const Packet& p : seen_) {
+        if (p.command == "BRIDGE CHAT CONTACT") {
+            EXPECT_EQ(p.get_id("Contact-Id"), member->get_id("Contact-Id"));
+        }
+    }
 }
 
 TEST_F(XmppBridgeTest, StrangersBeyondTheBridgesPeerTableAreDropped) {

@@ -294,6 +294,7 @@ private:
         ping_waiting_ = false;
         barriers_.clear();
         rooms_.clear();
+        own_nick_.clear();
         // Texts the server never acknowledged: the client sends them again.
         NetworkSink* s = sink_;
         for (auto& [count, token] : unacked_) post_([s, token = token] { s->net_sent(token, false); });
@@ -351,8 +352,11 @@ private:
     void join(const std::string& room, const std::string& nick) {
         if (room.empty() || rooms_.count(room) || rooms_.size() >= kMaxRooms) return;
         rooms_[room];
+        // Our own occupant is known by the nickname we joined with.
+        std::string own = nick.empty() ? nick_ : nick;
+        own_nick_[room] = own;
         xmpp_stanza_t* p = xmpp_presence_new(ctx_);
-        std::string to = room + "/" + (nick.empty() ? nick_ : nick);
+        std::string to = room + "/" + own;
         xmpp_stanza_set_to(p, to.c_str());
         xmpp_stanza_t* x = element("x", kMucNs);
         xmpp_stanza_t* history = element("history", nullptr);
@@ -515,8 +519,11 @@ private:
             std::string nick = from.size() > who.size() ? from.substr(who.size() + 1) : "";
             if (nick.empty()) return 1;
             bool joined = type != "unavailable";
-            if (nick == self->nick_) {
-                if (!joined) self->rooms_.erase(room);
+            if (nick == self->own_nick_[who]) {
+                if (!joined) {
+                    self->rooms_.erase(room);
+                    self->own_nick_.erase(who);
+                }
                 return 1;
             }
             // A room that shows real addresses names the member by it, so
@@ -608,7 +615,7 @@ private:
             if (known == self->rooms_.end()) return 1;
             std::string nick = from.size() > room.size() ? from.substr(room.size() + 1) : "";
             // Our own lines come back, and the room's replay of old ones.
-            if (nick.empty() || nick == self->nick_ || xmpp_stanza_get_child_by_name(st, "delay")) return 1;
+            if (nick.empty() || nick == self->own_nick_[room] || xmpp_stanza_get_child_by_name(st, "delay")) return 1;
             auto member = known->second.find(nick);
             std::string sender = member != known->second.end() ? member->second : from;
             self->post_([s, sender, room, body] { s->net_message(sender, room, body, 0); });
@@ -716,6 +723,7 @@ private:
     std::map<std::string, std::map<std::string, std::pair<int32_t, int>>> presence_;
     // Joined rooms: each member's nickname -> the address it is known by.
     std::map<std::string, std::map<std::string, std::string>> rooms_;
+    std::map<std::string, std::string> own_nick_;  // room -> our nickname there
 };
 
 }  // namespace
