@@ -72,6 +72,9 @@ const char* kUsage =
     "                           XMPP accounts; repeat for several domains)\n"
     "      --xmpp-allow-plain   let bridged XMPP accounts use unencrypted links\n"
     "                           (default: TLS is required)\n"
+    "      --xmpp-give-up-minutes N\n"
+    "                           a lost bridged XMPP link is tried again for N minutes\n"
+    "                           before its bridge goes off (default 60)\n"
     "  -h, --help               show this text\n"
     "      --version            show the version\n"
     "\n"
@@ -209,6 +212,10 @@ int main(int argc, char** argv) {
             config.xmpp_hosts.push_back(entry);
         } else if (a == "--xmpp-allow-plain") {
             config.xmpp_allow_plain = true;
+        } else if (a == "--xmpp-give-up-minutes") {
+            const char* v = value();
+            if (!v || !number(v, 1, 100000, n)) return bad("bad number of minutes");
+            config.xmpp_give_up_ms = int64_t(n) * 60000;
         } else if (a == "--update-releases") {
             const char* v = value();
             if (!v) return bad("missing release folder");

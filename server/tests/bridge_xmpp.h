@@ -25,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,13 +90,15 @@ public:
             << "log = { { levels = { min = \"warn\" }, to = \"file\", filename = \"" << dir_ << "/prosody.log\" } }\n"
             << "c2s_ports = { " << port_ << " }\nc2s_interfaces = { \"127.0.0.1\" }\n"
             << "s2s_ports = { }\nc2s_direct_tls_ports = { }\nlegacy_ssl_ports = { }\n"
-            << "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"private\", \"ping\" }\n"
+            << "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"private\", \"ping\", \"smacks\" }\n"
             << "modules_disabled = { \"s2s\", \"offline\", \"posix\" }\n"
             << "c2s_require_encryption = false\nallow_unencrypted_plain_auth = true\n"
             << "authentication = \"internal_plain\"\nstorage = \"internal\"\n"
             << "VirtualHost \"" << domain_ << "\"\n"
             << "Component \"conference." << domain_ << "\" \"muc\"\n"
-            << "muc_room_locking = false\n";
+            << "muc_room_locking = false\n"
+            // Rooms show members' real addresses, so an invitation names who sent it.
+            << "muc_room_default_public_jids = true\n";
         for (const Account& a : accounts) {
             std::ofstream(host + "/accounts/" + a.user + ".dat")
                 << "return {\n\t[\"password\"] = \"" << a.password << "\";\n};\n";
@@ -146,8 +149,17 @@ public:
         return false;
     }
 
+    // A server that stops answering while its links stay open, and back.
+    void pause() {
+        if (pid_ > 0) kill(pid_, SIGSTOP);
+    }
+    void resume() {
+        if (pid_ > 0) kill(pid_, SIGCONT);
+    }
+
     void stop() {
         if (pid_ > 0) {
+            kill(pid_, SIGCONT);
             kill(pid_, SIGTERM);
             for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -188,15 +200,16 @@ private:
 class XmppPeer {
 public:
     struct Stanza {
-        std::string name, type, from, body;
+        std::string name, type, from, body, id;
+        std::string child;  // the first child element's namespace
     };
 
-    XmppPeer(const std::string& jid, const std::string& password, int port) {
+    XmppPeer(const std::string& jid, const std::string& password, int port, const std::string& resource = "peer") {
         xmpp_initialize();
         ctx_ = xmpp_ctx_new(nullptr, nullptr);
         conn_ = xmpp_conn_new(ctx_);
         xmpp_conn_set_flags(conn_, 0);
-        std::string full = jid + "/peer";
+        std::string full = jid + "/" + resource;
         xmpp_conn_set_jid(conn_, full.c_str());
         xmpp_conn_set_pass(conn_, password.c_str());
         // One handler for every stanza: the library keeps a function only once.
@@ -263,6 +276,13 @@ public:
         return false;
     }
 
+    // The answer to the stanza with this id, if one came.
+    std::optional<Stanza> answer(const std::string& id) {
+        for (auto& s : received())
+            if (s.id == id && (s.type == "result" || s.type == "error")) return s;
+        return std::nullopt;
+    }
+
     // A stanza of this kind from an address starting with `from`.
     bool hasFrom(const std::string& name, const std::string& type, const std::string& from) {
         for (auto& s : received())
@@ -290,6 +310,9 @@ private:
         s.name = xmpp_stanza_get_name(st) ? xmpp_stanza_get_name(st) : "";
         s.type = xmpp_stanza_get_type(st) ? xmpp_stanza_get_type(st) : "";
         s.from = xmpp_stanza_get_from(st) ? xmpp_stanza_get_from(st) : "";
+        s.id = xmpp_stanza_get_id(st) ? xmpp_stanza_get_id(st) : "";
+        for (xmpp_stanza_t* c = xmpp_stanza_get_children(st); c && s.child.empty(); c = xmpp_stanza_get_next(c))
+            if (xmpp_stanza_is_tag(c) && xmpp_stanza_get_ns(c)) s.child = xmpp_stanza_get_ns(c);
         if (char* body = s.name == "message" ? xmpp_message_get_body(st) : nullptr) {
             s.body = body;
             xmpp_free(self->ctx_, body);

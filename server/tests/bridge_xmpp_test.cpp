@@ -4,6 +4,8 @@
 #include "bridge_xmpp.h"
 #include "fixture.h"
 
+#include <iostream>
+
 namespace olvaro::server::testing {
 namespace {
 
@@ -29,8 +31,10 @@ protected:
                                     {"carl", "carlpw", {}}}));
         startServer(true);
     }
-    void startServer(bool plain, size_t peerLimit = 65536) {
+    void startServer(bool plain, size_t peerLimit = 65536, int pingMs = 20000, int64_t giveUpMs = 3600000) {
         Config config;
+        config.xmpp_ping_ms = pingMs;
+        config.xmpp_give_up_ms = giveUpMs;
         config.bridge_peer_limit = peerLimit;
         config.xmpp_hosts = {prosody_.hostMapping()};
         config.xmpp_allow_plain = plain;
@@ -71,8 +75,44 @@ protected:
         return std::nullopt;
     }
 
+    // Sends `text` to a bridged peer as the client does, in 512-byte
+    // chunks, each awaiting its answer; the codes. Packets met meanwhile
+    // are kept in `seen_`.
+    std::vector<int64_t> say(uint64_t bridge, uint64_t target, const std::string& text, bool chat = false) {
+        std::vector<int64_t> codes;
+        uint64_t first = 0;
+        for (size_t off = 0; off == 0 || off < text.size(); off += 512) {
+            Packet p("BRIDGE MESG");
+            p.set_id("Bridge-Id", bridge);
+            p.set_id("Target-Id", target);
+            p.set_int("Mesg-Target", chat ? 1 : 0);
+            p.set("Content-Type", "text/plain");
+            if (first) p.set_id("Correlation-Id", first);
+            p.body = text.substr(off, 512);
+            if (off + 512 >= text.size()) p.set_int("Last", 1);
+            uint64_t mesg = client_->request(p);
+            if (!first) first = mesg;
+            // The last chunk's answer waits for the XMPP server's.
+            int64_t code = -1000;
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (code == -1000 && std::chrono::steady_clock::now() < deadline) {
+                auto got = client_->read(200);
+                if (got && got->command == "RESPONSE" && got->get_id("Mesg-Id") == mesg) code = code_of(*got);
+                else if (got) seen_.push_back(std::move(*got));
+            }
+            codes.push_back(code);
+        }
+        return codes;
+    }
+    bool seen(const std::string& command) {
+        for (const Packet& p : seen_)
+            if (p.command == command) return true;
+        return false;
+    }
+
     Prosody prosody_;
     std::unique_ptr<TestClient> client_;
+    std::vector<Packet> seen_;
 };
 
 TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
@@ -82,6 +122,28 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     ASSERT_TRUE(bob);
     EXPECT_EQ(bob->get_int("Online-Status"), 0);
     uint64_t bobId = bob->get_id("Contact-Id");
+
+    {
+        // bob away on a second device: he still shows online, and away once
+        // the first goes.
+        auto first = std::make_unique<XmppPeer>("bob@localhost", "bobpw", prosody_.port(), "first");
+        ASSERT_TRUE(until("BRIDGE CONTACT", [&](const Packet& p) {
+            return p.get_id("Contact-Id") == bobId && p.get_int("Online-Status") == 1;
+        }));
+        XmppPeer phone("bob@localhost", "bobpw", prosody_.port(), "phone");
+        ASSERT_TRUE(eventually([&] { return phone.connected(); }));
+        phone.raw("<presence><show>away</show></presence>");
+        EXPECT_FALSE(until("BRIDGE CONTACT", [&](const Packet& p) {
+            return p.get_id("Contact-Id") == bobId && p.get_int("Online-Status") != 1;
+        }, 1000));
+        first.reset();
+        auto away = until("BRIDGE CONTACT", [&](const Packet& p) { return p.get_id("Contact-Id") == bobId; });
+        ASSERT_TRUE(away);
+        EXPECT_EQ(away->get_int("Online-Status"), 2);
+    }
+    ASSERT_TRUE(until("BRIDGE CONTACT", [&](const Packet& p) {
+        return p.get_id("Contact-Id") == bobId && p.get_int("Online-Status") == 0;
+    }));
 
     XmppPeer peer("bob@localhost", "bobpw", prosody_.port());
     auto online = until("BRIDGE CONTACT", [&](const Packet& p) {
@@ -95,6 +157,19 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     EXPECT_EQ(in->get_id("Source-Id"), bobId);
     EXPECT_EQ(in->get_id("Bridge-Id"), id);
     EXPECT_EQ(in->body, "hello from xmpp");
+    // One kept while the user was away carries the time it was sent.
+    // It asked for a receipt, and gets one.
+    peer.raw("<message to='ann@localhost' type='chat' id='r1'><body>while you were out</body>"
+             "<request xmlns='urn:xmpp:receipts'/>"
+             "<delay xmlns='urn:xmpp:delay' stamp='2020-01-02T04:04:05.5+01:00'/></message>");
+    auto kept = until("BRIDGE MESG", [](const Packet& p) { return p.body == "while you were out"; });
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->get("Timestamp").rfind("1577934245.5", 0), 0u) << kept->get("Timestamp");
+    EXPECT_TRUE(eventually([&] {
+        for (auto& s : peer.received())
+            if (s.name == "message" && s.child == "urn:xmpp:receipts") return true;
+        return false;
+    }));
 
     Packet reply("BRIDGE MESG");
     reply.set_id("Bridge-Id", id);
@@ -142,12 +217,142 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     EXPECT_TRUE(eventually([&] { return peer.has("presence", "unavailable"); }));
 }
 
+TEST_F(XmppBridgeTest, TextsArriveAsXmlCanCarryThemWholeOrAreRefusedNeverCut) {
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    auto bob = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
+    ASSERT_TRUE(bob);
+    uint64_t bobId = bob->get_id("Contact-Id");
+    XmppPeer peer("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return peer.connected(); }));
+
+    // A vertical tab, a NUL, an escape and a stray continuation byte go;
+    // the rest arrives and the session stays.
+    std::string odd = std::string("tab\x0B") + '\0' + "nul\x1B" + "esc\x80!";
+    EXPECT_EQ(say(id, bobId, odd).back(), 4);
+    EXPECT_TRUE(eventually([&] { return peer.has("message", "chat", "tabnulesc!"); }));
+
+    // 70,000 bytes of two-byte characters: all of them arrive, in parts cut
+    // between characters.
+    std::string longText;
+    for (int i = 0; i < 35000; ++i) longText += "\xC3\xA9";
+    auto codes = say(id, bobId, longText);
+    EXPECT_EQ(codes.back(), 4);
+    std::string got;
+    EXPECT_TRUE(eventually([&] {
+        got.clear();
+        for (auto& s : peer.received())
+            if (s.name == "message" && s.body.rfind("\xC3\xA9", 0) == 0) got += s.body;
+        return got.size() >= longText.size();
+    }));
+    EXPECT_TRUE(got == longText) << got.size() << " bytes arrived";
+
+    // Beyond what a bridge carries: refused, not cut.
+    codes = say(id, bobId, std::string(300 * 1024, 'x'));
+    EXPECT_EQ(codes.back(), 13);
+    for (auto& s : peer.received()) EXPECT_NE(s.body.substr(0, 1), "x");
+
+    peer.message("ann@localhost", "still there?");
+    EXPECT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "still there?"; }));
+    EXPECT_FALSE(seen("BRIDGE OFF"));
+}
+
+TEST_F(XmppBridgeTest, TheBridgeAnswersWhatAClientMustAndPingsItsServer) {
+    client_.reset();
+    startServer(true, 65536, 1000, 1);
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return bob.connected(); }));
+    const std::string ann = "ann@localhost/Olvaro";
+    bob.raw("<iq type='get' id='q1' to='" + ann + "'><ping xmlns='urn:xmpp:ping'/></iq>");
+    bob.raw("<iq type='get' id='q2' to='" + ann + "'><query xmlns='http://jabber.org/protocol/disco#info'/></iq>");
+    bob.raw("<iq type='get' id='q3' to='" + ann + "'><query xmlns='jabber:iq:version'/></iq>");
+    bob.raw("<iq type='set' id='q4' to='" + ann + "'><query xmlns='jabber:iq:last'/></iq>");
+    ASSERT_TRUE(eventually([&] { return bob.answer("q4").has_value(); }));
+    for (const char* q : {"q1", "q2", "q3"}) {
+        auto a = bob.answer(q);
+        ASSERT_TRUE(a) << q;
+        EXPECT_EQ(a->type, "result") << q;
+    }
+    EXPECT_EQ(bob.answer("q2")->child, "http://jabber.org/protocol/disco#info");
+    EXPECT_EQ(bob.answer("q3")->child, "jabber:iq:version");
+    EXPECT_EQ(bob.answer("q4")->type, "error");
+
+    // Words in a chat are no reason: a link that dies after "not-authorized"
+    // was said, and is not made again, reads as lost.
+    bob.message("ann@localhost", "<failure><not-authorized/></failure> auth failed");
+    ASSERT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body.find("not-authorized") != std::string::npos; }));
+    prosody_.pause();
+    auto off = until("BRIDGE OFF", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }, 15000);
+    prosody_.resume();
+    ASSERT_TRUE(off);
+    EXPECT_EQ(off->get("Reason"), "The link to the XMPP server localhost was lost and could not be made again.");
+}
+
+TEST_F(XmppBridgeTest, ATextIsReportedDeliveredOnlyOnceTheServerHasIt) {
+    client_.reset();
+    startServer(true, 65536, 1000);
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    auto bob = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
+    ASSERT_TRUE(bob);
+    XmppPeer peer("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return peer.connected(); }));
+    EXPECT_EQ(say(id, bob->get_id("Contact-Id"), "first").back(), 4);
+    EXPECT_TRUE(eventually([&] { return peer.has("message", "chat", "first"); }));
+
+    // The server stops answering, the link still open: no 4 for a text it
+    // never took; once the keep-alive gives the link up, 100 (the client
+    // sends it again), and the bridge stays on while the link is made again.
+    prosody_.pause();
+    auto paused = std::chrono::steady_clock::now();
+    Packet m("BRIDGE MESG");
+    m.set_id("Bridge-Id", id);
+    m.set_id("Target-Id", bob->get_id("Contact-Id"));
+    m.set_int("Mesg-Target", 0);
+    m.set("Content-Type", "text/plain");
+    m.set_int("Last", 1);
+    m.body = "second";
+    uint64_t mesg = client_->request(m);
+    int64_t code = -1;
+    bool off = false;
+    auto deadline = paused + std::chrono::seconds(6);
+    while (code < 0 && std::chrono::steady_clock::now() < deadline) {
+        auto p = client_->read(200);
+        if (p && p->command == "RESPONSE" && p->get_id("Mesg-Id") == mesg) code = code_of(*p);
+        if (p && p->command == "BRIDGE OFF") off = true;
+    }
+    auto noticed = std::chrono::steady_clock::now() - paused;
+    EXPECT_EQ(code, 100);
+    EXPECT_LT(noticed, std::chrono::milliseconds(3500));
+    prosody_.resume();
+    auto resumed = std::chrono::steady_clock::now();
+    auto on = until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }, 15000);
+    ASSERT_TRUE(on);
+    std::cout << "link made again " << std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::steady_clock::now() - resumed).count()
+              << " ms after the server came back\n";
+    EXPECT_EQ(say(id, bob->get_id("Contact-Id"), "third").back(), 4);
+    EXPECT_TRUE(eventually([&] { return peer.has("message", "chat", "third"); }));
+    EXPECT_FALSE(off || seen("BRIDGE OFF"));
+}
+
 TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {
     uint64_t id = bridge("ann", "annpw");
     ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
     XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
     ASSERT_TRUE(eventually([&] { return bob.connected(); }));
     const std::string room = "tea@conference.localhost";
+    // carl, no contact of ann's, invites her first: ignored.
+    XmppPeer carl("carl@localhost", "carlpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return carl.connected(); }));
+    const std::string spam = "offers@conference.localhost";
+    carl.raw("<presence to='" + spam + "/carl'><x xmlns='http://jabber.org/protocol/muc'/></presence>");
+    ASSERT_TRUE(eventually([&] { return carl.hasFrom("presence", "", spam + "/carl"); }));
+    carl.raw("<message to='" + spam + "'><x xmlns='http://jabber.org/protocol/muc#user'><invite to='ann@localhost'/>"
+             "</x></message>");
+    carl.raw("<message to='ann@localhost'><x xmlns='jabber:x:conference' jid='" + spam + "'/></message>");
     bob.raw("<presence to='" + room + "/bob'><x xmlns='http://jabber.org/protocol/muc'/></presence>");
     ASSERT_TRUE(eventually([&] { return bob.hasFrom("presence", "", room + "/bob"); }));
     bob.raw("<message to='" + room + "'><x xmlns='http://jabber.org/protocol/muc#user'><invite to='ann@localhost'/>"
@@ -175,6 +380,8 @@ TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {
     reply.body = "yes please";
     EXPECT_EQ(client_->response(client_->request(reply)), 4);
     EXPECT_TRUE(eventually([&] { return bob.has("message", "groupchat", "yes please"); }));
+
+    EXPECT_FALSE(carl.hasFrom("presence", "", spam + "/ann"));
 
     // bob leaves: the member goes.
     bob.raw("<presence to='" + room + "/bob' type='unavailable'/>");
@@ -213,6 +420,18 @@ TEST_F(XmppBridgeTest, ABookmarkedRoomMarkedAutojoinIsJoinedAtSignIn) {
     ASSERT_TRUE(said);
     EXPECT_EQ(said->get_id("Target-Id"), chat);
     EXPECT_FALSE(bob.hasFrom("presence", "", "quiet@conference.localhost/annie"));
+
+    // "annie" is the user herself: no member of her own chat, and her own
+    // lines do not come back as someone else's.
+    EXPECT_EQ(say(id, chat, "thanks", true).back(), 4);
+    EXPECT_TRUE(eventually([&] { return bob.has("message", "groupchat", "thanks"); }));
+    EXPECT_FALSE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "thanks"; }, 1000));
+    for (const Packet& p : seen_) {
+        EXPECT_FALSE(p.command == "BRIDGE MESG" && p.body == "thanks");
+        if (p.command == "BRIDGE CHAT CONTACT") {
+            EXPECT_EQ(p.get_id("Contact-Id"), member->get_id("Contact-Id"));
+        }
+    }
 }
 
 TEST_F(XmppBridgeTest, StrangersBeyondTheBridgesPeerTableAreDropped) {

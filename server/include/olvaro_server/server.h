@@ -71,6 +71,12 @@ struct Config {
     // (unencrypted) XMPP links only when allowed.
     std::vector<std::string> xmpp_hosts;
     bool xmpp_allow_plain = false;
+    // A bridged XMPP link is pinged this often; one ping unanswered until
+    // the next ends the link.
+    int xmpp_ping_ms = 20000;
+    // A lost XMPP link is tried again, with growing pauses, for this long
+    // before its bridge goes off.
+    int64_t xmpp_give_up_ms = 3600000;
     // Distinct peer and chat addresses a bridge gives ids to in one run;
     // arrivals from further strangers are dropped, so a remote network
     // cannot grow the server without end.

@@ -33,10 +33,11 @@ struct DemoNetwork final : Network {
         }
     }
     void set_presence(int32_t) override {}
-    void send_text(const std::string& to, bool chat, const std::string& text) override {
-        if (chat) return;
+    void send_text(const std::string& to, bool chat, const std::string& text, uint64_t token) override {
         NetworkSink* s = &sink_;
-        post_([s, to, text] { s->net_message(to, std::string(), "You said: " + text); });
+        post_([s, token] { s->net_sent(token, true); });
+        if (chat) return;
+        post_([s, to, text] { s->net_message(to, std::string(), "You said: " + text, 0); });
     }
     void add_contact(const std::string& address, const std::string&) override {
         NetworkSink* s = &sink_;

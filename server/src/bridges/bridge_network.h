@@ -26,9 +26,15 @@ public:
     virtual void net_contact_gone(const std::string& address) = 0;
     // Someone asks to see the user's presence.
     virtual void net_request(const std::string& address, const std::string& nickname, const std::string& message) = 0;
-    // A text from `from`; `chat` names the group chat, empty for a private one.
-    virtual void net_message(const std::string& from, const std::string& chat, const std::string& text) = 0;
+    // A text from `from`; `chat` names the group chat, empty for a private
+    // one. `sent_us`: when it was sent (microseconds since 1970) if the
+    // network says so, as for one kept while the user was away; else 0.
+    virtual void net_message(const std::string& from, const std::string& chat, const std::string& text,
+                             int64_t sent_us) = 0;
     virtual void net_chat_member(const std::string& chat, const std::string& member, bool joined) = 0;
+    // The text sent under `token` reached the network's server (true), or
+    // never will (false). A session that ends first reports nothing.
+    virtual void net_sent(uint64_t token, bool delivered) = 0;
 
 protected:
     ~NetworkSink() = default;
@@ -38,8 +44,9 @@ class Network {
 public:
     virtual ~Network() = default;
     virtual void set_presence(int32_t status) = 0;
-    // `to` is a contact's or (chat true) a group chat's address.
-    virtual void send_text(const std::string& to, bool chat, const std::string& text) = 0;
+    // `to` is a contact's or (chat true) a group chat's address; the
+    // outcome comes back through `net_sent` under `token`.
+    virtual void send_text(const std::string& to, bool chat, const std::string& text, uint64_t token) = 0;
     virtual void add_contact(const std::string& address, const std::string& message) = 0;
     virtual void answer_request(const std::string& address, bool accepted) = 0;
 };
@@ -55,6 +62,9 @@ struct XmppOptions {
     // "domain=host:port" entries: where a domain's server really listens.
     std::vector<std::string> hosts;
     bool allow_plain = false;
+    int ping_ms = 20000;
+    // A lost link is tried again for this long before the bridge goes off.
+    int64_t give_up_ms = 3600000;
 };
 
 // A real XMPP client session on a thread of its own; null with `error` set

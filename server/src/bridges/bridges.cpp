@@ -5,14 +5,16 @@
 #include <iterator>
 
 #include "core.h"
+#include "xml_text.h"
 
 namespace olvaro::server {
 namespace {
 
 constexpr int32_t kXmpp = 6;
 constexpr size_t kChunk = 512;
-// A bridged text longer than this is cut: the networks carry short messages.
-constexpr size_t kMaxText = 64 * 1024;
+// The longest bridged text taken whole; a longer one from the user is
+// refused, one from the network is cut between two characters.
+constexpr size_t kMaxText = 256 * 1024;
 // Half-sent messages kept per connection.
 constexpr size_t kMaxPartial = 16;
 
@@ -56,6 +58,29 @@ struct Bridging::Live final : NetworkSink {
     std::map<std::string, std::pair<std::string, int32_t>> roster;  // address -> nickname, presence
     std::map<int64_t, std::string> requests;                        // Request-Id -> address
     int64_t next_request = 1;
+    // Texts handed to the network whose last chunk is answered once the
+    // network's server has them: token -> (connection, Mesg-Id).
+    std::map<uint64_t, std::pair<uint64_t, uint64_t>> waiting;
+    uint64_t next_token = 1;
+
+    void answer(uint64_t conn, uint64_t mesg, int64_t code) {
+        auto it = owner.core_.conns_.find(conn);
+        if (it == owner.core_.conns_.end() || it->second->dead) return;
+        Packet request;
+        request.set_id("Mesg-Id", mesg);
+        owner.core_.respond(*it->second, request, code);
+    }
+    void send_text(Conn& c, uint64_t mesg, const std::string& to, bool chat, const std::string& text) {
+        if (waiting.size() >= 4096) return answer(c.id, mesg, kResend);
+        uint64_t token = next_token++;
+        waiting[token] = {c.id, mesg};
+        net->send_text(to, chat, text, token);
+    }
+    void answer_all(int64_t code) {
+        auto all = std::move(waiting);
+        waiting.clear();
+        for (auto& [token, who] : all) answer(who.first, who.second, code);
+    }
 
     Conn* conn() { return owner.core_.online(record.account); }
     void send(Packet& p) {
@@ -108,8 +133,15 @@ struct Bridging::Live final : NetworkSink {
         uint64_t gen = generation;
         owner.core_.post([&b, id, gen] {
             Live* l = b.live(id);
-            if (l && l->generation == gen) b.end(id);
+            if (l && l->generation == gen) b.end(id, kResend);
         });
+    }
+    void net_sent(uint64_t token, bool delivered) override {
+        auto it = waiting.find(token);
+        if (it == waiting.end()) return;
+        auto [conn, mesg] = it->second;
+        waiting.erase(it);
+        answer(conn, mesg, delivered ? kDelivered : kResend);
     }
     void net_contact(const std::string& address, const std::string& nickname, int32_t presence) override {
         if (id_of(address) == 0) return;
@@ -139,12 +171,13 @@ struct Bridging::Live final : NetworkSink {
         p.body = message;
         send(p);
     }
-    void net_message(const std::string& from, const std::string& chat, const std::string& text) override {
+    void net_message(const std::string& from, const std::string& chat, const std::string& text,
+                     int64_t sent_us) override {
         Conn* c = conn();
         if (!c || id_of(from) == 0 || (!chat.empty() && id_of(chat) == 0)) return;
-        std::string body = text.substr(0, kMaxText);
+        std::string body = text.size() > kMaxText ? text_parts(text, kMaxText).front() : text;
         uint64_t id = uint64_t(owner.core_.next_time_us());
-        int64_t time = int64_t(id);
+        int64_t time = sent_us > 0 && sent_us < int64_t(id) ? sent_us : int64_t(id);
         for (size_t off = 0; off == 0 || off < body.size(); off += kChunk) {
             Packet q("BRIDGE MESG");
             q.set_id("Bridge-Id", uint64_t(record.id));
@@ -279,7 +312,8 @@ bool Bridging::start(const BridgeRecord& record, std::string* reason) {
         });
     };
     if (record.type == kXmpp) {
-        XmppOptions options{core_.config_.xmpp_hosts, core_.config_.xmpp_allow_plain};
+        XmppOptions options{core_.config_.xmpp_hosts, core_.config_.xmpp_allow_plain, core_.config_.xmpp_ping_ms,
+                            core_.config_.xmpp_give_up_ms};
         l->net = make_xmpp_network(record, options, *l, post, reason);
     } else if (core_.config_.demo) {
         l->net = make_demo_network(record.type, *l, post);
@@ -291,9 +325,10 @@ bool Bridging::start(const BridgeRecord& record, std::string* reason) {
     return true;
 }
 
-void Bridging::end(int64_t bridge) {
+void Bridging::end(int64_t bridge, int64_t code) {
     auto it = live_.find(bridge);
     if (it == live_.end()) return;
+    it->second->answer_all(code);
     retire(std::move(it->second->net));
     live_.erase(it);
 }
@@ -303,7 +338,7 @@ void Bridging::on_switch(Conn& c, const Packet& p, bool on) {
     if (!b) return core_.respond(c, p, kNoSuch);
     core_.store_.set_bridge_disabled(b->id, !on);
     core_.respond(c, p, kOk);
-    if (!on) return end(b->id);
+    if (!on) return end(b->id, kDenied);
     int32_t status = p.get_int("Online-Status");
     if (!known_status(status)) status = 1;
     if (Live* l = live(b->id)) {
@@ -329,7 +364,7 @@ void Bridging::on_update(Conn& c, const Packet& p) {
     auto b = own(c, p);
     if (!b) return core_.respond(c, p, kNoSuch);
     if (!p.has("Online-Status")) {  // only the id: the bridge goes
-        end(b->id);
+        end(b->id, kDenied);
         core_.store_.remove_bridge(b->id);
         ids_by_bridge_.erase(b->id);
         return core_.respond(c, p, kOk);
@@ -370,27 +405,37 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
         auto it = partial_.find({c.id, corr});
         if (it == partial_.end()) return core_.respond(c, p, kNoSuch);
         Partial& m = it->second;
-        m.text += p.body.substr(0, kMaxText - std::min(kMaxText, m.text.size()));
-        core_.respond(c, p, kDelivered);
+        // Too long for the network: refused whole, never cut.
+        if (!m.refused && m.text.size() + p.body.size() > kMaxText) {
+            m.refused = true;
+            m.text.clear();
+            m.text.shrink_to_fit();
+        }
+        if (!m.refused) m.text += p.body;
+        bool refused = m.refused;
+        if (!last || refused) core_.respond(c, p, refused ? kDenied : kDelivered);
         if (!last) return;
         Partial done = std::move(m);
         partial_.erase(it);
+        if (refused) return;
         Live* l = live(done.bridge);
-        if (!l || !l->online || l->record.account != c.account) return;
-        std::string to = l->address_of(done.target);
-        if (!to.empty()) l->net->send_text(to, done.chat, done.text);
-        return;
+        std::string to = l && l->online && l->record.account == c.account ? l->address_of(done.target) : "";
+        // The last chunk is answered once the network has the text.
+        if (to.empty()) return core_.respond(c, p, kResend);
+        return l->send_text(c, p.get_id("Mesg-Id"), to, done.chat, done.text);
     }
     auto b = own(c, p);
     Live* l = b ? live(b->id) : nullptr;
     if (!l || !l->online) return core_.respond(c, p, kNoSuch);
     // The networks behind carry text; pictures and voice are refused.
     if (p.get("Content-Type") != "text/plain") return core_.respond(c, p, kTextOnly);
-    Partial m{b->id, int64_t(p.get_id("Target-Id")), p.get_int("Mesg-Target") == 1,
-              p.body.substr(0, kMaxText)};
+    Partial m{b->id, int64_t(p.get_id("Target-Id")), p.get_int("Mesg-Target") == 1, p.body};
     if (l->address_of(m.target).empty()) return core_.respond(c, p, kNoSuch);
-    core_.respond(c, p, kDelivered);
-    if (last) return l->net->send_text(l->address_of(m.target), m.chat, m.text);
+    m.refused = m.text.size() > kMaxText || p.get_id("Total-Length") > kMaxText;
+    if (m.refused) m.text.clear();
+    if (!last || m.refused) core_.respond(c, p, m.refused ? kDenied : kDelivered);
+    if (last && m.refused) return;
+    if (last) return l->send_text(c, p.get_id("Mesg-Id"), l->address_of(m.target), m.chat, m.text);
     auto [first, last_of_conn] = of_conn(partial_, c.id);
     if (size_t(std::distance(first, last_of_conn)) >= kMaxPartial) return;
     partial_[{c.id, p.get_id("Mesg-Id")}] = std::move(m);

@@ -57,7 +57,9 @@ private:
     Live* live(int64_t bridge);
     // Starts the network session; false with a reason when it cannot be.
     bool start(const BridgeRecord& record, std::string* reason);
-    void end(int64_t bridge);
+    // Texts still waiting for their network are answered with `code`:
+    // kResend when the link was lost, refused when the user ended it.
+    void end(int64_t bridge, int64_t code);
     // A session's end (a polite goodbye, its thread's join) may take a
     // moment: it happens off the loop, and the server's stop waits for it.
     void retire(std::unique_ptr<Network> net);
@@ -85,6 +87,7 @@ private:
         int64_t target = 0;
         bool chat = false;
         std::string text;
+        bool refused = false;  // too long: its chunks are answered as refused
     };
     std::map<std::pair<uint64_t, uint64_t>, Partial> partial_;
 };

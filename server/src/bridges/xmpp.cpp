@@ -2,19 +2,29 @@
 // libstrophe runs its own event loop, so the session thread turns it and runs
 // the user's requests queued from the server's loop; everything it learns
 // goes back to the server's loop through `post`. Nothing here logs: the
-// library's log lines (which may carry the password) are only scanned for
-// the reason of a failed sign-in, never kept.
+// library's log lines may carry the password.
+#include <pthread.h>
+#include <signal.h>
 #include <strophe.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "bridge_network.h"
+#include "xml_text.h"
 
 namespace olvaro::server {
 namespace {
@@ -22,7 +32,17 @@ namespace {
 constexpr const char* kRosterNs = "jabber:iq:roster";
 constexpr const char* kMucNs = "http://jabber.org/protocol/muc";
 constexpr const char* kMucUserNs = "http://jabber.org/protocol/muc#user";
+constexpr const char* kPingNs = "urn:xmpp:ping";
+constexpr const char* kDiscoInfoNs = "http://jabber.org/protocol/disco#info";
+constexpr const char* kVersionNs = "jabber:iq:version";
+constexpr const char* kReceiptsNs = "urn:xmpp:receipts";
 constexpr size_t kMaxRooms = 64;
+// Bytes of text in one message stanza; escaping may grow it fourfold.
+constexpr size_t kMaxPart = 16 * 1024;
+// Pauses before trying a lost link again: doubling from the first to the last.
+constexpr int64_t kFirstRetryMs = 2000, kMaxRetryMs = 300000;
+
+using Clock = std::chrono::steady_clock;
 
 std::once_flag g_init;
 
@@ -42,6 +62,30 @@ std::string attr(xmpp_stanza_t* s, const char* name) {
     return v ? v : "";
 }
 
+// An XMPP time ("2002-09-10T23:41:07.123Z", or with "+02:00") in
+// microseconds since 1970; 0 when it is not one.
+int64_t delay_stamp(const std::string& stamp) {
+    tm t{};
+    const char* rest = strptime(stamp.c_str(), "%Y-%m-%dT%H:%M:%S", &t);
+    if (!rest) return 0;
+    int64_t us = 0;
+    if (*rest == '.') {
+        int64_t scale = 100000;
+        for (++rest; *rest >= '0' && *rest <= '9'; ++rest, scale /= 10) us += (*rest - '0') * scale;
+    }
+    int64_t offset = 0;
+    if (*rest == '+' || *rest == '-') {
+        int hours = 0, minutes = 0;
+        if (sscanf(rest + 1, "%2d:%2d", &hours, &minutes) != 2) return 0;
+        offset = (*rest == '+' ? 1 : -1) * (hours * 3600 + minutes * 60);
+    } else if (*rest != 'Z') {
+        return 0;
+    }
+    time_t secs = timegm(&t);
+    if (secs <= 0) return 0;
+    return (int64_t(secs) - offset) * 1000000 + us;
+}
+
 std::string bare(const std::string& jid) { return jid.substr(0, jid.find('/')); }
 
 std::string child_text(xmpp_ctx_t* ctx, xmpp_stanza_t* s, const char* name) {
@@ -59,12 +103,13 @@ int32_t presence_of(xmpp_ctx_t* ctx, xmpp_stanza_t* presence) {
 class XmppNetwork final : public Network {
 public:
     XmppNetwork(std::string jid, std::string password, std::string host, unsigned short port, bool allow_plain,
-                NetworkSink& sink, Post post)
-        : jid_(std::move(jid)), host_(std::move(host)), port_(port), allow_plain_(allow_plain), sink_(&sink),
-          post_(std::move(post)) {
+                int ping_ms, int64_t give_up_ms, NetworkSink& sink, Post post)
+        : jid_(std::move(jid)), host_(std::move(host)), port_(port), allow_plain_(allow_plain),
+          ping_ms_(ping_ms > 0 ? ping_ms : 20000), give_up_ms_(give_up_ms > 0 ? give_up_ms : 3600000),
+          password_(std::move(password)), sink_(&sink), post_(std::move(post)), random_(std::random_device{}()) {
         domain_ = bare(jid_).substr(bare(jid_).find('@') + 1);
         nick_ = bare(jid_).substr(0, bare(jid_).find('@'));
-        thread_ = std::thread([this, password = std::move(password)]() mutable { run(std::move(password)); });
+        thread_ = std::thread([this] { run(); });
     }
     ~XmppNetwork() override {
         stop_ = true;
@@ -77,13 +122,22 @@ public:
             send_presence();
         });
     }
-    void send_text(const std::string& to, bool chat, const std::string& text) override {
-        queue([this, to, chat, text] {
-            xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), nullptr);
-            xmpp_message_set_body(m, text.c_str());
-            xmpp_send(conn_, m);
-            xmpp_stanza_release(m);
+    void send_text(const std::string& to, bool chat, const std::string& text, uint64_t token) override {
+        // Servers limit a stanza's size: a long text goes in parts.
+        std::vector<std::string> parts = text_parts(xml_safe_text(text), kMaxPart);
+        bool queued = queue([this, to, chat, parts = std::move(parts), token] {
+            for (const std::string& part : parts) {
+                std::string id = "olv" + std::to_string(++message_ids_);
+                xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), id.c_str());
+                xmpp_message_set_body(m, part.c_str());
+                if (!chat) xmpp_stanza_add_child_ex(m, element("request", kReceiptsNs), 0);
+                send(m);
+                xmpp_stanza_release(m);
+            }
+            await_ack(token);
         });
+        NetworkSink* s = sink_;
+        if (!queued) post_([s, token] { s->net_sent(token, false); });
     }
     void add_contact(const std::string& address, const std::string& message) override {
         queue([this, address, message] {
@@ -93,7 +147,7 @@ public:
             xmpp_stanza_set_attribute(item, "jid", address.c_str());
             xmpp_stanza_add_child_ex(query, item, 0);
             xmpp_stanza_add_child_ex(iq, query, 0);
-            xmpp_send(conn_, iq);
+            send(iq);
             xmpp_stanza_release(iq);
             presence_to(address, "subscribe", message);
         });
@@ -105,37 +159,94 @@ public:
     }
 
 private:
-    void queue(std::function<void()> fn) {
+    bool queue(std::function<void()> fn) {
         std::lock_guard lock(mu_);
-        if (tasks_.size() < 4096) tasks_.push_back(std::move(fn));
+        if (tasks_.size() >= 4096) return false;
+        tasks_.push_back(std::move(fn));
+        return true;
     }
 
     // Everything below runs on the session's thread.
-    void run(std::string password) {
+
+    // Every stanza goes out here, so that the count matches the server's
+    // count of stanzas it has handled (stream management's "h").
+    void send(xmpp_stanza_t* st) {
+        xmpp_send(conn_, st);
+        ++sent_;
+    }
+    // A text is delivered once the server has every stanza up to its last
+    // part: with stream management when the server acknowledges that many,
+    // without it when a ping sent after it is answered (a stream is handled
+    // in order).
+    void await_ack(uint64_t token) {
+        unacked_.emplace_back(sent_, token);
+        if (sm_) return;
+        std::string id = "ack-" + std::to_string(sent_);
+        xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", id.c_str());
+        xmpp_stanza_set_to(iq, domain_.c_str());
+        xmpp_stanza_add_child_ex(iq, element("ping", kPingNs), 0);
+        uint64_t upto = sent_;
+        send(iq);
+        xmpp_stanza_release(iq);
+        barriers_[id] = upto;
+        xmpp_id_handler_add(conn_, &XmppNetwork::on_barrier, id.c_str(), this);
+    }
+    void acked(uint64_t handled) {
+        NetworkSink* s = sink_;
+        while (!unacked_.empty() && unacked_.front().first <= handled) {
+            uint64_t token = unacked_.front().second;
+            unacked_.pop_front();
+            post_([s, token] { s->net_sent(token, true); });
+        }
+    }
+    static int on_barrier(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        auto it = self->barriers_.find(attr(st, "id"));
+        if (it == self->barriers_.end()) return 0;
+        uint64_t upto = it->second;
+        self->barriers_.erase(it);
+        if (attr(st, "type") == "result") self->acked(upto);
+        return 0;
+    }
+    // Stream management: enabled, or an acknowledgement of `h` stanzas.
+    static int on_sm(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        const char* name = xmpp_stanza_get_name(st);
+        if (!name) return 1;
+        if (!strcmp(name, "enabled")) self->sm_ = true;
+        if (!strcmp(name, "failed")) self->sm_ = false;
+        if (!strcmp(name, "a")) self->acked(strtoull(attr(st, "h").c_str(), nullptr, 10));
+        return 1;
+    }
+    void run() {
+        // The library writes to sockets the server may have closed: such a
+        // write must fail, not end the process.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         std::call_once(g_init, [] { xmpp_initialize(); });
         xmpp_log_t log{&XmppNetwork::on_log, this};
         ctx_ = xmpp_ctx_new(nullptr, &log);
-        conn_ = xmpp_conn_new(ctx_);
-        xmpp_conn_set_flags(conn_, allow_plain_ ? 0 : XMPP_CONN_FLAG_MANDATORY_TLS);
-        std::string full = jid_.find('/') == std::string::npos ? jid_ + "/Olvaro" : jid_;
-        xmpp_conn_set_jid(conn_, full.c_str());
-        xmpp_conn_set_pass(conn_, password.c_str());
-        std::fill(password.begin(), password.end(), '\0');
-        xmpp_handler_add(conn_, &XmppNetwork::on_message, nullptr, "message", nullptr, this);
-        xmpp_handler_add(conn_, &XmppNetwork::on_presence, nullptr, "presence", nullptr, this);
-        xmpp_handler_add(conn_, &XmppNetwork::on_iq, nullptr, "iq", nullptr, this);
-        if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
-            XMPP_EOK)
-            finish("Could not connect to the XMPP server " + domain_ + ".");
+        connect();
         while (!stop_ && !ended_) {
+            if (retry_at_ && Clock::now() >= *retry_at_) {
+                retry_at_.reset();
+                connect();
+            }
             xmpp_run_once(ctx_, 50);
+            if (!connected_ && !link_dead_ && sign_in_by_ && Clock::now() > *sign_in_by_) {
+                // A server that takes the connection but never signs us in.
+                link_dead_ = true;
+                link_down("Could not connect to the XMPP server " + domain_ + ".", true);
+            }
+            if (!connected_) continue;  // requests wait for the link
             std::deque<std::function<void()>> tasks;
             {
                 std::lock_guard lock(mu_);
                 tasks.swap(tasks_);
             }
-            if (connected_)
-                for (auto& t : tasks) t();
+            for (auto& t : tasks) t();
         }
         if (connected_ && !ended_) {
             // Switched off: leave politely, for a moment at most.
@@ -143,8 +254,60 @@ private:
             xmpp_disconnect(conn_);
             for (int i = 0; i < 20 && !ended_; ++i) xmpp_run_once(ctx_, 50);
         }
-        xmpp_conn_release(conn_);
+        drop_conn();
         xmpp_ctx_free(ctx_);
+        std::fill(password_.begin(), password_.end(), '\0');
+    }
+
+    void drop_conn() {
+        if (!conn_) return;
+        xmpp_conn_t* old = conn_;
+        conn_ = nullptr;  // its last events are not ours any more
+        xmpp_conn_release(old);
+    }
+    void connect() {
+        drop_conn();
+        conn_ = xmpp_conn_new(ctx_);
+        xmpp_conn_set_flags(conn_, allow_plain_ ? 0 : XMPP_CONN_FLAG_MANDATORY_TLS);
+        std::string full = jid_.find('/') == std::string::npos ? jid_ + "/Olvaro" : jid_;
+        xmpp_conn_set_jid(conn_, full.c_str());
+        xmpp_conn_set_pass(conn_, password_.c_str());
+        xmpp_handler_add(conn_, &XmppNetwork::on_message, nullptr, "message", nullptr, this);
+        xmpp_handler_add(conn_, &XmppNetwork::on_presence, nullptr, "presence", nullptr, this);
+        xmpp_handler_add(conn_, &XmppNetwork::on_iq, nullptr, "iq", nullptr, this);
+        xmpp_handler_add(conn_, &XmppNetwork::on_sm, XMPP_NS_SM, nullptr, nullptr, this);
+        xmpp_timed_handler_add(conn_, &XmppNetwork::on_tick, static_cast<unsigned long>(ping_ms_), this);
+        auth_refused_ = link_dead_ = ping_waiting_ = sm_ = false;
+        sent_ = 0;
+        sign_in_by_ = Clock::now() + std::chrono::milliseconds(3 * int64_t(ping_ms_));
+        if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
+            XMPP_EOK)
+            link_down("Could not connect to the XMPP server " + domain_ + ".", true);
+    }
+
+    // The link ended. A first sign-in that fails, refused credentials and
+    // a session taken elsewhere end the bridge; a link that worked is tried
+    // again after a growing, jittered pause until `give_up_ms` without one.
+    void link_down(const std::string& reason, bool may_retry) {
+        bool was = connected_;
+        connected_ = false;
+        ping_waiting_ = false;
+        barriers_.clear();
+        rooms_.clear();
+        own_nick_.clear();
+        // Texts the server never acknowledged: the client sends them again.
+        NetworkSink* s = sink_;
+        for (auto& [count, token] : unacked_) post_([s, token = token] { s->net_sent(token, false); });
+        unacked_.clear();
+        if (!may_retry || !ever_connected_ || stop_) return finish(reason);
+        auto now = Clock::now();
+        if (was || !lost_since_) lost_since_ = now;
+        if (now - *lost_since_ >= std::chrono::milliseconds(give_up_ms_))
+            return finish("The link to the XMPP server " + domain_ + " was lost and could not be made again.");
+        if (was) retries_ = 0;
+        int64_t delay = std::min<int64_t>(kMaxRetryMs, kFirstRetryMs << std::min(retries_++, 10));
+        std::uniform_int_distribution<int64_t> jitter(delay * 3 / 4, delay * 5 / 4);
+        retry_at_ = now + std::chrono::milliseconds(jitter(random_));
     }
 
     // The session is over; the user hears why unless we ended it.
@@ -175,7 +338,7 @@ private:
         xmpp_stanza_set_to(p, to.c_str());
         if (type) xmpp_stanza_set_type(p, type);
         if (!status.empty()) add_text_child(p, "status", status);
-        xmpp_send(conn_, p);
+        send(p);
         xmpp_stanza_release(p);
     }
     void send_presence() {
@@ -183,39 +346,48 @@ private:
         if (status_ == 3) xmpp_stanza_set_type(p, "unavailable");
         if (status_ == 2) add_text_child(p, "show", "away");
         if (status_ == 5) add_text_child(p, "show", "dnd");
-        xmpp_send(conn_, p);
+        send(p);
         xmpp_stanza_release(p);
     }
     void join(const std::string& room, const std::string& nick) {
         if (room.empty() || rooms_.count(room) || rooms_.size() >= kMaxRooms) return;
         rooms_[room];
+        // Our own occupant is known by the nickname we joined with.
+        std::string own = nick.empty() ? nick_ : nick;
+        own_nick_[room] = own;
         xmpp_stanza_t* p = xmpp_presence_new(ctx_);
-        std::string to = room + "/" + (nick.empty() ? nick_ : nick);
+        std::string to = room + "/" + own;
         xmpp_stanza_set_to(p, to.c_str());
         xmpp_stanza_t* x = element("x", kMucNs);
         xmpp_stanza_t* history = element("history", nullptr);
         xmpp_stanza_set_attribute(history, "maxstanzas", "0");
         xmpp_stanza_add_child_ex(x, history, 0);
         xmpp_stanza_add_child_ex(p, x, 0);
-        xmpp_send(conn_, p);
+        send(p);
         xmpp_stanza_release(p);
     }
 
     void on_connected() {
         connected_ = true;
-        send_presence();
+        ever_connected_ = true;
+        sign_in_by_.reset();
+        lost_since_.reset();
+        presence_.clear();
+        // The roster first: contacts' presence, which our own brings, is
+        // kept only for roster entries.
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "roster");
         xmpp_stanza_t* query = element("query", kRosterNs);
         xmpp_stanza_add_child_ex(iq, query, 0);
-        xmpp_send(conn_, iq);
+        send(iq);
         xmpp_stanza_release(iq);
+        send_presence();
         // Bookmarked rooms (private storage), joined when marked autojoin.
         iq = xmpp_iq_new(ctx_, "get", "bookmarks");
         query = element("query", "jabber:iq:private");
         xmpp_stanza_t* storage = element("storage", "storage:bookmarks");
         xmpp_stanza_add_child_ex(query, storage, 0);
         xmpp_stanza_add_child_ex(iq, query, 0);
-        xmpp_send(conn_, iq);
+        send(iq);
         xmpp_stanza_release(iq);
         NetworkSink* s = sink_;
         post_([s] { s->net_online(); });
@@ -228,12 +400,13 @@ private:
         NetworkSink* s = sink_;
         if (sub == "remove") {
             roster_.erase(jid);
+            presence_.erase(jid);
             post_([s, jid] { s->net_contact_gone(jid); });
             return;
         }
         std::string name = attr(item, "name");
         roster_[jid] = name;
-        int32_t presence = presence_.count(jid) ? presence_[jid] : 0;
+        int32_t presence = best_presence(jid);
         post_([s, jid, name, presence] { s->net_contact(jid, name, presence); });
     }
 
@@ -250,7 +423,7 @@ private:
                 if (xmpp_stanza_get_name(i) && !strcmp(xmpp_stanza_get_name(i), "item")) self->roster_item(i);
             if (type == "set") {
                 xmpp_stanza_t* r = xmpp_iq_new(self->ctx_, "result", xmpp_stanza_get_id(st));
-                xmpp_send(self->conn_, r);
+                self->send(r);
                 xmpp_stanza_release(r);
             }
             return 1;
@@ -265,7 +438,73 @@ private:
                     self->join(bare(attr(c, "jid")), child_text(self->ctx_, c, "nick"));
             }
         }
+        std::string to = attr(st, "to");
+        if ((type == "get" || type == "set") && (to.empty() || bare(to) == bare(self->jid_))) self->answer(st, type);
         return 1;
+    }
+
+    // Requests to us: what every client answers, and an error for the rest,
+    // since servers drop a client that leaves them unanswered.
+    void answer(xmpp_stanza_t* st, const std::string& type) {
+        xmpp_stanza_t* q = xmpp_stanza_get_children(st);
+        while (q && !xmpp_stanza_is_tag(q)) q = xmpp_stanza_get_next(q);
+        const char* ns = q ? xmpp_stanza_get_ns(q) : nullptr;
+        std::string name = q && xmpp_stanza_get_name(q) ? xmpp_stanza_get_name(q) : "";
+        std::string from = attr(st, "from");
+        xmpp_stanza_t* r = nullptr;
+        if (type == "get" && ns && (!strcmp(ns, kPingNs) || !strcmp(ns, kDiscoInfoNs) || !strcmp(ns, kVersionNs))) {
+            r = xmpp_iq_new(ctx_, "result", xmpp_stanza_get_id(st));
+            if (!from.empty()) xmpp_stanza_set_to(r, from.c_str());
+            if (!strcmp(ns, kDiscoInfoNs)) {
+                xmpp_stanza_t* query = element("query", kDiscoInfoNs);
+                xmpp_stanza_t* id = element("identity", nullptr);
+                xmpp_stanza_set_attribute(id, "category", "client");
+                xmpp_stanza_set_attribute(id, "type", "pc");
+                xmpp_stanza_set_attribute(id, "name", "Olvaro");
+                xmpp_stanza_add_child_ex(query, id, 0);
+                for (const char* f : {kDiscoInfoNs, kPingNs, kVersionNs, kReceiptsNs}) {
+                    xmpp_stanza_t* feature = element("feature", nullptr);
+                    xmpp_stanza_set_attribute(feature, "var", f);
+                    xmpp_stanza_add_child_ex(query, feature, 0);
+                }
+                xmpp_stanza_add_child_ex(r, query, 0);
+            } else if (!strcmp(ns, kVersionNs)) {
+                xmpp_stanza_t* query = element("query", kVersionNs);
+                add_text_child(query, "name", "Olvaro");
+                add_text_child(query, "version", "1.0");
+                xmpp_stanza_add_child_ex(r, query, 0);
+            }
+        } else {
+            r = xmpp_stanza_reply_error(st, "cancel", "service-unavailable", nullptr);
+        }
+        if (!r) return;
+        send(r);
+        xmpp_stanza_release(r);
+    }
+
+    // Keep-alive: a ping to our server each period; one still unanswered at
+    // the next means the link is dead, though the socket may not know yet.
+    static int on_tick(xmpp_conn_t*, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        if (!self->connected_) return 1;
+        if (self->ping_waiting_) {
+            self->link_dead_ = true;
+            self->link_down("The link to the XMPP server was lost.", true);
+            return 0;
+        }
+        std::string id = "keepalive-" + std::to_string(++self->pings_);
+        xmpp_stanza_t* iq = xmpp_iq_new(self->ctx_, "get", id.c_str());
+        xmpp_stanza_set_to(iq, self->domain_.c_str());
+        xmpp_stanza_add_child_ex(iq, self->element("ping", kPingNs), 0);
+        self->ping_waiting_ = true;
+        xmpp_id_handler_add(self->conn_, &XmppNetwork::on_pong, id.c_str(), self);
+        self->send(iq);
+        xmpp_stanza_release(iq);
+        return 1;
+    }
+    static int on_pong(xmpp_conn_t*, xmpp_stanza_t*, void* user) {
+        static_cast<XmppNetwork*>(user)->ping_waiting_ = false;
+        return 0;
     }
 
     static int on_presence(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
@@ -280,8 +519,11 @@ private:
             std::string nick = from.size() > who.size() ? from.substr(who.size() + 1) : "";
             if (nick.empty()) return 1;
             bool joined = type != "unavailable";
-            if (nick == self->nick_) {
-                if (!joined) self->rooms_.erase(room);
+            if (nick == self->own_nick_[who]) {
+                if (!joined) {
+                    self->rooms_.erase(room);
+                    self->own_nick_.erase(who);
+                }
                 return 1;
             }
             // A room that shows real addresses names the member by it, so
@@ -306,13 +548,39 @@ private:
             return 1;
         }
         if (!type.empty() && type != "unavailable") return 1;
-        int32_t presence = type == "unavailable" ? 0 : presence_of(self->ctx_, st);
-        self->presence_[who] = presence;
+        // Kept per resource, for roster contacts only (so the table is as
+        // big as the roster); the contact shows its best resource.
         auto known = self->roster_.find(who);
         if (known == self->roster_.end()) return 1;
+        std::string resource = from.size() > who.size() ? from.substr(who.size() + 1) : "";
+        auto& resources = self->presence_[who];
+        if (type == "unavailable") {
+            resources.erase(resource);
+        } else if (resources.size() < 64 || resources.count(resource)) {
+            int priority = atoi(child_text(self->ctx_, st, "priority").c_str());
+            resources[resource] = {presence_of(self->ctx_, st), priority};
+        }
+        int32_t presence = self->best_presence(who);
         std::string name = known->second;
         self->post_([s, who, name, presence] { s->net_contact(who, name, presence); });
         return 1;
+    }
+
+    // Online over busy over away, then the higher priority; 0 with none.
+    int32_t best_presence(const std::string& who) const {
+        auto it = presence_.find(who);
+        if (it == presence_.end()) return 0;
+        auto rank = [](int32_t p) { return p == 1 ? 3 : p == 5 ? 2 : p == 2 ? 1 : 0; };
+        int32_t best = 0;
+        int best_priority = 0;
+        for (auto& [resource, entry] : it->second) {
+            auto [p, priority] = entry;
+            if (best == 0 || rank(p) > rank(best) || (rank(p) == rank(best) && priority > best_priority)) {
+                best = p;
+                best_priority = priority;
+            }
+        }
+        return best;
     }
 
     static void post_member(XmppNetwork* self, const std::string& room, const std::string& occupant, bool joined) {
@@ -325,15 +593,17 @@ private:
         std::string from = attr(st, "from");
         std::string type = xmpp_stanza_get_type(st) ? xmpp_stanza_get_type(st) : "";
         NetworkSink* s = self->sink_;
-        // An invitation to a room: taken, by joining it.
+        // An invitation to a room: taken, by joining it, from a roster
+        // contact; a stranger's is ignored.
         xmpp_stanza_t* x = xmpp_stanza_get_child_by_name_and_ns(st, "x", kMucUserNs);
-        if (x && xmpp_stanza_get_child_by_name(x, "invite")) {
-            self->join(bare(from), std::string());
+        xmpp_stanza_t* invite = x ? xmpp_stanza_get_child_by_name(x, "invite") : nullptr;
+        if (invite) {
+            if (self->roster_.count(bare(attr(invite, "from")))) self->join(bare(from), std::string());
             return 1;
         }
         xmpp_stanza_t* direct = xmpp_stanza_get_child_by_name_and_ns(st, "x", "jabber:x:conference");
         if (direct) {
-            self->join(bare(attr(direct, "jid")), std::string());
+            if (self->roster_.count(bare(from))) self->join(bare(attr(direct, "jid")), std::string());
             return 1;
         }
         if (type == "error") return 1;
@@ -345,47 +615,84 @@ private:
             if (known == self->rooms_.end()) return 1;
             std::string nick = from.size() > room.size() ? from.substr(room.size() + 1) : "";
             // Our own lines come back, and the room's replay of old ones.
-            if (nick.empty() || nick == self->nick_ || xmpp_stanza_get_child_by_name(st, "delay")) return 1;
+            if (nick.empty() || nick == self->own_nick_[room] || xmpp_stanza_get_child_by_name(st, "delay")) return 1;
             auto member = known->second.find(nick);
             std::string sender = member != known->second.end() ? member->second : from;
-            self->post_([s, sender, room, body] { s->net_message(sender, room, body); });
+            self->post_([s, sender, room, body] { s->net_message(sender, room, body, 0); });
             return 1;
         }
         std::string who = bare(from);
         if (who.empty()) return 1;
-        self->post_([s, who, body] { s->net_message(who, std::string(), body); });
+        // The sender asks to hear that it arrived.
+        std::string id = attr(st, "id");
+        if (xmpp_stanza_get_child_by_name_and_ns(st, "request", kReceiptsNs) && !id.empty()) {
+            xmpp_stanza_t* r = xmpp_message_new(self->ctx_, nullptr, from.c_str(), nullptr);
+            xmpp_stanza_t* received = self->element("received", kReceiptsNs);
+            xmpp_stanza_set_attribute(received, "id", id.c_str());
+            xmpp_stanza_add_child_ex(r, received, 0);
+            self->send(r);
+            xmpp_stanza_release(r);
+        }
+        // Kept for us while we were away: its time is when it was sent.
+        int64_t sent = delay_stamp(attr(xmpp_stanza_get_child_by_name_and_ns(st, "delay", "urn:xmpp:delay"), "stamp"));
+        self->post_([s, who, body, sent] { s->net_message(who, std::string(), body, sent); });
         return 1;
     }
 
-    static void on_conn(xmpp_conn_t*, xmpp_conn_event_t event, int, xmpp_stream_error_t* error, void* user) {
+    static void on_conn(xmpp_conn_t* conn, xmpp_conn_event_t event, int error, xmpp_stream_error_t* stream_error,
+                        void* user) {
         auto* self = static_cast<XmppNetwork*>(user);
+        if (conn != self->conn_ || self->link_dead_) return;  // a link already given up
         if (event == XMPP_CONN_CONNECT) return self->on_connected();
         if (event == XMPP_CONN_RAW_CONNECT) return;
-        if (self->auth_failed_ || (error && error->type == XMPP_SE_NOT_AUTHORIZED))
-            return self->finish("The XMPP server did not accept the user name or password.");
-        if (error && error->type == XMPP_SE_CONFLICT)
-            return self->finish("This XMPP account signed in somewhere else.");
-        if (!self->connected_) {
-            if (!self->allow_plain_ && self->tls_missing_)
-                return self->finish("The XMPP server " + self->domain_ + " offers no encrypted link.");
-            return self->finish("Could not connect to the XMPP server " + self->domain_ + ".");
-        }
-        self->finish("The link to the XMPP server was lost.");
+        bool final = self->auth_refused_ ||
+                     (stream_error && (stream_error->type == XMPP_SE_NOT_AUTHORIZED || stream_error->type == XMPP_SE_CONFLICT));
+        self->link_down(self->reason(conn, error, stream_error), !final);
     }
 
-    // Scanned for the outcome of the sign-in; nothing is written anywhere.
-    static void on_log(void* user, xmpp_log_level_t, const char* area, const char* msg) {
+    // Why the session ended, from the server's stream error, or before
+    // sign-in from how far it came.
+    std::string reason(xmpp_conn_t* conn, int error, xmpp_stream_error_t* stream_error) const {
+        if (stream_error) {
+            switch (stream_error->type) {
+                case XMPP_SE_NOT_AUTHORIZED:
+                    return "The XMPP server did not accept the user name or password.";
+                case XMPP_SE_CONFLICT:
+                    return "This XMPP account signed in somewhere else.";
+                case XMPP_SE_SYSTEM_SHUTDOWN:
+                    return "The XMPP server " + domain_ + " shut down.";
+                default:
+                    break;
+            }
+            std::string condition;
+            for (xmpp_stanza_t* c = stream_error->stanza ? xmpp_stanza_get_children(stream_error->stanza) : nullptr;
+                 c && condition.empty(); c = xmpp_stanza_get_next(c))
+                if (xmpp_stanza_is_tag(c) && xmpp_stanza_get_name(c) && strcmp(xmpp_stanza_get_name(c), "text"))
+                    condition = xmpp_stanza_get_name(c);
+            return "The XMPP server ended the session" + (condition.empty() ? "" : " (" + condition + ")") + ".";
+        }
+        if (connected_ || link_dead_) return "The link to the XMPP server was lost.";
+        if (auth_refused_) return "The XMPP server did not accept the user name or password.";
+        if (error == 0 && !allow_plain_ && !xmpp_conn_is_secured(conn))
+            return "The XMPP server " + domain_ + " offers no encrypted link.";
+        return "Could not connect to the XMPP server " + domain_ + ".";
+    }
+
+    // libstrophe keeps the SASL failure to itself (no handler sees stanzas
+    // before sign-in) and reports it only as an error of its "auth" area;
+    // that event, by area and level and only during sign-in, is all that
+    // is taken from here, never the text, which can carry anyone's words.
+    static void on_log(void* user, xmpp_log_level_t level, const char* area, const char*) {
         auto* self = static_cast<XmppNetwork*>(user);
-        if (!msg) return;
-        if (strstr(msg, "not-authorized") || (area && !strcmp(area, "auth") && strstr(msg, "failed")))
-            self->auth_failed_ = true;
-        if (strstr(msg, "TLS") && (strstr(msg, "not supported") || strstr(msg, "not available")))
-            self->tls_missing_ = true;
+        if (!self->connected_ && level == XMPP_LEVEL_ERROR && area && !strcmp(area, "auth")) self->auth_refused_ = true;
     }
 
     std::string jid_, host_, domain_, nick_;
     unsigned short port_;
     bool allow_plain_;
+    int ping_ms_;
+    int64_t give_up_ms_;
+    std::string password_;
     NetworkSink* sink_;
     Post post_;
     std::thread thread_;
@@ -397,12 +704,26 @@ private:
     xmpp_ctx_t* ctx_ = nullptr;
     xmpp_conn_t* conn_ = nullptr;
     bool connected_ = false, ended_ = false, quitting_ = false;
-    bool auth_failed_ = false, tls_missing_ = false;
+    bool auth_refused_ = false, link_dead_ = false, ping_waiting_ = false;
+    uint64_t pings_ = 0, message_ids_ = 0;
+    // Stanzas sent since sign-in, and the texts not yet acknowledged: the
+    // count their last part brought it to, and their token.
+    uint64_t sent_ = 0;
+    bool ever_connected_ = false;
+    std::optional<Clock::time_point> lost_since_, retry_at_;
+    int retries_ = 0;
+    std::optional<Clock::time_point> sign_in_by_;
+    std::mt19937_64 random_;
+    bool sm_ = false;
+    std::deque<std::pair<uint64_t, uint64_t>> unacked_;
+    std::map<std::string, uint64_t> barriers_;
     int32_t status_ = 1;
     std::map<std::string, std::string> roster_;  // bare JID -> name
-    std::map<std::string, int32_t> presence_;
+    // Roster contacts' resources: bare JID -> resource -> (presence, priority).
+    std::map<std::string, std::map<std::string, std::pair<int32_t, int>>> presence_;
     // Joined rooms: each member's nickname -> the address it is known by.
     std::map<std::string, std::map<std::string, std::string>> rooms_;
+    std::map<std::string, std::string> own_nick_;  // room -> our nickname there
 };
 
 }  // namespace
@@ -431,7 +752,7 @@ std::unique_ptr<Network> make_xmpp_network(const BridgeRecord& bridge, const Xmp
         if (port > 65535) port = 0;
     }
     return std::make_unique<XmppNetwork>(jid, password, host, static_cast<unsigned short>(port), options.allow_plain,
-                                         sink, std::move(post));
+                                         options.ping_ms, options.give_up_ms, sink, std::move(post));
 }
 
 }  // namespace olvaro::server
