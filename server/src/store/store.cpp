@@ -136,6 +136,12 @@ void Store::write() {
 }
 
 void Store::commit() {
+    if (!db_) return;
+    // A question left on its answer row keeps its read open, and while any
+    // read is open the write-ahead log cannot start over: it would grow for
+    // as long as the server runs.
+    for (sqlite3_stmt* s = sqlite3_next_stmt(db_, nullptr); s; s = sqlite3_next_stmt(db_, s))
+        if (sqlite3_stmt_busy(s)) sqlite3_reset(s);
     if (in_txn_) {
         exec("COMMIT");
         in_txn_ = false;
