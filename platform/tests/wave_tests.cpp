@@ -2,6 +2,7 @@
 #include <gsm.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -394,7 +395,9 @@ TEST_F(WaveSdl, OutputsPlayingAtOnceAreAllHeard) {
     ASSERT_EQ(waveOutWrite(o.dev, &o.h, sizeof o.h), MMSYSERR_NOERROR);
   };
   auto finish = [](Output& o) {
-    for (int t = 0; t < 300 && !(o.h.dwFlags & WHDR_DONE); ++t) Sleep(10);
+    // Polled as a program would: the wave thread sets the flag.
+    auto done = [&] { return std::atomic_ref<DWORD>(o.h.dwFlags).load(std::memory_order_acquire) & WHDR_DONE; };
+    for (int t = 0; t < 300 && !done(); ++t) Sleep(10);
     EXPECT_TRUE(o.h.dwFlags & WHDR_DONE);
     Sleep(100);  // the driver's last block
     waveOutUnprepareHeader(o.dev, &o.h, sizeof o.h);
