@@ -408,7 +408,6 @@ void Core::flush(Conn& c) {
 void Core::close_conn(Conn& c) {
     if (c.dead) return;
     c.dead = true;
-    dead_.push_back(c.id);
     delayed_ -= c.delayed.size();
     c.delayed.clear();
     c.delayed_bytes = 0;
@@ -424,12 +423,12 @@ void Core::close_conn(Conn& c) {
 }
 
 void Core::reap() {
-    // Only the ones that closed: the loop goes round once per wake-up, and
-    // a walk over ten thousand idle connections each time would cost more
-    // than the work it woke for.
-    std::vector<uint64_t> dead;
-    dead.swap(dead_);
-    for (uint64_t id : dead) conns_.erase(id);
+    for (auto it = conns_.begin(); it != conns_.end();) {
+        if (it->second->dead)
+            it = conns_.erase(it);
+        else
+            ++it;
+    }
 }
 
 void Core::tick(Clock::time_point now) {

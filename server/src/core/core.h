@@ -255,7 +255,6 @@ private:
     std::unique_ptr<PasswordChecks> password_checks_;
     std::unordered_map<int64_t, uint64_t> online_;  // account -> signed-in connection
     std::vector<uint64_t> dirty_;
-    std::vector<uint64_t> dead_;  // closed, to leave conns_ when the loop is done with them
     size_t delayed_ = 0;  // packets held back by the delay fault
     std::map<std::pair<int64_t, uint64_t>, Inflight> inflight_;
     std::vector<int64_t> bots_;
