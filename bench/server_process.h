@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "olvaro_server/server.h"
 
@@ -20,14 +21,15 @@ struct ServerProcess {
   int keepAlive = -1;
 
   // `fill` seeds the started server; false or an error gives no port.
-  bool start(const std::function<bool(olvaro::server::Server&, std::string*)>& fill) {
+  bool start(const std::function<bool(olvaro::server::Server&, std::string*)>& fill,
+             olvaro::server::Config config = {}) {
     int up[2], down[2];
     if (pipe(up) != 0 || pipe(down) != 0) return false;
     pid = fork();
     if (pid == 0) {
       close(up[0]);
       close(down[1]);
-      olvaro::server::Server server{olvaro::server::Config()};
+      olvaro::server::Server server{std::move(config)};
       std::string error;
       int p = 0;
       if (server.start(&error) && fill(server, &error)) p = server.ports().at(0);

@@ -2,6 +2,7 @@
 #include <gsm.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -331,8 +332,10 @@ TEST_F(WaveSdl, RecordingHearsTheMicrophone) {
   ASSERT_EQ(waveInAddBuffer(dev, &h, sizeof h), MMSYSERR_NOERROR);
   ResetEvent(event);
   ASSERT_EQ(waveInStart(dev), MMSYSERR_NOERROR);
-  for (int i = 0; i < 100 && !(h.dwFlags & WHDR_DONE); ++i) WaitForSingleObject(event, 50);
-  EXPECT_TRUE(h.dwFlags & WHDR_DONE);
+  // The wave thread sets the flag while this one polls it.
+  auto done = [&] { return std::atomic_ref<DWORD>(h.dwFlags).load(std::memory_order_acquire) & WHDR_DONE; };
+  for (int i = 0; i < 100 && !done(); ++i) WaitForSingleObject(event, 50);
+  EXPECT_TRUE(done());
   EXPECT_EQ(h.dwBytesRecorded, buf.size() * 2);
   EXPECT_EQ(waveInReset(dev), MMSYSERR_NOERROR);
   waveInUnprepareHeader(dev, &h, sizeof h);
@@ -394,8 +397,10 @@ TEST_F(WaveSdl, OutputsPlayingAtOnceAreAllHeard) {
     ASSERT_EQ(waveOutWrite(o.dev, &o.h, sizeof o.h), MMSYSERR_NOERROR);
   };
   auto finish = [](Output& o) {
-    for (int t = 0; t < 300 && !(o.h.dwFlags & WHDR_DONE); ++t) Sleep(10);
-    EXPECT_TRUE(o.h.dwFlags & WHDR_DONE);
+    // Polled as a program would: the wave thread sets the flag.
+    auto done = [&] { return std::atomic_ref<DWORD>(o.h.dwFlags).load(std::memory_order_acquire) & WHDR_DONE; };
+    for (int t = 0; t < 300 && !done(); ++t) Sleep(10);
+    EXPECT_TRUE(done());
     Sleep(100);  // the driver's last block
     waveOutUnprepareHeader(o.dev, &o.h, sizeof o.h);
     EXPECT_EQ(waveOutClose(o.dev), MMSYSERR_NOERROR);

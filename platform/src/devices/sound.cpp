@@ -1,6 +1,7 @@
 // PlaySound and MessageBeep over the wave output.
 #include "platform/sound.h"
 
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -89,7 +90,7 @@ bool play(const WavData& wav, bool async) {
   waveOutPrepareHeader(p->dev, &p->hdr, sizeof(WAVEHDR));
   waveOutWrite(p->dev, &p->hdr, sizeof(WAVEHDR));
   // Sleep runs a manual clock on, so this returns in tests too.
-  while (!(p->hdr.dwFlags & WHDR_DONE)) {
+  while (!(std::atomic_ref<DWORD>(p->hdr.dwFlags).load(std::memory_order_acquire) & WHDR_DONE)) {
     Sleep(5);
     waveProcessDue();
   }

@@ -25,6 +25,13 @@
 namespace platform {
 namespace {
 
+// A program without a callback polls the done flag from its own thread:
+// the flag is published with a release store, so a poller that sees it
+// (with an acquire load) sees the recorded samples too.
+void markDone(WAVEHDR* h) {
+  std::atomic_ref<DWORD>(h->dwFlags).store((h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE, std::memory_order_release);
+}
+
 constexpr DWORD kGsmBlockBytes = 65;
 constexpr DWORD kGsmBlockSamples = 320;
 // How far the speaker is fed ahead of the clock, so it never starves.
@@ -184,7 +191,7 @@ void recordDue(Device& d, uint64_t due, std::vector<Notice>& out) {
     d.done += want;
     if (have + want >= cap) {
       d.queue.pop_front();
-      h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+      markDone(h);
       notice(out, d, MM_WIM_DATA, h);
     }
   }
@@ -254,7 +261,7 @@ void playDue(Device& d, uint64_t due, std::vector<Notice>& out) {
     d.done += len;
     d.fed = std::max(d.fed, d.done);
     d.queue.pop_front();
-    h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    markDone(h);
     notice(out, d, MM_WOM_DONE, h);
   }
   if (d.queue.empty()) d.running = false;  // idle until the next write
@@ -457,7 +464,7 @@ MMRESULT returnBuffers(uintptr_t id, bool input, bool all) {
       WAVEHDR* h = d->queue.front();
       if (!all && h->dwBytesRecorded == 0) break;
       d->queue.pop_front();
-      h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+      markDone(h);
       notice(out, *d, input ? MM_WIM_DATA : MM_WOM_DONE, h);
       if (!all) break;
     }

@@ -75,6 +75,7 @@ CREATE TABLE IF NOT EXISTS messages(id INTEGER PRIMARY KEY, sender INTEGER NOT N
 CREATE INDEX IF NOT EXISTS messages_to ON messages(is_group, target, time_us);
 CREATE INDEX IF NOT EXISTS messages_from ON messages(sender, is_group, target, time_us);
 CREATE INDEX IF NOT EXISTS messages_waiting ON messages(target, delivered) WHERE delivered = 0 AND is_group = 0;
+CREATE INDEX IF NOT EXISTS messages_waiting_from ON messages(sender) WHERE delivered = 0 AND is_group = 0;
 CREATE TABLE IF NOT EXISTS group_inbox(account INTEGER NOT NULL, message INTEGER NOT NULL, time_us INTEGER NOT NULL,
   delivered INTEGER NOT NULL, PRIMARY KEY(account, message)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS group_inbox_by_message ON group_inbox(message);
@@ -138,6 +139,12 @@ void Store::write() {
 }
 
 void Store::commit() {
+    if (!db_) return;
+    // A question left on its answer row keeps its read open, and while any
+    // read is open the write-ahead log cannot start over: it would grow for
+    // as long as the server runs.
+    for (sqlite3_stmt* s = sqlite3_next_stmt(db_, nullptr); s; s = sqlite3_next_stmt(db_, s))
+        if (sqlite3_stmt_busy(s)) sqlite3_reset(s);
     if (in_txn_) {
         exec("COMMIT");
         in_txn_ = false;
@@ -585,7 +592,10 @@ void Store::prune_message_keys(int64_t before_us, uint64_t keep) {
 }
 
 int64_t Store::waiting_bytes_from(int64_t sender) {
-    auto& s = stmt("SELECT IFNULL(SUM(LENGTH(c.data)), 0) FROM messages m JOIN chunks c ON c.message = m.id"
+    // Through the index of undelivered messages alone: asked at every
+    // message sent, it must not grow with the sender's history.
+    auto& s = stmt("SELECT IFNULL(SUM(LENGTH(c.data)), 0) FROM messages m INDEXED BY messages_waiting_from"
+                   " JOIN chunks c ON c.message = m.id"
                    " WHERE m.sender = ? AND m.is_group = 0 AND m.delivered = 0");
     return s.bind(sender).row() ? s.i(0) : 0;
 }
