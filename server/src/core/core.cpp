@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
@@ -187,6 +188,12 @@ void Core::call(const std::function<void()>& fn) {
 }
 
 void Core::run() {
+    // TLS writes go through write(), which raises SIGPIPE on a closed link:
+    // held back on this thread, the write just fails with EPIPE.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     std::vector<epoll_event> events(256);
     while (!stopping_) {
         auto now = Clock::now();
@@ -401,10 +408,17 @@ ssize_t Core::write_some(Conn& c, const char* data, size_t size) {
             }
             errno = EAGAIN;
             return -1;
-        default:
+        default: {
             ERR_clear_error();
+            // Take back the SIGPIPE the write raised, so none stays pending.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            timespec none{0, 0};
+            while (sigtimedwait(&pipe, nullptr, &none) > 0) {}
             errno = EPROTO;
             return -1;
+        }
     }
 }
 
