@@ -1,55 +1,7 @@
 // Signing in through the real tinyproxy, started on a free port for the test.
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <fstream>
-
 #include "server_fixture.h"
 
 using namespace conntest;
-
-namespace {
-
-class Tinyproxy {
- public:
-  explicit Tinyproxy(const std::string& folder, const std::string& extra = std::string()) {
-    port_ = closedPort();
-    std::string conf = folder + "/tinyproxy.conf";
-    std::ofstream(conf) << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 600\nAllow 127.0.0.1\n"
-                        << "MaxClients 10\nLogLevel Critical\nLogFile \"" << folder << "/tinyproxy.log\"\n" << extra;
-    pid_ = fork();
-    if (pid_ == 0) {
-      execlp("tinyproxy", "tinyproxy", "-d", "-c", conf.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Tinyproxy() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  int port() const { return port_; }
-  // Waits until the proxy accepts connections.
-  bool ready() {
-    return waitFor([&] {
-      int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      a.sin_port = htons(uint16_t(port_));
-      bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-      ::close(s);
-      return ok;
-    }, 5000);
-  }
-
- private:
-  int port_ = 0;
-  pid_t pid_ = -1;
-};
-
-}  // namespace
 
 TEST_F(ServerTest, SignsInThroughTinyproxy) {
   Tinyproxy proxy(session().home());

@@ -42,6 +42,21 @@ TEST(ServerListParse, ItemsWithoutAUsablePortAreSkipped) {
   EXPECT_EQ(ServerList::format(entries), "a:1,c:3,g:65535");
 }
 
+TEST(ServerListParse, EncryptedEntriesAndBracketedIpv6Literals) {
+  auto entries = ServerList::parse("tls:im.example.org:443,[::1]:12345,tls:[fe80::1]:5,[::1]x:6,[::2:7,tls:nohost");
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_TRUE(entries[0].tls);
+  EXPECT_EQ(entries[0].host, "im.example.org");
+  EXPECT_EQ(entries[0].port, 443);
+  EXPECT_FALSE(entries[1].tls);
+  EXPECT_EQ(entries[1].host, "::1");
+  EXPECT_EQ(entries[1].port, 12345);
+  EXPECT_TRUE(entries[2].tls);
+  EXPECT_EQ(entries[2].host, "fe80::1");
+  // Written back as it was read.
+  EXPECT_EQ(ServerList::format(entries), "tls:im.example.org:443,[::1]:12345,tls:[fe80::1]:5");
+}
+
 TEST_F(ServerListTest, AListOfUnusableItemsFallsBackToTheDefaults) {
   servers("justahost");
   EXPECT_EQ(ServerList::instance().current().host, kDefaultServerHost);

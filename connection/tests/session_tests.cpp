@@ -433,6 +433,18 @@ TEST_F(Session, ProxyTunnelIsAskedForTheCurrentServer) {
   EXPECT_EQ(state(), 40);
 }
 
+TEST_F(Session, ProxyTunnelToAnIpv6LiteralIsAskedInBrackets) {
+  credentials("ann@example.org", "secret12");
+  servers("tls:[2001:db8::5]:443");
+  KS_SetSettingLong("Connection/Proxy/Type", 1);
+  KS_SetSettingString("Connection/Proxy/Host", "127.0.0.1");
+  KS_SetSettingLong("Connection/Proxy/Port", peer.port());
+  start();
+  ASSERT_TRUE(peer.accept());
+  ASSERT_TRUE(waitState(35));
+  EXPECT_EQ(peer.takePacket(), "CONNECT [2001:db8::5]:443 HTTP/1.0\n\n");
+}
+
 TEST_F(Session, AProxyPortNoSocketCanHaveFailsWithoutConnecting) {
   credentials("ann@example.org", "secret12");
   KS_SetSettingLong("Connection/Proxy/Type", 1);

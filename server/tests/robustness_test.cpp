@@ -270,6 +270,61 @@ TEST(Program, HelpBadOptionsAndARealRun) {
     EXPECT_EQ(WEXITSTATUS(st), 0);
 }
 
+// The demo makes its TLS certificate once, beside the database and for the
+// owner only, and names its port and key pin the way scripts read them.
+TEST(Program, DemoTlsCertificateIsMadeOnceAndItsPinPrinted) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("olvaro-tls-demo-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string program = OLVARO_SERVER_PROGRAM;
+    int status = 0;
+    run(program + " -p 0 -b 127.0.0.1 --tls-port 0 2>/dev/null", &status);
+    EXPECT_EQ(WEXITSTATUS(status), 2);  // neither a certificate nor the demo
+    std::string db = (dir / "demo.db").string();
+    auto start = [&](std::string* pin) {
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            execl(program.c_str(), program.c_str(), "--demo", "-p", "0", "-b", "::", "--tls-port", "0", "--db",
+                  db.c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        std::string text, line;
+        unsigned tls_port = 0;
+        char ch;
+        while (pin->empty() && read(out[0], &ch, 1) == 1) {
+            if (ch != '\n') {
+                line += ch;
+                continue;
+            }
+            sscanf(line.c_str(), "listening on TLS port %u", &tls_port);
+            if (line.rfind("TLS pin: ", 0) == 0) *pin = line.substr(9);
+            line.clear();
+        }
+        close(out[0]);
+        EXPECT_NE(tls_port, 0u);
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    };
+    std::string first, second;
+    start(&first);
+    fs::path pem = dir / "demo.db.tls.pem";
+    ASSERT_TRUE(fs::exists(pem));
+    EXPECT_EQ(fs::status(pem).permissions() & (fs::perms::group_all | fs::perms::others_all), fs::perms::none);
+    std::ifstream in(pem);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(first.size(), 64u);
+    EXPECT_EQ(first, key_pin(text));
+    start(&second);
+    EXPECT_EQ(second, first);  // the same key again, not a new one
+    fs::remove_all(dir);
+}
+
 // The demo key's secret is in the source, so it signs updates only for the
 // demo; a key of one's own is made new, never over an old one.
 TEST(Program, UpdateKeysTheDemoKeyOnlyOnRequest) {

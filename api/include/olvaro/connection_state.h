@@ -18,6 +18,8 @@ enum ConnectionState : long {
 };
 
 inline constexpr const char* kConnectionStateVariant = "connection.state";
+// Long: 1 while the link is encrypted and the server verified.
+inline constexpr const char* kEncryptedVariant = "Olvaro/Connection/Encrypted";
 
 // A short English name, for traces.
 inline const char* connectionStateName(long state) {

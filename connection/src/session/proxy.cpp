@@ -12,7 +12,7 @@ namespace olvaro::conn {
 void Connection::sendProxyConnect() {
   if (proxyType() != 1) return;
   const ServerEntry& server = ServerList::instance().current();
-  outputBuffer += "CONNECT " + server.host + ":" + std::to_string(server.port) + " HTTP/1.0\n\n";
+  outputBuffer += "CONNECT " + hostAndPort(server.host, server.port) + " HTTP/1.0\n\n";
   flush();
 }
 
@@ -27,7 +27,8 @@ bool Connection::checkProxyReply(const Packet& packet) {
   if (matched < 2) status = 0;
   if (status == 200) {
     setState(kLoggingOn);
-    sendLogon();
+    // Inside the tunnel the encrypted link starts as a direct one would.
+    if (beginSecureLink()) sendLogon();
     return true;
   }
   disconnectReason_ = kReasonRefused;

@@ -1,6 +1,7 @@
 // The protocol servers to try, from "Connection/Servers/List" (host:port
-// entries separated by commas), with a cursor that moves on after a failed
-// direct connect.
+// entries separated by commas; "tls:host:port" for an encrypted link,
+// "[::1]:port" for an IPv6 literal), with a cursor that moves on after a
+// failed direct connect.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +11,13 @@
 namespace olvaro::conn {
 
 struct ServerEntry {
-  std::string host;
+  std::string host;  // an IPv6 literal without its brackets
   int32_t port = 0;
+  bool tls = false;  // written "tls:host:port"
 };
+
+// host:port, with an IPv6 literal in brackets.
+std::string hostAndPort(const std::string& host, int32_t port);
 
 // Our own default protocol server; see README.md.
 inline constexpr const char* kDefaultServerHost = "im.olvaro.net";

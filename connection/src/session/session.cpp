@@ -171,6 +171,7 @@ void Connection::connect() {
     checkNetwork();
     return;
   }
+  if (refusePlainEntry(ServerList::instance().current())) return;
   setState(kConnecting);
   if (proxyType() == 0) {
     const ServerEntry& server = ServerList::instance().current();
@@ -216,7 +217,7 @@ void Connection::onConnected() {
   startTimer(10000);
   if (proxyType() == 0) {
     setState(kLoggingOn);
-    sendLogon();
+    if (beginSecureLink()) sendLogon();
   } else {
     setState(kWaitingForProxy);
     sendProxyConnect();
@@ -340,6 +341,10 @@ void Connection::sendPing() {
 void Connection::onTimer() {
   Timestamp now = Timestamp::now();
   if (connected_) {
+    if (usesTls() && !encrypted() && !(now < connectedAt_.plusSeconds(kTlsHandshakeSeconds))) {
+      failTls(net::TlsFailure::kNoAnswer);
+      return;
+    }
     if (pingDue_.isSet() && pingDue_ < now) {
       if (powerSave() > 0)
         keepAliveInterval_ = std::clamp<int32_t>((now.sec - connectedAt_.sec) / 3, 30, 300);
@@ -372,6 +377,7 @@ void Connection::dropLink() {
 
 void Connection::onClosed() {
   signedInLink_ = false;
+  KS_SetVariantLong(kEncryptedVariant, 0);
   if (disconnectReason_ == kReasonNone) {
     disconnectReason_ = kReasonLost;
     long s = state();

@@ -27,6 +27,7 @@ class Contacts;
 class IncomingMessages;
 class History;
 class Bridges;
+struct ServerEntry;
 
 // Why the link last ended. Only the first two bring a reconnect.
 enum DisconnectReason : int32_t {
@@ -37,6 +38,9 @@ enum DisconnectReason : int32_t {
   kReasonRefused = 4,
   kReasonSignedOff = 5,
 };
+
+// A TLS handshake not done by then counts as a server that does not speak it.
+inline constexpr int32_t kTlsHandshakeSeconds = 15;
 
 class Connection : public PacketConnection, public net::TimerClient, public Session {
  public:
@@ -77,6 +81,8 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   void onNetworkReady(bool linkMade) override;
   bool onPacket(Packet& packet) override;
   void onTimer() override;
+  void onTlsReady() override;
+  void onTlsFailed(net::TlsFailure failure, const std::string& subject) override;
 
   int32_t disconnectReason() const { return disconnectReason_; }
   int32_t keepAliveInterval() const override { return keepAliveInterval_; }
@@ -100,6 +106,10 @@ class Connection : public PacketConnection, public net::TimerClient, public Sess
   bool onGhosted(Packet& packet);
 
   void sendLogon();
+  // Starts TLS on a link to a "tls:" entry; false when the link is gone.
+  bool beginSecureLink();
+  // "Connection/TLS/Required" and a plain entry: refused before connecting.
+  bool refusePlainEntry(const ServerEntry& server);
   void sendPing();
   // The proxy's status line while waiting for it; true when it was one.
   bool checkProxyReply(const Packet& packet);

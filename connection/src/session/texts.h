@@ -40,6 +40,16 @@ enum : unsigned {
   kStrInvisible = 133,
   kStrContactAccepted = 134,
   kStrAddToListQuestion = 135,
+  kStrTlsFailed = 136,
+  kStrCertificate = 137,
+  kStrTlsUntrusted = 138,
+  kStrTlsNameMismatch = 139,
+  kStrTlsExpired = 140,
+  kStrTlsPinMismatch = 141,
+  kStrTlsNotSpoken = 142,
+  kStrTlsSetup = 143,
+  kStrTlsRequired = 144,
+  kStrEncrypted = 145,
 };
 
 // The string of this module's table; empty when it lacks the id.

@@ -77,7 +77,7 @@ std::u16string statusFirstLine(long state, const ServiceData& own) {
   return u"Unknown State";
 }
 
-std::u16string statusSecondLine(long state, long unread, const ServiceData& own) {
+std::u16string statusSecondLine(long state, long unread, const ServiceData& own, bool encrypted) {
   if (unread == 1) return loadWideText(kStrOneNewMessage);
   if (unread > 1) {
     // The count goes in by text, not printf: a translated table is no
@@ -96,7 +96,9 @@ std::u16string statusSecondLine(long state, long unread, const ServiceData& own)
     case kFetchingStored:
       return loadWideText(kStrRetrievingMessages);
     case kSignedIn:
-      if (!empty(own.text24)) return widen(own.text24);
+      // A verified encrypted link says so in place of "No Messages".
+      if (!empty(own.text24)) return widen(own.text24) + (encrypted ? u" - " + loadWideText(kStrEncrypted) : u"");
+      if (encrypted) return loadWideText(kStrEncrypted);
       break;
   }
   return loadWideText(kStrNoMessages);
@@ -224,7 +226,7 @@ void ConnectionStatusBar::paint(HDC dc, const RECT& client) {
   DrawText(dc, first.c_str(), -1, &measured, format | DT_CALCRECT);
   DrawText(dc, first.c_str(), -1, &text, format);
   text.top += (measured.bottom > measured.top ? measured.bottom - measured.top : dpi / 9);
-  std::u16string second = statusSecondLine(state, unread, own);
+  std::u16string second = statusSecondLine(state, unread, own, KS_GetVariantLong(kEncryptedVariant) != 0);
   SelectObject(dc, fwk::regularFont());
   SetTextColor(dc, kSecondLine);
   DrawText(dc, second.c_str(), -1, &text, format);

@@ -20,7 +20,7 @@ const char16_t* statusIconName(long state, long unread);
 bool showsBusyIndicator(long state);
 bool animatesBusyIndicator(long state);
 std::u16string statusFirstLine(long state, const ServiceData& own);
-std::u16string statusSecondLine(long state, long unread, const ServiceData& own);
+std::u16string statusSecondLine(long state, long unread, const ServiceData& own, bool encrypted = false);
 
 class ConnectionStatusBar : public fwk::Control {
  public:

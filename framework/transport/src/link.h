@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "platform/types.h"
@@ -13,6 +14,10 @@
 namespace olvaro::net {
 
 struct Link {
+  // The worker makes a socket for each address it tries; the UI thread
+  // reads it only once connected. `fdLock` keeps a shutdown from the UI
+  // thread off a descriptor the worker is closing.
+  std::mutex fdLock;
   int fd = -1;
   std::string host;
   int port = 0;

@@ -34,15 +34,30 @@ DWORD WINAPI connectThread(LPVOID param) {
   std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(param));
   Link& link = *start->link;
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;  // IPv6 and IPv4, in the order the system prefers
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
-  bool ok = !link.host.empty() && getaddrinfo(link.host.c_str(), nullptr, &hints, &found) == 0 && found;
-  if (ok) {
-    sockaddr_in address = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
-    address.sin_port = htons(static_cast<uint16_t>(link.port));
-    ok = !link.abandoned && connect(link.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  std::string port = std::to_string(link.port);
+  bool ok = false;
+  if (!link.host.empty() && getaddrinfo(link.host.c_str(), port.c_str(), &hints, &found) == 0) {
+    for (addrinfo* a = found; a && !ok && !link.abandoned; a = a->ai_next) {
+      int fd = socket(a->ai_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+      if (fd < 0) continue;
+      timeval limit{SocketConnection::kSendTimeoutSeconds, 0};
+      setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+      {
+        std::lock_guard lock(link.fdLock);
+        link.fd = fd;
+      }
+      // Abandoned before the connect began: the shutdown missed this socket.
+      ok = !link.abandoned && connect(fd, a->ai_addr, a->ai_addrlen) == 0;
+      if (!ok) {
+        std::lock_guard lock(link.fdLock);
+        close(fd);
+        link.fd = -1;
+      }
+    }
   }
   if (found) freeaddrinfo(found);
   if (!ok) {
@@ -58,7 +73,9 @@ DWORD WINAPI connectThread(LPVOID param) {
     }
   }
   link.abandoned = true;
-  close(link.fd);
+  std::lock_guard lock(link.fdLock);
+  if (link.fd >= 0) close(link.fd);
+  link.fd = -1;
   return 0;
 }
 
@@ -104,6 +121,7 @@ bool startWorker(LPTHREAD_START_ROUTINE body, const std::shared_ptr<Link>& link)
 
 void abandonLink(Link& link) {
   link.owner = nullptr;
+  std::lock_guard lock(link.fdLock);
   if (!link.abandoned.exchange(true) && link.fd >= 0) shutdown(link.fd, SHUT_RDWR);
 }
 
@@ -175,8 +193,11 @@ void SocketConnection::onError(int32_t) {
   onClosed();
 }
 
+void SocketConnection::onTlsFailed(TlsFailure, const std::string&) { onClosed(); }
+
 void SocketConnection::closeSocket() {
   connected_ = false;
+  tls_.reset();
   if (link_) {
     abandonLink(*link_);
     link_.reset();
@@ -184,25 +205,14 @@ void SocketConnection::closeSocket() {
 }
 
 void SocketConnection::startConnect(const std::string& host, int port) {
-  if (!link_) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
-      onError(errno);
-      return;
-    }
-    timeval limit{kSendTimeoutSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    link_ = std::make_shared<Link>();
-    link_->fd = fd;
-  }
+  if (!link_) link_ = std::make_shared<Link>();
+  tls_.reset();
   link_->host = host;
   link_->port = port;
   link_->sink = connectionSinkWindow();
   link_->owner = this;
   if (!startWorker(connectThread, link_)) {
-    int fd = link_->fd;
     closeSocket();
-    ::close(fd);
     onError(0);
   }
 }
@@ -226,7 +236,62 @@ void SocketConnection::checkNetwork() {
   }
 }
 
+bool SocketConnection::startTls(const TlsOptions& options) {
+  TlsFailure failure = TlsFailure::kNone;
+  tls_ = TlsSession::start(options, &failure);
+  if (!tls_) {
+    failTls(failure);
+    return false;
+  }
+  return sendWire(tls_->output());
+}
+
+void SocketConnection::failTls(TlsFailure failure) {
+  std::string subject = tls_ ? tls_->subject() : std::string();
+  closeSocket();
+  onTlsFailed(failure, subject);
+}
+
+bool SocketConnection::tlsBroke() {
+  // An orderly end of an established session is a close like any other.
+  if (tls_->closedByPeer() && tls_->established()) {
+    closeSocket();
+    onClosed();
+  } else {
+    failTls(tls_->failure());
+  }
+  return false;
+}
+
+bool SocketConnection::sendWire(std::string& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    if (!link_) {
+      onError(ENOTCONN);
+      return false;
+    }
+    size_t piece = std::min(kSendPiece, bytes.size() - sent);
+    ssize_t n = send(link_->fd, bytes.data() + sent, piece, MSG_NOSIGNAL);
+    if (n <= 0) {
+      int code = n < 0 ? errno : 0;
+      bytes.erase(0, sent);
+      onError(code);
+      return false;
+    }
+    sent += size_t(n);
+  }
+  bytes.clear();
+  return true;
+}
+
 bool SocketConnection::flush() {
+  if (tls_) {
+    if (!tls_->write(outputBuffer)) return tlsBroke();
+    if (!sendWire(tls_->output())) return false;
+    if (!outputBuffer.empty()) return true;  // held until the server is verified
+    onSent();
+    return true;
+  }
   size_t sent = 0;
   while (sent < outputBuffer.size()) {
     if (!link_) {
@@ -254,11 +319,34 @@ bool SocketConnection::receive() {
   ssize_t n = recv(link_->fd, buffer, sizeof buffer, MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
   if (n <= 0) {
+    // A server that hangs up on the handshake does not speak TLS there.
+    if (tls_ && !tls_->established()) {
+      failTls(TlsFailure::kClosed);
+      return false;
+    }
     closeSocket();
     onClosed();
     return false;
   }
-  inputBuffer.append(buffer, size_t(n));
+  if (tls_) {
+    bool wasEstablished = tls_->established();
+    size_t before = inputBuffer.size();
+    bool ok = tls_->feed(buffer, size_t(n), inputBuffer);
+    // Handshake messages and key-update answers go out at once.
+    if (!sendWire(tls_->output())) return false;
+    if (!ok) {
+      if (inputBuffer.size() > before && tls_->established()) onDataReceived();
+      if (!link_) return false;
+      return tlsBroke();
+    }
+    if (!wasEstablished && tls_->established()) {
+      onTlsReady();
+      if (!link_ || !flush()) return false;
+    }
+    if (inputBuffer.size() == before) return true;
+  } else {
+    inputBuffer.append(buffer, size_t(n));
+  }
   onDataReceived();
   return connected_ && link_ != nullptr;
 }

@@ -22,6 +22,11 @@ struct Faults {
 
 struct Config {
     std::vector<uint16_t> ports{0};  // 0 picks a free port
+    // Ports that speak TLS (0 picks a free one), with this certificate (the
+    // chain may follow it) and key, in PEM.
+    std::vector<uint16_t> tls_ports;
+    std::string tls_cert_pem, tls_key_pem;
+    // An IPv6 address listens on IPv6; "::" takes IPv4 callers as well.
     std::string bind_address = "127.0.0.1";
     std::string database = ":memory:";  // or a file name
     int word_size = 4;                  // width of ids in member lists: 4 or 8
@@ -94,6 +99,16 @@ struct NewAccount {
 
 class Core;
 
+// A new P-256 key and a certificate for `names` (the first is also the
+// subject's common name; addresses become IP names), valid ten years: signed
+// by the issuer given in PEM, else by itself; `authority` makes a CA.
+bool make_certificate(const std::vector<std::string>& names, const std::string& issuer_cert_pem,
+                      const std::string& issuer_key_pem, bool authority, std::string* cert_pem,
+                      std::string* key_pem, std::string* error = nullptr);
+// The SHA-256 of the certificate's public key (SubjectPublicKeyInfo, DER) in
+// lower-case hex: what a client pins. Empty when the PEM holds no certificate.
+std::string key_pin(const std::string& cert_pem);
+
 class Server {
 public:
     explicit Server(Config config);
@@ -106,6 +121,7 @@ public:
     void stop();
     bool running() const;
     std::vector<uint16_t> ports() const;
+    std::vector<uint16_t> tls_ports() const;
 
     // Each call runs on the loop thread and waits for it. Ids are account ids;
     // 0 means refused (address taken, malformed, not found).

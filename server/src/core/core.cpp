@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
@@ -9,10 +10,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <future>
+
+#include "tls.h"
 
 namespace olvaro::server {
 
@@ -35,6 +41,40 @@ Core::Core(Config config) : config_(std::move(config)), bridging_(std::make_uniq
 Core::~Core() {
     stop();
     if (spare_fd_ >= 0) close(spare_fd_);
+    free_tls_context(tls_ctx_);
+}
+
+int Core::open_listener(uint16_t port, uint16_t* bound, std::string* error) {
+    sockaddr_storage a{};
+    socklen_t size = 0;
+    auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
+    auto* a6 = reinterpret_cast<sockaddr_in6*>(&a);
+    if (inet_pton(AF_INET, config_.bind_address.c_str(), &a4->sin_addr) == 1) {
+        a4->sin_family = AF_INET;
+        a4->sin_port = htons(port);
+        size = sizeof *a4;
+    } else if (inet_pton(AF_INET6, config_.bind_address.c_str(), &a6->sin6_addr) == 1) {
+        a6->sin6_family = AF_INET6;
+        a6->sin6_port = htons(port);
+        size = sizeof *a6;
+    }
+    int fd = size ? socket(a.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0) : -1;
+    if (fd >= 0) {
+        int one = 1, zero = 0;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        // "::" takes IPv4 callers too, whatever the system's default.
+        if (a.ss_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+    }
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || listen(fd, 1024) != 0) {
+        if (error)
+            *error = "cannot listen on " + config_.bind_address + ":" + std::to_string(port) + ": " +
+                     (size ? std::strerror(errno) : "not an address");
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    *bound = ntohs(a.ss_family == AF_INET6 ? a6->sin6_port : a4->sin_port);
+    return fd;
 }
 
 bool Core::start(std::string* error) {
@@ -52,6 +92,10 @@ bool Core::start(std::string* error) {
             config_.quick_password_hashes ? HashCost::least() : HashCost::interactive(), 64);
     bots_ = store_.bots();
     last_time_us_ = store_.newest_message_time();
+    if (!config_.tls_ports.empty() && !tls_ctx_) {
+        tls_ctx_ = make_tls_context(config_.tls_cert_pem, config_.tls_key_pem, error);
+        if (!tls_ctx_) return false;
+    }
     epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
     if (spare_fd_ < 0) spare_fd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
     wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -59,29 +103,24 @@ bool Core::start(std::string* error) {
     ev.events = EPOLLIN;
     ev.data.u64 = kWakeTag;
     epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &ev);
-    for (size_t i = 0; i < config_.ports.size(); ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(config_.ports[i]);
-        if (inet_pton(AF_INET, config_.bind_address.c_str(), &a.sin_addr) != 1 ||
-            bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 1024) != 0) {
-            if (error) *error = "cannot listen on " + config_.bind_address + ":" + std::to_string(config_.ports[i]) +
-                                ": " + std::strerror(errno);
-            close(fd);
+    size_t plain = config_.ports.size();
+    for (size_t i = 0; i < plain + config_.tls_ports.size(); ++i) {
+        bool tls = i >= plain;
+        uint16_t bound = 0;
+        int fd = open_listener(tls ? config_.tls_ports[i - plain] : config_.ports[i], &bound, error);
+        if (fd < 0) {
             for (int l : listen_fds_) close(l);
             listen_fds_.clear();
+            listen_tls_.clear();
             ports_.clear();
+            tls_ports_.clear();
             close(epoll_fd_);
             close(wake_fd_);
             return false;
         }
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        ports_.push_back(ntohs(a.sin_port));
+        (tls ? tls_ports_ : ports_).push_back(bound);
         listen_fds_.push_back(fd);
+        listen_tls_.push_back(tls);
         ev.data.u64 = kListenTag | i;
         epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
     }
@@ -113,6 +152,7 @@ void Core::stop() {
     store_.commit();
     for (int fd : listen_fds_) close(fd);
     listen_fds_.clear();
+    listen_tls_.clear();
     close(epoll_fd_);
     close(wake_fd_);
 }
@@ -148,11 +188,18 @@ void Core::call(const std::function<void()>& fn) {
 }
 
 void Core::run() {
+    // TLS writes go through write(), which raises SIGPIPE on a closed link:
+    // held back on this thread, the write just fails with EPIPE.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     std::vector<epoll_event> events(256);
     while (!stopping_) {
         auto now = Clock::now();
         auto wake = next_wakeup(now);
         int timeout = int(std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count());
+        if (!readable_.empty()) timeout = 0;
         int n = epoll_wait(epoll_fd_, events.data(), int(events.size()), std::max(timeout, 0));
         for (int i = 0; i < n; ++i) {
             uint64_t tag = events[i].data.u64;
@@ -166,15 +213,30 @@ void Core::run() {
                 }
                 for (auto& t : tasks) t();
             } else if (tag & kListenTag) {
-                accept_all(listen_fds_[tag & ~kListenTag]);
+                accept_all(tag & ~kListenTag);
             } else {
                 auto it = conns_.find(tag);
                 if (it == conns_.end() || it->second->dead) continue;
                 Conn& c = *it->second;
-                if (events[i].events & (EPOLLERR | EPOLLHUP) || (events[i].events & EPOLLIN && !c.paused))
-                    on_readable(c);
-                if (!c.dead && (events[i].events & EPOLLOUT)) flush(c);
+                uint32_t got = events[i].events;
+                if (got & (EPOLLERR | EPOLLHUP) || (got & EPOLLIN && !c.paused)) on_readable(c);
+                // TLS may need the other direction's readiness to go on.
+                if (!c.dead && (got & EPOLLOUT) && c.read_wants_write) {
+                    c.read_wants_write = false;
+                    if (!c.paused) on_readable(c);
+                }
+                if (!c.dead && (got & EPOLLIN) && c.write_wants_read) {
+                    c.write_wants_read = false;
+                    flush(c);
+                }
+                if (!c.dead && (got & EPOLLOUT)) flush(c);
             }
+        }
+        std::vector<uint64_t> readable;
+        readable.swap(readable_);
+        for (uint64_t id : readable) {
+            auto it = conns_.find(id);
+            if (it != conns_.end() && !it->second->dead && !it->second->paused) on_readable(*it->second);
         }
         now = Clock::now();
         if (now >= next_tick_) {
@@ -216,7 +278,8 @@ Clock::time_point Core::next_wakeup(Clock::time_point) const {
     return wake;
 }
 
-void Core::accept_all(int listen_fd) {
+void Core::accept_all(size_t listener) {
+    int listen_fd = listen_fds_[listener];
     for (;;) {
         sockaddr_storage peer{};
         socklen_t peer_len = sizeof peer;
@@ -249,6 +312,18 @@ void Core::accept_all(int listen_fd) {
         auto c = std::make_unique<Conn>(PacketReader::Limits{config_.max_line, config_.max_headers, config_.max_body});
         c->id = next_conn_id_++;
         c->fd = fd;
+        if (listen_tls_[listener]) {
+            c->ssl = SSL_new(tls_ctx_);
+            if (!c->ssl || SSL_set_fd(c->ssl, fd) != 1) {
+                ERR_clear_error();
+                if (c->ssl) SSL_free(c->ssl);
+                if (--from_there == 0) conns_per_address_.erase(text);
+                --open_conns_;
+                close(fd);
+                continue;
+            }
+            SSL_set_accept_state(c->ssl);
+        }
         c->address = text;
         c->connected_at = c->last_tx = Clock::now();
         c->interval_ms = config_.client_interval_ms;
@@ -263,14 +338,87 @@ void Core::accept_all(int listen_fd) {
 void Core::on_readable(Conn& c) {
     char buf[65536];
     for (int round = 0; round < 4 && !c.dead; ++round) {
-        ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+        ssize_t n = read_some(c, buf, sizeof buf);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
         if (n <= 0) {
             close_conn(c);
             return;
         }
         if (c.closing) continue;  // going away: what it says no longer matters
-        if (!take(c, buf, size_t(n)) || c.paused || size_t(n) < sizeof buf) return;
+        if (!take(c, buf, size_t(n)) || c.paused) return;
+        // TLS hands out a record at a time: only "nothing left" ends the turn.
+        if (!c.ssl && size_t(n) < sizeof buf) return;
+    }
+    // The rest waits for the next round, as the socket may show none of it.
+    if (!c.dead && c.ssl && !c.paused && SSL_has_pending(c.ssl)) readable_.push_back(c.id);
+}
+
+ssize_t Core::read_some(Conn& c, char* buf, size_t size) {
+    if (c.ssl && !c.tls_started) {
+        // A plain client on a TLS port hears why in its own protocol, and
+        // does not retry as it would after a lost link.
+        unsigned char first = 0;
+        ssize_t n = recv(c.fd, &first, 1, MSG_PEEK);
+        if (n <= 0) return n;
+        c.tls_started = true;
+        if (first != 0x16) {  // not a TLS handshake record
+            SSL_free(c.ssl);
+            c.ssl = nullptr;
+            refuse(c, "This port takes encrypted connections only; use a \"tls:\" entry in the server list.", 1);
+        }
+    }
+    if (!c.ssl) return recv(c.fd, buf, size, 0);
+    ERR_clear_error();
+    int n = SSL_read(c.ssl, buf, int(size));
+    if (n > 0) return n;
+    switch (SSL_get_error(c.ssl, n)) {
+        case SSL_ERROR_WANT_READ:
+            errno = EAGAIN;
+            return -1;
+        case SSL_ERROR_WANT_WRITE:
+            c.read_wants_write = true;
+            watch(c, true);
+            errno = EAGAIN;
+            return -1;
+        case SSL_ERROR_ZERO_RETURN:
+            return 0;
+        default:
+            // A failed handshake or a broken record: the caller goes away.
+            ERR_clear_error();
+            errno = EPROTO;
+            return -1;
+    }
+}
+
+ssize_t Core::write_some(Conn& c, const char* data, size_t size) {
+    if (!c.ssl) return ::send(c.fd, data, size, MSG_NOSIGNAL);
+    ERR_clear_error();
+    int n = SSL_write(c.ssl, data, int(std::min<size_t>(size, 1u << 30)));
+    if (n > 0) return n;
+    switch (SSL_get_error(c.ssl, n)) {
+        case SSL_ERROR_WANT_WRITE:
+            errno = EAGAIN;
+            return -1;
+        case SSL_ERROR_WANT_READ:
+            // Mid-handshake: the peer's next bytes let the write go on, even
+            // while its requests are not being read.
+            if (!c.write_wants_read) {
+                c.write_wants_read = true;
+                watch(c, c.want_write);
+            }
+            errno = EAGAIN;
+            return -1;
+        default: {
+            ERR_clear_error();
+            // Take back the SIGPIPE the write raised, so none stays pending.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            timespec none{0, 0};
+            while (sigtimedwait(&pipe, nullptr, &none) > 0) {}
+            errno = EPROTO;
+            return -1;
+        }
     }
 }
 
@@ -296,7 +444,8 @@ bool Core::backed_up(const Conn& c) const {
 
 void Core::watch(Conn& c, bool want_write) {
     epoll_event ev{};
-    ev.events = (c.paused ? 0u : uint32_t(EPOLLIN)) | (want_write ? uint32_t(EPOLLOUT) : 0u);
+    ev.events = (c.paused && !c.write_wants_read ? 0u : uint32_t(EPOLLIN)) |
+                (want_write || c.read_wants_write ? uint32_t(EPOLLOUT) : 0u);
     ev.data.u64 = c.id;
     epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c.fd, &ev);
     c.want_write = want_write;
@@ -363,7 +512,7 @@ void Core::flush(Conn& c) {
         if (!c.backlog.empty()) pump(c);
         if (c.dead) return;
         while (c.out_sent < c.out.size()) {
-            ssize_t n = ::send(c.fd, c.out.data() + c.out_sent, c.out.size() - c.out_sent, MSG_NOSIGNAL);
+            ssize_t n = write_some(c, c.out.data() + c.out_sent, c.out.size() - c.out_sent);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 blocked = true;
@@ -396,10 +545,16 @@ void Core::flush(Conn& c) {
         c.paused = false;
         if (!take(c, "", 0) || c.dead) return;
         if (!c.paused) watch(c, c.want_write);
+        if (!c.paused && c.ssl && SSL_has_pending(c.ssl)) readable_.push_back(c.id);
     }
     if (!pending && c.closing && c.delayed.empty()) {
         // Half-close and let the peer read what is left; closing with unread
         // input would reset the link and could lose the last packets.
+        if (c.ssl) {
+            ERR_clear_error();
+            SSL_shutdown(c.ssl);  // close_notify; the answer is not waited for
+            ERR_clear_error();
+        }
         shutdown(c.fd, SHUT_WR);
         c.closing_since = Clock::now();
     }
@@ -413,6 +568,8 @@ void Core::close_conn(Conn& c) {
     c.delayed_bytes = 0;
     c.backlog.clear();
     epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, c.fd, nullptr);
+    if (c.ssl) SSL_free(c.ssl);
+    c.ssl = nullptr;
     close(c.fd);
     c.fd = -1;
     --open_conns_;

@@ -21,6 +21,11 @@
 #include "sign_in_throttle.h"
 #include "store.h"
 
+#include <sys/types.h>
+
+struct ssl_st;
+struct ssl_ctx_st;
+
 namespace olvaro::server {
 
 using Clock = std::chrono::steady_clock;
@@ -65,6 +70,10 @@ struct Backlog {
 struct Conn {
     uint64_t id = 0;
     int fd = -1;
+    ssl_st* ssl = nullptr;        // on a TLS port
+    bool read_wants_write = false;  // TLS: a read waits for the socket to take bytes
+    bool write_wants_read = false;  // TLS: a write waits for bytes from the peer
+    bool tls_started = false;       // TLS: the first bytes came and were a handshake
     std::string address;  // the caller's, as text
     PacketReader reader;
     std::string out;
@@ -127,6 +136,7 @@ public:
     void stop();
     bool running() const { return running_; }
     std::vector<uint16_t> ports() const { return ports_; }
+    std::vector<uint16_t> tls_ports() const { return tls_ports_; }
 
     // Runs `fn` on the loop thread and waits for it (directly when not running).
     void call(const std::function<void()>& fn);
@@ -158,8 +168,13 @@ public:
 private:
     friend class Bridging;
     void run();
-    void accept_all(int listen_fd);
+    int open_listener(uint16_t port, uint16_t* bound, std::string* error);
+    void accept_all(size_t listener);
     void on_readable(Conn& c);
+    // recv and send, through TLS on a TLS port; -1 with errno EAGAIN when
+    // the socket is not ready (TLS arranges the wait it needs itself).
+    ssize_t read_some(Conn& c, char* buf, size_t size);
+    ssize_t write_some(Conn& c, const char* data, size_t size);
     // Hands bytes (none: what the reader holds) to the packet handlers until
     // the connection is backed up; false when it had to be closed.
     bool take(Conn& c, const char* data, size_t size);
@@ -239,7 +254,12 @@ private:
     Store store_;
     std::unique_ptr<Bridging> bridging_;
     std::vector<int> listen_fds_;
-    std::vector<uint16_t> ports_;
+    std::vector<bool> listen_tls_;
+    std::vector<uint16_t> ports_, tls_ports_;
+    ssl_ctx_st* tls_ctx_ = nullptr;
+    // TLS connections whose library still holds input the socket no longer
+    // shows, read again at the end of the round.
+    std::vector<uint64_t> readable_;
     int epoll_fd_ = -1;
     int wake_fd_ = -1;
     int spare_fd_ = -1;  // given up to refuse a caller when descriptors run out

@@ -19,6 +19,7 @@ bool Server::start(std::string* error) { return core_->start(error); }
 void Server::stop() { core_->stop(); }
 bool Server::running() const { return core_->running(); }
 std::vector<uint16_t> Server::ports() const { return core_->ports(); }
+std::vector<uint16_t> Server::tls_ports() const { return core_->tls_ports(); }
 
 int64_t Server::create_account(const NewAccount& account) {
     int64_t id = 0;

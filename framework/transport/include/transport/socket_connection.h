@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/types.h"
+#include "transport/tls_session.h"
 
 namespace olvaro::net {
 
@@ -39,6 +40,11 @@ class SocketConnection {
   // Flushes, then reads once if the socket is readable; false when the
   // socket is gone.
   virtual bool serviceSocket();
+  // The server is verified and output held back during the handshake is
+  // on its way.
+  virtual void onTlsReady() {}
+  // No encrypted link could be made; the socket is already closed.
+  virtual void onTlsFailed(TlsFailure failure, const std::string& subject);
 
   // Creates the socket if there is none and connects it on a worker thread.
   void startConnect(const std::string& host, int port);
@@ -51,6 +57,16 @@ class SocketConnection {
   bool receive();
   // Closes the socket without running onClosed.
   void closeSocket();
+  // Speaks TLS on the link from now on (right after the connect, or inside
+  // a proxy's tunnel once it is open); output waits until the server is
+  // verified. False, after onTlsFailed, when it cannot even start.
+  bool startTls(const TlsOptions& options);
+  // TLS is in use, and the handshake is done and verified.
+  bool usesTls() const { return tls_ != nullptr; }
+  bool encrypted() const { return tls_ && tls_->established(); }
+  TlsSession* tlsSession() { return tls_.get(); }
+  // Ends the link as failed TLS: closes the socket and reports.
+  void failTls(TlsFailure failure);
 
   bool connected() const { return connected_; }
   bool hasSocket() const { return link_ != nullptr; }
@@ -77,6 +93,10 @@ class SocketConnection {
  private:
   friend struct SinkDispatch;
   void releaseNetworkLink();
+  // Blocking sends of the wire bytes, emptying `bytes`; false after onError.
+  bool sendWire(std::string& bytes);
+  bool tlsBroke();
+  std::unique_ptr<TlsSession> tls_;
   std::shared_ptr<Link> link_;
   std::shared_ptr<Link> check_;
   HANDLE connMgrHandle_ = nullptr;

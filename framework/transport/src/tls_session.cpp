@@ -1,0 +1,221 @@
+#include "transport/tls_session.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <arpa/inet.h>
+
+#include <cctype>
+
+namespace olvaro::net {
+
+struct TlsSession::State {
+  SSL_CTX* ctx = nullptr;
+  SSL* ssl = nullptr;
+  BIO* in = nullptr;   // the wire's bytes, for the library to read
+  BIO* out = nullptr;  // the library's bytes, for the wire
+  std::string pin;
+  ~State() {
+    if (ssl) SSL_free(ssl);  // frees both BIOs
+    if (ctx) SSL_CTX_free(ctx);
+  }
+};
+
+namespace {
+
+std::string lowerHex(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (std::isxdigit(static_cast<unsigned char>(c))) out += char(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string libraryError() {
+  unsigned long e = ERR_peek_last_error();
+  char text[256] = "";
+  if (e) ERR_error_string_n(e, text, sizeof text);
+  ERR_clear_error();
+  return text;
+}
+
+}  // namespace
+
+std::string spkiPin(const unsigned char* der, size_t size) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  if (EVP_Digest(der, size, digest, &n, EVP_sha256(), nullptr) != 1) return std::string();
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned i = 0; i < n; ++i) {
+    out += hex[digest[i] >> 4];
+    out += hex[digest[i] & 15];
+  }
+  return out;
+}
+
+TlsSession::TlsSession() : s_(std::make_unique<State>()) {}
+TlsSession::~TlsSession() = default;
+
+std::unique_ptr<TlsSession> TlsSession::start(const TlsOptions& options, TlsFailure* failure) {
+  std::unique_ptr<TlsSession> t(new TlsSession());
+  State& s = *t->s_;
+  ERR_clear_error();
+  *failure = TlsFailure::kSetup;
+  s.ctx = SSL_CTX_new(TLS_client_method());
+  if (!s.ctx) return nullptr;
+  SSL_CTX_set_min_proto_version(s.ctx, TLS1_2_VERSION);
+  SSL_CTX_set_mode(s.ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // The chain is checked by the library and judged after the handshake, so
+  // a failure can name the certificate it was about.
+  SSL_CTX_set_verify(s.ctx, SSL_VERIFY_NONE, nullptr);
+  if (SSL_CTX_set_default_verify_paths(s.ctx) != 1) ERR_clear_error();
+  if (!options.caFile.empty() && SSL_CTX_load_verify_locations(s.ctx, options.caFile.c_str(), nullptr) != 1) {
+    t->detail_ = libraryError();
+    return nullptr;
+  }
+  s.ssl = SSL_new(s.ctx);
+  s.in = BIO_new(BIO_s_mem());
+  s.out = BIO_new(BIO_s_mem());
+  if (!s.ssl || !s.in || !s.out) return nullptr;
+  // An empty input buffer means "more to come", not the end of the link.
+  BIO_set_mem_eof_return(s.in, -1);
+  SSL_set_bio(s.ssl, s.in, s.out);
+  SSL_set_connect_state(s.ssl);
+  unsigned char address[16];
+  bool literal = inet_pton(AF_INET, options.host.c_str(), address) == 1 ||
+                 inet_pton(AF_INET6, options.host.c_str(), address) == 1;
+  if (literal) {
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(s.ssl), options.host.c_str());
+  } else {
+    SSL_set_tlsext_host_name(s.ssl, options.host.c_str());
+    SSL_set1_host(s.ssl, options.host.c_str());
+  }
+  s.pin = lowerHex(options.pin);
+  *failure = TlsFailure::kNone;
+  if (!t->step(SSL_do_handshake(s.ssl), "handshake")) {
+    *failure = t->failure_;
+    return nullptr;
+  }
+  return t;
+}
+
+bool TlsSession::drain() {
+  char buffer[4096];
+  for (int n; (n = BIO_read(s_->out, buffer, sizeof buffer)) > 0;) output_.append(buffer, size_t(n));
+  return true;
+}
+
+// Judges one call's result: waiting for bytes is fine, anything else but
+// success ends the link.
+bool TlsSession::step(int result, const char*) {
+  drain();
+  if (result > 0) return true;
+  int error = SSL_get_error(s_->ssl, result);
+  if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+    ERR_clear_error();
+    return true;
+  }
+  if (error == SSL_ERROR_ZERO_RETURN) {
+    closed_ = true;
+    if (!established_) failure_ = TlsFailure::kClosed;
+    ERR_clear_error();
+    return false;
+  }
+  detail_ = libraryError();
+  failure_ = TlsFailure::kProtocol;
+  return false;
+}
+
+bool TlsSession::verify() {
+  X509* cert = SSL_get0_peer_certificate(s_->ssl);
+  if (cert) {
+    char line[512] = "";
+    X509_NAME_oneline(X509_get_subject_name(cert), line, sizeof line);
+    subject_ = line;
+  }
+  if (!cert) {
+    failure_ = TlsFailure::kUntrusted;
+    return false;
+  }
+  if (!s_->pin.empty()) {
+    unsigned char* der = nullptr;
+    int n = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(cert), &der);
+    std::string got = n > 0 ? spkiPin(der, size_t(n)) : std::string();
+    OPENSSL_free(der);
+    if (got != s_->pin) {
+      failure_ = TlsFailure::kPinMismatch;
+      detail_ = "key " + got;
+      return false;
+    }
+    return true;
+  }
+  long result = SSL_get_verify_result(s_->ssl);
+  if (result == X509_V_OK) return true;
+  detail_ = X509_verify_cert_error_string(result);
+  switch (result) {
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      failure_ = TlsFailure::kNameMismatch;
+      break;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      failure_ = TlsFailure::kExpired;
+      break;
+    default:
+      failure_ = TlsFailure::kUntrusted;
+  }
+  return false;
+}
+
+bool TlsSession::feed(const char* data, size_t size, std::string& plain) {
+  if (failure_ != TlsFailure::kNone || closed_) return false;
+  ERR_clear_error();
+  if (size && BIO_write(s_->in, data, int(size)) != int(size)) {
+    failure_ = TlsFailure::kProtocol;
+    return false;
+  }
+  if (!established_) {
+    int r = SSL_do_handshake(s_->ssl);
+    if (!step(r, "handshake")) return false;
+    if (r != 1) return true;  // more to come
+    if (!verify()) return false;
+    established_ = true;
+  }
+  // Everything the library can decrypt now, so none of it waits unseen
+  // while the socket has nothing more to show.
+  char buffer[4096];
+  for (;;) {
+    int n = SSL_read(s_->ssl, buffer, sizeof buffer);
+    if (n > 0) {
+      plain.append(buffer, size_t(n));
+      continue;
+    }
+    return step(n, "read");
+  }
+}
+
+bool TlsSession::write(std::string& plain) {
+  if (!established_ || failure_ != TlsFailure::kNone || closed_) return failure_ == TlsFailure::kNone && !closed_;
+  ERR_clear_error();
+  while (!plain.empty()) {
+    int n = SSL_write(s_->ssl, plain.data(), int(std::min<size_t>(plain.size(), 1u << 20)));
+    if (n <= 0) return step(n, "write");
+    plain.erase(0, size_t(n));
+  }
+  drain();
+  return true;
+}
+
+bool TlsSession::requestKeyUpdate() {
+  if (!established_) return false;
+  ERR_clear_error();
+  if (SSL_key_update(s_->ssl, SSL_KEY_UPDATE_REQUESTED) != 1) {
+    detail_ = libraryError();
+    return false;
+  }
+  // Sent now rather than with the next write.
+  return step(SSL_do_handshake(s_->ssl), "key update");
+}
+
+}  // namespace olvaro::net
