@@ -122,6 +122,17 @@ public:
     bool running() const { return running_; }
     std::vector<uint16_t> ports() const { return ports_; }
 
+    // Driving the loop by hand, without its thread or sockets of its own (the
+    // fuzzer): open_by_hand() instead of start(); adopt() takes a connected
+    // descriptor as accept does (0 when the caps turn it away, closed); receive() hands
+    // it what its peer sent (none: the peer hung up), false and nothing read
+    // while it is paused or gone; turn() runs what was posted and the end of
+    // a loop round at `now`. stop() ends it as usual.
+    bool open_by_hand(std::string* error);
+    uint64_t adopt(int fd, const std::string& address);
+    bool receive(uint64_t conn, const char* data, size_t size);
+    void turn(Clock::time_point now);
+
     // Runs `fn` on the loop thread and waits for it (directly when not running).
     void call(const std::function<void()>& fn);
     // Runs `fn` on the loop thread later, from any thread; dropped once the
@@ -151,7 +162,11 @@ public:
 
 private:
     friend class Bridging;
+    bool open_store(std::string* error);
     void run();
+    void run_tasks();
+    // After the events of a round: timers, the commit, the flushes.
+    void end_round(Clock::time_point now);
     void accept_all(int listen_fd);
     void on_readable(Conn& c);
     // Hands bytes (none: what the reader holds) to the packet handlers until
