@@ -24,8 +24,8 @@ Session::Session(const Options& options) {
     hadHome_ = true;
     oldHome_ = h;
   }
-  char tmpl[] = "/tmp/olvaro-test-XXXXXX";
-  if (mkdtemp(tmpl)) home_ = tmpl;
+  std::string tmpl = options.homeParent + "/olvaro-test-XXXXXX";
+  if (mkdtemp(tmpl.data())) home_ = tmpl;
   setenv("OLVARO_HOME", home_.c_str(), 1);
   setenv("OLVARO_BACKEND", "headless", 1);
   platform::registryReset();

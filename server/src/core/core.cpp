@@ -77,8 +77,7 @@ int Core::open_listener(uint16_t port, uint16_t* bound, std::string* error) {
     return fd;
 }
 
-bool Core::start(std::string* error) {
-    if (running_) return true;
+bool Core::open_store(std::string* error) {
     if (config_.word_size != 4 && config_.word_size != 8) {
         if (error) *error = "word size must be 4 or 8";
         return false;
@@ -92,6 +91,25 @@ bool Core::start(std::string* error) {
             config_.quick_password_hashes ? HashCost::least() : HashCost::interactive(), 64);
     bots_ = store_.bots();
     last_time_us_ = store_.newest_message_time();
+    return true;
+}
+
+bool Core::open_by_hand(std::string* error) {
+    if (running_) return true;
+    if (!open_store(error)) return false;
+    store_.commit();
+    stopping_ = false;
+    running_ = true;
+    next_tick_ = Clock::now();
+    std::lock_guard lock(tasks_mu_);
+    loop_alive_ = true;
+    loop_id_ = std::this_thread::get_id();
+    return true;
+}
+
+bool Core::start(std::string* error) {
+    if (running_) return true;
+    if (!open_store(error)) return false;
     if (!config_.tls_ports.empty() && !tls_ctx_) {
         tls_ctx_ = make_tls_context(config_.tls_cert_pem, config_.tls_key_pem, error);
         if (!tls_ctx_) return false;
@@ -138,9 +156,18 @@ bool Core::start(std::string* error) {
 void Core::stop() {
     if (!running_) return;
     stopping_ = true;
-    uint64_t one = 1;
-    (void)!write(wake_fd_, &one, sizeof one);
-    thread_.join();
+    if (thread_.joinable()) {
+        uint64_t one = 1;
+        (void)!write(wake_fd_, &one, sizeof one);
+        thread_.join();
+    } else {
+        // Run by hand: what was posted still gets done, as at the loop's end.
+        {
+            std::lock_guard lock(tasks_mu_);
+            loop_alive_ = false;
+        }
+        run_tasks();
+    }
     std::lock_guard direct(direct_mu_);
     running_ = false;
     // The network sessions end before the links they report to.
@@ -206,12 +233,7 @@ void Core::run() {
             if (tag == kWakeTag) {
                 uint64_t v;
                 (void)!read(wake_fd_, &v, sizeof v);
-                std::vector<std::function<void()>> tasks;
-                {
-                    std::lock_guard lock(tasks_mu_);
-                    tasks.swap(tasks_);
-                }
-                for (auto& t : tasks) t();
+                run_tasks();
             } else if (tag & kListenTag) {
                 accept_all(tag & ~kListenTag);
             } else {
@@ -238,25 +260,7 @@ void Core::run() {
             auto it = conns_.find(id);
             if (it != conns_.end() && !it->second->dead && !it->second->paused) on_readable(*it->second);
         }
-        now = Clock::now();
-        if (now >= next_tick_) {
-            tick(now);
-            next_tick_ = now + std::chrono::milliseconds(tick_ms(config_));
-        }
-        if (delayed_)
-            for (auto& [id, c] : conns_)
-                if (!c->delayed.empty()) release_delayed(*c, now);
-        // Durable before anyone is told it was stored.
-        store_.commit();
-        std::vector<uint64_t> dirty;
-        dirty.swap(dirty_);
-        for (uint64_t id : dirty) {
-            auto it = conns_.find(id);
-            if (it == conns_.end()) continue;
-            it->second->dirty = false;
-            if (!it->second->dead) flush(*it->second);
-        }
-        reap();
+        end_round(Clock::now());
     }
     // Calls that came in while stopping still get done, here, before the
     // loop is gone.
@@ -268,6 +272,52 @@ void Core::run() {
     }
     for (auto& t : tasks) t();
     store_.commit();
+}
+
+void Core::run_tasks() {
+    std::vector<std::function<void()>> tasks;
+    {
+        std::lock_guard lock(tasks_mu_);
+        tasks.swap(tasks_);
+    }
+    for (auto& t : tasks) t();
+}
+
+void Core::end_round(Clock::time_point now) {
+    if (now >= next_tick_) {
+        tick(now);
+        next_tick_ = now + std::chrono::milliseconds(tick_ms(config_));
+    }
+    if (delayed_)
+        for (auto& [id, c] : conns_)
+            if (!c->delayed.empty()) release_delayed(*c, now);
+    // Durable before anyone is told it was stored.
+    store_.commit();
+    std::vector<uint64_t> dirty;
+    dirty.swap(dirty_);
+    for (uint64_t id : dirty) {
+        auto it = conns_.find(id);
+        if (it == conns_.end()) continue;
+        it->second->dirty = false;
+        if (!it->second->dead) flush(*it->second);
+    }
+    reap();
+}
+
+bool Core::receive(uint64_t conn, const char* data, size_t size) {
+    auto it = conns_.find(conn);
+    if (it == conns_.end() || it->second->dead || it->second->paused) return false;
+    Conn& c = *it->second;
+    if (size == 0)
+        close_conn(c);
+    else if (!c.closing)
+        take(c, data, size);
+    return true;
+}
+
+void Core::turn(Clock::time_point now) {
+    run_tasks();
+    end_round(now);
 }
 
 Clock::time_point Core::next_wakeup(Clock::time_point) const {
@@ -299,40 +349,45 @@ void Core::accept_all(size_t listener) {
             inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in&>(peer).sin_addr, text, sizeof text);
         else if (peer.ss_family == AF_INET6)
             inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6&>(peer).sin6_addr, text, sizeof text);
-        size_t& from_there = conns_per_address_[text];
-        if (open_conns_ >= config_.max_connections || from_there >= config_.max_connections_per_address) {
-            if (from_there == 0) conns_per_address_.erase(text);
-            close(fd);
-            continue;
-        }
-        ++from_there;
-        ++open_conns_;
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        auto c = std::make_unique<Conn>(PacketReader::Limits{config_.max_line, config_.max_headers, config_.max_body});
-        c->id = next_conn_id_++;
-        c->fd = fd;
-        if (listen_tls_[listener]) {
-            c->ssl = SSL_new(tls_ctx_);
-            if (!c->ssl || SSL_set_fd(c->ssl, fd) != 1) {
-                ERR_clear_error();
-                if (c->ssl) SSL_free(c->ssl);
-                if (--from_there == 0) conns_per_address_.erase(text);
-                --open_conns_;
-                close(fd);
-                continue;
-            }
-            SSL_set_accept_state(c->ssl);
-        }
-        c->address = text;
-        c->connected_at = c->last_tx = Clock::now();
-        c->interval_ms = config_.client_interval_ms;
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.u64 = c->id;
-        epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
-        conns_.emplace(c->id, std::move(c));
+        adopt(fd, text, listen_tls_[listener]);
     }
+}
+
+uint64_t Core::adopt(int fd, const std::string& address, bool tls) {
+    size_t& from_there = conns_per_address_[address];
+    if (open_conns_ >= config_.max_connections || from_there >= config_.max_connections_per_address) {
+        if (from_there == 0) conns_per_address_.erase(address);
+        close(fd);
+        return 0;
+    }
+    ++from_there;
+    ++open_conns_;
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto c = std::make_unique<Conn>(PacketReader::Limits{config_.max_line, config_.max_headers, config_.max_body});
+    uint64_t id = c->id = next_conn_id_++;
+    c->fd = fd;
+    if (tls) {
+        c->ssl = SSL_new(tls_ctx_);
+        if (!c->ssl || SSL_set_fd(c->ssl, fd) != 1) {
+            ERR_clear_error();
+            if (c->ssl) SSL_free(c->ssl);
+            if (--from_there == 0) conns_per_address_.erase(address);
+            --open_conns_;
+            close(fd);
+            return 0;
+        }
+        SSL_set_accept_state(c->ssl);
+    }
+    c->address = address;
+    c->connected_at = c->last_tx = Clock::now();
+    c->interval_ms = config_.client_interval_ms;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = id;
+    epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+    conns_.emplace(id, std::move(c));
+    return id;
 }
 
 void Core::on_readable(Conn& c) {

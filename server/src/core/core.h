@@ -138,6 +138,17 @@ public:
     std::vector<uint16_t> ports() const { return ports_; }
     std::vector<uint16_t> tls_ports() const { return tls_ports_; }
 
+    // Driving the loop by hand, without its thread or sockets of its own (the
+    // fuzzer): open_by_hand() instead of start(); adopt() takes a connected
+    // descriptor as accept does (0 when the caps turn it away, closed; `tls`: it speaks TLS); receive() hands
+    // it what its peer sent (none: the peer hung up), false and nothing read
+    // while it is paused or gone; turn() runs what was posted and the end of
+    // a loop round at `now`. stop() ends it as usual.
+    bool open_by_hand(std::string* error);
+    uint64_t adopt(int fd, const std::string& address, bool tls = false);
+    bool receive(uint64_t conn, const char* data, size_t size);
+    void turn(Clock::time_point now);
+
     // Runs `fn` on the loop thread and waits for it (directly when not running).
     void call(const std::function<void()>& fn);
     // Runs `fn` on the loop thread later, from any thread; dropped once the
@@ -167,9 +178,13 @@ public:
 
 private:
     friend class Bridging;
+    bool open_store(std::string* error);
     void run();
     int open_listener(uint16_t port, uint16_t* bound, std::string* error);
     void accept_all(size_t listener);
+    void run_tasks();
+    // After the events of a round: timers, the commit, the flushes.
+    void end_round(Clock::time_point now);
     void on_readable(Conn& c);
     // recv and send, through TLS on a TLS port; -1 with errno EAGAIN when
     // the socket is not ready (TLS arranges the wait it needs itself).

@@ -225,6 +225,23 @@ void UpdateServer::accept_loop() {
     }
 }
 
+RequestSize request_size(const std::string& in, size_t max_head, size_t max_body, size_t* need) {
+    size_t head = body_start(in);
+    if (head == std::string::npos) return in.size() > max_head ? RequestSize::kBad : RequestSize::kMore;
+    if (head > max_head) return RequestSize::kBad;
+    // The length decides how much more to read; answer() checks the rest.
+    std::string h = lower(in.substr(0, head));
+    size_t at = h.find("\ncontent-length:");
+    if (at == std::string::npos) return RequestSize::kBad;
+    size_t value = h.find_first_not_of(' ', at + 16);
+    if (value == std::string::npos) return RequestSize::kBad;
+    std::string digits = h.substr(value, h.find_first_of("\r\n", value) - value);
+    uint64_t length = 0;
+    if (!decimal(digits, max_body, &length)) return RequestSize::kBad;
+    *need = head + size_t(length);
+    return RequestSize::kKnown;
+}
+
 // Reads one request within the time-out and the bounds, answers, closes.
 void UpdateServer::serve(int fd) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(config_.timeout_ms);
@@ -241,37 +258,12 @@ void UpdateServer::serve(int fd) {
         if (n <= 0) return;
         in.append(buffer, size_t(n));
         if (need == std::string::npos) {
-            size_t head = body_start(in);
-            if (head == std::string::npos) {
-                if (in.size() > config_.max_head) {
-                    bad = true;
-                    break;
-                }
-                continue;
-            }
-            if (head > config_.max_head) {
+            RequestSize size = request_size(in, config_.max_head, config_.max_body, &need);
+            if (size == RequestSize::kBad) {
                 bad = true;
                 break;
             }
-            // The length decides how much more to read; answer() checks the rest.
-            std::string h = lower(in.substr(0, head));
-            size_t at = h.find("\ncontent-length:");
-            if (at == std::string::npos) {
-                bad = true;
-                break;
-            }
-            size_t value = h.find_first_not_of(' ', at + 16);
-            uint64_t length = 0;
-            if (value == std::string::npos) {
-                bad = true;
-                break;
-            }
-            std::string digits = h.substr(value, h.find_first_of("\r\n", value) - value);
-            if (!decimal(digits, config_.max_body, &length)) {
-                bad = true;
-                break;
-            }
-            need = head + size_t(length);
+            if (size == RequestSize::kMore) continue;
         }
         if (in.size() > config_.max_head + config_.max_body) {
             bad = true;

@@ -50,6 +50,12 @@ bool make_update_key(const std::string& path, std::string* public_hex, std::stri
 // list's shape (a build that is not a number, too many files).
 bool parse_update_request(const std::string& xml, UpdateRequest* out);
 
+// How much of a request the bytes read so far tell: not yet its whole head,
+// its whole length (`need`: head and body), or a head that is too long or
+// has no usable Content-Length.
+enum class RequestSize { kMore, kKnown, kBad };
+RequestSize request_size(const std::string& in, size_t max_head, size_t max_body, size_t* need);
+
 class UpdateServer {
 public:
     explicit UpdateServer(UpdateConfig config);
