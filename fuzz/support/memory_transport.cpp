@@ -83,6 +83,20 @@ void SocketConnection::closeSocket() {
   }
 }
 
+// The fuzzer's links are plain bytes: a "tls:" entry fails as a server
+// that does not speak TLS would, through the same hooks.
+void SocketConnection::onTlsFailed(TlsFailure, const std::string&) { onClosed(); }
+
+bool SocketConnection::startTls(const TlsOptions&) {
+  failTls(TlsFailure::kClosed);
+  return false;
+}
+
+void SocketConnection::failTls(TlsFailure failure) {
+  closeSocket();
+  onTlsFailed(failure, std::string());
+}
+
 void SocketConnection::startConnect(const std::string& host, int port) {
   if (!link_) link_ = std::make_shared<Link>();
   link_->host = host;
