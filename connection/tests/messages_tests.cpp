@@ -198,6 +198,15 @@ TEST_F(Messages, CompleteMessagesGoOutInChunksWithExactHeaders) {
   KS_ReleaseService(other);
 }
 
+// The hub starts its ids again at 32768 whenever it starts, which can be
+// within one process: a new session must not name its first message as the
+// last session named one the server already holds.
+TEST_F(Messages, ANewSessionNamesTheSameFirstIdAfresh) {
+  std::string before = OutgoingTransfers::keyOf(32768);
+  OutgoingTransfers::attach(*connection);
+  EXPECT_NE(OutgoingTransfers::keyOf(32768), before);
+}
+
 TEST_F(Messages, AGrowingPayloadGoesOutInFullChunksAndEndsWithAnEmptyLast) {
   signIn();
   std::string payload = pattern(1024);

@@ -16,12 +16,14 @@ uint64_t g_lastRound = 0;
 
 uint64_t nextRound() { return ++g_lastRound; }
 
-uint64_t runValue() {
-  static const uint64_t value = [] {
-    std::random_device device;
-    return (uint64_t(device()) << 32) | device();
-  }();
-  return value;
+// Drawn anew for every session: the hub may start its ids again at 32768
+// within one process, and a repeated name would make a new message look like
+// a copy of one the server already holds.
+uint64_t g_sessionValue = 0;
+
+uint64_t drawSessionValue() {
+  std::random_device device;
+  return (uint64_t(device()) << 32) | device();
 }
 
 uint32_t payloadLength(const MessageData& m) { return m.payloadLength > 0 ? uint32_t(m.payloadLength) : 0; }
@@ -177,6 +179,7 @@ OutgoingTransfers* OutgoingTransfers::instance() { return g_transfers; }
 
 void OutgoingTransfers::attach(Session& session) {
   detach();
+  g_sessionValue = drawSessionValue();
   g_transfers = new OutgoingTransfers(session);
 }
 
@@ -198,7 +201,7 @@ OutgoingTransfers::~OutgoingTransfers() {
 
 std::string OutgoingTransfers::keyOf(uint64_t firstId) {
   char key[48];
-  snprintf(key, sizeof key, "%016" PRIx64 "-%" PRIu64, runValue(), firstId);
+  snprintf(key, sizeof key, "%016" PRIx64 "-%" PRIu64, g_sessionValue, firstId);
   return key;
 }
 

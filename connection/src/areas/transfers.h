@@ -82,8 +82,8 @@ class OutgoingTransfers {
 
   // What the first chunk carries as "Mesg-Key": a restart gives the message
   // a new id, so a server that already holds it whole (its acknowledgements
-  // lost with the link) tells the copy by this. A random value drawn once
-  // per run, since ids start again at every program start, and the
+  // lost with the link) tells the copy by this. A random value drawn for
+  // each session, since ids start again whenever the hub does, and the
   // message's first id.
   static std::string keyOf(uint64_t firstId);
 
