@@ -202,8 +202,10 @@ TEST_F(Messages, CompleteMessagesGoOutInChunksWithExactHeaders) {
 // within one process: a new session must not name its first message as the
 // last session named one the server already holds.
 TEST_F(Messages, ANewSessionNamesTheSameFirstIdAfresh) {
+  start();
   std::string before = OutgoingTransfers::keyOf(32768);
-  OutgoingTransfers::attach(*connection);
+  connection.reset();
+  start();
   EXPECT_NE(OutgoingTransfers::keyOf(32768), before);
 }
 
