@@ -418,12 +418,17 @@ TEST_F(Session, AutoSignInFollowsTheSettingUnlessStartedHidden) {
   EXPECT_EQ(peer.takePacket(), expectedLogon());
 }
 
-TEST_F(Session, ProxyTunnelIsAskedForTheCurrentServer) {
-  credentials("ann@example.org", "secret12");
-  servers("im.example.org:443,im.example.org:12345");
+// Starts with the scripted peer as the HTTP proxy.
+static void throughPeerAsProxyOf(conntest::Peer& peer) {
   KS_SetSettingLong("Connection/Proxy/Type", 1);
   KS_SetSettingString("Connection/Proxy/Host", "127.0.0.1");
   KS_SetSettingLong("Connection/Proxy/Port", peer.port());
+}
+
+TEST_F(Session, ProxyTunnelIsAskedForTheCurrentServer) {
+  credentials("ann@example.org", "secret12");
+  servers("im.example.org:443,im.example.org:12345");
+  throughPeerAsProxyOf(peer);
   start();
   ASSERT_TRUE(peer.accept());
   ASSERT_TRUE(waitState(35));
@@ -436,9 +441,7 @@ TEST_F(Session, ProxyTunnelIsAskedForTheCurrentServer) {
 TEST_F(Session, ProxyTunnelToAnIpv6LiteralIsAskedInBrackets) {
   credentials("ann@example.org", "secret12");
   servers("tls:[2001:db8::5]:443");
-  KS_SetSettingLong("Connection/Proxy/Type", 1);
-  KS_SetSettingString("Connection/Proxy/Host", "127.0.0.1");
-  KS_SetSettingLong("Connection/Proxy/Port", peer.port());
+  throughPeerAsProxyOf(peer);
   start();
   ASSERT_TRUE(peer.accept());
   ASSERT_TRUE(waitState(35));

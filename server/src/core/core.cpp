@@ -97,14 +97,19 @@ bool Core::open_store(std::string* error) {
 bool Core::open_by_hand(std::string* error) {
     if (running_) return true;
     if (!open_store(error)) return false;
+    std::lock_guard lock(begin_loop(), std::adopt_lock);
+    loop_id_ = std::this_thread::get_id();
+    return true;
+}
+
+std::mutex& Core::begin_loop() {
     store_.commit();
     stopping_ = false;
     running_ = true;
     next_tick_ = Clock::now();
-    std::lock_guard lock(tasks_mu_);
+    tasks_mu_.lock();
     loop_alive_ = true;
-    loop_id_ = std::this_thread::get_id();
-    return true;
+    return tasks_mu_;
 }
 
 bool Core::start(std::string* error) {
@@ -142,12 +147,7 @@ bool Core::start(std::string* error) {
         ev.data.u64 = kListenTag | i;
         epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
     }
-    store_.commit();
-    stopping_ = false;
-    running_ = true;
-    next_tick_ = Clock::now();
-    std::lock_guard lock(tasks_mu_);
-    loop_alive_ = true;
+    std::lock_guard lock(begin_loop(), std::adopt_lock);
     thread_ = std::thread([this] { run(); });
     loop_id_ = thread_.get_id();
     return true;

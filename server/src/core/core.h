@@ -179,6 +179,9 @@ public:
 private:
     friend class Bridging;
     bool open_store(std::string* error);
+    // Marks the loop running and returns the task lock, held, so the loop's
+    // thread is named before any call can look for it.
+    std::mutex& begin_loop();
     void run();
     int open_listener(uint16_t port, uint16_t* bound, std::string* error);
     void accept_all(size_t listener);
