@@ -90,7 +90,9 @@ public:
             << "log = { { levels = { min = \"warn\" }, to = \"file\", filename = \"" << dir_ << "/prosody.log\" } }\n"
             << "c2s_ports = { " << port_ << " }\nc2s_interfaces = { \"127.0.0.1\" }\n"
             << "s2s_ports = { }\nc2s_direct_tls_ports = { }\nlegacy_ssl_ports = { }\n"
-            << "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"private\", \"ping\", \"smacks\" }\n"
+            << "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"private\", \"ping\", \"smacks\",\n"
+            // Published nicknames; privacy lists (from the community modules) for invisibility.
+            << "  \"pep\", \"privacy_lists\" }\n"
             << "modules_disabled = { \"s2s\", \"offline\", \"posix\" }\n"
             << "c2s_require_encryption = false\nallow_unencrypted_plain_auth = true\n"
             << "authentication = \"internal_plain\"\nstorage = \"internal\"\n"

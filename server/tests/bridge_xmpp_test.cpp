@@ -43,7 +43,7 @@ protected:
         client_ = signed_in("u@x.org");
     }
     // Registers and switches on an XMPP bridge; its id.
-    uint64_t bridge(const std::string& user, const std::string& password) {
+    uint64_t bridge(const std::string& user, const std::string& password, int status = 1) {
         Packet reg("BRIDGE REGISTER");
         reg.set_int("Bridge-Type", 6);
         uint64_t id = client_->request(reg);
@@ -60,7 +60,7 @@ protected:
         uint64_t bridge = announced->get_id("Bridge-Id");
         Packet on("BRIDGE ON");
         on.set_id("Bridge-Id", bridge);
-        on.set_int("Online-Status", 1);
+        on.set_int("Online-Status", status);
         EXPECT_EQ(client_->response(client_->request(on)), 0);
         return bridge;
     }
@@ -103,6 +103,12 @@ protected:
             codes.push_back(code);
         }
         return codes;
+    }
+    void setStatus(uint64_t bridge, int status) {
+        Packet p("BRIDGE UPDATE");
+        p.set_id("Bridge-Id", bridge);
+        p.set_int("Online-Status", status);
+        EXPECT_EQ(client_->response(client_->request(p)), 0);
     }
     bool seen(const std::string& command) {
         for (const Packet& p : seen_)
@@ -215,6 +221,41 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     off.set_int("Online-Status", 0);
     EXPECT_EQ(client_->response(client_->request(off)), 0);
     EXPECT_TRUE(eventually([&] { return peer.has("presence", "unavailable"); }));
+}
+
+TEST_F(XmppBridgeTest, AnInvisibleUserGetsChatsAtOnceWhileContactsSeeHerOffline) {
+    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return bob.connected(); }));
+    auto annOnline = [](XmppPeer& peer, size_t from = 0) {
+        auto got = peer.received();
+        for (size_t i = from; i < got.size(); ++i)
+            if (got[i].name == "presence" && got[i].type.empty() && got[i].from.rfind("ann@localhost/", 0) == 0)
+                return true;
+        return false;
+    };
+    // Signed in invisible: never shown online, not even for a moment.
+    uint64_t id = bridge("ann", "annpw", 3);
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    bob.message("ann@localhost", "are you there?");
+    EXPECT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "are you there?"; }, 3000));
+    EXPECT_FALSE(annOnline(bob));
+
+    setStatus(id, 1);
+    ASSERT_TRUE(eventually([&] { return annOnline(bob); }));
+    // Invisible again: bob sees her leave, and his texts still come at once.
+    setStatus(id, 3);
+    ASSERT_TRUE(eventually([&] { return bob.hasFrom("presence", "unavailable", "ann@localhost/"); }));
+    size_t left = bob.received().size();
+    bob.message("ann@localhost", "gone?");
+    EXPECT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "gone?"; }, 3000));
+    // bob's second device asks for her presence on sign-in and learns nothing.
+    XmppPeer tablet("bob@localhost", "bobpw", prosody_.port(), "tablet");
+    ASSERT_TRUE(eventually([&] { return tablet.connected(); }));
+    EXPECT_FALSE(eventually([&] { return annOnline(tablet); }, 1000));
+    EXPECT_FALSE(annOnline(bob, left));
+
+    setStatus(id, 2);
+    EXPECT_TRUE(eventually([&] { return annOnline(tablet); }));
 }
 
 TEST_F(XmppBridgeTest, TextsArriveAsXmlCanCarryThemWholeOrAreRefusedNeverCut) {

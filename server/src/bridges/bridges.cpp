@@ -357,7 +357,10 @@ void Bridging::on_switch(Conn& c, const Packet& p, bool on) {
         core_.send(c, off);
         return;
     }
-    live(b->id)->status = status;
+    Live* l = live(b->id);
+    l->status = status;
+    // Known before the link is made: an invisible user is never shown online.
+    if (status != 1) l->net->set_presence(status);
 }
 
 void Bridging::on_update(Conn& c, const Packet& p) {

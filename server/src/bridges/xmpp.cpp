@@ -36,6 +36,9 @@ constexpr const char* kPingNs = "urn:xmpp:ping";
 constexpr const char* kDiscoInfoNs = "http://jabber.org/protocol/disco#info";
 constexpr const char* kVersionNs = "jabber:iq:version";
 constexpr const char* kReceiptsNs = "urn:xmpp:receipts";
+constexpr const char* kInvisibleNs = "urn:xmpp:invisible:0";
+constexpr const char* kPrivacyNs = "jabber:iq:privacy";
+constexpr const char* kHideList = "olvaro-invisible";
 constexpr size_t kMaxRooms = 64;
 // Bytes of text in one message stanza; escaping may grow it fourfold.
 constexpr size_t kMaxPart = 16 * 1024;
@@ -117,6 +120,7 @@ public:
     }
 
     void set_presence(int32_t status) override {
+        wanted_ = status;  // also what a link made from now on starts with
         queue([this, status] {
             status_ = status;
             send_presence();
@@ -341,13 +345,128 @@ private:
         send(p);
         xmpp_stanza_release(p);
     }
+    // Our presence for status_. Invisible keeps the session available, so
+    // that the server hands it chats at once instead of holding them, while
+    // no contact sees it: by the server's invisible command where offered,
+    // else by an active privacy list that withholds our presence from all
+    // who are subscribed to it (rooms still get theirs). A server with
+    // neither gets unavailable presence: staying hidden comes first.
     void send_presence() {
+        if (hidden_ == Hidden::asking) return;  // on_hidden goes on
+        if (status_ == 3) return hide();
+        if (hidden_ != Hidden::no) unhide();
         xmpp_stanza_t* p = xmpp_presence_new(ctx_);
-        if (status_ == 3) xmpp_stanza_set_type(p, "unavailable");
         if (status_ == 2) add_text_child(p, "show", "away");
         if (status_ == 5) add_text_child(p, "show", "dnd");
         send(p);
         xmpp_stanza_release(p);
+        seen_online_ = true;
+    }
+    void hide() {
+        if (!features_known_ || hidden_ != Hidden::no) return;
+        if (can_invisible_ || can_privacy_) {
+            xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "set", "hide");
+            if (can_invisible_) {
+                hide_way_ = Hidden::command;
+                xmpp_stanza_t* inv = element("invisible", kInvisibleNs);
+                xmpp_stanza_set_attribute(inv, "probe", "false");
+                xmpp_stanza_add_child_ex(iq, inv, 0);
+            } else {
+                hide_way_ = Hidden::list;
+                // Who saw us online sees us leave, while the session stays
+                // available: a broadcast "unavailable" would end that.
+                if (seen_online_)
+                    for (const std::string& who : subscribers_) presence_to(who, "unavailable", std::string());
+                xmpp_stanza_t* set = xmpp_iq_new(ctx_, "set", "hide-list");
+                xmpp_stanza_t* query = element("query", kPrivacyNs);
+                xmpp_stanza_t* list = element("list", nullptr);
+                xmpp_stanza_set_attribute(list, "name", kHideList);
+                int order = 1;
+                for (const char* sub : {"both", "from"}) {
+                    xmpp_stanza_t* item = element("item", nullptr);
+                    xmpp_stanza_set_attribute(item, "type", "subscription");
+                    xmpp_stanza_set_attribute(item, "value", sub);
+                    xmpp_stanza_set_attribute(item, "action", "deny");
+                    xmpp_stanza_set_attribute(item, "order", std::to_string(order++).c_str());
+                    xmpp_stanza_add_child_ex(item, element("presence-out", nullptr), 0);
+                    xmpp_stanza_add_child_ex(list, item, 0);
+                }
+                xmpp_stanza_add_child_ex(query, list, 0);
+                xmpp_stanza_add_child_ex(set, query, 0);
+                send(set);
+                xmpp_stanza_release(set);
+                query = element("query", kPrivacyNs);
+                xmpp_stanza_t* active = element("active", nullptr);
+                xmpp_stanza_set_attribute(active, "name", kHideList);
+                xmpp_stanza_add_child_ex(query, active, 0);
+                xmpp_stanza_add_child_ex(iq, query, 0);
+            }
+            hidden_ = Hidden::asking;
+            xmpp_id_handler_add(conn_, &XmppNetwork::on_hidden, "hide", this);
+            send(iq);
+            xmpp_stanza_release(iq);
+            return;
+        }
+        xmpp_stanza_t* p = xmpp_presence_new(ctx_);
+        xmpp_stanza_set_type(p, "unavailable");
+        send(p);
+        xmpp_stanza_release(p);
+        seen_online_ = false;
+    }
+    void unhide() {
+        xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "set", "unhide");
+        if (hidden_ == Hidden::command) {
+            xmpp_stanza_add_child_ex(iq, element("visible", kInvisibleNs), 0);
+        } else {
+            xmpp_stanza_t* query = element("query", kPrivacyNs);
+            xmpp_stanza_add_child_ex(query, element("active", nullptr), 0);  // no list in force
+            xmpp_stanza_add_child_ex(iq, query, 0);
+        }
+        send(iq);
+        xmpp_stanza_release(iq);
+        hidden_ = Hidden::no;
+    }
+    // The server hides us (then we are available, to no one), or refused:
+    // the next way, or unavailable.
+    static int on_hidden(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        bool ok = attr(st, "type") == "result";
+        self->hidden_ = ok ? self->hide_way_ : Hidden::no;
+        if (!ok) (self->hide_way_ == Hidden::command ? self->can_invisible_ : self->can_privacy_) = false;
+        if (ok && self->status_ == 3) {
+            xmpp_stanza_t* p = xmpp_presence_new(self->ctx_);
+            self->send(p);
+            xmpp_stanza_release(p);
+        } else {
+            self->send_presence();
+        }
+        return 0;
+    }
+    // What the server offers decides how we become invisible; our first
+    // presence waits for it when that is what the user asked for.
+    void begin_presence() {
+        status_ = wanted_;
+        hidden_ = Hidden::no;
+        features_known_ = can_invisible_ = can_privacy_ = seen_online_ = false;
+        xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "server-features");
+        xmpp_stanza_set_to(iq, domain_.c_str());
+        xmpp_stanza_add_child_ex(iq, element("query", kDiscoInfoNs), 0);
+        xmpp_id_handler_add(conn_, &XmppNetwork::on_features, "server-features", this);
+        send(iq);
+        xmpp_stanza_release(iq);
+        send_presence();
+    }
+    static int on_features(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
+        auto* self = static_cast<XmppNetwork*>(user);
+        xmpp_stanza_t* query = xmpp_stanza_get_child_by_name_and_ns(st, "query", kDiscoInfoNs);
+        for (xmpp_stanza_t* c = query ? xmpp_stanza_get_children(query) : nullptr; c; c = xmpp_stanza_get_next(c)) {
+            std::string var = attr(c, "var");
+            if (var == kInvisibleNs) self->can_invisible_ = true;
+            if (var == kPrivacyNs) self->can_privacy_ = true;
+        }
+        self->features_known_ = true;
+        if (self->status_ == 3) self->send_presence();
+        return 0;
     }
     void join(const std::string& room, const std::string& nick) {
         if (room.empty() || rooms_.count(room) || rooms_.size() >= kMaxRooms) return;
@@ -380,7 +499,7 @@ private:
         xmpp_stanza_add_child_ex(iq, query, 0);
         send(iq);
         xmpp_stanza_release(iq);
-        send_presence();
+        begin_presence();
         // Bookmarked rooms (private storage), joined when marked autojoin.
         iq = xmpp_iq_new(ctx_, "get", "bookmarks");
         query = element("query", "jabber:iq:private");
@@ -401,9 +520,12 @@ private:
         if (sub == "remove") {
             roster_.erase(jid);
             presence_.erase(jid);
+            subscribers_.erase(jid);
             post_([s, jid] { s->net_contact_gone(jid); });
             return;
         }
+        if (sub == "both" || sub == "from") subscribers_.insert(jid);
+        else subscribers_.erase(jid);
         std::string name = attr(item, "name");
         roster_[jid] = name;
         int32_t presence = best_presence(jid);
@@ -718,6 +840,13 @@ private:
     std::deque<std::pair<uint64_t, uint64_t>> unacked_;
     std::map<std::string, uint64_t> barriers_;
     int32_t status_ = 1;
+    std::atomic<int32_t> wanted_{1};
+    // How this link keeps us invisible; "asking" while the server decides.
+    enum class Hidden { no, asking, command, list };
+    Hidden hidden_ = Hidden::no, hide_way_ = Hidden::no;
+    bool features_known_ = false, can_invisible_ = false, can_privacy_ = false;
+    bool seen_online_ = false;  // contacts were sent our being online on this link
+    std::set<std::string> subscribers_;  // roster contacts who get our presence
     std::map<std::string, std::string> roster_;  // bare JID -> name
     // Roster contacts' resources: bare JID -> resource -> (presence, priority).
     std::map<std::string, std::map<std::string, std::pair<int32_t, int>>> presence_;
