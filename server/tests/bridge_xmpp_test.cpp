@@ -258,6 +258,49 @@ TEST_F(XmppBridgeTest, AnInvisibleUserGetsChatsAtOnceWhileContactsSeeHerOffline)
     EXPECT_TRUE(eventually([&] { return annOnline(tablet); }));
 }
 
+TEST_F(XmppBridgeTest, AContactIsNamedByTheUserElseByItsOwnNicknameNeverByItsAddress) {
+    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return bob.connected(); }));
+    bob.raw("<iq type='set' id='pub1'><pubsub xmlns='http://jabber.org/protocol/pubsub'>"
+            "<publish node='http://jabber.org/protocol/nick'><item>"
+            "<nick xmlns='http://jabber.org/protocol/nick'>Bobby</nick></item></publish></pubsub></iq>");
+    ASSERT_TRUE(eventually([&] { return bob.answer("pub1").has_value(); }));
+    ASSERT_EQ(bob.answer("pub1")->type, "result");
+    auto named = [&](const std::string& nickname) {
+        return until("BRIDGE CONTACT", [&](const Packet& p) {
+            return p.get("Name") == "bob@localhost" && p.get("Nickname") == nickname;
+        });
+    };
+    auto said = [&](const std::string& text) {
+        bob.message("ann@localhost", text);
+        auto in = until("BRIDGE MESG", [&](const Packet& p) { return p.body == text; });
+        return in ? in->get("Name") : std::string("(none)");
+    };
+
+    // No name in ann's roster: bob's published nickname.
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    ASSERT_TRUE(named("Bobby"));
+    EXPECT_EQ(said("hi"), "Bobby");
+    // One sent with his presence.
+    bob.raw("<presence><nick xmlns='http://jabber.org/protocol/nick'>Bob B.</nick></presence>");
+    ASSERT_TRUE(named("Bob B."));
+
+    // ann names him herself (from another of her devices): that name wins.
+    XmppPeer desk("ann@localhost", "annpw", prosody_.port(), "desk");
+    ASSERT_TRUE(eventually([&] { return desk.connected(); }));
+    desk.raw("<iq type='set' id='r1'><query xmlns='jabber:iq:roster'>"
+             "<item jid='bob@localhost' name='Robert'/></query></iq>");
+    ASSERT_TRUE(named("Robert"));
+    EXPECT_EQ(said("again"), "Robert");
+    bob.raw("<presence><nick xmlns='http://jabber.org/protocol/nick'>Bobby</nick></presence>");
+    EXPECT_FALSE(until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Nickname") != "Robert"; }, 1000));
+    // Her name taken away: his own again.
+    desk.raw("<iq type='set' id='r2'><query xmlns='jabber:iq:roster'><item jid='bob@localhost'/></query></iq>");
+    ASSERT_TRUE(named("Bobby"));
+    EXPECT_EQ(said("and again"), "Bobby");
+}
+
 TEST_F(XmppBridgeTest, TextsArriveAsXmlCanCarryThemWholeOrAreRefusedNeverCut) {
     uint64_t id = bridge("ann", "annpw");
     ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));

@@ -36,6 +36,9 @@ constexpr const char* kPingNs = "urn:xmpp:ping";
 constexpr const char* kDiscoInfoNs = "http://jabber.org/protocol/disco#info";
 constexpr const char* kVersionNs = "jabber:iq:version";
 constexpr const char* kReceiptsNs = "urn:xmpp:receipts";
+constexpr const char* kNickNs = "http://jabber.org/protocol/nick";
+constexpr const char* kPubsubNs = "http://jabber.org/protocol/pubsub";
+constexpr const char* kPubsubEventNs = "http://jabber.org/protocol/pubsub#event";
 constexpr const char* kInvisibleNs = "urn:xmpp:invisible:0";
 constexpr const char* kPrivacyNs = "jabber:iq:privacy";
 constexpr const char* kHideList = "olvaro-invisible";
@@ -519,6 +522,7 @@ private:
         NetworkSink* s = sink_;
         if (sub == "remove") {
             roster_.erase(jid);
+            nicks_.erase(jid);
             presence_.erase(jid);
             subscribers_.erase(jid);
             post_([s, jid] { s->net_contact_gone(jid); });
@@ -528,7 +532,52 @@ private:
         else subscribers_.erase(jid);
         std::string name = attr(item, "name");
         roster_[jid] = name;
+        if (name.empty() && !nicks_.count(jid)) ask_nick(jid);
+        name = display_name(jid);
         int32_t presence = best_presence(jid);
+        post_([s, jid, name, presence] { s->net_contact(jid, name, presence); });
+    }
+
+    // A contact is called what the user named it, else what it calls
+    // itself; empty leaves its address.
+    std::string display_name(const std::string& jid) const {
+        auto named = roster_.find(jid);
+        if (named != roster_.end() && !named->second.empty()) return named->second;
+        auto nick = nicks_.find(jid);
+        return nick != nicks_.end() ? nick->second : std::string();
+    }
+    // The nickname a contact publishes (its personal eventing node).
+    void ask_nick(const std::string& jid) {
+        xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "nick");
+        xmpp_stanza_set_to(iq, jid.c_str());
+        xmpp_stanza_t* pubsub = element("pubsub", kPubsubNs);
+        xmpp_stanza_t* items = element("items", nullptr);
+        xmpp_stanza_set_attribute(items, "node", kNickNs);
+        xmpp_stanza_set_attribute(items, "max_items", "1");
+        xmpp_stanza_add_child_ex(pubsub, items, 0);
+        xmpp_stanza_add_child_ex(iq, pubsub, 0);
+        send(iq);
+        xmpp_stanza_release(iq);
+    }
+    // The nickname in a node's <items> (a query's answer or an event).
+    std::string nick_in_items(xmpp_stanza_t* items) {
+        if (!items || attr(items, "node") != kNickNs) return std::string();
+        xmpp_stanza_t* item = xmpp_stanza_get_child_by_name(items, "item");
+        xmpp_stanza_t* nick = item ? xmpp_stanza_get_child_by_name_and_ns(item, "nick", kNickNs) : nullptr;
+        return nick ? LibText(ctx_, xmpp_stanza_get_text(nick)).str() : std::string();
+    }
+    // A roster contact's own nickname, from its presence, its published
+    // node or an event about it; the contact is told again if it changes
+    // what the user sees.
+    void take_nick(const std::string& jid, const std::string& nick) {
+        if (nick.empty() || !roster_.count(jid)) return;
+        std::string kept = text_parts(nick, 256).front();
+        std::string before = display_name(jid);
+        nicks_[jid] = kept;
+        std::string name = display_name(jid);
+        if (name == before) return;
+        int32_t presence = best_presence(jid);
+        NetworkSink* s = sink_;
         post_([s, jid, name, presence] { s->net_contact(jid, name, presence); });
     }
 
@@ -549,6 +598,11 @@ private:
                 xmpp_stanza_release(r);
             }
             return 1;
+        }
+        xmpp_stanza_t* pubsub = xmpp_stanza_get_child_by_name_and_ns(st, "pubsub", kPubsubNs);
+        if (pubsub && type == "result") {
+            xmpp_stanza_t* items = xmpp_stanza_get_child_by_name(pubsub, "items");
+            self->take_nick(bare(attr(st, "from")), self->nick_in_items(items));
         }
         if (query && ns && !strcmp(ns, "jabber:iq:private") && type == "result") {
             xmpp_stanza_t* storage = xmpp_stanza_get_child_by_name(query, "storage");
@@ -682,8 +736,10 @@ private:
             int priority = atoi(child_text(self->ctx_, st, "priority").c_str());
             resources[resource] = {presence_of(self->ctx_, st), priority};
         }
+        xmpp_stanza_t* nick = xmpp_stanza_get_child_by_name_and_ns(st, "nick", kNickNs);
+        if (nick) self->nicks_[who] = text_parts(LibText(self->ctx_, xmpp_stanza_get_text(nick)).str(), 256).front();
         int32_t presence = self->best_presence(who);
-        std::string name = known->second;
+        std::string name = self->display_name(who);
         self->post_([s, who, name, presence] { s->net_contact(who, name, presence); });
         return 1;
     }
@@ -729,6 +785,10 @@ private:
             return 1;
         }
         if (type == "error") return 1;
+        if (xmpp_stanza_t* event = xmpp_stanza_get_child_by_name_and_ns(st, "event", kPubsubEventNs)) {
+            self->take_nick(bare(from), self->nick_in_items(xmpp_stanza_get_child_by_name(event, "items")));
+            return 1;
+        }
         std::string body = LibText(self->ctx_, xmpp_message_get_body(st)).str();
         if (body.empty()) return 1;
         if (type == "groupchat") {
@@ -848,6 +908,7 @@ private:
     bool seen_online_ = false;  // contacts were sent our being online on this link
     std::set<std::string> subscribers_;  // roster contacts who get our presence
     std::map<std::string, std::string> roster_;  // bare JID -> name
+    std::map<std::string, std::string> nicks_;   // roster contacts' own nicknames
     // Roster contacts' resources: bare JID -> resource -> (presence, priority).
     std::map<std::string, std::map<std::string, std::pair<int32_t, int>>> presence_;
     // Joined rooms: each member's nickname -> the address it is known by.
