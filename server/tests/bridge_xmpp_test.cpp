@@ -5,6 +5,7 @@
 #include "fixture.h"
 
 #include <iostream>
+#include <set>
 
 namespace olvaro::server::testing {
 namespace {
@@ -472,6 +473,63 @@ TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {
     auto left = until("BRIDGE CHAT CONTACT", [&](const Packet& p) { return p.body.empty(); });
     ASSERT_TRUE(left);
     EXPECT_EQ(left->get_id("Contact-Id"), who);
+}
+
+TEST_F(XmppBridgeTest, ARoomIsJoinedAgainWhenTheLinkIsMadeAgain) {
+    client_.reset();
+    startServer(true, 65536, 1000);
+    uint64_t id = bridge("ann", "annpw");
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    auto bobContact = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
+    ASSERT_TRUE(bobContact);
+    const std::string room = "tea@conference.localhost";
+    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+    XmppPeer carl("carl@localhost", "carlpw", prosody_.port());
+    ASSERT_TRUE(eventually([&] { return bob.connected() && carl.connected(); }));
+    for (auto [peer, nick] : {std::pair{&bob, "bob"}, std::pair{&carl, "carl"}}) {
+        peer->raw("<presence to='" + room + "/" + nick + "'><x xmlns='http://jabber.org/protocol/muc'/></presence>");
+        ASSERT_TRUE(eventually([&] { return peer->hasFrom("presence", "", room + "/" + nick); }));
+    }
+    bob.raw("<message to='" + room + "'><x xmlns='http://jabber.org/protocol/muc#user'><invite to='ann@localhost'/>"
+            "</x></message>");
+    std::set<uint64_t> members;
+    uint64_t chat = 0;
+    while (members.size() < 2) {
+        auto member = until("BRIDGE CHAT CONTACT", [](const Packet& p) { return !p.body.empty(); });
+        ASSERT_TRUE(member);
+        chat = member->get_id("Chat-Id");
+        members.insert(member->get_id("Contact-Id"));
+    }
+    uint64_t bobId = bobContact->get_id("Contact-Id");
+    ASSERT_TRUE(members.count(bobId));
+    members.erase(bobId);
+    uint64_t carlId = *members.begin();
+
+    // The server stops answering: the keep-alive gives the link up. carl
+    // leaves meanwhile (his word waits in the server's socket).
+    prosody_.pause();
+    carl.raw("<presence to='" + room + "/carl' type='unavailable'/>");
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    prosody_.resume();
+    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }, 15000));
+    // In the room again: bob's words come, and carl, gone, is no member.
+    auto left = until("BRIDGE CHAT CONTACT", [&](const Packet& p) { return p.body.empty(); });
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->get_id("Contact-Id"), carlId);
+    EXPECT_EQ(left->get_id("Chat-Id"), chat);
+    ASSERT_TRUE(eventually([&] {
+        int joins = 0;
+        for (auto& s : bob.received())
+            if (s.name == "presence" && s.type.empty() && s.from == room + "/ann") ++joins;
+        return joins >= 2;
+    }));
+    bob.raw("<message to='" + room + "' type='groupchat'><body>welcome back</body></message>");
+    auto said = until("BRIDGE MESG", [](const Packet& p) { return p.body == "welcome back"; });
+    ASSERT_TRUE(said);
+    EXPECT_EQ(said->get_id("Target-Id"), chat);
+    EXPECT_EQ(said->get_id("Source-Id"), bobId);
+    EXPECT_EQ(say(id, chat, "glad to be", true).back(), 4);
+    EXPECT_TRUE(eventually([&] { return bob.has("message", "groupchat", "glad to be"); }));
 }
 
 TEST_F(XmppBridgeTest, ABookmarkedRoomMarkedAutojoinIsJoinedAtSignIn) {

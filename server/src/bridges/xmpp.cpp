@@ -300,8 +300,7 @@ private:
         connected_ = false;
         ping_waiting_ = false;
         barriers_.clear();
-        rooms_.clear();
-        own_nick_.clear();
+        rooms_lost();
         // Texts the server never acknowledged: the client sends them again.
         NetworkSink* s = sink_;
         for (auto& [count, token] : unacked_) post_([s, token = token] { s->net_sent(token, false); });
@@ -473,6 +472,8 @@ private:
     }
     void join(const std::string& room, const std::string& nick) {
         if (room.empty() || rooms_.count(room) || rooms_.size() >= kMaxRooms) return;
+        if (!joined_.count(room) && joined_.size() >= kMaxRooms) return;
+        joined_[room] = nick;
         rooms_[room];
         // Our own occupant is known by the nickname we joined with.
         std::string own = nick.empty() ? nick_ : nick;
@@ -489,6 +490,39 @@ private:
         xmpp_stanza_release(p);
     }
 
+    // The link went: its rooms are joined again on the next one, and their
+    // members are kept until it shows who is still there.
+    void rooms_lost() {
+        for (auto& [room, members] : rooms_)
+            if (joined_.count(room)) stale_[room].insert(members.begin(), members.end());
+        rooms_.clear();
+        own_nick_.clear();
+    }
+    void rejoin_rooms() {
+        auto rooms = joined_;
+        for (auto& [room, nick] : rooms) join(room, nick);
+    }
+    // Our own presence ends a join, after everyone present: who was there
+    // before the link went and is no more has left.
+    void room_joined(const std::string& room) {
+        auto was = stale_.find(room);
+        if (was == stale_.end()) return;
+        const auto& now = rooms_[room];
+        for (auto& [nick, address] : was->second)
+            if (!now.count(nick)) post_member(this, room, address, false);
+        stale_.erase(was);
+    }
+    void forget_room(const std::string& room) {
+        for (auto* table : {&rooms_, &stale_}) {
+            auto it = table->find(room);
+            if (it == table->end()) continue;
+            for (auto& [nick, address] : it->second) post_member(this, room, address, false);
+            table->erase(it);
+        }
+        own_nick_.erase(room);
+        joined_.erase(room);
+    }
+
     void on_connected() {
         connected_ = true;
         ever_connected_ = true;
@@ -503,6 +537,7 @@ private:
         send(iq);
         xmpp_stanza_release(iq);
         begin_presence();
+        rejoin_rooms();
         // Bookmarked rooms (private storage), joined when marked autojoin.
         iq = xmpp_iq_new(ctx_, "get", "bookmarks");
         query = element("query", "jabber:iq:private");
@@ -694,12 +729,15 @@ private:
         if (room != self->rooms_.end()) {
             std::string nick = from.size() > who.size() ? from.substr(who.size() + 1) : "";
             if (nick.empty()) return 1;
+            bool own = nick == self->own_nick_[who];
+            if (type == "error" || (own && type == "unavailable")) {
+                // Refused, left or sent out: not joined again.
+                if (own) self->forget_room(who);
+                return 1;
+            }
             bool joined = type != "unavailable";
-            if (nick == self->own_nick_[who]) {
-                if (!joined) {
-                    self->rooms_.erase(room);
-                    self->own_nick_.erase(who);
-                }
+            if (own) {
+                self->room_joined(who);
                 return 1;
             }
             // A room that shows real addresses names the member by it, so
@@ -914,6 +952,10 @@ private:
     // Joined rooms: each member's nickname -> the address it is known by.
     std::map<std::string, std::map<std::string, std::string>> rooms_;
     std::map<std::string, std::string> own_nick_;  // room -> our nickname there
+    // Rooms to be in on every link (the nickname asked for, empty for our
+    // own), and the members a lost link left unconfirmed.
+    std::map<std::string, std::string> joined_;
+    std::map<std::string, std::map<std::string, std::string>> stale_;
 };
 
 }  // namespace
