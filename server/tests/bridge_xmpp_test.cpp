@@ -185,8 +185,12 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     reply.set("Content-Type", "text/plain");
     reply.set_int("Last", 1);
     reply.body = "hi bob";
-    EXPECT_EQ(client_->response(client_->request(reply)), 4);
+    uint64_t replyId = client_->request(reply);
+    EXPECT_EQ(client_->response(replyId), 4);
     EXPECT_TRUE(eventually([&] { return peer.has("message", "chat", "hi bob"); }));
+    std::string stanzaId;
+    for (auto& s : peer.received())
+        if (s.body == "hi bob") stanzaId = s.id;
 
     // Away on the bridge reaches bob as presence.
     Packet away("BRIDGE UPDATE");
@@ -207,6 +211,16 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     EXPECT_EQ(client_->response(client_->request(yes)), 0);
     // Subscribed: carl now sees ann's presence.
     EXPECT_TRUE(eventually([&] { return carl.hasFrom("presence", "", "ann@localhost/"); }));
+
+    // bob's device confirms "hi bob": the time is kept with the message. A
+    // receipt from someone else it did not go to counts for nothing.
+    EXPECT_EQ(server_->bridged_delivered_at(int64_t(id), replyId), 0);
+    const std::string receipt = "<message to='ann@localhost/Olvaro'><received xmlns='urn:xmpp:receipts' id='" +
+                                stanzaId + "'/></message>";
+    carl.raw(receipt);
+    EXPECT_FALSE(eventually([&] { return server_->bridged_delivered_at(int64_t(id), replyId) != 0; }, 500));
+    peer.raw(receipt);
+    EXPECT_TRUE(eventually([&] { return server_->bridged_delivered_at(int64_t(id), replyId) != 0; }));
 
     // The user asks carl.
     Packet add("BRIDGE CONTACT ADD");

@@ -144,6 +144,9 @@ public:
     bool load_seed(const std::string& text, std::string* error = nullptr);
     bool seed_demo();
     size_t signed_in_count();
+    // When the peer's device confirmed the bridged message the user sent
+    // with this Mesg-Id (microseconds of server time); 0 before, or unknown.
+    int64_t bridged_delivered_at(int64_t bridge, uint64_t mesg);
     // Messages and answers queued for all connections, not yet written out.
     size_t queued();
     // The tidy-up the server does once a minute (old inbox entries, old

@@ -35,6 +35,8 @@ public:
     // The text sent under `token` reached the network's server (true), or
     // never will (false). A session that ends first reports nothing.
     virtual void net_sent(uint64_t token, bool delivered) = 0;
+    // The peer's device says the text sent under `token` reached it.
+    virtual void net_receipt(uint64_t token) = 0;
 
 protected:
     ~NetworkSink() = default;

@@ -62,6 +62,11 @@ struct Bridging::Live final : NetworkSink {
     // network's server has them: token -> (connection, Mesg-Id).
     std::map<uint64_t, std::pair<uint64_t, uint64_t>> waiting;
     uint64_t next_token = 1;
+    // The recent texts' message ids by token, for the peers' receipts, and
+    // when each was confirmed.
+    static constexpr size_t kKeptReceipts = 1024;
+    std::map<uint64_t, uint64_t> message_of;
+    std::map<uint64_t, int64_t> delivered_at;
 
     void answer(uint64_t conn, uint64_t mesg, int64_t code) {
         auto it = owner.core_.conns_.find(conn);
@@ -70,10 +75,14 @@ struct Bridging::Live final : NetworkSink {
         request.set_id("Mesg-Id", mesg);
         owner.core_.respond(*it->second, request, code);
     }
-    void send_text(Conn& c, uint64_t mesg, const std::string& to, bool chat, const std::string& text) {
+    // `mesg` is answered; `message` names the text (its first chunk's id).
+    void send_text(Conn& c, uint64_t mesg, uint64_t message, const std::string& to, bool chat,
+                   const std::string& text) {
         if (waiting.size() >= 4096) return answer(c.id, mesg, kResend);
         uint64_t token = next_token++;
         waiting[token] = {c.id, mesg};
+        message_of[token] = message;
+        if (message_of.size() > kKeptReceipts) message_of.erase(message_of.begin());
         net->send_text(to, chat, text, token);
     }
     void answer_all(int64_t code) {
@@ -142,6 +151,13 @@ struct Bridging::Live final : NetworkSink {
         auto [conn, mesg] = it->second;
         waiting.erase(it);
         answer(conn, mesg, delivered ? kDelivered : kResend);
+    }
+    void net_receipt(uint64_t token) override {
+        auto it = message_of.find(token);
+        if (it == message_of.end()) return;
+        delivered_at.emplace(it->second, int64_t(owner.core_.next_time_us()));
+        message_of.erase(it);
+        if (delivered_at.size() > kKeptReceipts) delivered_at.erase(delivered_at.begin());
     }
     void net_contact(const std::string& address, const std::string& nickname, int32_t presence) override {
         if (id_of(address) == 0) return;
@@ -425,7 +441,7 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
         std::string to = l && l->online && l->record.account == c.account ? l->address_of(done.target) : "";
         // The last chunk is answered once the network has the text.
         if (to.empty()) return core_.respond(c, p, kResend);
-        return l->send_text(c, p.get_id("Mesg-Id"), to, done.chat, done.text);
+        return l->send_text(c, p.get_id("Mesg-Id"), corr, to, done.chat, done.text);
     }
     auto b = own(c, p);
     Live* l = b ? live(b->id) : nullptr;
@@ -438,10 +454,17 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
     if (m.refused) m.text.clear();
     if (!last || m.refused) core_.respond(c, p, m.refused ? kDenied : kDelivered);
     if (last && m.refused) return;
-    if (last) return l->send_text(c, p.get_id("Mesg-Id"), l->address_of(m.target), m.chat, m.text);
+    if (last) return l->send_text(c, p.get_id("Mesg-Id"), p.get_id("Mesg-Id"), l->address_of(m.target), m.chat, m.text);
     auto [first, last_of_conn] = of_conn(partial_, c.id);
     if (size_t(std::distance(first, last_of_conn)) >= kMaxPartial) return;
     partial_[{c.id, p.get_id("Mesg-Id")}] = std::move(m);
+}
+
+int64_t Bridging::delivered_at(int64_t bridge, uint64_t mesg) {
+    Live* l = live(bridge);
+    if (!l) return 0;
+    auto it = l->delivered_at.find(mesg);
+    return it == l->delivered_at.end() ? 0 : it->second;
 }
 
 void Bridging::signed_out(int64_t account) {

@@ -39,6 +39,8 @@ public:
     void conn_gone(uint64_t conn);
 
     size_t live_count() const { return live_.size(); }
+    // When the peer confirmed the user's bridged message `mesg`; 0 before.
+    int64_t delivered_at(int64_t bridge, uint64_t mesg);
 
 private:
     struct Live;

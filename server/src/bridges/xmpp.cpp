@@ -137,7 +137,7 @@ public:
                 std::string id = "olv" + std::to_string(++message_ids_);
                 xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), id.c_str());
                 xmpp_message_set_body(m, part.c_str());
-                if (!chat) xmpp_stanza_add_child_ex(m, element("request", kReceiptsNs), 0);
+                if (!chat) ask_receipt(m, id, to, token);
                 send(m);
                 xmpp_stanza_release(m);
             }
@@ -347,6 +347,30 @@ private:
         send(p);
         xmpp_stanza_release(p);
     }
+    // A receipt asked for with each private text; the recent ones are kept
+    // to know whose receipt is whose.
+    void ask_receipt(xmpp_stanza_t* m, const std::string& id, const std::string& to, uint64_t token) {
+        xmpp_stanza_add_child_ex(m, element("request", kReceiptsNs), 0);
+        receipts_[id] = {bare(to), token};
+        receipt_order_.push_back(id);
+        if (receipt_order_.size() > 1024) {
+            receipts_.erase(receipt_order_.front());
+            receipt_order_.pop_front();
+        }
+    }
+    // A receipt, only from the one the text went to; true when `st` is one.
+    bool take_receipt(xmpp_stanza_t* st) {
+        xmpp_stanza_t* received = xmpp_stanza_get_child_by_name_and_ns(st, "received", kReceiptsNs);
+        if (!received) return false;
+        auto it = receipts_.find(attr(received, "id"));
+        if (it == receipts_.end() || it->second.first != bare(attr(st, "from"))) return true;
+        uint64_t token = it->second.second;
+        receipts_.erase(it);
+        NetworkSink* s = sink_;
+        post_([s, token] { s->net_receipt(token); });
+        return true;
+    }
+
     // Our presence for status_. Invisible keeps the session available, so
     // that the server hands it chats at once instead of holding them, while
     // no contact sees it: by the server's invisible command where offered,
@@ -822,7 +846,7 @@ private:
             if (self->roster_.count(bare(from))) self->join(bare(attr(direct, "jid")), std::string());
             return 1;
         }
-        if (type == "error") return 1;
+        if (type == "error" || self->take_receipt(st)) return 1;
         if (xmpp_stanza_t* event = xmpp_stanza_get_child_by_name_and_ns(st, "event", kPubsubEventNs)) {
             self->take_nick(bare(from), self->nick_in_items(xmpp_stanza_get_child_by_name(event, "items")));
             return 1;
@@ -937,6 +961,8 @@ private:
     bool sm_ = false;
     std::deque<std::pair<uint64_t, uint64_t>> unacked_;
     std::map<std::string, uint64_t> barriers_;
+    std::map<std::string, std::pair<std::string, uint64_t>> receipts_;  // stanza id -> (peer, token)
+    std::deque<std::string> receipt_order_;
     int32_t status_ = 1;
     std::atomic<int32_t> wanted_{1};
     // How this link keeps us invisible; "asking" while the server decides.

@@ -169,6 +169,7 @@ public:
     Store& store() { return store_; }
     Config& config() { return config_; }
     size_t signed_in_count() const { return online_.size(); }
+    Bridging& bridging() { return *bridging_; }
     void tidy();
     size_t queued() const {
         size_t n = 0;

@@ -89,6 +89,12 @@ bool Server::seed_demo() {
     return ok;
 }
 
+int64_t Server::bridged_delivered_at(int64_t bridge, uint64_t mesg) {
+    int64_t at = 0;
+    core_->call([&] { at = core_->bridging().delivered_at(bridge, mesg); });
+    return at;
+}
+
 size_t Server::signed_in_count() {
     size_t n = 0;
     core_->call([&] { n = core_->signed_in_count(); });
