@@ -300,6 +300,11 @@ TEST_F(XmppBridgeTest, AContactIsNamedByTheUserElseByItsOwnNicknameNeverByItsAdd
     // One sent with his presence.
     bob.raw("<presence><nick xmlns='http://jabber.org/protocol/nick'>Bob B.</nick></presence>");
     ASSERT_TRUE(named("Bob B."));
+    // A new one published reaches the bridge as it happens.
+    bob.raw("<iq type='set' id='pub2'><pubsub xmlns='http://jabber.org/protocol/pubsub'>"
+            "<publish node='http://jabber.org/protocol/nick'><item>"
+            "<nick xmlns='http://jabber.org/protocol/nick'>Bobbie</nick></item></publish></pubsub></iq>");
+    ASSERT_TRUE(named("Bobbie"));
 
     // ann names him herself (from another of her devices): that name wins.
     XmppPeer desk("ann@localhost", "annpw", prosody_.port(), "desk");

@@ -39,6 +39,7 @@ constexpr const char* kReceiptsNs = "urn:xmpp:receipts";
 constexpr const char* kNickNs = "http://jabber.org/protocol/nick";
 constexpr const char* kPubsubNs = "http://jabber.org/protocol/pubsub";
 constexpr const char* kPubsubEventNs = "http://jabber.org/protocol/pubsub#event";
+constexpr const char* kCapsNs = "http://jabber.org/protocol/caps";
 constexpr const char* kInvisibleNs = "urn:xmpp:invisible:0";
 constexpr const char* kPrivacyNs = "jabber:iq:privacy";
 constexpr const char* kHideList = "olvaro-invisible";
@@ -49,6 +50,11 @@ constexpr size_t kMaxPart = 16 * 1024;
 constexpr int64_t kFirstRetryMs = 2000, kMaxRetryMs = 300000;
 
 using Clock = std::chrono::steady_clock;
+
+// What a feature query about us is told, and our presence announces by its
+// hash; "+notify" has contacts' servers send us their nickname changes.
+constexpr const char* kFeatures[] = {kDiscoInfoNs, kPingNs, kVersionNs, kReceiptsNs,
+                                     "http://jabber.org/protocol/nick+notify"};
 
 std::once_flag g_init;
 
@@ -371,6 +377,24 @@ private:
         return true;
     }
 
+    // Our features, hashed as an available presence carries them.
+    void add_caps(xmpp_stanza_t* presence) {
+        if (caps_ver_.empty()) {
+            std::vector<std::string> features(std::begin(kFeatures), std::end(kFeatures));
+            std::sort(features.begin(), features.end());
+            std::string text = "client/pc//Olvaro<";
+            for (const std::string& f : features) text += f + "<";
+            unsigned char digest[XMPP_SHA1_DIGEST_SIZE];
+            xmpp_sha1_digest(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
+            caps_ver_ = LibText(ctx_, xmpp_base64_encode(ctx_, digest, sizeof digest)).str();
+        }
+        xmpp_stanza_t* c = element("c", kCapsNs);
+        xmpp_stanza_set_attribute(c, "hash", "sha-1");
+        xmpp_stanza_set_attribute(c, "node", "urn:olvaro:client");
+        xmpp_stanza_set_attribute(c, "ver", caps_ver_.c_str());
+        xmpp_stanza_add_child_ex(presence, c, 0);
+    }
+
     // Our presence for status_. Invisible keeps the session available, so
     // that the server hands it chats at once instead of holding them, while
     // no contact sees it: by the server's invisible command where offered,
@@ -384,9 +408,20 @@ private:
         xmpp_stanza_t* p = xmpp_presence_new(ctx_);
         if (status_ == 2) add_text_child(p, "show", "away");
         if (status_ == 5) add_text_child(p, "show", "dnd");
+        add_caps(p);
         send(p);
         xmpp_stanza_release(p);
         seen_online_ = true;
+        ready();
+    }
+    // The bridge is on once our first presence is out: from then on the
+    // server hands chats to this session (one sent earlier would be held
+    // or refused as to someone offline).
+    void ready() {
+        if (ready_) return;
+        ready_ = true;
+        NetworkSink* s = sink_;
+        post_([s] { s->net_online(); });
     }
     void hide() {
         if (!features_known_ || hidden_ != Hidden::no) return;
@@ -438,6 +473,7 @@ private:
         send(p);
         xmpp_stanza_release(p);
         seen_online_ = false;
+        ready();
     }
     void unhide() {
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "set", "unhide");
@@ -461,8 +497,10 @@ private:
         if (!ok) (self->hide_way_ == Hidden::command ? self->can_invisible_ : self->can_privacy_) = false;
         if (ok && self->status_ == 3) {
             xmpp_stanza_t* p = xmpp_presence_new(self->ctx_);
+            self->add_caps(p);
             self->send(p);
             xmpp_stanza_release(p);
+            self->ready();
         } else {
             self->send_presence();
         }
@@ -473,7 +511,7 @@ private:
     void begin_presence() {
         status_ = wanted_;
         hidden_ = Hidden::no;
-        features_known_ = can_invisible_ = can_privacy_ = seen_online_ = false;
+        features_known_ = can_invisible_ = can_privacy_ = seen_online_ = ready_ = false;
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "server-features");
         xmpp_stanza_set_to(iq, domain_.c_str());
         xmpp_stanza_add_child_ex(iq, element("query", kDiscoInfoNs), 0);
@@ -570,8 +608,6 @@ private:
         xmpp_stanza_add_child_ex(iq, query, 0);
         send(iq);
         xmpp_stanza_release(iq);
-        NetworkSink* s = sink_;
-        post_([s] { s->net_online(); });
     }
 
     void roster_item(xmpp_stanza_t* item) {
@@ -692,12 +728,14 @@ private:
             if (!from.empty()) xmpp_stanza_set_to(r, from.c_str());
             if (!strcmp(ns, kDiscoInfoNs)) {
                 xmpp_stanza_t* query = element("query", kDiscoInfoNs);
+                std::string node = attr(q, "node");
+                if (!node.empty()) xmpp_stanza_set_attribute(query, "node", node.c_str());
                 xmpp_stanza_t* id = element("identity", nullptr);
                 xmpp_stanza_set_attribute(id, "category", "client");
                 xmpp_stanza_set_attribute(id, "type", "pc");
                 xmpp_stanza_set_attribute(id, "name", "Olvaro");
                 xmpp_stanza_add_child_ex(query, id, 0);
-                for (const char* f : {kDiscoInfoNs, kPingNs, kVersionNs, kReceiptsNs}) {
+                for (const char* f : kFeatures) {
                     xmpp_stanza_t* feature = element("feature", nullptr);
                     xmpp_stanza_set_attribute(feature, "var", f);
                     xmpp_stanza_add_child_ex(query, feature, 0);
@@ -970,8 +1008,10 @@ private:
     Hidden hidden_ = Hidden::no, hide_way_ = Hidden::no;
     bool features_known_ = false, can_invisible_ = false, can_privacy_ = false;
     bool seen_online_ = false;  // contacts were sent our being online on this link
+    bool ready_ = false;        // the user was told the link is up
     std::set<std::string> subscribers_;  // roster contacts who get our presence
     std::map<std::string, std::string> roster_;  // bare JID -> name
+    std::string caps_ver_;
     std::map<std::string, std::string> nicks_;   // roster contacts' own nicknames
     // Roster contacts' resources: bare JID -> resource -> (presence, priority).
     std::map<std::string, std::map<std::string, std::pair<int32_t, int>>> presence_;
