@@ -84,15 +84,23 @@ public:
         mkdir(host.c_str(), 0700);
         mkdir((host + "/accounts").c_str(), 0700);
         mkdir((host + "/roster").c_str(), 0700);
-        std::ofstream(dir_ + "/prosody.cfg.lua")
+        mkdir((dir_ + "/plugins").c_str(), 0700);
+        std::vector<std::string> enabled = modules;
+        for (const auto& [name, source] : ownModules) {
+            std::ofstream(dir_ + "/plugins/mod_" + name + ".lua") << source;
+            enabled.push_back(name);
+        }
+        std::ofstream cfg(dir_ + "/prosody.cfg.lua");
+        cfg
             << "pidfile = \"" << dir_ << "/prosody.pid\"\n"
             << "data_path = \"" << data << "\"\n"
             << "log = { { levels = { min = \"warn\" }, to = \"file\", filename = \"" << dir_ << "/prosody.log\" } }\n"
             << "c2s_ports = { " << port_ << " }\nc2s_interfaces = { \"127.0.0.1\" }\n"
             << "s2s_ports = { }\nc2s_direct_tls_ports = { }\nlegacy_ssl_ports = { }\n"
-            << "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"private\", \"ping\", \"smacks\",\n"
-            // Published nicknames; privacy lists (from the community modules) for invisibility.
-            << "  \"pep\", \"privacy_lists\" }\n"
+            << "plugin_paths = { \"" << dir_ << "/plugins\" }\n"
+            << "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"private\", \"ping\", \"smacks\"";
+        for (const std::string& m : enabled) cfg << ", \"" << m << "\"";
+        cfg << " }\n"
             << "modules_disabled = { \"s2s\", \"offline\", \"posix\" }\n"
             << "c2s_require_encryption = false\nallow_unencrypted_plain_auth = true\n"
             << "authentication = \"internal_plain\"\nstorage = \"internal\"\n"
@@ -101,6 +109,7 @@ public:
             << "muc_room_locking = false\n"
             // Rooms show members' real addresses, so an invitation names who sent it.
             << "muc_room_default_public_jids = true\n";
+        cfg.close();
         for (const Account& a : accounts) {
             std::ofstream(host + "/accounts/" + a.user + ".dat")
                 << "return {\n\t[\"password\"] = \"" << a.password << "\";\n};\n";
@@ -177,6 +186,12 @@ public:
             dir_.clear();
         }
     }
+
+    // Modules beyond the basic ones: published nicknames; privacy lists
+    // (from the community modules) for invisibility. Modules of the test's
+    // own (name, Lua source) are added to them.
+    std::vector<std::string> modules{"pep", "privacy_lists"};
+    std::vector<std::pair<std::string, std::string>> ownModules;
 
     int port() const { return port_; }
     // The server option that sends the domain's sessions here.

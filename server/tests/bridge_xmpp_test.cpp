@@ -27,10 +27,11 @@ class XmppBridgeTest : public ServerTest {
 protected:
     void SetUp() override {
         if (!xmpptest::haveProsody()) GTEST_SKIP() << "prosody is not installed";
-        ASSERT_TRUE(prosody_.start({{"ann", "annpw", {"bob@localhost"}},
-                                    {"bob", "bobpw", {"ann@localhost"}},
-                                    {"carl", "carlpw", {}}}));
+        ASSERT_TRUE(prosody_.start(accounts()));
         startServer(true);
+    }
+    static std::vector<xmpptest::Account> accounts() {
+        return {{"ann", "annpw", {"bob@localhost"}}, {"bob", "bobpw", {"ann@localhost"}}, {"carl", "carlpw", {}}};
     }
     void startServer(bool plain, size_t peerLimit = 65536, int pingMs = 20000, int64_t giveUpMs = 3600000) {
         Config config;
@@ -110,6 +111,42 @@ protected:
         p.set_id("Bridge-Id", bridge);
         p.set_int("Online-Status", status);
         EXPECT_EQ(client_->response(client_->request(p)), 0);
+    }
+    // Invisible from the start, visible, invisible again: chats from bob
+    // always arrive at once, and bob sees ann only while she is visible.
+    void checkInvisible() {
+        XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+        ASSERT_TRUE(eventually([&] { return bob.connected(); }));
+        auto annOnline = [](XmppPeer& peer, size_t from = 0) {
+            auto got = peer.received();
+            for (size_t i = from; i < got.size(); ++i)
+                if (got[i].name == "presence" && got[i].type.empty() && got[i].from.rfind("ann@localhost/", 0) == 0)
+                    return true;
+            return false;
+        };
+        // Signed in invisible: never shown online, not even for a moment.
+        uint64_t id = bridge("ann", "annpw", 3);
+        ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+        bob.message("ann@localhost", "are you there?");
+        EXPECT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "are you there?"; }, 3000));
+        EXPECT_FALSE(annOnline(bob));
+
+        setStatus(id, 1);
+        ASSERT_TRUE(eventually([&] { return annOnline(bob); }));
+        // Invisible again: bob sees her leave, and his texts still come at once.
+        setStatus(id, 3);
+        ASSERT_TRUE(eventually([&] { return bob.hasFrom("presence", "unavailable", "ann@localhost/"); }));
+        size_t left = bob.received().size();
+        bob.message("ann@localhost", "gone?");
+        EXPECT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "gone?"; }, 3000));
+        // bob's second device asks for her presence on sign-in and learns nothing.
+        XmppPeer tablet("bob@localhost", "bobpw", prosody_.port(), "tablet");
+        ASSERT_TRUE(eventually([&] { return tablet.connected(); }));
+        EXPECT_FALSE(eventually([&] { return annOnline(tablet); }, 1000));
+        EXPECT_FALSE(annOnline(bob, left));
+
+        setStatus(id, 2);
+        EXPECT_TRUE(eventually([&] { return annOnline(tablet); }));
     }
     bool seen(const std::string& command) {
         for (const Packet& p : seen_)
@@ -238,43 +275,56 @@ TEST_F(XmppBridgeTest, RosterPresenceChatAndSubscriptionsThroughARealServer) {
     EXPECT_TRUE(eventually([&] { return peer.has("presence", "unavailable"); }));
 }
 
+// The invisible command, as much as the bridge uses: a hidden session's
+// presence reaches none of the contacts, who saw it leave when it hid.
+const char* const kInvisibleCommand = R"(
+local st = require "util.stanza";
+local jid_bare = require "util.jid".bare;
+module:add_feature("urn:xmpp:invisible:0");
+local function subscribed(session, to)
+	local item = session.roster and session.roster[jid_bare(to)];
+	return item and (item.subscription == "both" or item.subscription == "from");
+end
+module:hook("iq-set/self/urn:xmpp:invisible:0:invisible", function(event)
+	local origin = event.origin;
+	if origin.presence and not origin.invisible then
+		for jid in pairs(origin.roster) do
+			if jid and subscribed(origin, jid) then
+				module:send(st.presence({ from = origin.full_jid, to = jid, type = "unavailable" }));
+			end
+		end
+	end
+	origin.invisible = true;
+	origin.send(st.reply(event.stanza));
+	return true;
+end);
+module:hook("iq-set/self/urn:xmpp:invisible:0:visible", function(event)
+	event.origin.invisible = nil;
+	event.origin.send(st.reply(event.stanza));
+	return true;
+end);
+local function hide(event)
+	if event.origin.invisible and subscribed(event.origin, event.stanza.attr.to) then return true; end
+end
+module:hook("pre-presence/bare", hide, 1000);
+module:hook("pre-presence/full", hide, 1000);
+)";
+
 TEST_F(XmppBridgeTest, AnInvisibleUserGetsChatsAtOnceWhileContactsSeeHerOffline) {
-    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
-    ASSERT_TRUE(eventually([&] { return bob.connected(); }));
-    auto annOnline = [](XmppPeer& peer, size_t from = 0) {
-        auto got = peer.received();
-        for (size_t i = from; i < got.size(); ++i)
-            if (got[i].name == "presence" && got[i].type.empty() && got[i].from.rfind("ann@localhost/", 0) == 0)
-                return true;
-        return false;
-    };
-    // Signed in invisible: never shown online, not even for a moment.
-    uint64_t id = bridge("ann", "annpw", 3);
-    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
-    bob.message("ann@localhost", "are you there?");
-    EXPECT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "are you there?"; }, 3000));
-    EXPECT_FALSE(annOnline(bob));
-
-    setStatus(id, 1);
-    ASSERT_TRUE(eventually([&] { return annOnline(bob); }));
-    // Invisible again: bob sees her leave, and his texts still come at once.
-    setStatus(id, 3);
-    ASSERT_TRUE(eventually([&] { return bob.hasFrom("presence", "unavailable", "ann@localhost/"); }));
-    size_t left = bob.received().size();
-    bob.message("ann@localhost", "gone?");
-    EXPECT_TRUE(until("BRIDGE MESG", [](const Packet& p) { return p.body == "gone?"; }, 3000));
-    // bob's second device asks for her presence on sign-in and learns nothing.
-    XmppPeer tablet("bob@localhost", "bobpw", prosody_.port(), "tablet");
-    ASSERT_TRUE(eventually([&] { return tablet.connected(); }));
-    EXPECT_FALSE(eventually([&] { return annOnline(tablet); }, 1000));
-    EXPECT_FALSE(annOnline(bob, left));
-
-    setStatus(id, 2);
-    EXPECT_TRUE(eventually([&] { return annOnline(tablet); }));
+    // By a privacy list.
+    ASSERT_NO_FATAL_FAILURE(checkInvisible());
+    // By the server's invisible command, where privacy lists are not offered.
+    client_.reset();
+    prosody_.stop();
+    prosody_.modules = {"pep"};
+    prosody_.ownModules = {{"invisible_command", kInvisibleCommand}};
+    ASSERT_TRUE(prosody_.start(accounts()));
+    startServer(true);
+    ASSERT_NO_FATAL_FAILURE(checkInvisible());
 }
 
 TEST_F(XmppBridgeTest, AContactIsNamedByTheUserElseByItsOwnNicknameNeverByItsAddress) {
-    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+        XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
     ASSERT_TRUE(eventually([&] { return bob.connected(); }));
     bob.raw("<iq type='set' id='pub1'><pubsub xmlns='http://jabber.org/protocol/pubsub'>"
             "<publish node='http://jabber.org/protocol/nick'><item>"
@@ -366,7 +416,7 @@ TEST_F(XmppBridgeTest, TheBridgeAnswersWhatAClientMustAndPingsItsServer) {
     startServer(true, 65536, 1000, 1);
     uint64_t id = bridge("ann", "annpw");
     ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
-    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+        XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
     ASSERT_TRUE(eventually([&] { return bob.connected(); }));
     const std::string ann = "ann@localhost/Olvaro";
     bob.raw("<iq type='get' id='q1' to='" + ann + "'><ping xmlns='urn:xmpp:ping'/></iq>");
@@ -445,7 +495,7 @@ TEST_F(XmppBridgeTest, ATextIsReportedDeliveredOnlyOnceTheServerHasIt) {
 TEST_F(XmppBridgeTest, AnInvitationToARoomBecomesAGroupChatBothWays) {
     uint64_t id = bridge("ann", "annpw");
     ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
-    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+        XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
     ASSERT_TRUE(eventually([&] { return bob.connected(); }));
     const std::string room = "tea@conference.localhost";
     // carl, no contact of ann's, invites her first: ignored.
@@ -502,7 +552,7 @@ TEST_F(XmppBridgeTest, ARoomIsJoinedAgainWhenTheLinkIsMadeAgain) {
     auto bobContact = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
     ASSERT_TRUE(bobContact);
     const std::string room = "tea@conference.localhost";
-    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+        XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
     XmppPeer carl("carl@localhost", "carlpw", prosody_.port());
     ASSERT_TRUE(eventually([&] { return bob.connected() && carl.connected(); }));
     for (auto [peer, nick] : {std::pair{&bob, "bob"}, std::pair{&carl, "carl"}}) {
@@ -564,7 +614,7 @@ TEST_F(XmppBridgeTest, ABookmarkedRoomMarkedAutojoinIsJoinedAtSignIn) {
                       "</storage></query></iq>");
         ASSERT_TRUE(eventually([&] { return annClient.has("iq", "result"); }));
     }
-    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+        XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
     ASSERT_TRUE(eventually([&] { return bob.connected(); }));
     bob.raw("<presence to='" + room + "/bob'><x xmlns='http://jabber.org/protocol/muc'/></presence>");
     ASSERT_TRUE(eventually([&] { return bob.hasFrom("presence", "", room + "/bob"); }));
@@ -603,7 +653,7 @@ TEST_F(XmppBridgeTest, StrangersBeyondTheBridgesPeerTableAreDropped) {
     ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
     ASSERT_TRUE(until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; }));
     XmppPeer carl("carl@localhost", "carlpw", prosody_.port());
-    XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
+        XmppPeer bob("bob@localhost", "bobpw", prosody_.port());
     ASSERT_TRUE(eventually([&] { return carl.connected() && bob.connected(); }));
     carl.message("ann@localhost", "buy now");
     bob.message("ann@localhost", "hi ann");
