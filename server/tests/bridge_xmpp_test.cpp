@@ -1,5 +1,6 @@
 // XMPP bridges against a real prosody: sign-in, roster and presence, chat
-// both ways, subscription requests, rooms by invitation and by bookmark, and
+// both ways with receipts, subscription requests, invisibility, contacts'
+// names, rooms by invitation and by bookmark and again after a lost link, and
 // the reasons of a refused sign-in and of a server without encryption.
 #include "bridge_xmpp.h"
 #include "fixture.h"

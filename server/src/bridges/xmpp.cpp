@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -836,8 +837,9 @@ private:
             int priority = atoi(child_text(self->ctx_, st, "priority").c_str());
             resources[resource] = {presence_of(self->ctx_, st), priority};
         }
-        xmpp_stanza_t* nick = xmpp_stanza_get_child_by_name_and_ns(st, "nick", kNickNs);
-        if (nick) self->nicks_[who] = text_parts(LibText(self->ctx_, xmpp_stanza_get_text(nick)).str(), 256).front();
+        xmpp_stanza_t* nick_element = xmpp_stanza_get_child_by_name_and_ns(st, "nick", kNickNs);
+        std::string nick = nick_element ? LibText(self->ctx_, xmpp_stanza_get_text(nick_element)).str() : "";
+        if (!nick.empty()) self->nicks_[who] = text_parts(nick, 256).front();
         int32_t presence = self->best_presence(who);
         std::string name = self->display_name(who);
         self->post_([s, who, name, presence] { s->net_contact(who, name, presence); });
