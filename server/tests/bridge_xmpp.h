@@ -2,8 +2,9 @@
 // A real XMPP server for tests: prosody on a free loopback port with its
 // configuration and accounts in a temporary folder, run as an unprivileged
 // user when the tests run as root (prosody will not run as root), and
-// stopped at the end. XmppPeer is a small libstrophe client on a thread of
-// its own, the other side of a bridged conversation.
+// stopped at the end; with TLS when given a certificate, which TestCa makes
+// at run time. XmppPeer is a small libstrophe client on a thread of its own,
+// the other side of a bridged conversation.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -59,6 +60,63 @@ inline bool accepting(int port) {
     return ok;
 }
 
+// Runs a program to its end, its output discarded; true when it succeeded.
+inline bool runQuietly(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&files, 1, 2);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    int status = 0;
+    return rc == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+inline void removeTree(const std::string& dir) {
+    if (dir.empty()) return;
+    nftw(dir.c_str(), [](const char* p, const struct stat*, int, FTW*) { return ::remove(p); }, 16,
+         FTW_DEPTH | FTW_PHYS);
+}
+
+// A certificate authority of the test's own, in a private temporary folder,
+// and a server certificate it signed for one host name.
+class TestCa {
+public:
+    explicit TestCa(const std::string& host) {
+        char tmpl[] = "/tmp/olvaro-ca-XXXXXX";
+        if (!mkdtemp(tmpl)) return;
+        dir_ = tmpl;
+        std::ofstream(dir_ + "/server.ext") << "basicConstraints=CA:FALSE\nsubjectAltName=DNS:" << host
+                                            << "\nextendedKeyUsage=serverAuth\n";
+        const std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+        std::vector<std::string> ca = {"openssl", "req", "-x509"};
+        ca.insert(ca.end(), ec.begin(), ec.end());
+        for (const char* a : {"-days", "2", "-subj", "/CN=Olvaro Test CA", "-keyout"}) ca.push_back(a);
+        ca.insert(ca.end(), {dir_ + "/ca.key", "-out", caFile()});
+        std::vector<std::string> req = {"openssl", "req"};
+        req.insert(req.end(), ec.begin(), ec.end());
+        req.insert(req.end(), {"-subj", "/CN=" + host, "-keyout", keyFile(), "-out", dir_ + "/server.csr"});
+        ok_ = runQuietly(ca) && runQuietly(req) &&
+              runQuietly({"openssl", "x509", "-req", "-days", "2", "-in", dir_ + "/server.csr", "-CA", caFile(),
+                          "-CAkey", dir_ + "/ca.key", "-CAcreateserial", "-extfile", dir_ + "/server.ext", "-out",
+                          certFile()});
+    }
+    ~TestCa() { removeTree(dir_); }
+    bool ok() const { return ok_; }
+    std::string caFile() const { return dir_ + "/ca.pem"; }
+    std::string certFile() const { return dir_ + "/server.pem"; }
+    std::string keyFile() const { return dir_ + "/server.key"; }
+
+private:
+    std::string dir_;
+    bool ok_ = false;
+};
+
 struct Account {
     std::string user, password;
     std::vector<std::string> friends;  // mutual subscriptions, bare JIDs
@@ -69,8 +127,10 @@ public:
     explicit Prosody(std::string domain = "localhost") : domain_(std::move(domain)) {}
     ~Prosody() { stop(); }
 
-    // False when prosody is missing or did not come up.
-    bool start(const std::vector<Account>& accounts) {
+    // False when prosody is missing or did not come up. With `tls`, the
+    // server offers TLS with its certificate, but takes plain links too: a
+    // client that went on in the clear after a failed check would get in.
+    bool start(const std::vector<Account>& accounts, const TestCa* tls = nullptr) {
         if (!haveProsody()) return false;
         char tmpl[] = "/tmp/olvaro-prosody-XXXXXX";
         if (!mkdtemp(tmpl)) return false;
@@ -84,13 +144,22 @@ public:
         mkdir(host.c_str(), 0700);
         mkdir((host + "/accounts").c_str(), 0700);
         mkdir((host + "/roster").c_str(), 0700);
-        std::ofstream(dir_ + "/prosody.cfg.lua")
+        std::ofstream config(dir_ + "/prosody.cfg.lua");
+        if (tls) {
+            // Copied in, so that prosody's user can read them.
+            std::ifstream cert(tls->certFile()), key(tls->keyFile());
+            std::ofstream(dir_ + "/server.pem") << cert.rdbuf();
+            std::ofstream(dir_ + "/server.key") << key.rdbuf();
+            config << "ssl = { certificate = \"" << dir_ << "/server.pem\", key = \"" << dir_ << "/server.key\" }\n";
+        }
+        config
             << "pidfile = \"" << dir_ << "/prosody.pid\"\n"
             << "data_path = \"" << data << "\"\n"
             << "log = { { levels = { min = \"warn\" }, to = \"file\", filename = \"" << dir_ << "/prosody.log\" } }\n"
             << "c2s_ports = { " << port_ << " }\nc2s_interfaces = { \"127.0.0.1\" }\n"
             << "s2s_ports = { }\nc2s_direct_tls_ports = { }\nlegacy_ssl_ports = { }\n"
-            << "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"private\", \"ping\", \"smacks\" }\n"
+            << "modules_enabled = { \"roster\", \"saslauth\", \"disco\", \"private\", \"ping\", \"smacks\""
+            << (tls ? ", \"tls\"" : "") << " }\n"
             << "modules_disabled = { \"s2s\", \"offline\", \"posix\" }\n"
             << "c2s_require_encryption = false\nallow_unencrypted_plain_auth = true\n"
             << "authentication = \"internal_plain\"\nstorage = \"internal\"\n"
@@ -108,14 +177,47 @@ public:
                 roster << "\t[\"" << f << "\"] = { [\"groups\"] = {}; [\"subscription\"] = \"both\"; };\n";
             roster << "};\n";
         }
-        std::string config = dir_ + "/prosody.cfg.lua";
-        std::string log = dir_ + "/stdout.txt";
-        std::vector<std::string> args;
+        config.close();
         if (geteuid() == 0) {
             // Root: the folder goes to nobody, and prosody runs as nobody.
             passwd* nobody = getpwnam("nobody");
             if (!nobody) return false;
             chownTree(nobody->pw_uid, nobody->pw_gid);
+        }
+        return spawn();
+    }
+
+    // A server that stops answering while its links stay open, and back.
+    void pause() {
+        if (pid_ > 0) kill(pid_, SIGSTOP);
+    }
+    void resume() {
+        if (pid_ > 0) kill(pid_, SIGCONT);
+    }
+
+    // An outage: the server shuts down (its sessions end) and later comes
+    // back on the same port with the same accounts and data.
+    void halt() { end(); }
+    bool restart() { return pid_ <= 0 && !dir_.empty() && spawn(); }
+
+    void stop() {
+        end();
+        removeTree(dir_);
+        dir_.clear();
+    }
+
+    int port() const { return port_; }
+    // The server option that sends the domain's sessions here.
+    std::string hostMapping() const { return domain_ + "=127.0.0.1:" + std::to_string(port_); }
+
+private:
+    bool spawn() {
+        std::string config = dir_ + "/prosody.cfg.lua";
+        std::string log = dir_ + "/stdout.txt";
+        std::vector<std::string> args;
+        if (geteuid() == 0) {
+            passwd* nobody = getpwnam("nobody");
+            if (!nobody) return false;
             args = {"/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
                     "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "/usr/bin/prosody"};
         } else {
@@ -149,15 +251,7 @@ public:
         return false;
     }
 
-    // A server that stops answering while its links stay open, and back.
-    void pause() {
-        if (pid_ > 0) kill(pid_, SIGSTOP);
-    }
-    void resume() {
-        if (pid_ > 0) kill(pid_, SIGCONT);
-    }
-
-    void stop() {
+    void end() {
         if (pid_ > 0) {
             kill(pid_, SIGCONT);
             kill(pid_, SIGTERM);
@@ -169,18 +263,8 @@ public:
             }
             pid_ = -1;
         }
-        if (!dir_.empty()) {
-            nftw(dir_.c_str(), [](const char* p, const struct stat*, int, FTW*) { return ::remove(p); }, 16,
-                 FTW_DEPTH | FTW_PHYS);
-            dir_.clear();
-        }
     }
 
-    int port() const { return port_; }
-    // The server option that sends the domain's sessions here.
-    std::string hostMapping() const { return domain_ + "=127.0.0.1:" + std::to_string(port_); }
-
-private:
     void chownTree(uid_t uid, gid_t gid) {
         static uid_t s_uid;
         static gid_t s_gid;

@@ -31,12 +31,14 @@ protected:
                                     {"carl", "carlpw", {}}}));
         startServer(true);
     }
-    void startServer(bool plain, size_t peerLimit = 65536, int pingMs = 20000, int64_t giveUpMs = 3600000) {
+    void startServer(bool plain, size_t peerLimit = 65536, int pingMs = 20000, int64_t giveUpMs = 3600000,
+                     const std::string& hostMapping = "", const std::string& ca = "") {
         Config config;
+        config.xmpp_ca = ca;
         config.xmpp_ping_ms = pingMs;
         config.xmpp_give_up_ms = giveUpMs;
         config.bridge_peer_limit = peerLimit;
-        config.xmpp_hosts = {prosody_.hostMapping()};
+        config.xmpp_hosts = {hostMapping.empty() ? prosody_.hostMapping() : hostMapping};
         config.xmpp_allow_plain = plain;
         start(config);
         account("u@x.org");
@@ -466,6 +468,37 @@ TEST_F(XmppBridgeTest, AWrongPasswordAndAMissingEncryptionSwitchTheBridgeOffWith
     off = until("BRIDGE OFF", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; });
     ASSERT_TRUE(off);
     EXPECT_NE(off->get("Reason").find("localhost"), std::string::npos) << off->get("Reason");
+}
+
+TEST_F(XmppBridgeTest, TheServersCertificateIsCheckedAgainstTheSystemsCasAndTheOneGiven) {
+    xmpptest::TestCa ca("localhost");
+    ASSERT_TRUE(ca.ok()) << "openssl could not make the test CA";
+    Prosody secure;
+    ASSERT_TRUE(secure.start({{"ann", "annpw", {}}}, &ca));
+    auto offReason = [&](bool plain, const std::string& mapping, const std::string& caFile) {
+        client_.reset();
+        startServer(plain, 65536, 20000, 3600000, mapping, caFile);
+        uint64_t id = bridge("ann", "annpw");
+        auto off = until("BRIDGE OFF", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; });
+        return off ? off->get("Reason") : std::string("(still on)");
+    };
+    // Not signed by a CA the server trusts: off, the certificate named,
+    // and not continued in the clear though this server would take that.
+    for (bool plain : {false, true}) {
+        std::string reason = offReason(plain, secure.hostMapping(), "");
+        EXPECT_NE(reason.find("certificate"), std::string::npos) << reason;
+        EXPECT_NE(reason.find("localhost"), std::string::npos) << reason;
+    }
+    // A server that is not there reads differently.
+    std::string unreachable = offReason(false, "localhost=127.0.0.1:" + std::to_string(xmpptest::freePort()), "");
+    EXPECT_EQ(unreachable.find("certificate"), std::string::npos) << unreachable;
+
+    // The test's CA given: the bridge signs in, over TLS.
+    client_.reset();
+    startServer(false, 65536, 20000, 3600000, secure.hostMapping(), ca.caFile());
+    uint64_t id = bridge("ann", "annpw");
+    EXPECT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+    EXPECT_FALSE(seen("BRIDGE OFF"));
 }
 
 }  // namespace

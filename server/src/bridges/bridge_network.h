@@ -65,6 +65,8 @@ struct XmppOptions {
     int ping_ms = 20000;
     // A lost link is tried again for this long before the bridge goes off.
     int64_t give_up_ms = 3600000;
+    // Trusted besides the system's CAs; empty for none.
+    std::string ca_file;
 };
 
 // A real XMPP client session on a thread of its own; null with `error` set

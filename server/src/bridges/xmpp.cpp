@@ -46,6 +46,11 @@ using Clock = std::chrono::steady_clock;
 
 std::once_flag g_init;
 
+class XmppNetwork;
+// The session whose thread this is: the library's certificate callback
+// carries no user data, and each session turns its library on its own thread.
+thread_local XmppNetwork* t_session = nullptr;
+
 // A string the library allocated, freed with its context.
 struct LibText {
     xmpp_ctx_t* ctx;
@@ -102,10 +107,11 @@ int32_t presence_of(xmpp_ctx_t* ctx, xmpp_stanza_t* presence) {
 
 class XmppNetwork final : public Network {
 public:
-    XmppNetwork(std::string jid, std::string password, std::string host, unsigned short port, bool allow_plain,
-                int ping_ms, int64_t give_up_ms, NetworkSink& sink, Post post)
-        : jid_(std::move(jid)), host_(std::move(host)), port_(port), allow_plain_(allow_plain),
-          ping_ms_(ping_ms > 0 ? ping_ms : 20000), give_up_ms_(give_up_ms > 0 ? give_up_ms : 3600000),
+    XmppNetwork(std::string jid, std::string password, std::string host, unsigned short port,
+                const XmppOptions& options, NetworkSink& sink, Post post)
+        : jid_(std::move(jid)), host_(std::move(host)), ca_file_(options.ca_file), port_(port),
+          allow_plain_(options.allow_plain), ping_ms_(options.ping_ms > 0 ? options.ping_ms : 20000),
+          give_up_ms_(options.give_up_ms > 0 ? options.give_up_ms : 3600000),
           password_(std::move(password)), sink_(&sink), post_(std::move(post)), random_(std::random_device{}()) {
         domain_ = bare(jid_).substr(bare(jid_).find('@') + 1);
         nick_ = bare(jid_).substr(0, bare(jid_).find('@'));
@@ -226,6 +232,7 @@ private:
         sigaddset(&pipe, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         std::call_once(g_init, [] { xmpp_initialize(); });
+        t_session = this;
         xmpp_log_t log{&XmppNetwork::on_log, this};
         ctx_ = xmpp_ctx_new(nullptr, &log);
         connect();
@@ -268,7 +275,12 @@ private:
     void connect() {
         drop_conn();
         conn_ = xmpp_conn_new(ctx_);
+        // TLS whenever the server offers it, its certificate checked (the
+        // system's CAs and ours); a failed check ends the attempt, never
+        // continuing in the clear.
         xmpp_conn_set_flags(conn_, allow_plain_ ? 0 : XMPP_CONN_FLAG_MANDATORY_TLS);
+        if (!ca_file_.empty()) xmpp_conn_set_cafile(conn_, ca_file_.c_str());
+        xmpp_conn_set_certfail_handler(conn_, &XmppNetwork::on_certfail);
         std::string full = jid_.find('/') == std::string::npos ? jid_ + "/Olvaro" : jid_;
         xmpp_conn_set_jid(conn_, full.c_str());
         xmpp_conn_set_pass(conn_, password_.c_str());
@@ -278,6 +290,7 @@ private:
         xmpp_handler_add(conn_, &XmppNetwork::on_sm, XMPP_NS_SM, nullptr, nullptr, this);
         xmpp_timed_handler_add(conn_, &XmppNetwork::on_tick, static_cast<unsigned long>(ping_ms_), this);
         auth_refused_ = link_dead_ = ping_waiting_ = sm_ = false;
+        cert_problem_.reset();
         sent_ = 0;
         sign_in_by_ = Clock::now() + std::chrono::milliseconds(3 * int64_t(ping_ms_));
         if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
@@ -645,7 +658,8 @@ private:
         if (conn != self->conn_ || self->link_dead_) return;  // a link already given up
         if (event == XMPP_CONN_CONNECT) return self->on_connected();
         if (event == XMPP_CONN_RAW_CONNECT) return;
-        bool final = self->auth_refused_ ||
+        // A certificate that fails now will fail again: no retrying.
+        bool final = self->auth_refused_ || self->cert_problem_ ||
                      (stream_error && (stream_error->type == XMPP_SE_NOT_AUTHORIZED || stream_error->type == XMPP_SE_CONFLICT));
         self->link_down(self->reason(conn, error, stream_error), !final);
     }
@@ -673,9 +687,21 @@ private:
         }
         if (connected_ || link_dead_) return "The link to the XMPP server was lost.";
         if (auth_refused_) return "The XMPP server did not accept the user name or password.";
+        if (cert_problem_)
+            return "The certificate of the XMPP server " + domain_ + " is not trusted" +
+                   (cert_problem_->empty() ? "" : " (" + *cert_problem_ + ")") + ".";
         if (error == 0 && !allow_plain_ && !xmpp_conn_is_secured(conn))
             return "The XMPP server " + domain_ + " offers no encrypted link.";
         return "Could not connect to the XMPP server " + domain_ + ".";
+    }
+
+    // The TLS library could not verify the server's certificate: the
+    // attempt ends, and its reason is kept (the TLS library's words).
+    static int on_certfail(const xmpp_tlscert_t*, const char* error) {
+        // The certificate names no connection here; this thread's is the one.
+        XmppNetwork* self = t_session;
+        if (self && self->conn_) self->cert_problem_ = error ? std::string(error).substr(0, 200) : std::string();
+        return 0;
     }
 
     // libstrophe keeps the SASL failure to itself (no handler sees stanzas
@@ -687,7 +713,7 @@ private:
         if (!self->connected_ && level == XMPP_LEVEL_ERROR && area && !strcmp(area, "auth")) self->auth_refused_ = true;
     }
 
-    std::string jid_, host_, domain_, nick_;
+    std::string jid_, host_, ca_file_, domain_, nick_;
     unsigned short port_;
     bool allow_plain_;
     int ping_ms_;
@@ -705,6 +731,7 @@ private:
     xmpp_conn_t* conn_ = nullptr;
     bool connected_ = false, ended_ = false, quitting_ = false;
     bool auth_refused_ = false, link_dead_ = false, ping_waiting_ = false;
+    std::optional<std::string> cert_problem_;  // why the certificate failed
     uint64_t pings_ = 0, message_ids_ = 0;
     // Stanzas sent since sign-in, and the texts not yet acknowledged: the
     // count their last part brought it to, and their token.
@@ -751,8 +778,8 @@ std::unique_ptr<Network> make_xmpp_network(const BridgeRecord& bridge, const Xmp
         port = strtoul(entry.c_str() + colon + 1, nullptr, 10);
         if (port > 65535) port = 0;
     }
-    return std::make_unique<XmppNetwork>(jid, password, host, static_cast<unsigned short>(port), options.allow_plain,
-                                         options.ping_ms, options.give_up_ms, sink, std::move(post));
+    return std::make_unique<XmppNetwork>(jid, password, host, static_cast<unsigned short>(port), options, sink,
+                                         std::move(post));
 }
 
 }  // namespace olvaro::server
