@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <pthread.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
@@ -195,9 +196,13 @@ public:
         if (pid_ > 0) kill(pid_, SIGCONT);
     }
 
-    // An outage: the server shuts down (its sessions end) and later comes
-    // back on the same port with the same accounts and data.
-    void halt() { end(); }
+    // An outage: the server shuts down (its sessions end), or with `crash`
+    // dies on the spot, what it had not handled lost; later it comes back on
+    // the same port with the same accounts and data.
+    void halt(bool crash = false) {
+        if (crash && pid_ > 0) kill(pid_, SIGKILL);
+        end();
+    }
     bool restart() { return pid_ <= 0 && !dir_.empty() && spawn(); }
 
     void stop() {
@@ -288,20 +293,26 @@ public:
         std::string child;  // the first child element's namespace
     };
 
-    XmppPeer(const std::string& jid, const std::string& password, int port, const std::string& resource = "peer") {
+    // `redial`: a link that ends is made again (a new session), every
+    // fifth of a second until it is.
+    XmppPeer(const std::string& jid, const std::string& password, int port, const std::string& resource = "peer",
+             bool redial = false)
+        : full_(jid + "/" + resource), password_(password), port_(port), redial_(redial) {
         xmpp_initialize();
         ctx_ = xmpp_ctx_new(nullptr, nullptr);
-        conn_ = xmpp_conn_new(ctx_);
-        xmpp_conn_set_flags(conn_, 0);
-        std::string full = jid + "/" + resource;
-        xmpp_conn_set_jid(conn_, full.c_str());
-        xmpp_conn_set_pass(conn_, password.c_str());
-        // One handler for every stanza: the library keeps a function only once.
-        xmpp_handler_add(conn_, &XmppPeer::onStanza, nullptr, nullptr, nullptr, this);
-        xmpp_connect_client(conn_, "127.0.0.1", uint16_t(port), &XmppPeer::onConn, this);
+        open();
         thread_ = std::thread([this] {
+            // A write to a link the server closed fails instead of ending the test.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
             while (!stop_) {
                 xmpp_run_once(ctx_, 20);
+                if (redial_ && ended_ && std::chrono::steady_clock::now() - endedAt_ > std::chrono::milliseconds(200)) {
+                    xmpp_conn_release(conn_);
+                    open();
+                }
                 std::deque<std::function<void()>> tasks;
                 {
                     std::lock_guard lock(mu_);
@@ -323,6 +334,8 @@ public:
     }
 
     bool connected() const { return connected_; }
+    // Links made so far (more than one once redialled).
+    int links() const { return links_; }
     void message(const std::string& to, const std::string& text) {
         run([this, to, text] {
             xmpp_stanza_t* m = xmpp_message_new(ctx_, "chat", to.c_str(), nullptr);
@@ -375,6 +388,19 @@ public:
     }
 
 private:
+    void open() {
+        ended_ = false;
+        conn_ = xmpp_conn_new(ctx_);
+        xmpp_conn_set_flags(conn_, 0);
+        xmpp_conn_set_jid(conn_, full_.c_str());
+        xmpp_conn_set_pass(conn_, password_.c_str());
+        // One handler for every stanza: the library keeps a function only once.
+        xmpp_handler_add(conn_, &XmppPeer::onStanza, nullptr, nullptr, nullptr, this);
+        if (xmpp_connect_client(conn_, "127.0.0.1", uint16_t(port_), &XmppPeer::onConn, this) != XMPP_EOK) {
+            ended_ = true;
+            endedAt_ = std::chrono::steady_clock::now();
+        }
+    }
     void run(std::function<void()> fn) {
         std::lock_guard lock(mu_);
         tasks_.push_back(std::move(fn));
@@ -382,7 +408,12 @@ private:
     static void onConn(xmpp_conn_t*, xmpp_conn_event_t event, int, xmpp_stream_error_t*, void* user) {
         auto* self = static_cast<XmppPeer*>(user);
         self->connected_ = event == XMPP_CONN_CONNECT;
+        if (event == XMPP_CONN_DISCONNECT || event == XMPP_CONN_FAIL) {
+            self->ended_ = true;
+            self->endedAt_ = std::chrono::steady_clock::now();
+        }
         if (event == XMPP_CONN_CONNECT) {
+            ++self->links_;
             xmpp_stanza_t* p = xmpp_presence_new(self->ctx_);
             xmpp_send(self->conn_, p);
             xmpp_stanza_release(p);
@@ -406,10 +437,16 @@ private:
         return 1;
     }
 
+    std::string full_, password_;
+    int port_;
+    bool redial_;
     xmpp_ctx_t* ctx_ = nullptr;
     xmpp_conn_t* conn_ = nullptr;
     std::thread thread_;
     std::atomic<bool> stop_{false}, connected_{false};
+    std::atomic<int> links_{0};
+    bool ended_ = false;  // the peer thread's own
+    std::chrono::steady_clock::time_point endedAt_;
     std::mutex mu_;
     std::deque<std::function<void()>> tasks_;
     std::vector<Stanza> received_;

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <strophe.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -105,6 +106,16 @@ int32_t presence_of(xmpp_ctx_t* ctx, xmpp_stanza_t* presence) {
     return 1;
 }
 
+// A text on its way: its parts as (stanza id, body), and the stanza count
+// its last part brought the session to.
+struct Text {
+    std::string to;
+    bool chat = false;
+    std::vector<std::pair<std::string, std::string>> parts;
+    uint64_t token = 0;
+    uint64_t upto = 0;
+};
+
 class XmppNetwork final : public Network {
 public:
     XmppNetwork(std::string jid, std::string password, std::string host, unsigned short port,
@@ -132,15 +143,10 @@ public:
         // Servers limit a stanza's size: a long text goes in parts.
         std::vector<std::string> parts = text_parts(xml_safe_text(text), kMaxPart);
         bool queued = queue([this, to, chat, parts = std::move(parts), token] {
-            for (const std::string& part : parts) {
-                std::string id = "olv" + std::to_string(++message_ids_);
-                xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), id.c_str());
-                xmpp_message_set_body(m, part.c_str());
-                if (!chat) xmpp_stanza_add_child_ex(m, element("request", kReceiptsNs), 0);
-                send(m);
-                xmpp_stanza_release(m);
-            }
-            await_ack(token);
+            Text text{to, chat, {}, token, 0};
+            for (const std::string& part : parts) text.parts.emplace_back("olv" + std::to_string(++message_ids_), part);
+            unacked_.push_back(std::move(text));
+            put(unacked_.back());
         });
         NetworkSink* s = sink_;
         if (!queued) post_([s, token] { s->net_sent(token, false); });
@@ -180,12 +186,20 @@ private:
         xmpp_send(conn_, st);
         ++sent_;
     }
-    // A text is delivered once the server has every stanza up to its last
-    // part: with stream management when the server acknowledges that many,
-    // without it when a ping sent after it is answered (a stream is handled
-    // in order).
-    void await_ack(uint64_t token) {
-        unacked_.emplace_back(sent_, token);
+    // A text's parts, under the ids they keep when sent again. It is
+    // delivered once the server has every stanza up to its last part: with
+    // stream management when the server acknowledges that many, without it
+    // when a ping sent after it is answered (a stream is handled in order).
+    void put(Text& text) {
+        for (auto& [id, part] : text.parts) {
+            xmpp_stanza_t* m =
+                xmpp_message_new(ctx_, text.chat ? "groupchat" : "chat", text.to.c_str(), id.c_str());
+            xmpp_message_set_body(m, part.c_str());
+            if (!text.chat) xmpp_stanza_add_child_ex(m, element("request", kReceiptsNs), 0);
+            send(m);
+            xmpp_stanza_release(m);
+        }
+        text.upto = sent_;
         if (sm_) return;
         std::string id = "ack-" + std::to_string(sent_);
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", id.c_str());
@@ -199,10 +213,24 @@ private:
     }
     void acked(uint64_t handled) {
         NetworkSink* s = sink_;
-        while (!unacked_.empty() && unacked_.front().first <= handled) {
-            uint64_t token = unacked_.front().second;
+        while (!unacked_.empty() && unacked_.front().upto <= handled) {
+            uint64_t token = unacked_.front().token;
             unacked_.pop_front();
             post_([s, token] { s->net_sent(token, true); });
+        }
+    }
+    // An error came back for a part: the text is not delivered, though
+    // the server took it (the client may send it again).
+    void bounced(const std::string& id) {
+        for (auto it = unacked_.begin(); it != unacked_.end(); ++it) {
+            for (auto& part : it->parts) {
+                if (part.first != id) continue;
+                NetworkSink* s = sink_;
+                uint64_t token = it->token;
+                unacked_.erase(it);
+                post_([s, token] { s->net_sent(token, false); });
+                return;
+            }
         }
     }
     static int on_barrier(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
@@ -272,9 +300,33 @@ private:
         conn_ = nullptr;  // its last events are not ours any more
         xmpp_conn_release(old);
     }
+    // The stream management state of the link that ended, for resuming
+    // its session. A link given up by the keep-alive is still open: its
+    // socket is cut (no closing of the stream, which would end the session
+    // on the server) and the library left to notice.
+    xmpp_sm_state_t* take_sm_state() {
+        if (!conn_) return nullptr;
+        if (!xmpp_conn_is_disconnected(conn_) && socket_ >= 0) {
+            shutdown(socket_, SHUT_RDWR);
+            for (int i = 0; i < 40 && !xmpp_conn_is_disconnected(conn_); ++i) xmpp_run_once(ctx_, 50);
+        }
+        socket_ = -1;
+        return xmpp_conn_is_disconnected(conn_) ? xmpp_conn_get_sm_state(conn_) : nullptr;
+    }
+    static int on_socket(xmpp_conn_t*, void* socket) {
+        if (t_session) t_session->socket_ = *static_cast<int*>(socket);
+        return 0;
+    }
     void connect() {
+        xmpp_sm_state_t* carried = take_sm_state();
         drop_conn();
         conn_ = xmpp_conn_new(ctx_);
+        resuming_ = resumed_ = false;
+        if (carried) {
+            resuming_ = xmpp_conn_set_sm_state(conn_, carried) == XMPP_EOK;
+            if (!resuming_) xmpp_free_sm_state(carried);
+        }
+        xmpp_conn_set_sockopt_callback(conn_, &XmppNetwork::on_socket);
         // TLS whenever the server offers it, its certificate checked (the
         // system's CAs and ours); a failed check ends the attempt, never
         // continuing in the clear.
@@ -289,9 +341,8 @@ private:
         xmpp_handler_add(conn_, &XmppNetwork::on_iq, nullptr, "iq", nullptr, this);
         xmpp_handler_add(conn_, &XmppNetwork::on_sm, XMPP_NS_SM, nullptr, nullptr, this);
         xmpp_timed_handler_add(conn_, &XmppNetwork::on_tick, static_cast<unsigned long>(ping_ms_), this);
-        auth_refused_ = link_dead_ = ping_waiting_ = sm_ = false;
+        auth_refused_ = link_dead_ = ping_waiting_ = false;
         cert_problem_.reset();
-        sent_ = 0;
         sign_in_by_ = Clock::now() + std::chrono::milliseconds(3 * int64_t(ping_ms_));
         if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
             XMPP_EOK)
@@ -308,10 +359,8 @@ private:
         barriers_.clear();
         rooms_.clear();
         own_nick_.clear();
-        // Texts the server never acknowledged: the client sends them again.
-        NetworkSink* s = sink_;
-        for (auto& [count, token] : unacked_) post_([s, token = token] { s->net_sent(token, false); });
-        unacked_.clear();
+        // Texts the server has not acknowledged wait for the next link:
+        // resumed, it says which it had; else they go again.
         if (!may_retry || !ever_connected_ || stop_) return finish(reason);
         auto now = Clock::now();
         if (was || !lost_since_) lost_since_ = now;
@@ -386,6 +435,16 @@ private:
         sign_in_by_.reset();
         lost_since_.reset();
         presence_.clear();
+        if (resumed_) {
+            // The server counts on from the old session and the library
+            // sends again what it did not acknowledge.
+            sm_ = true;
+        } else {
+            // A new session: its count starts now, and the texts the old
+            // one left unacknowledged go again after the sign-in stanzas.
+            sm_ = false;
+            sent_ = 0;
+        }
         // The roster first: contacts' presence, which our own brings, is
         // kept only for roster entries.
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "roster");
@@ -402,6 +461,8 @@ private:
         xmpp_stanza_add_child_ex(iq, query, 0);
         send(iq);
         xmpp_stanza_release(iq);
+        if (!resumed_)
+            for (Text& text : unacked_) put(text);
         NetworkSink* s = sink_;
         post_([s] { s->net_online(); });
     }
@@ -619,7 +680,10 @@ private:
             if (self->roster_.count(bare(from))) self->join(bare(attr(direct, "jid")), std::string());
             return 1;
         }
-        if (type == "error") return 1;
+        if (type == "error") {
+            self->bounced(attr(st, "id"));
+            return 1;
+        }
         std::string body = LibText(self->ctx_, xmpp_message_get_body(st)).str();
         if (body.empty()) return 1;
         if (type == "groupchat") {
@@ -708,9 +772,14 @@ private:
     // before sign-in) and reports it only as an error of its "auth" area;
     // that event, by area and level and only during sign-in, is all that
     // is taken from here, never the text, which can carry anyone's words.
-    static void on_log(void* user, xmpp_log_level_t level, const char* area, const char*) {
+    // Likewise, whether a session was resumed is only said in its log,
+    // by a fixed line of its own.
+    static void on_log(void* user, xmpp_log_level_t level, const char* area, const char* text) {
         auto* self = static_cast<XmppNetwork*>(user);
-        if (!self->connected_ && level == XMPP_LEVEL_ERROR && area && !strcmp(area, "auth")) self->auth_refused_ = true;
+        if (self->connected_) return;
+        if (level == XMPP_LEVEL_ERROR && area && !strcmp(area, "auth")) self->auth_refused_ = true;
+        if (self->resuming_ && level == XMPP_LEVEL_DEBUG && text && !strcmp(text, "Session resumed successfully."))
+            self->resumed_ = true;
     }
 
     std::string jid_, host_, ca_file_, domain_, nick_;
@@ -742,7 +811,10 @@ private:
     std::optional<Clock::time_point> sign_in_by_;
     std::mt19937_64 random_;
     bool sm_ = false;
-    std::deque<std::pair<uint64_t, uint64_t>> unacked_;
+    // Resuming the last link's session, and whether the server took it.
+    bool resuming_ = false, resumed_ = false;
+    int socket_ = -1;
+    std::deque<Text> unacked_;
     std::map<std::string, uint64_t> barriers_;
     int32_t status_ = 1;
     std::map<std::string, std::string> roster_;  // bare JID -> name
