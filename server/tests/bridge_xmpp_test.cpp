@@ -299,6 +299,9 @@ TEST_F(XmppBridgeTest, ATextIsReportedDeliveredOnlyOnceTheServerHasIt) {
     ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
     auto bob = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
     ASSERT_TRUE(bob);
+    // bob is away and this server keeps nothing for him: it takes the text
+    // but sends an error back, so the text is not delivered.
+    EXPECT_EQ(say(id, bob->get_id("Contact-Id"), "nobody home").back(), 100);
     XmppPeer peer("bob@localhost", "bobpw", prosody_.port());
     ASSERT_TRUE(eventually([&] { return peer.connected(); }));
     EXPECT_EQ(say(id, bob->get_id("Contact-Id"), "first").back(), 4);
