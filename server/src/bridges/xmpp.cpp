@@ -219,10 +219,12 @@ private:
             post_([s, token] { s->net_sent(token, true); });
         }
     }
-    // An error came back for a part: the text is not delivered, though
-    // the server took it (the client may send it again).
-    void bounced(const std::string& id) {
+    // An error came back for a part, from where it was sent: the text is
+    // not delivered, though the server took it (the client may send it
+    // again).
+    void bounced(const std::string& id, const std::string& from) {
         for (auto it = unacked_.begin(); it != unacked_.end(); ++it) {
+            if (bare(from) != bare(it->to)) continue;
             for (auto& part : it->parts) {
                 if (part.first != id) continue;
                 NetworkSink* s = sink_;
@@ -249,7 +251,9 @@ private:
         if (!name) return 1;
         if (!strcmp(name, "enabled")) self->sm_ = true;
         if (!strcmp(name, "failed")) self->sm_ = false;
-        if (!strcmp(name, "a")) self->acked(strtoull(attr(st, "h").c_str(), nullptr, 10));
+        // Counts are trusted only on a session known to be numbered as
+        // ours is (enabled on it, or resumed); else pings tell.
+        if (!strcmp(name, "a") && self->sm_) self->acked(strtoull(attr(st, "h").c_str(), nullptr, 10));
         return 1;
     }
     void run() {
@@ -681,7 +685,7 @@ private:
             return 1;
         }
         if (type == "error") {
-            self->bounced(attr(st, "id"));
+            self->bounced(attr(st, "id"), from);
             return 1;
         }
         std::string body = LibText(self->ctx_, xmpp_message_get_body(st)).str();
