@@ -497,6 +497,13 @@ TEST_F(XmppBridgeTest, TheServersCertificateIsCheckedAgainstTheSystemsCasAndTheO
         EXPECT_NE(reason.find("certificate"), std::string::npos) << reason;
         EXPECT_NE(reason.find("localhost"), std::string::npos) << reason;
     }
+    // Signed by the CA given, but for another name: refused the same.
+    xmpptest::TestCa otherCa("elsewhere.example");
+    ASSERT_TRUE(otherCa.ok());
+    Prosody misnamed;
+    ASSERT_TRUE(misnamed.start({{"ann", "annpw", {}}}, &otherCa));
+    std::string reason = offReason(false, misnamed.hostMapping(), otherCa.caFile());
+    EXPECT_NE(reason.find("certificate"), std::string::npos) << reason;
     // A server that is not there reads differently.
     std::string unreachable = offReason(false, "localhost=127.0.0.1:" + std::to_string(xmpptest::freePort()), "");
     EXPECT_EQ(unreachable.find("certificate"), std::string::npos) << unreachable;
