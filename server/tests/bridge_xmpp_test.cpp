@@ -595,6 +595,8 @@ TEST_F(XmppBridgeTest, AChatBothWaysOutlivesTheServerGoingAwayEveryTextOnceAndIn
               << " ms after the server came back (it was away "
               << std::chrono::duration_cast<std::chrono::milliseconds>(restartedAt - haltedAt).count() << " ms); "
               << resends << " of bob's texts sent again\n";
+    // Tries 2 s, 6 s, 14 s ... (with a quarter of jitter) after the loss.
+    EXPECT_LT(backAt - restartedAt, std::chrono::seconds(12));
     // Every text once, in order, both ways: none answered 4 went missing,
     // none went twice.
     std::vector<std::string> atBob;
