@@ -1,6 +1,7 @@
 // XMPP bridges against a real prosody: sign-in, roster and presence, chat
-// both ways, subscription requests, rooms by invitation and by bookmark, and
-// the reasons of a refused sign-in and of a server without encryption.
+// both ways, subscription requests, rooms by invitation and by bookmark, the
+// reasons of a refused sign-in, of a server without encryption and of an
+// untrusted certificate, and texts that outlive the server going away.
 #include "bridge_xmpp.h"
 #include "fixture.h"
 

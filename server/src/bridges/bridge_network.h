@@ -33,7 +33,8 @@ public:
                              int64_t sent_us) = 0;
     virtual void net_chat_member(const std::string& chat, const std::string& member, bool joined) = 0;
     // The text sent under `token` reached the network's server (true), or
-    // never will (false). A session that ends first reports nothing.
+    // never will or came back refused (false). A session that ends first
+    // reports nothing.
     virtual void net_sent(uint64_t token, bool delivered) = 0;
 
 protected:
