@@ -79,6 +79,8 @@ const char* kUsage =
     "                           XMPP accounts; repeat for several domains)\n"
     "      --xmpp-allow-plain   let bridged XMPP accounts use unencrypted links\n"
     "                           (default: TLS is required)\n"
+    "      --xmpp-ca FILE       trust the CA certificates in FILE (PEM) for bridged XMPP\n"
+    "                           links, besides the system's\n"
     "      --xmpp-give-up-minutes N\n"
     "                           a lost bridged XMPP link is tried again for N minutes\n"
     "                           before its bridge goes off (default 60)\n"
@@ -270,6 +272,10 @@ int main(int argc, char** argv) {
             config.xmpp_hosts.push_back(entry);
         } else if (a == "--xmpp-allow-plain") {
             config.xmpp_allow_plain = true;
+        } else if (a == "--xmpp-ca") {
+            const char* v = value();
+            if (!v || access(v, R_OK) != 0) return bad("cannot read the XMPP CA file");
+            config.xmpp_ca = v;
         } else if (a == "--xmpp-give-up-minutes") {
             const char* v = value();
             if (!v || !number(v, 1, 100000, n)) return bad("bad number of minutes");

@@ -76,6 +76,8 @@ struct Config {
     // (unencrypted) XMPP links only when allowed.
     std::vector<std::string> xmpp_hosts;
     bool xmpp_allow_plain = false;
+    // A CA certificate file trusted for XMPP links besides the system's.
+    std::string xmpp_ca;
     // A bridged XMPP link is pinged this often; one ping unanswered until
     // the next ends the link.
     int xmpp_ping_ms = 20000;

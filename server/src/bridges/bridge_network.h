@@ -33,7 +33,8 @@ public:
                              int64_t sent_us) = 0;
     virtual void net_chat_member(const std::string& chat, const std::string& member, bool joined) = 0;
     // The text sent under `token` reached the network's server (true), or
-    // never will (false). A session that ends first reports nothing.
+    // never will or came back refused (false). A session that ends first
+    // reports nothing.
     virtual void net_sent(uint64_t token, bool delivered) = 0;
     // The peer's device says the text sent under `token` reached it.
     virtual void net_receipt(uint64_t token) = 0;
@@ -67,6 +68,8 @@ struct XmppOptions {
     int ping_ms = 20000;
     // A lost link is tried again for this long before the bridge goes off.
     int64_t give_up_ms = 3600000;
+    // Trusted besides the system's CAs; empty for none.
+    std::string ca_file;
 };
 
 // A real XMPP client session on a thread of its own; null with `error` set

@@ -329,7 +329,7 @@ bool Bridging::start(const BridgeRecord& record, std::string* reason) {
     };
     if (record.type == kXmpp) {
         XmppOptions options{core_.config_.xmpp_hosts, core_.config_.xmpp_allow_plain, core_.config_.xmpp_ping_ms,
-                            core_.config_.xmpp_give_up_ms};
+                            core_.config_.xmpp_give_up_ms, core_.config_.xmpp_ca};
         l->net = make_xmpp_network(record, options, *l, post, reason);
     } else if (core_.config_.demo) {
         l->net = make_demo_network(record.type, *l, post);

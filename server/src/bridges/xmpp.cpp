@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <strophe.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -58,6 +59,11 @@ constexpr const char* kFeatures[] = {kDiscoInfoNs, kPingNs, kVersionNs, kReceipt
                                      "http://jabber.org/protocol/nick+notify"};
 
 std::once_flag g_init;
+
+class XmppNetwork;
+// The session whose thread this is: the library's certificate callback
+// carries no user data, and each session turns its library on its own thread.
+thread_local XmppNetwork* t_session = nullptr;
 
 // A string the library allocated, freed with its context.
 struct LibText {
@@ -113,12 +119,23 @@ int32_t presence_of(xmpp_ctx_t* ctx, xmpp_stanza_t* presence) {
     return 1;
 }
 
+// A text on its way: its parts as (stanza id, body), and the stanza count
+// its last part brought the session to.
+struct Text {
+    std::string to;
+    bool chat = false;
+    std::vector<std::pair<std::string, std::string>> parts;
+    uint64_t token = 0;
+    uint64_t upto = 0;
+};
+
 class XmppNetwork final : public Network {
 public:
-    XmppNetwork(std::string jid, std::string password, std::string host, unsigned short port, bool allow_plain,
-                int ping_ms, int64_t give_up_ms, NetworkSink& sink, Post post)
-        : jid_(std::move(jid)), host_(std::move(host)), port_(port), allow_plain_(allow_plain),
-          ping_ms_(ping_ms > 0 ? ping_ms : 20000), give_up_ms_(give_up_ms > 0 ? give_up_ms : 3600000),
+    XmppNetwork(std::string jid, std::string password, std::string host, unsigned short port,
+                const XmppOptions& options, NetworkSink& sink, Post post)
+        : jid_(std::move(jid)), host_(std::move(host)), ca_file_(options.ca_file), port_(port),
+          allow_plain_(options.allow_plain), ping_ms_(options.ping_ms > 0 ? options.ping_ms : 20000),
+          give_up_ms_(options.give_up_ms > 0 ? options.give_up_ms : 3600000),
           password_(std::move(password)), sink_(&sink), post_(std::move(post)), random_(std::random_device{}()) {
         domain_ = bare(jid_).substr(bare(jid_).find('@') + 1);
         nick_ = bare(jid_).substr(0, bare(jid_).find('@'));
@@ -140,15 +157,10 @@ public:
         // Servers limit a stanza's size: a long text goes in parts.
         std::vector<std::string> parts = text_parts(xml_safe_text(text), kMaxPart);
         bool queued = queue([this, to, chat, parts = std::move(parts), token] {
-            for (const std::string& part : parts) {
-                std::string id = "olv" + std::to_string(++message_ids_);
-                xmpp_stanza_t* m = xmpp_message_new(ctx_, chat ? "groupchat" : "chat", to.c_str(), id.c_str());
-                xmpp_message_set_body(m, part.c_str());
-                if (!chat) ask_receipt(m, id, to, token);
-                send(m);
-                xmpp_stanza_release(m);
-            }
-            await_ack(token);
+            Text text{to, chat, {}, token, 0};
+            for (const std::string& part : parts) text.parts.emplace_back("olv" + std::to_string(++message_ids_), part);
+            unacked_.push_back(std::move(text));
+            put(unacked_.back());
         });
         NetworkSink* s = sink_;
         if (!queued) post_([s, token] { s->net_sent(token, false); });
@@ -188,12 +200,20 @@ private:
         xmpp_send(conn_, st);
         ++sent_;
     }
-    // A text is delivered once the server has every stanza up to its last
-    // part: with stream management when the server acknowledges that many,
-    // without it when a ping sent after it is answered (a stream is handled
-    // in order).
-    void await_ack(uint64_t token) {
-        unacked_.emplace_back(sent_, token);
+    // A text's parts, under the ids they keep when sent again. It is
+    // delivered once the server has every stanza up to its last part: with
+    // stream management when the server acknowledges that many, without it
+    // when a ping sent after it is answered (a stream is handled in order).
+    void put(Text& text) {
+        for (auto& [id, part] : text.parts) {
+            xmpp_stanza_t* m =
+                xmpp_message_new(ctx_, text.chat ? "groupchat" : "chat", text.to.c_str(), id.c_str());
+            xmpp_message_set_body(m, part.c_str());
+            if (!text.chat) ask_receipt(m, id, text.to, text.token);
+            send(m);
+            xmpp_stanza_release(m);
+        }
+        text.upto = sent_;
         if (sm_) return;
         std::string id = "ack-" + std::to_string(sent_);
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", id.c_str());
@@ -207,10 +227,26 @@ private:
     }
     void acked(uint64_t handled) {
         NetworkSink* s = sink_;
-        while (!unacked_.empty() && unacked_.front().first <= handled) {
-            uint64_t token = unacked_.front().second;
+        while (!unacked_.empty() && unacked_.front().upto <= handled) {
+            uint64_t token = unacked_.front().token;
             unacked_.pop_front();
             post_([s, token] { s->net_sent(token, true); });
+        }
+    }
+    // An error came back for a part, from where it was sent: the text is
+    // not delivered, though the server took it (the client may send it
+    // again).
+    void bounced(const std::string& id, const std::string& from) {
+        for (auto it = unacked_.begin(); it != unacked_.end(); ++it) {
+            if (bare(from) != bare(it->to)) continue;
+            for (auto& part : it->parts) {
+                if (part.first != id) continue;
+                NetworkSink* s = sink_;
+                uint64_t token = it->token;
+                unacked_.erase(it);
+                post_([s, token] { s->net_sent(token, false); });
+                return;
+            }
         }
     }
     static int on_barrier(xmpp_conn_t*, xmpp_stanza_t* st, void* user) {
@@ -229,7 +265,9 @@ private:
         if (!name) return 1;
         if (!strcmp(name, "enabled")) self->sm_ = true;
         if (!strcmp(name, "failed")) self->sm_ = false;
-        if (!strcmp(name, "a")) self->acked(strtoull(attr(st, "h").c_str(), nullptr, 10));
+        // Counts are trusted only on a session known to be numbered as
+        // ours is (enabled on it, or resumed); else pings tell.
+        if (!strcmp(name, "a") && self->sm_) self->acked(strtoull(attr(st, "h").c_str(), nullptr, 10));
         return 1;
     }
     void run() {
@@ -240,6 +278,7 @@ private:
         sigaddset(&pipe, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         std::call_once(g_init, [] { xmpp_initialize(); });
+        t_session = this;
         xmpp_log_t log{&XmppNetwork::on_log, this};
         ctx_ = xmpp_ctx_new(nullptr, &log);
         connect();
@@ -279,10 +318,39 @@ private:
         conn_ = nullptr;  // its last events are not ours any more
         xmpp_conn_release(old);
     }
+    // The stream management state of the link that ended, for resuming
+    // its session. A link given up by the keep-alive is still open: its
+    // socket is cut (no closing of the stream, which would end the session
+    // on the server) and the library left to notice.
+    xmpp_sm_state_t* take_sm_state() {
+        if (!conn_) return nullptr;
+        if (!xmpp_conn_is_disconnected(conn_) && socket_ >= 0) {
+            shutdown(socket_, SHUT_RDWR);
+            for (int i = 0; i < 40 && !xmpp_conn_is_disconnected(conn_); ++i) xmpp_run_once(ctx_, 50);
+        }
+        socket_ = -1;
+        return xmpp_conn_is_disconnected(conn_) ? xmpp_conn_get_sm_state(conn_) : nullptr;
+    }
+    static int on_socket(xmpp_conn_t*, void* socket) {
+        if (t_session) t_session->socket_ = *static_cast<int*>(socket);
+        return 0;
+    }
     void connect() {
+        xmpp_sm_state_t* carried = take_sm_state();
         drop_conn();
         conn_ = xmpp_conn_new(ctx_);
+        resuming_ = resumed_ = false;
+        if (carried) {
+            resuming_ = xmpp_conn_set_sm_state(conn_, carried) == XMPP_EOK;
+            if (!resuming_) xmpp_free_sm_state(carried);
+        }
+        xmpp_conn_set_sockopt_callback(conn_, &XmppNetwork::on_socket);
+        // TLS whenever the server offers it, its certificate checked (the
+        // system's CAs and ours); a failed check ends the attempt, never
+        // continuing in the clear.
         xmpp_conn_set_flags(conn_, allow_plain_ ? 0 : XMPP_CONN_FLAG_MANDATORY_TLS);
+        if (!ca_file_.empty()) xmpp_conn_set_cafile(conn_, ca_file_.c_str());
+        xmpp_conn_set_certfail_handler(conn_, &XmppNetwork::on_certfail);
         std::string full = jid_.find('/') == std::string::npos ? jid_ + "/Olvaro" : jid_;
         xmpp_conn_set_jid(conn_, full.c_str());
         xmpp_conn_set_pass(conn_, password_.c_str());
@@ -291,8 +359,8 @@ private:
         xmpp_handler_add(conn_, &XmppNetwork::on_iq, nullptr, "iq", nullptr, this);
         xmpp_handler_add(conn_, &XmppNetwork::on_sm, XMPP_NS_SM, nullptr, nullptr, this);
         xmpp_timed_handler_add(conn_, &XmppNetwork::on_tick, static_cast<unsigned long>(ping_ms_), this);
-        auth_refused_ = link_dead_ = ping_waiting_ = sm_ = false;
-        sent_ = 0;
+        auth_refused_ = link_dead_ = ping_waiting_ = false;
+        cert_problem_.reset();
         sign_in_by_ = Clock::now() + std::chrono::milliseconds(3 * int64_t(ping_ms_));
         if (xmpp_connect_client(conn_, host_.empty() ? nullptr : host_.c_str(), port_, &XmppNetwork::on_conn, this) !=
             XMPP_EOK)
@@ -307,11 +375,10 @@ private:
         connected_ = false;
         ping_waiting_ = false;
         barriers_.clear();
-        rooms_lost();
-        // Texts the server never acknowledged: the client sends them again.
-        NetworkSink* s = sink_;
-        for (auto& [count, token] : unacked_) post_([s, token = token] { s->net_sent(token, false); });
-        unacked_.clear();
+        // Texts the server has not acknowledged wait for the next link:
+        // resumed, it says which it had; else they go again. Rooms and
+        // presence are kept until the next link shows whether the session
+        // was resumed (all kept) or is new (rooms joined again).
         if (!may_retry || !ever_connected_ || stop_) return finish(reason);
         auto now = Clock::now();
         if (was || !lost_since_) lost_since_ = now;
@@ -591,7 +658,21 @@ private:
         ever_connected_ = true;
         sign_in_by_.reset();
         lost_since_.reset();
+        if (resumed_) {
+            // The server kept the old session (presence, rooms, roster) and
+            // counts on from it; the library sends again what it did not
+            // acknowledge. Only a status changed meanwhile goes out.
+            sm_ = true;
+            send_presence();
+            return;
+        }
+        // A new session: its count starts now, its rooms are joined again,
+        // and the texts the old one left unacknowledged go again after the
+        // sign-in stanzas.
+        sm_ = false;
+        sent_ = 0;
         presence_.clear();
+        rooms_lost();
         // The roster first: contacts' presence, which our own brings, is
         // kept only for roster entries.
         xmpp_stanza_t* iq = xmpp_iq_new(ctx_, "get", "roster");
@@ -609,6 +690,7 @@ private:
         xmpp_stanza_add_child_ex(iq, query, 0);
         send(iq);
         xmpp_stanza_release(iq);
+        for (Text& text : unacked_) put(text);
     }
 
     void roster_item(xmpp_stanza_t* item) {
@@ -886,7 +968,11 @@ private:
             if (self->roster_.count(bare(from))) self->join(bare(attr(direct, "jid")), std::string());
             return 1;
         }
-        if (type == "error" || self->take_receipt(st)) return 1;
+        if (type == "error") {
+            self->bounced(attr(st, "id"), from);
+            return 1;
+        }
+        if (self->take_receipt(st)) return 1;
         if (xmpp_stanza_t* event = xmpp_stanza_get_child_by_name_and_ns(st, "event", kPubsubEventNs)) {
             self->take_nick(bare(from), self->nick_in_items(xmpp_stanza_get_child_by_name(event, "items")));
             return 1;
@@ -929,7 +1015,8 @@ private:
         if (conn != self->conn_ || self->link_dead_) return;  // a link already given up
         if (event == XMPP_CONN_CONNECT) return self->on_connected();
         if (event == XMPP_CONN_RAW_CONNECT) return;
-        bool final = self->auth_refused_ ||
+        // A certificate that fails now will fail again: no retrying.
+        bool final = self->auth_refused_ || self->cert_problem_ ||
                      (stream_error && (stream_error->type == XMPP_SE_NOT_AUTHORIZED || stream_error->type == XMPP_SE_CONFLICT));
         self->link_down(self->reason(conn, error, stream_error), !final);
     }
@@ -957,21 +1044,38 @@ private:
         }
         if (connected_ || link_dead_) return "The link to the XMPP server was lost.";
         if (auth_refused_) return "The XMPP server did not accept the user name or password.";
+        if (cert_problem_)
+            return "The certificate of the XMPP server " + domain_ + " is not trusted" +
+                   (cert_problem_->empty() ? "" : " (" + *cert_problem_ + ")") + ".";
         if (error == 0 && !allow_plain_ && !xmpp_conn_is_secured(conn))
             return "The XMPP server " + domain_ + " offers no encrypted link.";
         return "Could not connect to the XMPP server " + domain_ + ".";
+    }
+
+    // The TLS library could not verify the server's certificate: the
+    // attempt ends, and its reason is kept (the TLS library's words).
+    static int on_certfail(const xmpp_tlscert_t*, const char* error) {
+        // The certificate names no connection here; this thread's is the one.
+        XmppNetwork* self = t_session;
+        if (self && self->conn_) self->cert_problem_ = error ? std::string(error).substr(0, 200) : std::string();
+        return 0;
     }
 
     // libstrophe keeps the SASL failure to itself (no handler sees stanzas
     // before sign-in) and reports it only as an error of its "auth" area;
     // that event, by area and level and only during sign-in, is all that
     // is taken from here, never the text, which can carry anyone's words.
-    static void on_log(void* user, xmpp_log_level_t level, const char* area, const char*) {
+    // Likewise, whether a session was resumed is only said in its log,
+    // by a fixed line of its own.
+    static void on_log(void* user, xmpp_log_level_t level, const char* area, const char* text) {
         auto* self = static_cast<XmppNetwork*>(user);
-        if (!self->connected_ && level == XMPP_LEVEL_ERROR && area && !strcmp(area, "auth")) self->auth_refused_ = true;
+        if (self->connected_) return;
+        if (level == XMPP_LEVEL_ERROR && area && !strcmp(area, "auth")) self->auth_refused_ = true;
+        if (self->resuming_ && level == XMPP_LEVEL_DEBUG && text && !strcmp(text, "Session resumed successfully."))
+            self->resumed_ = true;
     }
 
-    std::string jid_, host_, domain_, nick_;
+    std::string jid_, host_, ca_file_, domain_, nick_;
     unsigned short port_;
     bool allow_plain_;
     int ping_ms_;
@@ -989,6 +1093,7 @@ private:
     xmpp_conn_t* conn_ = nullptr;
     bool connected_ = false, ended_ = false, quitting_ = false;
     bool auth_refused_ = false, link_dead_ = false, ping_waiting_ = false;
+    std::optional<std::string> cert_problem_;  // why the certificate failed
     uint64_t pings_ = 0, message_ids_ = 0;
     // Stanzas sent since sign-in, and the texts not yet acknowledged: the
     // count their last part brought it to, and their token.
@@ -999,7 +1104,10 @@ private:
     std::optional<Clock::time_point> sign_in_by_;
     std::mt19937_64 random_;
     bool sm_ = false;
-    std::deque<std::pair<uint64_t, uint64_t>> unacked_;
+    // Resuming the last link's session, and whether the server took it.
+    bool resuming_ = false, resumed_ = false;
+    int socket_ = -1;
+    std::deque<Text> unacked_;
     std::map<std::string, uint64_t> barriers_;
     std::map<std::string, std::pair<std::string, uint64_t>> receipts_;  // stanza id -> (peer, token)
     std::deque<std::string> receipt_order_;
@@ -1051,8 +1159,8 @@ std::unique_ptr<Network> make_xmpp_network(const BridgeRecord& bridge, const Xmp
         port = strtoul(entry.c_str() + colon + 1, nullptr, 10);
         if (port > 65535) port = 0;
     }
-    return std::make_unique<XmppNetwork>(jid, password, host, static_cast<unsigned short>(port), options.allow_plain,
-                                         options.ping_ms, options.give_up_ms, sink, std::move(post));
+    return std::make_unique<XmppNetwork>(jid, password, host, static_cast<unsigned short>(port), options, sink,
+                                         std::move(post));
 }
 
 }  // namespace olvaro::server
