@@ -5,9 +5,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <arpa/inet.h>
-#include <sys/stat.h>
 
 #include <cctype>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -40,10 +41,14 @@ std::string libraryError() {
   return text;
 }
 
+std::string sha256Hex(const std::string& data) {
+  return spkiPin(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+}
+
 // Client contexts live as long as the module: reading the system's trust
 // store parses every authority in it, which cost more than the rest of the
-// handshake, on every connection. One context per kind of check and CA file
-// as it is on disk (a replaced file makes a new one).
+// handshake, on every connection. One context per kind of check and content
+// of the CA file, so a file written again is read again.
 class ContextCache {
  public:
   ContextCache() {
@@ -58,11 +63,11 @@ class ContextCache {
   SSL_CTX* get(bool pinned, const std::string& caFile, std::string* detail) {
     std::string key = pinned ? "pin:" : "chain:";
     if (!caFile.empty()) {
-      struct stat st{};
+      std::ifstream in(caFile, std::ios::binary);
+      std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       // Unreadable now: made afresh, so the failure is the library's own.
-      if (stat(caFile.c_str(), &st) != 0) return make(pinned, caFile, detail);
-      key += std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
-             std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + ":" + caFile;
+      if (!in.is_open() || in.bad()) return make(pinned, caFile, detail);
+      key += sha256Hex(content) + ":" + caFile;
     }
     std::lock_guard lock(mutex_);
     auto it = contexts_.find(key);
