@@ -9,8 +9,10 @@
 #include <atomic>
 #include <thread>
 
+#include "connection_ui.h"
 #include "messenger_fixture.h"
 #include "status_bar.h"
+#include "ui_fixture.h"
 
 using namespace conntest;
 
@@ -182,18 +184,29 @@ TEST_F(TlsTest, SignsInVerifiedByAuthorityAndNameThenMessagesAcrossAKeyUpdate) {
   Keys keys = authority.issue({"127.0.0.1"});
   restartWithTls(keys.cert, keys.key);
   trust(authority);
+  MainWindowStandIn main;
   signInTo(tlsEntry());
+  olvaro::conn::ConnectionUi ui(connection.get());
   ASSERT_TRUE(waitState(100));
   EXPECT_EQ(states, (std::vector<long>{10, 30, 40, 50, 60, 100}));
   EXPECT_TRUE(connection->encrypted());
   EXPECT_EQ(KS_GetVariantLong(olvaro::kEncryptedVariant), 1);
-  EXPECT_EQ(testkit::narrow(olvaro::conn::statusSecondLine(100, 0, service(), true)), "around - Encrypted");
+  // The strip shows the lock, and the status line beside it whole.
+  testkit::pump();
+  EXPECT_GT(lockPixels(ui.statusBar()->hwnd()), 20);
+  EXPECT_EQ(testkit::narrow(olvaro::conn::statusSecondLine(100, 0, service())), "around");
+  testkit::saveScreenshot("connection_status_bar_encrypted");
   exchangeMessages("first");
   // New keys both ways mid-session; the conversation goes on.
   ASSERT_TRUE(connection->tlsSession()->requestKeyUpdate());
   exchangeMessages("after the key update");
   EXPECT_TRUE(connection->encrypted());
   EXPECT_EQ(boxes->count(), 0u);
+  // The lock goes with the link.
+  server.reset();
+  ASSERT_TRUE(waitFor([&] { return state() != 100; }));
+  testkit::pump();
+  EXPECT_EQ(lockPixels(ui.statusBar()->hwnd()), 0);
 }
 
 TEST_F(TlsTest, SignsInThroughTinyproxyAndOverIpv6WithAPinnedKey) {

@@ -138,6 +138,7 @@ TEST_F(UiTest, SignedInWithThreeUnreadShowsTheYellowIconTheNameAndTheCount) {
   EXPECT_EQ(testkit::countPixels(line(2), RGB(255, 255, 255)), 0);
   EXPECT_GT(testkit::countPixels(line(2), RGB(160, 160, 160)), 20);
   EXPECT_FALSE(bar().animating());
+  EXPECT_EQ(lockPixels(bar().hwnd()), 0) << "a lock on a plain link";
 
   // Nothing unread: the plain mark and the own status line; one: singular.
   KS_SetVariantLong("messages.unread", 0);

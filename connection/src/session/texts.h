@@ -49,7 +49,6 @@ enum : unsigned {
   kStrTlsNotSpoken = 142,
   kStrTlsSetup = 143,
   kStrTlsRequired = 144,
-  kStrEncrypted = 145,
 };
 
 // The string of this module's table; empty when it lacks the id.

@@ -1,5 +1,6 @@
 #include "status_bar.h"
 
+#include <algorithm>
 #include <string>
 
 #include "framework/box_layout.h"
@@ -77,7 +78,7 @@ std::u16string statusFirstLine(long state, const ServiceData& own) {
   return u"Unknown State";
 }
 
-std::u16string statusSecondLine(long state, long unread, const ServiceData& own, bool encrypted) {
+std::u16string statusSecondLine(long state, long unread, const ServiceData& own) {
   if (unread == 1) return loadWideText(kStrOneNewMessage);
   if (unread > 1) {
     // The count goes in by text, not printf: a translated table is no
@@ -96,13 +97,45 @@ std::u16string statusSecondLine(long state, long unread, const ServiceData& own,
     case kFetchingStored:
       return loadWideText(kStrRetrievingMessages);
     case kSignedIn:
-      // A verified encrypted link says so in place of "No Messages".
-      if (!empty(own.text24)) return widen(own.text24) + (encrypted ? u" - " + loadWideText(kStrEncrypted) : u"");
-      if (encrypted) return loadWideText(kStrEncrypted);
+      if (!empty(own.text24)) return widen(own.text24);
       break;
   }
   return loadWideText(kStrNoMessages);
 }
+
+RECT statusLockBox(const RECT& client) {
+  int h = client.bottom - client.top;
+  int size = std::max(8, h * 2 / 5), margin = std::max(2, h / 10);
+  int top = client.top + h / 2 + (h - h / 2 - size) / 2;
+  return RECT{client.right - margin - size, top, client.right - margin, top + size};
+}
+
+namespace {
+
+// A padlock filling `box`: the shackle an arch of a pen an eighth as wide,
+// the body a block over its lower half with the keyhole cut in the
+// strip's own colour.
+void drawLock(HDC dc, const RECT& box, COLORREF colour, COLORREF hole) {
+  int s = box.right - box.left, stroke = std::max(1, s / 8);
+  {
+    fwk::ScopedSelect pen(dc, CreatePen(PS_SOLID, stroke, colour), fwk::ScopedSelect::kOwned);
+    fwk::ScopedSelect brush(dc, GetStockObject(NULL_BRUSH));
+    int left = box.left + s / 4, right = box.right - s / 4;
+    RoundRect(dc, left, box.top + stroke / 2, right, box.top + s * 3 / 4, right - left, right - left);
+  }
+  RECT body{box.left + s / 8, box.top + s * 7 / 16, box.right - s / 8, box.bottom};
+  HBRUSH fill = CreateSolidBrush(colour);
+  FillRect(dc, &body, fill);
+  DeleteObject(fill);
+  int middle = (box.left + box.right) / 2, holeWidth = std::max(1, s / 8);
+  int holeTop = body.top + (body.bottom - body.top) / 3;
+  RECT keyhole{middle - holeWidth / 2, holeTop, middle - holeWidth / 2 + holeWidth, holeTop + std::max(2, s / 5)};
+  HBRUSH cut = CreateSolidBrush(hole);
+  FillRect(dc, &keyhole, cut);
+  DeleteObject(cut);
+}
+
+}  // namespace
 
 ConnectionStatusBar::ConnectionStatusBar(HWND parent, void* layout, HService* service, MenuOpener openMenu)
     : fwk::Control(nullptr, u"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, parent, nullptr),
@@ -118,6 +151,7 @@ ConnectionStatusBar::ConnectionStatusBar(HWND parent, void* layout, HService* se
   }
   stateWatch_ = subscribeVariant<&ConnectionStatusBar::refresh>(kConnectionStateVariant, this);
   unreadWatch_ = subscribeVariant<&ConnectionStatusBar::refresh>("messages.unread", this);
+  encryptedWatch_ = subscribeVariant<&ConnectionStatusBar::refresh>(kEncryptedVariant, this);
   if (service_) serviceWatch_ = subscribeService<&ConnectionStatusBar::refresh>(service_, this);
   refresh();
 }
@@ -125,6 +159,7 @@ ConnectionStatusBar::ConnectionStatusBar(HWND parent, void* layout, HService* se
 ConnectionStatusBar::~ConnectionStatusBar() {
   stateWatch_.reset();
   unreadWatch_.reset();
+  encryptedWatch_.reset();
   serviceWatch_.reset();
   if (timerRunning_) KillTimer(hwnd(), kAnimationTimer);
   for (auto& [key, icon] : icons_) DestroyIcon(icon);
@@ -226,7 +261,14 @@ void ConnectionStatusBar::paint(HDC dc, const RECT& client) {
   DrawText(dc, first.c_str(), -1, &measured, format | DT_CALCRECT);
   DrawText(dc, first.c_str(), -1, &text, format);
   text.top += (measured.bottom > measured.top ? measured.bottom - measured.top : dpi / 9);
-  std::u16string second = statusSecondLine(state, unread, own, KS_GetVariantLong(kEncryptedVariant) != 0);
+  // A lock rather than a word: the strip is narrow, and a word there cut
+  // the status text short.
+  if (state == kSignedIn && KS_GetVariantLong(kEncryptedVariant) != 0) {
+    RECT lock = statusLockBox(client);
+    drawLock(dc, lock, kSecondLine, kBottom);
+    text.right = lock.left - (client.right - lock.right);
+  }
+  std::u16string second = statusSecondLine(state, unread, own);
   SelectObject(dc, fwk::regularFont());
   SetTextColor(dc, kSecondLine);
   DrawText(dc, second.c_str(), -1, &text, format);

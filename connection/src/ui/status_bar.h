@@ -20,7 +20,10 @@ const char16_t* statusIconName(long state, long unread);
 bool showsBusyIndicator(long state);
 bool animatesBusyIndicator(long state);
 std::u16string statusFirstLine(long state, const ServiceData& own);
-std::u16string statusSecondLine(long state, long unread, const ServiceData& own, bool encrypted = false);
+std::u16string statusSecondLine(long state, long unread, const ServiceData& own);
+// Where the lock of a verified encrypted link is drawn in a strip of this
+// size: a square at the right end of the second line, which ends before it.
+RECT statusLockBox(const RECT& client);
 
 class ConnectionStatusBar : public fwk::Control {
  public:
@@ -55,6 +58,7 @@ class ConnectionStatusBar : public fwk::Control {
   MenuOpener openMenu_;
   VariantSubscription stateWatch_;
   VariantSubscription unreadWatch_;
+  VariantSubscription encryptedWatch_;
   ServiceSubscription serviceWatch_;
   bool timerRunning_ = false;
   unsigned ticks_ = 0;

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -243,6 +244,10 @@ bool SocketConnection::startTls(const TlsOptions& options) {
     failTls(failure);
     return false;
   }
+  // Every send is whole records: waiting to fill a segment would only hold
+  // back a record's tail until the peer acknowledges its head.
+  int one = 1;
+  if (link_) setsockopt(link_->fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   return sendWire(tls_->output());
 }
 
@@ -270,7 +275,7 @@ bool SocketConnection::sendWire(std::string& bytes) {
       onError(ENOTCONN);
       return false;
     }
-    size_t piece = std::min(kSendPiece, bytes.size() - sent);
+    size_t piece = std::min(kTlsPiece, bytes.size() - sent);
     ssize_t n = send(link_->fd, bytes.data() + sent, piece, MSG_NOSIGNAL);
     if (n <= 0) {
       int code = n < 0 ? errno : 0;
@@ -315,8 +320,8 @@ bool SocketConnection::flush() {
 
 bool SocketConnection::receive() {
   if (!link_) return false;
-  char buffer[kReceivePiece];
-  ssize_t n = recv(link_->fd, buffer, sizeof buffer, MSG_DONTWAIT);
+  char buffer[kTlsPiece];
+  ssize_t n = recv(link_->fd, buffer, tls_ ? kTlsPiece : kReceivePiece, MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
   if (n <= 0) {
     // A server that hangs up on the handshake does not speak TLS there.

@@ -7,18 +7,20 @@
 #include <arpa/inet.h>
 
 #include <cctype>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
 
 namespace olvaro::net {
 
 struct TlsSession::State {
-  SSL_CTX* ctx = nullptr;
   SSL* ssl = nullptr;
   BIO* in = nullptr;   // the wire's bytes, for the library to read
   BIO* out = nullptr;  // the library's bytes, for the wire
   std::string pin;
   ~State() {
-    if (ssl) SSL_free(ssl);  // frees both BIOs
-    if (ctx) SSL_CTX_free(ctx);
+    if (ssl) SSL_free(ssl);  // frees both BIOs and its hold on the context
   }
 };
 
@@ -37,6 +39,77 @@ std::string libraryError() {
   if (e) ERR_error_string_n(e, text, sizeof text);
   ERR_clear_error();
   return text;
+}
+
+std::string sha256Hex(const std::string& data) {
+  return spkiPin(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+}
+
+// Client contexts live as long as the module: reading the system's trust
+// store parses every authority in it, which cost more than the rest of the
+// handshake, on every connection. One context per kind of check and content
+// of the CA file, so a file written again is read again.
+class ContextCache {
+ public:
+  ContextCache() {
+    // The library's own clean-up at exit is registered first and so runs
+    // after this destructor, which still needs the library.
+    OPENSSL_init_ssl(0, nullptr);
+  }
+  ~ContextCache() {
+    for (auto& [key, ctx] : contexts_) SSL_CTX_free(ctx);
+  }
+  // A context of its own reference for the caller, or null with `detail`.
+  SSL_CTX* get(bool pinned, const std::string& caFile, std::string* detail) {
+    std::string key = pinned ? "pin:" : "chain:";
+    if (!caFile.empty()) {
+      std::ifstream in(caFile, std::ios::binary);
+      std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      // Unreadable now: made afresh, so the failure is the library's own.
+      if (!in.is_open() || in.bad()) return make(pinned, caFile, detail);
+      key += sha256Hex(content) + ":" + caFile;
+    }
+    std::lock_guard lock(mutex_);
+    auto it = contexts_.find(key);
+    if (it == contexts_.end()) {
+      SSL_CTX* ctx = make(pinned, caFile, detail);
+      if (!ctx) return nullptr;
+      if (contexts_.size() >= kKept) {
+        SSL_CTX_free(contexts_.begin()->second);
+        contexts_.erase(contexts_.begin());
+      }
+      it = contexts_.emplace(key, ctx).first;
+    }
+    SSL_CTX_up_ref(it->second);
+    return it->second;
+  }
+
+ private:
+  static constexpr size_t kKept = 8;
+  static SSL_CTX* make(bool pinned, const std::string& caFile, std::string* detail) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (!ctx) return nullptr;
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // The chain is checked by the library and judged after the handshake, so
+    // a failure can name the certificate it was about.
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    // A pinned key is trusted instead of any chain: the store would go unused.
+    if (!pinned && SSL_CTX_set_default_verify_paths(ctx) != 1) ERR_clear_error();
+    if (!caFile.empty() && SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) != 1) {
+      *detail = libraryError();
+      SSL_CTX_free(ctx);
+      return nullptr;
+    }
+    return ctx;
+  }
+  std::mutex mutex_;
+  std::map<std::string, SSL_CTX*> contexts_;
+};
+
+SSL_CTX* clientContext(bool pinned, const std::string& caFile, std::string* detail) {
+  static ContextCache cache;
+  return cache.get(pinned, caFile, detail);
 }
 
 }  // namespace
@@ -62,19 +135,11 @@ std::unique_ptr<TlsSession> TlsSession::start(const TlsOptions& options, TlsFail
   State& s = *t->s_;
   ERR_clear_error();
   *failure = TlsFailure::kSetup;
-  s.ctx = SSL_CTX_new(TLS_client_method());
-  if (!s.ctx) return nullptr;
-  SSL_CTX_set_min_proto_version(s.ctx, TLS1_2_VERSION);
-  SSL_CTX_set_mode(s.ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-  // The chain is checked by the library and judged after the handshake, so
-  // a failure can name the certificate it was about.
-  SSL_CTX_set_verify(s.ctx, SSL_VERIFY_NONE, nullptr);
-  if (SSL_CTX_set_default_verify_paths(s.ctx) != 1) ERR_clear_error();
-  if (!options.caFile.empty() && SSL_CTX_load_verify_locations(s.ctx, options.caFile.c_str(), nullptr) != 1) {
-    t->detail_ = libraryError();
-    return nullptr;
-  }
-  s.ssl = SSL_new(s.ctx);
+  s.pin = lowerHex(options.pin);
+  SSL_CTX* ctx = clientContext(!s.pin.empty(), options.caFile, &t->detail_);
+  if (!ctx) return nullptr;
+  s.ssl = SSL_new(ctx);
+  SSL_CTX_free(ctx);  // the session holds its own reference
   s.in = BIO_new(BIO_s_mem());
   s.out = BIO_new(BIO_s_mem());
   if (!s.ssl || !s.in || !s.out) return nullptr;
@@ -91,7 +156,6 @@ std::unique_ptr<TlsSession> TlsSession::start(const TlsOptions& options, TlsFail
     SSL_set_tlsext_host_name(s.ssl, options.host.c_str());
     SSL_set1_host(s.ssl, options.host.c_str());
   }
-  s.pin = lowerHex(options.pin);
   *failure = TlsFailure::kNone;
   if (!t->step(SSL_do_handshake(s.ssl), "handshake")) {
     *failure = t->failure_;
@@ -101,8 +165,13 @@ std::unique_ptr<TlsSession> TlsSession::start(const TlsOptions& options, TlsFail
 }
 
 bool TlsSession::drain() {
-  char buffer[4096];
-  for (int n; (n = BIO_read(s_->out, buffer, sizeof buffer)) > 0;) output_.append(buffer, size_t(n));
+  // Taken straight from the memory buffer, which is then emptied.
+  char* data = nullptr;
+  long n = BIO_get_mem_data(s_->out, &data);
+  if (n > 0) {
+    output_.append(data, size_t(n));
+    (void)BIO_reset(s_->out);
+  }
   return true;
 }
 
@@ -183,8 +252,8 @@ bool TlsSession::feed(const char* data, size_t size, std::string& plain) {
     established_ = true;
   }
   // Everything the library can decrypt now, so none of it waits unseen
-  // while the socket has nothing more to show.
-  char buffer[4096];
+  // while the socket has nothing more to show; a whole record per call.
+  char buffer[16384];
   for (;;) {
     int n = SSL_read(s_->ssl, buffer, sizeof buffer);
     if (n > 0) {

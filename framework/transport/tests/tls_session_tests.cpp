@@ -1,11 +1,16 @@
 // The client's TLS session against a server session in memory: what the
 // library holds back after a read, several records in one read, a key
-// update the server starts, and output held until the server is verified.
+// update the server starts, output held until the server is verified, and
+// a CA file read again once written again.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <unistd.h>
+
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -47,6 +52,15 @@ class MemoryServer {
     SSL_CTX_free(ctx_);
     X509_free(cert_);
     EVP_PKEY_free(key_);
+  }
+  std::string certPem() const {
+    BIO* b = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(b, cert_);
+    char* data = nullptr;
+    long n = BIO_get_mem_data(b, &data);
+    std::string pem(data, size_t(n > 0 ? n : 0));
+    BIO_free(b);
+    return pem;
   }
   std::string pin() const {
     unsigned char* der = nullptr;
@@ -158,4 +172,23 @@ TEST(TlsSession, AnUnknownKeyWithoutAPinIsNotTrustedAndAWrongPinIsRefused) {
   // A CA file that is not there is a set-up failure, before any byte goes out.
   EXPECT_FALSE(TlsSession::start(TlsOptions{"memory", "", "/nonexistent/ca.pem"}, &failure));
   EXPECT_EQ(failure, TlsFailure::kSetup);
+}
+
+TEST(TlsSession, ACaFileWrittenAgainIsReadAgain) {
+  char path[] = "/tmp/olvaro-ca-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  MemoryServer first, second;
+  TlsFailure failure = TlsFailure::kNone;
+  std::ofstream(path, std::ios::trunc) << first.certPem();
+  auto before = TlsSession::start(TlsOptions{"memory", "", path}, &failure);
+  // Same name, new authority: the next link trusts the new one, not what
+  // the file held before.
+  std::ofstream(path, std::ios::trunc) << second.certPem();
+  auto after = TlsSession::start(TlsOptions{"memory", "", path}, &failure);
+  unlink(path);
+  ASSERT_TRUE(before && after);
+  EXPECT_TRUE(handshake(*before, first)) << before->detail();
+  EXPECT_TRUE(handshake(*after, second)) << after->detail();
 }

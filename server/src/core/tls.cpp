@@ -65,6 +65,13 @@ ssl_ctx_st* make_tls_context(const std::string& cert_pem, const std::string& key
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     // Writes resume from wherever the output buffer has moved to.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // One read takes in as many records as have arrived (a record's header
+    // and body each cost a read otherwise); the loop reads again while the
+    // library holds some back.
+    SSL_CTX_set_read_ahead(ctx, 1);
+    // No session tickets: the client starts every link afresh, so making
+    // and sending two per connection was work on both ends for nothing.
+    SSL_CTX_set_num_tickets(ctx, 0);
     Bio certs = pem_bio(cert_pem);
     Cert leaf(PEM_read_bio_X509(certs.get(), nullptr, nullptr, nullptr));
     if (!leaf || SSL_CTX_use_certificate(ctx, leaf.get()) != 1) return fail("cannot read the TLS certificate");
