@@ -63,6 +63,9 @@ TrayNotifier::TrayNotifier() {
   iconData_.uCallbackMessage = kTrayCallbackMessage;
   iconData_.hIcon = firstIcon_;
   iconAdded_ = sinkWindow_ && Shell_NotifyIcon(NIM_ADD, &iconData_);
+  if (iconAdded_)
+    platform::shellDesktopTrayMenu(sinkWindow_, kTrayIconId, platform::loadStringWide(module, kOpenText),
+                                   platform::loadStringWide(module, kExitText));
 
   int cx = GetSystemMetrics(SM_CXSMICON), cy = GetSystemMetrics(SM_CYSMICON);
   if (onSmartPhone()) {

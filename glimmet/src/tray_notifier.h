@@ -17,6 +17,9 @@ inline constexpr UINT kBlinkMs = 750;
 inline constexpr DWORD kBubbleId = 1;
 inline constexpr WORD kOpenCommand = 10;
 inline constexpr WORD kDismissCommand = 11;
+// The string table's words for the desktop tray's menu.
+inline constexpr UINT kOpenText = 120;
+inline constexpr UINT kExitText = 121;
 // {F41153EC-18E4-4D68-B1F3-E122F476D0EC}
 inline constexpr CLSID kBubbleClass = {0xF41153EC, 0x18E4, 0x4D68, {0xB1, 0xF3, 0xE1, 0x22, 0xF4, 0x76, 0xD0, 0xEC}};
 extern const char16_t kBubbleHtml[];

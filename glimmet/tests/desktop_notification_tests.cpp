@@ -264,11 +264,11 @@ TEST_F(DesktopNotification, WhileTheWindowIsHiddenTheTrayIconIsAnItemInTheDeskto
   command("unread 0");
   EXPECT_TRUE(waitFor([&] { return tray.property("Status") == "Active"; })) << tray.property("Status");
 
-  // The menu: Open and Exit.
+  // The menu: Open and Exit, in the program's words (its string table's).
   std::string layout = tray.call("/MenuBar", "com.canonical.dbusmenu", "GetLayout", "(0, -1, @as [])");
-  EXPECT_NE(layout.find("'label': <'Open'>"), std::string::npos) << layout;
-  EXPECT_NE(layout.find("'label': <'Exit'>"), std::string::npos) << layout;
-  EXPECT_LT(layout.find("'Open'"), layout.find("'Exit'")) << layout;
+  EXPECT_NE(layout.find("'label': <'Öffnen'>"), std::string::npos) << layout;
+  EXPECT_NE(layout.find("'label': <'Beenden'>"), std::string::npos) << layout;
+  EXPECT_LT(layout.find("'Öffnen'"), layout.find("'Beenden'")) << layout;
 
   // A click opens the program as a tap on the icon does; with the window
   // up, the item goes.

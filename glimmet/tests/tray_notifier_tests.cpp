@@ -155,6 +155,8 @@ TEST_F(TrayTest, TheDesktopTrayItemFollowsTheWindowTheStateAndTheUnread) {
   EXPECT_FALSE(item.attention);
   EXPECT_TRUE(pixmapShows(item.icon, host, u"AA_ORVALO"));
   EXPECT_TRUE(pixmapShows(item.attentionIcon, host, u"MESSAGE_UNREAD"));
+  EXPECT_EQ(item.openLabel, u"Öffnen") << "the menu's words are the string table's";
+  EXPECT_EQ(item.exitLabel, u"Beenden");
 
   unread(2);
   for (int i = 0; i < 2; ++i) {

@@ -1,8 +1,13 @@
 // One device backend takes the screen, the input, the vibration motor and
 // the LEDs.
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+
 #include "platform/device_backend.h"
 #include "platform/phoneshell.h"
 #include "platform/screen.h"
+#include "testkit/desktop_session.h"
 #include "testkit/testkit.h"
 
 namespace {
@@ -57,6 +62,62 @@ TEST_F(DeviceBackends, OneBackendTakesScreenInputVibrationAndLeds) {
   EXPECT_EQ(g_seen.leds, (std::vector<std::pair<UINT, int>>{{1u, 2}}));
   EXPECT_EQ(platform::shellLedState(1), 2);
   DestroyWindow(w);
+}
+
+// An environment variable set for a while, then put back as it was.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (const char* was = std::getenv(name)) was_ = was;
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  ~ScopedVariable() {
+    if (was_) setenv(name_, was_->c_str(), 1);
+    else unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> was_;
+};
+
+// With OLVARO_SDL_SCALE unset, the SDL window is scaled by the display's
+// density, one step per 96 dots per inch, on an X server of the test's own:
+// the density the screen's size gives, or the desktop's Xft.dpi before it,
+// and never so large that the window leaves the screen.
+TEST_F(DeviceBackends, TheSdlWindowsScaleFollowsTheDisplaysDensity) {
+  struct Case {
+    int width, height, dpi;
+    const char* resource;
+    int scale;
+  };
+  const Case cases[] = {{1024, 768, 96, nullptr, 1},
+                        {1024, 768, 192, nullptr, 2},
+                        {1024, 768, 96, "Xft.dpi: 192", 2},
+                        {1024, 768, 192, "Xft.dpi: 96", 1},
+                        {800, 480, 192, nullptr, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.dpi) + " dpi, " + (c.resource ? c.resource : "no resources"));
+    testkit::DesktopSession desktop;
+    desktop.setScreen(c.width, c.height, c.dpi);
+    std::string why;
+    if (!desktop.start(&why, false)) GTEST_SKIP() << why;
+    if (c.resource) {
+      std::ofstream(desktop.folder() + "/resources") << c.resource << "\n";
+      ASSERT_EQ(desktop.run("xrdb -merge '" + desktop.folder() + "/resources'"), 0) << "xrdb";
+    }
+    ScopedVariable x("DISPLAY", desktop.display().c_str()), driver("SDL_VIDEODRIVER", "x11"), scale("OLVARO_SDL_SCALE", nullptr);
+    if (!platform::screenSelectBackend("sdl")) GTEST_SKIP() << "no SDL window backend here";
+    std::string geometry;
+    int found = desktop.run("timeout 10 xdotool search --sync --name '^Olvaro$' getwindowgeometry --shell", &geometry);
+    platform::screenSelectBackend("headless");
+    ASSERT_EQ(found, 0) << "no window";
+    EXPECT_NE(geometry.find("WIDTH=" + std::to_string(platform::screenWidth() * c.scale) + "\n"), std::string::npos)
+        << geometry;
+    EXPECT_NE(geometry.find("HEIGHT=" + std::to_string(platform::screenHeight() * c.scale) + "\n"), std::string::npos)
+        << geometry;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Messages chunk by chunk, stored messages, history, the automated contact,
 // faults, and what survives a restart.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -715,6 +716,36 @@ TEST_F(Messages, AccountsListsGroupsAndStoredMessagesSurviveARestart) {
     unlink((db + "-shm").c_str());
     unlink((db + ".key").c_str());
     rmdir(dir);
+}
+
+// olvaro-say, the demo's way to make a message arrive: one text from an
+// account to a contact of it, and a clear failure for anyone else.
+TEST_F(Messages, TheSayProgramSendsOneTextToAContactOnly) {
+    std::string error;
+    ASSERT_TRUE(server_->load_seed("account|a@x|pw|A|\naccount|b@x|pw|B|\naccount|c@x|pw|C|\nmutual|a@x|b@x\n",
+                                   &error)) << error;
+    std::vector<Packet> got;
+    auto a = connect();
+    got = a->sign_in("a@x", "pw");
+    ASSERT_FALSE(got.empty());
+    ASSERT_EQ(got.back().command, "LOGON SUCCESSFUL");
+    auto say = [&](const std::string& args) {
+        std::string line = std::string(OLVARO_SAY_PROGRAM) + " --port " + std::to_string(port_) + " " + args +
+                           " 2>/dev/null";
+        int rc = std::system(line.c_str());
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    };
+    ASSERT_EQ(say("b@x pw a@x 'See you at eight'"), 0);
+    auto texts = receive(*a, 1);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].payload, "See you at eight");
+    EXPECT_EQ(texts[0].first.get("Content-Type"), "text/plain");
+    EXPECT_EQ(texts[0].first.get_id("Source-Id"), uint64_t(server_->account_id("b@x")));
+
+    EXPECT_EQ(say("b@x pw c@x hello"), 1) << "not a contact";
+    EXPECT_EQ(say("b@x wrong a@x hello"), 1) << "refused sign-in";
+    EXPECT_EQ(say("b@x pw a@x"), 2) << "no text";
+    EXPECT_FALSE(a->until("MESG", nullptr, 200)) << "nothing else reached a@x";
 }
 
 }  // namespace

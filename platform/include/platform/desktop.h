@@ -29,6 +29,9 @@ bool shellDesktopFocused();
 // is, `attentionIcon` while `attention` (where the phone's icon blinks);
 // without a look given, the tray icon's own.
 void shellDesktopTrayLook(HWND hwnd, UINT id, HICON icon, HICON attentionIcon, bool attention);
+// The words of the item's menu, in the program's language ("Open" and
+// "Exit" until the program gives its own).
+void shellDesktopTrayMenu(HWND hwnd, UINT id, const std::u16string& openLabel, const std::u16string& exitLabel);
 // The item the desktop's tray would show now; false while there is none.
 bool shellDesktopTray(DesktopTrayItem* out);
 

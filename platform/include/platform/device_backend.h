@@ -54,6 +54,7 @@ struct DesktopTrayItem {
   bool attention = false;  // something waits for the user
   HWND hwnd = nullptr;
   UINT id = 0, callback = 0;
+  std::u16string openLabel, exitLabel;  // its menu's two entries
 };
 
 class DeviceBackend {

@@ -88,7 +88,10 @@ constexpr const char* kIntrospection = R"xml(<node>
 // The menu: a root (0) holding Open and Exit.
 enum MenuId { kRoot = 0, kOpen = 1, kExit = 2 };
 
-const char* labelOf(int id) { return id == kOpen ? "Open" : id == kExit ? "Exit" : nullptr; }
+// The entries' words are the program's, in its language.
+const std::u16string* labelOf(int id, const DesktopTrayItem& item) {
+  return id == kOpen ? &item.openLabel : id == kExit ? &item.exitLabel : nullptr;
+}
 
 bool wanted(GVariant* names, const char* name) {
   if (g_variant_n_children(names) == 0) return true;
@@ -100,29 +103,30 @@ bool wanted(GVariant* names, const char* name) {
   return false;
 }
 
-GVariant* menuProperties(int id, GVariant* names) {
+GVariant* menuProperties(int id, GVariant* names, const DesktopTrayItem& item) {
   GVariantBuilder b;
   g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
   if (id == kRoot) {
     if (wanted(names, "children-display"))
       g_variant_builder_add(&b, "{sv}", "children-display", g_variant_new_string("submenu"));
   } else {
-    if (wanted(names, "label")) g_variant_builder_add(&b, "{sv}", "label", g_variant_new_string(labelOf(id)));
+    if (wanted(names, "label"))
+      g_variant_builder_add(&b, "{sv}", "label", g_variant_new_string(narrow(*labelOf(id, item)).c_str()));
     if (wanted(names, "enabled")) g_variant_builder_add(&b, "{sv}", "enabled", g_variant_new_boolean(TRUE));
     if (wanted(names, "visible")) g_variant_builder_add(&b, "{sv}", "visible", g_variant_new_boolean(TRUE));
   }
   return g_variant_builder_end(&b);
 }
 
-GVariant* menuLayout(int id, int depth, GVariant* names) {
+GVariant* menuLayout(int id, int depth, GVariant* names, const DesktopTrayItem& item) {
   GVariantBuilder children;
   g_variant_builder_init(&children, G_VARIANT_TYPE("av"));
   if (id == kRoot && depth != 0)
-    for (int child : {kOpen, kExit}) g_variant_builder_add(&children, "v", menuLayout(child, depth - 1, names));
-  return g_variant_new("(i@a{sv}av)", id, menuProperties(id, names), &children);
+    for (int child : {kOpen, kExit}) g_variant_builder_add(&children, "v", menuLayout(child, depth - 1, names, item));
+  return g_variant_new("(i@a{sv}av)", id, menuProperties(id, names, item), &children);
 }
 
-bool knownItem(int id) { return id == kRoot || labelOf(id); }
+bool knownItem(int id) { return id == kRoot || id == kOpen || id == kExit; }
 
 GVariant* pixmaps(const DesktopPixmap& p) {
   GVariantBuilder b;
@@ -152,6 +156,7 @@ struct DesktopTray::State {
   guint itemObject = 0, menuObject = 0, ownId = 0;
   std::string name;
   int serial = 0;
+  guint32 layoutRevision = 1;  // one more each time the menu's words change
 
   ~State() {
     g_cancellable_cancel(cancel);
@@ -273,6 +278,12 @@ struct DesktopTray::State {
       if (!(was.icon == item.icon)) emit("NewIcon");
       if (!(was.attentionIcon == item.attentionIcon)) emit("NewAttentionIcon");
       if (was.attention != item.attention) emit("NewStatus", g_variant_new("(s)", status()));
+      if (was.openLabel != item.openLabel || was.exitLabel != item.exitLabel) {
+        ++layoutRevision;
+        if (menuObject)
+          g_dbus_connection_emit_signal(bus, nullptr, kMenuPath, kMenuInterface, "LayoutUpdated",
+                                        g_variant_new("(ui)", layoutRevision, kRoot), nullptr);
+      }
     }
     update();
   }
@@ -327,7 +338,8 @@ struct DesktopTray::State {
       g_variant_get(args, "(ii@as)", &parent, &depth, &names);
       if (knownItem(parent))
         g_dbus_method_invocation_return_value(call,
-                                              g_variant_new("(u@(ia{sv}av))", 1u, menuLayout(parent, depth, names)));
+                                              g_variant_new("(u@(ia{sv}av))", self->layoutRevision,
+                                                            menuLayout(parent, depth, names, self->item)));
       else
         g_dbus_method_invocation_return_dbus_error(call, "org.freedesktop.DBus.Error.InvalidArgs", "no such item");
       g_variant_unref(names);
@@ -340,7 +352,7 @@ struct DesktopTray::State {
       GVariantIter it;
       g_variant_iter_init(&it, ids);
       while (g_variant_iter_next(&it, "i", &id))
-        if (knownItem(id)) g_variant_builder_add(&b, "(i@a{sv})", id, menuProperties(id, names));
+        if (knownItem(id)) g_variant_builder_add(&b, "(i@a{sv})", id, menuProperties(id, names, self->item));
       g_dbus_method_invocation_return_value(call, g_variant_new("(a(ia{sv}))", &b));
       g_variant_unref(ids);
       g_variant_unref(names);
@@ -349,7 +361,7 @@ struct DesktopTray::State {
       const gchar* prop = nullptr;
       g_variant_get(args, "(i&s)", &id, &prop);
       GVariant* all = g_variant_ref_sink(g_variant_new_strv(nullptr, 0));
-      GVariant* props = knownItem(id) ? g_variant_ref_sink(menuProperties(id, all)) : nullptr;
+      GVariant* props = knownItem(id) ? g_variant_ref_sink(menuProperties(id, all, self->item)) : nullptr;
       g_variant_unref(all);
       GVariant* value = props ? g_variant_lookup_value(props, prop, nullptr) : nullptr;
       if (value)

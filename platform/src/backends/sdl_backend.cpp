@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -31,18 +32,40 @@
 #include "platform/text.h"
 #include "platform/window.h"
 #include "screen_internal.h"
+#ifdef OLVARO_HAVE_X11
+#include "x11_density.h"
+#endif
 
 namespace platform {
 namespace {
+
+// The display's dots per inch, 0 when nothing says. On X the desktop's
+// chosen density (Xft.dpi) comes first, as toolkits take it; then what SDL
+// reads from the outputs; then the X screen's own size, where the outputs
+// name none (Xvfb, some remote desktops).
+float displayDpi() {
+#ifdef OLVARO_HAVE_X11
+  const char* driver = SDL_GetCurrentVideoDriver();
+  X11Density x11;
+  if (driver && std::strcmp(driver, "x11") == 0) x11 = x11Density();
+  if (x11.resource > 0) return x11.resource;
+#endif
+  float dpi = 0;
+  if (SDL_GetDisplayDPI(0, nullptr, &dpi, nullptr) == 0 && dpi > 0) return dpi;
+#ifdef OLVARO_HAVE_X11
+  return x11.screen;
+#else
+  return 0;
+#endif
+}
 
 // OLVARO_SDL_SCALE when set; else from the display's density, one step
 // per 96 dots per inch, so the phone's screen stays readable on a dense
 // display, but never larger than the display's usable area.
 int windowScale(int width, int height) {
   if (const char* s = std::getenv("OLVARO_SDL_SCALE"); s && *s) return std::clamp(std::atoi(s), 1, 4);
-  float dpi = 0;
   int scale = 1;
-  if (SDL_GetDisplayDPI(0, nullptr, &dpi, nullptr) == 0 && dpi > 0) scale = std::clamp(int(dpi / 96 + 0.5f), 1, 4);
+  if (float dpi = displayDpi(); dpi > 0) scale = std::clamp(int(dpi / 96 + 0.5f), 1, 4);
   SDL_Rect usable;
   if (SDL_GetDisplayUsableBounds(0, &usable) == 0)
     while (scale > 1 && (width * scale > usable.w || height * scale > usable.h)) --scale;

@@ -29,6 +29,7 @@ struct Icon {
   bool hasLook = false;
   HICON lookIcon = nullptr, lookAttentionIcon = nullptr;
   bool attention = false;
+  std::u16string openLabel{}, exitLabel{};  // its menu's, when the program named them
 };
 
 struct Notification {
@@ -797,6 +798,17 @@ void shellDesktopTrayLook(HWND hwnd, UINT id, HICON icon, HICON attentionIcon, b
     }
 }
 
+void shellDesktopTrayMenu(HWND hwnd, UINT id, const std::u16string& openLabel, const std::u16string& exitLabel) {
+  using namespace shell;
+  std::lock_guard<std::recursive_mutex> g(T().m);
+  for (Icon& ic : T().icons)
+    if (ic.hwnd == hwnd && ic.id == id && (ic.openLabel != openLabel || ic.exitLabel != exitLabel)) {
+      ic.openLabel = openLabel;
+      ic.exitLabel = exitLabel;
+      ++T().desktopLook;
+    }
+}
+
 bool shellDesktopTray(DesktopTrayItem* out) {
   using namespace shell;
   if (!desktopTrayWanted(nullptr)) return false;
@@ -813,6 +825,8 @@ bool shellDesktopTray(DesktopTrayItem* out) {
     out->hwnd = ic.hwnd;
     out->id = ic.id;
     out->callback = (ic.flags & NIF_MESSAGE) ? ic.callback : 0;
+    out->openLabel = ic.openLabel.empty() ? u"Open" : ic.openLabel;
+    out->exitLabel = ic.exitLabel.empty() ? u"Exit" : ic.exitLabel;
   }
   return true;
 }

@@ -117,8 +117,12 @@ bool DesktopSession::start(std::string* why, bool notifier) {
   for (int n = 91; n < 160 && display_.empty(); ++n) {
     std::string sock = "/tmp/.X11-unix/X" + std::to_string(n), lock = "/tmp/.X" + std::to_string(n) + "-lock";
     if (exists(sock) || exists(lock)) continue;
-    pid_t pid = spawn({"Xvfb", ":" + std::to_string(n), "-screen", "0", "800x480x24", "-nolisten", "tcp"}, {},
-                      folder_ + "/xvfb.log");
+    // -noreset: what a client leaves on the root window (xrdb's resources)
+    // stays when it goes.
+    pid_t pid = spawn({"Xvfb", ":" + std::to_string(n), "-screen", "0",
+                       std::to_string(width_) + "x" + std::to_string(height_) + "x24", "-dpi", std::to_string(dpi_),
+                       "-noreset", "-nolisten", "tcp"},
+                      {}, folder_ + "/xvfb.log");
     if (pid <= 0) break;
     if (waitFor([&] { return exists(sock) || !alive(pid); }, 100) && alive(pid)) display_ = ":" + std::to_string(n);
   }

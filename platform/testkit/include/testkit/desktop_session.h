@@ -21,12 +21,21 @@ class DesktopSession {
   DesktopSession(const DesktopSession&) = delete;
   DesktopSession& operator=(const DesktopSession&) = delete;
 
+  // The X screen start() makes: its size in pixels and its density (Xvfb
+  // gives it the size in millimetres that makes so many dots per inch).
+  // 800x480 at 96 unless set.
+  void setScreen(int width, int height, int dpi) {
+    width_ = width;
+    height_ = height;
+    dpi_ = dpi;
+  }
   // False, with the reason, when a tool is missing or a part did not start.
   // Without `notifier` the bus has no notification service.
   bool start(std::string* why, bool notifier = true);
 
   // DISPLAY and DBUS_SESSION_BUS_ADDRESS of this desktop.
   std::vector<std::string> env() const;
+  const std::string& display() const { return display_; }
   // A shell command run on this desktop; its exit code and standard output.
   int run(const std::string& command, std::string* output = nullptr) const;
   // What the bus carried to the notification service's Notify since start,
@@ -44,6 +53,7 @@ class DesktopSession {
  private:
   std::string folder_;
   std::string display_, bus_;
+  int width_ = 800, height_ = 480, dpi_ = 96;
   std::vector<pid_t> pids_;  // in starting order
   TrayWatcher tray_;
 };
