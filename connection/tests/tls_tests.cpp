@@ -12,6 +12,7 @@
 #include "connection_ui.h"
 #include "messenger_fixture.h"
 #include "status_bar.h"
+#include "status_lock.h"
 #include "ui_fixture.h"
 
 using namespace conntest;

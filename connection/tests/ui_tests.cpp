@@ -15,6 +15,7 @@
 #include "service_item.h"
 #include "session_fixture.h"
 #include "testkit/modal.h"
+#include "status_lock.h"
 #include "ui_fixture.h"
 
 namespace conntest {
