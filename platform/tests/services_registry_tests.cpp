@@ -173,8 +173,7 @@ TEST_F(RegistryTest, KeptInMemoryTheFileIsNeitherReadNorWritten) {
 
   platform::registryKeepInMemory(true);
   HKEY none = nullptr;
-  EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, u"SOFTWARE\\Orvalo\\Settings", 0, KEY_READ, &none),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, u"SOFTWARE\\Orvalo\\Settings", 0, KEY_READ, &none), ERROR_FILE_NOT_FOUND);
   k = createSettings();
   ASSERT_EQ(setString(k, u"kept", u"in memory"), ERROR_SUCCESS);
   ASSERT_EQ(setString(k, u"new", u"1"), ERROR_SUCCESS);
@@ -189,8 +188,7 @@ TEST_F(RegistryTest, KeptInMemoryTheFileIsNeitherReadNorWritten) {
   writeFile(file, before);
   // A reset empties the memory instead of reading the file.
   platform::registryReset();
-  EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, u"SOFTWARE\\Orvalo\\Settings", 0, KEY_READ, &none),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, u"SOFTWARE\\Orvalo\\Settings", 0, KEY_READ, &none), ERROR_FILE_NOT_FOUND);
 
   platform::registryKeepInMemory(false);
   k = createSettings();
