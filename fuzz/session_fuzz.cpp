@@ -5,6 +5,8 @@
 // packets built from the input (known commands with arbitrary headers and
 // bodies, and raw garbage) with the clock moving in between. It must never
 // crash or hang, and must keep nothing buffered or waiting without bound.
+// Each input has a session and hub of its own, the settings (kept in memory)
+// and the clock as the first input had them.
 //
 // Input: byte 0 chooses how far the scripted sign-in goes (0 raw, 1 after
 // the challenge, 2 signed in). The rest is chunks separated by "\0\0"; a
