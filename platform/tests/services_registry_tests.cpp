@@ -161,6 +161,42 @@ TEST_F(RegistryTest, CrashBeforeRenameLeavesTheOldFileWhole) {
   RegCloseKey(k);
 }
 
+TEST_F(RegistryTest, KeptInMemoryTheFileIsNeitherReadNorWritten) {
+  HKEY k = createSettings();
+  ASSERT_EQ(setString(k, u"kept", u"on disk"), ERROR_SUCCESS);
+  RegCloseKey(k);
+  std::string file = platform::registryHiveFile(0);
+  std::string before = readFile(file);
+  struct MemoryOff {
+    ~MemoryOff() { platform::registryKeepInMemory(false); }
+  } off;
+
+  platform::registryKeepInMemory(true);
+  HKEY none = nullptr;
+  EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, u"SOFTWARE\\Orvalo\\Settings", 0, KEY_READ, &none), ERROR_FILE_NOT_FOUND);
+  k = createSettings();
+  ASSERT_EQ(setString(k, u"kept", u"in memory"), ERROR_SUCCESS);
+  ASSERT_EQ(setString(k, u"new", u"1"), ERROR_SUCCESS);
+  EXPECT_EQ(getString(k, u"kept"), u"in memory");
+  RegCloseKey(k);
+  EXPECT_EQ(readFile(file), before);
+  // Another writer's file is not looked at either.
+  writeFile(file, "; olvaro registry 1\n[SOFTWARE\\\\Orvalo\\\\Settings]\n\"kept\"=sz:\"other\"\n");
+  k = createSettings();
+  EXPECT_EQ(getString(k, u"kept"), u"in memory");
+  RegCloseKey(k);
+  writeFile(file, before);
+  // A reset empties the memory instead of reading the file.
+  platform::registryReset();
+  EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, u"SOFTWARE\\Orvalo\\Settings", 0, KEY_READ, &none), ERROR_FILE_NOT_FOUND);
+
+  platform::registryKeepInMemory(false);
+  k = createSettings();
+  EXPECT_EQ(getString(k, u"kept"), u"on disk");
+  EXPECT_EQ(getString(k, u"new"), u"<absent>");
+  RegCloseKey(k);
+}
+
 TEST_F(RegistryTest, DamagedFileIsReadAsFarAsSoundAndKeptAside) {
   std::string file = home_ + "/HKCU.reg";
   std::string damaged =

@@ -60,5 +60,10 @@ std::string configFolder();
 // Forgets what was read from the hive files, so the next call reads them
 // again (tests that change OLVARO_HOME or damage a file).
 void registryReset();
+// Keeps the hives in this process's memory alone, starting empty: no file is
+// read, written or locked until it is switched off again (registryReset then
+// empties them). For a fuzzer that changes settings thousands of times a
+// second; each write would otherwise be a flushed file.
+void registryKeepInMemory(bool on);
 
 }  // namespace platform

@@ -53,6 +53,7 @@ std::mutex g_lock;
 HiveState g_hives[2] = {HiveState{"HKCU.reg", false, {}, {}, {}}, HiveState{"HKLM.reg", false, {}, {}, {}}};
 std::set<OpenKey*> g_openKeys;
 bool g_crashBeforeRename = false;
+bool g_inMemory = false;  // registryKeepInMemory
 
 const std::u16string kStatePrefix = u"SYSTEM\\STATE";
 
@@ -188,9 +189,10 @@ void keepAside(const std::string& path) {
 // written it since).
 void refresh(int hive) {
   HiveState& h = g_hives[hive];
+  if (g_inMemory && h.loaded) return;
   std::string folder = configFolder();
   std::string path = hivePath(hive);
-  FileSignature sig = signatureOf(path);
+  FileSignature sig = g_inMemory ? FileSignature{} : signatureOf(path);
   if (h.loaded && h.folder == folder && sig == h.signature) return;
   RegHive kept;
   if (h.loaded && h.folder == folder)
@@ -231,6 +233,7 @@ void refresh(int hive) {
 // Persists the hive; on failure the next call reads the file again, so the
 // memory never claims what the file does not hold.
 LONG persist(int hive) {
+  if (g_inMemory) return ERROR_SUCCESS;
   HiveState& h = g_hives[hive];
   LONG r = writeAtomically(hivePath(hive), serializeHive(h.data, skipVolatile));
   if (r == ERROR_SUCCESS)
@@ -258,7 +261,7 @@ struct WriteLock {
 // cross-process write lock and re-reads what other writers left first.
 struct ChangeGuard {
   ChangeGuard(int hive, bool volatileKey) {
-    if (volatileKey) return;
+    if (volatileKey || g_inMemory) return;
     lock.emplace(hive);
     refresh(hive);
   }
@@ -337,6 +340,15 @@ std::string configFolder() {
 
 void registryReset() {
   std::lock_guard<std::mutex> g(g_lock);
+  for (auto& h : g_hives) {
+    h.loaded = false;
+    h.data.clear();
+  }
+}
+
+void registryKeepInMemory(bool on) {
+  std::lock_guard<std::mutex> g(g_lock);
+  g_inMemory = on;
   for (auto& h : g_hives) {
     h.loaded = false;
     h.data.clear();

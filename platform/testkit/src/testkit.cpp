@@ -28,7 +28,7 @@ Session::Session(const Options& options) {
   if (mkdtemp(tmpl.data())) home_ = tmpl;
   setenv("OLVARO_HOME", home_.c_str(), 1);
   setenv("OLVARO_BACKEND", "headless", 1);
-  platform::registryReset();
+  platform::registryKeepInMemory(options.settingsInMemory);
   platform::powerRecordReset();
   platform::waveSetInputFile(std::string());
   platform::waveSetOutputFile(std::string());
@@ -45,7 +45,7 @@ Session::Session(const Options& options) {
 Session::~Session() {
   PlaySound(nullptr, nullptr, 0);  // no sound runs on into the next test
   platform::windowSystemResetThread();
-  platform::registryReset();
+  platform::registryKeepInMemory(false);
   platform::powerRecordReset();
   platform::setTestNetwork(nullptr);
   platform::clockSetReal();

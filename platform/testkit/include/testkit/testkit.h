@@ -35,10 +35,12 @@ struct Options {
   int height = 0;
   int dpi = 0;    // 0: OLVARO_DPI or 131
   int64_t wallClockMs = 1767225600000;  // 2026-01-01 00:00:00 UTC
-  // Where the temporary OLVARO_HOME is made. Every setting is written through
-  // with an fsync, so a caller that changes settings thousands of times a
-  // second (a fuzzer) puts it in memory.
+  // Where the temporary OLVARO_HOME is made.
   std::string homeParent = "/tmp";
+  // Every setting is written through to the hive file with an fsync; a caller
+  // that changes settings thousands of times a second (a fuzzer) keeps the
+  // hives in memory instead (platform::registryKeepInMemory).
+  bool settingsInMemory = false;
 };
 
 // Starts the platform: a new temporary OLVARO_HOME, the headless backend, a
