@@ -9,6 +9,14 @@
 #include <iostream>
 #include <set>
 
+// When a link that could have been resumed ends in a new session instead,
+// libstrophe 0.12 loses one short string it took from a stanza for itself
+// (called from its own parser, out of the bridge's reach). Every text the
+// bridge takes from the library goes through one wrapper that frees it.
+extern "C" __attribute__((used, visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:xmpp_stanza_get_text\n";
+}
+
 namespace olvaro::server::testing {
 namespace {
 
