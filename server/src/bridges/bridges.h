@@ -90,8 +90,13 @@ private:
         bool chat = false;
         std::string text;
         bool refused = false;  // too long: its chunks are answered as refused
+        std::string key;       // the sender's Mesg-Key, if it gave one
+        bool copy = false;     // a copy of a text the network has: answered, not kept
     };
     std::map<std::pair<uint64_t, uint64_t>, Partial> partial_;
+    // A whole text from the user, whose `last` chunk is answered once the
+    // network has it; `message` is its first chunk's id.
+    void hand_over(Conn& c, const Packet& last, Live& l, const std::string& to, uint64_t message, const Partial& m);
 };
 
 }  // namespace olvaro::server
