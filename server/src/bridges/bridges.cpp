@@ -472,10 +472,8 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
         partial_.erase(it);
         if (refused) return;
         Live* l = live(done.bridge);
-        std::string to = l && l->online && l->record.account == c.account ? l->address_of(done.target) : "";
-        // The last chunk is answered once the network has the text.
-        if (to.empty()) return core_.respond(c, p, kResend);
-        return hand_over(c, p, *l, to, corr, done);
+        if (l && (!l->online || l->record.account != c.account)) l = nullptr;
+        return hand_over(c, p, l, corr, done);
     }
     std::string key = message_key(p);
     if (!key.empty()) {
@@ -515,17 +513,18 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
     if (m.refused) m.text.clear();
     if (!last || m.refused) core_.respond(c, p, m.refused ? kDenied : kDelivered);
     if (last && m.refused) return;
-    if (last) return hand_over(c, p, *l, l->address_of(m.target), p.get_id("Mesg-Id"), m);
+    if (last) return hand_over(c, p, l, p.get_id("Mesg-Id"), m);
     auto [first, last_of_conn] = of_conn(partial_, c.id);
     if (size_t(std::distance(first, last_of_conn)) >= kMaxPartial) return;
     partial_[{c.id, p.get_id("Mesg-Id")}] = std::move(m);
 }
 
-void Bridging::hand_over(Conn& c, const Packet& last, Live& l, const std::string& to, uint64_t message,
-                         const Partial& m) {
+void Bridging::hand_over(Conn& c, const Packet& last, Live* l, uint64_t message, const Partial& m) {
     // Its first try may have reached the network while this copy came in.
     if (!m.key.empty() && core_.store_.has_message_key(c.account, m.key)) return core_.respond(c, last, kDelivered);
-    l.send_text(c, last.get_id("Mesg-Id"), message, to, m.chat, m.text, m.key);
+    std::string to = l ? l->address_of(m.target) : "";
+    if (to.empty()) return core_.respond(c, last, kResend);
+    l->send_text(c, last.get_id("Mesg-Id"), message, to, m.chat, m.text, m.key);
 }
 
 int64_t Bridging::delivered_at(int64_t bridge, uint64_t mesg) {
