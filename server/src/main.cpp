@@ -38,7 +38,7 @@ const char* kUsage =
     "      --demo               demo accounts, a group and an automated contact;\n"
     "                           unknown addresses get an account at first sign-in;\n"
     "                           updates may be signed with the demo key\n"
-"      --seed-contacts N    give one account N new contacts (for benchmarks; the\n"
+    "      --seed-contacts N    give one account N new contacts (for benchmarks; the\n"
     "                           new accounts have the password \"seed\")\n"
     "      --seed-groups G      ... and G new groups it administers\n"
     "      --group-members M    ... of M members each, the account included\n"
@@ -48,14 +48,30 @@ const char* kUsage =
     "      --ping-margin-ms N   quiet time past the client's interval before a \"P\"\n"
     "      --grace-ms N         time past the client's interval before an unanswered\n"
     "                           \"P\" drops the client (default 60000)\n"
+    "      --sign-in-timeout-ms N\n"
+    "                           a connection not signed in by then is closed\n"
+    "                           (default 60000)\n"
     "      --max-connections N  connections at once (default 20000)\n"
     "      --max-per-address N  connections at once from one address (default 256)\n"
+    "      --max-output-mb N    megabytes of answers a client may leave unread before\n"
+    "                           it counts as stuck and is closed (default 16)\n"
+    "      --max-message-mb N   megabytes of one message over all its chunks, and of\n"
+    "                           one sender's unfinished ones together (default 32)\n"
     "      --max-groups N       groups one account may be in (default 1000)\n"
     "      --max-bridges N      bridges one account may have (default 16)\n"
+    "      --max-bridge-peers N distinct addresses of another network one bridge\n"
+    "                           gives ids to in a run; strangers past it are dropped\n"
+    "                           (default 65536)\n"
     "      --max-waiting-mb N   megabytes of undelivered private messages one\n"
     "                           account may have waiting (default 64)\n"
     "      --keep-days N        days delivered private messages are kept; 0: for ever\n"
     "                           (default 365)\n"
+    "      --keep-message-keys-hours N\n"
+    "                           hours the names (Mesg-Key) of completed messages are\n"
+    "                           kept, so a copy restarted after a lost answer is not\n"
+    "                           delivered again (default 48)\n"
+    "      --max-message-keys N the most of those names kept; the oldest go first\n"
+    "                           (default 500000)\n"
     "      --fault-lose-chunks  answer every message chunk with code 100\n"
     "      --fault-drop-after N close each connection after sending it N packets\n"
     "      --fault-no-ping      never send \"P\"\n"
@@ -165,6 +181,14 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         long n = 0;
+        // A numeric option's value within its bounds.
+        auto ranged = [&](long lo, long hi, long& out) {
+            const char* v = value();
+            return v && number(v, lo, hi, out);
+        };
+        auto out_of_range = [&](long lo, long hi) {
+            return bad(a + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi));
+        };
         if (a == "-h" || a == "--help") {
             std::cout << kUsage;
             return 0;
@@ -230,17 +254,31 @@ int main(int argc, char** argv) {
             const char* v = value();
             if (!v || !number(v, 1, 3600000, n)) return bad("bad grace");
             config.grace_ms = uint32_t(n);
+        } else if (a == "--sign-in-timeout-ms") {
+            if (!ranged(1000, 3600000, n)) return out_of_range(1000, 3600000);
+            config.sign_in_timeout_ms = uint32_t(n);
         } else if (a == "--max-connections" || a == "--max-per-address") {
-            const char* v = value();
-            if (!v || !number(v, 1, 10000000, n)) return bad("bad count for " + a);
+            if (!ranged(1, 10000000, n)) return out_of_range(1, 10000000);
             (a == "--max-connections" ? config.max_connections : config.max_connections_per_address) = size_t(n);
+        } else if (a == "--max-output-mb" || a == "--max-message-mb") {
+            if (!ranged(1, 4096, n)) return out_of_range(1, 4096);
+            (a == "--max-output-mb" ? config.max_output : config.max_message) = size_t(n) << 20;
         } else if (a == "--max-groups" || a == "--max-bridges" || a == "--max-waiting-mb" || a == "--keep-days") {
-            const char* v = value();
-            if (!v || !number(v, a == "--keep-days" ? 0 : 1, 1000000, n)) return bad("bad number for " + a);
+            long lo = a == "--keep-days" ? 0 : 1;
+            if (!ranged(lo, 1000000, n)) return out_of_range(lo, 1000000);
             if (a == "--max-groups") config.max_groups_per_account = size_t(n);
             else if (a == "--max-bridges") config.max_bridges_per_account = size_t(n);
             else if (a == "--max-waiting-mb") config.max_waiting_bytes_per_sender = size_t(n) << 20;
             else config.keep_private_seconds = uint64_t(n) * 86400;
+        } else if (a == "--max-bridge-peers") {
+            if (!ranged(1, 100000000, n)) return out_of_range(1, 100000000);
+            config.bridge_peer_limit = size_t(n);
+        } else if (a == "--keep-message-keys-hours") {
+            if (!ranged(1, 1000000, n)) return out_of_range(1, 1000000);
+            config.keep_message_keys_seconds = uint64_t(n) * 3600;
+        } else if (a == "--max-message-keys") {
+            if (!ranged(1, 1000000000, n)) return out_of_range(1, 1000000000);
+            config.max_message_keys = uint64_t(n);
         } else if (a == "--fault-lose-chunks") {
             config.faults.lose_chunks = true;
         } else if (a == "--fault-drop-after") {

@@ -1,5 +1,7 @@
 // Bridges on the server: registration and its refusals, the store keeping
 // them across sign-ins, and a simulated network relayed both ways.
+#include <map>
+
 #include "fixture.h"
 
 namespace olvaro::server::testing {
@@ -30,6 +32,19 @@ protected:
         m.set_int("Last", 1);
         m.body = body;
         return m;
+    }
+    // Switches a demo bridge on; Mia's id once she is online (0 if never).
+    uint64_t switch_on(TestClient& c, uint64_t bridge) {
+        Packet on("BRIDGE ON");
+        on.set_id("Bridge-Id", bridge);
+        on.set_int("Online-Status", 1);
+        EXPECT_EQ(c.response(c.request(on)), 0);
+        for (int i = 0; i < 4; ++i) {
+            auto p = c.until("BRIDGE CONTACT");
+            if (!p) break;
+            if (p->get("Name") == "mia@hotmail.demo" && p->get_int("Online-Status") == 1) return p->get_id("Contact-Id");
+        }
+        return 0;
     }
 };
 
@@ -152,21 +167,60 @@ TEST_F(BridgeTest, BridgedMessagesNameTheSenderByTheRosterNotTheAddress) {
     auto c = signed_in("ann@x.org");
     ASSERT_EQ(register_bridge(*c, 1, {{"Username", "ann@hotmail.demo"}}), std::make_pair(int64_t(0), int64_t(1)));
     uint64_t bridge = c->until("BRIDGE")->get_id("Bridge-Id");
-    Packet on("BRIDGE ON");
-    on.set_id("Bridge-Id", bridge);
-    on.set_int("Online-Status", 1);
-    EXPECT_EQ(c->response(c->request(on)), 0);
-    uint64_t mia = 0;
-    for (int i = 0; i < 4 && !mia; ++i) {
-        auto p = c->until("BRIDGE CONTACT");
-        ASSERT_TRUE(p);
-        if (p->get("Name") == "mia@hotmail.demo" && p->get_int("Online-Status") == 1) mia = p->get_id("Contact-Id");
-    }
+    uint64_t mia = switch_on(*c, bridge);
     ASSERT_NE(mia, 0u);
     EXPECT_EQ(c->response(c->request(text(bridge, mia, "text/plain", "hi"))), 4);
     auto reply = c->until("BRIDGE MESG");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->get("Name"), "Mia");
+}
+
+// A text the client restarts under a new id after its link lost the
+// answer reaches the network once: a copy that comes while the first is on
+// its way is answered with it, one that comes later at once, chunk by chunk.
+TEST_F(BridgeTest, ARestartedBridgedTextReachesTheNetworkOnce) {
+    ASSERT_TRUE(server_->seed_demo());
+    account("ann@x.org");
+    auto c = signed_in("ann@x.org");
+    ASSERT_EQ(register_bridge(*c, 1, {{"Username", "ann@hotmail.demo"}}), std::make_pair(int64_t(0), int64_t(1)));
+    uint64_t bridge = c->until("BRIDGE")->get_id("Bridge-Id");
+    uint64_t mia = switch_on(*c, bridge);
+    ASSERT_NE(mia, 0u);
+    // The text in two chunks under the first id `id`, with the client's name for it.
+    auto chunks = [&](uint64_t id) {
+        Packet first = text(bridge, mia, "text/plain", "hello ");
+        first.headers.erase("last");
+        first.set_id("Mesg-Id", id);
+        first.set("Mesg-Key", "00112233aabbccdd-7");
+        Packet rest = text(bridge, mia, "text/plain", "there");
+        rest.set_id("Mesg-Id", id + 1);
+        rest.set_id("Correlation-Id", id);
+        return first.serialize() + rest.serialize();
+    };
+    // The answers by Mesg-Id, and how often the demo network echoed the
+    // text (once for each time it got it).
+    auto seen = [](TestClient& t, int* echoes) {
+        std::map<uint64_t, int64_t> codes;
+        while (auto p = t.read(500)) {
+            if (p->command == "RESPONSE") codes[p->get_id("Mesg-Id")] = code_of(*p);
+            if (p->command == "BRIDGE MESG") *echoes += p->body == "You said: hello there";
+        }
+        return codes;
+    };
+    // The copy in the same write, so it comes before the network has the first.
+    ASSERT_TRUE(c->send_raw(chunks(1) + chunks(3)));
+    int echoes = 0;
+    EXPECT_EQ(seen(*c, &echoes), (std::map<uint64_t, int64_t>{{1, 4}, {2, 4}, {3, 4}, {4, 4}}));
+    EXPECT_EQ(echoes, 1);
+
+    // The link is lost and made again; the copy sent then is answered alone.
+    c->disconnect();
+    c = signed_in("ann@x.org");
+    ASSERT_EQ(switch_on(*c, bridge), mia);
+    ASSERT_TRUE(c->send_raw(chunks(5)));
+    echoes = 0;
+    EXPECT_EQ(seen(*c, &echoes), (std::map<uint64_t, int64_t>{{5, 4}, {6, 4}}));
+    EXPECT_EQ(echoes, 0);
 }
 
 }  // namespace

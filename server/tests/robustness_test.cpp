@@ -250,7 +250,8 @@ TEST(Program, HelpBadOptionsAndARealRun) {
         close(out[0]);
         execl(OLVARO_SERVER_PROGRAM, OLVARO_SERVER_PROGRAM, "--port", "0", "--bind", "127.0.0.1",
               "--account", "cli@x:secret:Cli", "--seed-contacts", "3", "--seed-groups", "2", "--group-members", "4",
-              (char*)nullptr);
+              "--keep-message-keys-hours", "1", "--max-message-keys", "1000", "--max-message-mb", "1",
+              "--sign-in-timeout-ms", "5000", (char*)nullptr);
         _exit(127);
     }
     close(out[1]);

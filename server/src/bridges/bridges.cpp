@@ -17,6 +17,8 @@ constexpr size_t kChunk = 512;
 constexpr size_t kMaxText = 256 * 1024;
 // Half-sent messages kept per connection.
 constexpr size_t kMaxPartial = 16;
+// Restarted copies of one text waiting with it for the network's answer.
+constexpr size_t kMaxCopies = 8;
 
 bool known_status(int32_t s) { return s == 1 || s == 2 || s == 3 || s == 5; }
 
@@ -59,8 +61,14 @@ struct Bridging::Live final : NetworkSink {
     std::map<int64_t, std::string> requests;                        // Request-Id -> address
     int64_t next_request = 1;
     // Texts handed to the network whose last chunk is answered once the
-    // network's server has them: token -> (connection, Mesg-Id).
-    std::map<uint64_t, std::pair<uint64_t, uint64_t>> waiting;
+    // network's server has them, with the restarted copies that came
+    // meanwhile: each (connection, Mesg-Id) is answered then.
+    struct Waiting {
+        std::vector<std::pair<uint64_t, uint64_t>> who;
+        std::string key;  // the sender's Mesg-Key, if it gave one
+    };
+    std::map<uint64_t, Waiting> waiting;
+    std::map<std::string, uint64_t> waiting_by_key;  // Mesg-Key -> token
     uint64_t next_token = 1;
     // The recent texts' message ids by token, for the peers' receipts, and
     // when each was confirmed.
@@ -76,11 +84,25 @@ struct Bridging::Live final : NetworkSink {
         owner.core_.respond(*it->second, request, code);
     }
     // `mesg` is answered; `message` names the text (its first chunk's id).
+    // A copy of a text still waiting for the network goes no further: it
+    // is answered with the text.
     void send_text(Conn& c, uint64_t mesg, uint64_t message, const std::string& to, bool chat,
-                   const std::string& text) {
+                   const std::string& text, const std::string& key) {
+        if (auto k = key.empty() ? waiting_by_key.end() : waiting_by_key.find(key); k != waiting_by_key.end()) {
+            auto& who = waiting[k->second].who;
+            // Copies to links since lost would be answered into the void.
+            std::erase_if(who, [&](const auto& w) {
+                auto it = owner.core_.conns_.find(w.first);
+                return it == owner.core_.conns_.end() || it->second->dead;
+            });
+            if (who.size() >= kMaxCopies) return answer(c.id, mesg, kResend);
+            who.emplace_back(c.id, mesg);
+            return;
+        }
         if (waiting.size() >= 4096) return answer(c.id, mesg, kResend);
         uint64_t token = next_token++;
-        waiting[token] = {c.id, mesg};
+        waiting[token] = {{{c.id, mesg}}, key};
+        if (!key.empty()) waiting_by_key[key] = token;
         message_of[token] = message;
         if (message_of.size() > kKeptReceipts) message_of.erase(message_of.begin());
         net->send_text(to, chat, text, token);
@@ -88,7 +110,9 @@ struct Bridging::Live final : NetworkSink {
     void answer_all(int64_t code) {
         auto all = std::move(waiting);
         waiting.clear();
-        for (auto& [token, who] : all) answer(who.first, who.second, code);
+        waiting_by_key.clear();
+        for (auto& [token, w] : all)
+            for (auto [conn, mesg] : w.who) answer(conn, mesg, code);
     }
 
     Conn* conn() { return owner.core_.online(record.account); }
@@ -148,9 +172,15 @@ struct Bridging::Live final : NetworkSink {
     void net_sent(uint64_t token, bool delivered) override {
         auto it = waiting.find(token);
         if (it == waiting.end()) return;
-        auto [conn, mesg] = it->second;
+        Waiting w = std::move(it->second);
         waiting.erase(it);
-        answer(conn, mesg, delivered ? kDelivered : kResend);
+        if (!w.key.empty()) {
+            waiting_by_key.erase(w.key);
+            // Known from now on, so a copy the sender restarts after losing
+            // this answer with its link is answered and not sent again.
+            if (delivered) owner.core_.store_.add_message_key(record.account, w.key, owner.core_.next_time_us());
+        }
+        for (auto [conn, mesg] : w.who) answer(conn, mesg, delivered ? kDelivered : kResend);
     }
     void net_receipt(uint64_t token) override {
         auto it = message_of.find(token);
@@ -424,6 +454,10 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
         auto it = partial_.find({c.id, corr});
         if (it == partial_.end()) return core_.respond(c, p, kNoSuch);
         Partial& m = it->second;
+        if (m.copy) {
+            if (last) partial_.erase(it);
+            return core_.respond(c, p, kDelivered);
+        }
         // Too long for the network: refused whole, never cut.
         if (!m.refused && m.text.size() + p.body.size() > kMaxText) {
             m.refused = true;
@@ -438,26 +472,59 @@ void Bridging::on_mesg(Conn& c, const Packet& p) {
         partial_.erase(it);
         if (refused) return;
         Live* l = live(done.bridge);
-        std::string to = l && l->online && l->record.account == c.account ? l->address_of(done.target) : "";
-        // The last chunk is answered once the network has the text.
-        if (to.empty()) return core_.respond(c, p, kResend);
-        return l->send_text(c, p.get_id("Mesg-Id"), corr, to, done.chat, done.text);
+        if (l && (!l->online || l->record.account != c.account)) l = nullptr;
+        return hand_over(c, p, l, corr, done);
+    }
+    std::string key = message_key(p);
+    if (!key.empty()) {
+        // Started over on the same link: the unfinished try goes.
+        auto [first, last_of_conn] = of_conn(partial_, c.id);
+        for (auto it = first; it != last_of_conn; ++it) {
+            if (it->second.key != key) continue;
+            partial_.erase(it);
+            break;
+        }
+        // The network has it already (the answer was lost with the link):
+        // every chunk of the copy is answered, and nothing is sent again.
+        if (core_.store_.has_message_key(c.account, key)) {
+            auto [from, to] = of_conn(partial_, c.id);
+            if (!last && size_t(std::distance(from, to)) < kMaxPartial) {
+                Partial copy;
+                copy.key = std::move(key);
+                copy.copy = true;
+                partial_[{c.id, p.get_id("Mesg-Id")}] = std::move(copy);
+            }
+            return core_.respond(c, p, kDelivered);
+        }
     }
     auto b = own(c, p);
     Live* l = b ? live(b->id) : nullptr;
     if (!l || !l->online) return core_.respond(c, p, kNoSuch);
     // The networks behind carry text; pictures and voice are refused.
     if (p.get("Content-Type") != "text/plain") return core_.respond(c, p, kTextOnly);
-    Partial m{b->id, int64_t(p.get_id("Target-Id")), p.get_int("Mesg-Target") == 1, p.body};
+    Partial m;
+    m.bridge = b->id;
+    m.target = int64_t(p.get_id("Target-Id"));
+    m.chat = p.get_int("Mesg-Target") == 1;
+    m.text = p.body;
+    m.key = std::move(key);
     if (l->address_of(m.target).empty()) return core_.respond(c, p, kNoSuch);
     m.refused = m.text.size() > kMaxText || p.get_id("Total-Length") > kMaxText;
     if (m.refused) m.text.clear();
     if (!last || m.refused) core_.respond(c, p, m.refused ? kDenied : kDelivered);
     if (last && m.refused) return;
-    if (last) return l->send_text(c, p.get_id("Mesg-Id"), p.get_id("Mesg-Id"), l->address_of(m.target), m.chat, m.text);
+    if (last) return hand_over(c, p, l, p.get_id("Mesg-Id"), m);
     auto [first, last_of_conn] = of_conn(partial_, c.id);
     if (size_t(std::distance(first, last_of_conn)) >= kMaxPartial) return;
     partial_[{c.id, p.get_id("Mesg-Id")}] = std::move(m);
+}
+
+void Bridging::hand_over(Conn& c, const Packet& last, Live* l, uint64_t message, const Partial& m) {
+    // Its first try may have reached the network while this copy came in.
+    if (!m.key.empty() && core_.store_.has_message_key(c.account, m.key)) return core_.respond(c, last, kDelivered);
+    std::string to = l ? l->address_of(m.target) : "";
+    if (to.empty()) return core_.respond(c, last, kResend);
+    l->send_text(c, last.get_id("Mesg-Id"), message, to, m.chat, m.text, m.key);
 }
 
 int64_t Bridging::delivered_at(int64_t bridge, uint64_t mesg) {

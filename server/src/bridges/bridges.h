@@ -90,8 +90,14 @@ private:
         bool chat = false;
         std::string text;
         bool refused = false;  // too long: its chunks are answered as refused
+        std::string key;       // the sender's Mesg-Key, if it gave one
+        bool copy = false;     // a copy of a text the network has: answered, not kept
     };
     std::map<std::pair<uint64_t, uint64_t>, Partial> partial_;
+    // A whole text from the user for its bridge's session `l` (null when
+    // off), whose `last` chunk is answered once the network has it;
+    // `message` is its first chunk's id.
+    void hand_over(Conn& c, const Packet& last, Live* l, uint64_t message, const Partial& m);
 };
 
 }  // namespace olvaro::server

@@ -32,6 +32,9 @@ using Clock = std::chrono::steady_clock;
 
 // Server time as the protocol writes it: "%d.%d", seconds and microseconds.
 std::string format_time(int64_t us);
+// The sender's name for a message across its restarts ("Mesg-Key", on the
+// first chunk); one too long to be a client's is no name.
+std::string message_key(const Packet& p);
 
 // Roles of group members; the client reads the same bits.
 enum Role : int32_t { kAdmin = 1, kModerator = 2, kBanned = 4, kSilenced = 8, kKicked = 16 };

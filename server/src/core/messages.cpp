@@ -22,14 +22,12 @@ int64_t parse_time(const std::string& text, int64_t absent) {
 }
 
 int64_t id_of(const Packet& p, const char* name) { return int64_t(p.get_id(name) & 0x7fffffffffffffffull); }
+}  // namespace
 
-// The sender's name for a message across its restarts; one too long to be
-// a client's is no name.
 std::string message_key(const Packet& p) {
     const std::string& key = p.get("Mesg-Key");
     return key.size() <= 64 ? key : std::string();
 }
-}  // namespace
 
 void Core::on_mesg(Conn& c, const Packet& p) {
     uint64_t corr = p.get_id("Correlation-Id");
