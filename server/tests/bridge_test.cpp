@@ -46,6 +46,23 @@ protected:
         }
         return 0;
     }
+    // ann signed in with a demo bridge switched on, and Mia online on it
+    // (`mia` 0 when she never came).
+    struct DemoBridge {
+        std::unique_ptr<TestClient> client;
+        uint64_t bridge = 0, mia = 0;
+    };
+    DemoBridge ann_with_mia() {
+        DemoBridge d;
+        EXPECT_TRUE(server_->seed_demo());
+        account("ann@x.org");
+        d.client = signed_in("ann@x.org");
+        EXPECT_EQ(register_bridge(*d.client, 1, {{"Username", "ann@hotmail.demo"}}),
+                  std::make_pair(int64_t(0), int64_t(1)));
+        if (auto announced = d.client->until("BRIDGE")) d.bridge = announced->get_id("Bridge-Id");
+        if (d.bridge) d.mia = switch_on(*d.client, d.bridge);
+        return d;
+    }
 };
 
 TEST_F(BridgeTest, AnAccountHasAtMostItsQuotaOfBridges) {
@@ -162,13 +179,10 @@ TEST_F(BridgeTest, DemoNetworkRelaysBothWaysAndTheStoreKeepsTheBridge) {
 }
 
 TEST_F(BridgeTest, BridgedMessagesNameTheSenderByTheRosterNotTheAddress) {
-    ASSERT_TRUE(server_->seed_demo());
-    account("ann@x.org");
-    auto c = signed_in("ann@x.org");
-    ASSERT_EQ(register_bridge(*c, 1, {{"Username", "ann@hotmail.demo"}}), std::make_pair(int64_t(0), int64_t(1)));
-    uint64_t bridge = c->until("BRIDGE")->get_id("Bridge-Id");
-    uint64_t mia = switch_on(*c, bridge);
-    ASSERT_NE(mia, 0u);
+    DemoBridge demo = ann_with_mia();
+    ASSERT_NE(demo.mia, 0u);
+    auto& c = demo.client;
+    uint64_t bridge = demo.bridge, mia = demo.mia;
     EXPECT_EQ(c->response(c->request(text(bridge, mia, "text/plain", "hi"))), 4);
     auto reply = c->until("BRIDGE MESG");
     ASSERT_TRUE(reply);
@@ -179,13 +193,10 @@ TEST_F(BridgeTest, BridgedMessagesNameTheSenderByTheRosterNotTheAddress) {
 // answer reaches the network once: a copy that comes while the first is on
 // its way is answered with it, one that comes later at once, chunk by chunk.
 TEST_F(BridgeTest, ARestartedBridgedTextReachesTheNetworkOnce) {
-    ASSERT_TRUE(server_->seed_demo());
-    account("ann@x.org");
-    auto c = signed_in("ann@x.org");
-    ASSERT_EQ(register_bridge(*c, 1, {{"Username", "ann@hotmail.demo"}}), std::make_pair(int64_t(0), int64_t(1)));
-    uint64_t bridge = c->until("BRIDGE")->get_id("Bridge-Id");
-    uint64_t mia = switch_on(*c, bridge);
-    ASSERT_NE(mia, 0u);
+    DemoBridge demo = ann_with_mia();
+    ASSERT_NE(demo.mia, 0u);
+    auto& c = demo.client;
+    uint64_t bridge = demo.bridge, mia = demo.mia;
     // The text in two chunks under the first id `id`, with the client's name for it.
     auto chunks = [&](uint64_t id) {
         Packet first = text(bridge, mia, "text/plain", "hello ");

@@ -78,6 +78,15 @@ protected:
         EXPECT_EQ(client_->response(client_->request(on)), 0);
         return bridge;
     }
+    // ann's bridge on, on a server whose keep-alive pings every `pingMs`:
+    // its id, and bob's contact as the bridge announced him.
+    std::pair<uint64_t, std::optional<Packet>> annWithBob(int pingMs) {
+        client_.reset();
+        startServer(true, 65536, pingMs);
+        uint64_t id = bridge("ann", "annpw");
+        EXPECT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
+        return {id, until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; })};
+    }
     // Reads until a packet with this command passes `match`.
     std::optional<Packet> until(const std::string& command, const std::function<bool(const Packet&)>& match,
                                 int ms = 8000) {
@@ -457,11 +466,9 @@ TEST_F(XmppBridgeTest, TheBridgeAnswersWhatAClientMustAndPingsItsServer) {
 }
 
 TEST_F(XmppBridgeTest, ATextIsReportedDeliveredOnlyOnceTheServerHasIt) {
-    client_.reset();
-    startServer(true, 65536, 1000);
-    uint64_t id = bridge("ann", "annpw");
-    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
-    auto bob = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
+    auto start = annWithBob(1000);
+    uint64_t id = start.first;
+    auto& bob = start.second;
     ASSERT_TRUE(bob);
     // bob is away and this server keeps nothing for him: it takes the text
     // but sends an error back, so the text is not delivered.
@@ -745,11 +752,9 @@ TEST_F(XmppBridgeTest, TheServersCertificateIsCheckedAgainstTheSystemsCasAndTheO
 }
 
 TEST_F(XmppBridgeTest, AChatBothWaysOutlivesTheServerGoingAwayEveryTextOnceAndInOrder) {
-    client_.reset();
-    startServer(true, 65536, 1000);
-    uint64_t id = bridge("ann", "annpw");
-    ASSERT_TRUE(until("BRIDGE ON", [&](const Packet& p) { return p.get_id("Bridge-Id") == id; }));
-    auto bob = until("BRIDGE CONTACT", [](const Packet& p) { return p.get("Name") == "bob@localhost"; });
+    auto start = annWithBob(1000);
+    uint64_t id = start.first;
+    auto& bob = start.second;
     ASSERT_TRUE(bob);
     XmppPeer peer("bob@localhost", "bobpw", prosody_.port(), "peer", true);
     ASSERT_TRUE(eventually([&] { return peer.connected(); }));
