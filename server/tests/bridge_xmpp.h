@@ -61,21 +61,29 @@ inline bool accepting(int port) {
     return ok;
 }
 
-// Runs a program to its end, its output discarded; true when it succeeded.
-inline bool runQuietly(std::vector<std::string> args) {
+// Starts a program with no input and its output (both streams) in `out`,
+// created afresh; its process id, or -1. `path` finds it on PATH.
+inline pid_t spawnTo(std::vector<std::string> args, const std::string& out, bool path) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&files, 1, 2);
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ);
+    int rc = path ? posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ)
+                  : posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&files);
+    return rc == 0 ? pid : -1;
+}
+
+// Runs a program to its end, its output discarded; true when it succeeded.
+inline bool runQuietly(std::vector<std::string> args) {
+    pid_t pid = spawnTo(std::move(args), "/dev/null", true);
     int status = 0;
-    return rc == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 inline void removeTree(const std::string& dir) {
@@ -246,20 +254,8 @@ private:
         }
         args.push_back("--config");
         args.push_back(config);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&files, 1, 2);
-        int rc = posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&files);
-        if (rc != 0) {
-            pid_ = -1;
-            return false;
-        }
+        pid_ = spawnTo(std::move(args), log, false);
+        if (pid_ < 0) return false;
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         while (std::chrono::steady_clock::now() < until) {
             if (accepting(port_)) return true;

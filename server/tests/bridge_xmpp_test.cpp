@@ -98,6 +98,17 @@ protected:
         return std::nullopt;
     }
 
+    // One whole text to a bridged peer (or, `chat`, a room).
+    Packet text(uint64_t bridge, uint64_t target, const std::string& body, bool chat = false) {
+        Packet p("BRIDGE MESG");
+        p.set_id("Bridge-Id", bridge);
+        p.set_id("Target-Id", target);
+        p.set_int("Mesg-Target", chat ? 1 : 0);
+        p.set("Content-Type", "text/plain");
+        p.set_int("Last", 1);
+        p.body = body;
+        return p;
+    }
     // Sends `text` to a bridged peer as the client does, in 512-byte
     // chunks, each awaiting its answer; the codes. Packets met meanwhile
     // are kept in `seen_`.
@@ -105,14 +116,9 @@ protected:
         std::vector<int64_t> codes;
         uint64_t first = 0;
         for (size_t off = 0; off == 0 || off < text.size(); off += 512) {
-            Packet p("BRIDGE MESG");
-            p.set_id("Bridge-Id", bridge);
-            p.set_id("Target-Id", target);
-            p.set_int("Mesg-Target", chat ? 1 : 0);
-            p.set("Content-Type", "text/plain");
+            Packet p = this->text(bridge, target, text.substr(off, 512), chat);
             if (first) p.set_id("Correlation-Id", first);
-            p.body = text.substr(off, 512);
-            if (off + 512 >= text.size()) p.set_int("Last", 1);
+            if (off + 512 < text.size()) p.headers.erase("last");
             uint64_t mesg = client_->request(p);
             if (!first) first = mesg;
             // The last chunk's answer waits for the XMPP server's.
@@ -484,13 +490,7 @@ TEST_F(XmppBridgeTest, ATextIsReportedDeliveredOnlyOnceTheServerHasIt) {
     // the text meanwhile, so it is delivered (4), once, not sent again.
     prosody_.pause();
     auto paused = std::chrono::steady_clock::now();
-    Packet m("BRIDGE MESG");
-    m.set_id("Bridge-Id", id);
-    m.set_id("Target-Id", bob->get_id("Contact-Id"));
-    m.set_int("Mesg-Target", 0);
-    m.set("Content-Type", "text/plain");
-    m.set_int("Last", 1);
-    m.body = "second";
+    Packet m = text(id, bob->get_id("Contact-Id"), "second");
     uint64_t mesg = client_->request(m);
     int64_t code = -1;
     bool off = false;
@@ -789,13 +789,7 @@ TEST_F(XmppBridgeTest, AChatBothWaysOutlivesTheServerGoingAwayEveryTextOnceAndIn
             restartedAt = Clock::now();
         }
         if (out < kTexts && !waiting) {
-            Packet m("BRIDGE MESG");
-            m.set_id("Bridge-Id", id);
-            m.set_id("Target-Id", bob->get_id("Contact-Id"));
-            m.set_int("Mesg-Target", 0);
-            m.set("Content-Type", "text/plain");
-            m.set_int("Last", 1);
-            m.body = "out " + std::to_string(out);
+            Packet m = text(id, bob->get_id("Contact-Id"), "out " + std::to_string(out));
             waiting = client_->request(m);
         }
         if (in < kTexts && bridgeUp && peer.connected() &&
